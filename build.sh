@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Set-up, build and test entry point. Run ./build.sh help for the commands.
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+JOBS=${JOBS:-$(nproc)}
+
+# Everything a fresh Debian 12 machine needs; only missing packages are installed.
+PACKAGES=(build-essential cmake ninja-build pkg-config git
+          libxml2-dev libglib2.0-dev libgtest-dev libgmock-dev libbenchmark-dev
+          clang clang-format libclang-rt-14-dev valgrind util-linux
+          desktop-file-utils python3)
+
+deps() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo=sudo
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+configure_build() { # dir [cmake options...]
+    local dir=$1; shift
+    cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$ROOT/$dir" -j "$JOBS"
+}
+
+run_ctest() { # dir [ctest options...]
+    local dir=$1; shift
+    (cd "$ROOT/$dir" && ctest --output-on-failure -j "$JOBS" "$@")
+}
+
+build()   { deps; configure_build build; }
+asan()    {
+    deps
+    configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DHOLLIN_SANITIZE=ON
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        run_ctest build-asan "$@"
+}
+unit()    { build; run_ctest build "$@"; }
+format_check() {
+    deps
+    git ls-files '*.cpp' '*.h' '*.c' | xargs -r clang-format --dry-run --Werror
+}
+
+case "${1:-help}" in
+    deps)   deps ;;
+    build)  build ;;
+    demo)   build; "$ROOT/examples/demo.sh" "$ROOT/build" ;;
+    test)   unit; asan ;;
+    unit)   shift; unit "$@" ;;
+    asan)   shift; asan "$@" ;;
+    format) format_check ;;
+    *)
+        cat <<USAGE
+usage: ./build.sh COMMAND
+  demo     install what is missing, build, run the programs on the sample policy
+  test     install what is missing, build, run all tests (normal and sanitizer builds)
+  unit     normal build and its tests only
+  asan     AddressSanitizer + UndefinedBehaviorSanitizer build and its tests only
+  format   check the sources with clang-format
+  deps     install missing packages only
+  build    build only (build/)
+USAGE
+        ;;
+esac

@@ -1,0 +1,13 @@
+# hollin_add_test(NAME name SOURCES ... [LIBS ...] [LABELS ...])
+# One GoogleTest binary, registered with CTest test by test.
+function(hollin_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_compile_definitions(${T_NAME} PRIVATE
+    HOLLIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    HOLLIN_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+endfunction()
