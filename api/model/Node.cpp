@@ -1,0 +1,32 @@
+#include "model/Node.h"
+
+namespace vesk::legacy {
+
+Node::Node(const std::string& name) : mAttributes(0), mParent(nullptr), mName(name) {}
+
+Node::~Node() = default;
+
+StructuralNode* Node::asStructuralNode() {
+    return nullptr;
+}
+
+PropertyNode* Node::asPropertyNode() {
+    return nullptr;
+}
+
+void Node::modifyAttributes(int attributes) {
+    if (mAttributes & kReadOnly) {
+        return;
+    }
+    if (attributes & kFinalised) {
+        mAttributes = (mAttributes | kFinalised) & ~kNotFinalised;
+    } else if (attributes & kNotFinalised) {
+        mAttributes = (mAttributes | kNotFinalised) & ~kFinalised;
+    }
+}
+
+void Node::setAttributes(int attributes) {
+    mAttributes = (attributes & ~kLocalised) | (mAttributes & kLocalised);
+}
+
+}  // namespace vesk::legacy

@@ -1,0 +1,66 @@
+#include "model/NodePath.h"
+
+namespace vesk::legacy {
+
+NodePath::NodePath() = default;
+
+NodePath::NodePath(const std::string& component, const std::vector<std::string>& names)
+    : mComponent(component), mNames(names) {
+    for (const auto& name : mNames) {
+        mPath += '/';
+        mPath += name;
+    }
+}
+
+void NodePath::setPath(const std::string& text) {
+    // All three fields are replaced, so a reused path keeps nothing old.
+    mComponent.clear();
+    mPath.clear();
+    mNames.clear();
+
+    const auto slash = text.find('/');
+    if (slash == std::string::npos) {
+        mComponent = text;
+        return;
+    }
+    mComponent = text.substr(0, slash);
+    mPath = text.substr(slash);
+
+    // Every stretch after a slash is a name, empty ones included.
+    std::string::size_type start = 1;
+    while (true) {
+        const auto next = mPath.find('/', start);
+        if (next == std::string::npos) {
+            mNames.push_back(mPath.substr(start));
+            break;
+        }
+        mNames.push_back(mPath.substr(start, next - start));
+        start = next + 1;
+    }
+}
+
+NodePath::CompareResult NodePath::compare(const NodePath& other) const {
+    if (mComponent != other.mComponent) {
+        return Different;
+    }
+    return compare(other.mNames);
+}
+
+NodePath::CompareResult NodePath::compare(const std::vector<std::string>& names) const {
+    CompareResult candidate = Equal;
+    std::size_t count = mNames.size();
+    if (names.size() < mNames.size()) {
+        candidate = Ancestor;
+        count = names.size();
+    } else if (names.size() > mNames.size()) {
+        candidate = Descendant;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (mNames[i] != names[i]) {
+            return Different;
+        }
+    }
+    return candidate;
+}
+
+}  // namespace vesk::legacy

@@ -1,0 +1,46 @@
+// The address of a node: a component name and the names of the nodes from
+// below the component's root down to the node.
+//
+//   NodePath path;
+//   path.setPath("com.orvek.ferrun.applications/startup_list");
+//   path.getComponent();  // "com.orvek.ferrun.applications"
+//   path.getNames();      // {"startup_list"}
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vesk::legacy {
+
+class NodePath {
+  public:
+    // Where the argument of compare lies relative to this path.
+    enum CompareResult {
+        Different = -1,  // differs at some name or in the component
+        Equal = 0,
+        Ancestor = 1,   // fewer names, all equal to the first of ours
+        Descendant = 2  // more names, ours equal to its first
+    };
+
+    NodePath();
+    NodePath(const std::string& component, const std::vector<std::string>& names);
+
+    // Component before the first "/", names between the following slashes.
+    // Empty names are kept and nothing is trimmed.
+    void setPath(const std::string& text);
+
+    CompareResult compare(const NodePath& other) const;
+    // Compares the names alone; the component is not looked at.
+    CompareResult compare(const std::vector<std::string>& names) const;
+
+    const std::string& getComponent() const { return mComponent; }
+    const std::string& getPath() const { return mPath; }
+    const std::vector<std::string>& getNames() const { return mNames; }
+
+  private:
+    std::string mComponent;
+    std::string mPath;  // from the first "/" on, slash included
+    std::vector<std::string> mNames;
+};
+
+}  // namespace vesk::legacy
