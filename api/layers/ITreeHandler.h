@@ -1,0 +1,38 @@
+// ITreeHandler: the events a layer is read into (the merger, the policy layer
+// filter and the difference reporter implement it).
+//
+// One startTree, then properly nested node events, each start closed by one
+// endNode (after a node or a removal) or endProperty (after a property), value
+// events only between a property's start and end, last one endTree. The first
+// node event of a layer addresses the component's root, whatever its name.
+// Every handler treats endProperty exactly as endNode.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/PropertyType.h"
+
+namespace vesk::legacy {
+
+class ITreeHandler {
+  public:
+    virtual void startTree() = 0;
+    virtual void endTree() = 0;
+    // attributes: node attribute bits; readers pass 1 (finalised) or 0.
+    virtual void modifyNode(const std::string& name, int attributes) = 0;
+    virtual void replaceNode(const std::string& name, int attributes) = 0;
+    virtual void removeNode(const std::string& name) = 0;
+    virtual void endNode() = 0;
+    virtual void modifyProperty(const std::string& name, PropertyType type, int attributes) = 0;
+    virtual void replaceProperty(const std::string& name, PropertyType type, int attributes) = 0;
+    virtual void endProperty() = 0;
+    virtual void setStringValue(const std::string& value, const std::string& locale) = 0;
+    virtual void setListValue(const std::vector<std::string>& values,
+                              const std::string& locale) = 0;
+    virtual void addListValues(const std::vector<std::string>& values,
+                               const std::string& locale) = 0;
+    virtual ~ITreeHandler() = default;
+};
+
+}  // namespace vesk::legacy

@@ -1,0 +1,15 @@
+// IUpdateLayer: one layer of a component, which plays its changes as events into
+// an ITreeHandler. It can be read any number of times.
+#pragma once
+
+namespace vesk::legacy {
+
+class ITreeHandler;
+
+class IUpdateLayer {
+  public:
+    virtual void read(ITreeHandler& handler) const = 0;
+    virtual ~IUpdateLayer() = default;
+};
+
+}  // namespace vesk::legacy

@@ -1,0 +1,16 @@
+// OperationType: what a layer element asks for, read from its "zel:op" attribute.
+#pragma once
+
+namespace vesk::legacy {
+
+enum class OperationType : int {
+    Replace = 1,  // "replace"
+    Remove = 2,   // "remove"
+    Modify = 3,   // "modify", any other text, or no "zel:op" at all
+};
+
+// The operation for a "zel:op" text (null for a missing attribute). Exact,
+// case-sensitive comparison: "Remove" is a modify.
+OperationType operationFromText(const char* text);
+
+}  // namespace vesk::legacy
