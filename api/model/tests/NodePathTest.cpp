@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "model/NodePath.h"
+
+using namespace vesk::legacy;
+using Names = std::vector<std::string>;
+
+TEST(NodePath, SetPathSplitsAfterTheFirstSlashKeepingEmptyNames) {
+    struct Case {
+        std::string text, component, path;
+        Names names;
+    } cases[] = {
+        {"comp", "comp", "", {}},
+        {"", "", "", {}},
+        {"comp/a/b", "comp", "/a/b", {"a", "b"}},
+        {"comp/", "comp", "/", {""}},
+        {"comp/a/", "comp", "/a/", {"a", ""}},
+        {"comp//a", "comp", "//a", {"", "a"}},
+        {"/a", "", "/a", {"a"}},
+        {" c / a b ", " c ", "/ a b ", {" a b "}},
+        {"c/\xc3\xa9\\/x", "c", "/\xc3\xa9\\/x", {"\xc3\xa9\\", "x"}},
+    };
+    for (const Case& c : cases) {
+        NodePath path;
+        path.setPath(c.text);
+        EXPECT_EQ(path.getComponent(), c.component) << c.text;
+        EXPECT_EQ(path.getPath(), c.path) << c.text;
+        EXPECT_EQ(path.getNames(), c.names) << c.text;
+    }
+}
+
+TEST(NodePath, ReusedPathKeepsNothingOld) {
+    NodePath path;
+    path.setPath("old/a/b");
+    path.setPath("new");
+    EXPECT_EQ(path.getComponent(), "new");
+    EXPECT_EQ(path.getPath(), "");
+    EXPECT_TRUE(path.getNames().empty());
+}
+
+TEST(NodePath, BuiltFromNamesMatchesTheParsedText) {
+    NodePath built("comp", {"a", "b"});
+    EXPECT_EQ(built.getPath(), "/a/b");
+    NodePath parsed;
+    parsed.setPath("comp/a/b");
+    EXPECT_EQ(built.compare(parsed), NodePath::Equal);
+    EXPECT_EQ(NodePath("comp", {}).getPath(), "");
+}
+
+TEST(NodePath, CompareSaysWhereTheArgumentLies) {
+    struct Case {
+        std::string self, other;
+        NodePath::CompareResult result;
+    } cases[] = {
+        {"comp", "comp", NodePath::Equal},
+        {"comp", "comp/a/b", NodePath::Descendant},
+        {"comp", "other", NodePath::Different},
+        {"comp", "Comp/a", NodePath::Different},
+        {"comp/a/b", "comp/a", NodePath::Ancestor},
+        {"comp/a/b", "comp", NodePath::Ancestor},
+        {"comp/a/b", "comp/a/b/c", NodePath::Descendant},
+        {"comp/a/b", "comp/a/c", NodePath::Different},
+        {"comp/a/b", "comp/x", NodePath::Different},
+        {"comp/a/b", "comp/a/b", NodePath::Equal},
+        {"comp/a", "comp/a/", NodePath::Descendant},
+        {"comp/a", "comp/A", NodePath::Different},
+        {"comp/a", "comp/a ", NodePath::Different},
+    };
+    for (const Case& c : cases) {
+        NodePath self, other;
+        self.setPath(c.self);
+        other.setPath(c.other);
+        EXPECT_EQ(self.compare(other), c.result) << c.self << " vs " << c.other;
+    }
+
+    // The names overload does not look at the component.
+    NodePath self;
+    self.setPath("comp/a/b");
+    EXPECT_EQ(self.compare(Names{"a"}), NodePath::Ancestor);
+    EXPECT_EQ(self.compare(Names{}), NodePath::Ancestor);
+    EXPECT_EQ(self.compare(Names{"a", "x", "c"}), NodePath::Different);
+}
