@@ -1,0 +1,265 @@
+// gnome_config: round trips, what survives an edit, refusals and failed syncs.
+#include <errno.h>
+#include <sys/stat.h>
+
+#include <random>
+
+#include "TempHomeTest.h"
+#include "gnome2/gnome-program.h"
+
+namespace {
+
+using GnomeConfigTest = TempHomeTest;
+
+std::string getString(const std::string& path) {
+    gchar* value = gnome_config_get_string_with_default_(path.c_str(), nullptr, FALSE);
+    std::string result = value != nullptr ? value : "(missing)";
+    g_free(value);
+    return result;
+}
+
+// Each value must read back unchanged from a fresh load, and no value may add a
+// key or a section to the file.
+TEST_F(GnomeConfigTest, ValuesRoundTripAndNeverAddKeysOrSections) {
+    std::vector<std::string> values = {"",
+                                       "plain",
+                                       "xterm ",
+                                       "  two leading blanks",
+                                       "\tleading tab",
+                                       "\vvertical tab",
+                                       "a=b",
+                                       "[Default]",
+                                       "x\n[Evil]\nnum_clients=99",
+                                       "cr\r\nlf",
+                                       "back\\slash \\n \\s",
+                                       "\xff\xfe not UTF-8"};
+    std::mt19937 random(42);
+    for (int i = 0; i < 300; ++i) {
+        std::string value(random() % 12, ' ');
+        for (char& c : value) {
+            c = static_cast<char>(1 + random() % 255);
+        }
+        values.push_back(value);
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        gnome_config_set_string_(("rt/S/k" + std::to_string(i)).c_str(), values[i].c_str(), FALSE);
+    }
+    ASSERT_TRUE(gnome_config_sync());
+    gnome_config_drop_all();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(getString("rt/S/k" + std::to_string(i)), values[i]) << "value " << i;
+    }
+    GKeyFile* keys = g_key_file_new();
+    ASSERT_TRUE(g_key_file_load_from_file(keys, config("rt").c_str(), G_KEY_FILE_NONE, nullptr));
+    gsize groups = 0;
+    gsize count = 0;
+    g_strfreev(g_key_file_get_groups(keys, &groups));
+    g_strfreev(g_key_file_get_keys(keys, "S", &count, nullptr));
+    EXPECT_EQ(groups, 1u);
+    EXPECT_EQ(count, values.size());
+    g_key_file_free(keys);
+}
+
+TEST_F(GnomeConfigTest, ReadsIntegersFromLeadingDigitsAndTellsMissingFromEmpty) {
+    install("f", "[S]\na=3abc\nb=-7\nc=abc\nd=\ne=99999999999\nf=\\s42\ng=+5\n");
+    const struct {
+        const char* key;
+        gint value;
+        gboolean missing;
+    } cases[] = {{"a", 3, FALSE},  {"b", -7, FALSE}, {"c", 0, FALSE},       {"d", 0, FALSE},
+                 {"f", 42, FALSE}, {"g", 5, FALSE},  {"e", INT_MAX, FALSE}, {"zz", 0, TRUE}};
+    for (const auto& c : cases) {
+        gboolean missing = !c.missing;
+        EXPECT_EQ(gnome_config_get_int_with_default_((std::string("f/S/") + c.key).c_str(),
+                                                     &missing, FALSE),
+                  c.value)
+            << c.key;
+        EXPECT_EQ(missing, c.missing) << c.key;
+    }
+    EXPECT_EQ(getString("f/S/d"), "");
+    EXPECT_EQ(getString("f/S/zz"), "(missing)");
+    EXPECT_EQ(getString("/f/S/a"), "3abc");
+    gnome_config_set_int_("f/S/n", -12, FALSE);
+    EXPECT_EQ(getString("f/S/n"), "-12");
+}
+
+TEST_F(GnomeConfigTest, EditKeepsCommentsTranslationsAndUntouchedKeys) {
+    install("session-manual", fixture("session-manual-with-comments"));
+    EXPECT_EQ(getString("session-manual/Default/1,RestartCommand"), " clock\\n");
+    EXPECT_EQ(getString("session-manual/Default/0,CurrentDirectory"), "/home/u/\xe9t\xe9");
+    gnome_config_set_int_("session-manual/Default/num_clients", 3, FALSE);
+    gnome_config_set_string_("session-manual/Default/2,RestartCommand", "new\n[Evil]", FALSE);
+    gnome_config_clean_key_("session-manual/Default/1,Priority", FALSE);
+    gnome_config_set_string_("session-manual/Other/Name", "Clock", FALSE);
+    ASSERT_TRUE(gnome_config_sync());
+    EXPECT_EQ(readFile(config("session-manual")), fixture("session-manual-with-comments.edited"));
+}
+
+TEST_F(GnomeConfigTest, ChangesReachTheFileOnlyAtSync) {
+    const std::string before = fixture("session-manual-with-comments");
+    install("session-manual", before);
+    EXPECT_EQ(getString("session-manual/Default/num_clients"), "2");
+    writeFile(config("session-manual"), "[Default]\nnum_clients=7\n");
+    EXPECT_EQ(getString("session-manual/Default/num_clients"), "2") << "held since first use";
+    gnome_config_set_int_("session-manual/Default/num_clients", 5, FALSE);
+    EXPECT_EQ(readFile(config("session-manual")), "[Default]\nnum_clients=7\n");
+    gnome_config_drop_all();
+    EXPECT_EQ(getString("session-manual/Default/num_clients"), "7");
+}
+
+TEST_F(GnomeConfigTest, RemovingAnAbsentKeyWritesNothing) {
+    gnome_config_clean_key_("session-manual/Default/num_clients", FALSE);
+    EXPECT_TRUE(gnome_config_sync());
+    EXPECT_FALSE(std::filesystem::exists(config()));
+}
+
+TEST_F(GnomeConfigTest, NewFilesArePrivateAndExistingOnesKeepTheirMode) {
+    gnome_config_set_string_("new/S/k", "v", FALSE);
+    gnome_config_set_string_("secret/S/k", "v", TRUE);
+    install("old", "[S]\nk=1\n");
+    chmod(config("old").c_str(), 0640);
+    gnome_config_set_string_("old/S/k", "2", FALSE);
+    ASSERT_TRUE(gnome_config_sync());
+    struct stat st;
+    const struct {
+        std::string path;
+        mode_t mode;
+    } cases[] = {{config("new"), 0600},
+                 {config("old"), 0640},
+                 {mHome + "/.gnome2_private", 0700},
+                 {mHome + "/.gnome2_private/secret", 0600}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(stat(c.path.c_str(), &st), 0) << c.path;
+        EXPECT_EQ(st.st_mode & 07777, c.mode) << c.path;
+    }
+}
+
+// A file GLib cannot read back would lose the user's whole list if it were
+// treated as empty and written: it must stay byte for byte as it is.
+TEST_F(GnomeConfigTest, UnusableFileIsReportedAndNeverWritten) {
+    for (const char* name :
+         {"session-manual-key-before-first-section", "session-manual-stray-line"}) {
+        SCOPED_TRACE(name);
+        install("session-manual", fixture(name));
+        gboolean missing = FALSE;
+        EXPECT_EQ(gnome_config_get_int_with_default_("session-manual/Default/num_clients", &missing,
+                                                     FALSE),
+                  0);
+        EXPECT_TRUE(missing);
+        gnome_config_set_int_("session-manual/Default/num_clients", 4, FALSE);
+        EXPECT_FALSE(gnome_config_sync());
+        EXPECT_FALSE(gnome_config_sync()) << "still refused at the next sync";
+        EXPECT_EQ(readFile(config("session-manual")), fixture(name));
+        EXPECT_TRUE(warned("session-manual"));
+        gnome_config_drop_all();
+    }
+    std::filesystem::remove(config("session-manual"));
+    std::filesystem::create_directories(config("session-manual"));
+    gnome_config_set_int_("session-manual/Default/num_clients", 4, FALSE);
+    EXPECT_FALSE(gnome_config_sync());
+    EXPECT_TRUE(std::filesystem::is_directory(config("session-manual")));
+}
+
+TEST_F(GnomeConfigTest, FailedSyncLeavesTheOldFileAndKeepsTheChange) {
+    const struct {
+        const char* what;
+        void (*arm)();
+    } failures[] = {
+        {"no temporary file",
+         [] { gnome2_io_hooks.mkstemp = [](char*) { return errno = EACCES, -1; }; }},
+        {"full disk",
+         [] {
+             gnome2_io_hooks.write = [](int, const void*, size_t) -> ssize_t {
+                 return errno = ENOSPC, -1;
+             };
+         }},
+        {"short writes, then full",
+         [] {
+             gnome2_io_hooks.write = [](int fd, const void* data, size_t n) -> ssize_t {
+                 static int calls = 0;
+                 return ++calls % 3 != 0 ? ::write(fd, data, n > 4 ? 4 : n) : 0;
+             };
+         }},
+        {"fsync", [] { gnome2_io_hooks.fsync = [](int) { return errno = EIO, -1; }; }},
+        {"rename",
+         [] { gnome2_io_hooks.rename = [](const char*, const char*) { return errno = EIO, -1; }; }},
+    };
+    const std::string before = fixture("session-manual-with-comments");
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.what);
+        install("session-manual", before);
+        gnome_config_set_int_("session-manual/Default/num_clients", 9, FALSE);
+        failure.arm();
+        EXPECT_FALSE(gnome_config_sync());
+        EXPECT_EQ(readFile(config("session-manual")), before);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config()), {}), 1)
+            << "temporary file left behind";
+        EXPECT_TRUE(warned("session-manual"));
+        gnome2_io_hooks_reset();
+        EXPECT_TRUE(gnome_config_sync());
+        EXPECT_NE(readFile(config("session-manual")).find("num_clients=9\n"), std::string::npos);
+        gnome_config_drop_all();
+    }
+}
+
+TEST_F(GnomeConfigTest, PathsOutsideTheSettingsFolderOrFormatAreRefused) {
+    const char* paths[] = {"../S/k",  ".//k",    "noslash",   "f/S",        "f//k",
+                           "f/S/",    "f/S/a=b", "f/S/#c",    "f/S/[x",     "f/S/k\nj",
+                           "f/S]/k",  "f/S/ k",  "f/S/k ",    "f/S/k[a b]", "f/S/k]",
+                           "f/S\n/k", "/S/k",    "f\x01/S/k", nullptr};
+    for (const char* path : paths) {
+        SCOPED_TRACE(path != nullptr ? path : "(null)");
+        gnome_config_set_string_(path, "v", FALSE);
+        EXPECT_EQ(gnome_config_get_string_with_default_(path, nullptr, FALSE), nullptr);
+        EXPECT_FALSE(gnome_config_sync()) << "a dropped write is reported";
+    }
+    EXPECT_FALSE(std::filesystem::exists(config()));
+
+    gnome_config_set_string_("f/S/Name[de_CH]", "v", FALSE);
+    EXPECT_TRUE(gnome_config_sync());
+
+    setenv("HOME", "relative-home", 1);
+    gnome_config_set_string_("f/S/k", "v", FALSE);
+    EXPECT_FALSE(gnome_config_sync());
+    EXPECT_FALSE(std::filesystem::exists("relative-home"));
+}
+
+TEST_F(GnomeConfigTest, IteratorWalksASnapshotOfTheSection) {
+    install("it", "[S]\n0,A=x\n# comment\n0,B=\\sy\n1,A=z\n0,A=last\n[T]\nq=1\n");
+    std::vector<std::pair<std::string, std::string>> seen;
+    gchar* key = nullptr;
+    gchar* value = nullptr;
+    void* it = gnome_config_init_iterator_("it/S", FALSE);
+    while ((it = gnome_config_iterator_next(it, &key, &value)) != nullptr) {
+        seen.emplace_back(key, value);
+        gnome_config_clean_key_(("it/S/" + seen.back().first).c_str(), FALSE);
+        g_free(key);
+        g_free(value);
+    }
+    EXPECT_EQ(key, nullptr);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"0,A", "last"}, {"0,B", " y"}, {"1,A", "z"}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(gnome_config_init_iterator_("it/S", FALSE), nullptr) << "all keys cleaned";
+    EXPECT_EQ(gnome_config_init_iterator_("it/None/", FALSE), nullptr);
+    EXPECT_EQ(gnome_config_iterator_next(nullptr, &key, nullptr), nullptr);
+    gnome_config_iterator_free(gnome_config_init_iterator_("it/T", FALSE));  // left early
+}
+
+TEST(GnomeProgramTest, NamesTheProcessOnce) {
+    EXPECT_STREQ(libgnome_module_info_get()->name, "libgnome");
+    char* args[] = {const_cast<char*>("StartupApps"), nullptr};
+    GnomeProgram* program =
+        gnome_program_init("StartupApps", "1.0", libgnome_module_info_get(), 1, args, nullptr);
+    ASSERT_NE(program, nullptr);
+    EXPECT_EQ(gnome_program_get(), program);
+    EXPECT_STREQ(gnome_program_get_app_id(program), "StartupApps");
+    EXPECT_STREQ(gnome_program_get_app_version(program), "1.0");
+    EXPECT_STREQ(g_get_prgname(), "StartupApps");
+    EXPECT_STREQ(g_get_application_name(), "StartupApps");
+    EXPECT_EQ(gnome_program_init("launchers", "2.0", libgnome_module_info_get(), 1, args, nullptr),
+              program);
+    EXPECT_STREQ(g_get_prgname(), "StartupApps");
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// Desktop items: the files the launcher plug-in writes, checked byte for byte
+// and by the desktop's own validator; refused keys and locales; failed saves.
+#include <errno.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <set>
+
+#include "TempHomeTest.h"
+
+namespace {
+
+using DesktopItemTest = TempHomeTest;
+
+std::string validate(const std::string& path) {
+    FILE* pipe = popen(("desktop-file-validate '" + path + "' 2>&1").c_str(), "r");
+    std::string output;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        output += buffer;
+    }
+    const int status = pclose(pipe);
+    return status == 0 ? output : "exit " + std::to_string(status) + ": " + output;
+}
+
+TEST_F(DesktopItemTest, LaunchersMatchTheirGoldenFilesAndValidate) {
+    if (system("command -v desktop-file-validate >/dev/null") != 0) {
+        GTEST_SKIP() << "desktop-file-validate is not installed";
+    }
+    GnomeDesktopItem* app = gnome_desktop_item_new();
+    gnome_desktop_item_set_string(app, "Name", "Browser");
+    gnome_desktop_item_set_localestring_lang(app, "Name", "de-CH", "Netz \"Surfer\"");
+    gnome_desktop_item_set_localestring_lang(app, "Comment", "default", " Browse\tthe web\\");
+    gnome_desktop_item_set_string(app, "Type", "Application");
+    gnome_desktop_item_set_string(app, "Exec", "firefox %u");
+    GnomeDesktopItem* link = gnome_desktop_item_new();
+    gnome_desktop_item_set_string(link, "Name", "Home page");
+    gnome_desktop_item_set_string(link, "Type", "Link");
+    gnome_desktop_item_set_string(link, "URL", "https://example.org/?a=1&b=[2]");
+    for (auto item : {std::make_pair(app, "MERXbrowser.desktop"),
+                      std::make_pair(link, "MERXhome-page.desktop")}) {
+        const std::string path = mHome + "/" + item.second;
+        ASSERT_TRUE(gnome_desktop_item_save(item.first, path.c_str(), TRUE, nullptr));
+        gnome_desktop_item_unref(item.first);
+        EXPECT_EQ(readFile(path), fixture(item.second));
+        EXPECT_EQ(validate(path), "");
+        struct stat st;
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0644u);
+    }
+    EXPECT_TRUE(mWarnings.empty());
+}
+
+// Refused names leave the rest of the item alone and are named in a warning.
+TEST_F(DesktopItemTest, KeysAndLocalesAreCheckedAgainstTheFormat) {
+    const struct {
+        const char* key;
+        const char* locale;
+        const char* written;  // key as it appears in the file; nullptr: refused
+        const char* named;    // what the warning names
+    } cases[] = {
+        {"Name", "default", "Name", nullptr},
+        {"Comment", "", "Comment", nullptr},
+        {"GenericName", nullptr, "GenericName", nullptr},
+        {"Name", "de-CH", "Name[de_CH]", nullptr},
+        {"Name", "es-419", "Name[es_419]", nullptr},
+        {"Name", "sr@latin", "Name[sr@latin]", nullptr},
+        {"Name", "de_CH.UTF-8@euro", "Name[de_CH.UTF-8@euro]", nullptr},
+        {"X-Orvek-Id", nullptr, "X-Orvek-Id", nullptr},
+        {"Name", "de\nExec=rm", nullptr, "de\\nExec=rm"},
+        {"Name", "de]x", nullptr, "de]x"},
+        {"Name", "../x", nullptr, "../x"},
+        {"Name", "zh-Hant-TW", nullptr, "zh-Hant-TW"},
+        {"Name", "de CH", nullptr, "de CH"},
+        {"Name", "_CH", nullptr, "_CH"},
+        {"Foo\nExec", nullptr, nullptr, "Foo\\nExec"},
+        {"Foo\nExec", "de", nullptr, "Foo\\nExec"},
+        {"Name[de]", nullptr, nullptr, "Name[de]"},
+        {"", nullptr, nullptr, "\"\""},
+        {"N\xc3\xa4me", nullptr, nullptr, "N\\303\\244me"},
+    };
+    GnomeDesktopItem* item = gnome_desktop_item_new();
+    gnome_desktop_item_set_string(item, "Type", "Application");
+    std::set<std::string> expected = {"Type"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " / " + (c.locale ? c.locale : "(null)"));
+        mWarnings.clear();
+        gnome_desktop_item_set_localestring_lang(item, c.key, c.locale, "value");
+        if (c.written != nullptr) {
+            expected.insert(c.written);
+            EXPECT_TRUE(mWarnings.empty());
+        } else {
+            EXPECT_TRUE(warned(c.named));
+        }
+    }
+    mWarnings.clear();
+    gnome_desktop_item_set_string(item, "Icon", "\xff not UTF-8");
+    gnome_desktop_item_set_string(nullptr, "Name", "no item");
+    EXPECT_EQ(mWarnings.size(), 2u);
+
+    const std::string path = mHome + "/item.desktop";
+    ASSERT_TRUE(gnome_desktop_item_save(item, path.c_str(), TRUE, nullptr));
+    gnome_desktop_item_unref(item);
+    GKeyFile* keys = g_key_file_new();
+    ASSERT_TRUE(
+        g_key_file_load_from_file(keys, path.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr));
+    gchar** groups = g_key_file_get_groups(keys, nullptr);
+    gchar** names = g_key_file_get_keys(keys, "Desktop Entry", nullptr, nullptr);
+    EXPECT_EQ(g_strv_length(groups), 1u);
+    EXPECT_EQ(std::set<std::string>(names, names + g_strv_length(names)), expected);
+    g_strfreev(names);
+    g_strfreev(groups);
+    g_key_file_free(keys);
+}
+
+TEST_F(DesktopItemTest, FailedSaveIsReportedAndLeavesTheOldFile) {
+    GnomeDesktopItem* item = gnome_desktop_item_new();
+    gnome_desktop_item_set_string(item, "Name", "New");
+    GError* error = nullptr;
+    const std::string missing = mHome + "/no/such/dir/MERXa.desktop";
+    EXPECT_FALSE(gnome_desktop_item_save(item, missing.c_str(), TRUE, &error));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->domain, G_FILE_ERROR);
+    EXPECT_NE(std::string(error->message).find(missing), std::string::npos);
+    g_clear_error(&error);
+
+    EXPECT_FALSE(gnome_desktop_item_save(item, nullptr, TRUE, &error));
+    EXPECT_TRUE(
+        g_error_matches(error, GNOME_DESKTOP_ITEM_ERROR, GNOME_DESKTOP_ITEM_ERROR_NO_FILENAME));
+    g_clear_error(&error);
+    EXPECT_FALSE(gnome_desktop_item_save(nullptr, "x", TRUE, nullptr));
+
+    const std::string path = mHome + "/MERXa.desktop";
+    writeFile(path, "[Desktop Entry]\nName=Old\n");
+    chmod(path.c_str(), 0755);
+    gnome2_io_hooks.rename = [](const char*, const char*) { return errno = EIO, -1; };
+    EXPECT_FALSE(gnome_desktop_item_save(item, path.c_str(), TRUE, &error));
+    ASSERT_NE(error, nullptr);
+    g_clear_error(&error);
+    EXPECT_EQ(readFile(path), "[Desktop Entry]\nName=Old\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mHome), {}), 1);
+
+    gnome2_io_hooks_reset();
+    ASSERT_TRUE(gnome_desktop_item_save(item, path.c_str(), FALSE, nullptr));
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    // Unchanged since saved there: only a forced save writes again.
+    writeFile(path, "edited");
+    EXPECT_TRUE(gnome_desktop_item_save(item, nullptr, FALSE, nullptr));
+    EXPECT_EQ(readFile(path), "edited");
+    EXPECT_TRUE(gnome_desktop_item_save(item, nullptr, TRUE, nullptr));
+    EXPECT_EQ(readFile(path), "[Desktop Entry]\nName=New\n");
+    gnome_desktop_item_unref(item);
+}
+
+}  // namespace
