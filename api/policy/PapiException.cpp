@@ -1,0 +1,28 @@
+#include "policy/PapiException.h"
+
+namespace vesk::legacy {
+
+namespace {
+
+// Indexed by status; the texts are what callers log, so they stay exactly so.
+const char* const kStatusTexts[] = {
+    "Success",        "Connection failure", "Authentication failure", "No such component",
+    "Database error", "Invalid argument",   "Out of memory",          "Unknown failure"};
+
+}  // namespace
+
+const char* getPapiStatusText(PAPIStatus status) {
+    if (status >= 0 && status < static_cast<int>(sizeof kStatusTexts / sizeof kStatusTexts[0])) {
+        return kStatusTexts[status];
+    }
+    return "Unknown error";
+}
+
+void checkPapiStatus(PAPIStatus status) {
+    if (status == PAPISuccess) {
+        return;
+    }
+    throw PapiException(std::string(getPapiStatusText(status)) + "\n", status);
+}
+
+}  // namespace vesk::legacy

@@ -1,0 +1,19 @@
+#include "policy/PolicyLayer.h"
+
+#include "model/Logger.h"
+#include "policy/PolicyLayerWrapper.h"
+
+namespace vesk::legacy {
+
+void PolicyLayer::read(ITreeHandler& handler) const {
+    PolicyLayerWrapper wrapper(mPath, handler);
+    XmlUpdateLayer::ParseError error;
+    if (!mLayer.read(wrapper, &error) && error.failed) {
+        // Every text here comes from the service: arguments only, never the format.
+        Logger::warning("Broken policy layer of component %s (%s), line %d, column %d: %s\n",
+                        mPath.getComponent().c_str(), mLayer.getStamp().c_str(), error.line,
+                        error.column, error.message.c_str());
+    }
+}
+
+}  // namespace vesk::legacy
