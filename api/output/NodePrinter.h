@@ -1,0 +1,19 @@
+// Prints a tree to standard output for diagnosis, one line per node indented
+// by one tab per ancestor, list items on lines of their own:
+//
+//   NodePrinter printer;
+//   tree.getRoot()->visit(printer);
+#pragma once
+
+#include "model/NodeVisitor.h"
+
+namespace vesk::legacy {
+
+class NodePrinter : public NodeVisitor {
+  public:
+    bool preChildrenProcess(Node& node) override;
+    bool postChildrenProcess(Node& node) override;
+    virtual ~NodePrinter() = default;
+};
+
+}  // namespace vesk::legacy

@@ -1,0 +1,142 @@
+// Tree::serialize and Tree::unserialize: the tree file, written and read back.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "layers/TreeMerger.h"
+#include "model/Logger.h"
+#include "model/Node.h"
+#include "model/Tree.h"
+#include "output/NodeSerialize.h"
+#include "output/TreeFileFormat.h"
+#include "output/TreeFileReader.h"
+
+namespace vesk::legacy {
+
+namespace {
+
+// The whole file, whatever its line lengths; false with the reason otherwise.
+bool readWholeFile(const std::string& fileName, std::string& text, std::string& problem) {
+    // Non-blocking, so that a FIFO in its place cannot hang us at open.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        problem = std::error_code(errno, std::generic_category()).message();
+        return false;
+    }
+    const std::unique_ptr<const int, void (*)(const int*)> closer(
+        &fd, [](const int* f) { ::close(*f); });
+    struct stat status;
+    if (::fstat(fd, &status) != 0) {
+        problem = std::error_code(errno, std::generic_category()).message();
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        problem = "not a regular file";
+        return false;
+    }
+    if (status.st_size > INT_MAX) {
+        problem = "the file is too large";
+        return false;
+    }
+    text.clear();
+    text.reserve(static_cast<size_t>(status.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            problem = std::error_code(errno, std::generic_category()).message();
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        if (text.size() + static_cast<size_t>(got) > INT_MAX) {
+            problem = "the file is too large";
+            return false;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+// A file holding the header and nothing else is an empty tree, not a broken file.
+bool isHeaderOnly(const std::string& text) {
+    const std::string declarationStart = "<?xml";
+    if (text.compare(0, declarationStart.size(), declarationStart) != 0) {
+        return false;
+    }
+    const size_t end = text.find("?>");
+    if (end == std::string::npos || text.find('<', 1) < end) {
+        return false;
+    }
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(end + 2), text.end(),
+                       [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+}
+
+// Frees the merger's tree however unserialize is left.
+class MergedTree {
+  public:
+    explicit MergedTree(const TreeMerger& merger) : mMerger(merger) {}
+    ~MergedTree() { delete mMerger.getTree(); }
+    MergedTree(const MergedTree&) = delete;
+    MergedTree& operator=(const MergedTree&) = delete;
+
+  private:
+    const TreeMerger& mMerger;
+};
+
+}  // namespace
+
+void Tree::serialize(const std::string& fileName) const {
+    NodeSerialize writer(fileName);
+    writer.open();
+    if (mRoot) {
+        mRoot->visit(writer);
+    }
+    writer.close();
+}
+
+void Tree::unserialize(const std::string& fileName) {
+    std::string text;
+    std::string problem;
+    if (!readWholeFile(fileName, text, problem)) {
+        Logger::warning("Cannot read tree file %s: %s\n", fileName.c_str(), problem.c_str());
+        return;
+    }
+    // The writer puts line feeds only around elements and values; a line feed
+    // that belongs to a value is written as a reference and survives this.
+    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+    if (isHeaderOnly(text)) {
+        delete mRoot;
+        mRoot = nullptr;
+        return;
+    }
+
+    TreeMerger merger;
+    const MergedTree owner(merger);
+    if (!TreeFileReader(std::move(text)).read(merger, problem)) {
+        Logger::warning("Cannot read tree file %s: %s\n", fileName.c_str(), problem.c_str());
+        return;
+    }
+    Tree* read = merger.getTree();
+    if (!read || !read->getRoot()) {
+        Logger::warning("Cannot read tree file %s: it holds no tree\n", fileName.c_str());
+        return;
+    }
+    // Taken over rather than copied: the merger's tree is freed empty.
+    delete mRoot;
+    mRoot = read->getRoot();
+    read->setRoot(nullptr);
+}
+
+}  // namespace vesk::legacy
