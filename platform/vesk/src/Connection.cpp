@@ -1,0 +1,313 @@
+#include "Connection.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+
+namespace vesk::legacy::store {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A burst of writes (an editor saving, cp of a tree) becomes one event once
+// the files have been quiet this long ...
+const std::chrono::milliseconds kQuietPeriod(100);
+// ... but a steady stream of writes still gets its event this soon.
+const std::chrono::milliseconds kMaxDelay(1000);
+
+// Listener ids are tokens, never addresses, and never repeat in a process,
+// so a stale id cannot name a later listener.
+std::atomic<std::uintptr_t> sNextListenerId{0x1000};
+
+// The watcher thread takes no signals: they belong to the host's threads.
+class AllSignalsBlocked {
+  public:
+    AllSignalsBlocked() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &mSaved);
+    }
+    ~AllSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &mSaved, nullptr); }
+    AllSignalsBlocked(const AllSignalsBlocked&) = delete;
+    AllSignalsBlocked& operator=(const AllSignalsBlocked&) = delete;
+
+  private:
+    sigset_t mSaved;
+};
+
+}  // namespace
+
+Connection::Connection(std::unique_ptr<ScopeStack> stack)
+    : mStack(std::move(stack)), mStore(*mStack) {}
+
+Connection::~Connection() {
+    if (mThread.joinable()) {
+        mThread.detach();  // never std::terminate from a destructor
+    }
+    if (mWakeFd >= 0) {
+        close(mWakeFd);
+    }
+}
+
+bool Connection::onWatcherThread() const {
+    return std::this_thread::get_id() == mThreadId;
+}
+
+PAPIStatus Connection::addListener(const std::string& component, PAPIListener listener,
+                                   void* userData, std::uintptr_t& id) {
+    if (listener == nullptr || !ScopeStack::isValidName(component)) {
+        return PAPIInvalidArg;
+    }
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (mStopping) {
+        return PAPIInvalidArg;
+    }
+    if (!mWatcher) {
+        const PAPIStatus status = startWatcher();
+        if (status != PAPISuccess) {
+            return status;
+        }
+    }
+    ComponentState& state = mComponents[component];
+    if (state.listeners == 0) {
+        const LayerStore::Presence presence = mStore.presence(component);
+        state.hadLayers = presence.hasLayers && !presence.rootMissing;
+        state.fingerprint = presence.fingerprint;
+    }
+    id = sNextListenerId.fetch_add(0x10);
+    mListeners[id] = Listener{component, listener, userData};
+    ++state.listeners;
+    return PAPISuccess;
+}
+
+PAPIStatus Connection::startWatcher() {
+    auto watcher = std::make_unique<StoreWatcher>(*mStack);
+    PAPIStatus status = watcher->open();
+    if (status != PAPISuccess) {
+        return status;
+    }
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
+        return errno == ENOMEM ? PAPIOutOfMemoryFailure : PAPIUnknownFailure;
+    }
+    try {
+        AllSignalsBlocked blocked;
+        mThread = std::thread([self = shared_from_this()] { self->run(); });
+    } catch (...) {
+        close(wakeFd);
+        return PAPIUnknownFailure;
+    }
+    // The thread waits for mMutex, held by our caller, before it looks at these.
+    mWakeFd = wakeFd;
+    mWatcher = std::move(watcher);
+    mThreadId = mThread.get_id();
+    return PAPISuccess;
+}
+
+PAPIStatus Connection::removeListener(std::uintptr_t id) {
+    std::unique_lock<std::mutex> lock(mMutex);
+    const auto found = mListeners.find(id);
+    if (found == mListeners.end()) {
+        return PAPIInvalidArg;
+    }
+    const auto state = mComponents.find(found->second.component);
+    if (state != mComponents.end() && --state->second.listeners <= 0) {
+        mComponents.erase(state);
+    }
+    mListeners.erase(found);
+    // From inside its own callback the wait would never end.
+    if (!onWatcherThread()) {
+        mChanged.wait(lock, [this, id] { return mCallbackListener != id; });
+    }
+    return PAPISuccess;
+}
+
+void Connection::requestStop() {
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mStopping = true;
+    }
+    if (mWakeFd >= 0) {
+        const uint64_t one = 1;
+        const ssize_t written = write(mWakeFd, &one, sizeof one);
+        static_cast<void>(written);  // a full counter wakes the thread as well
+    }
+}
+
+void Connection::shutdown() {
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (mShutdownClaimed) {
+            mStopping = true;
+            return;
+        }
+        mShutdownClaimed = true;
+    }
+    requestStop();
+    // No thread can be started any more: addListener refuses once stopping.
+    if (!mThread.joinable()) {
+        return;
+    }
+    if (onWatcherThread()) {
+        // Called from a callback: the thread ends when the callback returns
+        // and keeps this object alive until then.
+        mThread.detach();
+    } else {
+        mThread.join();
+    }
+}
+
+void Connection::finishBefore(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(mMutex);
+    if (mShutdownClaimed || !mThread.joinable() || onWatcherThread()) {
+        return;
+    }
+    if (!mChanged.wait_until(lock, deadline, [this] { return mFinished; })) {
+        return;
+    }
+    mShutdownClaimed = true;
+    lock.unlock();
+    mThread.join();
+}
+
+void Connection::run() {
+    for (;;) {
+        int timeout = -1;
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            if (mStopping) {
+                break;
+            }
+            if (mBatchOpen) {
+                const Clock::time_point due =
+                    std::min(mLastChange + kQuietPeriod, mFirstChange + kMaxDelay);
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now())
+                        .count();
+                timeout = left < 0 ? 0 : static_cast<int>(left) + 1;
+            }
+        }
+        struct pollfd fds[2] = {{mWatcher->fd(), POLLIN, 0}, {mWakeFd, POLLIN, 0}};
+        if (poll(fds, 2, timeout) < 0 && errno != EINTR) {
+            std::this_thread::sleep_for(kQuietPeriod);  // do not spin on a failing poll
+            continue;
+        }
+        if (fds[1].revents & POLLIN) {
+            uint64_t count = 0;
+            const ssize_t got = read(mWakeFd, &count, sizeof count);
+            static_cast<void>(got);
+        }
+        if (fds[0].revents & POLLIN) {
+            StoreWatcher::Changes changes;
+            mWatcher->readEvents(changes);
+            if (!changes.empty()) {
+                takeChanges(changes);
+            }
+        }
+        const std::vector<Call> calls = collectCalls();
+        if (!calls.empty()) {
+            dispatch(calls);
+        }
+    }
+    std::lock_guard<std::mutex> lock(mMutex);
+    mFinished = true;
+    mChanged.notify_all();
+}
+
+void Connection::takeChanges(const StoreWatcher::Changes& changes) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mPending.components.insert(changes.components.begin(), changes.components.end());
+    mPending.structure = mPending.structure || changes.structure;
+    mPending.overflow = mPending.overflow || changes.overflow;
+    const Clock::time_point now = Clock::now();
+    if (!mBatchOpen) {
+        mBatchOpen = true;
+        mFirstChange = now;
+    }
+    mLastChange = now;
+}
+
+// Decides, per watched component, whether and how it changed. The type
+// compares "had layers before" with "has layers now"; a store that is gone
+// says nothing about its components, so they keep what they had.
+std::vector<Connection::Call> Connection::collectCalls() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    std::vector<Call> calls;
+    if (!mBatchOpen || mStopping) {
+        return calls;
+    }
+    const Clock::time_point due = std::min(mLastChange + kQuietPeriod, mFirstChange + kMaxDelay);
+    if (Clock::now() < due) {
+        return calls;
+    }
+    mBatchOpen = false;
+    const StoreWatcher::Changes pending = std::move(mPending);
+    mPending = StoreWatcher::Changes();
+    for (auto& entry : mComponents) {
+        const std::string& component = entry.first;
+        ComponentState& state = entry.second;
+        // A file event of the component itself always counts; a folder that
+        // came or went counts where it changed the component's files. A file
+        // written into a folder before the folder was watched is found that
+        // way too, possibly half written; its close then gives a second event.
+        const bool named = pending.overflow || pending.components.count(component) != 0;
+        if (!named && !pending.structure) {
+            continue;
+        }
+        const LayerStore::Presence presence = mStore.presence(component);
+        if (!named && presence.fingerprint == state.fingerprint) {
+            continue;
+        }
+        state.fingerprint = presence.fingerprint;
+        const bool has = presence.rootMissing ? state.hadLayers : presence.hasLayers;
+        if (!state.hadLayers && !has) {
+            continue;
+        }
+        const int type = !state.hadLayers ? PAPIEventComponentAdded
+                         : has            ? PAPIEventComponentModified
+                                          : PAPIEventComponentRemoved;
+        state.hadLayers = has;
+        for (const auto& listener : mListeners) {
+            if (listener.second.component == component) {
+                calls.push_back(Call{listener.first, listener.second.callback,
+                                     listener.second.userData, component, type});
+            }
+        }
+    }
+    return calls;
+}
+
+// One callback at a time, with no lock held, so that a callback may read
+// layers, add or remove listeners, or close the handle.
+void Connection::dispatch(const std::vector<Call>& calls) {
+    for (const Call& call : calls) {
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            if (mStopping) {
+                return;
+            }
+            if (mListeners.find(call.id) == mListeners.end()) {
+                continue;  // removed by an earlier callback of this batch
+            }
+            mCallbackListener = call.id;
+        }
+        const PAPIEvent event{call.type, call.component.c_str()};
+        try {
+            call.callback(&event, call.userData);
+        } catch (...) {
+            // A C++ callback that throws must not end the watcher.
+        }
+        std::lock_guard<std::mutex> lock(mMutex);
+        mCallbackListener = 0;
+        mChanged.notify_all();
+    }
+}
+
+}  // namespace vesk::legacy::store

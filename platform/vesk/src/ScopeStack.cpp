@@ -1,0 +1,184 @@
+#include "ScopeStack.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <limits.h>
+#include <pwd.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace vesk::legacy::store {
+
+namespace {
+
+const char* const kDefaultScope = "default";
+const char* const kGroupsFolder = "groups/";
+const char* const kHostsFolder = "hosts/";
+const char* const kUsersFolder = "users/";
+const char* const kEntitiesFolder = "entities/";
+
+// Upper bound for the lookup buffers; a larger entry is taken as broken.
+const size_t kMaxLookupBuffer = 1 << 20;
+
+size_t initialBufferSize(int name) {
+    const long size = sysconf(name);
+    return size > 0 ? static_cast<size_t>(size) : 16384;
+}
+
+bool lookUpUser(uid_t uid, std::string& user, gid_t& gid) {
+    std::vector<char> buffer(initialBufferSize(_SC_GETPW_R_SIZE_MAX));
+    struct passwd entry;
+    struct passwd* result = nullptr;
+    int rc;
+    while ((rc = getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &result)) == ERANGE &&
+           buffer.size() < kMaxLookupBuffer) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (rc != 0 || result == nullptr || entry.pw_name == nullptr) {
+        return false;
+    }
+    user = entry.pw_name;
+    gid = entry.pw_gid;
+    return true;
+}
+
+bool lookUpGroupName(gid_t gid, std::string& name) {
+    std::vector<char> buffer(initialBufferSize(_SC_GETGR_R_SIZE_MAX));
+    struct group entry;
+    struct group* result = nullptr;
+    int rc;
+    while ((rc = getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &result)) == ERANGE &&
+           buffer.size() < kMaxLookupBuffer) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (rc != 0 || result == nullptr || entry.gr_name == nullptr) {
+        return false;
+    }
+    name = entry.gr_name;
+    return true;
+}
+
+// Names of the user's groups in ascending byte order; a group id without a
+// name has no scope and is left out.
+std::vector<std::string> groupNames(const std::string& user, gid_t primary) {
+    std::vector<gid_t> gids(32);
+    for (;;) {
+        int count = static_cast<int>(gids.size());
+        if (getgrouplist(user.c_str(), primary, gids.data(), &count) >= 0) {
+            gids.resize(static_cast<size_t>(count));
+            break;
+        }
+        const size_t wanted = std::max(static_cast<size_t>(count), gids.size() * 2);
+        if (wanted > 65536) {
+            gids.assign(1, primary);
+            break;
+        }
+        gids.resize(wanted);
+    }
+    std::vector<std::string> names;
+    for (gid_t gid : gids) {
+        std::string name;
+        if (lookUpGroupName(gid, name)) {
+            names.push_back(name);
+        }
+    }
+    // std::string orders by unsigned bytes, which is the order layers stack in.
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+std::string hostName() {
+    char buffer[HOST_NAME_MAX + 2] = {};
+    if (gethostname(buffer, HOST_NAME_MAX + 1) == 0 && buffer[0] != '\0') {
+        return std::string(buffer, strnlen(buffer, HOST_NAME_MAX + 1));
+    }
+    struct utsname names;
+    if (uname(&names) == 0) {
+        return std::string(names.nodename, strnlen(names.nodename, sizeof names.nodename));
+    }
+    return std::string();
+}
+
+}  // namespace
+
+ScopeStack::ScopeStack(std::string root, std::vector<std::string> scopes)
+    : mRoot(std::move(root)), mScopes(std::move(scopes)) {}
+
+bool ScopeStack::isValidName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+std::string ScopeStack::storeRoot() {
+    const char* configured = std::getenv("VESK_POLICY_STORE");
+    std::string root =
+        (configured != nullptr && configured[0] != '\0') ? configured : VESK_DEFAULT_STORE;
+    if (root[0] != '/') {
+        // The watcher keeps using the path after a possible chdir of the process.
+        std::vector<char> cwd(PATH_MAX + 1);
+        if (getcwd(cwd.data(), cwd.size()) != nullptr) {
+            root = std::string(cwd.data()) + "/" + root;
+        }
+    }
+    while (root.size() > 1 && root.back() == '/') {
+        root.pop_back();
+    }
+    return root;
+}
+
+bool ScopeStack::rootAccessible() const {
+    const int fd = open(mRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+PAPIStatus ScopeStack::forConnection(const char* connectionString,
+                                     std::unique_ptr<ScopeStack>& stack) {
+    const std::string entity = connectionString != nullptr ? connectionString : "";
+    const std::string host = hostName();
+    if (!isValidName(host)) {
+        return PAPIInvalidArg;
+    }
+    std::vector<std::string> scopes{kDefaultScope};
+    if (entity.empty()) {
+        // The process's uid, not $USER: the environment is the user's to change.
+        std::string user;
+        gid_t primary = 0;
+        if (!lookUpUser(getuid(), user, primary)) {
+            return PAPIAuthenticationFailure;
+        }
+        if (!isValidName(user)) {
+            return PAPIInvalidArg;
+        }
+        for (const std::string& group : groupNames(user, primary)) {
+            if (!isValidName(group)) {
+                return PAPIInvalidArg;
+            }
+            scopes.push_back(kGroupsFolder + group);
+        }
+        scopes.push_back(kHostsFolder + host);
+        scopes.push_back(kUsersFolder + user);
+    } else {
+        if (!isValidName(entity)) {
+            return PAPIInvalidArg;
+        }
+        scopes.push_back(kHostsFolder + host);
+        scopes.push_back(kEntitiesFolder + entity);
+    }
+    auto made = std::make_unique<ScopeStack>(storeRoot(), std::move(scopes));
+    if (!made->rootAccessible()) {
+        return PAPIConnectionFailure;
+    }
+    stack = std::move(made);
+    return PAPISuccess;
+}
+
+}  // namespace vesk::legacy::store

@@ -1,0 +1,43 @@
+// The store folders whose layers make up one entity's configuration, most
+// general first, resolved once when a connection is opened.
+//
+//   std::unique_ptr<ScopeStack> stack;
+//   PAPIStatus status = ScopeStack::forConnection("", stack);
+//   // stack->scopes(): "default", "groups/adm", "hosts/ws1", "users/alice"
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "papi.h"
+
+namespace vesk::legacy::store {
+
+class ScopeStack {
+  public:
+    // Empty or null text: the user of the process's uid with its groups and
+    // the host; any other text names an entity of its own.
+    static PAPIStatus forConnection(const char* connectionString,
+                                    std::unique_ptr<ScopeStack>& stack);
+
+    ScopeStack(std::string root, std::vector<std::string> scopes);
+
+    // A name that can stand as one path element inside the store.
+    static bool isValidName(const std::string& name);
+    // VESK_POLICY_STORE, else the build-time default; absolute, no trailing "/".
+    static std::string storeRoot();
+
+    // The root is an openable directory; anything else counts as a store gone.
+    bool rootAccessible() const;
+
+    const std::string& root() const { return mRoot; }
+    const std::vector<std::string>& scopes() const { return mScopes; }
+    std::string scopePath(const std::string& scope) const { return mRoot + "/" + scope; }
+
+  private:
+    std::string mRoot;
+    std::vector<std::string> mScopes;
+};
+
+}  // namespace vesk::legacy::store
