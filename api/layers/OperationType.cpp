@@ -1,0 +1,20 @@
+#include "layers/OperationType.h"
+
+#include <cstring>
+
+namespace vesk::legacy {
+
+OperationType operationFromText(const char* text) {
+    if (text == nullptr) {
+        return OperationType::Modify;
+    }
+    if (std::strcmp(text, "replace") == 0) {
+        return OperationType::Replace;
+    }
+    if (std::strcmp(text, "remove") == 0) {
+        return OperationType::Remove;
+    }
+    return OperationType::Modify;
+}
+
+}  // namespace vesk::legacy

@@ -1,0 +1,62 @@
+// ParserContext: the state of one XmlUpdateLayer::read. It turns the SAX1 parser's
+// element and character callbacks into ITreeHandler events.
+//
+//   ParserContext context(handler);
+//   context.startDocument();
+//   context.startElement("prop", attributes, line);   // name/value pairs, null-terminated
+//   context.characters(text, length);
+//   context.endElement("prop");
+//   context.endDocument();
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vesk::legacy {
+
+class ITreeHandler;
+
+class ParserContext {
+  public:
+    explicit ParserContext(ITreeHandler& handler);
+
+    void startDocument();
+    void endDocument();
+    // attributes: name and value texts in turn, ending with a null name, as the
+    // parser hands them over (null for an element without attributes). line is
+    // only used to say where a broken element stands.
+    void startElement(const char* name, const char* const* attributes, int line);
+    void endElement(const char* name);
+    void characters(const char* text, int length);
+
+    // The current value text cut at every occurrence of the separator; empty
+    // items stay, and the rest after the last separator is the last item.
+    std::vector<std::string> getList() const;
+
+    // The text of an attribute value as written: the parser hands "&" back as
+    // "&#38;" when it does not substitute entities, and a bare "&" cannot occur
+    // in its output otherwise, so every "&#38;" stands for one "&".
+    static std::string attributeText(const char* raw);
+
+  private:
+    enum class ElementKind { Structural, Property, Value, Other };
+    static ElementKind kindOf(const char* name);
+
+    void startNode(ElementKind kind, const char* name, const char* const* attributes, int line);
+    void startValue(const char* const* attributes);
+    void endValue();
+
+    ITreeHandler* mHandler;
+    bool mInValue;
+    std::string mLocale;
+    std::string mValueText;
+    std::string mSeparator;
+    std::string mPropertySeparator;
+    // Node events opened and not yet closed; at 0 the next node addresses the root.
+    int mNodeDepth;
+    // Above 0 while inside an element ignored for want of a name: counts the
+    // open elements there, so that its end is found.
+    int mSkipDepth;
+};
+
+}  // namespace vesk::legacy

@@ -1,0 +1,242 @@
+#include "layers/TreeMerger.h"
+
+#include <memory>
+
+#include "layers/Finaliser.h"
+#include "layers/IUpdateLayer.h"
+#include "layers/NodeAttributeChanger.h"
+#include "model/PropertyNode.h"
+#include "model/StructuralNode.h"
+#include "model/Tree.h"
+
+namespace vesk::legacy {
+
+namespace {
+
+const std::string kDefaultLocale = "default";
+
+// The bits a NodeAttributeChanger acts on; without them a walk would change nothing.
+const int kChangerBits = Node::kFinalised | Node::kNotFinalised | Node::kLocalised;
+
+std::unique_ptr<Node> createNode(const std::string& name, PropertyType type) {
+    if (type == TreeMerger::kStructural) {
+        return std::make_unique<StructuralNode>(name);
+    }
+    return std::make_unique<PropertyNode>(name, type);
+}
+
+void applyAttributes(Node& node, int attributes) {
+    if (attributes & kChangerBits) {
+        NodeAttributeChanger changer(attributes);
+        node.visit(changer);
+    }
+}
+
+// A node created inside an element that this layer finalises is finalised
+// with it; otherwise the next layer could change what was locked.
+bool insideFinalised(const Node* ancestor) {
+    for (; ancestor != nullptr; ancestor = ancestor->getParent()) {
+        if (ancestor->getAttributes() & Node::kFinalised) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The locale a value event writes to, localising the property when the event
+// names a locale.
+const std::string& targetLocale(PropertyNode& property, const std::string& locale) {
+    if (!locale.empty()) {
+        property.localise();
+        return locale;
+    }
+    return property.isLocalised() ? kDefaultLocale : locale;
+}
+
+}  // namespace
+
+TreeMerger::TreeMerger() : mTree(nullptr) {}
+
+TreeMerger::~TreeMerger() {
+    // A root that never reached a tree belongs to nobody else.
+    if (mTree == nullptr && !mStack.empty()) {
+        delete mStack.front();
+    }
+}
+
+bool TreeMerger::mayChange(const Node& node) {
+    return (node.getAttributes() & Node::kReadOnly) == 0;
+}
+
+void TreeMerger::merge(const IUpdateLayer& layer) {
+    try {
+        layer.read(*this);
+    } catch (...) {
+        closeOpenEntries();
+        throw;
+    }
+    closeOpenEntries();
+}
+
+void TreeMerger::closeOpenEntries() {
+    while (!mStack.empty()) {
+        endNode();
+    }
+}
+
+void TreeMerger::startTree() {
+    if (mTree != nullptr && mTree->getRoot() != nullptr) {
+        Finaliser finaliser;
+        mTree->getRoot()->visit(finaliser);
+    }
+}
+
+void TreeMerger::endTree() {}
+
+bool TreeMerger::getMergeContext(StructuralNode*& parent, const std::string& name,
+                                 Node*& node) const {
+    parent = nullptr;
+    node = nullptr;
+    if (mStack.empty()) {
+        node = mTree != nullptr ? mTree->getRoot() : nullptr;
+        return true;
+    }
+    Node* top = mStack.back();
+    if (top == nullptr || top->asStructuralNode() == nullptr) {
+        return false;
+    }
+    parent = top->asStructuralNode();
+    node = parent->getChild(name);
+    return true;
+}
+
+void TreeMerger::attach(StructuralNode* parent, Node* node) {
+    if (parent != nullptr) {
+        if (insideFinalised(parent)) {
+            node->modifyAttributes(Node::kFinalised);
+        }
+        parent->adoptChild(*node);
+    } else if (mTree != nullptr) {
+        mTree->setRoot(node);
+    }
+    // Otherwise the node is a new root waiting on the stack for its element to end.
+}
+
+void TreeMerger::unhook(StructuralNode* parent, const std::string& name) {
+    if (parent != nullptr) {
+        parent->removeChild(name);
+    } else {
+        mTree->setRoot(nullptr);
+    }
+}
+
+void TreeMerger::modifyGenericNode(const std::string& name, int attributes, PropertyType type) {
+    mStack.reserve(mStack.size() + 1);
+    StructuralNode* parent;
+    Node* node;
+    if (!getMergeContext(parent, name, node)) {
+        mStack.push_back(nullptr);
+        return;
+    }
+    if (node == nullptr) {
+        std::unique_ptr<Node> created = createNode(name, type);
+        node = created.get();
+        attach(parent, created.release());
+    }
+    applyAttributes(*node, attributes);
+    mStack.push_back(node);
+}
+
+void TreeMerger::replaceGenericNode(const std::string& name, int attributes, PropertyType type) {
+    mStack.reserve(mStack.size() + 1);
+    StructuralNode* parent;
+    Node* node;
+    if (!getMergeContext(parent, name, node) || (node != nullptr && !mayChange(*node))) {
+        mStack.push_back(nullptr);
+        return;
+    }
+    if (node != nullptr) {
+        unhook(parent, name);
+        delete node;
+    }
+    std::unique_ptr<Node> created = createNode(name, type);
+    node = created.get();
+    attach(parent, created.release());
+    applyAttributes(*node, attributes);
+    mStack.push_back(node);
+}
+
+void TreeMerger::modifyNode(const std::string& name, int attributes) {
+    modifyGenericNode(name, attributes, kStructural);
+}
+
+void TreeMerger::replaceNode(const std::string& name, int attributes) {
+    replaceGenericNode(name, attributes, kStructural);
+}
+
+void TreeMerger::modifyProperty(const std::string& name, PropertyType type, int attributes) {
+    modifyGenericNode(name, attributes, type);
+}
+
+void TreeMerger::replaceProperty(const std::string& name, PropertyType type, int attributes) {
+    replaceGenericNode(name, attributes, type);
+}
+
+void TreeMerger::removeNode(const std::string& name) {
+    mStack.reserve(mStack.size() + 1);
+    StructuralNode* parent;
+    Node* node;
+    if (getMergeContext(parent, name, node) && node != nullptr && mayChange(*node)) {
+        unhook(parent, name);
+        delete node;
+    }
+    // The matching end needs an entry to pop.
+    mStack.push_back(nullptr);
+}
+
+void TreeMerger::endNode() {
+    if (mStack.empty()) {
+        return;
+    }
+    if (mStack.size() == 1 && mTree == nullptr) {
+        auto tree = std::make_unique<Tree>();
+        tree->setRoot(mStack.front());
+        mTree = tree.release();
+    }
+    mStack.pop_back();
+}
+
+void TreeMerger::endProperty() {
+    endNode();
+}
+
+PropertyNode* TreeMerger::currentProperty() const {
+    if (mStack.empty() || mStack.back() == nullptr) {
+        return nullptr;
+    }
+    PropertyNode* property = mStack.back()->asPropertyNode();
+    return property != nullptr && mayChange(*property) ? property : nullptr;
+}
+
+void TreeMerger::setStringValue(const std::string& value, const std::string& locale) {
+    PropertyNode* property = currentProperty();
+    if (property != nullptr && !property->isList()) {
+        property->setStringValue(value, targetLocale(*property, locale));
+    }
+}
+
+void TreeMerger::setListValue(const std::vector<std::string>& values, const std::string& locale) {
+    PropertyNode* property = currentProperty();
+    if (property != nullptr && property->isList()) {
+        property->setListValue(values, targetLocale(*property, locale));
+    }
+}
+
+void TreeMerger::addListValues(const std::vector<std::string>& values, const std::string& locale) {
+    PropertyNode* property = currentProperty();
+    if (property != nullptr && property->isList()) {
+        property->addListValues(values, targetLocale(*property, locale));
+    }
+}
+
+}  // namespace vesk::legacy

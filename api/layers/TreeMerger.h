@@ -1,0 +1,101 @@
+// TreeMerger: builds one component's configuration tree from its layers,
+// applied in order, first to last.
+//
+//   TreeMerger merger;
+//   for (const PolicyLayer& layer : layers) merger.merge(layer);
+//   std::unique_ptr<Tree> tree(merger.getTree());   // null when no layer made a root
+//
+// How layers combine (the one place these rules are written down):
+// - Each element addresses a node by name below its enclosing element's node;
+//   the outermost element of every layer addresses the root, whatever its name.
+//   Modify enters a node, creating it if missing and keeping what exists (kind,
+//   children, value); replace discards what stood under the name and starts it
+//   anew; remove deletes. Value events set the entered property's value; they
+//   never create a node, and outside a property they change nothing.
+// - A layer finalises a node with bit 1: the node, every node below it that is
+//   not read-only yet, and every node the same layer creates below it later.
+//   That layer may still change them. When the next layer starts, bit 1 turns
+//   into read-only (bit 4) and bit 2 ("explicitly not finalised") lifts it.
+//   The last layer's finalised nodes therefore keep bit 1.
+// - mayChange() decides protection. A read-only node refuses replace, remove,
+//   attribute and value changes, and the content of a refused element is
+//   ignored. A modify still enters a read-only node, so a later layer can add
+//   new children below it; the children that exist keep their own protection.
+// - A value with a locale makes its property localised (a value held before
+//   stays under "default"); once localised, a value without locale sets
+//   "default". Layers without locales set the one value, last wins.
+// - A layer that breaks off is closed as if its open elements had ended: what
+//   it built stays, and the next layer starts from the root again.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "layers/ITreeHandler.h"
+
+namespace vesk::legacy {
+
+class IUpdateLayer;
+class Node;
+class PropertyNode;
+class StructuralNode;
+class Tree;
+
+class TreeMerger : public ITreeHandler {
+  public:
+    // Stands for "structural node" where a property type is expected.
+    static constexpr PropertyType kStructural = static_cast<PropertyType>(-1);
+
+    TreeMerger();
+    // Frees only the merger's own state; the tree belongs to whoever takes it.
+    ~TreeMerger() override;
+    TreeMerger(const TreeMerger&) = delete;
+    TreeMerger& operator=(const TreeMerger&) = delete;
+
+    // Reads the layer into this merger, then closes whatever the layer left open.
+    void merge(const IUpdateLayer& layer);
+
+    // The tree built so far: null until the first layer's outermost element
+    // ends. The caller owns it once it takes it; the merger never destroys it.
+    Tree* getTree() const { return mTree; }
+
+    // The one protection test: false for a read-only node.
+    static bool mayChange(const Node& node);
+
+    void startTree() override;
+    void endTree() override;
+    void modifyNode(const std::string& name, int attributes) override;
+    void replaceNode(const std::string& name, int attributes) override;
+    void removeNode(const std::string& name) override;
+    void endNode() override;
+    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;
+    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;
+    void endProperty() override;
+    void setStringValue(const std::string& value, const std::string& locale) override;
+    void setListValue(const std::vector<std::string>& values, const std::string& locale) override;
+    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+
+    // Where an event for name applies: false when there is no place for it
+    // (inside a removed, refused or property element). Otherwise parent is
+    // the entered structural node (null at the root) and node its child of that
+    // name, or the root when nothing is entered; either may be null.
+    bool getMergeContext(StructuralNode*& parent, const std::string& name, Node*& node) const;
+    // The bodies of modify and replace; kStructural as type makes a structural node.
+    void modifyGenericNode(const std::string& name, int attributes, PropertyType type);
+    void replaceGenericNode(const std::string& name, int attributes, PropertyType type);
+
+  private:
+    void attach(StructuralNode* parent, Node* node);
+    void unhook(StructuralNode* parent, const std::string& name);
+    void closeOpenEntries();
+    PropertyNode* currentProperty() const;
+
+    // Null until the first layer's outermost element ends; not owned.
+    Tree* mTree;
+    // Nodes entered by the open elements, innermost last; null for removed or
+    // refused elements. Before the tree exists, the bottom entry is the new
+    // root, which nothing else owns yet.
+    std::vector<Node*> mStack;
+};
+
+}  // namespace vesk::legacy

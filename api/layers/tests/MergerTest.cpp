@@ -1,0 +1,200 @@
+// Stacks of layers merged into one tree: precedence, finalisation, broken layers, locales.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "LayerTestSupport.h"
+#include "layers/Finaliser.h"
+#include "layers/NodeAttributeChanger.h"
+#include "layers/TreeMerger.h"
+#include "model/PropertyNode.h"
+
+namespace vesk::legacy::test {
+namespace {
+
+std::unique_ptr<Tree> mergeAll(const std::vector<std::string>& layers) {
+    TreeMerger merger;
+    for (const std::string& xml : layers) {
+        merger.merge(layerOf(xml));
+    }
+    return std::unique_ptr<Tree>(merger.getTree());
+}
+
+std::string valueOf(const Tree* tree, const std::string& path, const char* locale = "default") {
+    Node* node = find(tree, path);
+    PropertyNode* property = node != nullptr ? node->asPropertyNode() : nullptr;
+    return property != nullptr ? property->getStringValue(locale) : "<none>";
+}
+
+int bitsOf(const Tree* tree, const std::string& path) {
+    Node* node = find(tree, path);
+    return node != nullptr ? node->getAttributes() : -1;
+}
+
+TEST(Merger, LaterLayersModifyReplaceAndRemoveUnderTheSameRoot) {
+    auto tree = mergeAll({
+        R"(<zel:component-data zel:name="apps"><node zel:name="g"><prop zel:name="p">
+           <value>x</value></prop><prop zel:name="q"><value>y</value></prop></node>
+           <prop zel:name="gone"/></zel:component-data>)",
+        R"(<zel:group zel:name="other"><node zel:name="g"><prop zel:name="p"/><prop zel:name="q" zel:op="replace"/>
+           <node zel:name="nothing" zel:op="remove"/><prop zel:name="r"><value>z</value></prop>
+           </node><prop zel:name="gone" zel:op="remove"><value>lost</value></prop>
+           <prop zel:name="g"><value>ignored</value></prop><value>stray</value></zel:group>)",
+    });
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->getRoot()->getName(), "apps");
+    EXPECT_EQ(valueOf(tree.get(), "g/p"), "x");
+    EXPECT_EQ(valueOf(tree.get(), "g/q"), "");
+    EXPECT_EQ(valueOf(tree.get(), "g/r"), "z");
+    EXPECT_EQ(find(tree.get(), "gone"), nullptr);
+    EXPECT_NE(find(tree.get(), "g")->asStructuralNode(), nullptr);
+}
+
+TEST(Merger, FinalisedGroupProtectsWhatItHeldAndWhatItDeclaredButTakesNewChildren) {
+    const std::string layer1 =
+        R"(<group><node zel:name="g"><prop zel:name="old"><value>1</value></prop></node>
+           <node zel:name="g" zel:finalized="true"><node zel:name="h"><prop zel:name="deep">
+           <value>2</value></prop></node><prop zel:name="new"><value>3</value></prop></node>
+           <node zel:name="g"><prop zel:name="old"><value>4</value></prop></node></group>)";
+    const std::string attack =
+        R"(<group><node zel:name="g"><prop zel:name="old"><value>X</value></prop>
+           <prop zel:name="new" zel:op="replace"><value>X</value></prop>
+           <node zel:name="h"><prop zel:name="deep" zel:op="remove"/></node>
+           <prop zel:name="added"><value>5</value></prop></node></group>)";
+    auto tree = mergeAll({layer1, attack});
+    EXPECT_EQ(valueOf(tree.get(), "g/old"), "4") << "the finalising layer may still change it";
+    EXPECT_EQ(valueOf(tree.get(), "g/new"), "3");
+    EXPECT_EQ(valueOf(tree.get(), "g/h/deep"), "2");
+    EXPECT_EQ(valueOf(tree.get(), "g/added"), "5");
+    EXPECT_EQ(bitsOf(tree.get(), "g/h/deep"), Node::kReadOnly);
+    EXPECT_EQ(bitsOf(tree.get(), "g/added"), 0);
+
+    for (const char* removal : {R"(<group><node zel:name="g" zel:op="remove"/></group>)",
+                                R"(<group><node zel:name="g" zel:op="replace"/></group>)"}) {
+        auto kept = mergeAll({layer1, removal, attack});
+        EXPECT_EQ(valueOf(kept.get(), "g/new"), "3") << removal;
+        EXPECT_EQ(bitsOf(kept.get(), "g"), Node::kReadOnly) << "stays read-only";
+    }
+    // Nothing follows the last layer, so its finalisation stays bit 1.
+    auto last = mergeAll({attack, layer1});
+    EXPECT_EQ(bitsOf(last.get(), "g"), Node::kFinalised);
+    EXPECT_EQ(bitsOf(last.get(), "g/new"), Node::kFinalised);
+    EXPECT_EQ(bitsOf(last.get(), "g/added"), Node::kFinalised);
+}
+
+TEST(Merger, FinalisedPropertyIgnoresReplacementAndItsValue) {
+    auto tree = mergeAll(
+        {R"(<group><prop zel:name="p" zel:finalized="true"><value>x</value></prop></group>)",
+         R"(<group><prop zel:name="p" zel:op="replace" zel:type="xs:int">
+                             <value>y</value></prop></group>)"});
+    EXPECT_EQ(valueOf(tree.get(), "p"), "x");
+    EXPECT_EQ(find(tree.get(), "p")->asPropertyNode()->getType(), TypeString);
+}
+
+TEST(Merger, FirstLayerRemovingTheRootLeavesAnEmptyTreeThatALaterLayerFills) {
+    TreeMerger merger;
+    EXPECT_EQ(merger.getTree(), nullptr) << "no layers, no tree";
+    merger.merge(layerOf(R"(<group zel:op="remove"><node zel:name="a"/></group>)"));
+    std::unique_ptr<Tree> tree(merger.getTree());
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->getRoot(), nullptr);
+    merger.merge(layerOf(R"(<zel:component-data zel:name="new"><node zel:name="a"/>
+                            </zel:component-data>)"));
+    ASSERT_NE(tree->getRoot(), nullptr);
+    EXPECT_EQ(tree->getRoot()->getName(), "new");
+    EXPECT_NE(find(tree.get(), "a"), nullptr);
+}
+
+TEST(Merger, BrokenLayerKeepsWhatItBuiltAndTheNextLayerStartsAtTheRoot) {
+    auto tree = mergeAll({
+        R"(<group><node zel:name="a"><node zel:name="b"><prop zel:name="p"><value>1</value></prop>)",
+        fixture("truncated_layer.xml"),
+        R"(<group><node zel:name="top"/><prop zel:name="p"><value>2</value></prop></group>)",
+    });
+    ASSERT_NE(tree, nullptr) << "a first layer that broke off still yields its root";
+    EXPECT_EQ(valueOf(tree.get(), "a/b/p"), "1");
+    EXPECT_EQ(valueOf(tree.get(), "startup_list/command"), "run");
+    EXPECT_NE(find(tree.get(), "top"), nullptr);
+    EXPECT_EQ(valueOf(tree.get(), "p"), "2");
+    EXPECT_EQ(find(tree.get(), "startup_list/args/top"), nullptr);
+}
+
+TEST(Merger, LocalisedValuesFromTwoLayers) {
+    auto tree = mergeAll({
+        R"(<group><prop zel:name="name"><value>Mail</value><value xml:lang="de">Post</value></prop>
+           <prop zel:name="only"><value xml:lang="fr">Seul</value></prop>
+           <prop zel:name="plain"><value xml:lang="">a</value></prop>
+           <prop zel:name="list" zel:type="zel:string-list"><value xml:lang="de">a b</value></prop>
+           </group>)",
+        R"(<group><prop zel:name="name"><value xml:lang="fr">Courrier</value><value>Letters</value>
+           </prop><prop zel:name="plain"><value>b</value></prop></group>)",
+    });
+    auto locales = [&](const std::string& path) {
+        std::vector<std::string> all;
+        find(tree.get(), path)->asPropertyNode()->getLocales(all);
+        return all;
+    };
+    EXPECT_EQ(locales("name"), (std::vector<std::string>{"de", "default", "fr"}));
+    EXPECT_EQ(valueOf(tree.get(), "name", "de"), "Post");
+    EXPECT_EQ(valueOf(tree.get(), "name", "fr"), "Courrier");
+    EXPECT_EQ(valueOf(tree.get(), "name"), "Letters");
+    EXPECT_EQ(locales("only"), std::vector<std::string>{"fr"});
+    EXPECT_EQ(locales("plain"), std::vector<std::string>{"default"});
+    EXPECT_EQ(valueOf(tree.get(), "plain", "xx"), "b") << "no locale: one value, last wins";
+    EXPECT_EQ(find(tree.get(), "list")->asPropertyNode()->getListValue("de"),
+              (std::vector<std::string>{"a", "b"}));
+}
+
+// A layer that plays some events and then fails, as a policy filter might.
+class FailingLayer : public IUpdateLayer {
+  public:
+    void read(ITreeHandler& handler) const override {
+        handler.startTree();
+        handler.modifyNode("root", 0);
+        handler.modifyNode("open", 0);
+        throw Exception("filter failed");
+    }
+};
+
+TEST(Merger, ExceptionFromALayerStillClosesItsEntries) {
+    TreeMerger merger;
+    EXPECT_THROW(merger.merge(FailingLayer()), Exception);
+    merger.merge(layerOf(R"(<group><node zel:name="later"/></group>)"));
+    std::unique_ptr<Tree> tree(merger.getTree());
+    EXPECT_NE(find(tree.get(), "later"), nullptr);
+    EXPECT_EQ(find(tree.get(), "open/later"), nullptr);
+
+    // Read without merge and abandoned: the merger frees the root nobody took.
+    TreeMerger abandoned;
+    layerOf("<group><node zel:name='a'>").read(abandoned);
+    EXPECT_EQ(abandoned.getTree(), nullptr);
+}
+
+TEST(Visitors, FinaliserAndChangerBits) {
+    const int kCases[][2] = {{1, 4}, {2, 0},         {2 | 4, 0}, {1 | 4, 4},
+                             {4, 4}, {8 | 1, 8 | 4}, {0, 0}};
+    for (const auto& c : kCases) {
+        StructuralNode node("n");
+        node.setAttributes(c[0]);
+        Finaliser finaliser;
+        node.visit(finaliser);
+        EXPECT_EQ(node.getAttributes() & 7, c[1] & 7) << c[0];
+    }
+    StructuralNode group("g");
+    auto* locked = new StructuralNode("locked");
+    locked->setAttributes(Node::kReadOnly);
+    auto* inner = new PropertyNode("inner", TypeString);
+    locked->adoptChild(*inner);
+    auto* text = new PropertyNode("text", TypeString);
+    text->setStringValue("x", "default");
+    group.adoptChild(*locked);
+    group.adoptChild(*text);
+    NodeAttributeChanger changer(Node::kFinalised | Node::kLocalised);
+    group.visit(changer);
+    EXPECT_EQ(group.getAttributes(), Node::kFinalised) << "bit 8 never reaches a group";
+    EXPECT_EQ(text->getAttributes(), Node::kFinalised) << "bit 8 dropped for the walk";
+    EXPECT_EQ(inner->getAttributes(), 0) << "read-only subtree skipped";
+}
+
+}  // namespace
+}  // namespace vesk::legacy::test
