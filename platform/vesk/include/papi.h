@@ -11,6 +11,15 @@
  * Every call takes the address of a status variable last and writes the call's
  * status there (0 on success). A call that fails returns no list and no handle.
  * The library never prints; errors reach the caller only as statuses.
+ *
+ * The file store: layers are files <store>/<scope>/<component>.xml, where
+ * <store> is $VESK_POLICY_STORE or, when that is unset or empty, the path
+ * fixed at build time (/etc/vesk/store unless configured otherwise). The
+ * scopes of an entity, most general first, each only where its file exists:
+ *   current user:   default, groups/<group> (each group of the user, in
+ *                   ascending byte order), hosts/<hostname>, users/<user>
+ *   other entities: default, hosts/<hostname>, entities/<connection string>
+ * User and groups come from the process's uid, never from the environment.
  */
 #ifndef VESK_PAPI_H
 #define VESK_PAPI_H
@@ -24,12 +33,22 @@ extern "C" {
 typedef int PAPIStatus;
 enum {
     PAPISuccess = 0,
+    /* The store is missing or unreadable, at papiInitialise or later: never
+     * reported as "no layers", which would read as all policy removed. */
     PAPIConnectionFailure = 1,
+    /* The process's uid has no user entry. */
     PAPIAuthenticationFailure = 2,
     PAPINoSuchComponent = 3,
-    PAPILdbFailure = 4, /* "Database error": a layer that cannot be read */
-    PAPIInvalidArg = 5, /* also a stale, foreign or null handle */
+    /* "Database error": a layer that exists but cannot be read (any error but
+     * ENOENT, not a regular file, or larger than 64 MiB). */
+    PAPILdbFailure = 4,
+    /* A stale, foreign or null handle or listener id, a null callback, or a
+     * name that cannot be one path element (empty, ".", "..", containing "/")
+     * as component, connection string, user, group or host name; nothing is
+     * read then. */
+    PAPIInvalidArg = 5,
     PAPIOutOfMemoryFailure = 6,
+    /* Also: a change watch or the watcher thread could not be set up. */
     PAPIUnknownFailure = 7
 };
 
@@ -52,7 +71,7 @@ typedef struct PAPINameEntry {
 } PAPINameEntry;
 
 /* Change event: type 0 component added (had no layers, has some), 1 modified,
- * 2 removed (had layers, has none). */
+ * 2 removed (had layers, has none). component is valid during the callback. */
 typedef struct PAPIEvent {
     int type;
     const char* component;
@@ -76,7 +95,9 @@ PAPI* papiInitialiseWithListener(const char* connectionString, PAPIConnectionLis
                                  void* userData, PAPIStatus* status);
 
 /* Closes the handle: stops change delivery and joins the watcher thread (from
- * inside a callback of this handle the thread is detached instead). */
+ * inside a callback of this handle the thread is detached instead and ends
+ * when the callback returns). No callback of the handle starts afterwards.
+ * A process may also exit with handles open. */
 void papiDeinitialise(PAPI* handle, PAPIStatus* status);
 
 /* The layers of a component, most general first; null with status 0 when the
@@ -84,7 +105,8 @@ void papiDeinitialise(PAPI* handle, PAPIStatus* status);
 PAPILayerEntry* papiReadComponentLayers(PAPI* handle, const char* component, PAPIStatus* status);
 
 /* Names of the components that have a layer for this entity, ascending,
- * filtered by prefix (an empty selector lists all). Free with papiFreeStringList. */
+ * filtered by prefix (an empty or null selector lists all). Free with
+ * papiFreeStringList. */
 PAPINameEntry* papiListComponentNames(PAPI* handle, const char* selector, PAPIStatus* status);
 
 /* Both accept null. */
@@ -92,8 +114,16 @@ void papiFreeLayerList(PAPILayerEntry* list);
 void papiFreeStringList(PAPINameEntry* list);
 
 /* Calls listener for every change of the component, on a watcher thread of
- * the handle, one callback at a time, with no lock of libvesk held.
- * Returns the handle to pass to papiRemoveListener. */
+ * the handle, one callback at a time, with no lock of libvesk held: the
+ * callback may read layers and add or remove listeners on the same handle.
+ * A change is a layer file of the component written and closed, created,
+ * renamed into or out of place, or removed, in any scope of the stack, also in
+ * scope folders created after this call. A burst of changes gives one event
+ * per component once the files have been quiet for about 100 ms, and at most
+ * 1 s after the first change. If the kernel drops change notices, every
+ * watched component gets an event. Returns the handle to pass to
+ * papiRemoveListener; fails with a status when the watch or its thread cannot
+ * be set up. */
 PAPIListenerId papiAddListener(PAPI* handle, const char* component, PAPIListener listener,
                                void* userData, PAPIStatus* status);
 

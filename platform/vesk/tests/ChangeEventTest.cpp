@@ -38,10 +38,9 @@ struct Recorder {
         if (self->mThen) {
             self->mThen(event);
         }
-        {
-            std::lock_guard<std::mutex> lock(self->mMutex);
-            self->mSeen.push_back(Seen{event->type, event->component, at});
-        }
+        // Notified under the lock: the recorder may go as soon as a waiter sees it.
+        std::lock_guard<std::mutex> lock(self->mMutex);
+        self->mSeen.push_back(Seen{event->type, event->component, at});
         self->mChanged.notify_all();
     }
 
@@ -149,7 +148,7 @@ TEST_F(ChangeEventTest, BurstGivesOneEventPerComponentAndOnlyToItsListeners) {
     for (int i = 1; i <= 10; ++i) {
         writeLayer("default", kComponent, std::to_string(i), -1);
         writeLayer("default", "org.other", std::to_string(i), -1);
-        std::this_thread::sleep_for(milliseconds(20));
+        std::this_thread::sleep_for(milliseconds(5));
     }
     ASSERT_TRUE(first.waitFor(1));
     std::this_thread::sleep_for(kSettle);
@@ -248,7 +247,7 @@ TEST_F(ChangeEventTest, CallbackMayReadRemoveItselfAndCloseTheHandle) {
         }
         papiFreeLayerList(layers);
     };
-    PAPIListenerId removerId = nullptr;
+    std::atomic<PAPIListenerId> removerId{nullptr};
     remover.mThen = [&](const PAPIEvent*) {
         PAPIStatus status = -1;
         papiRemoveListener(handle, removerId, &status);
