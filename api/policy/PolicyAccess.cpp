@@ -83,7 +83,7 @@ void PolicyAccess::addListener(const NodePath& path, IPolicyListener* listener) 
         std::lock_guard<std::mutex> lock(mMutex);
         Listeners& entry = mListeners[component];
         if (entry.mServiceHandle != nullptr) {
-            entry.mListeners.insert(listener);
+            entry.mListenerSet.insert(listener);
             return;
         }
     }
@@ -99,7 +99,7 @@ void PolicyAccess::addListener(const NodePath& path, IPolicyListener* listener) 
         } else {
             surplus = handle;  // another thread registered the component first
         }
-        entry.mListeners.insert(listener);
+        entry.mListenerSet.insert(listener);
     }
     if (surplus != nullptr) {
         try {
@@ -120,8 +120,8 @@ void PolicyAccess::removeListener(const NodePath& path, IPolicyListener* listene
         if (it == mListeners.end()) {
             return;
         }
-        it->second.mListeners.erase(listener);
-        if (it->second.mListeners.empty()) {
+        it->second.mListenerSet.erase(listener);
+        if (it->second.mListenerSet.empty()) {
             // A failed registration leaves no handle: only the entry goes.
             handle = it->second.mServiceHandle;
             mListeners.erase(it);
@@ -152,7 +152,7 @@ void PolicyAccess::removeListener(const NodePath& path, IPolicyListener* listene
 bool PolicyAccess::isListening(const std::string& component, IPolicyListener* listener) const {
     std::lock_guard<std::mutex> lock(mMutex);
     auto it = mListeners.find(component);
-    return it != mListeners.end() && it->second.mListeners.count(listener) != 0;
+    return it != mListeners.end() && it->second.mListenerSet.count(listener) != 0;
 }
 
 void PolicyAccess::waitForOtherDispatches(std::unique_lock<std::mutex>& lock) const {
@@ -171,10 +171,10 @@ void PolicyAccess::processEvent(const PAPIEvent& event) const {
     {
         std::lock_guard<std::mutex> lock(mMutex);
         auto it = mListeners.find(component);
-        if (it == mListeners.end() || it->second.mListeners.empty()) {
+        if (it == mListeners.end() || it->second.mListenerSet.empty()) {
             return;
         }
-        snapshot.assign(it->second.mListeners.begin(), it->second.mListeners.end());
+        snapshot.assign(it->second.mListenerSet.begin(), it->second.mListenerSet.end());
         mDispatchers.insert(self);
     }
     struct DispatchEnd {

@@ -43,7 +43,7 @@ class PolicyAccess {
         // Kept with an empty set after an unregistration failed: the service may
         // still call, and the next addListener takes it over.
         void* mServiceHandle = nullptr;
-        std::set<IPolicyListener*> mListeners;  // not owned
+        std::set<IPolicyListener*> mListenerSet;  // not owned
     };
 
     // Take one use of the shared connection for "" or the given string.

@@ -21,6 +21,7 @@ namespace {
 class Listener : public IPolicyListener {
   public:
     mutable std::vector<std::string> calls;
+    mutable std::atomic<int> count{0};  // readable while events arrive
     std::function<void()> action;
 
     void onComponentAdd(const std::string& c) const override { record("add " + c); }
@@ -30,6 +31,7 @@ class Listener : public IPolicyListener {
   private:
     void record(const std::string& call) const {
         calls.push_back(call);
+        ++count;
         if (action) {
             action();
         }
@@ -270,6 +272,9 @@ TEST_F(PolicyAccessTest, EventsWhileListenersComeAndGo) {
             fakepapi::fire("b", 1);
         }
     });
+    while (steady.count == 0) {
+        std::this_thread::yield();
+    }
     for (int i = 0; i < 300; ++i) {
         Listener passing;
         access.addListener(pathOf("b"), &passing);
@@ -280,7 +285,6 @@ TEST_F(PolicyAccessTest, EventsWhileListenersComeAndGo) {
     stop = true;
     events.join();
     access.removeListener(pathOf("a"), &steady);
-    EXPECT_FALSE(steady.calls.empty());
 }
 
 }  // namespace

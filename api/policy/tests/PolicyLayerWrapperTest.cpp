@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -246,9 +247,12 @@ TEST(PolicyLayerTest, ReadsTheSubtreeAtThePath) {
     const PolicyLayer copy = PolicyLayer(pathOf("comp"), layer);
     copy.read(whole);
     copy.read(whole);  // no state between reads
-    ASSERT_EQ(whole.events.size(), 28u);
+    ASSERT_EQ(whole.events.size(), 32u);
+    EXPECT_EQ(Events(whole.events.begin(), whole.events.begin() + 16),
+              Events(whole.events.begin() + 16, whole.events.end()));
     EXPECT_EQ(whole.events[1], "modifyNode comp 0");
-    EXPECT_EQ(whole.events[13], "endTree");
+    EXPECT_EQ(whole.events[15], "endTree");
+    EXPECT_EQ(std::count(whole.events.begin(), whole.events.end(), "endNode"), 12);
 }
 
 TEST(PolicyLayerTest, BrokenLayerIsLoggedOnceAsWarning) {
