@@ -141,8 +141,12 @@ void Session::startNode(Kind kind, const Attributes& attributes) {
     }
     const std::string name = ParserContext::attributeText(rawName);
     const OperationType operation = operationFromText(attributes.find("zel:op"));
-    if (open.empty() && (kind != Kind::Structural || operation == OperationType::Remove)) {
-        return refuse("the outermost element is not a group that is kept");
+    // A tree's root is a group; removing it would leave no tree to load.
+    if (open.empty() && kind != Kind::Structural) {
+        return refuse("the outermost element is not a group");
+    }
+    if (open.empty() && operation == OperationType::Remove) {
+        return refuse("the outermost element removes the root");
     }
     int bits = 0;
     if (attributes.is("zel:readonly", "true")) {
