@@ -1,0 +1,278 @@
+#include "change/TreeComparator.h"
+
+#include <algorithm>
+
+#include "layers/ITreeHandler.h"
+#include "model/Node.h"
+#include "model/PropertyNode.h"
+#include "model/StructuralNode.h"
+#include "model/Tree.h"
+
+namespace vesk::legacy {
+
+namespace {
+
+// Below this size the pairwise match is cheaper than sorting copies.
+constexpr std::size_t kSortedCompareFrom = 16;
+
+bool sameKind(const Node& a, const Node& b) {
+    return (a.asStructuralNode() != nullptr) == (b.asStructuralNode() != nullptr);
+}
+
+}  // namespace
+
+// The walked tree is the new one: new.substract(old, handler) reports what
+// turns old into new. Swapping the sides swaps added and removed.
+void Tree::substract(const Tree& other, ITreeHandler& handler) const {
+    handler.startTree();
+    if (getRoot()) {
+        TreeComparator comparator(other.getRoot(), handler);
+        getRoot()->visit(comparator);
+    } else if (other.getRoot()) {
+        handler.removeNode(other.getRoot()->getName());
+        handler.endNode();
+    }
+    // Two empty trees: nothing between start and end.
+    handler.endTree();
+}
+
+bool isProtected(int attributes) {
+    return (attributes & (Node::kFinalised | Node::kReadOnly)) != 0 &&
+           (attributes & Node::kNotFinalised) == 0;
+}
+
+int compareAttributes(int oldAttributes, int newAttributes) {
+    const bool wasProtected = isProtected(oldAttributes);
+    const bool isNowProtected = isProtected(newAttributes);
+    int result = 0;
+    if (wasProtected && !isNowProtected) {
+        result = 2;
+    } else if (!wasProtected && isNowProtected) {
+        result = 1;
+    }
+    if (((oldAttributes | newAttributes) & Node::kLocalised) != 0) {
+        result |= Node::kLocalised;
+    }
+    return result;
+}
+
+bool areListsEqual(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    if (a.size() >= kSortedCompareFrom) {
+        // Lists come from the policy service and can be long; sorting keeps
+        // the comparison at n log n instead of quadratic.
+        std::vector<const std::string*> left;
+        std::vector<const std::string*> right;
+        left.reserve(a.size());
+        right.reserve(b.size());
+        for (const auto& item : a) {
+            left.push_back(&item);
+        }
+        for (const auto& item : b) {
+            right.push_back(&item);
+        }
+        auto less = [](const std::string* x, const std::string* y) { return *x < *y; };
+        std::sort(left.begin(), left.end(), less);
+        std::sort(right.begin(), right.end(), less);
+        return std::equal(left.begin(), left.end(), right.begin(),
+                          [](const std::string* x, const std::string* y) { return *x == *y; });
+    }
+    // Each element of b may match one element of a only.
+    bool matched[kSortedCompareFrom] = {};
+    for (const auto& item : a) {
+        std::size_t i = 0;
+        while (i < b.size() && (matched[i] || b[i] != item)) {
+            ++i;
+        }
+        if (i == b.size()) {
+            return false;
+        }
+        matched[i] = true;
+    }
+    return true;
+}
+
+TreeComparator::TreeComparator(Node* otherRoot, ITreeHandler& handler)
+    : mOtherRoot(otherRoot), mHandler(handler), mPlaybackStart(kNone) {}
+
+TreeComparator::~TreeComparator() = default;
+
+bool TreeComparator::preChildrenProcess(Node& node) {
+    if (StructuralNode* group = node.asStructuralNode()) {
+        processStructural(*group);
+    } else if (PropertyNode* property = node.asPropertyNode()) {
+        processProperty(*property);
+    }
+    return true;
+}
+
+bool TreeComparator::postChildrenProcess(Node& node) {
+    if (mPlaybackStart == mContexts.size()) {
+        // The held-back range begins just above this node: it was opened.
+        mPlaybackStart = kNone;
+    }
+    if (mPlaybackStart == kNone) {
+        if (node.asStructuralNode()) {
+            mHandler.endNode();
+        } else {
+            mHandler.endProperty();
+        }
+    }
+    mContexts.pop_back();
+    return true;
+}
+
+void TreeComparator::getContext(const Node& node, Node*& context) const {
+    if (mContexts.empty()) {
+        context = mOtherRoot;
+        return;
+    }
+    Node* parent = mContexts.back().node;
+    const StructuralNode* group = parent ? parent->asStructuralNode() : nullptr;
+    context = group ? group->getChild(node.getName()) : nullptr;
+}
+
+Node* TreeComparator::matchCounterpart(const Node& node) {
+    Node* context = nullptr;
+    getContext(node, context);
+    if (context && !sameKind(*context, node)) {
+        // A group that became a property or the reverse: the old node and its
+        // subtree are gone, so report them removed and the node as new.
+        playback();
+        mHandler.removeNode(context->getName());
+        mHandler.endNode();
+        context = nullptr;
+    }
+    return context;
+}
+
+void TreeComparator::processStructural(StructuralNode& node) {
+    Node* context = matchCounterpart(node);
+    const int diff =
+        compareAttributes(context ? context->getAttributes() : 0, node.getAttributes());
+    if (context && diff == 0) {
+        if (mPlaybackStart == kNone) {
+            mPlaybackStart = static_cast<std::uint32_t>(mContexts.size());
+        }
+    } else {
+        playback();
+        if (context) {
+            mHandler.modifyNode(node.getName(), diff);
+        } else {
+            mHandler.replaceNode(node.getName(), diff);
+        }
+    }
+    mContexts.push_back(Context{context, &node, false});
+    if (context) {
+        announceRemovals(*context->asStructuralNode(), node);
+    }
+}
+
+void TreeComparator::announceRemovals(const StructuralNode& oldGroup,
+                                      const StructuralNode& newGroup) {
+    // Both lists are in ascending byte order: one merge finds the old names
+    // the new group lacks, in that order, before any new child is visited.
+    mOldNames.clear();
+    mNewNames.clear();
+    oldGroup.getChildren(mOldNames);
+    newGroup.getChildren(mNewNames);
+    auto next = mNewNames.cbegin();
+    for (const auto& name : mOldNames) {
+        while (next != mNewNames.cend() && *next < name) {
+            ++next;
+        }
+        if (next != mNewNames.cend() && *next == name) {
+            continue;
+        }
+        playback();
+        mHandler.removeNode(name);
+        mHandler.endNode();
+    }
+}
+
+void TreeComparator::processProperty(PropertyNode& node) {
+    Node* context = matchCounterpart(node);
+    const PropertyNode* oldProperty = context ? context->asPropertyNode() : nullptr;
+    const int diff =
+        compareAttributes(oldProperty ? oldProperty->getAttributes() : 0, node.getAttributes());
+    // Either side localised: the values are compared by locale, and the
+    // property is announced in its localised form. The new tree itself is
+    // left as it is; readers of it must not see a comparison's side effects.
+    const bool localised = node.isLocalised() || ((diff & Node::kLocalised) != 0 &&
+                                                  node.findBestValue("default")->isSet());
+    const int protection = diff & ~Node::kLocalised;
+    if (oldProperty && protection == 0) {
+        if (mPlaybackStart == kNone) {
+            mPlaybackStart = static_cast<std::uint32_t>(mContexts.size());
+        }
+    } else {
+        playback();
+        if (oldProperty) {
+            mHandler.modifyProperty(node.getName(), node.getType(), diff);
+        } else {
+            mHandler.replaceProperty(node.getName(), node.getType(), diff);
+        }
+    }
+    mContexts.push_back(Context{&node, &node, localised});
+    processValues(oldProperty, node);
+}
+
+void TreeComparator::processValues(const PropertyNode* oldProperty,
+                                   const PropertyNode& newProperty) {
+    mOldLocales.clear();
+    mNewLocales.clear();
+    if (oldProperty) {
+        oldProperty->getLocales(mOldLocales);
+    }
+    newProperty.getLocales(mNewLocales);
+    if (!areListsEqual(mOldLocales, mNewLocales)) {
+        // Announced even when no value follows: a locale went away.
+        playback();
+    }
+    for (const auto& locale : mNewLocales) {
+        // Equal text is no change. But once the property is announced anyway,
+        // a locale the old side holds no value for gets its value even when
+        // it reads the same (a missing value reads as empty, and a property
+        // that is not localised answers every locale with its one value), so
+        // that replaying the events gives the new values.
+        const bool oldHolds =
+            oldProperty && std::binary_search(mOldLocales.begin(), mOldLocales.end(), locale) &&
+            oldProperty->findBestValue(locale) && oldProperty->findBestValue(locale)->isSet();
+        const bool mustSend = !oldProperty || (!oldHolds && mPlaybackStart == kNone);
+        if (newProperty.isList()) {
+            const std::vector<std::string>& value = newProperty.getListValue(locale);
+            if (!mustSend && areListsEqual(value, oldProperty->getListValue(locale))) {
+                continue;
+            }
+            playback();
+            mHandler.setListValue(value, locale);
+        } else {
+            const std::string& value = newProperty.getStringValue(locale);
+            if (!mustSend && value == oldProperty->getStringValue(locale)) {
+                continue;
+            }
+            playback();
+            mHandler.setStringValue(value, locale);
+        }
+    }
+}
+
+void TreeComparator::playback() {
+    if (mPlaybackStart == kNone) {
+        return;
+    }
+    for (std::size_t i = mPlaybackStart; i < mContexts.size(); ++i) {
+        const Context& entry = mContexts[i];
+        if (entry.node->asStructuralNode()) {
+            mHandler.modifyNode(entry.walked->getName(), 0);
+        } else if (const PropertyNode* property = entry.node->asPropertyNode()) {
+            mHandler.modifyProperty(property->getName(), property->getType(),
+                                    entry.localised ? Node::kLocalised : 0);
+        }
+    }
+    mPlaybackStart = kNone;
+}
+
+}  // namespace vesk::legacy

@@ -1,0 +1,84 @@
+// TreeComparator: the walk behind Tree::substract. It visits the new tree,
+// finds each node's counterpart in the old tree by name, and plays what turns
+// the old tree into the new one into an ITreeHandler as layer events.
+//
+//   newTree.substract(oldTree, handler);   // builds and runs one comparator
+//
+// Lazy opening: a node whose counterpart has the same kind and protection is
+// not announced when the walk reaches it; its opening is held back and sent
+// (with those of its held-back ancestors) only when a difference turns up
+// below it. An unchanged subtree therefore costs no handler call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/NodeVisitor.h"
+
+namespace vesk::legacy {
+
+class ITreeHandler;
+class Node;
+class PropertyNode;
+class StructuralNode;
+
+// Protected means finalised (bit 1) or read-only (bit 4), unless bit 2 lifts it.
+bool isProtected(int attributes);
+// The attribute difference sent with modify and replace events: 1 the node
+// became protected, 2 it stopped being protected, plus 8 when either side is
+// localised. finalised<->read-only is no difference.
+int compareAttributes(int oldAttributes, int newAttributes);
+// Equality as multisets: order does not count, repetitions do.
+bool areListsEqual(const std::vector<std::string>& a, const std::vector<std::string>& b);
+
+class TreeComparator : public NodeVisitor {
+  public:
+    // Neither the old root (may be null) nor the handler is owned.
+    TreeComparator(Node* otherRoot, ITreeHandler& handler);
+
+    bool preChildrenProcess(Node& node) override;
+    bool postChildrenProcess(Node& node) override;
+    virtual ~TreeComparator();
+
+  private:
+    // One entry per node entered and not yet left, the root's first.
+    struct Context {
+        // A group's counterpart in the old tree (null when it has none), or
+        // a property of the new tree itself.
+        Node* node;
+        // The node of the new tree, whose name an opening carries (the
+        // roots' names may differ).
+        const Node* walked;
+        // For a property: it is opened with the localised bit, because one
+        // side is localised and holds values by locale.
+        bool localised;
+    };
+
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+
+    void getContext(const Node& node, Node*& context) const;
+    // The counterpart if it has the same kind as node. One of the other kind
+    // is announced as removed first: the node then counts as new.
+    Node* matchCounterpart(const Node& node);
+    void processStructural(StructuralNode& node);
+    void processProperty(PropertyNode& node);
+    void processValues(const PropertyNode* oldProperty, const PropertyNode& newProperty);
+    void announceRemovals(const StructuralNode& oldGroup, const StructuralNode& newGroup);
+    void playback();
+
+    Node* mOtherRoot;
+    std::vector<Context> mContexts;
+    ITreeHandler& mHandler;
+    // First entry of mContexts whose opening is held back; kNone when every
+    // entry has been opened.
+    std::uint32_t mPlaybackStart;
+
+    // Scratch lists, reused to spare allocations on every node.
+    std::vector<std::string> mOldNames;
+    std::vector<std::string> mNewNames;
+    std::vector<std::string> mOldLocales;
+    std::vector<std::string> mNewLocales;
+};
+
+}  // namespace vesk::legacy

@@ -1,0 +1,75 @@
+// TreeDiff: turns the difference stream of Tree::substract into listener
+// calls. Each node is reported when it closes (so children before parents):
+// replaced nodes as added, modified ones as changed, removed ones as removed,
+// the removed node's old subtree first (pre-order), then the node once more.
+//
+//   TreeDiff diff(component, &registry, oldTree);
+//   newTree->substract(*oldTree, diff);
+//   // destroy diff, then the old tree
+//
+// Paths are built from the node names (the root left out), never from text,
+// so a name holding "/" stays one name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "layers/ActionType.h"
+#include "layers/ITreeHandler.h"
+#include "model/NodeVisitor.h"
+
+namespace vesk::legacy {
+
+class DiffListener;
+class Node;
+class NodePath;
+class Tree;
+
+class TreeDiff : public ITreeHandler, public NodeVisitor {
+  public:
+    // Neither the registry nor the old tree is owned; both must stay alive
+    // and unchanged until this object is gone. Either may be null.
+    TreeDiff(const std::string& component, const DiffListener* diffListener, Tree* oldTree);
+    ~TreeDiff() override;
+    TreeDiff(const TreeDiff&) = delete;
+    TreeDiff& operator=(const TreeDiff&) = delete;
+
+    void startTree() override;
+    void endTree() override;
+    void modifyNode(const std::string& name, int attributes) override;
+    void replaceNode(const std::string& name, int attributes) override;
+    void removeNode(const std::string& name) override;
+    void endNode() override;
+    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;
+    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;
+    void endProperty() override;
+    // Values are not reported: the property's modify or replace that always
+    // comes first is.
+    void setStringValue(const std::string& value, const std::string& locale) override;
+    void setListValue(const std::vector<std::string>& values, const std::string& locale) override;
+    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+
+    // The walk over a removed subtree of the old tree.
+    bool preChildrenProcess(Node& node) override;
+    bool postChildrenProcess(Node& node) override;
+
+  private:
+    void open(const std::string& name, ActionType action);
+    void reportRemovedSubtree();
+    void report(const NodePath& path, ActionType action) const;
+
+    std::string mComponent;
+    const DiffListener* mDiffListener;
+    Tree* mOldTree;
+    bool mInTree;
+    // Names of the nodes opened and not yet closed, the root's first, and
+    // what each is reported as when it closes.
+    std::vector<std::string> mNames;
+    std::vector<ActionType> mActions;
+    // During a removal walk: the removed node of the old tree, and the names
+    // below the root down to the node being visited.
+    Node* mRemoved;
+    std::vector<std::string> mRemovedNames;
+};
+
+}  // namespace vesk::legacy
