@@ -243,6 +243,35 @@ TEST_F(LayerStackTest, ComponentNamesComeFromEveryScopeOfTheStackAscending) {
     papiDeinitialise(handle, &status);
 }
 
+TEST_F(LayerStackTest, SampleStoreServesTheDemoComponents) {
+    setenv("VESK_POLICY_STORE", HOLLIN_SOURCE_DIR "/examples/store", 1);
+    struct Case {
+        const char* connection;
+        const char* component;
+        std::vector<std::string> scopes;
+    };
+    const std::vector<Case> cases{
+        {"", "com.orvek.ferrun.applications", {"default"}},
+        {"", "com.orvek.Lumora.Apps", {}},
+        {"kiosk.default", "com.orvek.Lumora.Apps", {"entities/kiosk.default"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.component);
+        PAPIStatus status = -1;
+        PAPI* handle = papiInitialise(c.connection, &status);
+        ASSERT_EQ(status, PAPISuccess);
+        std::vector<std::string> scopes;
+        for (const std::string& layer : describe(handle, c.component, status)) {
+            EXPECT_NE(layer.find("=<?xml"), std::string::npos);
+            EXPECT_NE(layer.find("<zel:component-data"), std::string::npos);
+            scopes.push_back(layer.substr(0, layer.find(' ')));
+        }
+        EXPECT_EQ(status, PAPISuccess);
+        EXPECT_EQ(scopes, c.scopes);
+        papiDeinitialise(handle, &status);
+    }
+}
+
 TEST_F(LayerStackTest, StaleForeignAndNullHandlesAreInvalidAndNeverUsed) {
     writeLayer("default", kComponent, "<default/>");
     PAPIStatus status = -1;
