@@ -1,0 +1,477 @@
+#include "VELAppsWriter.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <exception>
+#include <mutex>
+#include <vector>
+
+#include "KioskSystem.h"
+#include "access/ConfigurationAccess.h"
+#include "model/Exception.h"
+#include "model/Logger.h"
+#include "model/NodePath.h"
+#include "model/PropertyNode.h"
+#include "model/StructuralNode.h"
+
+using vesk::legacy::ConfigurationAccess;
+using vesk::legacy::Exception;
+using vesk::legacy::Logger;
+using vesk::legacy::Node;
+using vesk::legacy::NodePath;
+using vesk::legacy::PropertyNode;
+using vesk::legacy::StructuralNode;
+
+gid_t kStorageGroupId = 0;
+
+namespace {
+
+// Every writer of the process installs into the same fixed paths, and change
+// events arrive on the policy watcher thread: one installation at a time. It
+// also guards kStorageGroupId.
+std::mutex sInstallMutex;
+
+// Log-safe form of an untrusted name: control characters and backslashes
+// escaped, everything else as it is.
+std::string printable(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f || c == '\\') {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Why the character cannot stand in a name="value" line, or null. The tools
+// may read the files as shell text, so only inert characters pass.
+const char* unsafeValueCharacter(unsigned char c) {
+    if (c == '\n' || c == '\r')
+        return "a line break";
+    if (c < 0x20 || c == 0x7f)
+        return "a control character";
+    if (c == '"')
+        return "a double quote";
+    if (c == '\\')
+        return "a backslash";
+    if (c == '$')
+        return "\"$\"";
+    if (c == '`')
+        return "a backquote";
+    return nullptr;
+}
+
+bool isSettingName(const std::string& name) {
+    if (name.empty())
+        return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+        bool digit = c >= '0' && c <= '9';
+        if (!(letter || (i > 0 && digit)))
+            return false;
+    }
+    return true;
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    // O_EXCL|O_NOFOLLOW: the temporary directory is group-writable, so a
+    // planted file or link must make the installation fail, not redirect it.
+    int fd = kioskOpenAt(AT_FDCWD, path.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        handleAccessError(path, errno);
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t written = kioskWrite(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            int saved = written < 0 ? errno : ENOSPC;
+            kioskClose(fd);
+            handleAccessError(path, saved);
+        }
+        done += static_cast<size_t>(written);
+    }
+    if (kioskClose(fd) != 0)
+        handleAccessError(path, errno);
+}
+
+// Removes the entry name of the open directory dirFd and everything below
+// it; path names it in messages. Works on descriptors, so a directory swapped
+// for a link while it is being emptied cannot lead outside the tree.
+void removeEntryAt(int dirFd, const std::string& name, const std::string& path) {
+    struct stat st;
+    if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            return;
+        handleAccessError(path, errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        if (kioskUnlinkAt(dirFd, name.c_str(), 0) != 0)
+            handleAccessError(path, errno);
+        return;
+    }
+    int fd = kioskOpenAt(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+    if (fd < 0)
+        handleAccessError(path, errno);
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        int saved = errno;
+        kioskClose(fd);
+        handleAccessError(path, saved);
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (struct dirent* entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+            names.push_back(entry->d_name);
+        }
+        errno = 0;
+    }
+    int readError = errno;
+    try {
+        if (readError != 0)
+            handleAccessError(path, readError);
+        for (const std::string& child : names)
+            removeEntryAt(dirfd(dir), child, path + "/" + child);
+    } catch (...) {
+        closedir(dir);
+        throw;
+    }
+    closedir(dir);
+    if (kioskUnlinkAt(dirFd, name.c_str(), AT_REMOVEDIR) != 0)
+        handleAccessError(path, errno);
+}
+
+std::string describeTool(const char* tool, int status) {
+    std::string text = tool;
+    if (status == -1)
+        return text + " could not be run: " + strerror(errno);
+    if (WIFEXITED(status))
+        return text + " exited with status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return text + " was killed by signal " + std::to_string(WTERMSIG(status));
+    return text + " failed with wait status " + std::to_string(status);
+}
+
+// After a tool refused the new configuration: the failed configuration goes
+// back to the temporary directory, which frees the place for the backup. If
+// either rename fails, the backup stays where it is, for an administrator.
+void restorePrevious(bool backedUp) {
+    if (kioskRename(kApplicationStorage, kTempApplicationStorage) != 0) {
+        Logger::error("Restore apps: Error accessing %s: %s\n", kApplicationStorage,
+                      strerror(errno));
+        return;
+    }
+    if (backedUp && kioskRename(kBackupApplicationStorage, kApplicationStorage) != 0) {
+        Logger::error("Restore apps: Error accessing %s: %s\n", kBackupApplicationStorage,
+                      strerror(errno));
+    }
+}
+
+void readStorageGroupId() {
+    FILE* out = kioskPopen(kGroupIdTool, "re");
+    if (!out) {
+        Logger::warning("Group tool %s: %s\n", kGroupIdTool, strerror(errno));
+        return;
+    }
+    char buffer[64];
+    size_t length = fread(buffer, 1, sizeof buffer - 1, out);
+    int status = kioskPclose(out);
+    gid_t groupId = 0;
+    if (status == 0 && parseGroupId(std::string(buffer, length), groupId)) {
+        kStorageGroupId = groupId;
+    } else {
+        Logger::warning("Group tool %s printed no group id, keeping %lu\n", kGroupIdTool,
+                        static_cast<unsigned long>(kStorageGroupId));
+    }
+}
+
+void logUnexpected(const char* format, const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Exception& e) {
+        Logger::error(format, e.getMessage().c_str());
+    } catch (const std::exception& e) {
+        Logger::error(format, e.what());
+    } catch (...) {
+        Logger::error(format, "unknown failure");
+    }
+}
+
+}  // namespace
+
+std::string getFailoverGroupEntity() {
+    return "kiosk.default";
+}
+
+void handleAccessError(const std::string& path, int errorNumber) {
+    throw Exception("Error accessing " + path + ": " + strerror(errorNumber));
+}
+
+void removeFile(const std::string& path) {
+    if (kioskUnlinkAt(AT_FDCWD, path.c_str(), 0) != 0)
+        handleAccessError(path, errno);
+}
+
+void removeDirectory(const std::string& path) {
+    removeEntryAt(AT_FDCWD, path, path);
+}
+
+void removeEntry(const std::string& path) {
+    // lstat, not stat: a link is removed itself, never the tree it points to.
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return;
+        handleAccessError(path, errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        removeDirectory(path);
+    } else {
+        removeFile(path);
+    }
+}
+
+bool parseGroupId(const std::string& text, gid_t& groupId) {
+    size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos)
+        return false;
+    size_t end = text.find_first_not_of("0123456789", begin);
+    if (end == begin)
+        return false;
+    if (end != std::string::npos && text.find_first_not_of(" \t\r\n", end) != std::string::npos) {
+        return false;
+    }
+    if (end == std::string::npos)
+        end = text.size();
+    unsigned long long value = 0;
+    for (size_t i = begin; i < end; ++i) {
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        // (gid_t)-1 means "leave the group" to chown; it is no group.
+        if (value >= static_cast<gid_t>(-1))
+            return false;
+    }
+    groupId = static_cast<gid_t>(value);
+    return true;
+}
+
+void createTempDirectory() {
+    readStorageGroupId();
+    if (kioskMkdir(kTempApplicationStorage, kStorageDirPermissions) != 0 ||
+        kioskChown(kTempApplicationStorage, kStorageUserId, kStorageGroupId) != 0 ||
+        // mkdir applied the umask; the group needs its full access
+        kioskChmod(kTempApplicationStorage, kStorageDirPermissions) != 0) {
+        handleAccessError(kTempApplicationStorage, errno);
+    }
+}
+
+void prepareTempDirectory() {
+    removeEntry(kTempApplicationStorage);
+    createTempDirectory();
+}
+
+bool loadApplicationSettings(const StructuralNode& application, ApplicationSettings& settings) {
+    settings["name"] = application.getName();
+    std::vector<std::string> names;
+    application.getChildren(names);
+    for (const std::string& name : names) {
+        const Node* child = application.getChild(name);
+        const PropertyNode* property = child ? child->asPropertyNode() : nullptr;
+        if (property)
+            settings[name] = property->getStringValue("default");
+    }
+    auto path = settings.find("pathapp");
+    return path != settings.end() && !path->second.empty();
+}
+
+std::string checkApplicationName(const std::string& name) {
+    if (name.empty())
+        return "empty name";
+    if (name == "." || name == "..")
+        return "name \"" + name + "\" is not a file name";
+    for (unsigned char c : name) {
+        if (c == '/')
+            return "name contains \"/\"";
+        if (c == '\n' || c == '\r')
+            return "name contains a line break";
+        if (c < 0x20 || c == 0x7f)
+            return "name contains a control character";
+        if (c == '"')
+            return "name contains a double quote";
+    }
+    return "";
+}
+
+std::string checkApplicationSettings(const ApplicationSettings& settings) {
+    for (const auto& setting : settings) {
+        if (!isSettingName(setting.first)) {
+            return "invalid setting name \"" + printable(setting.first) + "\"";
+        }
+        for (unsigned char c : setting.second) {
+            if (const char* what = unsafeValueCharacter(c)) {
+                return "value of setting " + setting.first + " contains " + what;
+            }
+        }
+    }
+    return "";
+}
+
+void writeApplication(const Node* node) {
+    const StructuralNode* application = node ? node->asStructuralNode() : nullptr;
+    if (!application)
+        return;
+    const std::string& name = application->getName();
+    std::string reason = checkApplicationName(name);
+    ApplicationSettings settings;
+    if (reason.empty()) {
+        if (!loadApplicationSettings(*application, settings))
+            return;
+        reason = checkApplicationSettings(settings);
+    }
+    if (!reason.empty()) {
+        Logger::error("Skipping application %s: %s\n", printable(name).c_str(), reason.c_str());
+        return;
+    }
+    std::string text;
+    for (const auto& setting : settings) {
+        text += setting.first + "=\"" + setting.second + "\"\n";
+    }
+    writeFile(std::string(kTempApplicationStorage) + "/" + name, text);
+}
+
+void propagateApplications() {
+    const std::string config = kApplicationStorage;
+    struct stat st;
+    // Only a backup and no configuration: an earlier installation stopped
+    // between moving the configuration aside and putting the new one in
+    // place. The backup is the configuration then; bring it back first.
+    if (lstat(kApplicationStorage, &st) != 0) {
+        if (errno != ENOENT)
+            handleAccessError(config, errno);
+        if (lstat(kBackupApplicationStorage, &st) == 0) {
+            if (kioskRename(kBackupApplicationStorage, kApplicationStorage) != 0) {
+                handleAccessError(config, errno);
+            }
+        } else if (errno != ENOENT) {
+            handleAccessError(kBackupApplicationStorage, errno);
+        }
+    }
+    // The previous backup was accepted by the tools long ago; it only blocks
+    // the rename below.
+    removeEntry(kBackupApplicationStorage);
+    bool backedUp = true;
+    if (kioskRename(kApplicationStorage, kBackupApplicationStorage) != 0) {
+        if (errno != ENOENT)
+            handleAccessError(config, errno);
+        backedUp = false;  // first installation: nothing to keep
+    }
+    if (kioskRename(kTempApplicationStorage, kApplicationStorage) != 0) {
+        int saved = errno;
+        if (backedUp && kioskRename(kBackupApplicationStorage, kApplicationStorage) != 0) {
+            Logger::error("Restore apps: Error accessing %s: %s\n", kBackupApplicationStorage,
+                          strerror(errno));
+        }
+        handleAccessError(config, saved);
+    }
+    int status = kioskSystem(kTableTool);
+    if (status != 0) {
+        std::string failure = describeTool(kTableTool, status);
+        restorePrevious(backedUp);
+        throw Exception("Error accessing " + config + ": " + failure);
+    }
+    status = kioskSystem(kImportCommand);
+    if (status != 0) {
+        std::string failure = describeTool(kImportCommand, status);
+        restorePrevious(backedUp);
+        kioskSystem(kRecoveryTool);
+        throw Exception("Error accessing " + config + ": " + failure);
+    }
+}
+
+VELAppsWriter::VELAppsWriter() {
+    try {
+        mAccess.reset(new ConfigurationAccess(getFailoverGroupEntity()));
+    } catch (const Exception& e) {
+        Logger::error("Init writer: %s\n", e.getMessage().c_str());
+    }
+}
+
+VELAppsWriter::~VELAppsWriter() {
+    stopListening();
+}
+
+void VELAppsWriter::writeApps() const {
+    if (!mAccess)
+        return;
+    try {
+        // A copy of the list, taken before the installation lock: a change
+        // event holds the access's lock while it calls us, so holding ours
+        // while reading from the access could deadlock against it.
+        const Node* node = mAccess->getNode(kAppsPath);
+        const StructuralNode* list = node ? node->asStructuralNode() : nullptr;
+        if (!list)
+            return;
+        std::unique_ptr<Node> copy(list->clone(true));
+        list = copy->asStructuralNode();
+        std::vector<std::string> names;
+        list->getChildren(names);
+        if (names.empty())
+            return;  // the installed configuration stays
+        std::lock_guard<std::mutex> lock(sInstallMutex);
+        prepareTempDirectory();
+        for (const std::string& name : names)
+            writeApplication(list->getChild(name));
+        propagateApplications();
+    } catch (...) {
+        logUnexpected("Write apps: %s\n", std::current_exception());
+    }
+}
+
+void VELAppsWriter::startListening() {
+    if (mListening || !mAccess)
+        return;
+    try {
+        NodePath path;
+        path.setPath(kAppsPath);
+        mAccess->addListener(path, this);
+        mListening = true;
+    } catch (...) {
+        logUnexpected("Start listening: %s\n", std::current_exception());
+    }
+}
+
+void VELAppsWriter::stopListening() {
+    if (!mListening || !mAccess)
+        return;
+    try {
+        NodePath path;
+        path.setPath(kAppsPath);
+        mAccess->removeListener(path, this);
+        mListening = false;
+    } catch (...) {
+        logUnexpected("Stop listening: %s\n", std::current_exception());
+    }
+}
+
+void VELAppsWriter::onNodeAdded(const NodePath&) {
+    writeApps();
+}
+void VELAppsWriter::onNodeRemoved(const NodePath&) {
+    writeApps();
+}
+void VELAppsWriter::onNodeChanged(const NodePath&) {
+    writeApps();
+}

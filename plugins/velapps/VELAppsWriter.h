@@ -1,0 +1,104 @@
+// Installs the kiosk application list of the thin-client server from policy: one
+// settings file per application, swapped in as the kiosk configuration, then
+// handed to the kiosk tools; and again on every change of the list.
+//
+//   VELAppsWriter writer;      // its own ConfigurationAccess("kiosk.default")
+//   writer.writeApps();        // first installation
+//   writer.startListening();   // reinstall on every change
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "change/INodeListener.h"
+
+namespace vesk::legacy {
+class ConfigurationAccess;
+class Node;
+class StructuralNode;
+}  // namespace vesk::legacy
+
+// The installed configuration, where a new one is built, and where the
+// previous one waits until the new one is accepted by the kiosk tools.
+inline constexpr char kApplicationStorage[] = "/var/opt/MERXkx/kiosk/config";
+inline constexpr char kTempApplicationStorage[] = "/var/opt/MERXkx/kiosk/tmp.config";
+inline constexpr char kBackupApplicationStorage[] = "/var/opt/MERXkx/kiosk/backup.config";
+inline constexpr uid_t kStorageUserId = 0;
+inline constexpr mode_t kStorageDirPermissions = 0770;
+inline constexpr char kAppsPath[] = "com.orvek.Lumora.Apps/Applications";
+
+// The kiosk tools of the thin-client server.
+inline constexpr char kGroupIdTool[] = "/opt/MERXkx/lib/kxadmingid";
+inline constexpr char kTableTool[] = "/opt/MERXkx/lib/kxgentab";
+inline constexpr char kImportCommand[] = "/opt/MERXkx/sbin/kxkiosk -i kiosk";
+inline constexpr char kRecoveryTool[] = "/opt/MERXkx/lib/kxgenout";
+
+// Group of the temporary directory: the last id the group tool printed, 0
+// until it printed one. Shared by every writer of the process.
+extern gid_t kStorageGroupId;
+
+// Setting name to value, in byte order of the names.
+typedef std::map<std::string, std::string> ApplicationSettings;
+
+class VELAppsWriter : public vesk::legacy::INodeListener {
+  public:
+    // Logs "Init writer: %s\n" and keeps no access when the policy service
+    // cannot be opened; the writer then does nothing.
+    VELAppsWriter();
+    ~VELAppsWriter() override;
+
+    VELAppsWriter(const VELAppsWriter&) = delete;
+    VELAppsWriter& operator=(const VELAppsWriter&) = delete;
+
+    // Rebuilds and installs the configuration; failures are logged
+    // ("Write apps: %s\n"), never thrown. Serialised across all writers.
+    void writeApps() const;
+    void startListening();
+    void stopListening();
+
+    void onNodeAdded(const vesk::legacy::NodePath& path) override;
+    void onNodeRemoved(const vesk::legacy::NodePath& path) override;
+    void onNodeChanged(const vesk::legacy::NodePath& path) override;
+
+  private:
+    bool mListening = false;
+    std::unique_ptr<vesk::legacy::ConfigurationAccess> mAccess;
+};
+
+// The connection string of the writer's configuration access, "kiosk.default".
+std::string getFailoverGroupEntity();
+
+// Throws Exception "Error accessing <path>: <strerror(errorNumber)>".
+[[noreturn]] void handleAccessError(const std::string& path, int errorNumber);
+
+void removeFile(const std::string& path);
+// Removes the directory and everything below it without following links.
+void removeDirectory(const std::string& path);
+// Removes a file, link or directory tree; a missing path is no error.
+void removeEntry(const std::string& path);
+
+// Reads the group id, then creates the temporary directory owned by root and
+// that group, mode 0770.
+void createTempDirectory();
+void prepareTempDirectory();
+
+// Fills settings with "name" (the node name) and every property child's
+// default-locale value; true when "pathapp" is set and not empty.
+bool loadApplicationSettings(const vesk::legacy::StructuralNode& application,
+                             ApplicationSettings& settings);
+// Writes the application's settings file into the temporary directory, or
+// logs "Skipping application %s: %s\n" when its names or values are unsafe.
+void writeApplication(const vesk::legacy::Node* node);
+// Swaps the temporary directory in, runs the kiosk tools, and puts the
+// previous configuration back if they fail.
+void propagateApplications();
+
+// Why a node name cannot be a settings file name, or "" when it can.
+std::string checkApplicationName(const std::string& name);
+// Why the settings cannot be written as name="value" lines, or "".
+std::string checkApplicationSettings(const ApplicationSettings& settings);
+// A strict decimal group id, optionally surrounded by white space.
+bool parseGroupId(const std::string& text, gid_t& groupId);
