@@ -13,32 +13,19 @@ using namespace outputtest;
 
 namespace {
 
-// root
-//   apps (read-only)
-//     cmd = "run %s" (read-only)
-//     list = a, b
-//   w = "x"
-//   empty list (no items)
 class NodePrinterTest : public ::testing::Test {
   protected:
     void SetUp() override {
         clearLog();
-        auto* root = new StructuralNode("root");
-        mTree.setRoot(root);
-        auto* apps = new StructuralNode("apps");
-        apps->setAttributes(Node::kReadOnly);
-        root->adoptChild(*apps);
-        auto* command = new PropertyNode("cmd", TypeString);
-        command->setStringValue("run %s", "default");
-        command->setAttributes(Node::kReadOnly);
-        apps->adoptChild(*command);
-        auto* list = new PropertyNode("list", TypeStringList);
-        list->setListValue({"a", "b"}, "default");
-        apps->adoptChild(*list);
-        auto* writable = new PropertyNode("w", TypeString);
-        writable->setStringValue("x", "default");
-        root->adoptChild(*writable);
-        root->adoptChild(*new PropertyNode("empty", TypeIntList));
+        StructuralNode& top = root(mTree, "root");
+        StructuralNode& apps = group(top, "apps", Node::kReadOnly);
+        property(apps, "cmd", TypeString, Node::kReadOnly).setStringValue("run %s", "default");
+        property(apps, "list", TypeStringList).setListValue({"a", "b"}, "default");
+        PropertyNode& title = property(top, "title", TypeString);
+        title.setStringValue("x", "default");
+        title.modifyLocalised(true);
+        title.setStringValue("y", "de");
+        property(top, "w", TypeInt);
     }
 
     Tree mTree;
@@ -56,8 +43,8 @@ TEST_F(NodePrinterTest, PrinterLines) {
         "\t\tProperty list  \n"
         "\t\t\ta\n"
         "\t\t\tb\n"
-        "\tProperty empty  \n"
-        "\tProperty w  x\n",
+        "\tProperty title  x\n"
+        "\tProperty w  \n",
         ::testing::internal::GetCapturedStdout());
 }
 
@@ -69,24 +56,9 @@ TEST_F(NodePrinterTest, LoggerLinesAtItsLevel) {
                   "\tNode apps readonly\n",
                   "\t\tProperty cmd readonly run %s\n",
                   "\t\tProperty list  \n",
-                  "\tProperty empty  \n",
-                  "\tProperty w  x\n",
+                  "\tProperty title  x\n",
+                  "\tProperty w  \n",
               }),
-              loggedMessages());
-}
-
-TEST_F(NodePrinterTest, LocalisedValuesShowTheDefaultLocale) {
-    PropertyNode title("title", TypeString);
-    title.setStringValue("Mail", "default");
-    title.modifyLocalised(true);
-    title.setStringValue("Post", "de");
-    NodeLogger logger(Logger::Info);
-    title.visit(logger);
-    PropertyNode onlyGerman("t", TypeString);
-    onlyGerman.localise();
-    onlyGerman.setStringValue("Post", "de");
-    onlyGerman.visit(logger);
-    EXPECT_EQ((std::vector<std::string>{"Property title  Mail\n", "Property t  \n"}),
               loggedMessages());
 }
 

@@ -1,15 +1,14 @@
 #include "TreeText.h"
 
-#include <ftw.h>
-#include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -23,70 +22,79 @@ namespace {
 
 std::vector<std::string> sMessages;
 
+template <typename NodeType>
+NodeType& adopt(StructuralNode& parent, NodeType* node, int attributes) {
+    node->setAttributes(attributes);
+    parent.adoptChild(*node);
+    return *node;
+}
+
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+        out += (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20) ? escaped
+                                                                               : std::string(1, c);
     }
     return out + "\"";
 }
 
-void describe(const Node& node, int depth, std::string& out) {
-    out += std::string(static_cast<size_t>(depth) * 2, ' ');
-    const PropertyNode* property = node.asPropertyNode();
-    if (!property) {
-        out += "group " + quoted(node.getName()) + " bits=" + std::to_string(node.getAttributes()) +
-               "\n";
+void describe(const Node& node, const std::string& indent, std::string& out) {
+    const std::string bits = " bits=" + std::to_string(node.getAttributes()) + "\n";
+    if (const StructuralNode* structural = node.asStructuralNode()) {
+        out += indent + "group " + quoted(node.getName()) + bits;
         std::vector<std::string> names;
-        node.asStructuralNode()->getChildren(names);
+        structural->getChildren(names);
         for (const auto& name : names) {
-            describe(*node.asStructuralNode()->getChild(name), depth + 1, out);
+            describe(*structural->getChild(name), indent + "  ", out);
         }
         return;
     }
-    out += "prop " + quoted(node.getName()) + " type=" + std::to_string(property->getType()) +
-           " bits=" + std::to_string(node.getAttributes()) + "\n";
+    const PropertyNode& property = *node.asPropertyNode();
+    out += indent + "prop " + quoted(node.getName()) +
+           " type=" + std::to_string(property.getType()) + bits;
     std::vector<std::string> locales;
-    property->getLocales(locales);
+    property.getLocales(locales);
     for (const auto& locale : locales) {
-        out += std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + "[" + quoted(locale) + "] ";
-        const PropertyNode::Value* value = property->findBestValue(locale);
+        out += indent + "  [" + quoted(locale) + "]";
+        const PropertyNode::Value* value = property.findBestValue(locale);
         if (!value || !value->isSet()) {
-            out += "no value\n";
-        } else if (property->isList()) {
-            out += "list";
-            for (const auto& item : property->getListValue(locale)) {
-                out += " " + quoted(item);
-            }
-            out += "\n";
-        } else {
-            out += quoted(property->getStringValue(locale)) + "\n";
+            out += " no value";
+        } else if (!property.isList()) {
+            out += " " + quoted(property.getStringValue(locale));
         }
+        for (const auto& item : property.getListValue(locale)) {
+            out += " item " + quoted(item);
+        }
+        out += "\n";
     }
-}
-
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
-    return ::remove(path);
 }
 
 }  // namespace
 
+StructuralNode& root(Tree& tree, const std::string& name, int attributes) {
+    auto* node = new StructuralNode(name);
+    node->setAttributes(attributes);
+    tree.setRoot(node);
+    return *node;
+}
+
+StructuralNode& group(StructuralNode& parent, const std::string& name, int attributes) {
+    return adopt(parent, new StructuralNode(name), attributes);
+}
+
+PropertyNode& property(StructuralNode& parent, const std::string& name, PropertyType type,
+                       int attributes) {
+    return adopt(parent, new PropertyNode(name, type), attributes);
+}
+
 std::string treeText(const Tree& tree) {
-    if (!tree.getRoot()) {
-        return "(empty tree)\n";
+    std::string out = "(empty tree)\n";
+    if (tree.getRoot()) {
+        out.clear();
+        describe(*tree.getRoot(), "", out);
     }
-    std::string out;
-    describe(*tree.getRoot(), 0, out);
     return out;
 }
 
@@ -108,50 +116,47 @@ std::string loggedText() {
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path);
-    }
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::vector<std::string> directoryEntries(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+ScratchDirectory::ScratchDirectory() : mPath(HOLLIN_BINARY_DIR "/output-test-XXXXXX") {
+    if (!::mkdtemp(mPath.data())) {
+        std::abort();
     }
 }
 
-std::string makeTempDirectory() {
-    std::string pattern = std::string(HOLLIN_BINARY_DIR) + "/output-test-XXXXXX";
-    if (!::mkdtemp(pattern.data())) {
-        throw std::runtime_error("cannot create a directory under " HOLLIN_BINARY_DIR);
-    }
-    return pattern;
-}
-
-void removeTree(const std::string& path) {
-    ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+ScratchDirectory::~ScratchDirectory() {
+    std::filesystem::remove_all(mPath);
 }
 
 }  // namespace outputtest
 
-// The system log seam: these definitions replace libc's in this binary and
+// The system log seam: these replace libc's functions in this binary and
 // record every message the logger sends.
 extern "C" void openlog(const char*, int, int) {}
-
 extern "C" void closelog(void) {}
 
 extern "C" void vsyslog(int, const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    std::vsnprintf(text.data(), text.size() + 1, format, args);
-    outputtest::sMessages.push_back(text);
+    char* text = nullptr;
+    if (vasprintf(&text, format, args) >= 0) {
+        outputtest::sMessages.push_back(text);
+        std::free(text);
+    }
 }
 
 // Reached instead of vsyslog when the library is built with _FORTIFY_SOURCE.
