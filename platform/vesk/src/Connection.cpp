@@ -48,8 +48,12 @@ Connection::Connection(std::unique_ptr<ScopeStack> stack)
     : mStack(std::move(stack)), mStore(*mStack) {}
 
 Connection::~Connection() {
-    if (mThread.joinable()) {
-        mThread.detach();  // never std::terminate from a destructor
+    if (mThread && mThread->joinable()) {
+        if (getpid() == mThreadOwner) {
+            mThread->detach();  // never std::terminate from a destructor
+        } else {
+            mThread.release();  // a forked child's copy of a thread it does not have
+        }
     }
     if (mWakeFd >= 0) {
         close(mWakeFd);
@@ -99,7 +103,7 @@ PAPIStatus Connection::startWatcher() {
     }
     try {
         AllSignalsBlocked blocked;
-        mThread = std::thread([self = shared_from_this()] { self->run(); });
+        mThread = std::make_unique<std::thread>([self = shared_from_this()] { self->run(); });
     } catch (...) {
         close(wakeFd);
         return PAPIUnknownFailure;
@@ -107,7 +111,8 @@ PAPIStatus Connection::startWatcher() {
     // The thread waits for mMutex, held by our caller, before it looks at these.
     mWakeFd = wakeFd;
     mWatcher = std::move(watcher);
-    mThreadId = mThread.get_id();
+    mThreadId = mThread->get_id();
+    mThreadOwner = getpid();
     return PAPISuccess;
 }
 
@@ -152,21 +157,23 @@ void Connection::shutdown() {
     }
     requestStop();
     // No thread can be started any more: addListener refuses once stopping.
-    if (!mThread.joinable()) {
+    // A forked child has no watcher to join: joining it would never return.
+    if (!mThread || !mThread->joinable() || getpid() != mThreadOwner) {
         return;
     }
     if (onWatcherThread()) {
         // Called from a callback: the thread ends when the callback returns
         // and keeps this object alive until then.
-        mThread.detach();
+        mThread->detach();
     } else {
-        mThread.join();
+        mThread->join();
     }
 }
 
 void Connection::finishBefore(Clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(mMutex);
-    if (mShutdownClaimed || !mThread.joinable() || onWatcherThread()) {
+    if (mShutdownClaimed || !mThread || !mThread->joinable() || onWatcherThread() ||
+        getpid() != mThreadOwner) {
         return;
     }
     if (!mChanged.wait_until(lock, deadline, [this] { return mFinished; })) {
@@ -174,7 +181,7 @@ void Connection::finishBefore(Clock::time_point deadline) {
     }
     mShutdownClaimed = true;
     lock.unlock();
-    mThread.join();
+    mThread->join();
 }
 
 void Connection::run() {

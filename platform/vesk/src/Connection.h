@@ -6,6 +6,8 @@
 //   connection->shutdown();                                       // stops it
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -91,8 +93,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool mStopping = false;
     bool mFinished = false;
     bool mShutdownClaimed = false;
-    std::thread mThread;
+    std::unique_ptr<std::thread> mThread;
     std::thread::id mThreadId;
+    pid_t mThreadOwner = 0;  // the process the watcher runs in
 };
 
 }  // namespace vesk::legacy::store

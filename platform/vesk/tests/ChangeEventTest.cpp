@@ -1,6 +1,7 @@
 // Live change events: files written, replaced and removed in the store reach
 // the listeners of their component, once per burst and within a second.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -295,6 +296,50 @@ TEST_F(ChangeEventTest, RemoveListenerWaitsForItsCallbackInProgress) {
     papiRemoveListener(handle, id, &status);
     EXPECT_EQ(status, PAPISuccess);
     EXPECT_TRUE(finished);
+    papiDeinitialise(handle, &status);
+    EXPECT_EQ(status, PAPISuccess);
+}
+
+TEST_F(ChangeEventTest, ListenerThatCannotBeWatchedFailsWithAStatus) {
+    const int result = runInChild([this] {
+        PAPI* handle = open();
+        // No descriptor left for the inotify instance.
+        struct rlimit saved;
+        getrlimit(RLIMIT_NOFILE, &saved);
+        const int next = dup(0);
+        close(next);
+        struct rlimit none = saved;
+        none.rlim_cur = static_cast<rlim_t>(next);
+        setrlimit(RLIMIT_NOFILE, &none);
+        Recorder recorder;
+        PAPIStatus failed = -1;
+        PAPIListenerId id =
+            papiAddListener(handle, kComponent, Recorder::record, &recorder, &failed);
+        setrlimit(RLIMIT_NOFILE, &saved);
+        if (id != nullptr) {
+            return 98;
+        }
+        // Nothing was left half set up: the next try works.
+        PAPIStatus retried = -1;
+        id = papiAddListener(handle, kComponent, Recorder::record, &recorder, &retried);
+        PAPIStatus closed = -1;
+        papiDeinitialise(handle, &closed);
+        return retried == PAPISuccess && closed == PAPISuccess ? failed : 97;
+    });
+    EXPECT_EQ(result, PAPIUnknownFailure);
+}
+
+TEST_F(ChangeEventTest, ForkedChildClosesInheritedHandleWithoutWaitingForTheWatcher) {
+    PAPI* handle = open();
+    Recorder recorder;
+    listen(handle, recorder);
+    const int result = runInChild([handle] {
+        PAPIStatus status = -1;
+        papiDeinitialise(handle, &status);  // the child has no watcher thread
+        return status;
+    });
+    EXPECT_EQ(result, PAPISuccess);
+    PAPIStatus status = -1;
     papiDeinitialise(handle, &status);
     EXPECT_EQ(status, PAPISuccess);
 }

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -190,12 +189,10 @@ TEST_F(LayerStackTest, UnreadableLayerIsDatabaseError) {
     writeLayer("default", "open", "<open/>");
     writeLayer("default", "locked", "<locked/>");
     ASSERT_EQ(chmod(path("default/locked.xml").c_str(), 0), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int result = runInChild([] {
         const gid_t nobody = 65534;
         if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) {
-            _exit(99);
+            return 99;
         }
         PAPIStatus status = -1;
         PAPI* handle = papiInitialise("kiosk.default", &status);
@@ -204,12 +201,9 @@ TEST_F(LayerStackTest, UnreadableLayerIsDatabaseError) {
         papiFreeLayerList(papiReadComponentLayers(handle, "open", &open));
         papiFreeLayerList(papiReadComponentLayers(handle, "locked", &locked));
         papiDeinitialise(handle, &status);
-        _exit(status * 100 + open * 10 + locked);
-    }
-    int waited = 0;
-    ASSERT_EQ(waitpid(child, &waited, 0), child);
-    ASSERT_TRUE(WIFEXITED(waited));
-    EXPECT_EQ(WEXITSTATUS(waited), PAPILdbFailure);
+        return status == PAPISuccess && open == PAPISuccess ? locked : 97;
+    });
+    EXPECT_EQ(result, PAPILdbFailure);
 }
 
 TEST_F(LayerStackTest, ComponentNamesComeFromEveryScopeOfTheStackAscending) {

@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -117,6 +118,22 @@ std::string TestStore::hostName() {
     char name[HOST_NAME_MAX + 1] = {};
     gethostname(name, sizeof name - 1);
     return name;
+}
+
+int TestStore::runInChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        alarm(10);
+        _exit(body());
+    }
+    int waited = 0;
+    if (waitpid(child, &waited, 0) != child || !WIFEXITED(waited)) {
+        return -1;
+    }
+    return WEXITSTATUS(waited);
 }
 
 std::vector<std::string> TestStore::describe(PAPI* handle, const std::string& component,

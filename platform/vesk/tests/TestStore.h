@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ class TestStore : public ::testing::Test {
     static std::string userName();
     static std::vector<std::string> groupNames();  // ascending
     static std::string hostName();
+
+    // Runs body in a forked child and gives its result, or -1 when the child
+    // did not exit normally (it is killed after ten seconds).
+    static int runInChild(const std::function<int()>& body);
 
     // Every layer of a read as "stamp=data", most general first.
     static std::vector<std::string> describe(PAPI* handle, const std::string& component,
