@@ -106,19 +106,28 @@ Tree* ConfigurationAccess::getTree(const std::string& component) const {
 }
 
 Node* ConfigurationAccess::getNode(const std::string& path) const {
-    NodePath nodePath;
-    nodePath.setPath(path);
+    // Split as NodePath::setPath does (every "/" after the first separates,
+    // empty names count), without building a NodePath: this is the hot read.
+    const size_t slash = path.find('/');
+    const std::string component = path.substr(0, slash);
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    Node* node = getTree(nodePath.getComponent())->getRoot();
-    for (const std::string& name : nodePath.getNames()) {
-        if (node == nullptr) {
-            break;
-        }
+    Node* node = getTree(component)->getRoot();
+    if (slash == std::string::npos) {
+        return node;
+    }
+    std::string name;
+    for (size_t start = slash + 1; node != nullptr;) {
+        const size_t end = path.find('/', start);
+        name.assign(path, start, end == std::string::npos ? std::string::npos : end - start);
         StructuralNode* structural = node->asStructuralNode();
         if (structural == nullptr) {
             return nullptr;
         }
         node = structural->getChild(name);
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
     }
     return node;
 }
