@@ -1,6 +1,5 @@
 #include "FakePapi.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -14,85 +13,73 @@ namespace fakepapi {
 
 namespace {
 
-// A list handed out. Its records stay allocated until reset, so that a second
-// free is recognised instead of reaching the allocator; the layer texts are freed
-// on the first free, so a read after it shows under ASan.
+// A list handed out, keyed by its head. The records stay until reset, so that a
+// second free is counted instead of reaching the allocator; the texts go at the
+// first free, so that a read after it shows under ASan.
 struct HandedList {
     std::string name;
-    std::vector<std::unique_ptr<PAPILayerEntry>> layers;
-    std::vector<std::unique_ptr<PAPINameEntry>> names;
-    std::vector<std::unique_ptr<char[]>> texts;
     int frees = 0;
+    std::unique_ptr<PAPILayerEntry[]> layers;
+    std::unique_ptr<PAPINameEntry[]> names;
+    std::vector<std::unique_ptr<char[]>> texts;
+
+    char* copy(const std::string& text, bool terminate) {
+        texts.push_back(std::make_unique<char[]>(text.size() + 1));
+        std::memcpy(texts.back().get(), text.data(), text.size() + (terminate ? 1 : 0));
+        return texts.back().get();
+    }
 };
 
 std::mutex sMutex;
 State sState;
 Calls sCalls;
-std::vector<std::unique_ptr<PAPI>> sHandles;  // every handle handed out
+std::vector<std::unique_ptr<PAPI>> sHandles;
 std::vector<std::string> sOpen;
-std::vector<std::unique_ptr<HandedList>> sLists;
-std::map<PAPIListenerId, Registration> sRegistrations;
-std::map<PAPIListenerId, std::string> sListenerNames;
-int sNextListener = 1;
-
-std::string handleName(const PAPI* handle) {
-    return handle ? "H" + std::to_string(handle->id) : "null";
-}
+std::map<const void*, HandedList> sLists;
+std::map<PAPIListenerId, std::pair<std::string, Registration>> sRegistrations;
+int sListeners = 0;
 
 std::string text(const char* value) {
     return value ? value : "null";
 }
 
-char* copyText(HandedList& list, const std::string& value, std::size_t size) {
-    list.texts.push_back(std::make_unique<char[]>(size == 0 ? 1 : size));
-    std::memcpy(list.texts.back().get(), value.data(), std::min(size, value.size()));
-    return list.texts.back().get();
+std::string nameOf(const PAPI* handle) {
+    return handle ? "H" + std::to_string(handle->id) : "null";
 }
 
-char* copyString(HandedList& list, const std::string& value) {
-    char* copy = copyText(list, value, value.size() + 1);
-    copy[value.size()] = '\0';
-    return copy;
-}
-
-HandedList& newList() {
-    sLists.push_back(std::make_unique<HandedList>());
-    sLists.back()->name = "L" + std::to_string(sLists.size());
-    return *sLists.back();
-}
-
-HandedList* findList(const void* head) {
-    for (auto& list : sLists) {
-        const void* first = !list->layers.empty()  ? static_cast<const void*>(list->layers[0].get())
-                            : !list->names.empty() ? static_cast<const void*>(list->names[0].get())
-                                                   : nullptr;
-        if (first == head) {
-            return list.get();
-        }
-    }
-    return nullptr;
+HandedList& newList(const void* head) {
+    HandedList& list = sLists[head];
+    list.name = "L" + std::to_string(sLists.size());
+    return list;
 }
 
 void freeList(const char* function, const void* head) {
     std::lock_guard<std::mutex> lock(sMutex);
-    HandedList* list = head ? findList(head) : nullptr;
-    sCalls.push_back(std::string(function) + "(" + (list ? list->name : text(nullptr)) + ")");
-    if (list && ++list->frees == 1) {
-        list->texts.clear();
+    auto it = head ? sLists.find(head) : sLists.end();
+    sCalls.push_back(std::string(function) + "(" + (it != sLists.end() ? it->second.name : "null") +
+                     ")");
+    if (it != sLists.end() && ++it->second.frees == 1) {
+        it->second.texts.clear();
     }
 }
 
-PAPI* open(const char* call, PAPIStatus* status) {
+PAPI* open(const std::string& call, PAPIStatus* status) {
     std::lock_guard<std::mutex> lock(sMutex);
     *status = sState.initStatus;
     PAPI* handle = nullptr;
     if (sState.initStatus == PAPISuccess || sState.answerWithFailure) {
         sHandles.push_back(std::make_unique<PAPI>(PAPI{static_cast<int>(sHandles.size()) + 1}));
         handle = sHandles.back().get();
-        sOpen.push_back(handleName(handle));
+        sOpen.push_back(nameOf(handle));
     }
-    sCalls.push_back(std::string(call) + "=" + handleName(handle));
+    sCalls.push_back(call + "=" + nameOf(handle));
     return handle;
+}
+
+// Whether a read or listing hands out a list: some records, and success unless
+// the fake is told to answer with a list anyway.
+bool handsOut(bool empty, PAPIStatus status) {
+    return !empty && (status == PAPISuccess || sState.answerWithFailure);
 }
 
 }  // namespace
@@ -109,8 +96,7 @@ void reset() {
     sOpen.clear();
     sLists.clear();
     sRegistrations.clear();
-    sListenerNames.clear();
-    sNextListener = 1;
+    sListeners = 0;
 }
 
 Calls calls() {
@@ -123,23 +109,12 @@ std::vector<std::string> openHandles() {
     return sOpen;
 }
 
-std::vector<std::string> unfreedLists() {
+std::vector<std::string> listsFreedOtherThanOnce() {
     std::lock_guard<std::mutex> lock(sMutex);
     std::vector<std::string> result;
-    for (const auto& list : sLists) {
-        if (list->frees == 0) {
-            result.push_back(list->name);
-        }
-    }
-    return result;
-}
-
-std::vector<std::string> listsFreedTwice() {
-    std::lock_guard<std::mutex> lock(sMutex);
-    std::vector<std::string> result;
-    for (const auto& list : sLists) {
-        if (list->frees > 1) {
-            result.push_back(list->name);
+    for (const auto& [head, list] : sLists) {
+        if (list.frees != 1) {
+            result.push_back(list.name + " freed " + std::to_string(list.frees) + " times");
         }
     }
     return result;
@@ -148,8 +123,8 @@ std::vector<std::string> listsFreedTwice() {
 std::map<std::string, Registration> registrations() {
     std::lock_guard<std::mutex> lock(sMutex);
     std::map<std::string, Registration> result;
-    for (const auto& [id, registration] : sRegistrations) {
-        result.emplace(sListenerNames[id], registration);
+    for (const auto& [id, named] : sRegistrations) {
+        result.insert(named);
     }
     return result;
 }
@@ -158,9 +133,9 @@ int fire(const std::string& component, int type) {
     std::vector<Registration> targets;
     {
         std::lock_guard<std::mutex> lock(sMutex);
-        for (const auto& [id, registration] : sRegistrations) {
-            if (registration.component == component) {
-                targets.push_back(registration);
+        for (const auto& [id, named] : sRegistrations) {
+            if (named.second.component == component) {
+                targets.push_back(named.second);
             }
         }
     }
@@ -178,23 +153,22 @@ using namespace fakepapi;
 extern "C" {
 
 PAPI* papiInitialise(const char* connectionString, PAPIStatus* status) {
-    return open(("papiInitialise(" + text(connectionString) + ")").c_str(), status);
+    return open("papiInitialise(" + text(connectionString) + ")", status);
 }
 
 PAPI* papiInitialiseWithListener(const char* connectionString, PAPIConnectionListener listener,
                                  void* userData, PAPIStatus* status) {
-    const std::string call = "papiInitialiseWithListener(" + text(connectionString) + "," +
-                             (listener ? "listener" : "null") + "," + (userData ? "data" : "null") +
-                             ")";
-    return open(call.c_str(), status);
+    return open("papiInitialiseWithListener(" + text(connectionString) + "," +
+                    (listener ? "listener" : "null") + "," + (userData ? "data" : "null") + ")",
+                status);
 }
 
 void papiDeinitialise(PAPI* handle, PAPIStatus* status) {
     std::lock_guard<std::mutex> lock(sMutex);
-    sCalls.push_back("papiDeinitialise(" + handleName(handle) + ")");
+    sCalls.push_back("papiDeinitialise(" + nameOf(handle) + ")");
     *status = PAPIInvalidArg;
     for (auto it = sOpen.begin(); it != sOpen.end(); ++it) {
-        if (*it == handleName(handle)) {
+        if (*it == nameOf(handle)) {
             sOpen.erase(it);
             *status = PAPISuccess;
             break;
@@ -205,52 +179,45 @@ void papiDeinitialise(PAPI* handle, PAPIStatus* status) {
 PAPILayerEntry* papiReadComponentLayers(PAPI* handle, const char* component, PAPIStatus* status) {
     std::lock_guard<std::mutex> lock(sMutex);
     *status = sState.readStatus;
-    std::string call =
-        "papiReadComponentLayers(" + handleName(handle) + "," + text(component) + ")";
-    auto it = sState.layers.find(text(component));
-    if (it == sState.layers.end() || it->second.empty() ||
-        (sState.readStatus != PAPISuccess && !sState.answerWithFailure)) {
-        sCalls.push_back(call + "=null");
+    const std::string call = "papiReadComponentLayers(" + nameOf(handle) + "," + text(component);
+    const std::vector<LayerRecord>& records = sState.layers[text(component)];
+    if (!handsOut(records.empty(), *status)) {
+        sCalls.push_back(call + ")=null");
         return nullptr;
     }
-    HandedList& list = newList();
-    for (const LayerRecord& record : it->second) {
-        auto entry = std::make_unique<PAPILayerEntry>();
-        entry->size =
-            record.size == -1 ? static_cast<int>(record.data.value_or("").size()) : record.size;
-        entry->data = record.data ? copyText(list, *record.data, record.data->size()) : nullptr;
-        entry->stamp = record.stamp ? copyString(list, *record.stamp) : nullptr;
-        entry->next = nullptr;
-        if (!list.layers.empty()) {
-            list.layers.back()->next = entry.get();
-        }
-        list.layers.push_back(std::move(entry));
+    auto entries = std::make_unique<PAPILayerEntry[]>(records.size());
+    HandedList& list = newList(entries.get());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const LayerRecord& record = records[i];
+        // Exactly the record's bytes, no NUL: a read past size shows under ASan.
+        entries[i].data = record.data ? list.copy(*record.data, false) : nullptr;
+        entries[i].size =
+            record.size != -1 ? record.size : static_cast<int>(record.data.value_or("").size());
+        entries[i].stamp = record.stamp ? list.copy(*record.stamp, true) : nullptr;
+        entries[i].next = i + 1 < records.size() ? &entries[i + 1] : nullptr;
     }
-    sCalls.push_back(call + "=" + list.name);
-    return list.layers[0].get();
+    list.layers = std::move(entries);
+    sCalls.push_back(call + ")=" + list.name);
+    return list.layers.get();
 }
 
 PAPINameEntry* papiListComponentNames(PAPI* handle, const char* selector, PAPIStatus* status) {
     std::lock_guard<std::mutex> lock(sMutex);
     *status = sState.listStatus;
-    std::string call = "papiListComponentNames(" + handleName(handle) + "," + text(selector) + ")";
-    if (!sState.names || sState.names->empty() ||
-        (sState.listStatus != PAPISuccess && !sState.answerWithFailure)) {
-        sCalls.push_back(call + "=null");
+    const std::string call = "papiListComponentNames(" + nameOf(handle) + "," + text(selector);
+    if (!handsOut(sState.names.empty(), *status)) {
+        sCalls.push_back(call + ")=null");
         return nullptr;
     }
-    HandedList& list = newList();
-    for (const auto& name : *sState.names) {
-        auto entry = std::make_unique<PAPINameEntry>();
-        entry->name = name ? copyString(list, *name) : nullptr;
-        entry->next = nullptr;
-        if (!list.names.empty()) {
-            list.names.back()->next = entry.get();
-        }
-        list.names.push_back(std::move(entry));
+    auto entries = std::make_unique<PAPINameEntry[]>(sState.names.size());
+    HandedList& list = newList(entries.get());
+    for (std::size_t i = 0; i < sState.names.size(); ++i) {
+        entries[i].name = sState.names[i] ? list.copy(*sState.names[i], true) : nullptr;
+        entries[i].next = i + 1 < sState.names.size() ? &entries[i + 1] : nullptr;
     }
-    sCalls.push_back(call + "=" + list.name);
-    return list.names[0].get();
+    list.names = std::move(entries);
+    sCalls.push_back(call + ")=" + list.name);
+    return list.names.get();
 }
 
 void papiFreeLayerList(PAPILayerEntry* list) {
@@ -265,31 +232,26 @@ PAPIListenerId papiAddListener(PAPI* handle, const char* component, PAPIListener
                                void* userData, PAPIStatus* status) {
     std::lock_guard<std::mutex> lock(sMutex);
     *status = sState.addStatus;
-    std::string call = "papiAddListener(" + handleName(handle) + "," + text(component) + ")";
-    if (sState.addStatus != PAPISuccess) {
-        sCalls.push_back(call + "=null");
+    const std::string call = "papiAddListener(" + nameOf(handle) + "," + text(component) + ")=";
+    if (*status != PAPISuccess) {
+        sCalls.push_back(call + "null");
         return nullptr;
     }
-    PAPIListenerId id =
-        reinterpret_cast<PAPIListenerId>(static_cast<std::uintptr_t>(sNextListener));
-    const std::string name = "R" + std::to_string(sNextListener++);
-    sListenerNames[id] = name;
-    sRegistrations[id] = Registration{handleName(handle), text(component), listener, userData};
-    sCalls.push_back(call + "=" + name);
+    auto id = reinterpret_cast<PAPIListenerId>(static_cast<std::uintptr_t>(++sListeners));
+    const std::string name = "R" + std::to_string(sListeners);
+    sRegistrations[id] = {name, Registration{nameOf(handle), text(component), listener, userData}};
+    sCalls.push_back(call + name);
     return id;
 }
 
 void papiRemoveListener(PAPI* handle, PAPIListenerId listenerId, PAPIStatus* status) {
     std::lock_guard<std::mutex> lock(sMutex);
-    auto name = sListenerNames.find(listenerId);
-    sCalls.push_back("papiRemoveListener(" + handleName(handle) + "," +
-                     (name != sListenerNames.end() ? name->second
-                      : listenerId                 ? "unknown"
-                                                   : "null") +
-                     ")");
-    *status = sState.removeStatus;
-    if (sState.removeStatus == PAPISuccess) {
-        sRegistrations.erase(listenerId);
+    auto it = sRegistrations.find(listenerId);
+    sCalls.push_back("papiRemoveListener(" + nameOf(handle) + "," +
+                     (it != sRegistrations.end() ? it->second.first : text(nullptr)) + ")");
+    *status = it == sRegistrations.end() ? PAPIInvalidArg : sState.removeStatus;
+    if (*status == PAPISuccess) {
+        sRegistrations.erase(it);
     }
 }
 
