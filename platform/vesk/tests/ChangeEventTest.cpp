@@ -329,21 +329,6 @@ TEST_F(ChangeEventTest, ListenerThatCannotBeWatchedFailsWithAStatus) {
     EXPECT_EQ(result, PAPIUnknownFailure);
 }
 
-TEST_F(ChangeEventTest, ForkedChildClosesInheritedHandleWithoutWaitingForTheWatcher) {
-    PAPI* handle = open();
-    Recorder recorder;
-    listen(handle, recorder);
-    const int result = runInChild([handle] {
-        PAPIStatus status = -1;
-        papiDeinitialise(handle, &status);  // the child has no watcher thread
-        return status;
-    });
-    EXPECT_EQ(result, PAPISuccess);
-    PAPIStatus status = -1;
-    papiDeinitialise(handle, &status);
-    EXPECT_EQ(status, PAPISuccess);
-}
-
 TEST_F(ChangeEventTest, ProcessExitingWithOpenHandlesNeitherCrashesNorHangs) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const auto exitWhile = [this](bool inCallback) {

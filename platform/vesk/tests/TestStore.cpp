@@ -1,7 +1,6 @@
 #include "TestStore.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -10,22 +9,18 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 namespace vesk::legacy::store::test {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
-    return remove(path);
-}
-
 void writeFile(const std::string& path, const std::string& data) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), file), data.size());
-    ASSERT_EQ(std::fclose(file), 0);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
 }
 
 }  // namespace
@@ -35,38 +30,35 @@ void TestStore::SetUp() {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     mTemp = pattern;
     mRoot = mTemp + "/store";
-    ASSERT_EQ(mkdir(mRoot.c_str(), 0755), 0);
+    makeFolder("");
     ASSERT_EQ(setenv("VESK_POLICY_STORE", mRoot.c_str(), 1), 0);
 }
 
 void TestStore::TearDown() {
     unsetenv("VESK_POLICY_STORE");
-    nftw(mTemp.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    fs::remove_all(mTemp);
 }
 
 void TestStore::makeFolder(const std::string& relative) {
-    std::string partial = mRoot;
-    size_t start = 0;
-    while (start <= relative.size()) {
-        const size_t slash = std::min(relative.find('/', start), relative.size());
-        partial += "/" + relative.substr(start, slash - start);
-        mkdir(partial.c_str(), 0755);
-        start = slash + 1;
-    }
+    fs::create_directories(path(relative));
 }
 
 void TestStore::removeTree(const std::string& relative) {
-    nftw(path(relative).c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    fs::remove_all(path(relative));
+}
+
+void TestStore::writeStoreFile(const std::string& relative, const std::string& data) {
+    fs::create_directories(fs::path(path(relative)).parent_path());
+    writeFile(path(relative), data);
 }
 
 void TestStore::writeLayer(const std::string& scope, const std::string& component,
                            const std::string& data, long mtime) {
-    makeFolder(scope);
-    const std::string file = path(scope + "/" + component + ".xml");
-    writeFile(file, data);
+    const std::string file = scope + "/" + component + ".xml";
+    writeStoreFile(file, data);
     if (mtime >= 0) {
         const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+        ASSERT_EQ(utimensat(AT_FDCWD, path(file).c_str(), times, 0), 0);
     }
 }
 
@@ -76,19 +68,11 @@ void TestStore::replaceLayer(const std::string& scope, const std::string& compon
     // Outside the scope folder, so that only the rename is seen there.
     const std::string temporary = mTemp + "/" + component + ".new";
     writeFile(temporary, data);
-    ASSERT_EQ(rename(temporary.c_str(), path(scope + "/" + component + ".xml").c_str()), 0);
-}
-
-void TestStore::writeStoreFile(const std::string& relative, const std::string& data) {
-    const size_t slash = relative.rfind('/');
-    if (slash != std::string::npos) {
-        makeFolder(relative.substr(0, slash));
-    }
-    writeFile(path(relative), data);
+    fs::rename(temporary, path(scope + "/" + component + ".xml"));
 }
 
 void TestStore::removeLayer(const std::string& scope, const std::string& component) {
-    ASSERT_EQ(unlink(path(scope + "/" + component + ".xml").c_str()), 0);
+    ASSERT_TRUE(fs::remove(path(scope + "/" + component + ".xml")));
 }
 
 std::string TestStore::userName() {
@@ -122,15 +106,12 @@ std::string TestStore::hostName() {
 
 int TestStore::runInChild(const std::function<int()>& body) {
     const pid_t child = fork();
-    if (child < 0) {
-        return -1;
-    }
     if (child == 0) {
         alarm(10);
         _exit(body());
     }
     int waited = 0;
-    if (waitpid(child, &waited, 0) != child || !WIFEXITED(waited)) {
+    if (child < 0 || waitpid(child, &waited, 0) != child || !WIFEXITED(waited)) {
         return -1;
     }
     return WEXITSTATUS(waited);
@@ -138,7 +119,7 @@ int TestStore::runInChild(const std::function<int()>& body) {
 
 std::vector<std::string> TestStore::describe(PAPI* handle, const std::string& component,
                                              PAPIStatus& status) {
-    status = 0;
+    status = -1;
     PAPILayerEntry* layers = papiReadComponentLayers(handle, component.c_str(), &status);
     std::vector<std::string> described;
     for (const PAPILayerEntry* layer = layers; layer != nullptr; layer = layer->next) {
