@@ -73,8 +73,11 @@ static int is_safe_value_char(char c) {
     return u >= 0x20 && u != 0x7f && c != '"' && c != '\\' && c != '$' && c != '`';
 }
 
-int kx_parse_setting(const char* line, size_t len, size_t* name_len, const char** value,
-                     size_t* value_len) {
+/* 1 when line (without its line feed) is name="value" with a name of
+ * [A-Za-z_][A-Za-z0-9_]* and a value free of quotes, backslashes, "$",
+ * backquotes and control characters, which is all a tool may take as text. */
+static int kx_parse_setting(const char* line, size_t len, size_t* name_len, const char** value,
+                            size_t* value_len) {
     size_t i = 0;
     if (len == 0 || !is_name_start(line[0]))
         return 0;

@@ -3,8 +3,6 @@
 #ifndef KXTOOLS_H
 #define KXTOOLS_H
 
-#include <stddef.h>
-
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -29,13 +27,6 @@ int kx_import_table(const char* root, const char* profile);
 
 /* Prints the administration group id; 0 when no group is configured. */
 int kx_print_admin_gid(const char* root);
-
-/* 1 when line (without its line feed) is name="value" with a name of
- * [A-Za-z_][A-Za-z0-9_]* and a value free of quotes, backslashes, "$",
- * backquotes and control characters. name_len/value/value_len describe the
- * parts on success. */
-int kx_parse_setting(const char* line, size_t len, size_t* name_len, const char** value,
-                     size_t* value_len);
 
 #ifdef __cplusplus
 }

@@ -11,14 +11,13 @@
 namespace {
 
 struct Fault {
-    std::string call;
-    std::string path;
+    std::string call, path;
     int error;
 };
 
 std::mutex sMutex;
 std::vector<Fault> sFaults;
-std::map<int, std::string> sOpenPaths;
+std::map<int, std::string> sOpenPaths;  // for write and close
 
 bool failing(const char* call, const std::string& path) {
     std::lock_guard<std::mutex> lock(sMutex);
@@ -49,66 +48,49 @@ void clearFaults() {
     sFaults.clear();
 }
 
+// __wrap_kioskX fails as armed, else calls the real kioskX.
+#define KIOSK_WRAP(type, name, call, key, failed, params, args)  \
+    type __real_##name params;                                   \
+    type __wrap_##name params {                                  \
+        return failing(call, key) ? failed : __real_##name args; \
+    }
+
 extern "C" {
 
-int __real_kioskRename(const char* from, const char* to);
-int __real_kioskMkdir(const char* path, mode_t mode);
-int __real_kioskChown(const char* path, uid_t owner, gid_t group);
-int __real_kioskChmod(const char* path, mode_t mode);
-int __real_kioskOpenAt(int dirFd, const char* path, int flags, mode_t mode);
-int __real_kioskUnlinkAt(int dirFd, const char* path, int flags);
-ssize_t __real_kioskWrite(int fd, const void* data, size_t size);
-int __real_kioskClose(int fd);
-int __real_kioskSystem(const char* command);
-FILE* __real_kioskPopen(const char* command, const char* mode);
+KIOSK_WRAP(int, kioskRename, "rename", std::string(from) + " -> " + to, -1,
+           (const char* from, const char* to), (from, to))
+KIOSK_WRAP(int, kioskMkdir, "mkdir", path, -1, (const char* path, mode_t mode), (path, mode))
+KIOSK_WRAP(int, kioskChown, "chown", path, -1, (const char* path, uid_t owner, gid_t group),
+           (path, owner, group))
+KIOSK_WRAP(int, kioskChmod, "chmod", path, -1, (const char* path, mode_t mode), (path, mode))
+KIOSK_WRAP(int, kioskUnlinkAt, "unlink", path, -1, (int dirFd, const char* path, int flags),
+           (dirFd, path, flags))
+KIOSK_WRAP(ssize_t, kioskWrite, "write", openPath(fd), -1, (int fd, const void* data, size_t size),
+           (fd, data, size))
+KIOSK_WRAP(int, kioskSystem, "system", command, -1, (const char* command), (command))
+KIOSK_WRAP(FILE*, kioskPopen, "popen", command, nullptr, (const char* command, const char* mode),
+           (command, mode))
 
-int __wrap_kioskRename(const char* from, const char* to) {
-    return failing("rename", std::string(from) + " -> " + to) ? -1 : __real_kioskRename(from, to);
-}
-int __wrap_kioskMkdir(const char* path, mode_t mode) {
-    return failing("mkdir", path) ? -1 : __real_kioskMkdir(path, mode);
-}
-int __wrap_kioskChown(const char* path, uid_t owner, gid_t group) {
-    return failing("chown", path) ? -1 : __real_kioskChown(path, owner, group);
-}
-int __wrap_kioskChmod(const char* path, mode_t mode) {
-    return failing("chmod", path) ? -1 : __real_kioskChmod(path, mode);
-}
+int __real_kioskOpenAt(int dirFd, const char* path, int flags, mode_t mode);
 int __wrap_kioskOpenAt(int dirFd, const char* path, int flags, mode_t mode) {
     if (failing("open", path))
         return -1;
     int fd = __real_kioskOpenAt(dirFd, path, flags, mode);
-    if (fd >= 0) {
-        std::lock_guard<std::mutex> lock(sMutex);
+    std::lock_guard<std::mutex> lock(sMutex);
+    if (fd >= 0)
         sOpenPaths[fd] = path;
-    }
     return fd;
 }
-int __wrap_kioskUnlinkAt(int dirFd, const char* path, int flags) {
-    return failing("unlink", path) ? -1 : __real_kioskUnlinkAt(dirFd, path, flags);
-}
-ssize_t __wrap_kioskWrite(int fd, const void* data, size_t size) {
-    return failing("write", openPath(fd)) ? -1 : __real_kioskWrite(fd, data, size);
-}
+
+int __real_kioskClose(int fd);
 int __wrap_kioskClose(int fd) {
     // A failing close still releases the descriptor, as close(2) does.
     bool fail = failing("close", openPath(fd));
     int saved = errno;
     int result = __real_kioskClose(fd);
-    {
-        std::lock_guard<std::mutex> lock(sMutex);
-        sOpenPaths.erase(fd);
-    }
-    if (fail) {
-        errno = saved;
-        return -1;
-    }
-    return result;
-}
-int __wrap_kioskSystem(const char* command) {
-    return failing("system", command) ? -1 : __real_kioskSystem(command);
-}
-FILE* __wrap_kioskPopen(const char* command, const char* mode) {
-    return failing("popen", command) ? nullptr : __real_kioskPopen(command, mode);
+    std::lock_guard<std::mutex> lock(sMutex);
+    sOpenPaths.erase(fd);
+    errno = fail ? saved : errno;
+    return fail ? -1 : result;
 }
 }
