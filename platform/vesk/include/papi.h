@@ -121,9 +121,10 @@ void papiFreeStringList(PAPINameEntry* list);
  * scope folders created after this call. A burst of changes gives one event
  * per component once the files have been quiet for about 100 ms, and at most
  * 1 s after the first change. If the kernel drops change notices, every
- * watched component gets an event. Returns the handle to pass to
- * papiRemoveListener; fails with a status when the watch or its thread cannot
- * be set up. */
+ * watched component gets an event. While the store itself is gone nothing is
+ * reported; when it is back, components whose files differ get their event.
+ * Returns the handle to pass to papiRemoveListener; fails with a status when
+ * the watch or its thread cannot be set up. */
 PAPIListenerId papiAddListener(PAPI* handle, const char* component, PAPIListener listener,
                                void* userData, PAPIStatus* status);
 

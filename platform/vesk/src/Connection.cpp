@@ -135,13 +135,15 @@ PAPIStatus Connection::removeListener(std::uintptr_t id) {
 }
 
 void Connection::requestStop() {
+    int wakeFd = -1;
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mStopping = true;
+        wakeFd = mWakeFd;
     }
-    if (mWakeFd >= 0) {
+    if (wakeFd >= 0) {
         const uint64_t one = 1;
-        const ssize_t written = write(mWakeFd, &one, sizeof one);
+        const ssize_t written = write(wakeFd, &one, sizeof one);
         static_cast<void>(written);  // a full counter wakes the thread as well
     }
 }
@@ -149,15 +151,15 @@ void Connection::requestStop() {
 void Connection::shutdown() {
     {
         std::lock_guard<std::mutex> lock(mMutex);
+        mStopping = true;
         if (mShutdownClaimed) {
-            mStopping = true;
             return;
         }
         mShutdownClaimed = true;
     }
     requestStop();
     // No thread can be started any more: addListener refuses once stopping.
-    // A forked child has no watcher to join: joining it would never return.
+    // A forked child holds a copy of the thread object but not the thread.
     if (!mThread || !mThread->joinable() || getpid() != mThreadOwner) {
         return;
     }
@@ -242,8 +244,9 @@ void Connection::takeChanges(const StoreWatcher::Changes& changes) {
 }
 
 // Decides, per watched component, whether and how it changed. The type
-// compares "had layers before" with "has layers now"; a store that is gone
-// says nothing about its components, so they keep what they had.
+// compares "had layers before" with "has layers now". While the store is gone
+// nothing is reported (a reader would only get errors); once it is back, the
+// components whose files differ from before get their event.
 std::vector<Connection::Call> Connection::collectCalls() {
     std::lock_guard<std::mutex> lock(mMutex);
     std::vector<Call> calls;
@@ -269,11 +272,11 @@ std::vector<Connection::Call> Connection::collectCalls() {
             continue;
         }
         const LayerStore::Presence presence = mStore.presence(component);
-        if (!named && presence.fingerprint == state.fingerprint) {
+        if (presence.rootMissing || (!named && presence.fingerprint == state.fingerprint)) {
             continue;
         }
         state.fingerprint = presence.fingerprint;
-        const bool has = presence.rootMissing ? state.hadLayers : presence.hasLayers;
+        const bool has = presence.hasLayers;
         if (!state.hadLayers && !has) {
             continue;
         }

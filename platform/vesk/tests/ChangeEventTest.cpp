@@ -227,8 +227,17 @@ TEST_F(ChangeEventTest, ScopeFoldersCreatedDeletedAndRecreatedLaterAreWatched) {
     // Folder and file in one go: the file may land before its folder is watched.
     writeLayer(mUserScope, kComponent, "<user again/>");
     ASSERT_TRUE(recorder.waitFor(3));
+
+    // The whole store swapped for a new one, as a deployment would: nothing
+    // while it is gone (readers would only get errors), an event once it is back.
+    ASSERT_EQ(rename(mRoot.c_str(), (mTemp + "/old").c_str()), 0);
+    std::this_thread::sleep_for(milliseconds(200));
+    writeLayer("default", kComponent, "<new default/>");
+    ASSERT_TRUE(recorder.waitFor(4));
     std::this_thread::sleep_for(kSettle);
-    EXPECT_EQ(recorder.seen().size(), 3u);
+    const std::vector<Recorder::Seen> seen = recorder.seen();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[3].type, PAPIEventComponentModified);
     PAPIStatus status = -1;
     papiDeinitialise(handle, &status);
 }
