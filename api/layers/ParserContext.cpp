@@ -11,26 +11,67 @@ namespace vesk::legacy {
 
 namespace {
 
-// Layer type names, indexed by PropertyType value.
-const char* const kTypeNames[] = {
-    "xs:boolean",    "xs:short",        "xs:int",           "xs:long",           "xs:double",
-    "xs:string",     "xs:hexBinary",    "zel:boolean-list", "zel:short-list",    "zel:int-list",
-    "zel:long-list", "zel:double-list", "zel:string-list",  "zel:hexBinary-list"};
-
-const char* const kStructuralNames[] = {"zel:component-data", "node", "zel:node", "group",
-                                        "zel:group",          "set",  "zel:set"};
+// The layer type names, in PropertyType order, are "xs:" and these for the
+// scalar types, then "zel:", these and "-list" for the list types.
+const char* const kTypeBaseNames[] = {"boolean", "short",  "int",      "long",
+                                      "double",  "string", "hexBinary"};
+const int kScalarTypeCount = sizeof(kTypeBaseNames) / sizeof(kTypeBaseNames[0]);
 
 const char kEscapedAmpersand[] = "&#38;";
 const size_t kEscapedAmpersandLength = sizeof(kEscapedAmpersand) - 1;
 
-// A missing or unknown type name is a string.
+// Every element and attribute name passes these comparisons, so they are
+// written to be inlined: the literal's length is known, and the loop stops at
+// the first difference (a shorter text differs at its terminating null).
+template <size_t N>
+bool equals(const char* text, const char (&literal)[N]) {
+    for (size_t i = 0; i < N; ++i) {
+        if (text[i] != literal[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool sameText(const char* text, const char* other) {
+    while (*text == *other && *text != '\0') {
+        ++text;
+        ++other;
+    }
+    return *text == *other;
+}
+
+// The text after "zel:" when name carries that prefix, else null.
+const char* afterPrefix(const char* name) {
+    return name[0] == 'z' && name[1] == 'e' && name[2] == 'l' && name[3] == ':' ? name + 4
+                                                                                : nullptr;
+}
+
+// The rest of text after prefix, or null when text does not start with it.
+const char* skipPrefix(const char* text, const char* prefix) {
+    while (*prefix != '\0') {
+        if (*text++ != *prefix++) {
+            return nullptr;
+        }
+    }
+    return text;
+}
+
+// A missing or unknown type name is a string. Every property passes here,
+// so the name is taken apart rather than compared with all fourteen.
 PropertyType typeFromText(const char* text) {
-    if (text != nullptr) {
-        for (int type = 0; type < static_cast<int>(sizeof(kTypeNames) / sizeof(kTypeNames[0]));
-             ++type) {
-            if (std::strcmp(text, kTypeNames[type]) == 0) {
-                return static_cast<PropertyType>(type);
-            }
+    if (text == nullptr) {
+        return TypeString;
+    }
+    const char* bare = skipPrefix(text, "xs:");
+    const bool list = bare == nullptr;
+    if (list && (bare = afterPrefix(text)) == nullptr) {
+        return TypeString;
+    }
+    for (int type = 0; type < kScalarTypeCount; ++type) {
+        const char* rest = skipPrefix(bare, kTypeBaseNames[type]);
+        if (rest != nullptr && sameText(rest, list ? "-list" : "")) {
+            return static_cast<PropertyType>(list ? type + kScalarTypeCount : type);
         }
     }
     return TypeString;
@@ -51,33 +92,40 @@ void ParserContext::endDocument() {
 
 ParserContext::ElementKind ParserContext::kindOf(const char* name) {
     // Names count exactly as written, prefix included: "zel:prop" is no property.
-    if (std::strcmp(name, "prop") == 0) {
+    if (const char* bare = afterPrefix(name)) {
+        return equals(bare, "node") || equals(bare, "group") || equals(bare, "set") ||
+                       equals(bare, "component-data")
+                   ? ElementKind::Structural
+                   : ElementKind::Other;
+    }
+    if (equals(name, "prop")) {
         return ElementKind::Property;
     }
-    if (std::strcmp(name, "value") == 0) {
+    if (equals(name, "value")) {
         return ElementKind::Value;
     }
-    for (const char* structural : kStructuralNames) {
-        if (std::strcmp(name, structural) == 0) {
-            return ElementKind::Structural;
-        }
-    }
-    return ElementKind::Other;
+    return equals(name, "node") || equals(name, "group") || equals(name, "set")
+               ? ElementKind::Structural
+               : ElementKind::Other;
 }
 
 std::string ParserContext::attributeText(const char* raw) {
-    const char* escape = std::strstr(raw, kEscapedAmpersand);
-    if (escape == nullptr) {
-        return raw;
+    const char* end = raw;
+    while (*end != '\0' && *end != '&') {
+        ++end;
     }
-    std::string text;
-    while (escape != nullptr) {
-        text.append(raw, escape - raw);
-        text += '&';
-        raw = escape + kEscapedAmpersandLength;
-        escape = std::strstr(raw, kEscapedAmpersand);
+    if (*end == '\0') {
+        return std::string(raw, end);
     }
-    text.append(raw);
+    std::string text(raw, end);
+    for (raw = end; *raw != '\0';) {
+        if (std::strncmp(raw, kEscapedAmpersand, kEscapedAmpersandLength) == 0) {
+            text += '&';
+            raw += kEscapedAmpersandLength;
+        } else {
+            text += *raw++;
+        }
+    }
     return text;
 }
 
@@ -103,14 +151,18 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
     for (const char* const* attribute = attributes; attribute != nullptr && *attribute != nullptr;
          attribute += 2) {
         const char* value = attribute[1] != nullptr ? attribute[1] : "";
-        if (std::strcmp(*attribute, "zel:name") == 0) {
+        const char* bare = afterPrefix(*attribute);
+        if (bare == nullptr) {
+            continue;
+        }
+        if (equals(bare, "name")) {
             name = value;
-        } else if (std::strcmp(*attribute, "zel:op") == 0) {
-            operation = value;
-        } else if (std::strcmp(*attribute, "zel:finalized") == 0) {
-            finalised = value;
-        } else if (std::strcmp(*attribute, "zel:type") == 0) {
+        } else if (equals(bare, "type")) {
             type = value;
+        } else if (equals(bare, "op")) {
+            operation = value;
+        } else if (equals(bare, "finalized")) {
+            finalised = value;
         }
     }
     if (name == nullptr && mNodeDepth > 0) {
@@ -124,7 +176,7 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         return;
     }
     const std::string nodeName = name != nullptr ? attributeText(name) : std::string();
-    const int attributeBits = (finalised != nullptr && std::strcmp(finalised, "true") == 0) ? 1 : 0;
+    const int attributeBits = (finalised != nullptr && equals(finalised, "true")) ? 1 : 0;
     const OperationType op = operationFromText(operation);
 
     if (kind == ElementKind::Structural) {
@@ -164,16 +216,22 @@ void ParserContext::startValue(const char* const* attributes) {
     for (const char* const* attribute = attributes; attribute != nullptr && *attribute != nullptr;
          attribute += 2) {
         const char* value = attribute[1] != nullptr ? attribute[1] : "";
-        if (std::strcmp(*attribute, "xml:lang") == 0) {
+        if (equals(*attribute, "xml:lang")) {
             locale = value;
-        } else if (std::strcmp(*attribute, "zel:separator") == 0) {
-            separator = value;
+        } else if (const char* bare = afterPrefix(*attribute)) {
+            if (equals(bare, "separator")) {
+                separator = value;
+            }
         }
     }
     mInValue = true;
     mValueText.clear();
     // No "xml:lang" is the empty locale, not "default": the handler decides.
-    mLocale = locale != nullptr ? attributeText(locale) : std::string();
+    if (locale != nullptr) {
+        mLocale = attributeText(locale);
+    } else {
+        mLocale.clear();
+    }
     mSeparator = separator != nullptr ? attributeText(separator) : mPropertySeparator;
 }
 
@@ -203,7 +261,8 @@ void ParserContext::endValue() {
     if (mSeparator.empty()) {
         mHandler->setStringValue(mValueText, mLocale);
     } else {
-        mHandler->setListValue(getList(), mLocale);
+        splitValue(mItems);
+        mHandler->setListValue(mItems, mLocale);
     }
     mInValue = false;
 }
@@ -216,18 +275,31 @@ void ParserContext::characters(const char* text, int length) {
 
 std::vector<std::string> ParserContext::getList() const {
     std::vector<std::string> items;
-    if (mSeparator.empty()) {
-        items.push_back(mValueText);
-        return items;
-    }
-    size_t start = 0;
-    for (size_t found = mValueText.find(mSeparator, start); found != std::string::npos;
-         found = mValueText.find(mSeparator, start)) {
-        items.emplace_back(mValueText, start, found - start);
-        start = found + mSeparator.size();
-    }
-    items.emplace_back(mValueText, start, std::string::npos);
+    splitValue(items);
     return items;
+}
+
+void ParserContext::splitValue(std::vector<std::string>& items) const {
+    // Reuses the vector's strings: most lists are short and alike.
+    size_t count = 0;
+    auto append = [&](size_t start, size_t length) {
+        if (count < items.size()) {
+            items[count].assign(mValueText, start, length);
+        } else {
+            items.emplace_back(mValueText, start, length);
+        }
+        ++count;
+    };
+    size_t start = 0;
+    if (!mSeparator.empty()) {
+        for (size_t found = mValueText.find(mSeparator); found != std::string::npos;
+             found = mValueText.find(mSeparator, start)) {
+            append(start, found - start);
+            start = found + mSeparator.size();
+        }
+    }
+    append(start, std::string::npos);
+    items.resize(count);
 }
 
 }  // namespace vesk::legacy

@@ -45,6 +45,7 @@ class ParserContext {
     void startNode(ElementKind kind, const char* name, const char* const* attributes, int line);
     void startValue(const char* const* attributes);
     void endValue();
+    void splitValue(std::vector<std::string>& items) const;
 
     ITreeHandler* mHandler;
     bool mInValue;
@@ -52,6 +53,8 @@ class ParserContext {
     std::string mValueText;
     std::string mSeparator;
     std::string mPropertySeparator;
+    // The items of the last list value, kept to reuse their memory.
+    std::vector<std::string> mItems;
     // Node events opened and not yet closed; at 0 the next node addresses the root.
     int mNodeDepth;
     // Above 0 while inside an element ignored for want of a name: counts the

@@ -63,6 +63,10 @@ const ReaderCase kReaderCases[] = {
      "modifyNode(,0) endNode"},
 };
 
+void PrintTo(const ReaderCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
 class ReaderCases : public ::testing::TestWithParam<ReaderCase> {};
 
 TEST_P(ReaderCases, GivesTheseEvents) {
@@ -120,6 +124,24 @@ TEST(Reader, HandlerExceptionStopsTheParseAndReachesTheCaller) {
             <value>v</value></prop></node><node zel:name="b"/></c>)");
         EXPECT_THROW(layer.read(handler), Exception);
         EXPECT_EQ(handler.mEvents.size(), throwAt) << "no event after the throw";
+    }
+}
+
+TEST(Reader, TypeNamesExactlyAsListedElseString) {
+    const char* const kNames[] = {
+        "xs:boolean",    "xs:short",        "xs:int",           "xs:long",           "xs:double",
+        "xs:string",     "xs:hexBinary",    "zel:boolean-list", "zel:short-list",    "zel:int-list",
+        "zel:long-list", "zel:double-list", "zel:string-list",  "zel:hexBinary-list"};
+    for (int type = 0; type < 14; ++type) {
+        RecordingHandler handler;
+        layerOf(std::string("<prop zel:type='") + kNames[type] + "'/>").read(handler);
+        EXPECT_EQ(handler.mEvents.at(1), "modifyProperty(," + std::to_string(type) + ",0)");
+    }
+    for (const char* nearMiss : {"zel:int", "xs:int-list", "zel:int-lis", "xs:int ", "xs:", "zel:",
+                                 "int", "zel:hexbinary-list", "xs:string-list-list"}) {
+        RecordingHandler handler;
+        layerOf(std::string("<prop zel:type='") + nearMiss + "'/>").read(handler);
+        EXPECT_EQ(handler.mEvents.at(1), "modifyProperty(,5,0)") << nearMiss;
     }
 }
 
