@@ -1,0 +1,58 @@
+#include "AppVisitor.h"
+
+#include "PluginCommands.h"
+#include "StartupConstants.h"
+#include "model/PropertyNode.h"
+#include "model/StructuralNode.h"
+
+namespace vesk::legacy::plugins::startup {
+
+namespace {
+const char kLocale[] = "default";
+}
+
+AppVisitor::AppVisitor(std::vector<std::string>& entries, PluginCommands& commands)
+    : mEntries(&entries), mCommands(&commands) {}
+
+AppVisitor::~AppVisitor() = default;
+
+bool AppVisitor::preChildrenProcess(Node& node) {
+    if (StructuralNode* group = node.asStructuralNode()) {
+        if (group->getName() != kRootNode) {
+            if (!mCommand.empty()) {
+                emit();
+            }
+            mCommand.clear();
+            mOrder = kDefaultOrder;
+        }
+    } else if (PropertyNode* property = node.asPropertyNode()) {
+        if (property->getName() == kCommand) {
+            mCommand = property->getStringValue(kLocale);
+        } else if (property->getName() == kOrder) {
+            mOrder = property->getStringValue(kLocale);
+        }
+    }
+    return true;
+}
+
+bool AppVisitor::postChildrenProcess(Node&) {
+    return true;
+}
+
+void AppVisitor::flush() {
+    if (!mCommand.empty()) {
+        emit();
+    }
+}
+
+void AppVisitor::emit() {
+    // Earlier runs recorded every command with this trailing blank; keeping it
+    // lets this run recognise the entries they wrote.
+    mCommand += ' ';
+    mEntries->push_back(mCommand);
+    mEntries->push_back(mOrder);
+    mEntries->push_back(kDefaultStyle);
+    mCommands->addCommand(mCommand);
+}
+
+}  // namespace vesk::legacy::plugins::startup

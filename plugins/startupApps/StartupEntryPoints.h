@@ -1,0 +1,17 @@
+// Entry points of the startup applications plug-in, with C linkage. The handle
+// is an opaque StartupPlugin; exceptions are not caught here and reach the
+// caller.
+//
+//   void* plugin = startupPluginInitialise(0, nullptr);
+//   startupPluginExecute(plugin);
+//   startupPluginUninitialise(plugin);
+#pragma once
+
+extern "C" {
+
+void* startupPluginInitialise(int argc, const char** argv);
+// Nothing for a null handle.
+void startupPluginExecute(void* handle);
+// Destroys the plug-in; nothing for a null handle.
+void startupPluginUninitialise(void* handle);
+}
