@@ -9,7 +9,7 @@ JOBS=${JOBS:-$(nproc)}
 PACKAGES=(build-essential cmake ninja-build pkg-config git
           libxml2-dev libglib2.0-dev libgtest-dev libgmock-dev libbenchmark-dev
           clang clang-format libclang-rt-14-dev valgrind util-linux
-          desktop-file-utils python3)
+          desktop-file-utils python3 slapd ldap-utils libldap2-dev)
 
 deps() {
     local missing=()
