@@ -21,7 +21,7 @@ deps() {
         local sudo=""
         [ "$(id -u)" -eq 0 ] || sudo=sudo
         $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
     fi
 }
 
