@@ -20,7 +20,8 @@ if [ "${VELAPPS_IN_NAMESPACE:-}" != 1 ]; then
     VELAPPS_IN_NAMESPACE=1 exec unshare -m --propagation private sh "$0" "$@"
 fi
 
-mount -t tmpfs -o size=16m,mode=0755 velapps-opt /opt &&
+mkdir -p /opt /var/opt &&
+    mount -t tmpfs -o size=16m,mode=0755 velapps-opt /opt &&
     mount -t tmpfs -o size=2m,mode=0755 velapps-var-opt /var/opt ||
     unavailable "tmpfs cannot be mounted in the namespace"
 mkdir -p /opt/MERXkx/lib /opt/MERXkx/sbin /opt/velapps-fake /var/opt/MERXkx/kiosk || exit 1
