@@ -48,5 +48,59 @@ SESSION
     cat "$scratch/home/.gnome2/session-manual"
 )
 
+# deskrunner on the bundled sample policy, for a few seconds: a scratch copy of
+# the store and a scratch HOME whose desktop holds a file of the user's own and
+# a launcher left from an earlier session. It writes the launchers, rewrites
+# them live after an edit of the launcher policy, and stops on SIGTERM.
+launchers_demo() (
+    scratch=$(mktemp -d)
+    pid=
+    trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$scratch"' EXIT
+    cp -r "$here/store" "$scratch/store"
+    mkdir -p "$scratch/home/Desktop"
+    echo "my own notes" >"$scratch/home/Desktop/notes.txt"
+    echo "[Desktop Entry]" >"$scratch/home/Desktop/MERXold.desktop"
+    layer="$scratch/store/default/com.orvek.ferrun.applications.xml"
+
+    show_desktop() {
+        for f in "$scratch/home/Desktop"/*; do
+            echo "--- ${f##*/}"
+            cat "$f"
+        done
+    }
+
+    echo "== deskrunner: started on the sample policy"
+    HOME="$scratch/home" VESK_POLICY_STORE="$scratch/store" VESKLEG_LOG=1 VESKLEG_LOG_LEVEL=Info \
+        "$build/bin/deskrunner" &
+    pid=$!
+    sleep 2
+    show_desktop
+
+    echo "== deskrunner: the launcher policy edited (terminal renamed, helpdesk removed, editor added)"
+    sed -e 's|<value>Terminal</value>|<value>Console</value>|' \
+        -e '/<node zel:name="helpdesk"/,/<\/node>/d' "$layer" >"$scratch/layer.xml"
+    # The editor goes in as the last launcher of the list.
+    awk '/<\/node>/ { last = NR } { lines[NR] = $0 }
+         END { for (i = 1; i <= NR; i++) {
+                 if (i == last) {
+                   print "    <node zel:name=\"editor\">"
+                   print "      <prop zel:name=\"Name\" zel:type=\"xs:string\"><value>Editor</value></prop>"
+                   print "      <prop zel:name=\"Exec\" zel:type=\"xs:string\"><value>xedit</value></prop>"
+                   print "    </node>"
+                 }
+                 print lines[i] } }' "$scratch/layer.xml" >"$scratch/layer.new"
+    mv "$scratch/layer.new" "$layer"
+    sleep 1
+    show_desktop
+
+    echo "== deskrunner: SIGTERM"
+    kill -TERM "$pid"
+    status=0
+    wait "$pid" || status=$?
+    pid=
+    echo "deskrunner ended with status $status"
+)
+
 model_demo
 startlist_demo
+launchers_demo
