@@ -12,8 +12,34 @@ namespace vesk::legacy {
 
 namespace {
 
+const std::string kDefaultLocale = "default";
+
 // Below this size the pairwise match is cheaper than sorting copies.
 constexpr std::size_t kSortedCompareFrom = 16;
+
+// Appends the children of the group it visits, in name order, without
+// copying their names.
+class ChildCollector : public NodeVisitor {
+  public:
+    explicit ChildCollector(std::vector<Node*>& children) : mChildren(children) {}
+    virtual ~ChildCollector() = default;
+
+    bool preChildrenProcess(Node& node) override {
+        if (mDepth++ == 0) {
+            return true;  // the group itself
+        }
+        mChildren.push_back(&node);
+        return false;
+    }
+    bool postChildrenProcess(Node&) override {
+        --mDepth;
+        return true;
+    }
+
+  private:
+    std::vector<Node*>& mChildren;
+    int mDepth = 0;
+};
 
 bool sameKind(const Node& a, const Node& b) {
     return (a.asStructuralNode() != nullptr) == (b.asStructuralNode() != nullptr);
@@ -109,6 +135,13 @@ bool TreeComparator::preChildrenProcess(Node& node) {
 }
 
 bool TreeComparator::postChildrenProcess(Node& node) {
+    Context& entry = mContexts.back();
+    if (!entry.removalsSent && entry.matched < entry.last - entry.first) {
+        // A held-back group whose new side lacks some old children: nothing
+        // below it differed, so announcing it now still puts its removals
+        // right after its opening.
+        playback();
+    }
     if (mPlaybackStart == mContexts.size()) {
         // The held-back range begins just above this node: it was opened.
         mPlaybackStart = kNone;
@@ -120,18 +153,32 @@ bool TreeComparator::postChildrenProcess(Node& node) {
             mHandler.endProperty();
         }
     }
+    mOldChildren.resize(entry.first);
     mContexts.pop_back();
     return true;
 }
 
-void TreeComparator::getContext(const Node& node, Node*& context) const {
+void TreeComparator::getContext(const Node& node, Node*& context) {
     if (mContexts.empty()) {
         context = mOtherRoot;
         return;
     }
-    Node* parent = mContexts.back().node;
-    const StructuralNode* group = parent ? parent->asStructuralNode() : nullptr;
-    context = group ? group->getChild(node.getName()) : nullptr;
+    // The new tree's children are visited in ascending name order, the order
+    // in which the parent's old children were listed: one cursor finds each
+    // counterpart without a lookup.
+    Context& parent = mContexts.back();
+    context = nullptr;
+    if (!parent.node) {
+        return;
+    }
+    const std::string& name = node.getName();
+    while (parent.next < parent.last && mOldChildren[parent.next]->getName() < name) {
+        ++parent.next;
+    }
+    if (parent.next < parent.last && mOldChildren[parent.next]->getName() == name) {
+        context = mOldChildren[parent.next++];
+        ++parent.matched;
+    }
 }
 
 Node* TreeComparator::matchCounterpart(const Node& node) {
@@ -152,43 +199,47 @@ void TreeComparator::processStructural(StructuralNode& node) {
     Node* context = matchCounterpart(node);
     const int diff =
         compareAttributes(context ? context->getAttributes() : 0, node.getAttributes());
+    const std::size_t end = mOldChildren.size();
+    Context entry{context, &node, false, end, end, end, 0, true};
+    if (context) {
+        ChildCollector collector(mOldChildren);
+        context->visit(collector);
+        entry.last = mOldChildren.size();
+        entry.next = entry.first;
+        entry.removalsSent = false;
+    }
     if (context && diff == 0) {
         if (mPlaybackStart == kNone) {
             mPlaybackStart = static_cast<std::uint32_t>(mContexts.size());
         }
-    } else {
-        playback();
-        if (context) {
-            mHandler.modifyNode(node.getName(), diff);
-        } else {
-            mHandler.replaceNode(node.getName(), diff);
-        }
+        mContexts.push_back(entry);
+        return;
     }
-    mContexts.push_back(Context{context, &node, false});
+    playback();
     if (context) {
-        announceRemovals(*context->asStructuralNode(), node);
+        mHandler.modifyNode(node.getName(), diff);
+    } else {
+        mHandler.replaceNode(node.getName(), diff);
     }
+    mContexts.push_back(entry);
+    sendRemovals(mContexts.back());
 }
 
-void TreeComparator::announceRemovals(const StructuralNode& oldGroup,
-                                      const StructuralNode& newGroup) {
-    // Both lists are in ascending byte order: one merge finds the old names
-    // the new group lacks, in that order, before any new child is visited.
-    mOldNames.clear();
-    mNewNames.clear();
-    oldGroup.getChildren(mOldNames);
-    newGroup.getChildren(mNewNames);
-    auto next = mNewNames.cbegin();
-    for (const auto& name : mOldNames) {
-        while (next != mNewNames.cend() && *next < name) {
-            ++next;
+void TreeComparator::sendRemovals(Context& entry) {
+    // Called right after the group's opening: the old children its new side
+    // lacks are removed before any new child is reported, in name order, and
+    // their descendants are not walked.
+    if (entry.removalsSent) {
+        return;
+    }
+    entry.removalsSent = true;
+    const StructuralNode* group = entry.walked->asStructuralNode();
+    for (std::size_t i = entry.first; i < entry.last; ++i) {
+        const std::string& name = mOldChildren[i]->getName();
+        if (!group->getChild(name)) {
+            mHandler.removeNode(name);
+            mHandler.endNode();
         }
-        if (next != mNewNames.cend() && *next == name) {
-            continue;
-        }
-        playback();
-        mHandler.removeNode(name);
-        mHandler.endNode();
     }
 }
 
@@ -201,7 +252,7 @@ void TreeComparator::processProperty(PropertyNode& node) {
     // property is announced in its localised form. The new tree itself is
     // left as it is; readers of it must not see a comparison's side effects.
     const bool localised = node.isLocalised() || ((diff & Node::kLocalised) != 0 &&
-                                                  node.findBestValue("default")->isSet());
+                                                  node.findBestValue(kDefaultLocale)->isSet());
     const int protection = diff & ~Node::kLocalised;
     if (oldProperty && protection == 0) {
         if (mPlaybackStart == kNone) {
@@ -215,12 +266,21 @@ void TreeComparator::processProperty(PropertyNode& node) {
             mHandler.replaceProperty(node.getName(), node.getType(), diff);
         }
     }
-    mContexts.push_back(Context{&node, &node, localised});
+    const std::size_t end = mOldChildren.size();
+    mContexts.push_back(Context{&node, &node, localised, end, end, end, 0, true});
     processValues(oldProperty, node);
 }
 
 void TreeComparator::processValues(const PropertyNode* oldProperty,
                                    const PropertyNode& newProperty) {
+    if (oldProperty && !oldProperty->isLocalised() && !newProperty.isLocalised()) {
+        // The common case: one value on each side, both under "default".
+        if (!holdsSameValue(*oldProperty, newProperty, kDefaultLocale)) {
+            playback();
+            sendValue(newProperty, kDefaultLocale);
+        }
+        return;
+    }
     mOldLocales.clear();
     mNewLocales.clear();
     if (oldProperty) {
@@ -232,31 +292,45 @@ void TreeComparator::processValues(const PropertyNode* oldProperty,
         playback();
     }
     for (const auto& locale : mNewLocales) {
-        // Equal text is no change. But once the property is announced anyway,
-        // a locale the old side holds no value for gets its value even when
-        // it reads the same (a missing value reads as empty, and a property
-        // that is not localised answers every locale with its one value), so
-        // that replaying the events gives the new values.
-        const bool oldHolds =
-            oldProperty && std::binary_search(mOldLocales.begin(), mOldLocales.end(), locale) &&
-            oldProperty->findBestValue(locale) && oldProperty->findBestValue(locale)->isSet();
-        const bool mustSend = !oldProperty || (!oldHolds && mPlaybackStart == kNone);
-        if (newProperty.isList()) {
-            const std::vector<std::string>& value = newProperty.getListValue(locale);
-            if (!mustSend && areListsEqual(value, oldProperty->getListValue(locale))) {
-                continue;
-            }
-            playback();
-            mHandler.setListValue(value, locale);
-        } else {
-            const std::string& value = newProperty.getStringValue(locale);
-            if (!mustSend && value == oldProperty->getStringValue(locale)) {
-                continue;
-            }
-            playback();
-            mHandler.setStringValue(value, locale);
+        if (oldProperty && holdsSameValue(*oldProperty, newProperty, locale)) {
+            continue;
         }
+        playback();
+        sendValue(newProperty, locale);
     }
+}
+
+void TreeComparator::sendValue(const PropertyNode& property, const std::string& locale) {
+    if (property.isList()) {
+        mHandler.setListValue(property.getListValue(locale), locale);
+    } else {
+        mHandler.setStringValue(property.getStringValue(locale), locale);
+    }
+}
+
+bool TreeComparator::holdsSameValue(const PropertyNode& oldProperty,
+                                    const PropertyNode& newProperty,
+                                    const std::string& locale) const {
+    const bool sameText =
+        newProperty.isList()
+            ? areListsEqual(newProperty.getListValue(locale), oldProperty.getListValue(locale))
+            : newProperty.getStringValue(locale) == oldProperty.getStringValue(locale);
+    if (!sameText || mPlaybackStart != kNone) {
+        return sameText;
+    }
+    // The property is announced anyway: then a locale the old side holds no
+    // value for gets its value even when it reads the same (a missing value
+    // reads as empty, and a property that is not localised answers every
+    // locale with its one value), so that replaying the events gives the new
+    // values.
+    const bool listed = oldProperty.isLocalised()
+                            ? std::binary_search(mOldLocales.begin(), mOldLocales.end(), locale)
+                            : locale == kDefaultLocale;
+    if (!listed) {
+        return false;
+    }
+    const PropertyNode::Value* value = oldProperty.findBestValue(locale);
+    return value && value->isSet();
 }
 
 void TreeComparator::playback() {
@@ -264,13 +338,14 @@ void TreeComparator::playback() {
         return;
     }
     for (std::size_t i = mPlaybackStart; i < mContexts.size(); ++i) {
-        const Context& entry = mContexts[i];
+        Context& entry = mContexts[i];
         if (entry.node->asStructuralNode()) {
             mHandler.modifyNode(entry.walked->getName(), 0);
         } else if (const PropertyNode* property = entry.node->asPropertyNode()) {
             mHandler.modifyProperty(property->getName(), property->getType(),
                                     entry.localised ? Node::kLocalised : 0);
         }
+        sendRemovals(mContexts[i]);
     }
     mPlaybackStart = kNone;
 }

@@ -8,6 +8,10 @@
 // not announced when the walk reaches it; its opening is held back and sent
 // (with those of its held-back ancestors) only when a difference turns up
 // below it. An unchanged subtree therefore costs no handler call.
+//
+// Old children the new side lacks are removed right after their parent opens,
+// before its new children. A node whose counterpart is of the other kind
+// (group against property) is removed and then added anew.
 #pragma once
 
 #include <cstdint>
@@ -53,18 +57,33 @@ class TreeComparator : public NodeVisitor {
         // For a property: it is opened with the localised bit, because one
         // side is localised and holds values by locale.
         bool localised;
+        // For a group with a counterpart: its old children are
+        // mOldChildren[first, last); next is the first one not yet passed by
+        // the walk, matched how many found a new child of their name.
+        std::size_t first;
+        std::size_t last;
+        std::size_t next;
+        std::size_t matched;
+        // Whether the old children the new group lacks have been announced;
+        // that happens when the group is opened.
+        bool removalsSent;
     };
 
     static constexpr std::uint32_t kNone = UINT32_MAX;
 
-    void getContext(const Node& node, Node*& context) const;
+    void getContext(const Node& node, Node*& context);
     // The counterpart if it has the same kind as node. One of the other kind
     // is announced as removed first: the node then counts as new.
     Node* matchCounterpart(const Node& node);
     void processStructural(StructuralNode& node);
     void processProperty(PropertyNode& node);
     void processValues(const PropertyNode* oldProperty, const PropertyNode& newProperty);
-    void announceRemovals(const StructuralNode& oldGroup, const StructuralNode& newGroup);
+    void sendValue(const PropertyNode& property, const std::string& locale);
+    // Whether the value for locale needs no event (mOldLocales is filled
+    // when the old property is localised).
+    bool holdsSameValue(const PropertyNode& oldProperty, const PropertyNode& newProperty,
+                        const std::string& locale) const;
+    void sendRemovals(Context& entry);
     void playback();
 
     Node* mOtherRoot;
@@ -74,9 +93,9 @@ class TreeComparator : public NodeVisitor {
     // entry has been opened.
     std::uint32_t mPlaybackStart;
 
-    // Scratch lists, reused to spare allocations on every node.
-    std::vector<std::string> mOldNames;
-    std::vector<std::string> mNewNames;
+    // The old children of every group on the walk's path, outermost first.
+    std::vector<Node*> mOldChildren;
+    // Scratch lists, reused to spare allocations on every property.
     std::vector<std::string> mOldLocales;
     std::vector<std::string> mNewLocales;
 };

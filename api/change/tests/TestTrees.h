@@ -1,7 +1,8 @@
-// Small helpers for the change tests: trees written as nested calls, and a
-// handler that records every event as one line of text.
+// Helpers for the change tests: trees written as nested calls, and a handler
+// that records events as text lines and can play them again as a layer.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "layers/ITreeHandler.h"
+#include "layers/IUpdateLayer.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -40,8 +42,7 @@ inline Node* list(const std::string& name, const std::vector<std::string>& value
     return node;
 }
 
-// A localised text property; the first pair's value becomes "default" when
-// its locale is "default".
+// A localised text property with these (locale, text) pairs.
 inline Node* localised(const std::string& name,
                        const std::vector<std::pair<std::string, std::string>>& values) {
     auto* node = new PropertyNode(name, TypeString);
@@ -58,42 +59,74 @@ inline std::unique_ptr<Tree> tree(Node* root = nullptr) {
     return result;
 }
 
-class RecordingHandler : public ITreeHandler {
+// attributeMask is applied to the attributes of recorded events.
+class EventLog : public ITreeHandler, public IUpdateLayer {
   public:
-    std::vector<std::string> events;
+    explicit EventLog(int attributeMask = ~0) : mMask(attributeMask) {}
+    std::vector<std::string> lines;
 
-    void startTree() override { events.push_back("startTree"); }
-    void endTree() override { events.push_back("endTree"); }
-    void modifyNode(const std::string& name, int attributes) override {
-        events.push_back("modifyNode " + name + " " + std::to_string(attributes));
+    void startTree() override {
+        add("startTree", [](ITreeHandler& h) { h.startTree(); });
     }
-    void replaceNode(const std::string& name, int attributes) override {
-        events.push_back("replaceNode " + name + " " + std::to_string(attributes));
+    void endTree() override {
+        add("endTree", [](ITreeHandler& h) { h.endTree(); });
     }
-    void removeNode(const std::string& name) override { events.push_back("removeNode " + name); }
-    void endNode() override { events.push_back("endNode"); }
-    void modifyProperty(const std::string& name, PropertyType type, int attributes) override {
-        events.push_back("modifyProperty " + name + " " + std::to_string(type) + " " +
-                         std::to_string(attributes));
+    void modifyNode(const std::string& n, int a) override {
+        a &= mMask;
+        add("modifyNode " + n + " " + num(a), [=](ITreeHandler& h) { h.modifyNode(n, a); });
     }
-    void replaceProperty(const std::string& name, PropertyType type, int attributes) override {
-        events.push_back("replaceProperty " + name + " " + std::to_string(type) + " " +
-                         std::to_string(attributes));
+    void replaceNode(const std::string& n, int a) override {
+        a &= mMask;
+        add("replaceNode " + n + " " + num(a), [=](ITreeHandler& h) { h.replaceNode(n, a); });
     }
-    void endProperty() override { events.push_back("endProperty"); }
-    void setStringValue(const std::string& value, const std::string& locale) override {
-        events.push_back("setStringValue " + value + " " + locale);
+    void removeNode(const std::string& n) override {
+        add("removeNode " + n, [=](ITreeHandler& h) { h.removeNode(n); });
     }
-    void setListValue(const std::vector<std::string>& values, const std::string& locale) override {
+    void endNode() override {
+        add("endNode", [](ITreeHandler& h) { h.endNode(); });
+    }
+    void modifyProperty(const std::string& n, PropertyType t, int a) override {
+        a &= mMask;
+        add("modifyProperty " + n + " " + num(t) + " " + num(a),
+            [=](ITreeHandler& h) { h.modifyProperty(n, t, a); });
+    }
+    void replaceProperty(const std::string& n, PropertyType t, int a) override {
+        a &= mMask;
+        add("replaceProperty " + n + " " + num(t) + " " + num(a),
+            [=](ITreeHandler& h) { h.replaceProperty(n, t, a); });
+    }
+    void endProperty() override {
+        add("endProperty", [](ITreeHandler& h) { h.endProperty(); });
+    }
+    void setStringValue(const std::string& v, const std::string& l) override {
+        add("setStringValue " + v + " " + l, [=](ITreeHandler& h) { h.setStringValue(v, l); });
+    }
+    void setListValue(const std::vector<std::string>& v, const std::string& l) override {
         std::string line = "setListValue";
-        for (const auto& value : values) {
-            line += " " + value;
+        for (const auto& item : v) {
+            line += " " + item;
         }
-        events.push_back(line + " " + locale);
+        add(line + " " + l, [=](ITreeHandler& h) { h.setListValue(v, l); });
     }
-    void addListValues(const std::vector<std::string>&, const std::string&) override {
-        events.push_back("addListValues");
+    void addListValues(const std::vector<std::string>& v, const std::string& l) override {
+        add("addListValues", [=](ITreeHandler& h) { h.addListValues(v, l); });
     }
+
+    void read(ITreeHandler& handler) const override {
+        for (const auto& event : mEvents) {
+            event(handler);
+        }
+    }
+
+  private:
+    static std::string num(int value) { return std::to_string(value); }
+    void add(std::string line, std::function<void(ITreeHandler&)> event) {
+        lines.push_back(std::move(line));
+        mEvents.push_back(std::move(event));
+    }
+
+    int mMask;
+    std::vector<std::function<void(ITreeHandler&)>> mEvents;
 };
 
 }  // namespace vesk::legacy::testing

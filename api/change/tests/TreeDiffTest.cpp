@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 #include "TestTrees.h"
@@ -75,61 +76,70 @@ class TreeDiffTest : public ::testing::Test {
     Recorder a{"a", calls};
 };
 
-TEST_F(TreeDiffTest, ChangedPropertyReachesListenersOfItsAncestorsInPostOrder) {
-    registry.addListener(at("comp/a"), &a);
-    registry.addListener(at("comp"), &top);
-    notify(registry, group("r", {group("a", {group("b", {text("p", "1")})})}),
-           group("r", {group("a", {group("b", {text("p", "2")})})}));
-    EXPECT_EQ(calls, (Calls{"top changed comp/a/b/p", "a changed comp/a/b/p",
-                            "top changed comp/a/b", "a changed comp/a/b", "top changed comp/a",
-                            "a changed comp/a", "top changed comp"}));
+struct Case {
+    const char* title;
+    std::vector<std::pair<const char*, const char*>> listeners;  // id, registered path
+    std::shared_ptr<Tree> oldTree;
+    std::shared_ptr<Tree> newTree;
+    Calls expected;
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.title;
 }
 
-TEST_F(TreeDiffTest, NoDifferenceCallsNobody) {
-    registry.addListener(at("comp"), &top);
-    notify(registry, group("r", {text("p", "1")}), group("r", {text("p", "1")}));
-    EXPECT_TRUE(calls.empty());
+class NotificationTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(NotificationTest, CallsExactlyThese) {
+    const Case& c = GetParam();
+    Calls calls;
+    DiffListener registry("comp");
+    std::vector<std::unique_ptr<Recorder>> recorders;
+    for (const auto& listener : c.listeners) {
+        recorders.push_back(std::make_unique<Recorder>(listener.first, calls));
+        registry.addListener(at(listener.second), recorders.back().get());
+    }
+    TreeDiff diff("comp", &registry, c.oldTree.get());
+    c.newTree->substract(*c.oldTree, diff);
+    EXPECT_EQ(calls, c.expected);
 }
 
-TEST_F(TreeDiffTest, RemovedGroupIsReportedWithItsSubtreeThenOnceMore) {
-    registry.addListener(at("comp"), &top);
-    registry.addListener(at("comp/g/x"), &a);
-    notify(registry, group("r", {group("g", {text("x", "1"), text("y", "1")}), text("s", "1")}),
-           group("r", {text("s", "1")}));
-    EXPECT_EQ(calls, (Calls{"top removed comp/g", "top removed comp/g/x", "a removed comp/g/x",
-                            "top removed comp/g/y", "top removed comp/g", "top changed comp"}));
-}
+const Case kCases[] = {
+    {"a changed property reaches the listeners of its ancestors, children first",
+     {{"a", "comp/a"}, {"top", "comp"}},
+     tree(group("r", {group("a", {group("b", {text("p", "1")})})})),
+     tree(group("r", {group("a", {group("b", {text("p", "2")})})})),
+     {"top changed comp/a/b/p", "a changed comp/a/b/p", "top changed comp/a/b",
+      "a changed comp/a/b", "top changed comp/a", "a changed comp/a", "top changed comp"}},
+    {"a removed group: its subtree in pre-order, then the group again",
+     {{"top", "comp"}, {"x", "comp/g/x"}},
+     tree(group("r", {group("g", {text("x", "1"), text("y", "1")}), text("s", "1")})),
+     tree(group("r", {text("s", "1")})),
+     {"top removed comp/g", "top removed comp/g/x", "x removed comp/g/x", "top removed comp/g/y",
+      "top removed comp/g", "top changed comp"}},
+    {"a removed subtree is found when the roots are named differently",
+     {{"top", "comp"}},
+     tree(group("old", {group("g", {text("x", "1")})})),
+     tree(group("new")),
+     {"top removed comp/g", "top removed comp/g/x", "top removed comp/g", "top changed comp"}},
+    {"an added subtree, children first",
+     {{"top", "comp"}},
+     tree(group("r")),
+     tree(group("r", {group("g", {group("h", {text("p", "1")})})})),
+     {"top added comp/g/h/p", "top added comp/g/h", "top added comp/g", "top changed comp"}},
+    {"the whole tree removed: the root is the bare component",
+     {{"top", "comp"}},
+     tree(group("r", {text("p", "1")})),
+     tree(),
+     {"top removed comp", "top removed comp/p", "top removed comp"}},
+    {"no difference, or one below or beside the listeners: nobody is called",
+     {{"p", "comp/a/p"}, {"b", "comp/b"}},
+     tree(group("r", {group("a", {text("p", "1"), text("q", "1")}), group("b")})),
+     tree(group("r", {group("a", {text("p", "1"), text("q", "2")}), group("b")})),
+     {}},
+};
 
-TEST_F(TreeDiffTest, RemovedSubtreeIsFoundWhenTheRootsAreNamedDifferently) {
-    registry.addListener(at("comp"), &top);
-    notify(registry, group("old", {group("g", {text("x", "1")})}), group("new"));
-    EXPECT_EQ(calls, (Calls{"top removed comp/g", "top removed comp/g/x", "top removed comp/g",
-                            "top changed comp"}));
-}
-
-TEST_F(TreeDiffTest, AddedSubtreeIsReportedChildrenFirst) {
-    registry.addListener(at("comp"), &top);
-    notify(registry, group("r"), group("r", {group("g", {group("h", {text("p", "1")})})}));
-    EXPECT_EQ(calls, (Calls{"top added comp/g/h/p", "top added comp/g/h", "top added comp/g",
-                            "top changed comp"}));
-}
-
-TEST_F(TreeDiffTest, WholeTreeRemovedReportsTheRootAsTheBareComponent) {
-    registry.addListener(at("comp"), &top);
-    notify(registry, group("r", {text("p", "1")}), nullptr);
-    EXPECT_EQ(calls, (Calls{"top removed comp", "top removed comp/p", "top removed comp"}));
-}
-
-TEST_F(TreeDiffTest, ListenerBelowOrBesideTheChangeIsNotCalled) {
-    registry.addListener(at("comp/a/p"), &a);
-    registry.addListener(at("comp/b"), &top);
-    notify(registry, group("r", {group("a", {text("p", "1"), text("q", "1")})}),
-           group("r", {group("a", {text("p", "1"), text("q", "2")})}));
-    EXPECT_TRUE(calls.empty());
-    notify(registry, group("r", {group("a", {text("p", "1")})}),
-           group("r", {group("a", {text("p", "2")})}));
-    EXPECT_EQ(calls, (Calls{"a changed comp/a/p"}));
-}
+INSTANTIATE_TEST_SUITE_P(Cases, NotificationTest, ::testing::ValuesIn(kCases));
 
 TEST_F(TreeDiffTest, NamesHoldingSlashesStayOneName) {
     registry.addListener(at("comp"), &top);
