@@ -1,17 +1,15 @@
-// The record and the session list in memory, against a scratch HOME: what a
-// run of the program cannot show from outside (a disk that fills up while the
-// list is saved, keys that are read or left alone).
+// The record and the session list in memory, in a scratch HOME: what a run of
+// the program cannot show (a disk that fills up, which record keys are taken).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
-#include <string>
 
 #include "PluginCommands.h"
 #include "SessionConfig.h"
-#include "StartlistRun.h"
 #include "StartupConstants.h"
 #include "StartupPlugin.h"
+#include "TestFiles.h"
 #include "gnome2-io.h"
 #include "gnome2/gnome-config.h"
 #include "model/Logger.h"
@@ -19,9 +17,7 @@
 namespace {
 
 using namespace vesk::legacy::plugins::startup;
-using startlist_test::fixture;
-using startlist_test::readFile;
-using startlist_test::writeFile;
+namespace fs = std::filesystem;
 
 class SessionListTest : public ::testing::Test {
   protected:
@@ -30,95 +26,50 @@ class SessionListTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(name), nullptr);
         mHome = name;
         setenv("HOME", mHome.c_str(), 1);
-        std::filesystem::create_directories(mHome + "/.gnome2");
+        fs::create_directories(mHome + "/.gnome2");
         gnome_config_drop_all();
-        gnome2_io_hooks_reset();
     }
-
     void TearDown() override {
         gnome2_io_hooks_reset();
         gnome_config_drop_all();
-        std::filesystem::remove_all(mHome);
+        fs::remove_all(mHome);
     }
-
-    std::string sessionPath() const { return mHome + "/.gnome2/session-manual"; }
-
-    static bool has(const std::string& path) {
-        std::string ignored;
-        return readConfigString(path, ignored);
-    }
+    std::string session() const { return mHome + "/.gnome2/session-manual"; }
 
     std::string mHome;
 };
 
 TEST_F(SessionListTest, ReadingTheRecordTakesOnlyItsOwnKeys) {
-    writeFile(sessionPath(),
-              "[MERX]\nnum_items=3\n0,command=x \n2,command=y \n3,command=beyond the count\n"
-              "01,command=not a number of ours\n1,other=z\n");
+    writeFile(session(),
+              "[MERX]\nnum_items=3\n0,command=x \n2,command=y \n3,command=over\n"
+              "01,command=not ours\n1,other=z\n");
     PluginCommands record;
     record.readCommands(kMERX);
-    EXPECT_TRUE(record.isCommand("x "));
-    EXPECT_TRUE(record.isCommand("y "));
-    EXPECT_FALSE(record.isCommand("beyond the count"));
-    EXPECT_FALSE(record.isCommand("not a number of ours"));
-
-    EXPECT_FALSE(has("session-manual/MERX/num_items"));
-    EXPECT_FALSE(has("session-manual/MERX/0,command"));
-    EXPECT_FALSE(has("session-manual/MERX/2,command"));
-    EXPECT_TRUE(has("session-manual/MERX/3,command"));
-    EXPECT_TRUE(has("session-manual/MERX/01,command"));
-    EXPECT_TRUE(has("session-manual/MERX/1,other"));
-}
-
-TEST_F(SessionListTest, TheRecordIsWrittenInByteOrderOncePerOccurrence) {
-    PluginCommands record;
-    for (const char* command : {"b ", "a ", "b ", "B "}) {
-        record.addCommand(command);
+    for (const char* command : {"x ", "y "}) {
+        EXPECT_TRUE(record.isCommand(command)) << command;
     }
-    record.writeCommands(kMERX);
-    ASSERT_TRUE(gnome_config_sync());
-    EXPECT_EQ(readFile(sessionPath()),
-              "[MERX]\n0,command=B \n1,command=a \n2,command=b \n3,command=b \nnum_items=4\n");
-
-    // A record whose occurrences were all consumed writes nothing at all.
-    gnome_config_drop_all();
-    std::filesystem::remove(sessionPath());
-    PluginCommands used;
-    used.addCommand("a ");
-    ASSERT_TRUE(used.isCommand("a "));
-    used.writeCommands(kMERX);
-    EXPECT_TRUE(gnome_config_sync());
-    EXPECT_FALSE(std::filesystem::exists(sessionPath()));
+    for (const char* command : {"x ", "x", "over", "not ours"}) {
+        EXPECT_FALSE(record.isCommand(command)) << command;
+    }
+    // Taken keys are removed; the others stay as they were.
+    const std::pair<const char*, bool> keys[] = {{"num_items", false}, {"0,command", false},
+                                                 {"2,command", false}, {"3,command", true},
+                                                 {"01,command", true}, {"1,other", true}};
+    for (const auto& [key, kept] : keys) {
+        std::string value;
+        EXPECT_EQ(readConfigString(kMERX + std::string(key), value), kept) << key;
+    }
 }
 
-TEST(SessionKeys, OnlyNumbersAsPercentDWritesThemBelongToAnEntry) {
-    const struct {
-        const char* key;
-        bool ok;
-        int number;
-        const char* suffix;
-    } cases[] = {
-        {"0,RestartCommand", true, 0, ",RestartCommand"},
-        {"12,Comment[de]", true, 12, ",Comment[de]"},
-        {"2147483647,x", true, 2147483647, ",x"},
-        {"2147483648,x", false, 0, ""},
-        {"99999999999999999999,x", false, 0, ""},
-        {"01,x", false, 0, ""},
-        {"-1,x", false, 0, ""},
-        {"+1,x", false, 0, ""},
-        {"1x,y", false, 0, ""},
-        {",x", false, 0, ""},
-        {"1", false, 0, ""},
-        {"num_clients", false, 0, ""},
-    };
-    for (const auto& c : cases) {
-        int number = -5;
-        std::string suffix;
-        EXPECT_EQ(splitNumberedKey(c.key, number, suffix), c.ok) << c.key;
-        if (c.ok) {
-            EXPECT_EQ(number, c.number) << c.key;
-            EXPECT_EQ(suffix, c.suffix) << c.key;
-        }
+TEST(SessionKeys, OnlyNumbersWrittenAsPercentDBelongToAnEntry) {
+    int number = 0;
+    std::string suffix;
+    EXPECT_TRUE(splitNumberedKey("12,Comment[de]", number, suffix));
+    EXPECT_EQ(number, 12);
+    EXPECT_EQ(suffix, ",Comment[de]");
+    EXPECT_TRUE(splitNumberedKey("2147483647,x", number, suffix));
+    for (const char* key : {"2147483648,x", "01,x", "-1,x", "+1,x", "1x,y", ",x", "1", "num"}) {
+        EXPECT_FALSE(splitNumberedKey(key, number, suffix)) << key;
     }
 }
 
@@ -127,11 +78,10 @@ ssize_t diskFull(int, const void*, size_t) {
     return -1;
 }
 
-// The list is saved when the disk is full: the old file stays byte for byte,
-// the failure is logged, and the changes stay unsaved rather than half written.
+// Saving on a full disk leaves the old file byte for byte and no temporary
+// file, and the failure is logged.
 TEST_F(SessionListTest, AFullDiskLeavesTheOldFileAndIsLogged) {
-    const std::string before = fixture("three-entries-one-ours");
-    writeFile(sessionPath(), before);
+    writeFile(session(), fixture("three-entries-one-ours"));
     setenv("VESKLEG_LOG", "1", 1);
     vesk::legacy::Logger::initialise("startlist-test");
     gnome2_io_hooks.write = diskFull;
@@ -141,14 +91,12 @@ TEST_F(SessionListTest, AFullDiskLeavesTheOldFileAndIsLogged) {
     testing::internal::CaptureStderr();
     plugin.writeSessionEntries();
     const std::string errors = testing::internal::GetCapturedStderr();
-
     vesk::legacy::Logger::uninitialise();
     unsetenv("VESKLEG_LOG");
-    EXPECT_EQ(readFile(sessionPath()), before);
+
+    EXPECT_EQ(readFile(session()), fixture("three-entries-one-ours"));
     EXPECT_NE(errors.find("The session list could not be saved"), std::string::npos) << errors;
-    for (const auto& entry : std::filesystem::directory_iterator(mHome + "/.gnome2")) {
-        EXPECT_EQ(entry.path().filename(), "session-manual") << "temporary file left";
-    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(mHome + "/.gnome2"), {}), 1);
 }
 
 }  // namespace
