@@ -75,15 +75,4 @@ TEST(AppVisitor, TurnsApplicationsIntoEntries) {
     }
 }
 
-TEST(AppVisitor, RecordsEachCommandWithItsTrailingBlank) {
-    plugins::startup::PluginCommands commands;
-    collect(group("startup_list",
-                  {group("a", {prop("command", "xterm")}), group("b", {prop("command", "xterm")})}),
-            commands);
-    EXPECT_FALSE(commands.isCommand("xterm"));
-    EXPECT_TRUE(commands.isCommand("xterm "));
-    EXPECT_TRUE(commands.isCommand("xterm "));
-    EXPECT_FALSE(commands.isCommand("xterm "));
-}
-
 }  // namespace

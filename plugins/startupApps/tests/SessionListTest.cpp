@@ -61,18 +61,6 @@ TEST_F(SessionListTest, ReadingTheRecordTakesOnlyItsOwnKeys) {
     }
 }
 
-TEST(SessionKeys, OnlyNumbersWrittenAsPercentDBelongToAnEntry) {
-    int number = 0;
-    std::string suffix;
-    EXPECT_TRUE(splitNumberedKey("12,Comment[de]", number, suffix));
-    EXPECT_EQ(number, 12);
-    EXPECT_EQ(suffix, ",Comment[de]");
-    EXPECT_TRUE(splitNumberedKey("2147483647,x", number, suffix));
-    for (const char* key : {"2147483648,x", "01,x", "-1,x", "+1,x", "1x,y", ",x", "1", "num"}) {
-        EXPECT_FALSE(splitNumberedKey(key, number, suffix)) << key;
-    }
-}
-
 ssize_t diskFull(int, const void*, size_t) {
     errno = ENOSPC;
     return -1;
