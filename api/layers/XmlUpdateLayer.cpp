@@ -115,7 +115,12 @@ xmlSAXHandler makeSaxHandler() {
 }
 
 struct ParserDeleter {
-    void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
+    void operator()(xmlParserCtxtPtr parser) const {
+        // An entity declared in an internal subset makes libxml2 build a
+        // document of its own even for SAX; freeing the context leaves it.
+        xmlFreeDoc(parser->myDoc);
+        xmlFreeParserCtxt(parser);
+    }
 };
 
 void fail(XmlUpdateLayer::ParseError* error, const char* message) {

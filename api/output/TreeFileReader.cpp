@@ -362,7 +362,12 @@ xmlSAXHandler makeSaxHandler() {
 }
 
 struct ParserDeleter {
-    void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
+    void operator()(xmlParserCtxtPtr parser) const {
+        // An entity declared in an internal subset makes libxml2 build a
+        // document of its own even for SAX; freeing the context leaves it.
+        xmlFreeDoc(parser->myDoc);
+        xmlFreeParserCtxt(parser);
+    }
 };
 
 std::string parserProblem(const xmlParserCtxt& parser) {

@@ -1,0 +1,22 @@
+// Entry points of the fuzz targets, shared by the libFuzzer binaries (one per
+// function, see FuzzMain.cpp) and by the regression test that replays every
+// seed and every input that once failed. Each takes any bytes and returns 0; a
+// finding aborts with a message (see TreeChecks.h), which both callers catch.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vesk::legacy::fuzz {
+
+// One to three layers read and merged in order, then the tree checked.
+int fuzzLayerMerge(const uint8_t* data, size_t size);
+// A tree file read into an empty and into a non-empty tree.
+int fuzzTreeFile(const uint8_t* data, size_t size);
+// A tree from a layer, written, read back and compared with the original.
+int fuzzRoundTrip(const uint8_t* data, size_t size);
+// Sections, keys and values through gnome_config and desktop items, then the
+// written files parsed back with GLib.
+int fuzzKeyFile(const uint8_t* data, size_t size);
+
+}  // namespace vesk::legacy::fuzz
