@@ -14,12 +14,13 @@ namespace {
 // One connection per connection string; a null value is a string whose opening
 // failed (the next getSharedPapi tries again). Two facades on different threads
 // share the table, so every access, use counts included, holds the mutex.
-// Constructed on first use, so that it outlives the facades that release into it.
+// Never destroyed: facades held in statics (the default facade) release into
+// it during exit, in an order no static of this file can be sure to outlive.
 std::mutex sSharedPapisMutex;
 
 std::map<std::string, PapiConnection*>& sharedPapis() {
-    static std::map<std::string, PapiConnection*> sSharedPapis;
-    return sSharedPapis;
+    static auto* sSharedPapis = new std::map<std::string, PapiConnection*>();
+    return *sSharedPapis;
 }
 
 // A list handed out by the service, given back exactly once when the guard goes.

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -128,6 +129,28 @@ TEST_F(LiveChangeTest, EditReachesListenerWithinASecondAndBrokenLayerKeepsOldTre
     EXPECT_EQ(waiter.paths(), (std::vector<std::string>{"live/a/p", "live/a"}));
     EXPECT_EQ(access.getStringValue("live/a/p"), "three");
     access.removeListener(path, &waiter);
+}
+
+}  // namespace
+
+namespace {
+
+// The default facade lives in a static and releases its shared connection
+// while the process exits; that must not touch anything already destroyed.
+TEST_F(LiveChangeTest, ProcessUsingTheDefaultFacadeExitsCleanly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    writeLayer(layer("one"));
+    EXPECT_EXIT(
+        {
+            NodePath path;
+            path.setPath("live/a");
+            Waiter waiter(ConfigurationAccess::defaultInstance());
+            ConfigurationAccess::defaultInstance().addListener(path, &waiter);
+            bool ok = ConfigurationAccess::defaultInstance().getStringValue("live/a/p") == "one";
+            ConfigurationAccess::defaultInstance().removeListener(path, &waiter);
+            std::exit(ok ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
