@@ -1,0 +1,90 @@
+// deskrunner: hosts the launchers plug-in and the desktop menu plug-in for the
+// length of a desktop session. It runs while either of them started and ends
+// on SIGTERM or SIGINT, stopping both plug-ins first, so that a session ending
+// during a rewrite does not leave half a set of launchers.
+#include <signal.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "LauncherEntryPoints.h"
+#include "model/Exception.h"
+#include "model/Logger.h"
+#include "tabard/MenuPlugin.h"
+
+using vesk::legacy::Exception;
+using vesk::legacy::Logger;
+
+namespace {
+
+volatile std::sig_atomic_t sStopRequested = 0;
+
+void requestStop(int) {
+    sStopRequested = 1;
+}
+
+void handleStopSignals() {
+    struct sigaction action = {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: the sleep of the main thread ends early.
+    action.sa_flags = 0;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+int main() {
+    Logger::initialise("Halvorn");
+    handleStopSignals();
+    void* launchers = nullptr;
+    void* menu = nullptr;
+    bool running = false;
+    try {
+        try {
+            launchers = launchersPluginInitialise(0, nullptr);
+            launchersPluginExecute(launchers);
+            running = true;
+        } catch (const Exception& e) {
+            Logger::error(
+                "An error occurred while running the desktop applications 'launchers' plugin: "
+                "%s\n",
+                e.getMessage().c_str());
+            running = false;
+        }
+        try {
+            menu = menuPluginInitialise(0, nullptr);
+            menuPluginExecute(menu);
+            running = true;
+        } catch (const Exception& e) {
+            Logger::error(
+                "An error occurred while running the desktop applications 'menu' plugin: %s\n",
+                e.getMessage().c_str());
+        }
+        // The plug-ins work on their own threads; a stop request is seen
+        // within a second.
+        while (running && sStopRequested == 0) {
+            sleep(1);
+        }
+        try {
+            launchersPluginUninitialise(launchers);
+        } catch (const Exception&) {
+        }
+        try {
+            menuPluginUninitialise(menu);
+        } catch (const Exception&) {
+        }
+    } catch (...) {
+        Logger::error("An unexpected error has occurred.");
+    }
+    Logger::uninitialise();
+    // Leave without the static destructors: libhollin tears its default
+    // facade down after the connection table that facade releases into,
+    // which frees memory twice and aborts. The plug-ins are stopped and the
+    // log is closed; the facade's registrations end with the process.
+    std::fflush(nullptr);
+    std::_Exit(0);
+}

@@ -1,0 +1,17 @@
+// Stand-in for the desktop's menu plug-in libtabard, which lies outside this
+// system: it starts, logs at info level and stops. Failures would be thrown as
+// vesk::legacy::Exception.
+//
+//   void* menu = menuPluginInitialise(0, nullptr);
+//   menuPluginExecute(menu);
+//   menuPluginUninitialise(menu);
+#pragma once
+
+extern "C" {
+
+void* menuPluginInitialise(int argc, const char** argv);
+// Nothing for a null handle.
+void menuPluginExecute(void* handle);
+// Releases the plug-in; nothing for a null handle.
+void menuPluginUninitialise(void* handle);
+}

@@ -1,0 +1,41 @@
+#include "tabard/MenuPlugin.h"
+
+#include "model/Logger.h"
+
+using vesk::legacy::Logger;
+
+namespace {
+
+// What the real menu plug-in keeps between its calls; the stand-in only
+// remembers whether it started.
+struct MenuState {
+    bool started = false;
+};
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) void* menuPluginInitialise(int, const char**) {
+    return new MenuState;
+}
+
+__attribute__((visibility("default"))) void menuPluginExecute(void* handle) {
+    if (handle == nullptr) {
+        return;
+    }
+    static_cast<MenuState*>(handle)->started = true;
+    Logger::info("menu plug-in started\n");
+}
+
+__attribute__((visibility("default"))) void menuPluginUninitialise(void* handle) {
+    MenuState* state = static_cast<MenuState*>(handle);
+    if (state == nullptr) {
+        return;
+    }
+    if (state->started) {
+        Logger::info("menu plug-in stopped\n");
+    }
+    delete state;
+}
+}

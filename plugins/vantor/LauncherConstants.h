@@ -1,0 +1,25 @@
+// Names the launchers plug-in uses: where policy keeps the launcher list, the
+// desktop entry keys it treats specially, and how its files are named
+// (kPrefix + launcher name + kDefltExt in the desktop folder).
+#pragma once
+
+namespace vesk::legacy::plugins::launchers {
+
+// The configured launchers: one structural child per launcher.
+inline constexpr char kLauncherNode[] = "com.orvek.ferrun.applications/launcher_list";
+inline constexpr char kRootNode[] = "launcher_list";
+
+// Desktop entry keys and values with a meaning of their own.
+inline constexpr char kType[] = "Type";
+inline constexpr char kAppType[] = "Application";
+inline constexpr char kLinkType[] = "Link";
+inline constexpr char kExec[] = "Exec";
+inline constexpr char kUrl[] = "URL";
+
+// Every file whose name starts with kPrefix in the desktop folder is ours.
+inline constexpr char kPrefix[] = "MERX";
+inline constexpr char kDefltExt[] = ".desktop";
+// The desktop folder below HOME.
+inline constexpr char kDesktopDir[] = "/Desktop/";
+
+}  // namespace vesk::legacy::plugins::launchers

@@ -1,0 +1,19 @@
+// Entry points of the launchers plug-in libvantor, with C linkage. The handle
+// is an opaque LauncherPlugin; exceptions are not caught here and reach the
+// host (execute throws when listening cannot start).
+//
+//   void* launchers = launchersPluginInitialise(0, nullptr);  // $HOME/Desktop/
+//   launchersPluginExecute(launchers);                        // write, then listen
+//   launchersPluginUninitialise(launchers);                   // files stay
+#pragma once
+
+extern "C" {
+
+// Names the process for GNOME and creates the plug-in; argv[0], if given and
+// not empty, is the folder to write to.
+void* launchersPluginInitialise(int argc, const char** argv);
+// Nothing for a null handle.
+void launchersPluginExecute(void* handle);
+// Destroys the plug-in; nothing for a null handle.
+void launchersPluginUninitialise(void* handle);
+}

@@ -1,0 +1,137 @@
+#include "LauncherWriter.h"
+
+#include <vector>
+
+#include "LauncherConstants.h"
+#include "model/Logger.h"
+#include "model/Node.h"
+#include "model/PropertyNode.h"
+
+namespace vesk::legacy::plugins::launchers {
+
+namespace {
+
+const char kDefaultLocale[] = "default";
+
+// A list is written as the desktop entry format writes lists: items joined
+// with ";". The text of a list-typed property would be empty.
+std::string valueText(const PropertyNode& property, const std::string& locale) {
+    if (!property.isList()) {
+        return property.getStringValue(locale);
+    }
+    std::string text;
+    const char* separator = "";
+    for (const std::string& item : property.getListValue(locale)) {
+        text += separator;
+        text += item;
+        separator = ";";
+    }
+    return text;
+}
+
+}  // namespace
+
+LauncherWriter::LauncherWriter(const std::string& baseDir)
+    : mBaseDir(baseDir),
+      mIsLink(false),
+      mDefaultType(true),
+      mItem(nullptr),
+      mHasExec(false),
+      mSkipping(false) {}
+
+LauncherWriter::~LauncherWriter() {
+    saveLauncher();
+}
+
+bool LauncherWriter::preChildrenProcess(Node& node) {
+    if (node.asStructuralNode() != nullptr) {
+        if (node.getName() != kRootNode) {
+            openLauncher(node.getName());
+        }
+    } else if (const PropertyNode* property = node.asPropertyNode()) {
+        writeProperty(*property);
+    }
+    return true;
+}
+
+bool LauncherWriter::postChildrenProcess(Node&) {
+    return true;
+}
+
+void LauncherWriter::openLauncher(const std::string& name) {
+    saveLauncher();
+    // Everything of a launcher starts afresh, so nothing of the one before
+    // (its command, its link type) carries over.
+    mName = name;
+    mExec.clear();
+    mHasExec = false;
+    mIsLink = false;
+    mDefaultType = true;
+    mSkipping = name.find('/') != std::string::npos;
+    if (mSkipping) {
+        Logger::error("Skipping a launcher whose name would leave the desktop folder: %s\n",
+                      name.c_str());
+        return;
+    }
+    mItem = gnome_desktop_item_new();
+}
+
+void LauncherWriter::writeProperty(const PropertyNode& property) {
+    const std::string& name = property.getName();
+    if (mItem == nullptr) {
+        if (!mSkipping) {
+            Logger::warning("Ignoring a launcher property outside any launcher: %s\n",
+                            name.c_str());
+        }
+        return;
+    }
+    if (name == kExec) {
+        mExec = valueText(property, kDefaultLocale);
+        mHasExec = true;
+        return;
+    }
+    if (name == kType) {
+        mDefaultType = false;
+        if (valueText(property, kDefaultLocale) == kLinkType) {
+            mIsLink = true;
+        }
+    }
+    if (!property.isLocalised()) {
+        gnome_desktop_item_set_string(mItem, name.c_str(),
+                                      valueText(property, kDefaultLocale).c_str());
+        return;
+    }
+    std::vector<std::string> locales;
+    property.getLocales(locales);
+    for (const std::string& locale : locales) {
+        gnome_desktop_item_set_localestring_lang(mItem, name.c_str(), locale.c_str(),
+                                                 valueText(property, locale).c_str());
+    }
+}
+
+void LauncherWriter::saveLauncher() {
+    if (mItem == nullptr) {
+        return;
+    }
+    if (mDefaultType) {
+        gnome_desktop_item_set_string(mItem, kType, kAppType);
+    }
+    if (mHasExec) {
+        gnome_desktop_item_set_string(mItem, mIsLink ? kUrl : kExec, mExec.c_str());
+    }
+    const std::string fileName = std::string(kPrefix) + mName + kDefltExt;
+    const std::string path = mBaseDir + fileName;
+    GError* error = nullptr;
+    if (!gnome_desktop_item_save(mItem, path.c_str(), TRUE, &error)) {
+        Logger::error("Could not save the launcher %s: %s\n", path.c_str(),
+                      error != nullptr ? error->message : "unknown failure");
+        g_clear_error(&error);
+    }
+    mFileNames.insert(fileName);
+    gnome_desktop_item_unref(mItem);
+    mItem = nullptr;
+    mIsLink = false;
+    mDefaultType = true;
+}
+
+}  // namespace vesk::legacy::plugins::launchers

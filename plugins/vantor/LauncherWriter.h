@@ -1,0 +1,63 @@
+// Writes the launcher list as desktop entry files, one per launcher, into a
+// folder ending in "/": a visitor over the "launcher_list" node. A launcher is
+// saved when the next one begins; the last one by saveLauncher or at
+// destruction. Launchers go out in ascending order of their node names.
+//
+//   LauncherWriter writer("/home/u/Desktop/");
+//   launcherList->visit(writer);
+//   writer.saveLauncher();
+//   writer.getFileNames();  // {"MERXbrowser.desktop", ...}: the set now in place
+#pragma once
+
+#include <set>
+#include <string>
+
+#include "gnome2/gnome-desktop-item.h"
+#include "model/NodeVisitor.h"
+
+namespace vesk::legacy {
+class PropertyNode;
+}
+
+namespace vesk::legacy::plugins::launchers {
+
+class LauncherWriter : public NodeVisitor {
+  public:
+    explicit LauncherWriter(const std::string& baseDir);
+    virtual ~LauncherWriter();
+
+    LauncherWriter(const LauncherWriter&) = delete;
+    LauncherWriter& operator=(const LauncherWriter&) = delete;
+
+    // A structural node other than "launcher_list" opens a launcher; a
+    // property becomes a key of the open launcher. Always true.
+    bool preChildrenProcess(Node& node) override;
+    bool postChildrenProcess(Node& node) override;
+
+    // Completes, saves and releases the open launcher; nothing when none is open.
+    void saveLauncher();
+
+    // The file names (not paths) of the launchers written so far, saved or
+    // failed to save: a failed save leaves the previous file of that name.
+    const std::set<std::string>& getFileNames() const { return mFileNames; }
+
+  private:
+    void openLauncher(const std::string& name);
+    void writeProperty(const PropertyNode& property);
+
+    std::string mBaseDir;
+    bool mIsLink;       // the open launcher's Type is "Link"
+    bool mDefaultType;  // no Type property seen for the open launcher
+    GnomeDesktopItem* mItem;
+    std::string mName;
+    std::string mExec;
+    // An Exec property was seen: without one no Exec (or URL) key is written,
+    // so a URL configured directly stays.
+    bool mHasExec;
+    // The open launcher is refused (its name would leave the folder): its
+    // properties go nowhere.
+    bool mSkipping;
+    std::set<std::string> mFileNames;
+};
+
+}  // namespace vesk::legacy::plugins::launchers
