@@ -124,11 +124,21 @@ bool usable(const GnomeDesktopItem* item, const char* attr, const char* what) {
 }
 
 bool validValue(const char* attr, const char* value) {
-    if (g_utf8_validate(value, -1, nullptr)) {
-        return true;
+    if (!g_utf8_validate(value, -1, nullptr)) {
+        warn("Refusing the value of desktop entry key \"%s\": not UTF-8", shown(attr).c_str());
+        return false;
     }
-    warn("Refusing the value of desktop entry key \"%s\": not UTF-8", shown(attr).c_str());
-    return false;
+    // Readers drop blanks at the start of a value, and the format has escapes
+    // only for the blank, tab, line feed and carriage return: a value starting
+    // with a vertical tab or form feed would read back shorter.
+    if (value[0] == '\v' || value[0] == '\f') {
+        warn(
+            "Refusing the value of desktop entry key \"%s\": it starts with a vertical tab or "
+            "form feed, which the format cannot keep",
+            shown(attr).c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
