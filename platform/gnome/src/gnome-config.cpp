@@ -246,6 +246,39 @@ gint parseInt(const std::string& text) {
     return value > INT_MAX ? INT_MAX : static_cast<gint>(value);
 }
 
+// GLib keeps the blank lines before a section header as the last lines of the
+// section above, files new keys after them and writes its own blank line before
+// every header: each rewrite would add one more. Its writer restores exactly one.
+std::string withoutBlankLinesBeforeSections(const gchar* data, gsize length) {
+    std::string out;
+    out.reserve(length);
+    std::string pendingBlank;
+    gsize start = 0;
+    while (start < length) {
+        gsize end = start;
+        while (end < length && data[end] != '\n') {
+            ++end;
+        }
+        const gsize next = end < length ? end + 1 : end;
+        gsize first = start;
+        while (first < end && (data[first] == ' ' || data[first] == '\t' || data[first] == '\r')) {
+            ++first;
+        }
+        if (first == end) {
+            pendingBlank.append(data + start, next - start);
+        } else {
+            if (data[first] != '[') {
+                out += pendingBlank;
+            }
+            pendingBlank.clear();
+            out.append(data + start, next - start);
+        }
+        start = next;
+    }
+    out += pendingBlank;
+    return out;
+}
+
 std::string readProblem(const std::string& full, GKeyFile* keys) {
     struct stat st;
     if (stat(full.c_str(), &st) != 0) {
@@ -258,8 +291,12 @@ std::string readProblem(const std::string& full, GKeyFile* keys) {
     gsize length = 0;
     GError* error = nullptr;
     std::string problem;
-    if (!g_file_get_contents(full.c_str(), &data, &length, &error) ||
-        !g_key_file_load_from_data(keys, data, length, kLoadFlags, &error)) {
+    bool ok = g_file_get_contents(full.c_str(), &data, &length, &error);
+    if (ok) {
+        const std::string text = withoutBlankLinesBeforeSections(data, length);
+        ok = g_key_file_load_from_data(keys, text.data(), text.size(), kLoadFlags, &error);
+    }
+    if (!ok) {
         problem = error->message;
         g_error_free(error);
     }

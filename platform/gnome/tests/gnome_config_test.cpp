@@ -95,6 +95,25 @@ TEST_F(GnomeConfigTest, EditKeepsCommentsTranslationsAndUntouchedKeys) {
     EXPECT_EQ(readFile(config("session-manual")), fixture("session-manual-with-comments.edited"));
 }
 
+// startlist rewrites the same keys at every login: the file must not grow.
+TEST_F(GnomeConfigTest, RewritingTheSameKeysEveryRunKeepsTheFileStable) {
+    install("session-manual", "[Default]\nnum_clients=1\n\n\n# mine\n[MERX]\na=1\n");
+    std::string previous;
+    for (int run = 0; run < 4; ++run) {
+        gnome_config_clean_key_("session-manual/Default/num_clients", FALSE);
+        gnome_config_set_int_("session-manual/Default/num_clients", 2, FALSE);
+        ASSERT_TRUE(gnome_config_sync());
+        gnome_config_drop_all();
+        const std::string now = readFile(config("session-manual"));
+        if (run > 0) {
+            EXPECT_EQ(now, previous) << "run " << run;
+        }
+        previous = now;
+    }
+    EXPECT_NE(previous.find("# mine"), std::string::npos);
+    EXPECT_EQ(getString("session-manual/MERX/a"), "1");
+}
+
 TEST_F(GnomeConfigTest, ChangesReachTheFileOnlyAtSync) {
     gnome_config_clean_key_("absent/Default/num_clients", FALSE);
     EXPECT_TRUE(gnome_config_sync());
