@@ -44,6 +44,13 @@ asan()    {
         run_ctest build-asan "$@"
 }
 unit()    { build; run_ctest build "$@"; }
+fuzz()    { # [seconds per target]
+    deps
+    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$ROOT/build-fuzz" -G Ninja \
+        -DHOLLIN_FUZZ=ON -DHOLLIN_TESTS=OFF >/dev/null
+    cmake --build "$ROOT/build-fuzz" -j "$JOBS" --target fuzz_targets
+    "$ROOT/fuzz/run-all.sh" "$ROOT/build-fuzz" "${1:-60}"
+}
 format_check() {
     deps
     git ls-files '*.cpp' '*.h' '*.c' | xargs -r clang-format --dry-run --Werror
@@ -56,6 +63,7 @@ case "${1:-help}" in
     test)   unit; asan ;;
     unit)   shift; unit "$@" ;;
     asan)   shift; asan "$@" ;;
+    fuzz)   shift; fuzz "$@" ;;
     format) format_check ;;
     *)
         cat <<USAGE
@@ -64,6 +72,7 @@ usage: ./build.sh COMMAND
   test     install what is missing, build, run all tests (normal and sanitizer builds)
   unit     normal build and its tests only
   asan     AddressSanitizer + UndefinedBehaviorSanitizer build and its tests only
+  fuzz [s] clang fuzz build (build-fuzz/), every fuzz target for s seconds (default 60)
   format   check the sources with clang-format
   deps     install missing packages only
   build    build only (build/)

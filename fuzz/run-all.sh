@@ -1,0 +1,39 @@
+#!/bin/sh
+# Runs every fuzz target of a fuzz build for the same time and fails if any of
+# them finds a crash, a leak, a timeout or a broken check. Usage:
+#   fuzz/run-all.sh BUILD_DIR [SECONDS_PER_TARGET]
+# New inputs collect in BUILD_DIR/fuzz-corpus/<target>, so later runs go on
+# from there; failing inputs land in BUILD_DIR/fuzz-artifacts/<target>/, to be
+# copied into fuzz/regressions/<target>/ once fixed.
+set -u
+build=$1
+seconds=${2:-60}
+source=$(cd "$(dirname "$0")" && pwd)
+failed=""
+for binary in "$build"/bin/fuzz_*; do
+    target=${binary##*/fuzz_}
+    dictionary=$source/layers.dict
+    [ "$target" = key_file ] && dictionary=$source/key_file.dict
+    corpus=$build/fuzz-corpus/$target
+    artifacts=$build/fuzz-artifacts/$target
+    log=$build/fuzz-$target.log
+    mkdir -p "$corpus" "$artifacts"
+    # Seeds and old findings first (libFuzzer runs every input it loads), then
+    # mutation for the rest of the time.
+    "$binary" -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -dict="$dictionary" -artifact_prefix="$artifacts/" \
+        "$corpus" "$source/corpus/$target" "$source/regressions/$target" >"$log" 2>&1
+    status=$?
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    if [ "$status" -eq 0 ]; then
+        echo "fuzz $target: ${runs:-?} executions in ${seconds} s, no findings"
+    else
+        echo "fuzz $target: FAILED (exit $status) after ${runs:-?} executions; log $log" >&2
+        grep -E "FINDING|ERROR|SUMMARY" "$log" | head -5 >&2
+        failed="$failed $target"
+    fi
+done
+if [ -n "$failed" ]; then
+    echo "fuzz targets with findings:$failed" >&2
+    exit 1
+fi
