@@ -1,0 +1,37 @@
+// The node listener of "hollinctl watch": writes one line per notification to
+// a stream and flushes it at once, so a pipe sees each change as it happens.
+//
+//   ChangePrinter printer(stdout, OutputFormat::Json);
+//   access.addListener(rootOfComponent, &printer);   // lines come on the service's thread
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "CommandLine.h"
+#include "change/INodeListener.h"
+
+namespace vesk::legacy::hollinctl {
+
+class ChangePrinter : public INodeListener {
+  public:
+    // The stream is not owned. Text or JSON (one object a line).
+    ChangePrinter(std::FILE* stream, OutputFormat format);
+
+    void onNodeAdded(const NodePath& path) override;
+    void onNodeRemoved(const NodePath& path) override;
+    void onNodeChanged(const NodePath& path) override;
+
+    // The line for one notification, with its line end.
+    std::string line(const char* event, const NodePath& path) const;
+
+  private:
+    void print(const char* event, const NodePath& path);
+
+    std::FILE* mStream;
+    OutputFormat mFormat;
+    std::mutex mMutex;
+};
+
+}  // namespace vesk::legacy::hollinctl

@@ -1,0 +1,40 @@
+// The commands of hollinctl: each checks its arguments and options, does its
+// work on the policy service or the files named, writes its result to the
+// output stream and returns the exit status. Failures are thrown as
+// CommandError with their status.
+//
+//   Commands commands(stdout, stderr);
+//   return commands.run(CommandLine::parse(argc, argv));
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "CommandLine.h"
+
+namespace vesk::legacy::hollinctl {
+
+class Commands {
+  public:
+    // Neither stream is owned.
+    Commands(std::FILE* out, std::FILE* err);
+
+    int run(const CommandLine& line);
+
+  private:
+    int list(const CommandLine& line);
+    int layers(const CommandLine& line);
+    int dump(const CommandLine& line);
+    int get(const CommandLine& line);
+    int watch(const CommandLine& line);
+    int check(const CommandLine& line);
+
+    void write(const std::string& text);
+    // A message on the error stream, "hollinctl: " before it.
+    void complain(const std::string& message);
+
+    std::FILE* mOut;
+    std::FILE* mErr;
+};
+
+}  // namespace vesk::legacy::hollinctl

@@ -1,0 +1,100 @@
+#include "DiffRecorder.h"
+
+#include "model/Node.h"
+
+namespace vesk::legacy::hollinctl {
+
+namespace {
+
+const int kProtectionBits = Node::kFinalised | Node::kNotFinalised;
+
+}  // namespace
+
+DiffRecorder::DiffRecorder(int layer, NodeHistories& book) : mLayer(layer), mBook(book) {}
+
+void DiffRecorder::startTree() {
+    mNames.clear();
+    mFrames.clear();
+}
+
+void DiffRecorder::endTree() {}
+
+void DiffRecorder::open(const std::string& name, Frame frame) {
+    if (!mFrames.empty()) {
+        mNames.push_back(name);
+    }
+    mFrames.push_back(frame);
+    if (!frame.modified) {
+        return;
+    }
+    // 1: the node became protected with this layer, 2: it stopped being protected.
+    if (frame.difference & Node::kFinalised) {
+        mBook.noteLocked(mNames, mLayer);
+    } else if (frame.difference & Node::kNotFinalised) {
+        mBook.noteUnlocked(mNames);
+    }
+}
+
+void DiffRecorder::modifyNode(const std::string& name, int attributes) {
+    open(name, Frame{false, true, attributes, false});
+}
+
+void DiffRecorder::modifyProperty(const std::string& name, PropertyType, int attributes) {
+    open(name, Frame{true, true, attributes, false});
+}
+
+void DiffRecorder::replaceNode(const std::string& name, int attributes) {
+    open(name, Frame{false, false, attributes, false});
+    mBook.noteCreated(mNames, mLayer, (attributes & Node::kFinalised) != 0);
+}
+
+void DiffRecorder::replaceProperty(const std::string& name, PropertyType, int attributes) {
+    open(name, Frame{true, false, attributes, false});
+    mBook.noteCreated(mNames, mLayer, (attributes & Node::kFinalised) != 0);
+}
+
+void DiffRecorder::removeNode(const std::string& name) {
+    open(name, Frame{false, false, 0, false});
+    mBook.forget(mNames);
+}
+
+void DiffRecorder::endNode() {
+    if (mFrames.empty()) {
+        return;
+    }
+    const Frame& frame = mFrames.back();
+    // A property opened without a change of protection was opened for its
+    // values, even when no value event follows (a locale disappeared).
+    if (frame.property && frame.modified &&
+        (frame.valueSeen || (frame.difference & kProtectionBits) == 0)) {
+        mBook.noteSet(mNames, mLayer);
+    }
+    mFrames.pop_back();
+    if (!mFrames.empty()) {
+        mNames.pop_back();
+    }
+}
+
+void DiffRecorder::endProperty() {
+    endNode();
+}
+
+void DiffRecorder::noteValue() {
+    if (!mFrames.empty()) {
+        mFrames.back().valueSeen = true;
+    }
+}
+
+void DiffRecorder::setStringValue(const std::string&, const std::string&) {
+    noteValue();
+}
+
+void DiffRecorder::setListValue(const std::vector<std::string>&, const std::string&) {
+    noteValue();
+}
+
+void DiffRecorder::addListValues(const std::vector<std::string>&, const std::string&) {
+    noteValue();
+}
+
+}  // namespace vesk::legacy::hollinctl

@@ -1,0 +1,55 @@
+// Notes in a NodeHistories what one layer changed, from the events of
+// Tree::substract between the trees merged with and without that layer:
+// created nodes and changed values count as set by the layer, a difference of
+// protection as locked or unlocked by it, removed nodes are forgotten.
+//
+//   DiffRecorder recorder(3, book);
+//   withLayer3.substract(withoutLayer3, recorder);
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "NodeHistories.h"
+#include "layers/ITreeHandler.h"
+
+namespace vesk::legacy::hollinctl {
+
+class DiffRecorder : public ITreeHandler {
+  public:
+    // The book is not owned and must outlive the recorder.
+    DiffRecorder(int layer, NodeHistories& book);
+
+    void startTree() override;
+    void endTree() override;
+    void modifyNode(const std::string& name, int attributes) override;
+    void replaceNode(const std::string& name, int attributes) override;
+    void removeNode(const std::string& name) override;
+    void endNode() override;
+    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;
+    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;
+    void endProperty() override;
+    void setStringValue(const std::string& value, const std::string& locale) override;
+    void setListValue(const std::vector<std::string>& values, const std::string& locale) override;
+    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+
+  private:
+    struct Frame {
+        bool property;
+        // Opened as a modification (not created), with this difference of attributes.
+        bool modified;
+        int difference;
+        bool valueSeen;
+    };
+
+    void open(const std::string& name, Frame frame);
+    void noteValue();
+
+    int mLayer;
+    NodeHistories& mBook;
+    // Names below the root of the open nodes; the root adds none.
+    NodeHistories::Names mNames;
+    std::vector<Frame> mFrames;
+};
+
+}  // namespace vesk::legacy::hollinctl

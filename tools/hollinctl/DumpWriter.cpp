@@ -1,0 +1,265 @@
+#include "DumpWriter.h"
+
+#include <algorithm>
+
+#include "JsonWriter.h"
+#include "LayerWords.h"
+#include "PolicyStore.h"
+#include "Provenance.h"
+#include "TextEscape.h"
+#include "change/TreeComparator.h"
+#include "model/Node.h"
+#include "model/PropertyNode.h"
+
+namespace vesk::legacy::hollinctl {
+
+namespace {
+
+// Paths wider than this do not widen the column; they push their line out.
+const size_t kMaxPathColumn = 40;
+const char kIndent[] = "    ";
+
+std::string pathText(const NodeHistories::Names& names) {
+    if (names.empty()) {
+        return "/";
+    }
+    std::string path;
+    for (const std::string& name : names) {
+        path += '/';
+        path += name;
+    }
+    return path;
+}
+
+std::string typeText(const Node& node) {
+    const PropertyNode* property = node.asPropertyNode();
+    return property != nullptr ? layerTypeName(property->getType()) : "group";
+}
+
+std::string pad(const std::string& text, size_t width) {
+    const size_t used = displayWidth(text);
+    return used >= width ? text : text + std::string(width - used, ' ');
+}
+
+std::string valueText(const PropertyNode& property, const std::string& locale) {
+    if (property.findBestValue(locale) == nullptr) {
+        return "(no value)";
+    }
+    if (!property.isList()) {
+        return quotedText(property.getStringValue(locale));
+    }
+    std::string text = "[";
+    for (const std::string& item : property.getListValue(locale)) {
+        text += text.size() > 1 ? ", " : "";
+        text += quotedText(item);
+    }
+    return text + "]";
+}
+
+void trimRight(std::string& line) {
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+}
+
+}  // namespace
+
+DumpWriter::DumpWriter(const std::string& component, const std::string& entity,
+                       std::vector<LayerInfo> layers, const Provenance& provenance)
+    : mComponent(component), mEntity(entity), mLayers(std::move(layers)), mProvenance(provenance) {}
+
+DumpWriter::~DumpWriter() = default;
+
+void DumpWriter::collect(Node& node, const NodeHistories::Names& names) {
+    mNames = names;
+    mDepth = 0;
+    node.visit(*this);
+}
+
+bool DumpWriter::preChildrenProcess(Node& node) {
+    if (mDepth > 0) {
+        mNames.push_back(node.getName());
+    }
+    ++mDepth;
+    mRows.push_back(Row{mNames, &node});
+    return true;
+}
+
+bool DumpWriter::postChildrenProcess(Node&) {
+    --mDepth;
+    if (mDepth > 0) {
+        mNames.pop_back();
+    }
+    return true;
+}
+
+const LayerInfo* DumpWriter::layerAt(int position) const {
+    return position >= 1 && static_cast<size_t>(position) <= mLayers.size()
+               ? &mLayers[static_cast<size_t>(position) - 1]
+               : nullptr;
+}
+
+std::string DumpWriter::label(int position) const {
+    const LayerInfo* layer = layerAt(position);
+    return layer != nullptr ? layerLabel(*layer) : "-";
+}
+
+std::string DumpWriter::lockText(const Node& node, const NodeHistory* history) const {
+    if (!isProtected(node.getAttributes())) {
+        return "";
+    }
+    return history != nullptr && history->lockedBy != 0 ? label(history->lockedBy) : "yes";
+}
+
+std::string DumpWriter::text() const {
+    std::string out = printable(mComponent) + " for " + PolicyStore::describeEntity(mEntity) +
+                      ", " + std::to_string(mLayers.size()) +
+                      (mLayers.size() == 1 ? " layer" : " layers") + ", most general first:\n";
+    for (const LayerInfo& layer : mLayers) {
+        out += "  " + std::to_string(layer.position) + "  " + printable(layer.stamp);
+        if (layer.time >= 0) {
+            out += " (" + formatTime(layer.time) + ")";
+        }
+        if (layer.error.failed) {
+            out += "  (broken at line " + std::to_string(layer.error.line) + ": " +
+                   printable(layer.error.message) + ")";
+        }
+        out += '\n';
+    }
+    if (mRows.empty()) {
+        return out + "\nThe layers make no tree.\n";
+    }
+
+    struct Cells {
+        std::string path, type, setBy, lockedBy;
+    };
+    std::vector<Cells> cells;
+    Cells widths{"PATH", "TYPE", "SET BY", "LOCKED BY"};
+    size_t pathWidth = widths.path.size();
+    size_t typeWidth = widths.type.size();
+    size_t setByWidth = widths.setBy.size();
+    for (const Row& row : mRows) {
+        const NodeHistory* history = mProvenance.find(row.names);
+        Cells line{printable(pathText(row.names)), typeText(*row.node),
+                   label(history != nullptr ? history->setBy : 0), lockText(*row.node, history)};
+        pathWidth = std::max(pathWidth, std::min(displayWidth(line.path), kMaxPathColumn));
+        typeWidth = std::max(typeWidth, displayWidth(line.type));
+        setByWidth = std::max(setByWidth, displayWidth(line.setBy));
+        cells.push_back(std::move(line));
+    }
+    auto tableLine = [&](const Cells& line) {
+        std::string text = pad(line.path, pathWidth) + "  " + pad(line.type, typeWidth) + "  " +
+                           pad(line.setBy, setByWidth) + "  " + line.lockedBy;
+        trimRight(text);
+        return text + "\n";
+    };
+
+    out += "\n" + tableLine(widths);
+    for (size_t i = 0; i < mRows.size(); ++i) {
+        out += tableLine(cells[i]);
+        if (const PropertyNode* property = mRows[i].node->asPropertyNode()) {
+            std::vector<std::string> locales;
+            property->getLocales(locales);
+            if (locales.empty()) {
+                out += std::string(kIndent) + "(no value)\n";
+            }
+            for (const std::string& locale : locales) {
+                out += kIndent;
+                if (property->isLocalised()) {
+                    out += "[" + printable(locale) + "] ";
+                }
+                out += valueText(*property, locale) + "\n";
+            }
+        }
+        const NodeHistory* history = mProvenance.find(mRows[i].names);
+        if (history != nullptr && !history->refusedFrom.empty()) {
+            out += std::string(kIndent) + "refused:";
+            for (size_t j = 0; j < history->refusedFrom.size(); ++j) {
+                out += (j == 0 ? " " : ", ") + label(history->refusedFrom[j]);
+            }
+            out += "\n";
+        }
+    }
+    return out;
+}
+
+std::string DumpWriter::json() const {
+    JsonWriter json;
+    json.beginObject().key("component").string(mComponent).key("entity").string(mEntity);
+    json.key("store").string(PolicyStore::storePath());
+    json.key("layers").beginArray();
+    for (const LayerInfo& layer : mLayers) {
+        json.beginObject().key("position").number(layer.position);
+        json.key("stamp").string(layer.stamp).key("scope").string(layer.scope).key("time");
+        layer.time >= 0 ? json.number(layer.time) : json.null();
+        json.key("size").number(static_cast<long long>(layer.size));
+        json.key("wellFormed").boolean(!layer.error.failed).endObject();
+    }
+    json.endArray();
+
+    auto reference = [&](int position) {
+        const LayerInfo* layer = layerAt(position);
+        if (layer != nullptr) {
+            writeLayerReference(json, *layer);
+        } else {
+            json.null();
+        }
+    };
+    json.key("nodes").beginArray();
+    for (const Row& row : mRows) {
+        const Node& node = *row.node;
+        const NodeHistory* history = mProvenance.find(row.names);
+        json.beginObject().key("path").string(pathText(row.names)).key("names").beginArray();
+        for (const std::string& name : row.names) {
+            json.string(name);
+        }
+        json.endArray();
+        const PropertyNode* property = node.asPropertyNode();
+        json.key("kind").string(property != nullptr ? "property" : "group");
+        if (property != nullptr) {
+            json.key("type").string(layerTypeName(property->getType()));
+            json.key("localised").boolean(property->isLocalised());
+            json.key("values").beginObject();
+            std::vector<std::string> locales;
+            property->getLocales(locales);
+            for (const std::string& locale : locales) {
+                if (property->findBestValue(locale) == nullptr) {
+                    continue;
+                }
+                json.key(locale);
+                if (property->isList()) {
+                    json.beginArray();
+                    for (const std::string& item : property->getListValue(locale)) {
+                        json.string(item);
+                    }
+                    json.endArray();
+                } else {
+                    json.string(property->getStringValue(locale));
+                }
+            }
+            json.endObject();
+        }
+        json.key("setBy");
+        reference(history != nullptr ? history->setBy : 0);
+        const int attributes = node.getAttributes();
+        json.key("lock");
+        if (!isProtected(attributes)) {
+            json.null();
+        } else {
+            json.string((attributes & Node::kReadOnly) != 0 ? "read-only" : "finalised");
+        }
+        json.key("lockedBy");
+        reference(isProtected(attributes) && history != nullptr ? history->lockedBy : 0);
+        json.key("refusedFrom").beginArray();
+        if (history != nullptr) {
+            for (int position : history->refusedFrom) {
+                reference(position);
+            }
+        }
+        json.endArray().endObject();
+    }
+    json.endArray().endObject();
+    return json.text() + "\n";
+}
+
+}  // namespace vesk::legacy::hollinctl

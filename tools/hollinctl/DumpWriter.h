@@ -1,0 +1,60 @@
+// Writes the effective tree of a component (or a subtree) with the reasons
+// behind it: per node its path, type, values per locale, the layer that last
+// set it, the layer that locked it and the layers whose changes the lock
+// refused. Text is aligned for a terminal; JSON is one document.
+//
+//   DumpWriter dump(component, entity, describeLayers(layers), provenance);
+//   dump.collect(*node, names);        // the subtree at node
+//   std::fputs(dump.text().c_str(), stdout);
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "LayerInfo.h"
+#include "NodeHistories.h"
+#include "model/NodeVisitor.h"
+
+namespace vesk::legacy::hollinctl {
+
+class Provenance;
+
+class DumpWriter : public NodeVisitor {
+  public:
+    // Nothing is owned; the provenance must outlive the writer.
+    DumpWriter(const std::string& component, const std::string& entity,
+               std::vector<LayerInfo> layers, const Provenance& provenance);
+    virtual ~DumpWriter();
+
+    // Adds node and everything below it; names are the node's names below the root.
+    void collect(Node& node, const NodeHistories::Names& names);
+
+    std::string text() const;
+    std::string json() const;
+
+    bool preChildrenProcess(Node& node) override;
+    bool postChildrenProcess(Node& node) override;
+
+  private:
+    struct Row {
+        NodeHistories::Names names;
+        const Node* node;
+    };
+
+    // "1 default" for a layer position, "-" for 0 or an unknown one.
+    std::string label(int position) const;
+    const LayerInfo* layerAt(int position) const;
+    std::string lockText(const Node& node, const NodeHistory* history) const;
+
+    std::string mComponent;
+    std::string mEntity;
+    std::vector<LayerInfo> mLayers;
+    const Provenance& mProvenance;
+    std::vector<Row> mRows;
+    // The walk's position: names of the current node, and its depth below the
+    // node collect started at.
+    NodeHistories::Names mNames;
+    int mDepth = 0;
+};
+
+}  // namespace vesk::legacy::hollinctl

@@ -1,0 +1,144 @@
+#include "JsonWriter.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "TextEscape.h"
+
+namespace vesk::legacy::hollinctl {
+
+namespace {
+
+void appendUnicodeEscape(std::string& out, std::uint32_t c) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
+    out += buffer;
+}
+
+}  // namespace
+
+void JsonWriter::appendString(std::string& out, const std::string& text) {
+    out += '"';
+    for (size_t pos = 0; pos < text.size();) {
+        std::uint32_t c;
+        const size_t length = decodeUtf8(text, pos, c);
+        if (length == 0) {
+            out += "\\ufffd";
+            ++pos;
+            continue;
+        }
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            default:
+                // DEL and the two line separators are valid JSON but end lines
+                // or confuse terminals and JavaScript readers of the output.
+                if (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) {
+                    appendUnicodeEscape(out, c);
+                } else {
+                    out.append(text, pos, length);
+                }
+        }
+        pos += length;
+    }
+    out += '"';
+}
+
+void JsonWriter::separate() {
+    if (mAfterKey) {
+        mAfterKey = false;
+        return;
+    }
+    if (!mEmpty.empty()) {
+        if (!mEmpty.back()) {
+            mText += ',';
+        }
+        mEmpty.back() = false;
+    }
+}
+
+void JsonWriter::open(char bracket) {
+    separate();
+    mText += bracket;
+    mEmpty.push_back(true);
+}
+
+void JsonWriter::close(char bracket) {
+    mText += bracket;
+    if (!mEmpty.empty()) {
+        mEmpty.pop_back();
+    }
+}
+
+JsonWriter& JsonWriter::beginObject() {
+    open('{');
+    return *this;
+}
+
+JsonWriter& JsonWriter::endObject() {
+    close('}');
+    return *this;
+}
+
+JsonWriter& JsonWriter::beginArray() {
+    open('[');
+    return *this;
+}
+
+JsonWriter& JsonWriter::endArray() {
+    close(']');
+    return *this;
+}
+
+JsonWriter& JsonWriter::key(const std::string& name) {
+    separate();
+    appendString(mText, name);
+    mText += ':';
+    mAfterKey = true;
+    return *this;
+}
+
+JsonWriter& JsonWriter::string(const std::string& text) {
+    separate();
+    appendString(mText, text);
+    return *this;
+}
+
+JsonWriter& JsonWriter::number(long long value) {
+    separate();
+    mText += std::to_string(value);
+    return *this;
+}
+
+JsonWriter& JsonWriter::boolean(bool value) {
+    separate();
+    mText += value ? "true" : "false";
+    return *this;
+}
+
+JsonWriter& JsonWriter::null() {
+    separate();
+    mText += "null";
+    return *this;
+}
+
+}  // namespace vesk::legacy::hollinctl

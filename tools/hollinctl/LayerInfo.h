@@ -1,0 +1,41 @@
+// What hollinctl shows of a layer besides its content: position, stamp (for
+// the file store "scope time", as in "users/alice 1733500000"), size, and
+// whether the library's reader finds it well-formed.
+//
+//   std::vector<LayerInfo> infos = describeLayers(store.readLayers("com.example"));
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "layers/XmlUpdateLayer.h"
+
+namespace vesk::legacy {
+class PolicyLayer;
+}
+
+namespace vesk::legacy::hollinctl {
+
+class JsonWriter;
+
+struct LayerInfo {
+    int position = 0;  // from 1, in merge order
+    std::string stamp;
+    // The stamp without its time; the whole stamp when it has no time.
+    std::string scope;
+    // Seconds since the epoch, or -1 when the stamp carries no time.
+    long long time = -1;
+    size_t size = 0;
+    XmlUpdateLayer::ParseError error;  // failed: the layer is broken from error.line on
+};
+
+std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers);
+
+// "1 default": how other output names a layer.
+std::string layerLabel(const LayerInfo& layer);
+// Local time as "2024-12-06 16:53:20", or "-" without a time.
+std::string formatTime(long long time);
+// {"position":1,"stamp":"default 1733500000"}
+void writeLayerReference(JsonWriter& json, const LayerInfo& layer);
+
+}  // namespace vesk::legacy::hollinctl

@@ -1,0 +1,45 @@
+// What the layers did to each node of a component, keyed by the node's names
+// below the root (the root's key is empty). Layers are counted from 1 in merge
+// order; 0 means none.
+//
+//   NodeHistories book;
+//   book.noteSet({"launcher_list", "terminal"}, 2);
+//   book.find({"launcher_list", "terminal"})->setBy;   // 2
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vesk::legacy::hollinctl {
+
+struct NodeHistory {
+    // The last layer that created the node or, for a property, changed its value.
+    int setBy = 0;
+    // The layer that finalised the node; 0 while it is not protected.
+    int lockedBy = 0;
+    // Layers whose changes to the node the merger refused because it was locked,
+    // ascending, each once.
+    std::vector<int> refusedFrom;
+};
+
+class NodeHistories {
+  public:
+    using Names = std::vector<std::string>;
+
+    void noteCreated(const Names& names, int layer, bool locked);
+    void noteSet(const Names& names, int layer);
+    void noteLocked(const Names& names, int layer);
+    void noteUnlocked(const Names& names);
+    void noteRefused(const Names& names, int layer);
+    // Drops the node and everything recorded below it.
+    void forget(const Names& names);
+
+    // Null when nothing was recorded for the node.
+    const NodeHistory* find(const Names& names) const;
+
+  private:
+    std::map<Names, NodeHistory> mHistories;
+};
+
+}  // namespace vesk::legacy::hollinctl

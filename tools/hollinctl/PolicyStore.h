@@ -1,0 +1,56 @@
+// The policy service as hollinctl reaches it: one entity's connection, its
+// component names and layers, and error messages that say which store, entity
+// and component failed. Opening and reading failures become
+// CommandError(kServiceError).
+//
+//   PolicyStore store("");                        // the current user
+//   std::vector<PolicyLayer> layers = store.readLayers("com.example");
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ExitStatus.h"
+#include "policy/PolicyLayer.h"
+
+namespace vesk::legacy {
+class PapiConnection;
+class PapiException;
+class PolicyAccess;
+}  // namespace vesk::legacy
+
+namespace vesk::legacy::hollinctl {
+
+class PolicyStore {
+  public:
+    explicit PolicyStore(const std::string& entity);
+    ~PolicyStore();
+    PolicyStore(const PolicyStore&) = delete;
+    PolicyStore& operator=(const PolicyStore&) = delete;
+
+    // Ascending; those starting with prefix (all for an empty prefix).
+    std::vector<std::string> listComponents(const std::string& prefix) const;
+    // Most general first, as the library merges them.
+    std::vector<PolicyLayer> readLayers(const std::string& component) const;
+
+    // The store directory libvesk reads: $VESK_POLICY_STORE or the built-in path.
+    static std::string storePath();
+    // The path libvesk was built to read when the variable is unset.
+    static std::string defaultStorePath();
+    // "the current user" or "entity X", for messages.
+    static std::string describeEntity(const std::string& entity);
+    // A CommandError(kServiceError) saying what failed, where, and the
+    // service's own reason.
+    static CommandError serviceError(const std::string& what, const std::string& entity,
+                                     const PapiException& failure);
+    // Throws CommandError(kUsage) for a text that cannot name a component.
+    static void checkComponentName(const std::string& component);
+
+  private:
+    std::string mEntity;
+    PapiConnection* mConnection;
+    std::unique_ptr<PolicyAccess> mAccess;
+};
+
+}  // namespace vesk::legacy::hollinctl

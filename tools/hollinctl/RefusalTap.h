@@ -1,0 +1,64 @@
+// A layer read into a TreeMerger through a tap that notes, before each event
+// reaches the merger, the changes the merger is about to refuse because they
+// address a locked (read-only) node: replacing or removing it, or giving a
+// property a value other than the one it holds. The merger itself works as
+// always; the tap only asks it where an event applies.
+//
+//   RefusalTap tapped(policyLayer, merger, 3, book);
+//   merger.merge(tapped);         // refusals of layer 3 land in book
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "NodeHistories.h"
+#include "layers/ITreeHandler.h"
+#include "layers/IUpdateLayer.h"
+
+namespace vesk::legacy {
+class Node;
+class PropertyNode;
+class TreeMerger;
+}  // namespace vesk::legacy
+
+namespace vesk::legacy::hollinctl {
+
+class RefusalTap : public IUpdateLayer, public ITreeHandler {
+  public:
+    // None is owned; all must outlive the tap. Read only into merger.
+    RefusalTap(const IUpdateLayer& layer, TreeMerger& merger, int position, NodeHistories& book);
+
+    // Plays layer into handler (the merger) through this tap. Not reentrant.
+    void read(ITreeHandler& handler) const override;
+
+    void startTree() override;
+    void endTree() override;
+    void modifyNode(const std::string& name, int attributes) override;
+    void replaceNode(const std::string& name, int attributes) override;
+    void removeNode(const std::string& name) override;
+    void endNode() override;
+    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;
+    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;
+    void endProperty() override;
+    void setStringValue(const std::string& value, const std::string& locale) override;
+    void setListValue(const std::vector<std::string>& values, const std::string& locale) override;
+    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+
+  private:
+    // The node the event for name addresses, if it exists and is locked.
+    Node* lockedTarget(const std::string& name) const;
+    void open(const std::string& name, const PropertyNode* lockedProperty);
+    void refuse();
+
+    const IUpdateLayer& mLayer;
+    TreeMerger& mMerger;
+    int mPosition;
+    NodeHistories& mBook;
+    mutable ITreeHandler* mHandler;
+    // Names below the root of the open elements, and per open element the
+    // locked property it entered (null otherwise).
+    NodeHistories::Names mNames;
+    std::vector<const PropertyNode*> mLockedProperties;
+};
+
+}  // namespace vesk::legacy::hollinctl

@@ -1,0 +1,74 @@
+// hollinctl: the administrator's view of effective desktop policy.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "CommandLine.h"
+#include "Commands.h"
+#include "ExitStatus.h"
+#include "TextEscape.h"
+#include "Usage.h"
+#include "model/Exception.h"
+#include "model/Logger.h"
+
+using namespace vesk::legacy;
+using namespace vesk::legacy::hollinctl;
+
+namespace {
+
+int runCommand(int argc, char** argv) {
+    const CommandLine line = CommandLine::parse(argc, argv);
+    if (line.isHelpRequested()) {
+        const std::string help =
+            line.getCommand().empty() ? toolHelp() : commandHelp(line.getCommand());
+        if (help.empty()) {
+            throw CommandError(kUsage, "unknown command " + quotedText(line.getCommand()));
+        }
+        std::fputs(help.c_str(), stdout);
+        return kSuccess;
+    }
+    if (line.getCommand().empty()) {
+        throw CommandError(kUsage, "no command given");
+    }
+    return Commands(stdout, stderr).run(line);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Logger::initialise("hollinctl");
+    int status;
+    try {
+        status = runCommand(argc, argv);
+    } catch (const CommandError& error) {
+        std::fprintf(stderr, "hollinctl: %s\n", error.getMessage().c_str());
+        if (error.getStatus() == kUsage) {
+            std::fputs("Try 'hollinctl --help'.\n", stderr);
+        }
+        status = error.getStatus();
+    } catch (const Exception& error) {
+        std::string message = error.getMessage();
+        while (!message.empty() && message.back() == '\n') {
+            message.pop_back();
+        }
+        std::fprintf(stderr, "hollinctl: %s\n", printable(message).c_str());
+        status = kServiceError;
+    } catch (const std::bad_alloc&) {
+        std::fputs("hollinctl: out of memory\n", stderr);
+        status = kServiceError;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "hollinctl: %s\n", error.what());
+        status = kServiceError;
+    }
+    // A full disk or a closed pipe must not pass for success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "hollinctl: cannot write the output: %s\n", std::strerror(errno));
+        if (status == kSuccess) {
+            status = kServiceError;
+        }
+    }
+    Logger::uninitialise();
+    return status;
+}

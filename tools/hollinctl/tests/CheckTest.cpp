@@ -1,0 +1,90 @@
+// hollinctl check on broken layers kept as files: each names what is wrong
+// with it, and the check must find that on the right line.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "ToolRunner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kData = std::string(HOLLIN_SOURCE_DIR) + "/tools/hollinctl/tests/data/";
+
+ToolRunner::Result check(const std::vector<std::string>& files) {
+    std::vector<std::string> args = {HOLLINCTL_BINARY, "check"};
+    args.insert(args.end(), files.begin(), files.end());
+    return ToolRunner::run(args, {{"VESKLEG_LOG", ""}});
+}
+
+TEST(CheckTest, EachKindOfBrokenLayerIsFoundOnItsLine) {
+    struct Case {
+        const char* file;
+        const char* where;  // after the file name
+        const char* message;
+    };
+    const Case cases[] = {
+        {"malformed-unclosed-prop.xml",
+         ":5:10: ", "malformed XML: Opening and ending tag mismatch"},
+        {"node-without-name.xml", ":4: ", "<node> has no zel:name: the reader drops it"},
+        {"unknown-type-name.xml", ":4: ", "unknown type \"xs:float\" on <prop> \"ratio\""},
+        {"tree-file-list-type.xml", ":3: ",
+         "unknown type \"xs:string-list\" on <prop> \"browsers\" is read as xs:string (list "
+         "types are written zel:string-list)"},
+        {"unknown-operation.xml", ":4: ", "unknown operation zel:op=\"Remove\""},
+        {"two-values-same-locale.xml",
+         ":6: ", "a second value for locale \"de\" in <prop> \"title\" (the first is on line 4)"},
+        {"default-locale-twice.xml", ":5: ", "a second value for locale \"default\""},
+        {"finalised-then-replaced.xml",
+         ":4: ", "finalising <prop> \"browser\" has no effect: a later element of this layer"},
+        {"finalised-removal.xml", ":3: ", "finalising the removal <prop> \"browser\""},
+        {"finalized-not-true.xml", ":3: ",
+         "zel:finalized=\"1\" on <prop> \"browser\" finalises "
+         "nothing"},
+        {"finalised-british-spelling.xml", ":3: ",
+         "zel:finalised on <prop> \"browser\" is a word "
+         "of tree files"},
+        {"content-of-removed-node.xml",
+         ":4: ", "<prop> inside the removed <node> \"apps\" (line 3) is ignored"},
+        {"prefixed-prop-element.xml", ":3: ", "unknown element <zel:prop> is ignored"},
+    };
+    for (const Case& test : cases) {
+        const std::string file = kData + test.file;
+        const ToolRunner::Result result = check({file});
+        EXPECT_EQ(result.status, 1) << test.file;
+        const std::string expected = file + test.where + test.message;
+        EXPECT_NE(result.out.find(expected), std::string::npos)
+            << "expected: " << expected << "\nfound:\n"
+            << result.out;
+    }
+}
+
+TEST(CheckTest, CleanFilesPassAndFinalisingInTheLastScopeIsFound) {
+    const std::string sample = std::string(HOLLIN_SOURCE_DIR) +
+                               "/examples/store/default/com.orvek.ferrun.applications.xml";
+    const std::string finalising = kData + "finalises-browser.xml";
+    const ToolRunner::Result clean = check({sample, finalising});
+    EXPECT_EQ(clean.status, 0) << clean.out << clean.err;
+    EXPECT_EQ(clean.out, sample + ": ok\n" + finalising + ": ok\n");
+
+    // The same file as a user's layer: nothing is merged after it.
+    char pattern[] = "/tmp/hollinctl-check-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path userLayer = fs::path(pattern) / "store/users/alice/org.test.xml";
+    fs::create_directories(userLayer.parent_path());
+    fs::copy_file(finalising, userLayer);
+    const ToolRunner::Result last = check({sample, userLayer.string(), kData + "missing.xml"});
+    fs::remove_all(pattern);
+    EXPECT_EQ(last.status, 1);
+    EXPECT_NE(last.out.find(sample + ": ok\n"), std::string::npos);
+    EXPECT_NE(last.out.find(userLayer.string() + ":3: finalising <prop> \"browser\" has no "
+                                                 "effect: this scope is merged last"),
+              std::string::npos)
+        << last.out;
+    EXPECT_NE(last.err.find("cannot read " + kData + "missing.xml"), std::string::npos) << last.err;
+}
+
+}  // namespace

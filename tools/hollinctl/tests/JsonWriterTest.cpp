@@ -1,0 +1,100 @@
+// The JSON writer and terminal escaping: every byte string must come out as
+// valid JSON (checked by Python's parser) and as text without raw controls.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "JsonWriter.h"
+#include "TextEscape.h"
+#include "ToolRunner.h"
+
+using namespace vesk::legacy::hollinctl;
+
+namespace {
+
+std::string json(const std::string& text) {
+    std::string out;
+    JsonWriter::appendString(out, text);
+    return out;
+}
+
+TEST(JsonWriterTest, EscapesControlsAndReplacesBytesThatAreNotUtf8) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "\"plain\""},
+        {"q\"b\\", R"("q\"b\\")"},
+        {"\n\r\t\b\f", R"("\n\r\t\b\f")"},
+        {std::string("\x01\x1f\x7f", 3), R"("\u0001\u001f\u007f")"},
+        {std::string("nul\0x", 5), R"("nul\u0000x")"},
+        {"\xe2\x82\xac \xf0\x9f\x98\x80", "\"\xe2\x82\xac \xf0\x9f\x98\x80\""},  // kept as UTF-8
+        {"\xe2\x80\xa8\xe2\x80\xa9", R"("\u2028\u2029")"},
+        {"\xff", R"("\ufffd")"},
+        {"\xc0\xaf", R"("\ufffd\ufffd")"},                      // overlong
+        {"\xed\xa0\x80", R"("\ufffd\ufffd\ufffd")"},            // surrogate
+        {"\xf4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")"},  // above U+10FFFF
+        {"a\xe2\x82", R"("a\ufffd\ufffd")"},                    // cut short
+    };
+    for (const auto& [input, expected] : cases) {
+        EXPECT_EQ(json(input), expected);
+    }
+}
+
+TEST(JsonWriterTest, NestsWithCommasAndColons) {
+    JsonWriter writer;
+    writer.beginObject().key("a").beginArray().number(1).boolean(false).null().beginObject();
+    writer.endObject().beginArray().endArray().endArray().key("b").string("x").endObject();
+    EXPECT_EQ(writer.text(), R"({"a":[1,false,null,{},[]],"b":"x"})");
+}
+
+TEST(JsonWriterTest, RandomBytesAlwaysMakeValidJsonAndNoRawControls) {
+    std::mt19937 random(20241206);
+    JsonWriter writer;
+    writer.beginArray();
+    std::vector<std::string> texts;
+    for (int i = 0; i < 300; ++i) {
+        std::string text(random() % 24, '\0');
+        for (char& c : text) {
+            c = static_cast<char>(random() % 256);
+        }
+        texts.push_back(text);
+        writer.string(text);
+
+        const std::string shown = printable(text);
+        for (unsigned char c : shown) {
+            EXPECT_TRUE(c >= 0x20 && c != 0x7f) << "raw control in " << shown;
+        }
+    }
+    writer.endArray();
+
+    char name[] = "/tmp/hollinctl-json-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::ofstream(name, std::ios::binary) << writer.text();
+    const ToolRunner::Result result = ToolRunner::run(
+        {"python3", "-c", "import json, sys; print(len(json.load(open(sys.argv[1]))))", name});
+    unlink(name);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "300\n");
+}
+
+TEST(JsonWriterTest, PrintableAndQuotedTextOnATerminal) {
+    const std::pair<std::string, std::string> printed[] = {
+        {"C:\\dir", "C:\\dir"},
+        {"a\nb\tc\rd", "a\\nb\\tc\\rd"},
+        {"\x1b[2J", "\\x1b[2J"},
+        {"\xc2\x9b", "\\xc2\\x9b"},  // C1 control sequence introducer
+        {"\xe2\x80\xaegnp.exe", "\\u{202E}gnp.exe"},
+        {"caf\xc3\xa9 \xff", "caf\xc3\xa9 \\xff"},
+    };
+    for (const auto& [input, expected] : printed) {
+        EXPECT_EQ(printable(input), expected);
+    }
+    EXPECT_EQ(quotedText("say \"C:\\\"\n"), R"("say \"C:\\\"\n")");
+    EXPECT_EQ(displayWidth("caf\xc3\xa9"), 4u);
+}
+
+}  // namespace

@@ -1,0 +1,209 @@
+#include "ToolRunner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace {
+
+struct Pipe {
+    int fds[2] = {-1, -1};
+    Pipe() {
+        if (pipe2(fds, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe");
+        }
+    }
+    ~Pipe() {
+        closeEnd(0);
+        closeEnd(1);
+    }
+    void closeEnd(int end) {
+        if (fds[end] >= 0) {
+            close(fds[end]);
+            fds[end] = -1;
+        }
+    }
+    int release(int end) {
+        int fd = fds[end];
+        fds[end] = -1;
+        return fd;
+    }
+};
+
+std::vector<std::string> buildEnvironment(const std::map<std::string, std::string>& changes) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        if (changes.count(name) == 0) {
+            environment.push_back(text);
+        }
+    }
+    for (const auto& change : changes) {
+        if (!change.second.empty()) {
+            environment.push_back(change.first + "=" + change.second);
+        }
+    }
+    return environment;
+}
+
+pid_t spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+            int in, int out, int err) {
+    std::vector<std::string> environment = buildEnvironment(env);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(&entry[0]);
+    }
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    // The child starts with default signal handling and nothing blocked,
+    // whatever the test process has set.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0) {
+        throw std::runtime_error(std::string("cannot start ") + args[0] + ": " + strerror(rc));
+    }
+    return pid;
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+ToolRunner::Result ToolRunner::run(const std::vector<std::string>& args,
+                                   const std::map<std::string, std::string>& environment) {
+    Pipe in, out, err;
+    const pid_t pid = spawn(args, environment, in.fds[0], out.fds[1], err.fds[1]);
+    in.closeEnd(0);
+    out.closeEnd(1);
+    err.closeEnd(1);
+    in.closeEnd(1);
+
+    Result result;
+    struct pollfd fds[2] = {{out.fds[0], POLLIN, 0}, {err.fds[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    result.status = waitFor(pid);
+    return result;
+}
+
+ToolRunner::ToolRunner(const std::vector<std::string>& args,
+                       const std::map<std::string, std::string>& environment)
+    : mPid(-1), mOut(-1), mErr(-1) {
+    Pipe in, out, err;
+    mPid = spawn(args, environment, in.fds[0], out.fds[1], err.fds[1]);
+    mOut = out.release(0);
+    mErr = err.release(0);
+}
+
+ToolRunner::~ToolRunner() {
+    if (mPid > 0) {
+        kill(mPid, SIGKILL);
+        waitFor(mPid);
+    }
+    close(mOut);
+    close(mErr);
+}
+
+bool ToolRunner::readLine(int fd, std::string& buffer, std::string& line,
+                          std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const size_t end = buffer.find('\n');
+        if (end != std::string::npos) {
+            line = buffer.substr(0, end);
+            buffer.erase(0, end + 1);
+            return true;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        struct pollfd poller = {fd, POLLIN, 0};
+        const int ready = poll(&poller, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            return false;
+        }
+        char chunk[4096];
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got <= 0) {
+            return false;
+        }
+        buffer.append(chunk, static_cast<size_t>(got));
+    }
+}
+
+bool ToolRunner::readOutLine(std::string& line, std::chrono::milliseconds timeout) {
+    return readLine(mOut, mOutBuffer, line, timeout);
+}
+
+bool ToolRunner::readErrLine(std::string& line, std::chrono::milliseconds timeout) {
+    return readLine(mErr, mErrBuffer, line, timeout);
+}
+
+int ToolRunner::stop(int signal) {
+    kill(mPid, signal);
+    const int status = waitFor(mPid);
+    mPid = -1;
+    return status;
+}
