@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "ScopeStack.h"
+
 namespace vesk::legacy::store {
 
 namespace {
@@ -21,6 +23,10 @@ using Clock = std::chrono::steady_clock;
 const std::chrono::milliseconds kQuietPeriod(100);
 // ... but a steady stream of writes still gets its event this soon.
 const std::chrono::milliseconds kMaxDelay(1000);
+// A component whose layers could not be looked at is tried again after this,
+// twice as long each time it still fails.
+const std::chrono::milliseconds kFirstRetryDelay(1000);
+const std::chrono::milliseconds kMaxRetryDelay(30000);
 
 // Listener ids are tokens, never addresses, and never repeat in a process,
 // so a stale id cannot name a later listener.
@@ -44,8 +50,12 @@ class AllSignalsBlocked {
 
 }  // namespace
 
-Connection::Connection(std::unique_ptr<ScopeStack> stack)
-    : mStack(std::move(stack)), mStore(*mStack) {}
+Connection::Connection(std::unique_ptr<Backend> backend, PAPIConnectionListener stateListener,
+                       void* stateData)
+    : mBackend(std::move(backend)),
+      mStateListener(stateListener),
+      mStateData(stateData),
+      mRetryDelay(kFirstRetryDelay) {}
 
 Connection::~Connection() {
     if (mThread && mThread->joinable()) {
@@ -81,8 +91,8 @@ PAPIStatus Connection::addListener(const std::string& component, PAPIListener li
     }
     ComponentState& state = mComponents[component];
     if (state.listeners == 0) {
-        const LayerStore::Presence presence = mStore.presence(component);
-        state.hadLayers = presence.hasLayers && !presence.rootMissing;
+        const Backend::Presence presence = mBackend->presence(component);
+        state.hadLayers = presence.hasLayers && !presence.unreachable;
         state.fingerprint = presence.fingerprint;
     }
     id = sNextListenerId.fetch_add(0x10);
@@ -92,7 +102,7 @@ PAPIStatus Connection::addListener(const std::string& component, PAPIListener li
 }
 
 PAPIStatus Connection::startWatcher() {
-    auto watcher = std::make_unique<StoreWatcher>(*mStack);
+    std::unique_ptr<ChangeSource> watcher = mBackend->makeChangeSource();
     PAPIStatus status = watcher->open();
     if (status != PAPISuccess) {
         return status;
@@ -186,23 +196,34 @@ void Connection::finishBefore(Clock::time_point deadline) {
     mThread->join();
 }
 
+int Connection::pollTimeout() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    Clock::time_point due = mWatcher->wakeAt();
+    if (mBatchOpen) {
+        due = std::min(due, std::min(mLastChange + kQuietPeriod, mFirstChange + kMaxDelay));
+    }
+    if (!mRetry.empty()) {
+        due = std::min(due, mRetryAt);
+    }
+    if (due == Clock::time_point::max()) {
+        return -1;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(std::min<long long>(left + 1, 60 * 60 * 1000));
+}
+
 void Connection::run() {
     for (;;) {
-        int timeout = -1;
         {
             std::lock_guard<std::mutex> lock(mMutex);
             if (mStopping) {
                 break;
             }
-            if (mBatchOpen) {
-                const Clock::time_point due =
-                    std::min(mLastChange + kQuietPeriod, mFirstChange + kMaxDelay);
-                const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now())
-                        .count();
-                timeout = left < 0 ? 0 : static_cast<int>(left) + 1;
-            }
         }
+        const int timeout = pollTimeout();
+        // A source without a descriptor for now (a directory being reconnected)
+        // leaves only the wake-up to wait on; poll ignores a negative fd.
         struct pollfd fds[2] = {{mWatcher->fd(), POLLIN, 0}, {mWakeFd, POLLIN, 0}};
         if (poll(fds, 2, timeout) < 0 && errno != EINTR) {
             std::this_thread::sleep_for(kQuietPeriod);  // do not spin on a failing poll
@@ -213,14 +234,20 @@ void Connection::run() {
             const ssize_t got = read(mWakeFd, &count, sizeof count);
             static_cast<void>(got);
         }
-        if (fds[0].revents & POLLIN) {
-            StoreWatcher::Changes changes;
-            mWatcher->readEvents(changes);
-            if (!changes.empty()) {
-                takeChanges(changes);
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            if (mStopping) {
+                break;
             }
         }
-        const std::vector<Call> calls = collectCalls();
+        ChangeSource::Changes changes;
+        mWatcher->process(fds[0].fd >= 0 && fds[0].revents != 0, changes);
+        if (!changes.empty()) {
+            takeChanges(changes);
+        }
+        std::vector<Call> calls = stateCalls();
+        std::vector<Call> changed = collectCalls();
+        calls.insert(calls.end(), changed.begin(), changed.end());
         if (!calls.empty()) {
             dispatch(calls);
         }
@@ -230,7 +257,7 @@ void Connection::run() {
     mChanged.notify_all();
 }
 
-void Connection::takeChanges(const StoreWatcher::Changes& changes) {
+void Connection::takeChanges(const ChangeSource::Changes& changes) {
     std::lock_guard<std::mutex> lock(mMutex);
     mPending.components.insert(changes.components.begin(), changes.components.end());
     mPending.structure = mPending.structure || changes.structure;
@@ -243,36 +270,68 @@ void Connection::takeChanges(const StoreWatcher::Changes& changes) {
     mLastChange = now;
 }
 
+std::vector<Connection::Call> Connection::stateCalls() {
+    std::vector<Call> calls;
+    for (PAPIConnectionState state : mWatcher->takeStateChanges()) {
+        if (mStateListener != nullptr) {
+            calls.push_back(Call{0, nullptr, mStateData, std::string(), 0, mStateListener, state});
+        }
+    }
+    return calls;
+}
+
 // Decides, per watched component, whether and how it changed. The type
-// compares "had layers before" with "has layers now". While the store is gone
-// nothing is reported (a reader would only get errors); once it is back, the
-// components whose files differ from before get their event.
+// compares "had layers before" with "has layers now". While the backend
+// cannot be read nothing is reported (a reader would only get errors); the
+// component is looked at again later, and once it can be read, the components
+// whose layers differ from before get their event.
 std::vector<Connection::Call> Connection::collectCalls() {
     std::lock_guard<std::mutex> lock(mMutex);
     std::vector<Call> calls;
-    if (!mBatchOpen || mStopping) {
+    if (mStopping) {
         return calls;
     }
-    const Clock::time_point due = std::min(mLastChange + kQuietPeriod, mFirstChange + kMaxDelay);
-    if (Clock::now() < due) {
+    const Clock::time_point now = Clock::now();
+    const bool batchDue =
+        mBatchOpen && now >= std::min(mLastChange + kQuietPeriod, mFirstChange + kMaxDelay);
+    const bool retryDue = !mRetry.empty() && now >= mRetryAt;
+    if (!batchDue && !retryDue) {
         return calls;
     }
-    mBatchOpen = false;
-    const StoreWatcher::Changes pending = std::move(mPending);
-    mPending = StoreWatcher::Changes();
+    ChangeSource::Changes pending;
+    if (batchDue) {
+        mBatchOpen = false;
+        pending = std::move(mPending);
+        mPending = ChangeSource::Changes();
+    }
+    std::set<std::string> retry;
+    if (retryDue) {
+        retry.swap(mRetry);
+    }
+    const bool retryScheduled = !mRetry.empty();
+    const bool exact = mBackend->exactFingerprints();
+    bool failed = false;
     for (auto& entry : mComponents) {
         const std::string& component = entry.first;
         ComponentState& state = entry.second;
-        // A file event of the component itself always counts; a folder that
-        // came or went counts where it changed the component's files. A file
-        // written into a folder before the folder was watched is found that
-        // way too, possibly half written; its close then gives a second event.
+        // A change notice of the component itself counts (with exact
+        // fingerprints only if they moved: the notice may have been seen by
+        // an earlier comparison already); scopes that came or went count
+        // where they changed the component's layers. A file written into a
+        // folder before the folder was watched is found that way too,
+        // possibly half written; its close then gives a second event.
         const bool named = pending.overflow || pending.components.count(component) != 0;
-        if (!named && !pending.structure) {
+        const bool compare = pending.structure || retry.count(component) != 0;
+        if (!named && !compare) {
             continue;
         }
-        const LayerStore::Presence presence = mStore.presence(component);
-        if (presence.rootMissing || (!named && presence.fingerprint == state.fingerprint)) {
+        const Backend::Presence presence = mBackend->presence(component);
+        if (presence.unreachable) {
+            mRetry.insert(component);
+            failed = true;
+            continue;
+        }
+        if (presence.fingerprint == state.fingerprint && (!named || exact)) {
             continue;
         }
         state.fingerprint = presence.fingerprint;
@@ -287,9 +346,16 @@ std::vector<Connection::Call> Connection::collectCalls() {
         for (const auto& listener : mListeners) {
             if (listener.second.component == component) {
                 calls.push_back(Call{listener.first, listener.second.callback,
-                                     listener.second.userData, component, type});
+                                     listener.second.userData, component, type, nullptr,
+                                     PAPIConnected});
             }
         }
+    }
+    if (failed && !retryScheduled) {
+        mRetryAt = now + mRetryDelay;
+        mRetryDelay = std::min(mRetryDelay * 2, kMaxRetryDelay);
+    } else if (!failed && retryDue) {
+        mRetryDelay = kFirstRetryDelay;
     }
     return calls;
 }
@@ -303,14 +369,18 @@ void Connection::dispatch(const std::vector<Call>& calls) {
             if (mStopping) {
                 return;
             }
-            if (mListeners.find(call.id) == mListeners.end()) {
+            if (call.stateCallback == nullptr && mListeners.find(call.id) == mListeners.end()) {
                 continue;  // removed by an earlier callback of this batch
             }
             mCallbackListener = call.id;
         }
         const PAPIEvent event{call.type, call.component.c_str()};
         try {
-            call.callback(&event, call.userData);
+            if (call.stateCallback != nullptr) {
+                call.stateCallback(call.state, call.userData);
+            } else {
+                call.callback(&event, call.userData);
+            }
         } catch (...) {
             // A C++ callback that throws must not end the watcher.
         }

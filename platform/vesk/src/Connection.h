@@ -1,7 +1,8 @@
-// One open handle of the policy service: the entity's scope stack, its
-// listeners, and the watcher thread that turns file changes into events.
+// One open handle of the policy service: the backend that holds the entity's
+// layers, its listeners, and the watcher thread that turns changes of the
+// backend into events, the same for every backend.
 //
-//   auto connection = std::make_shared<Connection>(std::move(stack));
+//   auto connection = std::make_shared<Connection>(std::move(backend), nullptr, nullptr);
 //   connection->addListener("org.example", callback, data, id);  // starts the thread
 //   connection->shutdown();                                       // stops it
 #pragma once
@@ -19,21 +20,23 @@
 #include <thread>
 #include <vector>
 
-#include "LayerStore.h"
-#include "ScopeStack.h"
-#include "StoreWatcher.h"
+#include "Backend.h"
+#include "ChangeSource.h"
 #include "papi.h"
 
 namespace vesk::legacy::store {
 
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    explicit Connection(std::unique_ptr<ScopeStack> stack);
+    // The state listener, if any, hears of the backend's connection state on
+    // the watcher thread, like the change listeners.
+    Connection(std::unique_ptr<Backend> backend, PAPIConnectionListener stateListener,
+               void* stateData);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    const LayerStore& store() const { return mStore; }
+    Backend& backend() { return *mBackend; }
 
     PAPIStatus addListener(const std::string& component, PAPIListener listener, void* userData,
                            std::uintptr_t& id);
@@ -60,24 +63,31 @@ class Connection : public std::enable_shared_from_this<Connection> {
         bool hadLayers = false;
         std::vector<std::string> fingerprint;
     };
+    // A change event for a listener, or (with stateCallback set) a state.
     struct Call {
         std::uintptr_t id;
         PAPIListener callback;
         void* userData;
         std::string component;
         int type;
+        PAPIConnectionListener stateCallback;
+        PAPIConnectionState state;
     };
 
     PAPIStatus startWatcher();
     void run();
-    void takeChanges(const StoreWatcher::Changes& changes);
+    int pollTimeout();
+    void takeChanges(const ChangeSource::Changes& changes);
+    std::vector<Call> stateCalls();
     std::vector<Call> collectCalls();
     void dispatch(const std::vector<Call>& calls);
     bool onWatcherThread() const;
 
-    std::unique_ptr<ScopeStack> mStack;
-    LayerStore mStore;
-    std::unique_ptr<StoreWatcher> mWatcher;
+    // Declared before the watcher, which goes first.
+    std::unique_ptr<Backend> mBackend;
+    const PAPIConnectionListener mStateListener;
+    void* const mStateData;
+    std::unique_ptr<ChangeSource> mWatcher;
     int mWakeFd = -1;  // eventfd that wakes the watcher to stop
 
     std::mutex mMutex;
@@ -85,7 +95,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::map<std::uintptr_t, Listener> mListeners;
     std::map<std::string, ComponentState> mComponents;
     // Changes gathered since the last delivery.
-    StoreWatcher::Changes mPending;
+    ChangeSource::Changes mPending;
+    // Components whose backend could not be read at delivery: compared again
+    // at mRetryAt, so a change is not lost to a passing failure.
+    std::set<std::string> mRetry;
+    std::chrono::steady_clock::time_point mRetryAt;
+    std::chrono::milliseconds mRetryDelay;
     bool mBatchOpen = false;
     std::chrono::steady_clock::time_point mFirstChange;
     std::chrono::steady_clock::time_point mLastChange;

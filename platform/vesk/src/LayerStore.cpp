@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <set>
 
+#include "StoreWatcher.h"
+
 namespace vesk::legacy::store {
 
 namespace {
@@ -35,15 +37,15 @@ class FileDescriptor {
 
 }  // namespace
 
-PAPIStatus LayerStore::readLayers(const std::string& component, std::vector<Layer>& layers) const {
+PAPIStatus LayerStore::readLayers(const std::string& component, std::vector<Layer>& layers) {
     if (!ScopeStack::isValidName(component)) {
         return PAPIInvalidArg;
     }
-    if (!mStack.rootAccessible()) {
+    if (!mStack->rootAccessible()) {
         return PAPIConnectionFailure;
     }
     std::vector<Layer> read;
-    for (const std::string& scope : mStack.scopes()) {
+    for (const std::string& scope : mStack->scopes()) {
         const PAPIStatus status = readLayer(scope, component, read);
         if (status != PAPISuccess) {
             return status;
@@ -51,7 +53,7 @@ PAPIStatus LayerStore::readLayers(const std::string& component, std::vector<Laye
     }
     // A store removed while we read looks like missing layers; an empty answer
     // would tell the caller that all its policy is gone.
-    if (!mStack.rootAccessible()) {
+    if (!mStack->rootAccessible()) {
         return PAPIConnectionFailure;
     }
     layers = std::move(read);
@@ -60,7 +62,7 @@ PAPIStatus LayerStore::readLayers(const std::string& component, std::vector<Laye
 
 PAPIStatus LayerStore::readLayer(const std::string& scope, const std::string& component,
                                  std::vector<Layer>& layers) const {
-    const std::string path = mStack.scopePath(scope) + "/" + layerFileName(component);
+    const std::string path = mStack->scopePath(scope) + "/" + layerFileName(component);
     // O_NONBLOCK: a FIFO put in place of a layer must not hang the reader.
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.get() < 0) {
@@ -107,13 +109,13 @@ PAPIStatus LayerStore::readLayer(const std::string& scope, const std::string& co
 }
 
 PAPIStatus LayerStore::listComponentNames(const std::string& selector,
-                                          std::vector<std::string>& names) const {
-    if (!mStack.rootAccessible()) {
+                                          std::vector<std::string>& names) {
+    if (!mStack->rootAccessible()) {
         return PAPIConnectionFailure;
     }
     std::set<std::string> found;
-    for (const std::string& scope : mStack.scopes()) {
-        DIR* folder = opendir(mStack.scopePath(scope).c_str());
+    for (const std::string& scope : mStack->scopes()) {
+        DIR* folder = opendir(mStack->scopePath(scope).c_str());
         if (folder == nullptr) {
             if (errno == ENOENT) {
                 continue;
@@ -135,18 +137,18 @@ PAPIStatus LayerStore::listComponentNames(const std::string& selector,
         }
         closedir(folder);
     }
-    if (!mStack.rootAccessible()) {
+    if (!mStack->rootAccessible()) {
         return PAPIConnectionFailure;
     }
     names.assign(found.begin(), found.end());
     return PAPISuccess;
 }
 
-LayerStore::Presence LayerStore::presence(const std::string& component) const {
+Backend::Presence LayerStore::presence(const std::string& component) {
     Presence result;
-    result.rootMissing = !mStack.rootAccessible();
-    for (const std::string& scope : mStack.scopes()) {
-        const std::string path = mStack.scopePath(scope) + "/" + layerFileName(component);
+    result.unreachable = !mStack->rootAccessible();
+    for (const std::string& scope : mStack->scopes()) {
+        const std::string path = mStack->scopePath(scope) + "/" + layerFileName(component);
         struct stat info;
         if (stat(path.c_str(), &info) != 0) {
             if (errno == ENOENT) {
@@ -166,6 +168,10 @@ LayerStore::Presence LayerStore::presence(const std::string& component) const {
             std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec));
     }
     return result;
+}
+
+std::unique_ptr<ChangeSource> LayerStore::makeChangeSource() {
+    return std::make_unique<StoreWatcher>(*mStack);
 }
 
 }  // namespace vesk::legacy::store

@@ -114,10 +114,13 @@ bool ScopeStack::isValidName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-std::string ScopeStack::storeRoot() {
+std::string ScopeStack::configuredStore() {
     const char* configured = std::getenv("VESK_POLICY_STORE");
-    std::string root =
-        (configured != nullptr && configured[0] != '\0') ? configured : VESK_DEFAULT_STORE;
+    return (configured != nullptr && configured[0] != '\0') ? configured : VESK_DEFAULT_STORE;
+}
+
+std::string ScopeStack::storeRoot() {
+    std::string root = configuredStore();
     if (root[0] != '/') {
         // The watcher keeps using the path after a possible chdir of the process.
         std::vector<char> cwd(PATH_MAX + 1);
@@ -142,6 +145,20 @@ bool ScopeStack::rootAccessible() const {
 
 PAPIStatus ScopeStack::forConnection(const char* connectionString,
                                      std::unique_ptr<ScopeStack>& stack) {
+    std::vector<std::string> scopes;
+    const PAPIStatus status = scopesFor(connectionString, scopes);
+    if (status != PAPISuccess) {
+        return status;
+    }
+    auto made = std::make_unique<ScopeStack>(storeRoot(), std::move(scopes));
+    if (!made->rootAccessible()) {
+        return PAPIConnectionFailure;
+    }
+    stack = std::move(made);
+    return PAPISuccess;
+}
+
+PAPIStatus ScopeStack::scopesFor(const char* connectionString, std::vector<std::string>& result) {
     const std::string entity = connectionString != nullptr ? connectionString : "";
     const std::string host = hostName();
     if (!isValidName(host)) {
@@ -173,11 +190,7 @@ PAPIStatus ScopeStack::forConnection(const char* connectionString,
         scopes.push_back(kHostsFolder + host);
         scopes.push_back(kEntitiesFolder + entity);
     }
-    auto made = std::make_unique<ScopeStack>(storeRoot(), std::move(scopes));
-    if (!made->rootAccessible()) {
-        return PAPIConnectionFailure;
-    }
-    stack = std::move(made);
+    result = std::move(scopes);
     return PAPISuccess;
 }
 

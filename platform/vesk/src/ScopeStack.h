@@ -20,12 +20,18 @@ class ScopeStack {
     // the host; any other text names an entity of its own.
     static PAPIStatus forConnection(const char* connectionString,
                                     std::unique_ptr<ScopeStack>& stack);
+    // The same scopes without a store root, for a backend of its own:
+    // "default", "groups/<group>"..., "hosts/<host>", "users/<user>" or
+    // "entities/<entity>"; every name below a folder is valid.
+    static PAPIStatus scopesFor(const char* connectionString, std::vector<std::string>& scopes);
 
     ScopeStack(std::string root, std::vector<std::string> scopes);
 
     // A name that can stand as one path element inside the store.
     static bool isValidName(const std::string& name);
-    // VESK_POLICY_STORE, else the build-time default; absolute, no trailing "/".
+    // VESK_POLICY_STORE, else the build-time default, as configured.
+    static std::string configuredStore();
+    // The configured store as a directory: absolute, no trailing "/".
     static std::string storeRoot();
 
     // The root is an openable directory; anything else counts as a store gone.

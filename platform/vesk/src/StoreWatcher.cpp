@@ -112,7 +112,10 @@ PAPIStatus StoreWatcher::placeWatches() {
     return status;
 }
 
-void StoreWatcher::readEvents(Changes& changes) {
+void StoreWatcher::process(bool readable, Changes& changes) {
+    if (!readable) {
+        return;
+    }
     alignas(struct inotify_event) char buffer[16 * 1024];
     const bool hadStructure = changes.structure;
     changes.structure = false;

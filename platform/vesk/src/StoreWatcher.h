@@ -4,7 +4,7 @@
 // created later is picked up.
 //
 //   StoreWatcher watcher(stack);
-//   if (watcher.open() == PAPISuccess) { poll on watcher.fd(); watcher.readEvents(changes); }
+//   if (watcher.open() == PAPISuccess) { poll on watcher.fd(); watcher.process(true, changes); }
 #pragma once
 
 #include <map>
@@ -12,33 +12,27 @@
 #include <string>
 #include <vector>
 
+#include "ChangeSource.h"
 #include "ScopeStack.h"
 #include "papi.h"
 
 namespace vesk::legacy::store {
 
-class StoreWatcher {
+class StoreWatcher : public ChangeSource {
   public:
-    struct Changes {
-        std::set<std::string> components;  // whose layer file was written, added or removed
-        bool structure = false;            // a folder of the stack came or went
-        bool overflow = false;             // the kernel dropped events
-        bool empty() const { return components.empty() && !structure && !overflow; }
-    };
-
     explicit StoreWatcher(const ScopeStack& stack);
-    ~StoreWatcher();
+    ~StoreWatcher() override;
     StoreWatcher(const StoreWatcher&) = delete;
     StoreWatcher& operator=(const StoreWatcher&) = delete;
 
     // Opens the inotify instance and places the first watches. A folder that
     // does not exist yet is no failure; one that cannot be watched is.
-    PAPIStatus open();
-    int fd() const { return mFd; }
+    PAPIStatus open() override;
+    int fd() const override { return mFd; }
 
     // Reads what the kernel queued and adds it to changes; places new watches
     // when folders came or went. Never blocks.
-    void readEvents(Changes& changes);
+    void process(bool readable, Changes& changes) override;
 
   private:
     enum class Kind { RootParent, Structure, Scope };

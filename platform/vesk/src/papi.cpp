@@ -11,10 +11,16 @@
 #include <new>
 
 #include "Connection.h"
+#include "DirectoryLocation.h"
+#include "DirectoryStore.h"
 #include "HandleRegistry.h"
+#include "LayerStore.h"
 #include "ScopeStack.h"
 
+using vesk::legacy::store::Backend;
 using vesk::legacy::store::Connection;
+using vesk::legacy::store::DirectoryLocation;
+using vesk::legacy::store::DirectoryStore;
 using vesk::legacy::store::HandleRegistry;
 using vesk::legacy::store::LayerStore;
 using vesk::legacy::store::ScopeStack;
@@ -39,18 +45,34 @@ PAPIStatus guarded(Body&& body) noexcept {
     }
 }
 
-PAPI* openConnection(const char* connectionString, PAPIStatus* status) {
+// An ldap://, ldaps:// or ldapi:// URL names a directory; anything else is
+// the path of a file store.
+PAPIStatus openBackend(const char* connectionString, std::unique_ptr<Backend>& backend) {
+    const std::string store = ScopeStack::configuredStore();
+    if (DirectoryLocation::isDirectoryUrl(store)) {
+        return DirectoryStore::open(connectionString, store, backend);
+    }
+    std::unique_ptr<ScopeStack> stack;
+    const PAPIStatus opened = ScopeStack::forConnection(connectionString, stack);
+    if (opened == PAPISuccess) {
+        backend = std::make_unique<LayerStore>(std::move(stack));
+    }
+    return opened;
+}
+
+PAPI* openConnection(const char* connectionString, PAPIConnectionListener stateListener,
+                     void* stateData, PAPIStatus* status) {
     PAPI* handle = nullptr;
-    setStatus(
-        status, guarded([&]() -> PAPIStatus {
-            std::unique_ptr<ScopeStack> stack;
-            const PAPIStatus opened = ScopeStack::forConnection(connectionString, stack);
-            if (opened != PAPISuccess) {
-                return opened;
-            }
-            handle = HandleRegistry::instance().add(std::make_shared<Connection>(std::move(stack)));
-            return PAPISuccess;
-        }));
+    setStatus(status, guarded([&]() -> PAPIStatus {
+                  std::unique_ptr<Backend> backend;
+                  const PAPIStatus opened = openBackend(connectionString, backend);
+                  if (opened != PAPISuccess) {
+                      return opened;
+                  }
+                  handle = HandleRegistry::instance().add(
+                      std::make_shared<Connection>(std::move(backend), stateListener, stateData));
+                  return PAPISuccess;
+              }));
     return handle;
 }
 
@@ -67,15 +89,13 @@ char* copyText(const std::string& text) {
 extern "C" {
 
 PAPI* papiInitialise(const char* connectionString, PAPIStatus* status) {
-    return openConnection(connectionString, status);
+    return openConnection(connectionString, nullptr, nullptr, status);
 }
 
 PAPI* papiInitialiseWithListener(const char* connectionString, PAPIConnectionListener listener,
                                  void* userData, PAPIStatus* status) {
-    // The file store is always "connected": the state listener is never called.
-    static_cast<void>(listener);
-    static_cast<void>(userData);
-    return openConnection(connectionString, status);
+    // The file store is always "connected" and never calls the state listener.
+    return openConnection(connectionString, listener, userData, status);
 }
 
 void papiDeinitialise(PAPI* handle, PAPIStatus* status) {
@@ -98,8 +118,8 @@ PAPILayerEntry* papiReadComponentLayers(PAPI* handle, const char* component, PAP
             if (!connection || component == nullptr) {
                 return PAPIInvalidArg;
             }
-            std::vector<LayerStore::Layer> layers;
-            const PAPIStatus read = connection->store().readLayers(component, layers);
+            std::vector<Backend::Layer> layers;
+            const PAPIStatus read = connection->backend().readLayers(component, layers);
             if (read != PAPISuccess) {
                 return read;
             }
@@ -140,8 +160,8 @@ PAPINameEntry* papiListComponentNames(PAPI* handle, const char* selector, PAPISt
                 return PAPIInvalidArg;
             }
             std::vector<std::string> names;
-            const PAPIStatus listed =
-                connection->store().listComponentNames(selector != nullptr ? selector : "", names);
+            const PAPIStatus listed = connection->backend().listComponentNames(
+                selector != nullptr ? selector : "", names);
             if (listed != PAPISuccess) {
                 return listed;
             }

@@ -1,0 +1,78 @@
+// The directory backend: the layers of one entity read from an LDAP directory
+// laid out like the file store (see DirectoryLayout), with the same stacks,
+// stamps and statuses, and watched through content synchronisation.
+//
+//   std::unique_ptr<Backend> backend;
+//   PAPIStatus status = DirectoryStore::open("",
+//   "ldap://ldap.example.org/ou=policy,dc=example,dc=org", backend);
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Backend.h"
+#include "DirectoryLayout.h"
+#include "DirectoryLocation.h"
+#include "LdapSession.h"
+#include "papi.h"
+
+namespace vesk::legacy::store {
+
+class DirectoryStore : public Backend {
+  public:
+    // A layer larger than this is refused, as in the file store.
+    static constexpr size_t kMaxLayerSize = 64 * 1024 * 1024;
+
+    // Checks the names, then that the directory answers, accepts the bind and
+    // holds the base entry.
+    static PAPIStatus open(const char* connectionString, const std::string& url,
+                           std::unique_ptr<Backend>& backend);
+
+    DirectoryStore(DirectoryLocation location, DirectoryLayout layout);
+
+    PAPIStatus readLayers(const std::string& component, std::vector<Layer>& layers) override;
+    PAPIStatus listComponentNames(const std::string& selector,
+                                  std::vector<std::string>& names) override;
+    Presence presence(const std::string& component) override;
+    std::unique_ptr<ChangeSource> makeChangeSource() override;
+    // Every change of an entry gives it a new entryCSN.
+    bool exactFingerprints() const override { return true; }
+
+  private:
+    struct Query {
+        std::string base;
+        int scope;
+        std::string filter;
+        std::vector<const char*> attributes;
+    };
+    struct Entry {
+        std::string dn;
+        std::map<std::string, std::vector<std::string>> values;  // by lower-case name
+        bool oversized = false;  // a value larger than kMaxLayerSize, left out
+    };
+    struct Answer {
+        int code = LDAP_OTHER;
+        std::vector<Entry> entries;
+    };
+
+    // Sends all queries at once and collects their answers, reconnecting and
+    // trying again once when the connection turns out to be gone (a server
+    // restart, an idle timeout). Answers only with status 0; a base entry
+    // that has gone is a connection failure, never "no layers".
+    PAPIStatus run(const std::vector<Query>& queries, std::vector<Answer>& answers);
+    PAPIStatus runOnce(const std::vector<Query>& queries, std::vector<Answer>& answers, int& lost);
+    std::vector<Query> layerQueries(const std::string& component,
+                                    const std::vector<const char*>& attributes) const;
+
+    const DirectoryLocation mLocation;
+    const DirectoryLayout mLayout;
+    std::mutex mMutex;  // one request batch at a time on the session
+    LdapSession mSession;
+};
+
+}  // namespace vesk::legacy::store

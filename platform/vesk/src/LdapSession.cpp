@@ -1,0 +1,216 @@
+#include "LdapSession.h"
+
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "SigpipeGuard.h"
+
+namespace vesk::legacy::store {
+
+namespace {
+
+const int kConnectSeconds = 5;
+// A silently dropped connection (a cable, a firewall) is noticed after about
+// idle + probes * interval seconds, so a listener reconnects instead of
+// waiting for ever.
+const int kKeepaliveIdle = 60;
+const int kKeepaliveProbes = 3;
+const int kKeepaliveInterval = 10;
+// Room for the largest layer (64 MiB) and the entry around it; a larger
+// answer is cut off rather than held in memory.
+const ber_len_t kMaxIncoming = 65 * 1024 * 1024;
+const size_t kMaxPasswordSize = 4096;
+
+// Wipes the password on every way out.
+class Secret {
+  public:
+    Secret() = default;
+    ~Secret() { explicit_bzero(mBytes.data(), mBytes.size()); }
+    Secret(const Secret&) = delete;
+    Secret& operator=(const Secret&) = delete;
+    std::vector<char> mBytes;
+};
+
+// The bind password: the file must be a regular file of this user that
+// nobody else can read, and must not be empty (an empty password makes an
+// unauthenticated bind, which servers accept as anonymous).
+PAPIStatus readPassword(const std::string& path, Secret& secret) {
+    if (path.empty()) {
+        return PAPIAuthenticationFailure;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return errno == ENOMEM ? PAPIOutOfMemoryFailure : PAPIAuthenticationFailure;
+    }
+    struct stat info;
+    bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+                  (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+    secret.mBytes.resize(kMaxPasswordSize + 1);
+    size_t used = 0;
+    while (usable && used < secret.mBytes.size()) {
+        const ssize_t count = read(fd, secret.mBytes.data() + used, secret.mBytes.size() - used);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            usable = false;
+        }
+        if (count <= 0) {
+            break;
+        }
+        used += static_cast<size_t>(count);
+    }
+    ::close(fd);
+    if (!usable || used > kMaxPasswordSize) {
+        return PAPIAuthenticationFailure;
+    }
+    // The line end an editor leaves is not part of the password.
+    if (used > 0 && secret.mBytes[used - 1] == '\n') {
+        --used;
+        if (used > 0 && secret.mBytes[used - 1] == '\r') {
+            --used;
+        }
+    }
+    explicit_bzero(secret.mBytes.data() + used, secret.mBytes.size() - used);
+    secret.mBytes.resize(used);
+    return used == 0 ? PAPIAuthenticationFailure : PAPISuccess;
+}
+
+PAPIStatus bindStatus(int code) {
+    if (code == LDAP_SUCCESS) {
+        return PAPISuccess;
+    }
+    if (LdapSession::lostConnection(code)) {
+        return PAPIConnectionFailure;
+    }
+    return code == LDAP_NO_MEMORY ? PAPIOutOfMemoryFailure : PAPIAuthenticationFailure;
+}
+
+}  // namespace
+
+LdapSession::~LdapSession() {
+    close();
+}
+
+bool LdapSession::lostConnection(int code) {
+    return code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR || code == LDAP_TIMEOUT ||
+           code == LDAP_UNAVAILABLE || code == LDAP_BUSY;
+}
+
+PAPIStatus LdapSession::statusOf(int code) {
+    if (code == LDAP_SUCCESS) {
+        return PAPISuccess;
+    }
+    if (lostConnection(code)) {
+        return PAPIConnectionFailure;
+    }
+    return code == LDAP_NO_MEMORY ? PAPIOutOfMemoryFailure : PAPILdbFailure;
+}
+
+PAPIStatus LdapSession::open() {
+    close();
+    LDAP* ldap = nullptr;
+    if (ldap_initialize(&ldap, mLocation.serverUri().c_str()) != LDAP_SUCCESS || ldap == nullptr) {
+        return PAPIConnectionFailure;
+    }
+    mLdap = ldap;
+    mOwner = getpid();
+    const int version = LDAP_VERSION3;
+    const struct timeval connectTimeout = {kConnectSeconds, 0};
+    const struct timeval operationTimeout = {kOperationSeconds, 0};
+    const int idle = kKeepaliveIdle;
+    const int probes = kKeepaliveProbes;
+    const int interval = kKeepaliveInterval;
+    ldap_set_option(mLdap, LDAP_OPT_PROTOCOL_VERSION, &version);
+    // A referral would send our credentials to another server.
+    ldap_set_option(mLdap, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    ldap_set_option(mLdap, LDAP_OPT_RESTART, LDAP_OPT_ON);
+    ldap_set_option(mLdap, LDAP_OPT_NETWORK_TIMEOUT, &connectTimeout);
+    ldap_set_option(mLdap, LDAP_OPT_TIMEOUT, &operationTimeout);
+    ldap_set_option(mLdap, LDAP_OPT_X_KEEPALIVE_IDLE, &idle);
+    ldap_set_option(mLdap, LDAP_OPT_X_KEEPALIVE_PROBES, &probes);
+    ldap_set_option(mLdap, LDAP_OPT_X_KEEPALIVE_INTERVAL, &interval);
+
+    SigpipeGuard guard;
+    const PAPIStatus status = bind();
+    if (status != PAPISuccess) {
+        close();
+        return status;
+    }
+    // Programs started by the host (the kiosk plug-in starts some) must not
+    // inherit the connection.
+    const int socket = fd();
+    if (socket >= 0) {
+        fcntl(socket, F_SETFD, fcntl(socket, F_GETFD) | FD_CLOEXEC);
+    }
+    Sockbuf* buffer = nullptr;
+    if (ldap_get_option(mLdap, LDAP_OPT_SOCKBUF, &buffer) == LDAP_OPT_SUCCESS &&
+        buffer != nullptr) {
+        ber_len_t limit = kMaxIncoming;
+        ber_sockbuf_ctrl(buffer, LBER_SB_OPT_SET_MAX_INCOMING, &limit);
+    }
+    return PAPISuccess;
+}
+
+PAPIStatus LdapSession::bind() {
+    int code = LDAP_SUCCESS;
+    switch (mLocation.authentication()) {
+        case DirectoryLocation::Authentication::Simple: {
+            Secret password;
+            const PAPIStatus read = readPassword(mLocation.passwordFile(), password);
+            if (read != PAPISuccess) {
+                return read;
+            }
+            struct berval credentials = {static_cast<ber_len_t>(password.mBytes.size()),
+                                         password.mBytes.data()};
+            code = ldap_sasl_bind_s(mLdap, mLocation.bindDn().c_str(), LDAP_SASL_SIMPLE,
+                                    &credentials, nullptr, nullptr, nullptr);
+            break;
+        }
+        case DirectoryLocation::Authentication::External:
+            code = ldap_sasl_bind_s(mLdap, nullptr, "EXTERNAL", nullptr, nullptr, nullptr, nullptr);
+            break;
+        case DirectoryLocation::Authentication::Anonymous: {
+            // Binding at once tells an unreachable server now, not at the first read.
+            struct berval none = {0, nullptr};
+            code = ldap_sasl_bind_s(mLdap, "", LDAP_SASL_SIMPLE, &none, nullptr, nullptr, nullptr);
+            break;
+        }
+    }
+    return bindStatus(code);
+}
+
+void LdapSession::close() {
+    if (mLdap == nullptr) {
+        return;
+    }
+    if (getpid() == mOwner) {
+        SigpipeGuard guard;
+        ldap_unbind_ext(mLdap, nullptr, nullptr);
+    }
+    // A forked child leaves its copy alone: an unbind or a TLS goodbye on the
+    // shared socket would end the parent's connection.
+    mLdap = nullptr;
+}
+
+LDAP* LdapSession::get() {
+    if (mLdap != nullptr && getpid() != mOwner) {
+        close();
+    }
+    return mLdap;
+}
+
+int LdapSession::fd() {
+    int socket = -1;
+    if (get() == nullptr || ldap_get_option(mLdap, LDAP_OPT_DESC, &socket) != LDAP_OPT_SUCCESS) {
+        return -1;
+    }
+    return socket;
+}
+
+}  // namespace vesk::legacy::store
