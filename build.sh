@@ -51,6 +51,12 @@ fuzz()    { # [seconds per target]
     cmake --build "$ROOT/build-fuzz" -j "$JOBS" --target fuzz_targets
     "$ROOT/fuzz/run-all.sh" "$ROOT/build-fuzz" "${1:-60}"
 }
+tsan()    {
+    deps
+    cmake -S "$ROOT" -B "$ROOT/build-tsan" -G Ninja -DHOLLIN_TSAN=ON >/dev/null
+    cmake --build "$ROOT/build-tsan" -j "$JOBS" --target concurrency_tests
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build-tsan -L concurrency "$@"
+}
 format_check() {
     deps
     git ls-files '*.cpp' '*.h' '*.c' | xargs -r clang-format --dry-run --Werror
@@ -64,6 +70,7 @@ case "${1:-help}" in
     unit)   shift; unit "$@" ;;
     asan)   shift; asan "$@" ;;
     fuzz)   shift; fuzz "$@" ;;
+    tsan)   shift; tsan "$@" ;;
     format) format_check ;;
     *)
         cat <<USAGE
@@ -73,6 +80,7 @@ usage: ./build.sh COMMAND
   unit     normal build and its tests only
   asan     AddressSanitizer + UndefinedBehaviorSanitizer build and its tests only
   fuzz [s] clang fuzz build (build-fuzz/), every fuzz target for s seconds (default 60)
+  tsan     ThreadSanitizer build (build-tsan/) and the concurrency tests
   format   check the sources with clang-format
   deps     install missing packages only
   build    build only (build/)

@@ -1,0 +1,312 @@
+// The change path on several threads, against the real policy store: run under
+// ThreadSanitizer by ./build.sh tsan (label concurrency), where a data race or
+// a lock-order inversion fails the test, and in the other builds as well.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "access/ConfigurationAccess.h"
+#include "change/INodeListener.h"
+#include "model/NodePath.h"
+#include "papi.h"
+#include "policy/IPolicyListener.h"
+#include "policy/PolicyAccess.h"
+
+namespace fs = std::filesystem;
+using namespace vesk::legacy;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A store with one layer per component in its default scope, rewritten as an
+// administrator's tool does: beside the file, then renamed into place.
+class ConcurrencyTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/hollin-concurrency-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        mStore = pattern;
+        fs::create_directories(mStore / "default");
+        setenv("VESK_POLICY_STORE", mStore.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("VESK_POLICY_STORE");
+        fs::remove_all(mStore);
+    }
+
+    void writeLayer(const std::string& component, const std::string& value) {
+        const fs::path temporary = mStore / "default" / ("." + component + ".tmp");
+        std::ofstream(temporary) << "<zel:component-data zel:name=\"" << component
+                                 << "\"><node zel:name=\"a\"><prop zel:name=\"p\"><value>" << value
+                                 << "</value></prop></node></zel:component-data>";
+        fs::rename(temporary, mStore / "default" / (component + ".xml"));
+    }
+
+    fs::path mStore;
+};
+
+NodePath pathOf(const std::string& text) {
+    NodePath path;
+    path.setPath(text);
+    return path;
+}
+
+// Remembers the value the facade held during its last call.
+class ValueRecorder : public INodeListener {
+  public:
+    ValueRecorder(const ConfigurationAccess& access, std::string valuePath)
+        : mAccess(access), mValuePath(std::move(valuePath)) {}
+
+    void onNodeAdded(const NodePath&) override { record(); }
+    void onNodeRemoved(const NodePath&) override { record(); }
+    void onNodeChanged(const NodePath&) override { record(); }
+
+    bool waitFor(const std::string& value, std::chrono::seconds timeout) {
+        std::unique_lock<std::mutex> lock(mMutex);
+        return mChanged.wait_for(lock, timeout, [&] { return mLastSeen == value; });
+    }
+
+  private:
+    void record() {
+        // Read during the call, when the new tree is in place.
+        const std::string value = mAccess.getStringValue(mValuePath);
+        std::lock_guard<std::mutex> lock(mMutex);
+        mLastSeen = value;
+        mChanged.notify_all();
+    }
+
+    const ConfigurationAccess& mAccess;
+    const std::string mValuePath;
+    std::mutex mMutex;
+    std::condition_variable mChanged;
+    std::string mLastSeen;
+};
+
+TEST_F(ConcurrencyTest, ReadersAndListenersOnSeveralThreadsWhilePolicyIsRewritten) {
+    const std::string component = "race.rewrite";
+    const std::string valuePath = component + "/a/p";
+    writeLayer(component, "v0");
+    ConfigurationAccess access("");
+
+    // Registered for the whole run, at the component and at the property.
+    ValueRecorder atComponent(access, valuePath);
+    ValueRecorder atProperty(access, valuePath);
+    access.addListener(pathOf(component), &atComponent);
+    access.addListener(pathOf(valuePath), &atProperty);
+
+    std::atomic<bool> stopReaders{false};
+    std::atomic<bool> stopChurn{false};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i) {
+        threads.emplace_back([&] {
+            while (!stopReaders) {
+                EXPECT_NE(access.getNode(valuePath), nullptr);
+                EXPECT_EQ(access.getNode(component + "/a/missing"), nullptr);
+            }
+        });
+    }
+    // Each churning thread adds and removes its listeners in turn and ends
+    // with one of them registered for good.
+    std::vector<std::unique_ptr<ValueRecorder>> churned;
+    for (int i = 0; i < 6; ++i) {
+        churned.push_back(std::make_unique<ValueRecorder>(access, valuePath));
+    }
+    std::vector<std::thread> churners;
+    for (int t = 0; t < 2; ++t) {
+        churners.emplace_back([&, t] {
+            const NodePath paths[] = {pathOf(component), pathOf(component + "/a"),
+                                      pathOf(valuePath)};
+            for (int round = 0; !stopChurn; ++round) {
+                ValueRecorder* listener = churned[static_cast<size_t>(t * 3 + round % 3)].get();
+                access.addListener(paths[round % 3], listener);
+                std::this_thread::yield();
+                access.removeListener(paths[round % 3], listener);
+            }
+            access.addListener(paths[t], churned[static_cast<size_t>(t * 3)].get());
+        });
+    }
+
+    // 200 rewrites; a pause after every tenth lets an event through.
+    for (int i = 1; i < 200; ++i) {
+        writeLayer(component, "v" + std::to_string(i));
+        std::this_thread::sleep_for(i % 10 == 0 ? 150ms : 1ms);
+    }
+    stopChurn = true;
+    for (auto& thread : churners) {
+        thread.join();
+    }
+    writeLayer(component, "last");
+
+    // Every listener still registered hears of the last change.
+    EXPECT_TRUE(atComponent.waitFor("last", 30s));
+    EXPECT_TRUE(atProperty.waitFor("last", 30s));
+    EXPECT_TRUE(churned[0]->waitFor("last", 30s));
+    EXPECT_TRUE(churned[3]->waitFor("last", 30s));
+    stopReaders = true;
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(access.getStringValue(valuePath), "last");
+    access.removeListener(pathOf(component), &atComponent);
+    access.removeListener(pathOf(valuePath), &atProperty);
+    access.removeListener(pathOf(component), churned[0].get());
+    access.removeListener(pathOf(component + "/a"), churned[3].get());
+}
+
+// A callback that stays busy long enough for another thread to act meanwhile,
+// and notes any call that comes after it was withdrawn.
+struct SlowCallback {
+    std::mutex mutex;
+    std::condition_variable entered;
+    bool inCall = false;
+    int calls = 0;
+    std::atomic<bool> withdrawn{false};
+    std::atomic<int>* callsAfterWithdrawal = nullptr;
+
+    void run() {
+        if (withdrawn) {
+            ++*callsAfterWithdrawal;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            inCall = true;
+            ++calls;
+            entered.notify_all();
+        }
+        std::this_thread::sleep_for(150ms);
+        std::lock_guard<std::mutex> lock(mutex);
+        inCall = false;
+    }
+    bool waitForCall() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return entered.wait_for(lock, 10s, [&] { return inCall; });
+    }
+    bool busy() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return inCall;
+    }
+};
+
+void slowPapiCallback(const PAPIEvent*, void* userData) {
+    static_cast<SlowCallback*>(userData)->run();
+}
+
+TEST_F(ConcurrencyTest, PapiRemoveListenerWaitsForTheCallbackInProgressAndNoneFollows) {
+    const std::string component = "race.papi";
+    writeLayer(component, "v0");
+    PAPIStatus status = PAPISuccess;
+    PAPI* handle = papiInitialise(nullptr, &status);
+    ASSERT_EQ(status, PAPISuccess);
+    std::atomic<int> callsAfterRemoval{0};
+
+    for (int round = 0; round < 4; ++round) {
+        auto callback = std::make_unique<SlowCallback>();
+        callback->callsAfterWithdrawal = &callsAfterRemoval;
+        PAPIListenerId id =
+            papiAddListener(handle, component.c_str(), slowPapiCallback, callback.get(), &status);
+        ASSERT_EQ(status, PAPISuccess);
+        writeLayer(component, "v" + std::to_string(round));
+        ASSERT_TRUE(callback->waitForCall());
+
+        papiRemoveListener(handle, id, &status);
+        EXPECT_EQ(status, PAPISuccess);
+        EXPECT_FALSE(callback->busy()) << "papiRemoveListener returned during its callback";
+        callback->withdrawn = true;
+        // Freed at once, as a caller may: a later callback would touch freed memory.
+        callback.reset();
+        writeLayer(component, "after" + std::to_string(round));
+        std::this_thread::sleep_for(300ms);
+    }
+    EXPECT_EQ(callsAfterRemoval, 0);
+    papiDeinitialise(handle, &status);
+}
+
+class SlowPolicyListener : public IPolicyListener {
+  public:
+    explicit SlowPolicyListener(SlowCallback& callback) : mCallback(callback) {}
+    void onComponentAdd(const std::string&) const override { mCallback.run(); }
+    void onComponentRemove(const std::string&) const override { mCallback.run(); }
+    void onComponentModify(const std::string&) const override { mCallback.run(); }
+
+  private:
+    SlowCallback& mCallback;
+};
+
+class SlowNodeListener : public INodeListener {
+  public:
+    explicit SlowNodeListener(SlowCallback& callback) : mCallback(callback) {}
+    void onNodeAdded(const NodePath&) override { mCallback.run(); }
+    void onNodeRemoved(const NodePath&) override { mCallback.run(); }
+    void onNodeChanged(const NodePath&) override { mCallback.run(); }
+
+  private:
+    SlowCallback& mCallback;
+};
+
+// Destroying the object that events are for, once while a call is in progress
+// and once while an event is still pending.
+TEST_F(ConcurrencyTest, AccessDestroyedWhileEventsForItArrive) {
+    struct Case {
+        const char* what;
+        std::function<std::shared_ptr<void>(const std::string&, SlowCallback&)> listen;
+    };
+    const Case cases[] = {
+        {"PolicyAccess",
+         [](const std::string& component, SlowCallback& callback) {
+             auto listener = std::make_shared<SlowPolicyListener>(callback);
+             auto access = std::make_shared<PolicyAccess>("");
+             access->addListener(pathOf(component), listener.get());
+             // The access goes first, then the listener it called.
+             return std::shared_ptr<void>(new std::pair(listener, access), [](auto* both) {
+                 both->second.reset();
+                 delete both;
+             });
+         }},
+        {"ConfigurationAccess",
+         [](const std::string& component, SlowCallback& callback) {
+             auto listener = std::make_shared<SlowNodeListener>(callback);
+             auto access = std::make_shared<ConfigurationAccess>("");
+             access->addListener(pathOf(component), listener.get());
+             return std::shared_ptr<void>(new std::pair(listener, access), [](auto* both) {
+                 both->second.reset();
+                 delete both;
+             });
+         }},
+    };
+    for (const Case& c : cases) {
+        for (const bool inProgress : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (inProgress ? ", call in progress" : ", pending"));
+            const std::string component = std::string("race.destroy.") + c.what;
+            writeLayer(component, "v0");
+            std::atomic<int> callsAfterDestruction{0};
+            SlowCallback callback;
+            callback.callsAfterWithdrawal = &callsAfterDestruction;
+            std::shared_ptr<void> watching = c.listen(component, callback);
+
+            writeLayer(component, "v1");
+            if (inProgress) {
+                ASSERT_TRUE(callback.waitForCall());
+            }
+            watching.reset();
+            EXPECT_FALSE(callback.busy()) << "destroyed during a call";
+            callback.withdrawn = true;
+            writeLayer(component, "v2");
+            std::this_thread::sleep_for(1200ms);
+            EXPECT_EQ(callsAfterDestruction, 0);
+        }
+    }
+}
+
+}  // namespace
