@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <system_error>
 
 #include "ChangePrinter.h"
 #include "DumpWriter.h"

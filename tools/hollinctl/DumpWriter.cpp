@@ -134,10 +134,10 @@ std::string DumpWriter::text() const {
         std::string path, type, setBy, lockedBy;
     };
     std::vector<Cells> cells;
-    Cells widths{"PATH", "TYPE", "SET BY", "LOCKED BY"};
-    size_t pathWidth = widths.path.size();
-    size_t typeWidth = widths.type.size();
-    size_t setByWidth = widths.setBy.size();
+    const Cells header{"PATH", "TYPE", "SET BY", "LOCKED BY"};
+    size_t pathWidth = header.path.size();
+    size_t typeWidth = header.type.size();
+    size_t setByWidth = header.setBy.size();
     for (const Row& row : mRows) {
         const NodeHistory* history = mProvenance.find(row.names);
         Cells line{printable(pathText(row.names)), typeText(*row.node),
@@ -154,7 +154,7 @@ std::string DumpWriter::text() const {
         return text + "\n";
     };
 
-    out += "\n" + tableLine(widths);
+    out += "\n" + tableLine(header);
     for (size_t i = 0; i < mRows.size(); ++i) {
         out += tableLine(cells[i]);
         if (const PropertyNode* property = mRows[i].node->asPropertyNode()) {

@@ -12,7 +12,7 @@ namespace vesk::legacy::hollinctl {
 constexpr int kSuccess = 0;
 constexpr int kNotFound = 1;  // no such component, node, value or file; check found problems
 constexpr int kUsage = 2;
-constexpr int kServiceError = 3;  // the policy service failed
+constexpr int kServiceError = 3;  // the policy service failed, or writing the output
 
 // A failure that ends the command: the message (without "hollinctl: " and line
 // end) goes to standard error, the status is the exit status.

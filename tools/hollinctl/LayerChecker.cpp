@@ -116,11 +116,7 @@ std::vector<LayerChecker::Finding> LayerChecker::check() {
         mParser = nullptr;
     }
 
-    if (merged != nullptr) {
-        checkFinalisations(merged->getRoot());
-    } else {
-        checkFinalisations(nullptr);
-    }
+    checkFinalisations(merged != nullptr ? merged->getRoot() : nullptr);
     std::stable_sort(mFindings.begin(), mFindings.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });
     return mFindings;
