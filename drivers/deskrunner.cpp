@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 
 #include "LauncherEntryPoints.h"
 #include "model/Exception.h"
@@ -81,10 +79,5 @@ int main() {
         Logger::error("An unexpected error has occurred.");
     }
     Logger::uninitialise();
-    // Leave without the static destructors: libhollin tears its default
-    // facade down after the connection table that facade releases into,
-    // which frees memory twice and aborts. The plug-ins are stopped and the
-    // log is closed; the facade's registrations end with the process.
-    std::fflush(nullptr);
-    std::_Exit(0);
+    return 0;
 }

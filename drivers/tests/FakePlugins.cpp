@@ -1,8 +1,7 @@
 // Test doubles of libvantor and libtabard for deskrunner_fakes. FAKE_LAUNCHERS
-// and FAKE_MENU choose what each does: "ok", "fail-initialise",
+// and FAKE_MENU choose their behaviour: "ok", "fail-initialise",
 // "fail-execute", "fail-uninitialise" (throw Exception there) or "throw-other"
-// (execute throws something that is not an Exception). Every call is logged at
-// info level, so the order shows on standard error.
+// (execute throws what is not an Exception). Each call is logged at info level.
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -17,37 +16,26 @@ using vesk::legacy::Logger;
 
 namespace {
 
-int sLaunchersHandle;
-int sMenuHandle;
+int sHandle;
 
-bool behaves(const char* variable, const char* behaviour) {
+void call(const char* who, const char* what, const char* detail, const char* variable) {
+    Logger::info("%s %s %s\n", who, what, detail);
     const char* value = std::getenv(variable);
-    return std::string(value != nullptr ? value : "ok") == behaviour;
-}
-
-void* initialise(const char* who, const char* variable, int argc, const char** argv, void* handle) {
-    Logger::info("%s initialise argc=%d argv=%s\n", who, argc, argv == nullptr ? "null" : "set");
-    if (behaves(variable, "fail-initialise")) {
+    const std::string behaviour = value != nullptr ? value : "ok";
+    if (behaviour == std::string("fail-") + what) {
         throw Exception(std::string(who) + " broken");
     }
-    return handle;
-}
-
-void execute(const char* who, const char* variable, void* handle) {
-    Logger::info("%s execute handle=%s\n", who, handle == nullptr ? "null" : "set");
-    if (behaves(variable, "fail-execute")) {
-        throw Exception(std::string(who) + " broken");
-    }
-    if (behaves(variable, "throw-other")) {
+    if (behaviour == "throw-other" && std::string(what) == "execute") {
         throw std::runtime_error("not ours");
     }
 }
 
-void uninitialise(const char* who, const char* variable, void* handle) {
-    Logger::info("%s uninitialise handle=%s\n", who, handle == nullptr ? "null" : "set");
-    if (behaves(variable, "fail-uninitialise")) {
-        throw Exception(std::string(who) + " broken");
-    }
+const char* handleText(void* handle) {
+    return handle != nullptr ? "handle=set" : "handle=null";
+}
+
+const char* argText(int argc, const char** argv) {
+    return argc == 0 && argv == nullptr ? "argc=0 argv=null" : "arguments passed";
 }
 
 }  // namespace
@@ -55,22 +43,23 @@ void uninitialise(const char* who, const char* variable, void* handle) {
 extern "C" {
 
 void* launchersPluginInitialise(int argc, const char** argv) {
-    return initialise("launchers", "FAKE_LAUNCHERS", argc, argv, &sLaunchersHandle);
+    call("launchers", "initialise", argText(argc, argv), "FAKE_LAUNCHERS");
+    return &sHandle;
 }
 void launchersPluginExecute(void* handle) {
-    execute("launchers", "FAKE_LAUNCHERS", handle);
+    call("launchers", "execute", handleText(handle), "FAKE_LAUNCHERS");
 }
 void launchersPluginUninitialise(void* handle) {
-    uninitialise("launchers", "FAKE_LAUNCHERS", handle);
+    call("launchers", "uninitialise", handleText(handle), "FAKE_LAUNCHERS");
 }
-
 void* menuPluginInitialise(int argc, const char** argv) {
-    return initialise("menu", "FAKE_MENU", argc, argv, &sMenuHandle);
+    call("menu", "initialise", argText(argc, argv), "FAKE_MENU");
+    return &sHandle;
 }
 void menuPluginExecute(void* handle) {
-    execute("menu", "FAKE_MENU", handle);
+    call("menu", "execute", handleText(handle), "FAKE_MENU");
 }
 void menuPluginUninitialise(void* handle) {
-    uninitialise("menu", "FAKE_MENU", handle);
+    call("menu", "uninitialise", handleText(handle), "FAKE_MENU");
 }
 }

@@ -1,5 +1,5 @@
-// Helpers of the launcher tests: scratch folders, files, the log as text, the
-// desktop entry validator and waiting for the policy service's change events.
+// Helpers of the launcher and deskrunner tests: scratch folders, files, the
+// log as text, the desktop entry validator and waiting for change events.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +20,8 @@
 
 namespace launchertest {
 
+using Names = std::vector<std::string>;
+
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -27,20 +29,18 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-// Through a temporary file and a rename, so a watcher never sees half a file.
+// Through a rename, so that a watcher never sees half a file.
 inline void writeFile(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".part";
-    std::ofstream(temporary, std::ios::binary) << text;
-    std::filesystem::rename(temporary, path);
+    std::ofstream(path + ".part", std::ios::binary) << text;
+    std::filesystem::rename(path + ".part", path);
 }
 
 inline std::string golden(const std::string& name) {
     return readFile(std::string(HOLLIN_SOURCE_DIR) + "/plugins/vantor/tests/data/" + name);
 }
 
-// File names in a folder, sorted.
-inline std::vector<std::string> listDir(const std::string& dir) {
-    std::vector<std::string> names;
+inline Names listDir(const std::string& dir) {
+    Names names;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
         names.push_back(entry.path().filename().string());
@@ -49,30 +49,25 @@ inline std::vector<std::string> listDir(const std::string& dir) {
     return names;
 }
 
-class TempDir {
-  public:
+inline size_t count(const std::string& text, const std::string& part) {
+    size_t found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+struct TempDir {
     TempDir() {
         char name[] = "/tmp/vantor-test-XXXXXX";
-        if (mkdtemp(name) == nullptr) {
-            ADD_FAILURE() << "mkdtemp failed";
-        }
-        mPath = name;
+        path = mkdtemp(name) != nullptr ? name : "/nonexistent";
     }
-    ~TempDir() {
-        std::error_code error;
-        std::filesystem::remove_all(mPath, error);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return mPath; }
-    std::string operator/(const std::string& name) const { return mPath + "/" + name; }
-
-  private:
-    std::string mPath;
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::string path;
 };
 
-// Everything logged from construction to text(), Debug level included.
+// Everything logged, Debug level included, from construction to text().
 class LogCapture {
   public:
     LogCapture() {
@@ -83,14 +78,9 @@ class LogCapture {
         ::testing::internal::CaptureStderr();
     }
     ~LogCapture() {
-        if (!mDone) {
-            text();
-        }
+        text();
         vesk::legacy::Logger::uninitialise();
     }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
     const std::string& text() {
         if (!mDone) {
             mText = ::testing::internal::GetCapturedStderr();
@@ -104,41 +94,26 @@ class LogCapture {
     std::string mText;
 };
 
-inline size_t count(const std::string& text, const std::string& part) {
-    size_t found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++found;
-    }
-    return found;
-}
-
-// desktop-file-validate's verdict: empty when the file passes.
+// desktop-file-validate's complaints; empty when the file passes.
 inline std::string validate(const std::string& path) {
-    const std::string command = "desktop-file-validate '" + path + "' 2>&1; echo status=$?";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return "cannot run desktop-file-validate";
-    }
+    FILE* pipe = popen(("desktop-file-validate '" + path + "' 2>&1; echo $?").c_str(), "r");
     std::string output;
     char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
+    while (pipe != nullptr && fgets(buffer, sizeof buffer, pipe) != nullptr) {
         output += buffer;
     }
-    pclose(pipe);
-    return output == "status=0\n" ? "" : output;
+    if (pipe != nullptr) {
+        pclose(pipe);
+    }
+    return output == "0\n" ? "" : output;
 }
 
-// Polls until the condition holds; false after the timeout.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
+inline bool waitUntil(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition() && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return true;
+    return condition();
 }
 
 }  // namespace launchertest

@@ -1,13 +1,12 @@
-// LauncherWriter on trees built in memory: the files it writes, compared with
-// reviewed golden files and checked by the real desktop entry validator.
+// LauncherWriter on trees built in memory: its files against reviewed golden
+// files and the real desktop entry validator.
 #include "LauncherWriter.h"
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <map>
-#include <memory>
-#include <string>
-#include <vector>
+#include <set>
 
 #include "LauncherTestSupport.h"
 #include "model/PropertyNode.h"
@@ -19,37 +18,35 @@ using vesk::legacy::plugins::launchers::LauncherWriter;
 
 namespace {
 
-StructuralNode& addLauncher(StructuralNode& list, const std::string& name) {
-    auto* launcher = new StructuralNode(name);
-    list.adoptChild(*launcher);
+// A launcher from name=value pairs; a name ending in "[]" makes a string
+// list of the space-separated value, "Name@" a localised Name (value
+// "default text|de-CH text").
+StructuralNode& addLauncher(StructuralNode& list, const std::string& name,
+                            const std::map<std::string, std::string>& properties) {
+    StructuralNode* launcher = name.empty() ? &list : new StructuralNode(name);
+    for (const auto& p : properties) {
+        PropertyNode* property;
+        if (p.first.back() == ']') {
+            property = new PropertyNode(p.first.substr(0, p.first.size() - 2), TypeStringList);
+            std::istringstream words(p.second);
+            property->setListValue({std::istream_iterator<std::string>(words), {}}, "default");
+        } else if (p.first == "Name@") {
+            property = new PropertyNode("Name", TypeString);
+            property->localise();
+            property->setStringValue(p.second.substr(0, p.second.find('|')), "default");
+            property->setStringValue(p.second.substr(p.second.find('|') + 1), "de-CH");
+        } else {
+            property = new PropertyNode(p.first, TypeString);
+            property->setStringValue(p.second, "default");
+        }
+        launcher->adoptChild(*property);
+    }
+    if (launcher != &list) {
+        list.adoptChild(*launcher);
+    }
     return *launcher;
 }
 
-void addProperty(StructuralNode& parent, const std::string& name, const std::string& value) {
-    auto* property = new PropertyNode(name, TypeString);
-    property->setStringValue(value, "default");
-    parent.adoptChild(*property);
-}
-
-void addList(StructuralNode& parent, const std::string& name,
-             const std::vector<std::string>& values) {
-    auto* property = new PropertyNode(name, TypeStringList);
-    property->setListValue(values, "default");
-    parent.adoptChild(*property);
-}
-
-void addLocalised(StructuralNode& parent, const std::string& name,
-                  const std::map<std::string, std::string>& values) {
-    auto* property = new PropertyNode(name, TypeString);
-    property->localise();
-    for (const auto& value : values) {
-        property->setStringValue(value.second, value.first);
-    }
-    parent.adoptChild(*property);
-}
-
-// Writes the list into dir the way the plug-in does and returns the names it
-// reports as written.
 std::set<std::string> write(StructuralNode& list, const std::string& dir) {
     LauncherWriter writer(dir + "/");
     list.visit(writer);
@@ -59,123 +56,59 @@ std::set<std::string> write(StructuralNode& list, const std::string& dir) {
 
 TEST(LauncherWriterTest, WritesEachLauncherAsItsGoldenFile) {
     StructuralNode list("launcher_list");
-    // A property directly under the list belongs to no launcher.
-    addProperty(list, "Type", "Link");
-    // Refused: through the user's folder MERXsub it would lead out of the
-    // desktop folder.
-    StructuralNode& escape = addLauncher(list, "sub/../../escape");
-    addProperty(escape, "Exec", "rm -rf ~");
-    StructuralNode& browser = addLauncher(list, "browser");
-    addProperty(browser, "Name", "Browser");
-    addProperty(browser, "Type", "Link");
-    addProperty(browser, "Exec", "https://example.org/");
-    StructuralNode& editor = addLauncher(list, "editor");
-    addProperty(editor, "Name", "Editor");
-    addProperty(editor, "Exec", "gedit %U");
-    addList(editor, "Categories", {"Utility", "TextEditor"});
-    StructuralNode& helpdesk = addLauncher(list, "helpdesk");
-    addProperty(helpdesk, "Name", "Helpdesk");
-    addProperty(helpdesk, "Type", "Link");
-    addProperty(helpdesk, "URL", "https://help.example.org/");
-    StructuralNode& notes = addLauncher(list, "notes");
-    addProperty(notes, "Name", "Notes");
-    addProperty(notes, "Type", "link");
-    addProperty(notes, "Exec", "xedit");
-    StructuralNode& shell = addLauncher(list, "shell");
-    addLocalised(shell, "Name", {{"default", "Shell"}, {"de-CH", "Kommandozeile"}});
-    addProperty(shell, "Type", "Application");
-
+    // Directly under the list: belongs to no launcher, changes none.
+    addLauncher(list, "", {{"Type", "Link"}});
+    // Through the user's folder MERXsub this would lead out of the folder.
+    addLauncher(list, "sub/../../escape", {{"Exec", "rm -rf ~"}});
+    addLauncher(list, "browser",
+                {{"Name", "Browser"}, {"Type", "Link"}, {"Exec", "https://example.org/"}});
+    addLauncher(list, "editor",
+                {{"Name", "Editor"},
+                 {"Exec", "gedit %U"},
+                 {"Categories[]", "Utility TextEditor"},
+                 {"Type", "Application"}});
+    addLauncher(list, "helpdesk",
+                {{"Name", "Helpdesk"}, {"Type", "Link"}, {"URL", "https://help.example.org/"}});
+    addLauncher(list, "notes", {{"Name", "Notes"}, {"Type", "link"}, {"Exec", "xedit"}});
+    addLauncher(list, "shell", {{"Name@", "Shell|Kommandozeile"}});
     TempDir dir;
     const std::string desktop = dir / "Desktop";
     std::filesystem::create_directories(desktop + "/MERXsub");
-    std::string log;
-    std::set<std::string> written;
-    {
-        LogCapture capture;
-        written = write(list, desktop);
-        log = capture.text();
-    }
+    LogCapture capture;
+    const std::set<std::string> written = write(list, desktop);
 
-    const std::vector<std::string> expected = {"MERXbrowser.desktop", "MERXeditor.desktop",
-                                               "MERXhelpdesk.desktop", "MERXnotes.desktop",
-                                               "MERXshell.desktop"};
-    std::vector<std::string> present = expected;
+    const Names expected = {"MERXbrowser.desktop", "MERXeditor.desktop", "MERXhelpdesk.desktop",
+                            "MERXnotes.desktop", "MERXshell.desktop"};
+    EXPECT_EQ(written, std::set<std::string>(expected.begin(), expected.end()));
+    Names present = expected;
     present.push_back("MERXsub");
     EXPECT_EQ(listDir(desktop), present);
-    EXPECT_EQ(written, std::set<std::string>(expected.begin(), expected.end()));
-    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"Desktop"});
+    EXPECT_EQ(listDir(dir.path), Names{"Desktop"});
     for (const std::string& name : expected) {
         EXPECT_EQ(readFile(desktop + "/" + name), golden("writer/" + name)) << name;
     }
-    EXPECT_NE(log.find("Skipping a launcher whose name would leave the desktop folder: "
-                       "sub/../../escape\n"),
-              std::string::npos)
-        << log;
+    // An application with Name, Exec and Type, and a link configured through Exec.
+    EXPECT_EQ(validate(desktop + "/MERXeditor.desktop"), "");
+    EXPECT_EQ(validate(desktop + "/MERXbrowser.desktop"), "");
+    const std::string& log = capture.text();
+    EXPECT_NE(log.find("leave the desktop folder: sub/../../escape\n"), std::string::npos) << log;
     EXPECT_NE(log.find("outside any launcher: Type\n"), std::string::npos) << log;
 }
 
-TEST(LauncherWriterTest, ApplicationAndExecConfiguredLinkPassTheValidator) {
-    if (!std::filesystem::exists("/usr/bin/desktop-file-validate")) {
-        FAIL() << "desktop-file-validate is missing: install desktop-file-utils";
+TEST(LauncherWriterTest, WritesInNameOrderAndReportsFailedSaves) {
+    StructuralNode list("launcher_list");
+    for (const char* name : {"b", "a", "B"}) {
+        addLauncher(list, name, {{"Exec", name}});
     }
-    StructuralNode list("launcher_list");
-    StructuralNode& app = addLauncher(list, "app");
-    addProperty(app, "Name", "Calculator");
-    addProperty(app, "Exec", "xcalc");
-    addProperty(app, "Type", "Application");
-    StructuralNode& link = addLauncher(list, "link");
-    addProperty(link, "Name", "Intranet");
-    addProperty(link, "Type", "Link");
-    addProperty(link, "Exec", "http://intranet.example.com/");
     TempDir dir;
-    write(list, dir.path());
-    EXPECT_EQ(validate(dir / "MERXapp.desktop"), "");
-    EXPECT_EQ(validate(dir / "MERXlink.desktop"), "");
-}
-
-TEST(LauncherWriterTest, WritesInAscendingNameOrderAndReportsFailedSaves) {
-    StructuralNode list("launcher_list");
-    addProperty(addLauncher(list, "b"), "Exec", "b");
-    addProperty(addLauncher(list, "a"), "Exec", "a");
-    addProperty(addLauncher(list, "B"), "Exec", "B");
-    TempDir dir;
-    const std::string missing = dir / "missing";
     LogCapture capture;
-    const std::set<std::string> written = write(list, missing);
+    // A failed save keeps the name, so that an older file of it stays.
+    EXPECT_EQ(write(list, dir / "missing").size(), 3u);
     const std::string& log = capture.text();
-
-    const std::string prefix = "Could not save the launcher " + missing + "/MERX";
-    const size_t upperB = log.find(prefix + "B.desktop");
-    const size_t a = log.find(prefix + "a.desktop");
-    const size_t b = log.find(prefix + "b.desktop");
-    ASSERT_NE(b, std::string::npos) << log;
-    EXPECT_LT(upperB, a);
-    EXPECT_LT(a, b);
-    // A failed save keeps the name: an older file of that launcher must stay.
-    EXPECT_EQ(written.size(), 3u);
-}
-
-TEST(LauncherWriterTest, EmptyListWritesNothing) {
-    StructuralNode list("launcher_list");
-    TempDir dir;
-    {
-        LauncherWriter writer(dir.path() + "/");
-        list.visit(writer);
-        EXPECT_TRUE(writer.getFileNames().empty());
-    }
-    EXPECT_TRUE(listDir(dir.path()).empty());
-}
-
-TEST(LauncherWriterTest, DestructorSavesTheLastLauncher) {
-    StructuralNode list("launcher_list");
-    addProperty(addLauncher(list, "last"), "Name", "Last");
-    TempDir dir;
-    {
-        LauncherWriter writer(dir.path() + "/");
-        list.visit(writer);
-        EXPECT_TRUE(listDir(dir.path()).empty());
-    }
-    EXPECT_EQ(readFile(dir / "MERXlast.desktop"), "[Desktop Entry]\nName=Last\nType=Application\n");
+    const std::string failed = "Could not save the launcher " + dir / "missing/MERX";
+    ASSERT_NE(log.find(failed + "b.desktop"), std::string::npos) << log;
+    EXPECT_LT(log.find(failed + "B.desktop"), log.find(failed + "a.desktop"));
+    EXPECT_LT(log.find(failed + "a.desktop"), log.find(failed + "b.desktop"));
 }
 
 }  // namespace
