@@ -172,12 +172,15 @@ void TreeComparator::getContext(const Node& node, Node*& context) {
         return;
     }
     const std::string& name = node.getName();
-    while (parent.next < parent.last && mOldChildren[parent.next]->getName() < name) {
-        ++parent.next;
-    }
-    if (parent.next < parent.last && mOldChildren[parent.next]->getName() == name) {
-        context = mOldChildren[parent.next++];
-        ++parent.matched;
+    for (; parent.next < parent.last; ++parent.next) {
+        const int order = mOldChildren[parent.next]->getName().compare(name);
+        if (order == 0) {
+            context = mOldChildren[parent.next++];
+            ++parent.matched;
+        }
+        if (order >= 0) {
+            break;
+        }
     }
 }
 
