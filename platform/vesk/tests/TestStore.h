@@ -1,6 +1,6 @@
 // A policy store in a fresh temporary directory, named by VESK_POLICY_STORE
 // for the length of one test, with what the process really is: its user,
-// groups and host.
+// groups and host (see TestSupport.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "papi.h"
 
 namespace vesk::legacy::store::test {
@@ -31,18 +32,6 @@ class TestStore : public ::testing::Test {
     void makeFolder(const std::string& relative);
     void removeTree(const std::string& relative);
     std::string path(const std::string& relative) const { return mRoot + "/" + relative; }
-
-    static std::string userName();
-    static std::vector<std::string> groupNames();  // ascending
-    static std::string hostName();
-
-    // Runs body in a forked child and gives its result, or -1 when the child
-    // did not exit normally (it is killed after ten seconds).
-    static int runInChild(const std::function<int()>& body);
-
-    // Every layer of a read as "stamp=data", most general first.
-    static std::vector<std::string> describe(PAPI* handle, const std::string& component,
-                                             PAPIStatus& status);
 
     std::string mRoot;  // the store
     std::string mTemp;  // holds the store, so the store itself can vanish
