@@ -182,6 +182,13 @@ void TreeComparator::getContext(const Node& node, Node*& context) {
             break;
         }
     }
+    if (!context) {
+        // Only a new node gets here; looking it up as well keeps the result
+        // right should the two orders ever disagree.
+        const StructuralNode* group = parent.node->asStructuralNode();
+        context = group ? group->getChild(name) : nullptr;
+        parent.matched += context ? 1 : 0;
+    }
 }
 
 Node* TreeComparator::matchCounterpart(const Node& node) {
