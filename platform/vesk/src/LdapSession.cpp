@@ -172,9 +172,13 @@ PAPIStatus LdapSession::bind() {
                                     &credentials, nullptr, nullptr, nullptr);
             break;
         }
-        case DirectoryLocation::Authentication::External:
-            code = ldap_sasl_bind_s(mLdap, nullptr, "EXTERNAL", nullptr, nullptr, nullptr, nullptr);
+        case DirectoryLocation::Authentication::External: {
+            // Empty credentials, not none: none asks the server to go on
+            // with the exchange ("SASL bind in progress").
+            struct berval none = {0, const_cast<char*>("")};
+            code = ldap_sasl_bind_s(mLdap, nullptr, "EXTERNAL", &none, nullptr, nullptr, nullptr);
             break;
+        }
         case DirectoryLocation::Authentication::Anonymous: {
             // Binding at once tells an unreachable server now, not at the first read.
             struct berval none = {0, nullptr};
