@@ -11,12 +11,6 @@ namespace vesk::legacy {
 
 namespace {
 
-// The layer type names, in PropertyType order, are "xs:" and these for the
-// scalar types, then "zel:", these and "-list" for the list types.
-const char* const kTypeBaseNames[] = {"boolean", "short",  "int",      "long",
-                                      "double",  "string", "hexBinary"};
-const int kScalarTypeCount = sizeof(kTypeBaseNames) / sizeof(kTypeBaseNames[0]);
-
 const char kEscapedAmpersand[] = "&#38;";
 const size_t kEscapedAmpersandLength = sizeof(kEscapedAmpersand) - 1;
 
@@ -33,54 +27,74 @@ bool equals(const char* text, const char (&literal)[N]) {
     return true;
 }
 
-bool sameText(const char* text, const char* other) {
-    while (*text == *other && *text != '\0') {
-        ++text;
-        ++other;
-    }
-    return *text == *other;
-}
-
 // The text after "zel:" when name carries that prefix, else null.
 const char* afterPrefix(const char* name) {
     return name[0] == 'z' && name[1] == 'e' && name[2] == 'l' && name[3] == ':' ? name + 4
                                                                                 : nullptr;
 }
 
-// The rest of text after prefix, or null when text does not start with it.
-const char* skipPrefix(const char* text, const char* prefix) {
-    while (*prefix != '\0') {
-        if (*text++ != *prefix++) {
-            return nullptr;
+// base followed by "-list" when list, else base alone, and nothing after.
+template <size_t N>
+bool isTypeName(const char* text, const char (&base)[N], bool list) {
+    for (size_t i = 0; i + 1 < N; ++i) {
+        if (text[i] != base[i]) {
+            return false;
         }
     }
-    return text;
+    return list ? equals(text + N - 1, "-list") : text[N - 1] == '\0';
 }
 
-// A missing or unknown type name is a string. Every property passes here,
-// so the name is taken apart rather than compared with all fourteen.
+// A missing or unknown type name is a string. Every property passes here, so
+// the name is told by its first letters rather than compared with all fourteen:
+// "xs:" and a base name for the scalar types, "zel:", a base name and "-list"
+// for the list types, in PropertyType order.
 PropertyType typeFromText(const char* text) {
     if (text == nullptr) {
         return TypeString;
     }
-    const char* bare = skipPrefix(text, "xs:");
-    const bool list = bare == nullptr;
-    if (list && (bare = afterPrefix(text)) == nullptr) {
+    const char* bare = afterPrefix(text);
+    const bool list = bare != nullptr;
+    if (!list) {
+        if (text[0] != 'x' || text[1] != 's' || text[2] != ':') {
+            return TypeString;
+        }
+        bare = text + 3;
+    }
+    int type = -1;
+    switch (bare[0]) {
+        case 'b':
+            type = isTypeName(bare, "boolean", list) ? TypeBoolean : -1;
+            break;
+        case 's':
+            type = isTypeName(bare, "string", list)  ? TypeString
+                   : isTypeName(bare, "short", list) ? TypeShort
+                                                     : -1;
+            break;
+        case 'i':
+            type = isTypeName(bare, "int", list) ? TypeInt : -1;
+            break;
+        case 'l':
+            type = isTypeName(bare, "long", list) ? TypeLong : -1;
+            break;
+        case 'd':
+            type = isTypeName(bare, "double", list) ? TypeDouble : -1;
+            break;
+        case 'h':
+            type = isTypeName(bare, "hexBinary", list) ? TypeHexBinary : -1;
+            break;
+        default:
+            break;
+    }
+    if (type < 0) {
         return TypeString;
     }
-    for (int type = 0; type < kScalarTypeCount; ++type) {
-        const char* rest = skipPrefix(bare, kTypeBaseNames[type]);
-        if (rest != nullptr && sameText(rest, list ? "-list" : "")) {
-            return static_cast<PropertyType>(list ? type + kScalarTypeCount : type);
-        }
-    }
-    return TypeString;
+    return static_cast<PropertyType>(list ? type + TypeBooleanList : type);
 }
 
 }  // namespace
 
 ParserContext::ParserContext(ITreeHandler& handler)
-    : mHandler(&handler), mInValue(false), mNodeDepth(0), mSkipDepth(0) {}
+    : mHandler(&handler), mInValue(false), mListProperty(false), mNodeDepth(0), mSkipDepth(0) {}
 
 void ParserContext::startDocument() {
     mHandler->startTree();
@@ -92,32 +106,42 @@ void ParserContext::endDocument() {
 
 ParserContext::ElementKind ParserContext::kindOf(const char* name) {
     // Names count exactly as written, prefix included: "zel:prop" is no property.
-    if (const char* bare = afterPrefix(name)) {
-        return equals(bare, "node") || equals(bare, "group") || equals(bare, "set") ||
-                       equals(bare, "component-data")
-                   ? ElementKind::Structural
-                   : ElementKind::Other;
+    switch (name[0]) {
+        case 'p':
+            return equals(name, "prop") ? ElementKind::Property : ElementKind::Other;
+        case 'v':
+            return equals(name, "value") ? ElementKind::Value : ElementKind::Other;
+        case 'n':
+            return equals(name, "node") ? ElementKind::Structural : ElementKind::Other;
+        case 'g':
+            return equals(name, "group") ? ElementKind::Structural : ElementKind::Other;
+        case 's':
+            return equals(name, "set") ? ElementKind::Structural : ElementKind::Other;
+        case 'z':
+            break;
+        default:
+            return ElementKind::Other;
     }
-    if (equals(name, "prop")) {
-        return ElementKind::Property;
-    }
-    if (equals(name, "value")) {
-        return ElementKind::Value;
-    }
-    return equals(name, "node") || equals(name, "group") || equals(name, "set")
+    const char* bare = afterPrefix(name);
+    return bare != nullptr && (equals(bare, "node") || equals(bare, "group") ||
+                               equals(bare, "set") || equals(bare, "component-data"))
                ? ElementKind::Structural
                : ElementKind::Other;
 }
 
 std::string ParserContext::attributeText(const char* raw) {
-    const char* end = raw;
-    while (*end != '\0' && *end != '&') {
-        ++end;
+    std::string text;
+    assignAttributeText(text, raw);
+    return text;
+}
+
+void ParserContext::assignAttributeText(std::string& text, const char* raw) {
+    const char* end = std::strchr(raw, '&');
+    if (end == nullptr) {
+        text.assign(raw);
+        return;
     }
-    if (*end == '\0') {
-        return std::string(raw, end);
-    }
-    std::string text(raw, end);
+    text.assign(raw, end);
     for (raw = end; *raw != '\0';) {
         if (std::strncmp(raw, kEscapedAmpersand, kEscapedAmpersandLength) == 0) {
             text += '&';
@@ -126,7 +150,6 @@ std::string ParserContext::attributeText(const char* raw) {
             text += *raw++;
         }
     }
-    return text;
 }
 
 void ParserContext::startElement(const char* name, const char* const* attributes, int line) {
@@ -155,14 +178,21 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         if (bare == nullptr) {
             continue;
         }
-        if (equals(bare, "name")) {
-            name = value;
-        } else if (equals(bare, "type")) {
-            type = value;
-        } else if (equals(bare, "op")) {
-            operation = value;
-        } else if (equals(bare, "finalized")) {
-            finalised = value;
+        switch (bare[0]) {
+            case 'n':
+                name = equals(bare, "name") ? value : name;
+                break;
+            case 't':
+                type = equals(bare, "type") ? value : type;
+                break;
+            case 'o':
+                operation = equals(bare, "op") ? value : operation;
+                break;
+            case 'f':
+                finalised = equals(bare, "finalized") ? value : finalised;
+                break;
+            default:
+                break;
         }
     }
     if (name == nullptr && mNodeDepth > 0) {
@@ -175,7 +205,12 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         mSkipDepth = 1;
         return;
     }
-    const std::string nodeName = name != nullptr ? attributeText(name) : std::string();
+    if (name != nullptr) {
+        assignAttributeText(mName, name);
+    } else {
+        mName.clear();
+    }
+    const std::string& nodeName = mName;
     const int attributeBits = (finalised != nullptr && equals(finalised, "true")) ? 1 : 0;
     const OperationType op = operationFromText(operation);
 
@@ -205,7 +240,7 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
                 mHandler->modifyProperty(nodeName, propertyType, attributeBits);
                 break;
         }
-        mPropertySeparator = isListType(propertyType) ? " " : "";
+        mListProperty = isListType(propertyType);
     }
     ++mNodeDepth;
 }
@@ -228,11 +263,16 @@ void ParserContext::startValue(const char* const* attributes) {
     mValueText.clear();
     // No "xml:lang" is the empty locale, not "default": the handler decides.
     if (locale != nullptr) {
-        mLocale = attributeText(locale);
+        assignAttributeText(mLocale, locale);
     } else {
         mLocale.clear();
     }
-    mSeparator = separator != nullptr ? attributeText(separator) : mPropertySeparator;
+    if (separator != nullptr) {
+        assignAttributeText(mCustomSeparator, separator);
+        mSeparator = mCustomSeparator;
+    } else {
+        mSeparator = mListProperty ? " " : "";
+    }
 }
 
 void ParserContext::endElement(const char* name) {
@@ -282,23 +322,33 @@ std::vector<std::string> ParserContext::getList() const {
 void ParserContext::splitValue(std::vector<std::string>& items) const {
     // Reuses the vector's strings: most lists are short and alike.
     size_t count = 0;
-    auto append = [&](size_t start, size_t length) {
+    auto append = [&](const char* start, const char* end) {
         if (count < items.size()) {
-            items[count].assign(mValueText, start, length);
+            items[count].assign(start, end);
         } else {
-            items.emplace_back(mValueText, start, length);
+            items.emplace_back(start, end);
         }
         ++count;
     };
-    size_t start = 0;
-    if (!mSeparator.empty()) {
-        for (size_t found = mValueText.find(mSeparator); found != std::string::npos;
-             found = mValueText.find(mSeparator, start)) {
-            append(start, found - start);
-            start = found + mSeparator.size();
+    const char* start = mValueText.data();
+    const char* const end = start + mValueText.size();
+    if (mSeparator.size() == 1) {
+        const char separator = mSeparator[0];
+        for (const void* found;
+             (found = std::memchr(start, separator, static_cast<size_t>(end - start))) !=
+             nullptr;) {
+            append(start, static_cast<const char*>(found));
+            start = static_cast<const char*>(found) + 1;
+        }
+    } else if (!mSeparator.empty()) {
+        const std::string_view text(mValueText);
+        for (size_t found = text.find(mSeparator); found != std::string_view::npos;
+             found = text.find(mSeparator, static_cast<size_t>(start - text.data()))) {
+            append(start, text.data() + found);
+            start = text.data() + found + mSeparator.size();
         }
     }
-    append(start, std::string::npos);
+    append(start, end);
     items.resize(count);
 }
 

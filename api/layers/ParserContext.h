@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vesk::legacy {
@@ -41,6 +42,8 @@ class ParserContext {
   private:
     enum class ElementKind { Structural, Property, Value, Other };
     static ElementKind kindOf(const char* name);
+    // Sets text to the attribute value as written (see attributeText).
+    static void assignAttributeText(std::string& text, const char* raw);
 
     void startNode(ElementKind kind, const char* name, const char* const* attributes, int line);
     void startValue(const char* const* attributes);
@@ -51,8 +54,13 @@ class ParserContext {
     bool mInValue;
     std::string mLocale;
     std::string mValueText;
-    std::string mSeparator;
-    std::string mPropertySeparator;
+    // The separator of the current value: " ", nothing, or mCustomSeparator.
+    std::string_view mSeparator;
+    std::string mCustomSeparator;
+    // The current property's default separator is " " for list types, else none.
+    bool mListProperty;
+    // The name of the node being started, kept to reuse its memory.
+    std::string mName;
     // The items of the last list value, kept to reuse their memory.
     std::vector<std::string> mItems;
     // Node events opened and not yet closed; at 0 the next node addresses the root.

@@ -95,6 +95,12 @@ void TreeMerger::endTree() {}
 
 bool TreeMerger::getMergeContext(StructuralNode*& parent, const std::string& name,
                                  Node*& node) const {
+    StructuralNode::Slot slot;
+    return findPlace(parent, name, node, slot);
+}
+
+bool TreeMerger::findPlace(StructuralNode*& parent, const std::string& name, Node*& node,
+                           StructuralNode::Slot& slot) const {
     parent = nullptr;
     node = nullptr;
     if (mStack.empty()) {
@@ -102,46 +108,39 @@ bool TreeMerger::getMergeContext(StructuralNode*& parent, const std::string& nam
         return true;
     }
     Node* top = mStack.back();
-    if (top == nullptr || top->asStructuralNode() == nullptr) {
+    parent = top != nullptr ? top->asStructuralNode() : nullptr;
+    if (parent == nullptr) {
         return false;
     }
-    parent = top->asStructuralNode();
-    node = parent->getChild(name);
+    node = parent->findChild(name, slot);
     return true;
 }
 
-void TreeMerger::attach(StructuralNode* parent, Node* node) {
+void TreeMerger::attach(StructuralNode* parent, const StructuralNode::Slot& slot, Node* node) {
     if (parent != nullptr) {
         if (insideFinalised(parent)) {
             node->modifyAttributes(Node::kFinalised);
         }
-        parent->adoptChild(*node);
+        parent->adoptChild(*node, slot);
     } else if (mTree != nullptr) {
         mTree->setRoot(node);
     }
     // Otherwise the node is a new root waiting on the stack for its element to end.
 }
 
-void TreeMerger::unhook(StructuralNode* parent, const std::string& name) {
-    if (parent != nullptr) {
-        parent->removeChild(name);
-    } else {
-        mTree->setRoot(nullptr);
-    }
-}
-
 void TreeMerger::modifyGenericNode(const std::string& name, int attributes, PropertyType type) {
     mStack.reserve(mStack.size() + 1);
     StructuralNode* parent;
     Node* node;
-    if (!getMergeContext(parent, name, node)) {
+    StructuralNode::Slot slot;
+    if (!findPlace(parent, name, node, slot)) {
         mStack.push_back(nullptr);
         return;
     }
     if (node == nullptr) {
         std::unique_ptr<Node> created = createNode(name, type);
         node = created.get();
-        attach(parent, created.release());
+        attach(parent, slot, created.release());
     }
     applyAttributes(*node, attributes);
     mStack.push_back(node);
@@ -151,17 +150,16 @@ void TreeMerger::replaceGenericNode(const std::string& name, int attributes, Pro
     mStack.reserve(mStack.size() + 1);
     StructuralNode* parent;
     Node* node;
-    if (!getMergeContext(parent, name, node) || (node != nullptr && !mayChange(*node))) {
+    StructuralNode::Slot slot;
+    if (!findPlace(parent, name, node, slot) || (node != nullptr && !mayChange(*node))) {
         mStack.push_back(nullptr);
         return;
     }
-    if (node != nullptr) {
-        unhook(parent, name);
-        delete node;
-    }
     std::unique_ptr<Node> created = createNode(name, type);
+    // The new node takes the old one's entry; the old one goes with its subtree.
+    delete node;
     node = created.get();
-    attach(parent, created.release());
+    attach(parent, slot, created.release());
     applyAttributes(*node, attributes);
     mStack.push_back(node);
 }
@@ -187,7 +185,11 @@ void TreeMerger::removeNode(const std::string& name) {
     StructuralNode* parent;
     Node* node;
     if (getMergeContext(parent, name, node) && node != nullptr && mayChange(*node)) {
-        unhook(parent, name);
+        if (parent != nullptr) {
+            parent->removeChild(name);
+        } else {
+            mTree->setRoot(nullptr);
+        }
         delete node;
     }
     // The matching end needs an entry to pop.

@@ -32,13 +32,13 @@
 #include <vector>
 
 #include "layers/ITreeHandler.h"
+#include "model/StructuralNode.h"
 
 namespace vesk::legacy {
 
 class IUpdateLayer;
 class Node;
 class PropertyNode;
-class StructuralNode;
 class Tree;
 
 class TreeMerger : public ITreeHandler {
@@ -85,8 +85,10 @@ class TreeMerger : public ITreeHandler {
     void replaceGenericNode(const std::string& name, int attributes, PropertyType type);
 
   private:
-    void attach(StructuralNode* parent, Node* node);
-    void unhook(StructuralNode* parent, const std::string& name);
+    // getMergeContext, also saying where a new child of that name would go.
+    bool findPlace(StructuralNode*& parent, const std::string& name, Node*& node,
+                   StructuralNode::Slot& slot) const;
+    void attach(StructuralNode* parent, const StructuralNode::Slot& slot, Node* node);
     void closeOpenEntries();
     PropertyNode* currentProperty() const;
 

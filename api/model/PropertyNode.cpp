@@ -26,45 +26,33 @@ const StringList& emptyList() {
 
 PropertyNode::PropertyNode(const std::string& name, PropertyType type) : Node(name), mType(type) {}
 
-PropertyNode::~PropertyNode() {
-    release(mValue);
-    if (mLocales) {
-        for (auto& entry : *mLocales) {
-            release(*entry.second);
-        }
-    }
+PropertyNode::~PropertyNode() = default;
+
+const std::string* PropertyNode::textOf(const Value& value) const {
+    return isList() ? nullptr : std::get_if<std::string>(&value.mData);
 }
 
-void PropertyNode::release(Value& value) const {
-    if (isList()) {
-        delete static_cast<StringList*>(value.mData);
-    } else {
-        delete static_cast<std::string*>(value.mData);
-    }
-    value.mData = nullptr;
+std::string* PropertyNode::textOf(Value& value) const {
+    return isList() ? nullptr : std::get_if<std::string>(&value.mData);
 }
 
-void PropertyNode::copyInto(const Value& from, Value& to) const {
-    if (!from.mData) {
-        return;
-    }
-    if (isList()) {
-        to.mData = new StringList(*static_cast<const StringList*>(from.mData));
-    } else {
-        to.mData = new std::string(*static_cast<const std::string*>(from.mData));
-    }
+const StringList* PropertyNode::listOf(const Value& value) const {
+    return isList() ? std::get_if<StringList>(&value.mData) : nullptr;
+}
+
+StringList* PropertyNode::listOf(Value& value) const {
+    return isList() ? std::get_if<StringList>(&value.mData) : nullptr;
 }
 
 Node* PropertyNode::clone(bool) const {
     auto copy = std::make_unique<PropertyNode>(getName(), mType);
     copy->mAttributes = mAttributes;
-    copyInto(mValue, copy->mValue);
+    copy->mValue.mData = mValue.mData;
     if (mLocales) {
         copy->mLocales = std::make_unique<LocaleMap>();
         for (const auto& entry : *mLocales) {
-            auto value = std::make_unique<Value>();
-            copyInto(*entry.second, *value);
-            (*copy->mLocales)[entry.first] = std::move(value);
+            copy->mLocales->try_emplace(copy->mLocales->end(), entry.first)->second.mData =
+                entry.second.mData;
         }
     }
     return copy.release();
@@ -87,10 +75,8 @@ void PropertyNode::localise() {
     }
     mLocales = std::make_unique<LocaleMap>();
     if (mValue.isSet()) {
-        auto moved = std::make_unique<Value>();
-        moved->mData = mValue.mData;
-        mValue.mData = nullptr;
-        (*mLocales)[kDefaultLocale] = std::move(moved);
+        (*mLocales)[kDefaultLocale].mData = std::move(mValue.mData);
+        mValue.mData = std::monostate();
     }
     mAttributes |= kLocalised;
 }
@@ -113,7 +99,7 @@ const PropertyNode::Value* PropertyNode::findBestValue(const std::string& locale
         return nullptr;
     }
     auto found = mLocales->find(locale);
-    return found == mLocales->end() ? nullptr : found->second.get();
+    return found == mLocales->end() ? nullptr : &found->second;
 }
 
 PropertyNode::Value* PropertyNode::findValue(const std::string& locale) {
@@ -127,31 +113,19 @@ PropertyNode::Value& PropertyNode::valueForWrite(const std::string& locale) {
     if (!mLocales) {
         mLocales = std::make_unique<LocaleMap>();
     }
-    auto& slot = (*mLocales)[locale];
-    slot = std::make_unique<Value>();
-    return *slot;
+    return (*mLocales)[locale];
 }
 
 const std::string& PropertyNode::getStringValue(const std::string& locale) const {
-    if (isList()) {
-        return emptyText();
-    }
     const Value* value = findBestValue(locale);
-    if (value && value->mData) {
-        return *static_cast<const std::string*>(value->mData);
-    }
-    return emptyText();
+    const std::string* text = value != nullptr ? textOf(*value) : nullptr;
+    return text != nullptr ? *text : emptyText();
 }
 
 const std::vector<std::string>& PropertyNode::getListValue(const std::string& locale) const {
-    if (!isList()) {
-        return emptyList();
-    }
     const Value* value = findBestValue(locale);
-    if (value && value->mData) {
-        return *static_cast<const StringList*>(value->mData);
-    }
-    return emptyList();
+    const StringList* list = value != nullptr ? listOf(*value) : nullptr;
+    return list != nullptr ? *list : emptyList();
 }
 
 void PropertyNode::setStringValue(const std::string& text, const std::string& locale) {
@@ -159,10 +133,10 @@ void PropertyNode::setStringValue(const std::string& text, const std::string& lo
         return;
     }
     Value& value = valueForWrite(locale);
-    if (value.mData) {
-        *static_cast<std::string*>(value.mData) = text;
+    if (std::string* held = textOf(value)) {
+        *held = text;
     } else {
-        value.mData = new std::string(text);
+        value.mData.emplace<std::string>(text);
     }
 }
 
@@ -171,10 +145,10 @@ void PropertyNode::setListValue(const std::vector<std::string>& values, const st
         return;
     }
     Value& value = valueForWrite(locale);
-    if (value.mData) {
-        *static_cast<StringList*>(value.mData) = values;
+    if (StringList* held = listOf(value)) {
+        *held = values;
     } else {
-        value.mData = new StringList(values);
+        value.mData.emplace<StringList>(values);
     }
 }
 
@@ -184,11 +158,10 @@ void PropertyNode::addListValues(const std::vector<std::string>& values,
         return;
     }
     Value& value = valueForWrite(locale);
-    if (value.mData) {
-        auto& list = *static_cast<StringList*>(value.mData);
-        list.insert(list.end(), values.begin(), values.end());
+    if (StringList* held = listOf(value)) {
+        held->insert(held->end(), values.begin(), values.end());
     } else {
-        value.mData = new StringList(values);
+        value.mData.emplace<StringList>(values);
     }
 }
 

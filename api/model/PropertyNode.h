@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "model/Node.h"
@@ -20,20 +21,21 @@ namespace vesk::legacy {
 
 class PropertyNode : public Node {
   public:
-    // One stored value: points to a text (scalar types) or to a list of texts
-    // (list types), or to nothing while no value is set. The property owns
-    // what it points to; its type says which kind it is.
+    // One stored value: a text (scalar types) or a list of texts (list
+    // types), or nothing while no value is set. Held in place rather than
+    // behind a pointer, which saves an allocation per value; the property's
+    // type still decides which kind may be read or written.
     class Value {
       public:
         Value() = default;
         Value(const Value&) = delete;
         Value& operator=(const Value&) = delete;
 
-        bool isSet() const { return mData != nullptr; }
+        bool isSet() const { return !std::holds_alternative<std::monostate>(mData); }
 
       private:
         friend class PropertyNode;
-        void* mData = nullptr;
+        std::variant<std::monostate, std::string, std::vector<std::string>> mData;
     };
 
     PropertyNode(const std::string& name, PropertyType type);
@@ -73,12 +75,16 @@ class PropertyNode : public Node {
     const Value* findBestValue(const std::string& locale) const;
 
   private:
-    using LocaleMap = std::map<std::string, std::unique_ptr<Value>>;
+    // Values stay where they are filed, so pointers to them stay valid.
+    using LocaleMap = std::map<std::string, Value, std::less<>>;
 
     Value* findValue(const std::string& locale);
     Value& valueForWrite(const std::string& locale);
-    void release(Value& value) const;
-    void copyInto(const Value& from, Value& to) const;
+    // The text or list a value holds, when the property's type allows that kind.
+    const std::string* textOf(const Value& value) const;
+    std::string* textOf(Value& value) const;
+    const std::vector<std::string>* listOf(const Value& value) const;
+    std::vector<std::string>* listOf(Value& value) const;
 
     PropertyType mType;
     // The value lives in mValue while not localised and in mLocales once

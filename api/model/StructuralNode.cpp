@@ -9,9 +9,7 @@ namespace vesk::legacy {
 StructuralNode::StructuralNode(const std::string& name) : Node(name) {}
 
 StructuralNode::~StructuralNode() {
-    for (auto& entry : mChildren) {
-        delete entry.second;
-    }
+    mChildren.forEach([](const std::string&, Node* child) { delete child; });
     mChildren.clear();
 }
 
@@ -19,37 +17,45 @@ Node* StructuralNode::clone(bool deep) const {
     auto copy = std::make_unique<StructuralNode>(getName());
     copy->mAttributes = mAttributes;
     if (deep) {
-        for (const auto& entry : mChildren) {
-            std::unique_ptr<Node> child(entry.second->clone(true));
-            copy->adoptChild(*child);
-            child.release();
-        }
+        mChildren.forEach([&copy](const std::string&, Node* child) {
+            std::unique_ptr<Node> childCopy(child->clone(true));
+            copy->adoptChild(*childCopy);
+            childCopy.release();
+        });
     }
     return copy.release();
 }
 
 void StructuralNode::visit(NodeVisitor& visitor) {
     if (visitor.preChildrenProcess(*this)) {
-        for (auto& entry : mChildren) {
-            entry.second->visit(visitor);
-        }
+        mChildren.forEach([&visitor](const std::string&, Node* child) { child->visit(visitor); });
     }
     visitor.postChildrenProcess(*this);
 }
 
 void StructuralNode::getChildren(std::vector<std::string>& names) const {
-    for (const auto& entry : mChildren) {
-        names.push_back(entry.first);
-    }
+    mChildren.forEach([&names](const std::string& name, Node*) { names.push_back(name); });
 }
 
 Node* StructuralNode::getChild(const std::string& name) const {
-    auto found = mChildren.find(name);
-    return found == mChildren.end() ? nullptr : found->second;
+    return mChildren.find(name);
+}
+
+Node* StructuralNode::findChild(std::string_view name) const {
+    return mChildren.find(name);
+}
+
+Node* StructuralNode::findChild(std::string_view name, Slot& slot) {
+    return mChildren.find(name, slot);
 }
 
 void StructuralNode::adoptChild(Node& child) {
-    mChildren[child.getName()] = &child;
+    mChildren.put(child.getName(), &child);
+    child.mParent = this;
+}
+
+void StructuralNode::adoptChild(Node& child, const Slot& slot) {
+    mChildren.put(child.getName(), &child, slot);
     child.mParent = this;
 }
 

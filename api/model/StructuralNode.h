@@ -1,17 +1,25 @@
 // A group of named child nodes, kept in byte order of their names. It owns
 // its children and destroys them with itself.
+//
+// A builder that may create the child it looks for searches once:
+//   StructuralNode::Slot slot;
+//   if (group.findChild(name, slot) == nullptr) group.adoptChild(*new StructuralNode(name), slot);
 #pragma once
 
-#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "model/ChildTable.h"
 #include "model/Node.h"
 
 namespace vesk::legacy {
 
 class StructuralNode : public Node {
   public:
+    // Where findChild met a name, or where a child of that name would go.
+    using Slot = ChildTable::Position;
+
     explicit StructuralNode(const std::string& name);
     ~StructuralNode() override;
 
@@ -24,15 +32,23 @@ class StructuralNode : public Node {
     // Appends the child names in ascending byte order; the vector is not cleared.
     void getChildren(std::vector<std::string>& names) const;
     Node* getChild(const std::string& name) const;
+    // The same for a name not held in a std::string.
+    Node* findChild(std::string_view name) const;
+    // The same, keeping the place of the name in slot for adoptChild.
+    Node* findChild(std::string_view name, Slot& slot);
     // Takes ownership and files the child under its name. A child already
     // filed under that name is neither read nor destroyed here: the caller
     // has destroyed it before.
     void adoptChild(Node& child);
+    // The same without a second search when slot is where findChild looked
+    // for the child's name and the children have not changed since; any
+    // other slot only costs the search.
+    void adoptChild(Node& child, const Slot& slot);
     // Unhooks the child of that name without destroying it.
     void removeChild(const std::string& name);
 
   private:
-    std::map<std::string, Node*> mChildren;
+    ChildTable mChildren;
 };
 
 }  // namespace vesk::legacy
