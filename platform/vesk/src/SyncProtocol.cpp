@@ -12,8 +12,11 @@ const ber_len_t kUuidSize = 16;
 class Reader {
   public:
     explicit Reader(const struct berval& value) {
-        struct berval copy = value;
-        mBer = ber_init(&copy);
+        // liblber reads through a null buffer when it is given no bytes.
+        if (value.bv_val != nullptr && value.bv_len > 0) {
+            struct berval copy = value;
+            mBer = ber_init(&copy);
+        }
     }
     ~Reader() {
         if (mBer != nullptr) {
