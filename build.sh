@@ -57,6 +57,7 @@ tsan()    {
     cmake --build "$ROOT/build-tsan" -j "$JOBS" --target concurrency_tests
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build-tsan -L concurrency "$@"
 }
+memcheck() { build; "$ROOT/tests/reliability/valgrind.sh" "$ROOT/build"; }
 format_check() {
     deps
     git ls-files '*.cpp' '*.h' '*.c' | xargs -r clang-format --dry-run --Werror
@@ -71,6 +72,7 @@ case "${1:-help}" in
     asan)   shift; asan "$@" ;;
     fuzz)   shift; fuzz "$@" ;;
     tsan)   shift; tsan "$@" ;;
+    valgrind) memcheck ;;
     format) format_check ;;
     *)
         cat <<USAGE
@@ -81,6 +83,7 @@ usage: ./build.sh COMMAND
   asan     AddressSanitizer + UndefinedBehaviorSanitizer build and its tests only
   fuzz [s] clang fuzz build (build-fuzz/), every fuzz target for s seconds (default 60)
   tsan     ThreadSanitizer build (build-tsan/) and the concurrency tests
+  valgrind normal build, then startlist and deskrunner (with a live rewrite) under memcheck
   format   check the sources with clang-format
   deps     install missing packages only
   build    build only (build/)
