@@ -10,7 +10,6 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,6 +45,7 @@ class ConcurrencyTest : public testing::Test {
         fs::remove_all(mStore);
     }
 
+  public:
     void writeLayer(const std::string& component, const std::string& value) {
         const fs::path temporary = mStore / "default" / ("." + component + ".tmp");
         std::ofstream(temporary) << "<zel:component-data zel:name=\"" << component
@@ -54,6 +54,7 @@ class ConcurrencyTest : public testing::Test {
         fs::rename(temporary, mStore / "default" / (component + ".xml"));
     }
 
+  private:
     fs::path mStore;
 };
 
@@ -165,42 +166,54 @@ TEST_F(ConcurrencyTest, ReadersAndListenersOnSeveralThreadsWhilePolicyIsRewritte
     access.removeListener(pathOf(component + "/a"), churned[3].get());
 }
 
-// A callback that stays busy long enough for another thread to act meanwhile,
-// and notes any call that comes after it was withdrawn.
-struct SlowCallback {
-    std::mutex mutex;
-    std::condition_variable entered;
-    bool inCall = false;
-    int calls = 0;
-    std::atomic<bool> withdrawn{false};
-    std::atomic<int>* callsAfterWithdrawal = nullptr;
+// A listener that stays busy in every call long enough for another thread to
+// act meanwhile, and counts the calls that come after it was withdrawn.
+class SlowListener : public IPolicyListener, public INodeListener {
+  public:
+    void onComponentAdd(const std::string&) const override { run(); }
+    void onComponentRemove(const std::string&) const override { run(); }
+    void onComponentModify(const std::string&) const override { run(); }
+    void onNodeAdded(const NodePath&) override { run(); }
+    void onNodeRemoved(const NodePath&) override { run(); }
+    void onNodeChanged(const NodePath&) override { run(); }
 
-    void run() {
-        if (withdrawn) {
-            ++*callsAfterWithdrawal;
+    void run() const {
+        if (mWithdrawn) {
+            ++*mCallsAfterWithdrawal;
         }
         {
-            std::lock_guard<std::mutex> lock(mutex);
-            inCall = true;
-            ++calls;
-            entered.notify_all();
+            std::lock_guard<std::mutex> lock(mMutex);
+            mInCall = true;
+            mEntered.notify_all();
         }
         std::this_thread::sleep_for(150ms);
-        std::lock_guard<std::mutex> lock(mutex);
-        inCall = false;
+        std::lock_guard<std::mutex> lock(mMutex);
+        mInCall = false;
     }
     bool waitForCall() {
-        std::unique_lock<std::mutex> lock(mutex);
-        return entered.wait_for(lock, 10s, [&] { return inCall; });
+        std::unique_lock<std::mutex> lock(mMutex);
+        return mEntered.wait_for(lock, 10s, [&] { return mInCall; });
     }
     bool busy() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return inCall;
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mInCall;
     }
+    // Calls after this count in *counter, which outlives the listener.
+    void withdraw(std::atomic<int>& counter) {
+        mCallsAfterWithdrawal = &counter;
+        mWithdrawn = true;
+    }
+
+  private:
+    mutable std::mutex mMutex;
+    mutable std::condition_variable mEntered;
+    mutable bool mInCall = false;
+    std::atomic<int>* mCallsAfterWithdrawal = nullptr;
+    std::atomic<bool> mWithdrawn{false};
 };
 
 void slowPapiCallback(const PAPIEvent*, void* userData) {
-    static_cast<SlowCallback*>(userData)->run();
+    static_cast<SlowListener*>(userData)->run();
 }
 
 TEST_F(ConcurrencyTest, PapiRemoveListenerWaitsForTheCallbackInProgressAndNoneFollows) {
@@ -212,20 +225,19 @@ TEST_F(ConcurrencyTest, PapiRemoveListenerWaitsForTheCallbackInProgressAndNoneFo
     std::atomic<int> callsAfterRemoval{0};
 
     for (int round = 0; round < 4; ++round) {
-        auto callback = std::make_unique<SlowCallback>();
-        callback->callsAfterWithdrawal = &callsAfterRemoval;
+        auto listener = std::make_unique<SlowListener>();
         PAPIListenerId id =
-            papiAddListener(handle, component.c_str(), slowPapiCallback, callback.get(), &status);
+            papiAddListener(handle, component.c_str(), slowPapiCallback, listener.get(), &status);
         ASSERT_EQ(status, PAPISuccess);
         writeLayer(component, "v" + std::to_string(round));
-        ASSERT_TRUE(callback->waitForCall());
+        ASSERT_TRUE(listener->waitForCall());
 
         papiRemoveListener(handle, id, &status);
         EXPECT_EQ(status, PAPISuccess);
-        EXPECT_FALSE(callback->busy()) << "papiRemoveListener returned during its callback";
-        callback->withdrawn = true;
+        EXPECT_FALSE(listener->busy()) << "papiRemoveListener returned during its callback";
+        listener->withdraw(callsAfterRemoval);
         // Freed at once, as a caller may: a later callback would touch freed memory.
-        callback.reset();
+        listener.reset();
         writeLayer(component, "after" + std::to_string(round));
         std::this_thread::sleep_for(300ms);
     }
@@ -233,79 +245,34 @@ TEST_F(ConcurrencyTest, PapiRemoveListenerWaitsForTheCallbackInProgressAndNoneFo
     papiDeinitialise(handle, &status);
 }
 
-class SlowPolicyListener : public IPolicyListener {
-  public:
-    explicit SlowPolicyListener(SlowCallback& callback) : mCallback(callback) {}
-    void onComponentAdd(const std::string&) const override { mCallback.run(); }
-    void onComponentRemove(const std::string&) const override { mCallback.run(); }
-    void onComponentModify(const std::string&) const override { mCallback.run(); }
-
-  private:
-    SlowCallback& mCallback;
-};
-
-class SlowNodeListener : public INodeListener {
-  public:
-    explicit SlowNodeListener(SlowCallback& callback) : mCallback(callback) {}
-    void onNodeAdded(const NodePath&) override { mCallback.run(); }
-    void onNodeRemoved(const NodePath&) override { mCallback.run(); }
-    void onNodeChanged(const NodePath&) override { mCallback.run(); }
-
-  private:
-    SlowCallback& mCallback;
-};
-
-// Destroying the object that events are for, once while a call is in progress
-// and once while an event is still pending.
-TEST_F(ConcurrencyTest, AccessDestroyedWhileEventsForItArrive) {
-    struct Case {
-        const char* what;
-        std::function<std::shared_ptr<void>(const std::string&, SlowCallback&)> listen;
-    };
-    const Case cases[] = {
-        {"PolicyAccess",
-         [](const std::string& component, SlowCallback& callback) {
-             auto listener = std::make_shared<SlowPolicyListener>(callback);
-             auto access = std::make_shared<PolicyAccess>("");
-             access->addListener(pathOf(component), listener.get());
-             // The access goes first, then the listener it called.
-             return std::shared_ptr<void>(new std::pair(listener, access), [](auto* both) {
-                 both->second.reset();
-                 delete both;
-             });
-         }},
-        {"ConfigurationAccess",
-         [](const std::string& component, SlowCallback& callback) {
-             auto listener = std::make_shared<SlowNodeListener>(callback);
-             auto access = std::make_shared<ConfigurationAccess>("");
-             access->addListener(pathOf(component), listener.get());
-             return std::shared_ptr<void>(new std::pair(listener, access), [](auto* both) {
-                 both->second.reset();
-                 delete both;
-             });
-         }},
-    };
-    for (const Case& c : cases) {
-        for (const bool inProgress : {true, false}) {
-            SCOPED_TRACE(std::string(c.what) + (inProgress ? ", call in progress" : ", pending"));
-            const std::string component = std::string("race.destroy.") + c.what;
-            writeLayer(component, "v0");
-            std::atomic<int> callsAfterDestruction{0};
-            SlowCallback callback;
-            callback.callsAfterWithdrawal = &callsAfterDestruction;
-            std::shared_ptr<void> watching = c.listen(component, callback);
-
-            writeLayer(component, "v1");
-            if (inProgress) {
-                ASSERT_TRUE(callback.waitForCall());
-            }
-            watching.reset();
-            EXPECT_FALSE(callback.busy()) << "destroyed during a call";
-            callback.withdrawn = true;
-            writeLayer(component, "v2");
-            std::this_thread::sleep_for(1200ms);
-            EXPECT_EQ(callsAfterDestruction, 0);
+// Destroys the access object that events are for while a call for it is in
+// progress, or while an event is still pending; no call may follow.
+template <typename Access>
+void destroyWhileEventsArrive(ConcurrencyTest& test, const std::string& component,
+                              bool inProgress) {
+    test.writeLayer(component, "v0");
+    std::atomic<int> callsAfterDestruction{0};
+    SlowListener listener;
+    {
+        Access access("");
+        access.addListener(pathOf(component), &listener);
+        test.writeLayer(component, "v1");
+        if (inProgress) {
+            ASSERT_TRUE(listener.waitForCall());
         }
+    }
+    EXPECT_FALSE(listener.busy()) << "destroyed during a call";
+    listener.withdraw(callsAfterDestruction);
+    test.writeLayer(component, "v2");
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(callsAfterDestruction, 0);
+}
+
+TEST_F(ConcurrencyTest, AccessDestroyedWhileEventsForItArrive) {
+    for (const bool inProgress : {true, false}) {
+        SCOPED_TRACE(inProgress ? "call in progress" : "event pending");
+        destroyWhileEventsArrive<PolicyAccess>(*this, "race.policy", inProgress);
+        destroyWhileEventsArrive<ConfigurationAccess>(*this, "race.facade", inProgress);
     }
 }
 
