@@ -371,7 +371,8 @@ int Commands::get(const CommandLine& line) {
     // The merger files a value without locale under "default".
     const std::string locale =
         line.hasLocale() && !line.getLocale().empty() ? line.getLocale() : "default";
-    if (property->findBestValue(locale) == nullptr) {
+    const PropertyNode::Value* value = property->findBestValue(locale);
+    if (value == nullptr || !value->isSet()) {
         std::string message = quotedText(address) + " has no value";
         if (property->isLocalised()) {
             message += " for locale " + quotedText(locale) +

@@ -247,6 +247,9 @@ bool LayerChecker::startNode(Frame& frame, const char* const* attributes, bool o
     if (name != nullptr && frame.name.empty() && !outermost) {
         add(frame.line, 0, element + " has an empty zel:name");
     }
+    if (!outermost && frame.name.find('/') != std::string::npos) {
+        add(frame.line, 0, what + ": a \"/\" in zel:name makes the node unreachable by its path");
+    }
     for (const std::string& key : unknown) {
         add(frame.line, 0, unknownAttributeMessage(key, what));
     }

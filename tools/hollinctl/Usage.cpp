@@ -90,8 +90,10 @@ const char kWatchHelp[] =
     "\n"
     "Prints one line per change notification, as programs receive them: the event\n"
     "(added, removed, changed) and the node's address, children before their\n"
-    "parents. Runs until interrupted (SIGINT or SIGTERM), then exits 0. A broken\n"
-    "layer keeps the previous tree, so it gives no notification.\n"
+    "parents. Runs until interrupted (SIGINT or SIGTERM), then exits 0. A layer\n"
+    "that cannot be read keeps the previous tree and gives no notification; a\n"
+    "malformed layer applies what comes before its error, which is reported.\n"
+    "A removed node is reported before and after its children.\n"
     "\n"
     "  --format=json        one object a line: {\"event\", \"component\", \"path\",\n"
     "                       \"names\"}\n";

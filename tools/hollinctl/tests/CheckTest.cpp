@@ -50,6 +50,8 @@ TEST(CheckTest, EachKindOfBrokenLayerIsFoundOnItsLine) {
         {"content-of-removed-node.xml",
          ":4: ", "<prop> inside the removed <node> \"apps\" (line 3) is ignored"},
         {"prefixed-prop-element.xml", ":3: ", "unknown element <zel:prop> is ignored"},
+        {"slash-in-name.xml",
+         ":3: ", "<node> \"apps/editors\": a \"/\" in zel:name makes the node unreachable"},
     };
     for (const Case& test : cases) {
         const std::string file = kData + test.file;

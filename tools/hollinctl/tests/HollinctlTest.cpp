@@ -240,6 +240,8 @@ TEST_F(HollinctlTest, DumpAsTreeFileReadsBackWithUnserialize) {
 
 TEST_F(HollinctlTest, GetAnswersAsProgramsReadAndFailsWithStatusOne) {
     writeThreeLayers();
+    writeLayer("default", "org.test.bare",
+               "<zel:component-data zel:name=\"bare\"><prop zel:name=\"p\"/></zel:component-data>");
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -259,6 +261,7 @@ TEST_F(HollinctlTest, GetAnswersAsProgramsReadAndFailsWithStatusOne) {
         {{c + "/apps/browser/below"}, 1, "", "no node"},
         {{c + "/apps"}, 1, "", "is a group"},
         {{"org.test.none/x"}, 1, "", "no node"},
+        {{"org.test.bare/p"}, 1, "", "has no value"},
         {{"/apps/browser"}, 2, "", "not a component name"},
     };
     for (const Case& test : cases) {
