@@ -29,7 +29,7 @@ class ChangeSource {
     virtual ~ChangeSource() = default;
 
     // Sets the watch up; a watch that cannot be set up is a status, never a
-    // silent success.
+    // silent success. May be called again after a failure.
     virtual PAPIStatus open() = 0;
     // The descriptor to wait on, or -1 when there is none for now.
     virtual int fd() const = 0;

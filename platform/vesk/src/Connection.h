@@ -87,7 +87,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::unique_ptr<Backend> mBackend;
     const PAPIConnectionListener mStateListener;
     void* const mStateData;
+    // Made with the handle, opened with its first listener (mWatching).
     std::unique_ptr<ChangeSource> mWatcher;
+    bool mWatching = false;
     int mWakeFd = -1;  // eventfd that wakes the watcher to stop
 
     std::mutex mMutex;

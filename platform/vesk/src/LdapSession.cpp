@@ -30,7 +30,11 @@ const size_t kMaxPasswordSize = 4096;
 class Secret {
   public:
     Secret() = default;
-    ~Secret() { explicit_bzero(mBytes.data(), mBytes.size()); }
+    ~Secret() {
+        if (!mBytes.empty()) {
+            explicit_bzero(mBytes.data(), mBytes.size());
+        }
+    }
     Secret(const Secret&) = delete;
     Secret& operator=(const Secret&) = delete;
     std::vector<char> mBytes;
@@ -76,7 +80,9 @@ PAPIStatus readPassword(const std::string& path, Secret& secret) {
             --used;
         }
     }
-    explicit_bzero(secret.mBytes.data() + used, secret.mBytes.size() - used);
+    if (used < secret.mBytes.size()) {
+        explicit_bzero(secret.mBytes.data() + used, secret.mBytes.size() - used);
+    }
     secret.mBytes.resize(used);
     return used == 0 ? PAPIAuthenticationFailure : PAPISuccess;
 }

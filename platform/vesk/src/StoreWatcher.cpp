@@ -80,6 +80,11 @@ StoreWatcher::~StoreWatcher() {
 }
 
 PAPIStatus StoreWatcher::open() {
+    // Opened again after a failure: start afresh.
+    if (mFd >= 0) {
+        close(mFd);
+        mWatches.clear();
+    }
     // IN_CLOEXEC: programs started by the kiosk plug-in must not inherit it.
     mFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (mFd < 0) {

@@ -149,7 +149,8 @@ void ensureScope(TestDirectory& directory, const std::string& scope, const std::
 }
 
 INSTANTIATE_TEST_SUITE_P(Directory, PolicyBehaviourTest,
-                         ::testing::Values(&makeDirectoryPolicyStore));
+                         ::testing::Values(&makeDirectoryPolicyStore),
+                         [](const auto&) { return std::string("slapd"); });
 
 std::unique_ptr<TestPolicyStore> makeDirectoryPolicyStore() {
     return std::make_unique<DirectoryPolicyStore>();

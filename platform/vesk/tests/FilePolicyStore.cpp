@@ -72,6 +72,7 @@ std::unique_ptr<TestPolicyStore> makeFilePolicyStore() {
     return std::make_unique<FilePolicyStore>();
 }
 
-INSTANTIATE_TEST_SUITE_P(File, PolicyBehaviourTest, ::testing::Values(&makeFilePolicyStore));
+INSTANTIATE_TEST_SUITE_P(File, PolicyBehaviourTest, ::testing::Values(&makeFilePolicyStore),
+                         [](const auto&) { return std::string("store"); });
 
 }  // namespace vesk::legacy::store::test
