@@ -4,12 +4,15 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "access/ConfigurationAccess.h"
 #include "model/Node.h"
@@ -88,23 +91,33 @@ void BM_GetNode(benchmark::State& state) {
 }
 BENCHMARK(BM_GetNode);
 
-// Prints getNode / floor after the runs.
+// Prints getNode / floor after the runs, in CPU time (the machine is shared),
+// for single runs and for each aggregate of repeated ones.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            const std::string name = run.benchmark_name();
+            const std::string suffix = run.aggregate_name.empty() ? "" : "_" + run.aggregate_name;
+            if (run.aggregate_name.empty() || run.aggregate_name == "mean" ||
+                run.aggregate_name == "median") {
+                times[name.substr(0, name.size() - suffix.size())][suffix] =
+                    run.GetAdjustedCPUTime();
+            }
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        double floor = times["BM_HashLookupFloor"];
-        if (floor > 0) {
-            std::printf("getNode / hash lookup floor: %.2f\n", times["BM_GetNode"] / floor);
+        for (const auto& [suffix, floor] : times["BM_HashLookupFloor"]) {
+            auto getNode = times["BM_GetNode"].find(suffix);
+            if (floor > 0 && getNode != times["BM_GetNode"].end()) {
+                std::printf("getNode / hash lookup floor%s: %.2f\n", suffix.c_str(),
+                            getNode->second / floor);
+            }
         }
     }
-    std::map<std::string, double> times;
+    std::map<std::string, std::map<std::string, double>> times;
 };
 
 }  // namespace

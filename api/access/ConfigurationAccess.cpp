@@ -95,36 +95,40 @@ std::unique_ptr<Tree> ConfigurationAccess::buildTree(const std::string& componen
 
 Tree* ConfigurationAccess::getTree(const std::string& component) const {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
+    return treeOf(component);
+}
+
+Tree* ConfigurationAccess::treeOf(std::string_view component) const {
     auto found = mTrees.find(component);
     if (found != mTrees.end()) {
         return found->second.get();
     }
-    std::unique_ptr<Tree> tree = buildTree(component);
+    const std::string name(component);
+    std::unique_ptr<Tree> tree = buildTree(name);
     Tree* result = tree.get();
-    mTrees[component] = std::move(tree);
+    mTrees[name] = std::move(tree);
     return result;
 }
 
 Node* ConfigurationAccess::getNode(const std::string& path) const {
     // Split as NodePath::setPath does (every "/" after the first separates,
-    // empty names count), without building a NodePath: this is the hot read.
-    const size_t slash = path.find('/');
-    const std::string component = path.substr(0, slash);
+    // empty names count), into views of the path: this is the hot read, and
+    // it builds no strings.
+    const std::string_view text(path);
+    const size_t slash = text.find('/');
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    Node* node = getTree(component)->getRoot();
-    if (slash == std::string::npos) {
+    Node* node = treeOf(text.substr(0, slash))->getRoot();
+    if (slash == std::string_view::npos) {
         return node;
     }
-    std::string name;
     for (size_t start = slash + 1; node != nullptr;) {
-        const size_t end = path.find('/', start);
-        name.assign(path, start, end == std::string::npos ? std::string::npos : end - start);
+        const size_t end = text.find('/', start);
         StructuralNode* structural = node->asStructuralNode();
         if (structural == nullptr) {
             return nullptr;
         }
-        node = structural->getChild(name);
-        if (end == std::string::npos) {
+        node = structural->findChild(text.substr(start, end - start));
+        if (end == std::string_view::npos) {
             break;
         }
         start = end + 1;

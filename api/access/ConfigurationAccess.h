@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "policy/IPolicyListener.h"
@@ -81,8 +82,11 @@ class ConfigurationAccess : public IPolicyListener {
   private:
     // Reads and merges the component's layers into a new tree.
     std::unique_ptr<Tree> buildTree(const std::string& component) const;
+    // getTree for a caller that holds mMutex.
+    Tree* treeOf(std::string_view component) const;
 
-    mutable std::map<std::string, std::unique_ptr<Tree>> mTrees;
+    // Ordered by std::less<> so that a component is found by a view of a path.
+    mutable std::map<std::string, std::unique_ptr<Tree>, std::less<>> mTrees;
     std::map<std::string, std::unique_ptr<DiffListener>> mDiffListeners;
     mutable std::recursive_mutex mMutex;
     PolicyAccess mPolicyAccess;

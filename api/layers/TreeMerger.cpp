@@ -139,8 +139,8 @@ void TreeMerger::modifyGenericNode(const std::string& name, int attributes, Prop
     }
     if (node == nullptr) {
         std::unique_ptr<Node> created = createNode(name, type);
-        node = created.get();
-        attach(parent, slot, created.release());
+        attach(parent, slot, created.get());
+        node = created.release();
     }
     applyAttributes(*node, attributes);
     mStack.push_back(node);
@@ -156,10 +156,10 @@ void TreeMerger::replaceGenericNode(const std::string& name, int attributes, Pro
         return;
     }
     std::unique_ptr<Node> created = createNode(name, type);
-    // The new node takes the old one's entry; the old one goes with its subtree.
+    // The new node takes the old one's entry, then the old one goes with its subtree.
+    attach(parent, slot, created.get());
     delete node;
-    node = created.get();
-    attach(parent, slot, created.release());
+    node = created.release();
     applyAttributes(*node, attributes);
     mStack.push_back(node);
 }

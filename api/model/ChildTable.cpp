@@ -11,7 +11,7 @@ std::size_t ChildTable::lowerBound(std::string_view name) const {
     std::size_t high = mSmall.size();
     while (low < high) {
         const std::size_t middle = low + (high - low) / 2;
-        if (less(mSmall[middle].name, name)) {
+        if (less(mSmall[middle]->getName(), name)) {
             low = middle + 1;
         } else {
             high = middle;
@@ -20,13 +20,9 @@ std::size_t ChildTable::lowerBound(std::string_view name) const {
     return low;
 }
 
-Node* ChildTable::find(std::string_view name) const {
-    if (mLarge) {
-        auto found = mLarge->find(name);
-        return found == mLarge->end() ? nullptr : found->second;
-    }
-    const std::size_t index = lowerBound(name);
-    return index < mSmall.size() && mSmall[index].name == name ? mSmall[index].node : nullptr;
+Node* ChildTable::findLarge(std::string_view name) const {
+    auto found = mLarge->find(name);
+    return found == mLarge->end() ? nullptr : found->second;
 }
 
 Node* ChildTable::find(std::string_view name, Position& at) {
@@ -38,11 +34,11 @@ Node* ChildTable::find(std::string_view name, Position& at) {
         return at.mFound ? at.mAt->second : nullptr;
     }
     at.mIndex = lowerBound(name);
-    at.mFound = at.mIndex < mSmall.size() && mSmall[at.mIndex].name == name;
-    return at.mFound ? mSmall[at.mIndex].node : nullptr;
+    at.mFound = at.mIndex < mSmall.size() && mSmall[at.mIndex]->getName() == name;
+    return at.mFound ? mSmall[at.mIndex] : nullptr;
 }
 
-bool ChildTable::fits(const std::string& name, const Position& at) const {
+bool ChildTable::fits(std::string_view name, const Position& at) const {
     if (at.mOwner != this || at.mGeneration != mGeneration) {
         return false;
     }
@@ -54,69 +50,82 @@ bool ChildTable::fits(const std::string& name, const Position& at) const {
         return false;
     }
     if (at.mFound) {
-        return at.mIndex < mSmall.size() && mSmall[at.mIndex].name == name;
+        return at.mIndex < mSmall.size() && mSmall[at.mIndex]->getName() == name;
     }
-    return (at.mIndex == 0 || less(mSmall[at.mIndex - 1].name, name)) &&
-           (at.mIndex == mSmall.size() || less(name, mSmall[at.mIndex].name));
+    return (at.mIndex == 0 || less(mSmall[at.mIndex - 1]->getName(), name)) &&
+           (at.mIndex == mSmall.size() || less(name, mSmall[at.mIndex]->getName()));
 }
 
-void ChildTable::put(const std::string& name, Node* node) {
+Node* ChildTable::put(Node& node) {
     Position at;
-    find(name, at);
-    put(name, node, at);
+    find(node.getName(), at);
+    return put(node, at);
 }
 
-void ChildTable::put(const std::string& name, Node* node, const Position& at) {
+Node* ChildTable::put(Node& node, const Position& at) {
+    const std::string_view name = node.getName();
     if (!fits(name, at)) {
-        put(name, node);
-        return;
+        return put(node);
     }
-    if (at.mFound) {
-        // The entry stays where it is; only the node it refers to changes.
-        if (mLarge) {
-            at.mAt->second = node;
-        } else {
-            mSmall[at.mIndex].node = node;
-        }
-        return;
-    }
-    if (mLarge) {
-        mLarge->emplace_hint(at.mAt, name, node);
+    Node* previous = nullptr;
+    if (at.mFound && mLarge) {
+        // The key views the previous node's name, which may not outlive it.
+        previous = at.mAt->second;
+        auto entry = mLarge->extract(at.mAt);
+        entry.key() = name;
+        entry.mapped() = &node;
+        mLarge->insert(std::move(entry));
+    } else if (at.mFound) {
+        previous = mSmall[at.mIndex];
+        mSmall[at.mIndex] = &node;
+    } else if (mLarge) {
+        mLarge->emplace_hint(at.mAt, name, &node);
     } else if (mSmall.size() < kSmallLimit) {
-        if (mSmall.empty()) {
+        if (mSmall.capacity() == 0) {
             mSmall.reserve(4);
         }
-        mSmall.insert(mSmall.begin() + static_cast<std::ptrdiff_t>(at.mIndex), Entry{name, node});
+        mSmall.insert(mSmall.begin() + static_cast<std::ptrdiff_t>(at.mIndex), &node);
     } else {
         growLarge();
-        mLarge->emplace(name, node);
+        mLarge->emplace(name, &node);
     }
     ++mGeneration;
+    return previous == &node ? nullptr : previous;
 }
 
 void ChildTable::growLarge() {
-    // Copies, so that running out of memory here leaves the table as it was.
     auto large = std::make_unique<Large>();
-    for (const Entry& entry : mSmall) {
-        large->emplace_hint(large->end(), entry.name, entry.node);
+    for (Node* node : mSmall) {
+        large->emplace_hint(large->end(), node->getName(), node);
     }
     mLarge = std::move(large);
     Small().swap(mSmall);
 }
 
-void ChildTable::erase(std::string_view name) {
+Node* ChildTable::erase(std::string_view name) {
+    Node* erased = nullptr;
     if (mLarge) {
         auto found = mLarge->find(name);
         if (found != mLarge->end()) {
+            erased = found->second;
             mLarge->erase(found);
-            ++mGeneration;
         }
-        return;
+    } else {
+        const std::size_t index = lowerBound(name);
+        if (index < mSmall.size() && mSmall[index]->getName() == name) {
+            erased = mSmall[index];
+            mSmall.erase(mSmall.begin() + static_cast<std::ptrdiff_t>(index));
+        }
     }
-    const std::size_t index = lowerBound(name);
-    if (index < mSmall.size() && mSmall[index].name == name) {
-        mSmall.erase(mSmall.begin() + static_cast<std::ptrdiff_t>(index));
+    if (erased != nullptr) {
         ++mGeneration;
+    }
+    return erased;
+}
+
+void ChildTable::erase(const Node& node) {
+    if (find(node.getName()) == &node) {
+        erase(node.getName());
     }
 }
 

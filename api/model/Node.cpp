@@ -1,10 +1,19 @@
 #include "model/Node.h"
 
+#include "model/StructuralNode.h"
+
 namespace vesk::legacy {
 
-Node::Node(const std::string& name) : mAttributes(0), mParent(nullptr), mName(name) {}
+Node::Node(const std::string& name)
+    : mAttributes(0), mParent(nullptr), mName(name), mFiled(false) {}
 
-Node::~Node() = default;
+Node::~Node() {
+    // A filed node's parent is alive: it unfiles its children before it
+    // destroys them.
+    if (mFiled) {
+        static_cast<StructuralNode*>(mParent)->unfile(*this);
+    }
+}
 
 StructuralNode* Node::asStructuralNode() {
     return nullptr;

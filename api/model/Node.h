@@ -19,6 +19,8 @@ class Node {
     static constexpr int kLocalised = 8;     // property holding one value per locale
 
     explicit Node(const std::string& name);
+    // A node still filed under its parent's name takes itself out of the
+    // parent's children, so the parent never holds a destroyed node.
     virtual ~Node();
 
     // Copying would share children or values; clone() is the way to copy.
@@ -53,10 +55,12 @@ class Node {
     int mAttributes;
 
   private:
-    friend class StructuralNode;  // sets the parent when adopting
+    friend class StructuralNode;  // files and unfiles its children
 
     Node* mParent;
     std::string mName;
+    // True while the parent's children refer to this node.
+    bool mFiled;
 };
 
 }  // namespace vesk::legacy

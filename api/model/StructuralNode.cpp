@@ -9,7 +9,10 @@ namespace vesk::legacy {
 StructuralNode::StructuralNode(const std::string& name) : Node(name) {}
 
 StructuralNode::~StructuralNode() {
-    mChildren.forEach([](const std::string&, Node* child) { delete child; });
+    mChildren.forEach([](Node* child) {
+        child->mFiled = false;  // nothing to unfile: the whole table goes
+        delete child;
+    });
     mChildren.clear();
 }
 
@@ -17,7 +20,7 @@ Node* StructuralNode::clone(bool deep) const {
     auto copy = std::make_unique<StructuralNode>(getName());
     copy->mAttributes = mAttributes;
     if (deep) {
-        mChildren.forEach([&copy](const std::string&, Node* child) {
+        mChildren.forEach([&copy](Node* child) {
             std::unique_ptr<Node> childCopy(child->clone(true));
             copy->adoptChild(*childCopy);
             childCopy.release();
@@ -28,20 +31,16 @@ Node* StructuralNode::clone(bool deep) const {
 
 void StructuralNode::visit(NodeVisitor& visitor) {
     if (visitor.preChildrenProcess(*this)) {
-        mChildren.forEach([&visitor](const std::string&, Node* child) { child->visit(visitor); });
+        mChildren.forEach([&visitor](Node* child) { child->visit(visitor); });
     }
     visitor.postChildrenProcess(*this);
 }
 
 void StructuralNode::getChildren(std::vector<std::string>& names) const {
-    mChildren.forEach([&names](const std::string& name, Node*) { names.push_back(name); });
+    mChildren.forEach([&names](Node* child) { names.push_back(child->getName()); });
 }
 
 Node* StructuralNode::getChild(const std::string& name) const {
-    return mChildren.find(name);
-}
-
-Node* StructuralNode::findChild(std::string_view name) const {
     return mChildren.find(name);
 }
 
@@ -50,17 +49,30 @@ Node* StructuralNode::findChild(std::string_view name, Slot& slot) {
 }
 
 void StructuralNode::adoptChild(Node& child) {
-    mChildren.put(child.getName(), &child);
-    child.mParent = this;
+    Slot slot;
+    adoptChild(child, slot);
 }
 
 void StructuralNode::adoptChild(Node& child, const Slot& slot) {
-    mChildren.put(child.getName(), &child, slot);
+    if (child.mFiled && child.mParent != this) {
+        static_cast<StructuralNode*>(child.mParent)->unfile(child);
+    }
+    if (Node* previous = mChildren.put(child, slot)) {
+        previous->mFiled = false;
+    }
     child.mParent = this;
+    child.mFiled = true;
 }
 
 void StructuralNode::removeChild(const std::string& name) {
-    mChildren.erase(name);
+    if (Node* removed = mChildren.erase(name)) {
+        removed->mFiled = false;
+    }
+}
+
+void StructuralNode::unfile(Node& child) {
+    mChildren.erase(child);
+    child.mFiled = false;
 }
 
 }  // namespace vesk::legacy

@@ -33,12 +33,13 @@ class StructuralNode : public Node {
     void getChildren(std::vector<std::string>& names) const;
     Node* getChild(const std::string& name) const;
     // The same for a name not held in a std::string.
-    Node* findChild(std::string_view name) const;
+    Node* findChild(std::string_view name) const { return mChildren.find(name); }
     // The same, keeping the place of the name in slot for adoptChild.
     Node* findChild(std::string_view name, Slot& slot);
-    // Takes ownership and files the child under its name. A child already
-    // filed under that name is neither read nor destroyed here: the caller
-    // has destroyed it before.
+    // Takes ownership and files the child under its name. A child filed under
+    // that name before is not destroyed here: the caller has destroyed it
+    // (which unfiled it) or keeps it. A child filed under another parent is
+    // taken out of that parent's children first, so no two parents own it.
     void adoptChild(Node& child);
     // The same without a second search when slot is where findChild looked
     // for the child's name and the children have not changed since; any
@@ -48,6 +49,11 @@ class StructuralNode : public Node {
     void removeChild(const std::string& name);
 
   private:
+    friend class Node;  // a filed child unfiles itself when destroyed
+
+    // Drops the entry of child, which is filed here.
+    void unfile(Node& child);
+
     ChildTable mChildren;
 };
 
