@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 #include "DirectoryPolicyStore.h"
@@ -86,80 +85,47 @@ class DirectoryTest : public ::testing::Test {
 };
 
 TEST_F(DirectoryTest, StatusesOfReachingAndSigningIn) {
-    const std::string password = TestDirectory::kReaderPassword;
+    const std::string good = TestDirectory::kReaderPassword;
+    const std::string here = mDirectory->url(mBase);
+    const char* reader = TestDirectory::kReaderDn;
     struct Case {
         const char* what;
-        std::function<void()> arrange;
+        std::string store;
+        const char* bindDn;    // null: no simple bind
+        std::string password;  // written to the password file unless empty
+        mode_t mode;
         PAPIStatus status;
     };
     const std::vector<Case> cases{
-        {"anonymous", [] {}, PAPISuccess},
-        {"local socket, SASL EXTERNAL",
-         [&] { setenv("VESK_POLICY_STORE", mDirectory->localUrl(mBase).c_str(), 1); }, PAPISuccess},
-        {"reader with its password file",
-         [&] {
-             setenv("VESK_LDAP_BINDDN", TestDirectory::kReaderDn, 1);
-             setenv("VESK_LDAP_PASSWORD_FILE", passwordFile().c_str(), 1);
-             writePasswordFile(password + "\n", 0600);
-         },
-         PAPISuccess},
-        {"no base DN", [&] { setenv("VESK_POLICY_STORE", mDirectory->url("").c_str(), 1); },
+        {"anonymous", here, nullptr, "", 0, PAPISuccess},
+        {"local socket, SASL EXTERNAL", mDirectory->localUrl(mBase), nullptr, "", 0, PAPISuccess},
+        {"reader with its password file", here, reader, good + "\n", 0600, PAPISuccess},
+        {"no base DN", mDirectory->url(""), nullptr, "", 0, PAPIConnectionFailure},
+        {"base DN that is no DN", mDirectory->url("no%20dn"), nullptr, "", 0,
          PAPIConnectionFailure},
-        {"base DN that is no DN",
-         [&] { setenv("VESK_POLICY_STORE", mDirectory->url("no%20dn").c_str(), 1); },
-         PAPIConnectionFailure},
-        {"a query after the DN",
-         [&] { setenv("VESK_POLICY_STORE", (mDirectory->url(mBase) + "?cn?sub").c_str(), 1); },
-         PAPIConnectionFailure},
-        {"base entry missing",
-         [&] {
-             setenv("VESK_POLICY_STORE",
-                    mDirectory->url(std::string("ou=absent,") + TestDirectory::kSuffix).c_str(), 1);
-         },
-         PAPIConnectionFailure},
-        {"nothing listening", [&] { setenv("VESK_POLICY_STORE", "ldap://127.0.0.1:1/dc=x", 1); },
-         PAPIConnectionFailure},
-        {"wrong password",
-         [&] {
-             setenv("VESK_LDAP_BINDDN", TestDirectory::kReaderDn, 1);
-             setenv("VESK_LDAP_PASSWORD_FILE", passwordFile().c_str(), 1);
-             writePasswordFile("not-" + password, 0600);
-         },
+        {"a query after the DN", here + "?cn?sub", nullptr, "", 0, PAPIConnectionFailure},
+        {"base entry missing", mDirectory->url(std::string("ou=absent,") + TestDirectory::kSuffix),
+         nullptr, "", 0, PAPIConnectionFailure},
+        {"nothing listening", "ldap://127.0.0.1:1/dc=x", nullptr, "", 0, PAPIConnectionFailure},
+        {"wrong password", here, reader, "not-" + good, 0600, PAPIAuthenticationFailure},
+        {"unknown bind DN", here, "cn=nobody,dc=vesk,dc=test", good, 0600,
          PAPIAuthenticationFailure},
-        {"unknown bind DN",
-         [&] {
-             setenv("VESK_LDAP_BINDDN", "cn=nobody,dc=vesk,dc=test", 1);
-             setenv("VESK_LDAP_PASSWORD_FILE", passwordFile().c_str(), 1);
-             writePasswordFile(password, 0600);
-         },
-         PAPIAuthenticationFailure},
-        {"password file others may read",
-         [&] {
-             setenv("VESK_LDAP_BINDDN", TestDirectory::kReaderDn, 1);
-             setenv("VESK_LDAP_PASSWORD_FILE", passwordFile().c_str(), 1);
-             writePasswordFile(password, 0640);
-         },
-         PAPIAuthenticationFailure},
+        {"password file others may read", here, reader, good, 0640, PAPIAuthenticationFailure},
         // An empty password would be an unauthenticated bind: anonymous in disguise.
-        {"empty password file",
-         [&] {
-             setenv("VESK_LDAP_BINDDN", TestDirectory::kReaderDn, 1);
-             setenv("VESK_LDAP_PASSWORD_FILE", passwordFile().c_str(), 1);
-             writePasswordFile("\n", 0600);
-         },
-         PAPIAuthenticationFailure},
-        {"bind DN without a password file",
-         [&] {
-             setenv("VESK_LDAP_BINDDN", TestDirectory::kReaderDn, 1);
-             setenv("VESK_LDAP_PASSWORD_FILE", (passwordFile() + ".absent").c_str(), 1);
-         },
-         PAPIAuthenticationFailure},
+        {"empty password file", here, reader, "\n", 0600, PAPIAuthenticationFailure},
+        {"bind DN without a password file", here, reader, "", 0, PAPIAuthenticationFailure},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TearDown();
-        setenv("VESK_POLICY_STORE", mDirectory->url(mBase).c_str(), 1);
-        c.arrange();
+        setenv("VESK_POLICY_STORE", c.store.c_str(), 1);
+        if (c.bindDn != nullptr) {
+            setenv("VESK_LDAP_BINDDN", c.bindDn, 1);
+            setenv("VESK_LDAP_PASSWORD_FILE", passwordFile().c_str(), 1);
+        }
+        if (!c.password.empty()) {
+            writePasswordFile(c.password, c.mode);
+        }
         PAPIStatus status = -1;
         PAPI* handle = papiInitialise("", &status);
         EXPECT_EQ(status, c.status);
