@@ -4,6 +4,7 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -123,6 +124,49 @@ struct ParserDeleter {
     }
 };
 
+// The layer text handed to the parser in pieces as it asks for them. The
+// memory parser would first copy the whole text into a buffer of its own; in
+// pieces, the parser reads from a small buffer that stays in the cache.
+struct TextSource {
+    const char* next;
+    size_t left;
+};
+
+int readPiece(void* context, char* buffer, int length) {
+    TextSource& source = *static_cast<TextSource*>(context);
+    if (length <= 0) {
+        return 0;
+    }
+    const size_t count = std::min(static_cast<size_t>(length), source.left);
+    std::memcpy(buffer, source.next, count);
+    source.next += count;
+    source.left -= count;
+    return static_cast<int>(count);
+}
+
+std::unique_ptr<xmlParserCtxt, ParserDeleter> parserOver(TextSource& source) {
+    std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(xmlNewParserCtxt());
+    if (!parser) {
+        throw std::bad_alloc();
+    }
+    xmlParserInputBufferPtr buffer =
+        xmlParserInputBufferCreateIO(readPiece, nullptr, &source, XML_CHAR_ENCODING_NONE);
+    if (buffer == nullptr) {
+        throw std::bad_alloc();
+    }
+    xmlParserInputPtr input = xmlNewIOInputStream(parser.get(), buffer, XML_CHAR_ENCODING_NONE);
+    if (input == nullptr) {
+        xmlFreeParserInputBuffer(buffer);
+        throw std::bad_alloc();
+    }
+    // A fresh context has room for its first input; should the push fail all
+    // the same, libxml2 has freed the input.
+    if (inputPush(parser.get(), input) < 0) {
+        throw std::bad_alloc();
+    }
+    return parser;
+}
+
 void fail(XmlUpdateLayer::ParseError* error, const char* message) {
     if (error != nullptr) {
         error->failed = true;
@@ -158,14 +202,11 @@ bool XmlUpdateLayer::read(ITreeHandler& handler, ParseError* error) const {
         fail(error, "Layer too large");
         return false;
     }
-    // This is xmlSAXUserParseMemory opened up: the same memory parser in SAX1
-    // mode, but holding the parser context, so that a throwing handler can stop
-    // it and its errors can be read.
-    std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(
-        xmlCreateMemoryParserCtxt(mText.data(), static_cast<int>(mText.size())));
-    if (!parser) {
-        throw std::bad_alloc();
-    }
+    // This is xmlSAXUserParseMemory opened up: the same parser in SAX1 mode, but
+    // holding the parser context, so that a throwing handler can stop it and
+    // its errors can be read.
+    TextSource source{mText.data(), mText.size()};
+    std::unique_ptr<xmlParserCtxt, ParserDeleter> parser = parserOver(source);
     // Pinned, whatever process-wide defaults another library has set: no
     // entity substitution, no DTD loading or validation, no network, default
     // depth and size limits.

@@ -82,7 +82,7 @@ Node* ChildTable::put(Node& node, const Position& at) {
         mLarge->emplace_hint(at.mAt, name, &node);
     } else if (mSmall.size() < kSmallLimit) {
         if (mSmall.capacity() == 0) {
-            mSmall.reserve(4);
+            mSmall.reserve(8);
         }
         mSmall.insert(mSmall.begin() + static_cast<std::ptrdiff_t>(at.mIndex), &node);
     } else {

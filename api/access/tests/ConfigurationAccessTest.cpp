@@ -105,6 +105,31 @@ TEST_F(ConfigurationAccessTest, ReadsEachComponentOnceAndWalksByName) {
     EXPECT_EQ(countCalls("papiReadComponentLayers"), 2);
 }
 
+TEST_F(ConfigurationAccessTest, PathsSplitAtEverySlashAndComponentsMatchWhole) {
+    setLayers("comp", {layer("<node zel:name=''><prop zel:name='p'><value>e</value></prop></node>"
+                             "<node zel:name='a'><node zel:name=''><prop zel:name='q'>"
+                             "<value>t</value></prop></node></node>")});
+    setLayers("comp2", {layer("<prop zel:name='p'><value>other</value></prop>")});
+    ConfigurationAccess access;
+    const struct {
+        const char* path;
+        const char* value;  // null: no node
+    } cases[] = {
+        {"comp//p", "e"},       {"comp/a//q", "t"},   {"comp/a/", ""},   {"comp/a/q", nullptr},
+        {"comp/p", nullptr},    {"comp2/p", "other"}, {"co/p", nullptr}, {"comp2//p", nullptr},
+        {"comp//p/x", nullptr}, {"/p", nullptr},
+    };
+    for (const auto& c : cases) {
+        const Node* node = access.getNode(c.path);
+        EXPECT_EQ(node != nullptr, c.value != nullptr) << c.path;
+        if (c.value != nullptr) {
+            EXPECT_EQ(access.getStringValue(c.path), c.value) << c.path;
+        }
+    }
+    EXPECT_EQ(access.getNode("comp2")->getName(), "comp");
+    EXPECT_EQ(countCalls("papiReadComponentLayers"), 4) << "comp, comp2, co and the empty name";
+}
+
 TEST_F(ConfigurationAccessTest, FailedReadStoresNothingAndIsTriedAgain) {
     setLayers("comp", {kA});
     fakepapi::state().readStatus = PAPIConnectionFailure;

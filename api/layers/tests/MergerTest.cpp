@@ -1,6 +1,7 @@
 // Stacks of layers merged into one tree: precedence, finalisation, broken layers, locales.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "LayerTestSupport.h"
@@ -143,6 +144,47 @@ TEST(Merger, LocalisedValuesFromTwoLayers) {
     EXPECT_EQ(valueOf(tree.get(), "plain", "xx"), "b") << "no locale: one value, last wins";
     EXPECT_EQ(find(tree.get(), "list")->asPropertyNode()->getListValue("de"),
               (std::vector<std::string>{"a", "b"}));
+}
+
+// Groups small and past the switch of their children to a balanced tree: a
+// later layer replaces, removes, changes the kind of and adds children, and
+// replaces the root; replaced nodes go with their subtrees (sanitizer build).
+TEST(Merger, LaterLayersChangeSmallAndLargeGroups) {
+    for (int count : {5, 40}) {
+        std::string first = "<group zel:name='r'><node zel:name='g'>";
+        for (int i = 0; i < count; ++i) {
+            first += "<node zel:name='n" + std::to_string(i) + "'><prop zel:name='p'><value>" +
+                     std::to_string(i) + "</value></prop></node>";
+        }
+        first += "</node></group>";
+        auto tree = mergeAll({first, R"(<group><node zel:name="g">
+              <node zel:name="n1" zel:op="replace"><prop zel:name="q"><value>new</value></prop></node>
+              <node zel:name="n2" zel:op="remove"/>
+              <prop zel:name="n3" zel:op="replace"><value>kind</value></prop>
+              <node zel:name="n4"><prop zel:name="p"><value>changed</value></prop></node>
+              <node zel:name="n9"><prop zel:name="p"><value>added</value></prop></node>
+              </node></group>)"});
+        const std::string what = std::to_string(count) + " children";
+        EXPECT_EQ(find(tree.get(), "g/n1/p"), nullptr) << what;
+        EXPECT_EQ(valueOf(tree.get(), "g/n1/q"), "new") << what;
+        EXPECT_EQ(find(tree.get(), "g/n2"), nullptr) << what;
+        EXPECT_EQ(valueOf(tree.get(), "g/n3"), "kind") << what;
+        EXPECT_EQ(valueOf(tree.get(), "g/n4/p"), "changed") << what;
+        EXPECT_EQ(valueOf(tree.get(), "g/n9/p"), "added") << what;
+        std::vector<std::string> names;
+        find(tree.get(), "g")->asStructuralNode()->getChildren(names);
+        // One removed; n9 is new only in the small group.
+        EXPECT_EQ(names.size(), static_cast<size_t>(count > 9 ? count - 1 : count)) << what;
+        EXPECT_TRUE(std::is_sorted(names.begin(), names.end())) << what;
+
+        TreeMerger merger;
+        merger.merge(layerOf(first));
+        merger.merge(layerOf("<group zel:name='s' zel:op='replace'><node zel:name='x'/></group>"));
+        std::unique_ptr<Tree> replaced(merger.getTree());
+        EXPECT_EQ(replaced->getRoot()->getName(), "s") << what;
+        EXPECT_EQ(find(replaced.get(), "g"), nullptr) << what;
+        EXPECT_NE(find(replaced.get(), "x"), nullptr) << what;
+    }
 }
 
 // A layer that plays some events and then fails, as a policy filter might.

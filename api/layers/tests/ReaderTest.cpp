@@ -145,6 +145,38 @@ TEST(Reader, TypeNamesExactlyAsListedElseString) {
     }
 }
 
+// The parser is fed the layer in pieces: text that spans pieces, and
+// documents whose declared encoding libxml2 converts, still read whole.
+TEST(Reader, LongTextAndDeclaredEncodingsReadWhole) {
+    std::string longText;
+    for (int i = 0; longText.size() < 300000; ++i) {
+        longText += "word" + std::to_string(i) + (i % 7 == 0 ? "\n" : " ");
+    }
+    std::string utf16 = "\xff\xfe";  // byte order mark, little-endian
+    for (char c : std::string(R"(<group><prop zel:name="p"><value>v</value></prop></group>)")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    const struct {
+        std::string document, events;
+    } cases[] = {
+        {"<group><prop zel:name=\"p\"><value>" + longText + "</value></prop></group>",
+         "modifyProperty(p,5,0) setStringValue[" + longText + "]@ endProperty"},
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+         "<group><prop zel:name=\"caf\xe9\"><value "
+         "xml:lang=\"fr\">\xe9t\xe9</value></prop></group>",
+         "modifyProperty(caf\xc3\xa9,5,0) setStringValue[\xc3\xa9t\xc3\xa9]@fr endProperty"},
+        {utf16, "modifyProperty(p,5,0) setStringValue[v]@ endProperty"},
+    };
+    for (const auto& c : cases) {
+        RecordingHandler handler;
+        XmlUpdateLayer::ParseError error;
+        EXPECT_TRUE(layerOf(c.document).read(handler, &error)) << error.message;
+        EXPECT_EQ(handler.joined(), "startTree modifyNode(,0) " + c.events + " endNode endTree")
+            << c.document.substr(0, 60);
+    }
+}
+
 TEST(ParserContext, AttributeTextTurnsEveryEscapedAmpersandBack) {
     EXPECT_EQ(ParserContext::attributeText("plain"), "plain");
     EXPECT_EQ(ParserContext::attributeText("&#38;&#38;x&#38;"), "&&x&");
