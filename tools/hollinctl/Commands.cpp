@@ -18,6 +18,7 @@
 #include "LayerChecker.h"
 #include "LayerInfo.h"
 #include "LayerWords.h"
+#include "LdifExport.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
 #include "TextEscape.h"
@@ -216,6 +217,9 @@ int Commands::run(const CommandLine& line) {
     }
     if (command == "check") {
         return check(line);
+    }
+    if (command == "export-ldif") {
+        return LdifExport::run(line, mOut, mErr);
     }
     throw CommandError(kUsage, "unknown command " + quotedText(command));
 }

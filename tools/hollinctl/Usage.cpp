@@ -1,5 +1,6 @@
 #include "Usage.h"
 
+#include "LdifExport.h"
 #include "PolicyStore.h"
 
 namespace vesk::legacy::hollinctl {
@@ -150,6 +151,8 @@ std::string toolHelp() {
                "  get COMPONENT/PATH     one property's value\n"
                "  watch COMPONENT        one line per change, until interrupted\n"
                "  check FILE...          problems in layer files, before deploying them\n"
+               "  export-ldif STORE_DIR BASE_DN  the LDIF that loads a file store into a\n"
+               "                         directory, for ldapadd\n"
                "\n"
                "Options (before or after the command):\n") +
            kEntityOption +
@@ -183,6 +186,9 @@ std::string commandHelp(const std::string& command) {
     }
     if (command == "check") {
         return kCheckHelp;
+    }
+    if (command == "export-ldif") {
+        return LdifExport::help();
     }
     return std::string();
 }
