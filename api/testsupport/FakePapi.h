@@ -1,7 +1,7 @@
-// A recording stand-in for libvesk, linked into the policy tests in place of the
-// real library: records every call with its arguments as one text, hands out
-// programmed lists and statuses, and fires change events as the service's thread
-// does (callbacks run without the fake's lock held).
+// A recording stand-in for libvesk, linked into the policy and access tests in
+// place of the real library: records every call with its arguments as one text,
+// hands out programmed lists and statuses, and fires change events as the
+// service's thread does (callbacks run without the fake's lock held).
 //
 //   fakepapi::reset();
 //   fakepapi::state().layers["org.x"] = {{"<a/>"}};
@@ -30,20 +30,9 @@ struct LayerRecord {
     int size = -1;
 };
 
-struct Registration {
-    std::string handle;
-    std::string component;
-    PAPIListener callback;
-    void* userData;
-};
-
 // The answers; a component without records gets a null list.
 struct State {
-    PAPIStatus initStatus = PAPISuccess;
-    PAPIStatus readStatus = PAPISuccess;
-    PAPIStatus listStatus = PAPISuccess;
-    PAPIStatus addStatus = PAPISuccess;
-    PAPIStatus removeStatus = PAPISuccess;
+    PAPIStatus initStatus = 0, readStatus = 0, listStatus = 0, addStatus = 0, removeStatus = 0;
     // A failing open still returns a handle, a failing read or listing its list.
     bool answerWithFailure = false;
     std::map<std::string, std::vector<LayerRecord>> layers;
@@ -56,11 +45,11 @@ State& state();
 void reset();
 
 Calls calls();
-std::vector<std::string> openHandles();
+int openHandles();
+// The listener handles registered and not removed, as "R1".
+std::vector<std::string> registrations();
 // Every list handed out and not freed exactly once, as "L2 freed 0 times".
 std::vector<std::string> listsFreedOtherThanOnce();
-// Registrations in place, by listener handle name.
-std::map<std::string, Registration> registrations();
 // Calls every callback registered for the component with an event of the type;
 // returns how many ran.
 int fire(const std::string& component, int type);

@@ -1,0 +1,54 @@
+#include "SyslogSeam.h"
+
+#include <syslog.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace syslogseam {
+
+namespace {
+
+std::mutex sMutex;  // listeners log from the service's thread
+std::vector<Message> sMessages;
+
+}  // namespace
+
+std::vector<Message> messages() {
+    std::lock_guard<std::mutex> lock(sMutex);
+    return sMessages;
+}
+
+std::string text() {
+    std::string all;
+    for (const Message& message : messages()) {
+        all += message.text;
+    }
+    return all;
+}
+
+void clear() {
+    std::lock_guard<std::mutex> lock(sMutex);
+    sMessages.clear();
+}
+
+}  // namespace syslogseam
+
+extern "C" void openlog(const char*, int, int) {}
+extern "C" void closelog(void) {}
+
+extern "C" void vsyslog(int priority, const char* format, va_list args) {
+    char* text = nullptr;
+    if (vasprintf(&text, format, args) >= 0) {
+        std::lock_guard<std::mutex> lock(syslogseam::sMutex);
+        syslogseam::sMessages.push_back({priority, text});
+        std::free(text);
+    }
+}
+
+// Reached instead of vsyslog when the library is built with _FORTIFY_SOURCE.
+extern "C" void __vsyslog_chk(int priority, int, const char* format, va_list args) {
+    vsyslog(priority, format, args);
+}
