@@ -12,8 +12,6 @@
 
 namespace {
 
-using vesk::legacy::Logger;
-
 int sAlive = 0;
 int sFailure = 0;
 
@@ -23,8 +21,7 @@ void* fakeInitialise(int, const char**) {
 void fakeExecute(void*) {
     if (sFailure == 1) {
         throw vesk::legacy::Exception("Corrupted session-manual");
-    }
-    if (sFailure == 2) {
+    } else if (sFailure == 2) {
         throw std::runtime_error("not ours");
     }
 }
@@ -33,14 +30,12 @@ void fakeUninitialise(void* handle) {
 }
 
 TEST(PluginRun, EveryFailureIsLoggedAndThePluginDestroyed) {
-    const char* logs[] = {
-        "",
-        "An error occurred while running the startup applications plugin: "
-        "Corrupted session-manual\n",
-        "An unexpected error has occurred.\n",
-    };
+    const char* logs[] = {"",
+                          "An error occurred while running the startup applications plugin: "
+                          "Corrupted session-manual\n",
+                          "An unexpected error has occurred.\n"};
     setenv("VESKLEG_LOG", "1", 1);
-    Logger::initialise("startlist-test");
+    vesk::legacy::Logger::initialise("startlist-test");
     for (sFailure = 0; sFailure < 3; ++sFailure) {
         testing::internal::CaptureStderr();
         vesk::legacy::plugins::startup::runPluginOnce(
@@ -48,8 +43,7 @@ TEST(PluginRun, EveryFailureIsLoggedAndThePluginDestroyed) {
         EXPECT_EQ(testing::internal::GetCapturedStderr(), logs[sFailure]);
         EXPECT_EQ(sAlive, 0) << "failure " << sFailure;
     }
-    Logger::uninitialise();
-    unsetenv("VESKLEG_LOG");
+    vesk::legacy::Logger::uninitialise();
     startupPluginExecute(nullptr);  // a null handle is no plug-in
     startupPluginUninitialise(nullptr);
 }

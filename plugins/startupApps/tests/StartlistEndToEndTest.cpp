@@ -6,72 +6,71 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <stdexcept>
-#include <vector>
-
-#include "TestFiles.h"
+#include <fstream>
+#include <sstream>
 
 namespace {
 
 namespace fs = std::filesystem;
+const std::string kData = HOLLIN_SOURCE_DIR "/plugins/startupApps/tests/data/";
 
-struct App {
-    std::string node, command, order;  // XML text; an empty one is left out
-};
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// One application of the startup list as layer XML; an empty order is left out.
+std::string app(const std::string& node, const std::string& command, const std::string& order) {
+    return "<node zel:name=\"" + node + "\"><prop zel:name=\"command\"><value>" + command +
+           "</value></prop>" +
+           (order.empty() ? "" : "<prop zel:name=\"order\"><value>" + order + "</value></prop>") +
+           "</node>\n";
+}
 
 // A scratch HOME and policy store, removed at the end.
-class Scratch {
-  public:
+struct Scratch {
     Scratch() {
         char name[] = "/tmp/startlist-e2e-XXXXXX";
-        if (mkdtemp(name) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        mRoot = name;
-        fs::create_directories(mRoot + "/home/.gnome2");
-        fs::create_directories(mRoot + "/store/default");
+        root = mkdtemp(name) != nullptr ? name : "/nonexistent";
+        fs::create_directories(root + "/home/.gnome2");
+        fs::create_directories(root + "/store/default");
     }
-    ~Scratch() { fs::remove_all(mRoot); }
+    ~Scratch() { fs::remove_all(root); }
 
-    // The store's only layer lists these applications; none: no layer at all.
-    void policy(const std::vector<App>& apps) const {
-        const std::string layer = mRoot + "/store/default/com.orvek.ferrun.applications.xml";
-        if (apps.empty()) {
+    std::string session() const { return readFile(root + "/home/.gnome2/session-manual"); }
+    void install(const std::string& fixture) const {
+        writeFile(root + "/home/.gnome2/session-manual", readFile(kData + fixture));
+    }
+    // The store's only layer holds this startup list; an empty one: no layer.
+    void policy(const std::string& list) const {
+        const std::string layer = root + "/store/default/com.orvek.ferrun.applications.xml";
+        if (list.empty()) {
             fs::remove(layer);
-            return;
+        } else {
+            writeFile(layer,
+                      "<zel:component-data xmlns:zel=\"urn:vesk:policy-layer\""
+                      " zel:name=\"com.orvek.ferrun.applications\">"
+                      "<node zel:name=\"startup_list\" zel:op=\"replace\">\n" +
+                          list + "</node></zel:component-data>\n");
         }
-        auto prop = [](const char* name, const std::string& value) {
-            return value.empty()
-                       ? value
-                       : std::string("<prop zel:name=\"") + name +
-                             "\" zel:type=\"xs:string\"><value>" + value + "</value></prop>";
-        };
-        std::string xml =
-            "<zel:component-data xmlns:zel=\"urn:vesk:policy-layer\""
-            " zel:name=\"com.orvek.ferrun.applications\">"
-            "<node zel:name=\"startup_list\" zel:op=\"replace\">\n";
-        for (const App& app : apps) {
-            xml += "<node zel:name=\"" + app.node + "\">" + prop("command", app.command) +
-                   prop("order", app.order) + "</node>\n";
-        }
-        writeFile(layer, xml + "</node></zel:component-data>\n");
     }
-
-    // Exit status of startlist (-1 if it did not exit); its stderr in mErrors.
-    int run(const std::string& store = "store") {
+    // startlist must exit 0 whatever happens; its standard error goes to errors.
+    void run(const std::string& store = "store") {
         const std::string command =
-            "env -u VESKLEG_LOG_LEVEL HOME=" + mRoot + "/home VESK_POLICY_STORE=" + mRoot + "/" +
-            store + " VESKLEG_LOG=1 " + HOLLIN_BINARY_DIR + "/bin/startlist 2>" + mRoot + "/err";
+            "env -u VESKLEG_LOG_LEVEL HOME=" + root + "/home VESK_POLICY_STORE=" + root + "/" +
+            store + " VESKLEG_LOG=1 " HOLLIN_BINARY_DIR "/bin/startlist 2>" + root + "/err";
         const int status = system(command.c_str());
-        mErrors = readFile(mRoot + "/err");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        errors = readFile(root + "/err");
     }
 
-    std::string sessionPath() const { return mRoot + "/home/.gnome2/session-manual"; }
-    std::string session() const { return readFile(sessionPath()); }
-    void install(const std::string& name) const { writeFile(sessionPath(), fixture(name)); }
-
-    std::string mRoot, mErrors;
+    std::string root, errors;
 };
 
 // Blank lines are the configuration layer's layout between sections, not
@@ -87,56 +86,82 @@ std::string withoutBlankLines(const std::string& text) {
 
 void expectGolden(const std::string& name, const std::string& actual) {
     if (getenv("STARTLIST_UPDATE_GOLDEN") != nullptr) {
-        writeFile(dataPath(name), actual);
+        writeFile(kData + name, actual);
     }
-    EXPECT_EQ(withoutBlankLines(actual), withoutBlankLines(fixture(name))) << name;
+    EXPECT_EQ(withoutBlankLines(actual), withoutBlankLines(readFile(kData + name))) << name;
 }
 
 TEST(StartlistEndToEnd, SessionListsAgainstGoldenFiles) {
-    const struct {
-        const char* session;  // installed as session-manual; run; compared with <session>.expected
-        std::vector<App> apps;
-    } cases[] = {
+    const std::pair<const char*, std::string> cases[] = {
         // Old entries 0 and 2 kept as they were (priority and style as text, an
         // empty one too), our entry 1 dropped, the applications in node-name order.
-        {"three-entries-one-ours", {{"b", "xbiff", "10"}, {"a", "xload -update 5", ""}}},
-        {"user-entry-without-trailing-blank", {}},
-        {"duplicate-commands", {}},  // two recorded: the two lowest entries go
+        {"three-entries-one-ours", app("b", "xbiff", "10") + app("a", "xload -update 5", "")},
+        {"duplicate-commands", ""},  // two recorded: the two lowest entries go
         // Other keys move with their kept entry and go with a dropped one; keys
         // of no entry of the list stay where they are.
-        {"extra-keys", {{"clock", "xclock", ""}}},
-        {"num-clients-zero", {}},  // the record is not even read
-        {"num-clients-negative", {}},
-        {"dropped-entry-without-priority", {}},
-        {"huge-record-count", {{"clock", "xclock", ""}}},
+        {"extra-keys", app("clock", "xclock", "")},
+        {"num-clients-zero", ""},  // the record is not even read
+        {"num-clients-negative", ""},
+        {"dropped-entry-without-priority", ""},
+        {"huge-record-count", app("clock", "xclock", "")},
+        // A property before the first application has the empty order; no, an
+        // empty or a list-typed command gives no entry; a structural node begins
+        // an application, except a nested startup_list.
+        {"policy-corner-cases",
+         "<prop zel:name=\"command\"><value>early</value></prop>"
+         "<node zel:name=\"da\"><prop zel:name=\"order\"><value>1</value></prop></node>"
+         "<node zel:name=\"db\"><prop zel:name=\"command\"><value></value></prop></node>"
+         "<node zel:name=\"dc\"><prop zel:name=\"command\" zel:type=\"zel:string-list\">"
+         "<value>x</value></prop></node>"
+         "<node zel:name=\"dd\"><prop zel:name=\"icon\"><value>i</value></prop>"
+         "<prop zel:name=\"command\"><value>ok</value></prop></node>"
+         "<node zel:name=\"outer\"><prop zel:name=\"command\"><value>outer</value></prop>"
+         "<prop zel:name=\"order\"><value>5</value></prop>" +
+             app("inner", "inner", "") + "</node>" +
+             "<node zel:name=\"p\"><prop zel:name=\"command\"><value>p1</value></prop>"
+             "<node zel:name=\"startup_list\"><prop zel:name=\"order\"><value>7</value>"
+             "</prop></node></node>"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [session, list] : cases) {
         Scratch scratch;
-        scratch.install(c.session);
-        scratch.policy(c.apps);
-        EXPECT_EQ(scratch.run(), 0) << c.session;
-        EXPECT_EQ(scratch.mErrors, "") << c.session;
-        expectGolden(c.session + std::string(".expected"), scratch.session());
+        scratch.install(session);
+        scratch.policy(list);
+        scratch.run();
+        EXPECT_EQ(scratch.errors, "") << session;
+        expectGolden(session + std::string(".expected"), scratch.session());
     }
 }
 
+// Each run replaces exactly the entries of the run before: not the user's
+// entry that differs from one of them by the trailing blank, and also when
+// commands hold a line break, "=" or "[", which add no key or section.
 TEST(StartlistEndToEnd, ARunReplacesExactlyTheEntriesOfThePreviousRun) {
     Scratch scratch;
     scratch.install("user-entry-without-trailing-blank");
-    scratch.policy({{"a", "alpha", "1"}, {"b", "beta", "2"}, {"c", "alpha", "3"}});
-    ASSERT_EQ(scratch.run(), 0);
-    expectGolden("rerun-first.expected", scratch.session());
-    scratch.policy({{"b", "beta", "2"}, {"c", "alpha", "3"}, {"d", "gamma", ""}});
-    ASSERT_EQ(scratch.run(), 0);
-    expectGolden("rerun-second.expected", scratch.session());
+    const std::pair<const char*, std::string> runs[] = {
+        {"rerun-first", app("a", "alpha", "1") + app("b", "beta", "2") + app("c", "alpha", "3")},
+        {"rerun-second", app("b", "beta", "2") + app("c", "alpha", "3") + app("d", "gamma", "")},
+        {"hostile-commands", app("a", "sh -c 'echo hi'&#10;[Default]&#10;num_clients=99", "1") +
+                                 app("b", "env A=B prog", "2") + app("c", "[MERX]", "3") +
+                                 app("d", " \\leading blank and backslash\\", "4")},
+        {"hostile-commands", ""},  // the same policy once more
+    };
+    for (const auto& [golden, list] : runs) {
+        if (!list.empty()) {
+            scratch.policy(list);
+        }
+        scratch.run();
+        EXPECT_EQ(scratch.errors, "");
+        expectGolden(golden + std::string(".expected"), scratch.session());
+    }
 }
 
 TEST(StartlistEndToEnd, NothingConfiguredAndNothingThereWritesNothing) {
     Scratch scratch;
-    fs::remove(scratch.mRoot + "/home/.gnome2");
-    EXPECT_EQ(scratch.run(), 0);
-    EXPECT_EQ(scratch.mErrors, "");
-    EXPECT_FALSE(fs::exists(scratch.mRoot + "/home/.gnome2"));
+    fs::remove(scratch.root + "/home/.gnome2");
+    scratch.run();
+    EXPECT_EQ(scratch.errors, "");
+    EXPECT_FALSE(fs::exists(scratch.root + "/home/.gnome2"));
 }
 
 // A file startlist cannot use is never rewritten; the run says why and exits 0.
@@ -153,36 +178,21 @@ TEST(StartlistEndToEnd, BrokenSessionFilesStayByteIdentical) {
     };
     for (const auto& [session, message] : cases) {
         Scratch scratch;
-        scratch.policy({{"clock", "xclock", "20"}});
+        scratch.policy(app("clock", "xclock", "20"));
         scratch.install(session);
-        EXPECT_EQ(scratch.run(), 0) << session;
-        EXPECT_EQ(scratch.session(), fixture(session));
-        EXPECT_NE(scratch.mErrors.find(message), std::string::npos) << scratch.mErrors;
+        scratch.run();
+        EXPECT_EQ(scratch.session(), readFile(kData + session));
+        EXPECT_NE(scratch.errors.find(message), std::string::npos) << scratch.errors;
     }
 }
 
 TEST(StartlistEndToEnd, UnreachablePolicyKeepsTheUsersEntriesAndDropsOurs) {
     Scratch scratch;
     scratch.install("three-entries-one-ours");
-    EXPECT_EQ(scratch.run("missing-store"), 0);
-    EXPECT_EQ(scratch.mErrors.rfind("An error occurred starting the applications: ", 0), 0u)
-        << scratch.mErrors;
+    scratch.run("missing-store");
+    EXPECT_EQ(scratch.errors.rfind("An error occurred starting the applications: ", 0), 0u)
+        << scratch.errors;
     expectGolden("three-entries-one-ours.store-unreachable.expected", scratch.session());
-}
-
-// Commands are values: a line break, "=" or "[" adds no key or section, and
-// the next run still recognises each entry as its own.
-TEST(StartlistEndToEnd, CommandsThatLookLikeKeysOrSectionsStayValues) {
-    Scratch scratch;
-    scratch.policy({{"a", "sh -c 'echo hi'&#10;[Default]&#10;num_clients=99", "1"},
-                    {"b", "env A=B prog", "2"},
-                    {"c", "[MERX]", "3"},
-                    {"d", " \\leading blank and backslash\\", "4"}});
-    for (int run = 0; run < 2; ++run) {
-        ASSERT_EQ(scratch.run(), 0);
-        EXPECT_EQ(scratch.mErrors, "");
-        expectGolden("hostile-commands.expected", scratch.session());
-    }
 }
 
 }  // namespace
