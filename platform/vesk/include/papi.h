@@ -20,6 +20,16 @@
  *                   ascending byte order), hosts/<hostname>, users/<user>
  *   other entities: default, hosts/<hostname>, entities/<connection string>
  * User and groups come from the process's uid, never from the environment.
+ *
+ * The directory: when $VESK_POLICY_STORE is ldap://host[:port]/<base DN>
+ * (or ldaps://, ldapi://), the same stacks are read from an LDAP directory
+ * laid out like the store below the base DN: ou=default, cn=<group>,ou=groups,
+ * cn=<host>,ou=hosts, uid=<user>,ou=users, cn=<entity>,ou=entities, each layer
+ * an entry cn=<component> holding its bytes in veskLayerData (schema and
+ * details in platform/vesk/ldap/README.md). It binds anonymously, with
+ * $VESK_LDAP_BINDDN and the password in $VESK_LDAP_PASSWORD_FILE (a file only
+ * its owner can read), or over ldapi:// with SASL EXTERNAL. Statuses, stamps
+ * and change events are those of the file store.
  */
 #ifndef VESK_PAPI_H
 #define VESK_PAPI_H
@@ -33,14 +43,17 @@ extern "C" {
 typedef int PAPIStatus;
 enum {
     PAPISuccess = 0,
-    /* The store is missing or unreadable, at papiInitialise or later: never
-     * reported as "no layers", which would read as all policy removed. */
+    /* The store is missing or unreadable, or the directory or its base entry
+     * cannot be reached, at papiInitialise or later: never reported as "no
+     * layers", which would read as all policy removed. */
     PAPIConnectionFailure = 1,
-    /* The process's uid has no user entry. */
+    /* The process's uid has no user entry; the directory refuses the bind,
+     * or the password file is missing, empty or readable by others. */
     PAPIAuthenticationFailure = 2,
     PAPINoSuchComponent = 3,
     /* "Database error": a layer that exists but cannot be read (any error but
-     * ENOENT, not a regular file, or larger than 64 MiB). */
+     * ENOENT, not a regular file, or larger than 64 MiB; in a directory an
+     * entry in a layer's place that is no veskLayer with one value). */
     PAPILdbFailure = 4,
     /* A stale, foreign or null handle or listener id, a null callback, or a
      * name that cannot be one path element (empty, ".", "..", containing "/")
@@ -80,7 +93,9 @@ typedef struct PAPIEvent {
 enum { PAPIEventComponentAdded = 0, PAPIEventComponentModified = 1, PAPIEventComponentRemoved = 2 };
 
 /* State of the connection to a remote service. The file store never calls the
- * state callback; the values are defined for backends that do. */
+ * state callback. The directory calls it on the watcher thread of a handle
+ * with listeners, like a change listener: PAPIDisconnected when the
+ * connection of its change search drops, PAPIConnected when it is back. */
 typedef enum PAPIConnectionState { PAPIConnected = 0, PAPIDisconnected = 1 } PAPIConnectionState;
 
 typedef void (*PAPIConnectionListener)(PAPIConnectionState state, void* userData);
@@ -123,8 +138,12 @@ void papiFreeStringList(PAPINameEntry* list);
  * 1 s after the first change. If the kernel drops change notices, every
  * watched component gets an event. While the store itself is gone nothing is
  * reported; when it is back, components whose files differ get their event.
+ * A directory is watched with one persistent search per handle; after a lost
+ * connection it reconnects with growing pauses and then delivers one event
+ * for each component whose layers changed meanwhile.
  * Returns the handle to pass to papiRemoveListener; fails with a status when
- * the watch or its thread cannot be set up. */
+ * the watch or its thread cannot be set up (for a directory: 1 or 2 when it
+ * cannot be reached or refuses the bind, 7 when it cannot synchronise). */
 PAPIListenerId papiAddListener(PAPI* handle, const char* component, PAPIListener listener,
                                void* userData, PAPIStatus* status);
 
