@@ -27,7 +27,11 @@ function(hollin_add_test)
   target_compile_definitions(${T_NAME} PRIVATE
     HOLLIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     HOLLIN_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  # The discovered tests' properties cannot carry a list: several labels are
+  # joined into one, which "ctest -L" still selects by any of them (it matches
+  # labels as regular expressions).
+  string(REPLACE ";" "," labels "${T_LABELS}")
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 120
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+    PROPERTIES LABELS "${labels}" TIMEOUT 300)
 endfunction()
