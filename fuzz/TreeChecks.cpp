@@ -197,9 +197,6 @@ void finding(const std::string& what) {
 
 void checkInvariants(const Tree& tree) {
     if (const Node* root = tree.getRoot()) {
-        if (!root->asStructuralNode()) {
-            finding("the root is a property: later layers have no place to go");
-        }
         checkNode(*root, nullptr, "root");
     }
 }

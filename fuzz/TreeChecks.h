@@ -18,8 +18,8 @@ namespace vesk::legacy::fuzz {
 
 [[noreturn]] void finding(const std::string& what);
 
-// A group as root, parent links, child names and order, attribute bits,
-// property kinds and values; calls finding() on the first one broken.
+// Parent links, child names and order, attribute bits, property kinds and
+// values; calls finding() on the first one broken.
 void checkInvariants(const Tree& tree);
 
 // What treeDifference compares beyond names, kinds, property types, locales

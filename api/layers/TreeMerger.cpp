@@ -64,10 +64,6 @@ TreeMerger::~TreeMerger() {
     }
 }
 
-bool TreeMerger::mayBecome(const StructuralNode* parent, PropertyType type) {
-    return parent != nullptr || type == kStructural;
-}
-
 bool TreeMerger::mayChange(const Node& node) {
     return (node.getAttributes() & Node::kReadOnly) == 0;
 }
@@ -137,7 +133,7 @@ void TreeMerger::modifyGenericNode(const std::string& name, int attributes, Prop
     StructuralNode* parent;
     Node* node;
     StructuralNode::Slot slot;
-    if (!findPlace(parent, name, node, slot) || (node == nullptr && !mayBecome(parent, type))) {
+    if (!findPlace(parent, name, node, slot)) {
         mStack.push_back(nullptr);
         return;
     }
@@ -155,8 +151,7 @@ void TreeMerger::replaceGenericNode(const std::string& name, int attributes, Pro
     StructuralNode* parent;
     Node* node;
     StructuralNode::Slot slot;
-    if (!findPlace(parent, name, node, slot) || (node != nullptr && !mayChange(*node)) ||
-        !mayBecome(parent, type)) {
+    if (!findPlace(parent, name, node, slot) || (node != nullptr && !mayChange(*node))) {
         mStack.push_back(nullptr);
         return;
     }
