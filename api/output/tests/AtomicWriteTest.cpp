@@ -6,33 +6,26 @@
 
 #include <cerrno>
 
+#include "SyslogSeam.h"
 #include "TreeText.h"
-#include "model/PropertyNode.h"
-#include "model/StructuralNode.h"
-#include "model/Tree.h"
 #include "output/FileSystemCalls.h"
 
-using namespace vesk::legacy;
 using namespace outputtest;
 
 namespace {
 
 const char kOldBytes[] = "old bytes, not even XML\n";
 
-mode_t modeOf(const std::string& path) {
+// The file's type and mode (of a link itself with link), 0 when there is none.
+mode_t modeOf(const std::string& path, bool link = false) {
     struct stat status;
-    return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
-
-bool isLink(const std::string& path) {
-    struct stat status;
-    return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+    return (link ? ::lstat : ::stat)(path.c_str(), &status) == 0 ? status.st_mode : 0;
 }
 
 class AtomicWriteTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        clearLog();
+        syslogseam::clear();
         property(root(mTree, "r"), "p", TypeString).setStringValue("new", "default");
     }
     void TearDown() override { FileSystemCalls::sCurrent = mSaved; }
@@ -41,14 +34,14 @@ class AtomicWriteTest : public ::testing::Test {
     // left, and one error naming the file and saying why (what).
     void expectRefused(const std::string& what) {
         writeFile(mPath, kOldBytes);
-        clearLog();
+        syslogseam::clear();
         mTree.serialize(mPath);
         FileSystemCalls::sCurrent = mSaved;
         EXPECT_EQ(kOldBytes, readFile(mPath));
         EXPECT_EQ(std::vector<std::string>{"tree.xml"}, directoryEntries(mScratch.path()));
-        ASSERT_EQ(1u, loggedMessages().size()) << loggedText();
-        EXPECT_EQ(0u, loggedMessages()[0].find("Cannot write tree file " + mPath + ": " + what))
-            << loggedMessages()[0];
+        const std::string logged = syslogseam::text();
+        EXPECT_EQ(1u, syslogseam::messages().size()) << logged;
+        EXPECT_EQ(0u, logged.find("Cannot write tree file " + mPath + ": " + what)) << logged;
     }
 
     ScratchDirectory mScratch;
@@ -91,11 +84,11 @@ TEST_F(AtomicWriteTest, ShortAndInterruptedWritesAreCompleted) {
 TEST_F(AtomicWriteTest, AnExistingFileKeepsItsModeANewOneFollowsTheMask) {
     const mode_t previousMask = ::umask(027);
     mTree.serialize(mPath);
-    EXPECT_EQ(0640u, modeOf(mPath));
+    EXPECT_EQ(S_IFREG | 0640u, modeOf(mPath));
     ::chmod(mPath.c_str(), 0604);
     ::umask(077);
     mTree.serialize(mPath);
-    EXPECT_EQ(0604u, modeOf(mPath));
+    EXPECT_EQ(S_IFREG | 0604u, modeOf(mPath));
     ::umask(previousMask);
 }
 
@@ -111,10 +104,10 @@ TEST_F(AtomicWriteTest, SymbolicLinksAreWrittenThroughNotReplaced) {
 
     mTree.serialize(mPath);
     mTree.serialize(mScratch.path() + "/dangling");
-    EXPECT_EQ("", loggedText());
-    EXPECT_TRUE(isLink(mPath));
-    EXPECT_TRUE(isLink(mScratch.path() + "/dangling"));
-    EXPECT_EQ(0600u, modeOf(real + "/tree.xml"));
+    EXPECT_EQ("", syslogseam::text());
+    EXPECT_TRUE(S_ISLNK(modeOf(mPath, true)));
+    EXPECT_TRUE(S_ISLNK(modeOf(mScratch.path() + "/dangling", true)));
+    EXPECT_EQ(S_IFREG | 0600u, modeOf(real + "/tree.xml"));
     EXPECT_NE(std::string::npos, readFile(real + "/tree.xml").find("\nnew\n"));
     EXPECT_EQ(readFile(real + "/tree.xml"), readFile(real + "/later.xml"));
     EXPECT_EQ((std::vector<std::string>{"later.xml", "tree.xml"}), directoryEntries(real));

@@ -1,40 +1,30 @@
 // The diagnostic lines of NodePrinter and NodeLogger, tabs and blanks included.
 #include <gtest/gtest.h>
 
+#include "SyslogSeam.h"
 #include "TreeText.h"
-#include "model/PropertyNode.h"
-#include "model/StructuralNode.h"
-#include "model/Tree.h"
 #include "output/NodeLogger.h"
 #include "output/NodePrinter.h"
 
-using namespace vesk::legacy;
 using namespace outputtest;
 
 namespace {
 
-class NodePrinterTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        clearLog();
-        StructuralNode& top = root(mTree, "root");
-        StructuralNode& apps = group(top, "apps", Node::kReadOnly);
-        property(apps, "cmd", TypeString, Node::kReadOnly).setStringValue("run %s", "default");
-        property(apps, "list", TypeStringList).setListValue({"a", "b"}, "default");
-        PropertyNode& title = property(top, "title", TypeString);
-        title.setStringValue("x", "default");
-        title.modifyLocalised(true);
-        title.setStringValue("y", "de");
-        property(top, "w", TypeInt);
-    }
-
-    Tree mTree;
-};
-
-TEST_F(NodePrinterTest, PrinterLines) {
+TEST(NodePrinterTest, PrinterAndLoggerLines) {
+    syslogseam::clear();
+    Tree tree;
+    StructuralNode& top = root(tree, "root");
+    StructuralNode& apps = group(top, "apps", Node::kReadOnly);
+    property(apps, "cmd", TypeString, Node::kReadOnly).setStringValue("run %s", "default");
+    property(apps, "list", TypeStringList).setListValue({"a", "b"}, "default");
+    PropertyNode& title = property(top, "title", TypeString);
+    title.setStringValue("x", "default");
+    title.modifyLocalised(true);
+    title.setStringValue("y", "de");
+    property(top, "w", TypeInt);
     NodePrinter printer;
     ::testing::internal::CaptureStdout();
-    mTree.getRoot()->visit(printer);
+    tree.getRoot()->visit(printer);
     std::fflush(stdout);
     EXPECT_EQ(
         "Node root \n"
@@ -46,20 +36,17 @@ TEST_F(NodePrinterTest, PrinterLines) {
         "\tProperty title  x\n"
         "\tProperty w  \n",
         ::testing::internal::GetCapturedStdout());
-}
 
-TEST_F(NodePrinterTest, LoggerLinesAtItsLevel) {
     NodeLogger logger(Logger::Debug);
-    mTree.getRoot()->visit(logger);
-    EXPECT_EQ((std::vector<std::string>{
-                  "Node root \n",
-                  "\tNode apps readonly\n",
-                  "\t\tProperty cmd readonly run %s\n",
-                  "\t\tProperty list  \n",
-                  "\tProperty title  x\n",
-                  "\tProperty w  \n",
-              }),
-              loggedMessages());
+    tree.getRoot()->visit(logger);
+    std::vector<std::string> lines;
+    for (const auto& message : syslogseam::messages()) {
+        lines.push_back(std::to_string(message.priority) + " " + message.text);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"7 Node root \n", "7 \tNode apps readonly\n",
+                                               "7 \t\tProperty cmd readonly run %s\n",
+                                               "7 \t\tProperty list  \n", "7 \tProperty title  x\n",
+                                               "7 \tProperty w  \n"}));
 }
 
 }  // namespace

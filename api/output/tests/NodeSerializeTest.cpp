@@ -3,13 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "SyslogSeam.h"
 #include "TreeText.h"
-#include "model/PropertyNode.h"
-#include "model/StructuralNode.h"
-#include "model/Tree.h"
 #include "output/NodeSerialize.h"
 
-using namespace vesk::legacy;
 using namespace outputtest;
 
 namespace {
@@ -18,7 +15,7 @@ const std::string kData = HOLLIN_SOURCE_DIR "/api/output/tests/data/";
 
 class NodeSerializeTest : public ::testing::Test {
   protected:
-    void SetUp() override { clearLog(); }
+    void SetUp() override { syslogseam::clear(); }
 
     void expectGolden(const Tree& tree, const std::string& golden) {
         expectWritten(tree, golden);
@@ -28,13 +25,13 @@ class NodeSerializeTest : public ::testing::Test {
         const std::string path = mScratch.path() + "/tree.xml";
         tree.serialize(path);
         EXPECT_EQ(readFile(kData + golden), readFile(path));
-        EXPECT_EQ("", loggedText());
+        EXPECT_EQ("", syslogseam::text());
     }
     void expectReadBack(const Tree& tree, const std::string& golden) {
         Tree back;
         back.unserialize(kData + golden);
         EXPECT_EQ(treeText(tree), treeText(back));
-        EXPECT_EQ("", loggedText());
+        EXPECT_EQ("", syslogseam::text());
     }
 
     ScratchDirectory mScratch;

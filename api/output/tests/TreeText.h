@@ -1,45 +1,130 @@
 // Test helpers: trees built in a line, a tree as text naming every structural
 // detail (kinds, names, types, all attribute bits, each locale and whether it
-// holds a value) so that two trees are equal exactly when their texts are, the
-// system-log messages this binary recorded, and scratch directories.
+// holds a value) so that two trees are equal exactly when their texts are, and
+// scratch directories.
 #pragma once
 
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "model/PropertyType.h"
-
-namespace vesk::legacy {
-class PropertyNode;
-class StructuralNode;
-class Tree;
-}  // namespace vesk::legacy
+#include "model/PropertyNode.h"
+#include "model/StructuralNode.h"
+#include "model/Tree.h"
 
 namespace outputtest {
 
-vesk::legacy::StructuralNode& root(vesk::legacy::Tree& tree, const std::string& name,
-                                   int attributes = 0);
-vesk::legacy::StructuralNode& group(vesk::legacy::StructuralNode& parent, const std::string& name,
-                                    int attributes = 0);
-vesk::legacy::PropertyNode& property(vesk::legacy::StructuralNode& parent, const std::string& name,
-                                     vesk::legacy::PropertyType type, int attributes = 0);
+using namespace vesk::legacy;
 
-std::string treeText(const vesk::legacy::Tree& tree);
+inline StructuralNode& root(Tree& tree, const std::string& name, int attributes = 0) {
+    tree.setRoot(new StructuralNode(name));
+    tree.getRoot()->setAttributes(attributes);
+    return *tree.getRoot()->asStructuralNode();
+}
 
-// Messages sent to the system log since the last clearLog(), formatted.
-const std::vector<std::string>& loggedMessages();
-void clearLog();
-std::string loggedText();
+template <typename NodeType = StructuralNode, typename... Type>
+NodeType& add(StructuralNode& parent, const std::string& name, int attributes, Type... type) {
+    auto* node = new NodeType(name, type...);
+    node->setAttributes(attributes);
+    parent.adoptChild(*node);
+    return *node;
+}
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
-std::vector<std::string> directoryEntries(const std::string& directory);  // sorted
+inline StructuralNode& group(StructuralNode& parent, const std::string& name, int attributes = 0) {
+    return add(parent, name, attributes);
+}
+
+inline PropertyNode& property(StructuralNode& parent, const std::string& name, PropertyType type,
+                              int attributes = 0) {
+    return add<PropertyNode>(parent, name, attributes, type);
+}
+
+inline std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+        out += (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20) ? escaped
+                                                                               : std::string(1, c);
+    }
+    return out + "\"";
+}
+
+inline void describe(const Node& node, const std::string& indent, std::string& out) {
+    const std::string bits = " bits=" + std::to_string(node.getAttributes()) + "\n";
+    if (const StructuralNode* structural = node.asStructuralNode()) {
+        out += indent + "group " + quoted(node.getName()) + bits;
+        std::vector<std::string> names;
+        structural->getChildren(names);
+        for (const auto& name : names) {
+            describe(*structural->getChild(name), indent + "  ", out);
+        }
+        return;
+    }
+    const PropertyNode& property = *node.asPropertyNode();
+    out += indent + "prop " + quoted(node.getName()) +
+           " type=" + std::to_string(property.getType()) + bits;
+    std::vector<std::string> locales;
+    property.getLocales(locales);
+    for (const auto& locale : locales) {
+        out += indent + "  [" + quoted(locale) + "]";
+        const PropertyNode::Value* value = property.findBestValue(locale);
+        if (!value || !value->isSet()) {
+            out += " no value";
+        } else if (!property.isList()) {
+            out += " " + quoted(property.getStringValue(locale));
+        }
+        for (const auto& item : property.getListValue(locale)) {
+            out += " item " + quoted(item);
+        }
+        out += "\n";
+    }
+}
+
+inline std::string treeText(const Tree& tree) {
+    std::string out = "(empty tree)\n";
+    if (tree.getRoot()) {
+        out.clear();
+        describe(*tree.getRoot(), "", out);
+    }
+    return out;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Sorted.
+inline std::vector<std::string> directoryEntries(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // A fresh directory under the build tree, removed with its content at the end.
 class ScratchDirectory {
   public:
-    ScratchDirectory();
-    ~ScratchDirectory();
+    ScratchDirectory() : mPath(HOLLIN_BINARY_DIR "/output-test-XXXXXX") {
+        if (!mkdtemp(mPath.data())) {
+            std::abort();
+        }
+    }
+    ~ScratchDirectory() { std::filesystem::remove_all(mPath); }
     const std::string& path() const { return mPath; }
 
   private:

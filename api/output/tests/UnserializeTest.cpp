@@ -4,12 +4,9 @@
 
 #include <filesystem>
 
+#include "SyslogSeam.h"
 #include "TreeText.h"
-#include "model/PropertyNode.h"
-#include "model/StructuralNode.h"
-#include "model/Tree.h"
 
-using namespace vesk::legacy;
 using namespace outputtest;
 
 namespace {
@@ -67,7 +64,7 @@ void buildRichTree(Tree& tree) {
 
 class UnserializeTest : public ::testing::Test {
   protected:
-    void SetUp() override { clearLog(); }
+    void SetUp() override { syslogseam::clear(); }
 
     ScratchDirectory mScratch;
     const std::string mPath = mScratch.path() + "/tree.xml";
@@ -89,7 +86,7 @@ TEST_F(UnserializeTest, RoundTripKeepsStructureTypesValuesLocalesAndBits) {
     EXPECT_EQ(treeText(original), treeText(loaded));
     loaded.serialize(mPath);
     EXPECT_EQ(bytes, readFile(mPath));
-    EXPECT_EQ("", loggedText());
+    EXPECT_EQ("", syslogseam::text());
 }
 
 TEST_F(UnserializeTest, LinesLongerThanAnyReadBufferComeBackWhole) {
@@ -121,7 +118,7 @@ TEST_F(UnserializeTest, HeaderOnlyFileIsAnEmptyTree) {
         tree.unserialize(mPath);
         EXPECT_EQ(nullptr, tree.getRoot());
     }
-    EXPECT_EQ("", loggedText());
+    EXPECT_EQ("", syslogseam::text());
 }
 
 TEST_F(UnserializeTest, BrokenFilesLeaveTheTreeAloneAndAreLoggedByName) {
@@ -137,15 +134,15 @@ TEST_F(UnserializeTest, BrokenFilesLeaveTheTreeAloneAndAreLoggedByName) {
     buildRichTree(original);
     for (const auto& file : files) {
         SCOPED_TRACE(file);
-        clearLog();
+        syslogseam::clear();
         Tree tree(original);
         tree.unserialize(file);
         EXPECT_EQ(treeText(original), treeText(tree));
         Tree empty;
         empty.unserialize(file);
         EXPECT_EQ(nullptr, empty.getRoot());
-        ASSERT_EQ(2u, loggedMessages().size()) << loggedText();
-        EXPECT_EQ(0u, loggedMessages()[0].find("Cannot read tree file " + file + ": "));
+        ASSERT_EQ(2u, syslogseam::messages().size()) << syslogseam::text();
+        EXPECT_EQ(0u, syslogseam::messages()[0].text.find("Cannot read tree file " + file + ": "));
     }
     EXPECT_EQ(openBefore, descriptors());
 }
