@@ -165,13 +165,12 @@ TEST(ReplayInvariantTest, ReplayingTheDifferenceGivesTheNewTree) {
     std::size_t events = 0;
     for (int pair = 0; pair < 400; ++pair) {
         // In every fifty pairs: one from an empty tree, one against an
-        // unrelated tree, one that empties the tree. Roots are groups, as
-        // the merger builds no other.
+        // unrelated tree, one that empties the tree, one from a property root.
         Tree oldTree, newTree;
         if (pair % 50 != 0) {
-            oldTree.setRoot(generate.child(0, 0, false, true));
+            oldTree.setRoot(generate.child(0, 0, false, pair % 50 != 49));
         }
-        if (pair % 50 < 2) {
+        if (pair % 50 < 2 || pair % 50 == 49) {
             newTree.setRoot(generate.child(0, 0, true, true));
         } else if (pair % 50 != 2) {
             newTree.setRoot(oldTree.getRoot()->clone(true));
