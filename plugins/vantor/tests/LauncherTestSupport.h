@@ -1,13 +1,11 @@
-// Helpers of the launcher and deskrunner tests: scratch folders, files, the
-// log as text, the desktop entry validator and waiting for change events.
+// Helpers of the launcher and deskrunner tests: scratch folders, files,
+// policy layers of launchers, waiting for a change to show.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,10 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "model/Logger.h"
-
 namespace launchertest {
 
+namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
 inline std::string readFile(const std::string& path) {
@@ -32,29 +29,32 @@ inline std::string readFile(const std::string& path) {
 // Through a rename, so that a watcher never sees half a file.
 inline void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path + ".part", std::ios::binary) << text;
-    std::filesystem::rename(path + ".part", path);
+    fs::rename(path + ".part", path);
 }
 
-inline std::string golden(const std::string& name) {
-    return readFile(std::string(HOLLIN_SOURCE_DIR) + "/plugins/vantor/tests/data/" + name);
+// The layer of the applications component holding body; a launcher list; a
+// launcher with Name and Exec.
+inline std::string layer(const std::string& body) {
+    return "<zel:component-data xmlns:zel=\"urn:vesk:policy-layer\" "
+           "zel:name=\"com.orvek.ferrun.applications\">" +
+           body + "</zel:component-data>\n";
+}
+inline std::string launchers(const std::string& body) {
+    return "<node zel:name=\"launcher_list\">" + body + "</node>";
+}
+inline std::string launcher(const std::string& name, const std::string& exec) {
+    return "<node zel:name=\"" + name + "\"><prop zel:name=\"Exec\"><value>" + exec +
+           "</value></prop><prop zel:name=\"Name\"><value>" + name + "</value></prop></node>";
 }
 
 inline Names listDir(const std::string& dir) {
     Names names;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    for (const auto& entry : fs::directory_iterator(dir, error)) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-inline size_t count(const std::string& text, const std::string& part) {
-    size_t found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++found;
-    }
-    return found;
 }
 
 struct TempDir {
@@ -62,51 +62,10 @@ struct TempDir {
         char name[] = "/tmp/vantor-test-XXXXXX";
         path = mkdtemp(name) != nullptr ? name : "/nonexistent";
     }
-    ~TempDir() { std::filesystem::remove_all(path); }
+    ~TempDir() { fs::remove_all(path); }
     std::string operator/(const std::string& name) const { return path + "/" + name; }
     std::string path;
 };
-
-// Everything logged, Debug level included, from construction to text().
-class LogCapture {
-  public:
-    LogCapture() {
-        setenv("VESKLEG_LOG", "1", 1);
-        setenv("VESKLEG_LOG_LEVEL", "Debug", 1);
-        vesk::legacy::Logger::uninitialise();
-        vesk::legacy::Logger::initialise("vantor-test");
-        ::testing::internal::CaptureStderr();
-    }
-    ~LogCapture() {
-        text();
-        vesk::legacy::Logger::uninitialise();
-    }
-    const std::string& text() {
-        if (!mDone) {
-            mText = ::testing::internal::GetCapturedStderr();
-            mDone = true;
-        }
-        return mText;
-    }
-
-  private:
-    bool mDone = false;
-    std::string mText;
-};
-
-// desktop-file-validate's complaints; empty when the file passes.
-inline std::string validate(const std::string& path) {
-    FILE* pipe = popen(("desktop-file-validate '" + path + "' 2>&1; echo $?").c_str(), "r");
-    std::string output;
-    char buffer[256];
-    while (pipe != nullptr && fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        output += buffer;
-    }
-    if (pipe != nullptr) {
-        pclose(pipe);
-    }
-    return output == "0\n" ? "" : output;
-}
 
 inline bool waitUntil(const std::function<bool()>& condition) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);

@@ -1,0 +1,221 @@
+// The launchers plug-in against the real libvesk file store in a scratch
+// folder: the files a rewrite leaves (against reviewed golden files and the
+// desktop entry validator), when it leaves them alone, the folder it chooses
+// and one rewrite per policy change.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+#include <tuple>
+
+#include "LauncherEntryPoints.h"
+#include "LauncherPlugin.h"
+#include "LauncherTestSupport.h"
+#include "access/ConfigurationAccess.h"
+#include "gnome2/gnome-program.h"
+#include "model/Exception.h"
+#include "model/Logger.h"
+
+using namespace vesk::legacy;
+using namespace launchertest;
+using plugins::launchers::LauncherPlugin;
+
+namespace {
+
+const std::string kData = HOLLIN_SOURCE_DIR "/plugins/vantor/tests/data/";
+const std::string kLayer = "/default/com.orvek.ferrun.applications.xml";
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+// A scratch store and desktop folder; everything logged, Debug level
+// included, is captured from the start of the test to the first log().
+class LauncherTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(mStore + "/default");
+        fs::create_directories(mDesktop);
+        setenv("VESK_POLICY_STORE", mStore.c_str(), 1);
+        setenv("VESKLEG_LOG", "1", 1);
+        setenv("VESKLEG_LOG_LEVEL", "Debug", 1);
+        Logger::initialise("vantor-test");
+        ::testing::internal::CaptureStderr();
+    }
+    void TearDown() override {
+        log();
+        Logger::uninitialise();
+    }
+    const std::string& log() {
+        if (!mLogged) {
+            mLog = ::testing::internal::GetCapturedStderr();
+            mLogged = true;
+        }
+        return mLog;
+    }
+    void setLayer(const std::string& body) { writeFile(mStore + kLayer, layer(body)); }
+    // Through a facade of its own, created once the store is set.
+    ConfigurationAccess* access() {
+        if (!mAccess) {
+            mAccess = std::make_unique<ConfigurationAccess>();
+        }
+        return mAccess.get();
+    }
+    // Writes to the scratch desktop folder.
+    std::unique_ptr<LauncherPlugin> makePlugin() {
+        const char* args[] = {mDesktop.c_str()};
+        return std::make_unique<LauncherPlugin>(1, args, access());
+    }
+
+    TempDir mDir;
+    std::string mStore = mDir / "store", mDesktop = mDir / "Desktop", mLog;
+    bool mLogged = false;
+    std::unique_ptr<ConfigurationAccess> mAccess;  // outlives the plug-ins
+};
+
+// data/before holds files of the user and of earlier runs, data/after what the
+// launchers of the layer in data/ leave: every file whose name starts with
+// "MERX" is a launcher file, and only those.
+TEST_F(LauncherTest, WritesThePolicySetAndDeletesOnlyItsOwnFiles) {
+    fs::copy(kData + "before", mDesktop, fs::copy_options::recursive);
+    fs::copy_file(kData + "com.orvek.ferrun.applications.xml", mStore + kLayer);
+    makePlugin()->execute();
+    EXPECT_EQ(listDir(mDesktop), listDir(kData + "after"));
+    for (const std::string& name : listDir(kData + "after")) {
+        EXPECT_EQ(readFile(mDesktop + "/" + name), readFile(kData + "after/" + name)) << name;
+    }
+    EXPECT_EQ(listDir(mDir.path), (Names{"Desktop", "store"}));
+    const std::string failed = "Could not save the launcher " + mDesktop + "/MERX";
+    EXPECT_LT(log().find(failed + "Xblocked"), log().find(failed + "xblocked")) << log();
+    EXPECT_NE(log().find(failed + "xblocked"), std::string::npos);
+    EXPECT_NE(log().find("leave the desktop folder: sub/../../escape\n"), std::string::npos);
+    EXPECT_NE(log().find("outside any launcher: Type\n"), std::string::npos);
+    EXPECT_EQ(count(log(), "listening for changes to launcher definitions\n"), 2u);
+    // An application with Name, Exec and Type, and a link configured through
+    // Exec, pass the validator without a remark.
+    const std::string report = mDir / "validator";
+    EXPECT_EQ(system(("cd " + mDesktop + " && desktop-file-validate MERXeditor.desktop " +
+                      "MERXweb.desktop >" + report + " 2>&1 && test ! -s " + report)
+                         .c_str()),
+              0)
+        << readFile(report);
+}
+
+// Every kind of change, live through the store's change events, gives exactly
+// one rewrite and leaves exactly the configured set (none without a list).
+// Notifications on two threads at once rewrite one after the other; once the
+// plug-in is destroyed no change reaches it.
+TEST_F(LauncherTest, EachPolicyChangeGivesOneRewriteUntilThePluginEnds) {
+    const std::vector<std::pair<std::string, Names>> steps = {
+        {launchers(launcher("a", "a2") + launcher("b", "b")), {"MERXa.desktop", "MERXb.desktop"}},
+        {launchers(launcher("a", "a2") + launcher("c", "c")), {"MERXa.desktop", "MERXc.desktop"}},
+        {"<node zel:name=\"startup_list\"/>", {}},  // the list removed
+        {launchers(launcher("d", "d")), {"MERXd.desktop"}},
+        {"", {}},  // the component removed
+        {launchers(launcher("e", "e")), {"MERXe.desktop"}},
+    };
+    setLayer(launchers(launcher("a", "a") + launcher("b", "b")));
+    writeFile(mDesktop + "/keep.txt", "mine\n");
+    auto plugin = makePlugin();
+    plugin->execute();
+    unsigned long expected = 1;
+    for (auto [body, files] : steps) {
+        SCOPED_TRACE(expected);
+        body.empty() ? (void)fs::remove(mStore + kLayer) : setLayer(body);
+        ++expected;
+        ASSERT_TRUE(waitUntil([&] { return plugin->getRewriteCount() >= expected; }));
+        // The rest of the change's reports arrive within microseconds.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(plugin->getRewriteCount(), expected);
+        files.push_back("keep.txt");
+        EXPECT_EQ(listDir(mDesktop), files);
+    }
+    NodePath list;
+    list.setPath("com.orvek.ferrun.applications/launcher_list");
+    const auto notify = [&] {
+        for (int n = 0; n < 20; ++n) {
+            plugin->onNodeChanged(list);
+        }
+    };
+    std::thread other(notify);
+    notify();
+    other.join();
+    EXPECT_EQ(plugin->getRewriteCount(), expected + 40);
+    EXPECT_EQ(listDir(mDesktop), (Names{"MERXe.desktop", "keep.txt"}));
+
+    setLayer(launchers(launcher("f", "f")));  // on its way during the destruction
+    plugin.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const Names atEnd = listDir(mDesktop);
+    setLayer(launchers(launcher("g", "g")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(listDir(mDesktop), atEnd);
+    const std::string component = "component=com.orvek.ferrun.applications, path=/launcher_list";
+    for (const std::string& report :
+         {"Node changed: " + component + "/a/Exec\n", "Node removed: " + component + "/b\n",
+          "Node added: " + component + "\n"}) {
+        EXPECT_NE(log().find(report), std::string::npos) << report;
+    }
+    EXPECT_EQ(log().find("rror"), std::string::npos) << log();
+}
+
+// An unusable HOME gives no folder: a rewrite then writes nothing, not even
+// into the current directory. Each plug-in unregisters, though never executed.
+TEST_F(LauncherTest, ChoosesTheFolder) {
+    const std::vector<std::tuple<std::vector<const char*>, const char*, std::string>> cases = {
+        {{"/srv/desk"}, nullptr, "/srv/desk/"},  // HOME not read
+        {{""}, "/home/u", "/home/u/Desktop/"},
+        {{}, "/home/u", "/home/u/Desktop/"},
+        {{}, "/", "/Desktop/"},
+        {{}, nullptr, ""},  // HOME unset
+        {{}, "", ""},
+        {{}, "home/u", ""},
+    };
+    setLayer(launchers(launcher("a", "a")));
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(mDesktop.c_str()), 0);
+    for (const auto& [args, home, folder] : cases) {
+        SCOPED_TRACE(folder);
+        home == nullptr ? unsetenv("HOME") : setenv("HOME", home, 1);
+        LauncherPlugin plugin(static_cast<int>(args.size()), args.data(), access());
+        EXPECT_EQ(plugin.getBaseDir(), folder);
+        if (folder.empty()) {
+            plugin.onChange();
+        }
+    }
+    EXPECT_EQ(chdir(previous), 0);
+    EXPECT_EQ(listDir(mDesktop), Names{});
+    EXPECT_EQ(count(log(),
+                    "An error occurred creating the launchers: HOME is not an "
+                    "absolute path and no desktop folder was given\n"),
+              3u);
+    EXPECT_EQ(count(log(), "finished listening for changes to launcher definitions\n"),
+              cases.size());
+}
+
+// The entry points on the default facade with the store missing at login:
+// nothing is deleted, the failure to listen reaches the host, and
+// uninitialise logs instead of throwing.
+TEST_F(LauncherTest, EntryPointsWithTheStoreMissingAtLogin) {
+    setenv("VESK_POLICY_STORE", (mDir / "missing").c_str(), 1);
+    writeFile(mDesktop + "/MERXa.desktop", "old\n");
+    launchersPluginExecute(nullptr);
+    launchersPluginUninitialise(nullptr);
+    const char* args[] = {mDesktop.c_str()};
+    void* handle = launchersPluginInitialise(1, args);
+    EXPECT_STREQ(gnome_program_get_app_id(gnome_program_get()), "launchers");
+    EXPECT_THROW(launchersPluginExecute(handle), Exception);
+    EXPECT_NO_THROW(launchersPluginUninitialise(handle));
+    EXPECT_EQ(readFile(mDesktop + "/MERXa.desktop"), "old\n");
+    EXPECT_NE(log().find("An error occurred creating the launchers: "), std::string::npos);
+    EXPECT_NE(log().find("An error occurred while stopping to listen for launcher changes: "),
+              std::string::npos)
+        << log();
+}
+
+}  // namespace
