@@ -1,7 +1,9 @@
-// Test doubles of libvantor and libtabard for deskrunner_fakes. FAKE_LAUNCHERS
-// and FAKE_MENU choose their behaviour: "ok", "fail-initialise",
-// "fail-execute", "fail-uninitialise" (throw Exception there) or "throw-other"
-// (execute throws what is not an Exception). Each call is logged at info level.
+// Test doubles of libvantor and libtabard for deskrunner_fakes. Each call is
+// logged at info level in short: L launchers, M menu; "+" initialise with no
+// arguments, "!" execute, "-" uninitialise, "0" uninitialise of a null handle.
+// FAKE_LAUNCHERS and FAKE_MENU name the call that throws Exception
+// ("initialise", "execute", "uninitialise"), or "other": execute throws what
+// is no Exception.
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -11,55 +13,39 @@
 #include "model/Logger.h"
 #include "tabard/MenuPlugin.h"
 
-using vesk::legacy::Exception;
-using vesk::legacy::Logger;
-
 namespace {
 
 int sHandle;
 
-void call(const char* who, const char* what, const char* detail, const char* variable) {
-    Logger::info("%s %s %s\n", who, what, detail);
-    const char* value = std::getenv(variable);
-    const std::string behaviour = value != nullptr ? value : "ok";
-    if (behaviour == std::string("fail-") + what) {
-        throw Exception(std::string(who) + " broken");
+void* call(char who, const char* what, char code, const char* variable) {
+    vesk::legacy::Logger::info("%c%c\n", who, code);
+    const std::string fail = std::getenv(variable) != nullptr ? std::getenv(variable) : "";
+    if (fail == what) {
+        throw vesk::legacy::Exception(who == 'L' ? "launchers broken" : "menu broken");
     }
-    if (behaviour == "throw-other" && std::string(what) == "execute") {
+    if (fail == "other" && code == '!') {
         throw std::runtime_error("not ours");
     }
+    return &sHandle;
 }
-
-const char* handleText(void* handle) {
-    return handle != nullptr ? "handle=set" : "handle=null";
-}
-
-const char* argText(int argc, const char** argv) {
-    return argc == 0 && argv == nullptr ? "argc=0 argv=null" : "arguments passed";
+char handle(void* given, char code) {
+    return given == &sHandle ? code : given == nullptr ? '0' : '?';
 }
 
 }  // namespace
 
-extern "C" {
+#define FAKE_PLUGIN(prefix, who, variable)                                                  \
+    void* prefix##PluginInitialise(int argc, const char** argv) {                           \
+        return call(who, "initialise", argc == 0 && argv == nullptr ? '+' : '?', variable); \
+    }                                                                                       \
+    void prefix##PluginExecute(void* h) {                                                   \
+        call(who, "execute", handle(h, '!'), variable);                                     \
+    }                                                                                       \
+    void prefix##PluginUninitialise(void* h) {                                              \
+        call(who, "uninitialise", handle(h, '-'), variable);                                \
+    }
 
-void* launchersPluginInitialise(int argc, const char** argv) {
-    call("launchers", "initialise", argText(argc, argv), "FAKE_LAUNCHERS");
-    return &sHandle;
-}
-void launchersPluginExecute(void* handle) {
-    call("launchers", "execute", handleText(handle), "FAKE_LAUNCHERS");
-}
-void launchersPluginUninitialise(void* handle) {
-    call("launchers", "uninitialise", handleText(handle), "FAKE_LAUNCHERS");
-}
-void* menuPluginInitialise(int argc, const char** argv) {
-    call("menu", "initialise", argText(argc, argv), "FAKE_MENU");
-    return &sHandle;
-}
-void menuPluginExecute(void* handle) {
-    call("menu", "execute", handleText(handle), "FAKE_MENU");
-}
-void menuPluginUninitialise(void* handle) {
-    call("menu", "uninitialise", handleText(handle), "FAKE_MENU");
-}
+extern "C" {
+FAKE_PLUGIN(launchers, 'L', "FAKE_LAUNCHERS")
+FAKE_PLUGIN(menu, 'M', "FAKE_MENU")
 }
