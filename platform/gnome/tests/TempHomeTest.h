@@ -6,9 +6,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,7 @@
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void writeFile(const std::string& path, const std::string& text) {
@@ -64,12 +63,8 @@ class TempHomeTest : public ::testing::Test {
     }
 
     bool warned(const std::string& part) const {
-        for (const auto& warning : mWarnings) {
-            if (warning.find(part) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
+        return std::any_of(mWarnings.begin(), mWarnings.end(),
+                           [&](const std::string& w) { return w.find(part) != std::string::npos; });
     }
 
     std::string mHome;

