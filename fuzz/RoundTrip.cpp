@@ -78,7 +78,10 @@ void checkRoundTrip(const Tree& tree, const std::string& what) {
 
     tree.serialize(file);
     const bool replaced = contents(file) != marker;
-    const char* refusal = tree.getRoot() ? unwritable(*tree.getRoot()) : nullptr;
+    const Node* root = tree.getRoot();
+    const char* refusal = !root                       ? nullptr
+                          : !root->asStructuralNode() ? "a property as its root"
+                                                      : unwritable(*root);
     if (refusal) {
         if (replaced) {
             finding(what + ": a tree holding " + refusal + " was written");

@@ -2,8 +2,9 @@
 // read back with Tree::unserialize into an empty tree, and compared with the
 // original (names, kinds, types, localisation, values per locale, protection
 // bits). Any difference is a finding. The writer may refuse a tree only when
-// it holds a text that a tree file cannot carry; refusing any other tree, or
-// replacing the old file in spite of refusing, is a finding too.
+// it holds a text that a tree file cannot carry or has a property as its root
+// (the reader takes only a group there); refusing any other tree, or replacing
+// the old file in spite of refusing, is a finding too.
 //
 //   checkRoundTrip(tree, "merged from a layer");
 #pragma once

@@ -98,6 +98,14 @@ class MergedTree {
 }  // namespace
 
 void Tree::serialize(const std::string& fileName) const {
+    // The reader takes only a group as the outermost element: a tree whose
+    // root is a property (a layer may build one) would replace the old file by
+    // one that cannot be read back.
+    if (mRoot && !mRoot->asStructuralNode()) {
+        Logger::error("Cannot write tree file %s: the tree's root is a property, not a group\n",
+                      fileName.c_str());
+        return;
+    }
     NodeSerialize writer(fileName);
     writer.open();
     if (mRoot) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct Input {
     Target function;
     std::string file;
 };
+
+void PrintTo(const Input& input, std::ostream* out) {
+    *out << input.file;
+}
 
 std::vector<Input> inputs() {
     const std::pair<const char*, Target> targets[] = {
