@@ -2,78 +2,18 @@
 // registered listener through the store's watcher thread.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "access/ConfigurationAccess.h"
-#include "change/INodeListener.h"
-#include "model/NodePath.h"
+#include "Recorder.h"
+#include "SyslogSeam.h"
 
-using namespace vesk::legacy;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::string layer(const std::string& value) {
-    return "<zel:component-data zel:name=\"live\"><node zel:name=\"a\">"
-           "<prop zel:name=\"p\"><value>" +
-           value + "</value></prop></node></zel:component-data>";
-}
-
-// Waits for notifications on the watcher thread; records paths and what the
-// facade answered during each call.
-class Waiter : public INodeListener {
-  public:
-    explicit Waiter(ConfigurationAccess& access) : mAccess(access) {}
-    void onNodeAdded(const NodePath& path) override { record(path); }
-    void onNodeRemoved(const NodePath& path) override { record(path); }
-    void onNodeChanged(const NodePath& path) override { record(path); }
-
-    // Waits until count calls arrived; returns false on timeout.
-    bool waitFor(size_t count, std::chrono::seconds timeout = std::chrono::seconds(10)) {
-        std::unique_lock<std::mutex> lock(mMutex);
-        return mCond.wait_for(lock, timeout, [&] { return mPaths.size() >= count; });
-    }
-    std::vector<std::string> paths() {
-        std::lock_guard<std::mutex> lock(mMutex);
-        return mPaths;
-    }
-    std::vector<std::string> seen() {
-        std::lock_guard<std::mutex> lock(mMutex);
-        return mSeen;
-    }
-    void clear() {
-        std::lock_guard<std::mutex> lock(mMutex);
-        mPaths.clear();
-        mSeen.clear();
-    }
-
-  private:
-    void record(const NodePath& path) {
-        std::string value = mAccess.getStringValue("live/a/p");
-        std::lock_guard<std::mutex> lock(mMutex);
-        mPaths.push_back(path.getComponent() + path.getPath());
-        mSeen.push_back(value);
-        mCond.notify_all();
-    }
-    ConfigurationAccess& mAccess;
-    std::mutex mMutex;
-    std::condition_variable mCond;
-    std::vector<std::string> mPaths;
-    std::vector<std::string> mSeen;
-};
 
 class LiveChangeTest : public ::testing::Test {
   protected:
@@ -81,6 +21,7 @@ class LiveChangeTest : public ::testing::Test {
         char pattern[] = "/tmp/hollin-live-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         mStore = pattern;
+        mLayer = mStore / "default" / "live.xml";
         fs::create_directories(mStore / "default");
         setenv("VESK_POLICY_STORE", mStore.c_str(), 1);
     }
@@ -89,65 +30,56 @@ class LiveChangeTest : public ::testing::Test {
         fs::remove_all(mStore);
     }
     // Written beside and renamed into place, as editors do.
-    void writeLayer(const std::string& text) {
-        fs::path tmp = mStore / "default" / ".live.xml.tmp";
-        std::ofstream(tmp) << text;
-        fs::rename(tmp, layerFile());
+    void writeLayer(const std::string& value) {
+        std::ofstream(mStore / "default" / ".tmp")
+            << "<zel:component-data zel:name=\"live\"><node zel:name=\"a\"><prop zel:name=\"p\">"
+               "<value>"
+            << value << "</value></prop></node></zel:component-data>";
+        fs::rename(mStore / "default" / ".tmp", mLayer);
     }
-    fs::path layerFile() const { return mStore / "default" / "live.xml"; }
-    fs::path mStore;
+    fs::path mStore, mLayer;
 };
 
 TEST_F(LiveChangeTest, EditReachesListenerWithinASecondAndBrokenLayerKeepsOldTree) {
-    writeLayer(layer("one"));
+    writeLayer("one");
     ConfigurationAccess access;
     EXPECT_EQ(access.getStringValue("live/a/p"), "one");
-    Waiter waiter(access);
-    NodePath path;
-    path.setPath("live/a");
-    access.addListener(path, &waiter);
+    Recorder listener(access, "live/a/p");
+    access.addListener(NodePath("live", {"a"}), &listener);
 
-    Clock::time_point start = Clock::now();
-    writeLayer(layer("two"));
-    ASSERT_TRUE(waiter.waitFor(2));
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
-    EXPECT_EQ(waiter.paths(), (std::vector<std::string>{"live/a/p", "live/a"}));
-    EXPECT_EQ(waiter.seen(), (std::vector<std::string>{"two", "two"}));
+    const auto start = std::chrono::steady_clock::now();
+    writeLayer("two");
+    EXPECT_EQ(listener.take(2), (Lines{"changed live/a/p=two", "changed live/a=two"}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 
     // A directory in the layer's place cannot be read: the old tree stays.
-    waiter.clear();
-    fs::remove(layerFile());
-    fs::create_directory(layerFile());
+    syslogseam::clear();
+    fs::remove(mLayer);
+    fs::create_directory(mLayer);
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(access.getStringValue("live/a/p"), "two");
-    EXPECT_TRUE(waiter.paths().empty());
+    EXPECT_EQ(listener.take(), Lines());
+    EXPECT_EQ(syslogseam::messages().size(), 1u) << syslogseam::text();
 
     // The next good edit is compared with the tree kept before.
-    fs::remove(layerFile());
-    writeLayer(layer("three"));
-    ASSERT_TRUE(waiter.waitFor(2));
-    EXPECT_EQ(waiter.paths(), (std::vector<std::string>{"live/a/p", "live/a"}));
-    EXPECT_EQ(access.getStringValue("live/a/p"), "three");
-    access.removeListener(path, &waiter);
+    fs::remove(mLayer);
+    writeLayer("three");
+    EXPECT_EQ(listener.take(2), (Lines{"changed live/a/p=three", "changed live/a=three"}));
+    access.removeListener(NodePath("live", {"a"}), &listener);
 }
-
-}  // namespace
-
-namespace {
 
 // The default facade lives in a static and releases its shared connection
 // while the process exits; that must not touch anything already destroyed.
 TEST_F(LiveChangeTest, ProcessUsingTheDefaultFacadeExitsCleanly) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    writeLayer(layer("one"));
+    writeLayer("one");
     EXPECT_EXIT(
         {
-            NodePath path;
-            path.setPath("live/a");
-            Waiter waiter(ConfigurationAccess::defaultInstance());
-            ConfigurationAccess::defaultInstance().addListener(path, &waiter);
-            bool ok = ConfigurationAccess::defaultInstance().getStringValue("live/a/p") == "one";
-            ConfigurationAccess::defaultInstance().removeListener(path, &waiter);
+            ConfigurationAccess& access = ConfigurationAccess::defaultInstance();
+            Recorder listener(access, "live/a/p");
+            access.addListener(NodePath("live", {"a"}), &listener);
+            const bool ok = access.getStringValue("live/a/p") == "one";
+            access.removeListener(NodePath("live", {"a"}), &listener);
             std::exit(ok ? 0 : 3);
         },
         ::testing::ExitedWithCode(0), "");
