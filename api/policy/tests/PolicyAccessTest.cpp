@@ -32,11 +32,7 @@ struct Listener : IPolicyListener {
     }
 };
 
-NodePath at(const std::string& text) {
-    NodePath path;
-    path.setPath(text);
-    return path;
-}
+const NodePath kA("a", {}), kB("b", {});
 
 class PolicyAccessTest : public ::testing::Test {
   protected:
@@ -56,14 +52,14 @@ TEST_F(PolicyAccessTest, LayersAndOneServiceRegistrationPerComponent) {
     fakepapi::state().layers["a"] = {{"<x/>", "default/ 1"}};
     PolicyAccess access("kiosk.default");
     std::vector<PolicyLayer> layers;
-    access.getPolicyLayers(at("a/n"), layers);
+    access.getPolicyLayers(NodePath("a", {"n"}), layers);
     ASSERT_EQ(layers.size(), 1u);
     EXPECT_EQ(layers[0].getLayer().getText() + layers[0].getPath().getPath(), "<x/>/n");
 
     Listener first, second;
-    access.addListener(at("a/x"), &first);
-    access.addListener(at("a/y"), &second);
-    access.addListener(at("a"), &second);  // the same listener again
+    access.addListener(NodePath("a", {"x"}), &first);
+    access.addListener(NodePath("a", {"y"}), &second);
+    access.addListener(kA, &second);  // the same listener again
     EXPECT_EQ(fakepapi::fire("a", PAPIEventComponentModified), 1);
     for (const auto& [type, component] : std::vector<std::pair<int, const char*>>{
              {0, "a"}, {2, "a"}, {3, "a"}, {-1, "a"}, {1, "b"}, {1, nullptr}}) {
@@ -76,12 +72,12 @@ TEST_F(PolicyAccessTest, LayersAndOneServiceRegistrationPerComponent) {
     EXPECT_EQ(first.calls, (Texts{"modify a", "add a", "remove a"}));
     EXPECT_EQ(second.calls, first.calls);
 
-    access.removeListener(at("a"), &first);
+    access.removeListener(kA, &first);
     EXPECT_EQ(fakepapi::registrations(), Texts{"R1"});
-    access.removeListener(at("b"), &first);  // no entry: nothing
-    access.removeListener(at("a/y"), &second);
-    access.addListener(at("a"), &first);  // registers anew
-    access.removeListener(at("a"), &first);
+    access.removeListener(kB, &first);  // no entry: nothing
+    access.removeListener(NodePath("a", {"y"}), &second);
+    access.addListener(kA, &first);  // registers anew
+    access.removeListener(kA, &first);
     EXPECT_EQ(fakepapi::calls(), (Calls{"papiInitialise(kiosk.default)=H1",
                                         "papiReadComponentLayers(H1,a)=L1", "papiFreeLayerList(L1)",
                                         "papiAddListener(H1,a)=R1", "papiRemoveListener(H1,R1)",
@@ -96,16 +92,16 @@ TEST_F(PolicyAccessTest, ServiceRefusals) {
     {
         PolicyAccess access;
         fakepapi::state().addStatus = PAPIConnectionFailure;
-        EXPECT_THROW(access.addListener(at("a"), &listener), PapiException);
-        access.removeListener(at("a"), &listener);
+        EXPECT_THROW(access.addListener(kA, &listener), PapiException);
+        access.removeListener(kA, &listener);
         fakepapi::state().addStatus = PAPISuccess;
-        access.addListener(at("a"), &listener);
+        access.addListener(kA, &listener);
         fakepapi::state().removeStatus = PAPIInvalidArg;
-        EXPECT_THROW(access.removeListener(at("a"), &listener), PapiException);
+        EXPECT_THROW(access.removeListener(kA, &listener), PapiException);
         fakepapi::fire("a", 1);  // the service still calls: nobody listens
         EXPECT_EQ(listener.calls, Texts());
-        access.addListener(at("a"), &listener);  // takes the registration over
-        access.addListener(at("b"), &listener);
+        access.addListener(kA, &listener);  // takes the registration over
+        access.addListener(kB, &listener);
         fakepapi::fire("a", 1);
         EXPECT_EQ(listener.calls, Texts{"modify a"});
     }
@@ -126,7 +122,7 @@ TEST_F(PolicyAccessTest, ListenerExceptionsStayOutOfTheService) {
     listeners[0].action = [] { throw PapiException("No such component\n", 3); };
     listeners[1].action = [] { throw std::runtime_error("boom"); };
     for (Listener& l : listeners) {
-        access.addListener(at("a"), &l);
+        access.addListener(kA, &l);
     }
     EXPECT_NO_THROW(fakepapi::fire("a", 1));
     for (Listener& l : listeners) {
@@ -147,17 +143,17 @@ TEST_F(PolicyAccessTest, ListenersChangedDuringDispatch) {
     Listener listeners[3];  // called in address order
     Listener added;
     listeners[0].action = [&] {
-        access.removeListener(at("a"), &listeners[1]);
-        access.addListener(at("a"), &added);
+        access.removeListener(kA, &listeners[1]);
+        access.addListener(kA, &added);
     };
     // The last one unregisters the component from inside the callback.
     listeners[2].action = [&] {
         for (Listener* l : {&listeners[0], &listeners[2], &added}) {
-            access.removeListener(at("a"), l);
+            access.removeListener(kA, l);
         }
     };
     for (Listener& l : listeners) {
-        access.addListener(at("a"), &l);
+        access.addListener(kA, &l);
     }
     fakepapi::fire("a", 1);
     EXPECT_EQ(listeners[0].calls.size() + listeners[2].calls.size(), 2u);
@@ -178,8 +174,8 @@ TEST_F(PolicyAccessTest, EventsOnAnotherThread) {
             ended = true;
         }
     };
-    access.addListener(at("a"), &slow);
-    access.addListener(at("a"), &removed);
+    access.addListener(kA, &slow);
+    access.addListener(kA, &removed);
     std::thread events([&] {
         while (!stop) {
             fakepapi::fire("a", 1);
@@ -189,12 +185,12 @@ TEST_F(PolicyAccessTest, EventsOnAnotherThread) {
     while (calls == 0) {
         std::this_thread::yield();
     }
-    access.removeListener(at("a"), &removed);
+    access.removeListener(kA, &removed);
     EXPECT_TRUE(ended);
     for (int i = 0; i < 300; ++i) {
         Listener passing;
-        access.addListener(at(i % 2 ? "a" : "b"), &passing);
-        access.removeListener(at(i % 2 ? "a" : "b"), &passing);
+        access.addListener(i % 2 ? kA : kB, &passing);
+        access.removeListener(i % 2 ? kA : kB, &passing);
     }
     stop = true;
     events.join();
