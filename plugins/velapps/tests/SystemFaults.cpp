@@ -1,8 +1,8 @@
 #include "SystemFaults.h"
 
 #include <errno.h>
+#include <unistd.h>
 
-#include <map>
 #include <mutex>
 #include <vector>
 
@@ -17,7 +17,6 @@ struct Fault {
 
 std::mutex sMutex;
 std::vector<Fault> sFaults;
-std::map<int, std::string> sOpenPaths;  // for write and close
 
 bool failing(const char* call, const std::string& path) {
     std::lock_guard<std::mutex> lock(sMutex);
@@ -31,9 +30,10 @@ bool failing(const char* call, const std::string& path) {
 }
 
 std::string openPath(int fd) {
-    std::lock_guard<std::mutex> lock(sMutex);
-    auto it = sOpenPaths.find(fd);
-    return it == sOpenPaths.end() ? std::string() : it->second;
+    char path[4096];
+    const ssize_t length =
+        readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+    return length > 0 ? std::string(path, length) : std::string();
 }
 
 }  // namespace
@@ -49,48 +49,34 @@ void clearFaults() {
 }
 
 // __wrap_kioskX fails as armed, else calls the real kioskX.
-#define KIOSK_WRAP(type, name, call, key, failed, params, args)  \
-    type __real_##name params;                                   \
-    type __wrap_##name params {                                  \
-        return failing(call, key) ? failed : __real_##name args; \
+#define KIOSK_WRAP(type, name, call, key, params, args)      \
+    type __real_##name params;                               \
+    type __wrap_##name params {                              \
+        return failing(call, key) ? -1 : __real_##name args; \
     }
 
 extern "C" {
-
-KIOSK_WRAP(int, kioskRename, "rename", std::string(from) + " -> " + to, -1,
+KIOSK_WRAP(int, kioskRename, "rename", std::string(from) + " -> " + to,
            (const char* from, const char* to), (from, to))
-KIOSK_WRAP(int, kioskMkdir, "mkdir", path, -1, (const char* path, mode_t mode), (path, mode))
-KIOSK_WRAP(int, kioskChown, "chown", path, -1, (const char* path, uid_t owner, gid_t group),
+KIOSK_WRAP(int, kioskMkdir, "mkdir", path, (const char* path, mode_t mode), (path, mode))
+KIOSK_WRAP(int, kioskChown, "chown", path, (const char* path, uid_t owner, gid_t group),
            (path, owner, group))
-KIOSK_WRAP(int, kioskChmod, "chmod", path, -1, (const char* path, mode_t mode), (path, mode))
-KIOSK_WRAP(int, kioskUnlinkAt, "unlink", path, -1, (int dirFd, const char* path, int flags),
+KIOSK_WRAP(int, kioskChmod, "chmod", path, (const char* path, mode_t mode), (path, mode))
+KIOSK_WRAP(int, kioskOpenAt, "open", path, (int dirFd, const char* path, int flags, mode_t mode),
+           (dirFd, path, flags, mode))
+KIOSK_WRAP(int, kioskUnlinkAt, "unlink", path, (int dirFd, const char* path, int flags),
            (dirFd, path, flags))
-KIOSK_WRAP(ssize_t, kioskWrite, "write", openPath(fd), -1, (int fd, const void* data, size_t size),
+KIOSK_WRAP(ssize_t, kioskWrite, "write", openPath(fd), (int fd, const void* data, size_t size),
            (fd, data, size))
-KIOSK_WRAP(int, kioskSystem, "system", command, -1, (const char* command), (command))
-KIOSK_WRAP(FILE*, kioskPopen, "popen", command, nullptr, (const char* command, const char* mode),
-           (command, mode))
-
-int __real_kioskOpenAt(int dirFd, const char* path, int flags, mode_t mode);
-int __wrap_kioskOpenAt(int dirFd, const char* path, int flags, mode_t mode) {
-    if (failing("open", path))
-        return -1;
-    int fd = __real_kioskOpenAt(dirFd, path, flags, mode);
-    std::lock_guard<std::mutex> lock(sMutex);
-    if (fd >= 0)
-        sOpenPaths[fd] = path;
-    return fd;
-}
+KIOSK_WRAP(int, kioskSystem, "system", command, (const char* command), (command))
 
 int __real_kioskClose(int fd);
 int __wrap_kioskClose(int fd) {
     // A failing close still releases the descriptor, as close(2) does.
-    bool fail = failing("close", openPath(fd));
-    int saved = errno;
-    int result = __real_kioskClose(fd);
-    std::lock_guard<std::mutex> lock(sMutex);
-    sOpenPaths.erase(fd);
-    errno = fail ? saved : errno;
+    const bool fail = failing("close", openPath(fd));
+    const int error = errno;
+    const int result = __real_kioskClose(fd);
+    errno = fail ? error : errno;
     return fail ? -1 : result;
 }
 }

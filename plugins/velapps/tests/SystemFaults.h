@@ -8,9 +8,8 @@
 
 #include <string>
 
-// call: rename, mkdir, chown, chmod, open, unlink, write, close, system, popen.
+// call: rename, mkdir, chown, chmod, open, unlink, write, close, system.
 // path: the first path argument ("from -> to" for rename; for write and close
-// the path the descriptor was opened with; for system the command); "" matches
-// any.
+// the file the descriptor is open on; for system the command); "" matches any.
 void armFault(const std::string& call, const std::string& path, int error);
 void clearFaults();

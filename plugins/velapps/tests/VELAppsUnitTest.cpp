@@ -1,46 +1,37 @@
 // The group id parse and the exported entry points; nothing here touches the
-// kiosk paths (the naming rules are checked on them, in KioskInstallTest).
+// kiosk paths (KioskInstallTest does, in its own mount namespace).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "VELAppsWriter.h"
 
 namespace {
 
 TEST(KioskGroupTool, OnlyAPlainDecimalIdIsAGroup) {
-    struct Case {
-        const char* text;
-        bool ok;
-        gid_t id;
-    } cases[] = {
-        {"0\n", true, 0},         {"1234\n", true, 1234},
-        {"  42  \n", true, 42},   {"4294967294", true, 4294967294u},
-        {"4294967295", false, 0}, {"99999999999999999999999", false, 0},
-        {"-1\n", false, 0},       {"+5", false, 0},
-        {"12abc", false, 0},      {"1 2", false, 0},
-        {"", false, 0},           {"\n", false, 0},
-        {"0x10", false, 0},
-    };
-    for (const Case& c : cases) {
+    const std::pair<const char*, gid_t> groups[] = {
+        {"0\n", 0}, {"1234\n", 1234}, {"  42  \n", 42}, {"4294967294", 4294967294u}};
+    for (const auto& [text, expected] : groups) {
         gid_t id = 777;
-        EXPECT_EQ(parseGroupId(c.text, id), c.ok) << c.text;
-        EXPECT_EQ(id, c.ok ? c.id : 777u) << c.text;
+        EXPECT_TRUE(parseGroupId(text, id)) << text;
+        EXPECT_EQ(id, expected) << text;
+    }
+    for (const char* text : {"4294967295", "99999999999999999999999", "-1\n", "+5", "12abc", "1 2",
+                             "", "\n", "0x10"}) {
+        gid_t id = 777;
+        EXPECT_FALSE(parseGroupId(text, id)) << text;
+        EXPECT_EQ(id, 777u) << text;
     }
 }
 
 TEST(KioskPlugin, EntryPointsAreExportedWithCLinkageAndAcceptNull) {
     void* library = dlopen(HOLLIN_BINARY_DIR "/lib/libvelapps.so", RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
-    auto initialise = reinterpret_cast<void* (*)()>(dlsym(library, "velAppsInitialise"));
-    auto execute = reinterpret_cast<void (*)(void*)>(dlsym(library, "velAppsExecute"));
-    auto uninitialise = reinterpret_cast<void (*)(void*)>(dlsym(library, "Uninitialise"));
-    EXPECT_NE(initialise, nullptr);
-    ASSERT_NE(execute, nullptr);
-    ASSERT_NE(uninitialise, nullptr);
-    execute(nullptr);
-    uninitialise(nullptr);
+    EXPECT_NE(dlsym(library, "velAppsInitialise"), nullptr);
+    for (const char* name : {"velAppsExecute", "Uninitialise"}) {
+        auto entry = reinterpret_cast<void (*)(void*)>(dlsym(library, name));
+        ASSERT_NE(entry, nullptr) << name;
+        entry(nullptr);
+    }
     dlclose(library);
 }
 

@@ -2,8 +2,10 @@
 # Runs a test program in a private mount namespace, with tmpfs over /opt and
 # /var/opt and the recording fake kiosk tools at their real paths, so the
 # kiosk plug-in can be tested on its real paths without touching the host.
-# Exit 77 (skip) where namespaces are unavailable, unless
-# HOLLIN_REQUIRE_NAMESPACES=1 asks for a failure instead.
+# The program's standard error, where the plug-in's messages arrive, goes to
+# a file the tests read; it is shown when the program fails. Exit 77 (skip)
+# where namespaces are unavailable, unless HOLLIN_REQUIRE_NAMESPACES=1 asks
+# for a failure instead.
 fake="$(cd "$(dirname "$0")" && pwd)/fake-kiosk-tool.sh"
 
 unavailable() {
@@ -28,4 +30,7 @@ mkdir -p /opt/MERXkx/lib /opt/MERXkx/sbin /opt/velapps-fake /var/opt/MERXkx/kios
 for tool in lib/kxadmingid lib/kxgentab lib/kxgenout sbin/kxkiosk; do
     cp "$fake" "/opt/MERXkx/$tool" && chmod 0755 "/opt/MERXkx/$tool" || exit 1
 done
-exec "$@"
+"$@" 2>>/opt/velapps-fake/stderr.log && exit 0
+status=$?
+cat /opt/velapps-fake/stderr.log >&2
+exit $status
