@@ -43,6 +43,42 @@ bool insideFinalised(const Node* ancestor) {
     return false;
 }
 
+// Whether a node below this one is read-only.
+bool holdsReadOnly(const Node& node) {
+    const StructuralNode* group = node.asStructuralNode();
+    if (group == nullptr) {
+        return false;
+    }
+    std::vector<std::string> names;
+    group->getChildren(names);
+    for (const std::string& name : names) {
+        const Node* child = group->getChild(name);
+        if (!TreeMerger::mayChange(*child) || holdsReadOnly(*child)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Destroys what no lock protects below the group; returns whether anything
+// stayed (read-only nodes, and the groups that lead to them).
+bool dropUnlocked(StructuralNode& group) {
+    bool kept = false;
+    std::vector<std::string> names;
+    group.getChildren(names);
+    for (const std::string& name : names) {
+        Node* child = group.getChild(name);
+        StructuralNode* subgroup = child->asStructuralNode();
+        if (!TreeMerger::mayChange(*child) || (subgroup != nullptr && dropUnlocked(*subgroup))) {
+            kept = true;
+            continue;
+        }
+        group.removeChild(name);
+        delete child;
+    }
+    return kept;
+}
+
 // The locale a value event writes to, localising the property when the event
 // names a locale.
 const std::string& targetLocale(PropertyNode& property, const std::string& locale) {
@@ -155,6 +191,17 @@ void TreeMerger::replaceGenericNode(const std::string& name, int attributes, Pro
         mStack.push_back(nullptr);
         return;
     }
+    if (node != nullptr && holdsReadOnly(*node)) {
+        // The locked nodes below stay; a property could not hold them.
+        if (type != kStructural) {
+            mStack.push_back(nullptr);
+            return;
+        }
+        dropUnlocked(*node->asStructuralNode());
+        applyAttributes(*node, attributes);
+        mStack.push_back(node);
+        return;
+    }
     std::unique_ptr<Node> created = createNode(name, type);
     // The new node takes the old one's entry, then the old one goes with its subtree.
     attach(parent, slot, created.get());
@@ -185,12 +232,17 @@ void TreeMerger::removeNode(const std::string& name) {
     StructuralNode* parent;
     Node* node;
     if (getMergeContext(parent, name, node) && node != nullptr && mayChange(*node)) {
-        if (parent != nullptr) {
-            parent->removeChild(name);
+        if (holdsReadOnly(*node)) {
+            // The locked nodes below stay, with the groups that lead to them.
+            dropUnlocked(*node->asStructuralNode());
         } else {
-            mTree->setRoot(nullptr);
+            if (parent != nullptr) {
+                parent->removeChild(name);
+            } else {
+                mTree->setRoot(nullptr);
+            }
+            delete node;
         }
-        delete node;
     }
     // The matching end needs an entry to pop.
     mStack.push_back(nullptr);

@@ -21,6 +21,10 @@
 //   attribute and value changes, and the content of a refused element is
 //   ignored. A modify still enters a read-only node, so a later layer can add
 //   new children below it; the children that exist keep their own protection.
+// - A lock also holds against the groups above it: replacing or removing a
+//   group that holds read-only nodes drops everything else below it, while the
+//   read-only nodes and the groups that lead to them stay (a replace by a
+//   property is refused there, as it could hold nothing).
 // - A value with a locale makes its property localised (a value held before
 //   stays under "default"); once localised, a value without locale sets
 //   "default". Layers without locales set the one value, last wins.

@@ -92,6 +92,44 @@ TEST(Merger, FinalisedPropertyIgnoresReplacementAndItsValue) {
     EXPECT_EQ(find(tree.get(), "p")->asPropertyNode()->getType(), TypeString);
 }
 
+// A lock deep in a group holds against later layers that replace or remove
+// the group itself: everything else goes, the locked node and its way stay.
+TEST(Merger, LocksBelowAReplacedOrRemovedGroupStay) {
+    const std::string locking =
+        R"(<group><node zel:name="g"><prop zel:name="free"><value>1</value></prop>
+           <node zel:name="h"><prop zel:name="locked" zel:finalized="true"><value>2</value>
+           </prop><prop zel:name="loose"><value>3</value></prop></node></node></group>)";
+    struct Case {
+        const char* layer;
+        const char* free;  // values afterwards
+        const char* loose;
+        const char* added;
+    };
+    const Case cases[] = {
+        {R"(<group><node zel:name="g" zel:op="replace"><prop zel:name="added"><value>4</value>
+            </prop></node></group>)",
+         "<none>", "<none>", "4"},
+        {R"(<group><node zel:name="g" zel:op="remove"/></group>)", "<none>", "<none>", "<none>"},
+        {R"(<group zel:op="replace"/>)", "<none>", "<none>", "<none>"},
+        // A property could hold nothing: that replace is refused.
+        {R"(<group><prop zel:name="g" zel:op="replace"><value>5</value></prop></group>)", "1", "3",
+         "<none>"},
+    };
+    for (const Case& test : cases) {
+        auto tree = mergeAll({locking, test.layer});
+        EXPECT_EQ(valueOf(tree.get(), "g/h/locked"), "2") << test.layer;
+        EXPECT_EQ(bitsOf(tree.get(), "g/h/locked"), Node::kReadOnly) << test.layer;
+        EXPECT_EQ(valueOf(tree.get(), "g/h/loose"), test.loose) << test.layer;
+        EXPECT_EQ(valueOf(tree.get(), "g/free"), test.free) << test.layer;
+        EXPECT_EQ(valueOf(tree.get(), "g/added"), test.added) << test.layer;
+    }
+    // Without a lock below, a replace still starts the group anew.
+    auto plain = mergeAll({R"(<group><node zel:name="g"><prop zel:name="p"><value>1</value>
+                                </prop></node></group>)",
+                           R"(<group><prop zel:name="g" zel:op="replace"/></group>)"});
+    EXPECT_NE(find(plain.get(), "g")->asPropertyNode(), nullptr);
+}
+
 TEST(Merger, FirstLayerRemovingTheRootLeavesAnEmptyTreeThatALaterLayerFills) {
     TreeMerger merger;
     EXPECT_EQ(merger.getTree(), nullptr) << "no layers, no tree";
