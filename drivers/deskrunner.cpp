@@ -76,7 +76,7 @@ int main() {
         } catch (const Exception&) {
         }
     } catch (...) {
-        Logger::error("An unexpected error has occurred.");
+        Logger::error("An unexpected error has occurred.\n");
     }
     Logger::uninitialise();
     return 0;

@@ -21,7 +21,7 @@ std::string expand(const std::string& codes) {
     std::string text;
     for (std::string code; in >> code;) {
         const std::string who = code[0] == 'L' ? "launchers" : "menu";
-        text += code == "X"      ? "An unexpected error has occurred."
+        text += code == "X"      ? "An unexpected error has occurred.\n"
                 : code[1] == 'E' ? "An error occurred while running the desktop applications '" +
                                        who + "' plugin: " + who + " broken\n"
                                  : code + "\n";

@@ -37,7 +37,8 @@ LauncherWriter::LauncherWriter(const std::string& baseDir)
       mDefaultType(true),
       mItem(nullptr),
       mHasExec(false),
-      mSkipping(false) {}
+      mSkipping(false),
+      mDepth(0) {}
 
 LauncherWriter::~LauncherWriter() {
     saveLauncher();
@@ -45,6 +46,7 @@ LauncherWriter::~LauncherWriter() {
 
 bool LauncherWriter::preChildrenProcess(Node& node) {
     if (node.asStructuralNode() != nullptr) {
+        ++mDepth;
         if (node.getName() != kRootNode) {
             openLauncher(node.getName());
         }
@@ -54,7 +56,16 @@ bool LauncherWriter::preChildrenProcess(Node& node) {
     return true;
 }
 
-bool LauncherWriter::postChildrenProcess(Node&) {
+bool LauncherWriter::postChildrenProcess(Node& node) {
+    if (node.asStructuralNode() != nullptr) {
+        // A launcher ends with its group, so a property of the list that
+        // sorts after it has no launcher to go to.
+        if (mDepth == 2) {
+            saveLauncher();
+            mSkipping = false;
+        }
+        --mDepth;
+    }
     return true;
 }
 

@@ -1,7 +1,7 @@
 // Writes the launcher list as desktop entry files, one per launcher, into a
 // folder ending in "/": a visitor over the "launcher_list" node. A launcher is
-// saved when the next one begins; the last one by saveLauncher or at
-// destruction. Launchers go out in ascending order of their node names.
+// saved when its group ends or when a group nested in it begins. Launchers go out in ascending
+// order of their node names.
 //
 //   LauncherWriter writer("/home/u/Desktop/");
 //   launcherList->visit(writer);
@@ -57,6 +57,7 @@ class LauncherWriter : public NodeVisitor {
     // The open launcher is refused (its name would leave the folder): its
     // properties go nowhere.
     bool mSkipping;
+    int mDepth;  // structural nodes open in the walk; launchers are at 2
     std::set<std::string> mFileNames;
 };
 

@@ -94,6 +94,7 @@ TEST_F(LauncherTest, WritesThePolicySetAndDeletesOnlyItsOwnFiles) {
     EXPECT_NE(log().find(failed + "xblocked"), std::string::npos);
     EXPECT_NE(log().find("leave the desktop folder: sub/../../escape\n"), std::string::npos);
     EXPECT_NE(log().find("outside any launcher: Type\n"), std::string::npos);
+    EXPECT_NE(log().find("outside any launcher: zoom\n"), std::string::npos);
     EXPECT_EQ(count(log(), "listening for changes to launcher definitions\n"), 2u);
     // An application with Name, Exec and Type, and a link configured through
     // Exec, pass the validator without a remark.
