@@ -106,7 +106,9 @@ bool validKey(const std::string& key) {
     if (open == std::string::npos) {
         return key.find(']') == std::string::npos;
     }
-    if (key.back() != ']' || open + 2 >= key.size()) {
+    // GLib refuses a name ending in a blank before its "[locale]" as well, and
+    // would drop the write without a word.
+    if (key.back() != ']' || open + 2 >= key.size() || key[open - 1] == ' ') {
         return false;
     }
     for (std::string::size_type i = open + 1; i + 1 < key.size(); ++i) {
