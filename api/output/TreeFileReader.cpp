@@ -1,17 +1,14 @@
 #include "output/TreeFileReader.h"
 
 #include <libxml/parser.h>
-#include <libxml/parserInternals.h>
 
 #include <climits>
 #include <cstring>
-#include <exception>
-#include <memory>
-#include <mutex>
 #include <vector>
 
 #include "layers/OperationType.h"
 #include "layers/ParserContext.h"
+#include "layers/SaxParser.h"
 #include "layers/TreeMerger.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -21,8 +18,6 @@
 namespace vesk::legacy {
 
 namespace {
-
-std::once_flag sParserInitialised;
 
 const char* const kStructuralNames[] = {"zel:component-data", "node", "zel:node", "group",
                                         "zel:group",          "set",  "zel:set"};
@@ -101,9 +96,10 @@ struct Entry {
 
 // Everything one read needs inside the parser's callbacks.
 struct Session {
-    TreeMerger* merger = nullptr;
-    xmlParserCtxtPtr parser = nullptr;
-    std::exception_ptr thrown;
+    Session(TreeMerger& merger, SaxParser& parser) : merger(&merger), parser(parser) {}
+
+    TreeMerger* merger;
+    SaxParser& parser;
     std::string problem;
     std::vector<Entry> open;
     bool inValue = false;
@@ -118,7 +114,7 @@ struct Session {
         if (problem.empty()) {
             problem = why;
         }
-        xmlStopParser(parser);
+        parser.stop();
     }
 
     void startNode(Kind kind, const Attributes& attributes);
@@ -286,16 +282,7 @@ const char* text(const xmlChar* value) {
 template <typename Event>
 void deliver(void* data, Event event) {
     Session& session = *static_cast<Session*>(data);
-    if (session.thrown) {
-        return;
-    }
-    try {
-        event(session);
-    } catch (...) {
-        // Must not unwind through libxml2's C frames.
-        session.thrown = std::current_exception();
-        xmlStopParser(session.parser);
-    }
+    session.parser.guard([&] { event(session); });
 }
 
 void onStartElement(void* data, const xmlChar* name, const xmlChar** attributes) {
@@ -361,22 +348,9 @@ xmlSAXHandler makeSaxHandler() {
     return sax;
 }
 
-struct ParserDeleter {
-    void operator()(xmlParserCtxtPtr parser) const {
-        // An entity declared in an internal subset makes libxml2 build a
-        // document of its own even for SAX; freeing the context leaves it.
-        xmlFreeDoc(parser->myDoc);
-        xmlFreeParserCtxt(parser);
-    }
-};
-
-std::string parserProblem(const xmlParserCtxt& parser) {
-    const xmlError& error = parser.lastError;
-    std::string message = error.message ? error.message : "not well-formed";
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-        message.pop_back();
-    }
-    return message + " (near character " + std::to_string(error.int2) + ")";
+std::string parserProblem(const SaxParser& parser) {
+    const SaxParser::Error error = parser.lastError("not well-formed");
+    return error.message + " (near character " + std::to_string(error.column) + ")";
 }
 
 }  // namespace
@@ -384,7 +358,6 @@ std::string parserProblem(const xmlParserCtxt& parser) {
 TreeFileReader::TreeFileReader(std::string text) : mText(std::move(text)) {}
 
 bool TreeFileReader::read(TreeMerger& merger, std::string& problem) const {
-    std::call_once(sParserInitialised, xmlInitParser);
     if (mText.empty()) {
         problem = "the file is empty";
         return false;
@@ -393,40 +366,24 @@ bool TreeFileReader::read(TreeMerger& merger, std::string& problem) const {
         problem = "the file is too large";
         return false;
     }
-    std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(
-        xmlCreateMemoryParserCtxt(mText.data(), static_cast<int>(mText.size())));
-    if (!parser) {
-        throw std::bad_alloc();
-    }
-    // Pinned whatever another library set process-wide: no entity substitution,
-    // no DTD, no network. Huge lifts the depth and text-size limits, which our
-    // own deep trees and long values would otherwise hit; without entities
-    // nothing can grow beyond the file itself.
-    xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET | XML_PARSE_HUGE);
-    parser->replaceEntities = 0;
-    parser->loadsubset = 0;
-    parser->validate = 0;
-
-    Session session;
-    session.merger = &merger;
-    session.parser = parser.get();
-    *parser->sax = makeSaxHandler();
-    parser->userData = &session;
+    // Huge lifts the depth and text-size limits, which our own deep trees and
+    // long values would otherwise hit; without entities nothing can grow
+    // beyond the file itself.
+    SaxParser parser(mText, XML_PARSE_HUGE);
+    Session session(merger, parser);
 
     merger.startTree();
-    xmlParseDocument(parser.get());
+    const bool wellFormed = parser.parse(makeSaxHandler(), &session);
     session.closeAll();
     merger.endTree();
 
-    if (session.thrown) {
-        std::rethrow_exception(session.thrown);
-    }
+    parser.rethrowHeld();
     if (!session.problem.empty()) {
         problem = session.problem;
         return false;
     }
-    if (!parser->wellFormed) {
-        problem = parserProblem(*parser);
+    if (!wellFormed) {
+        problem = parserProblem(parser);
         return false;
     }
     return true;

@@ -1,0 +1,78 @@
+// SaxParser: libxml2's SAX1 parser over one untrusted text, pinned to safe
+// settings, for readers that bring their own callbacks.
+//
+//   SaxParser parser(text, 0);          // or XML_PARSE_HUGE for deep trees and long values
+//   session.parser = &parser;           // callbacks run their work in parser.guard(...)
+//   bool wellFormed = parser.parse(sax, &session);
+//   parser.rethrowHeld();               // an exception a callback threw, if any
+//   if (!wellFormed) ... parser.lastError("not well-formed") ...
+//
+// Leave the handler's entity, DTD and resolver callbacks unset: with them
+// unset and user data of our own, the parser neither loads nor expands any
+// entity but the five predefined ones.
+#pragma once
+
+#include <libxml/parser.h>
+
+#include <cstddef>
+#include <exception>
+#include <memory>
+#include <string>
+
+namespace vesk::legacy {
+
+class SaxParser {
+  public:
+    // An error the parser recorded: where, and libxml2's untrusted text for it.
+    struct Error {
+        bool failed = false;  // false when the record holds no error
+        int line = 0;
+        int column = 0;
+        std::string message;  // without a trailing line end
+    };
+
+    // text must outlive the parser. extraOptions are added to the pinned ones.
+    SaxParser(const std::string& text, int extraOptions);
+    SaxParser(const SaxParser&) = delete;
+    SaxParser& operator=(const SaxParser&) = delete;
+    ~SaxParser();
+
+    // Parses the text once, calling sax's callbacks with userData. True when
+    // the document was well-formed. A held exception is not rethrown here, so
+    // that the caller can close what the callbacks left open first.
+    bool parse(const xmlSAXHandler& sax, void* userData);
+    void rethrowHeld() const;
+
+    // For callbacks. guard runs work; should it throw, the exception is held
+    // (it must not unwind through libxml2's C frames), the parser stops, and
+    // later guarded work is skipped.
+    template <typename Work>
+    void guard(Work&& work) {
+        if (mThrown) {
+            return;
+        }
+        try {
+            work();
+        } catch (...) {
+            mThrown = std::current_exception();
+            stop();
+        }
+    }
+    void stop();
+    int line() const;
+    // The parser's last error; fallback stands for a missing message.
+    Error lastError(const char* fallback) const;
+
+  private:
+    struct ParserDeleter {
+        void operator()(xmlParserCtxtPtr parser) const;
+    };
+    static int readPiece(void* context, char* buffer, int length);
+
+    const char* mNext;
+    size_t mLeft;
+    std::unique_ptr<xmlParserCtxt, ParserDeleter> mParser;
+    std::exception_ptr mThrown;
+};
+
+}  // namespace vesk::legacy
