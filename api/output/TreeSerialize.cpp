@@ -1,73 +1,20 @@
 // Tree::serialize and Tree::unserialize: the tree file, written and read back.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <climits>
-#include <memory>
 #include <string>
-#include <system_error>
 
 #include "layers/TreeMerger.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/Tree.h"
 #include "output/NodeSerialize.h"
+#include "output/RegularFile.h"
 #include "output/TreeFileFormat.h"
 #include "output/TreeFileReader.h"
 
 namespace vesk::legacy {
 
 namespace {
-
-// The whole file, whatever its line lengths; false with the reason otherwise.
-bool readWholeFile(const std::string& fileName, std::string& text, std::string& problem) {
-    // Non-blocking, so that a FIFO in its place cannot hang us at open.
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        problem = std::error_code(errno, std::generic_category()).message();
-        return false;
-    }
-    const std::unique_ptr<const int, void (*)(const int*)> closer(
-        &fd, [](const int* f) { ::close(*f); });
-    struct stat status;
-    if (::fstat(fd, &status) != 0) {
-        problem = std::error_code(errno, std::generic_category()).message();
-        return false;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        problem = "not a regular file";
-        return false;
-    }
-    if (status.st_size > INT_MAX) {
-        problem = "the file is too large";
-        return false;
-    }
-    text.clear();
-    text.reserve(static_cast<size_t>(status.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            problem = std::error_code(errno, std::generic_category()).message();
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        if (text.size() + static_cast<size_t>(got) > INT_MAX) {
-            problem = "the file is too large";
-            return false;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
-}
 
 // A file holding the header and nothing else is an empty tree, not a broken file.
 bool isHeaderOnly(const std::string& text) {
@@ -117,7 +64,7 @@ void Tree::serialize(const std::string& fileName) const {
 void Tree::unserialize(const std::string& fileName) {
     std::string text;
     std::string problem;
-    if (!readWholeFile(fileName, text, problem)) {
+    if (!readRegularFile(fileName, INT_MAX, "the file is too large", text, problem)) {
         Logger::warning("Cannot read tree file %s: %s\n", fileName.c_str(), problem.c_str());
         return;
     }

@@ -1,9 +1,7 @@
 #include "Commands.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +26,7 @@
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
 #include "model/Tree.h"
+#include "output/RegularFile.h"
 #include "policy/PapiException.h"
 
 namespace vesk::legacy::hollinctl {
@@ -35,7 +34,7 @@ namespace vesk::legacy::hollinctl {
 namespace {
 
 // The service refuses larger layers too; a bigger file is no layer.
-const off_t kMaxLayerFile = 64 * 1024 * 1024;
+const size_t kMaxLayerFile = 64 * 1024 * 1024;
 
 void expectArguments(const CommandLine& line, size_t least, size_t most) {
     const size_t count = line.getArguments().size();
@@ -66,49 +65,9 @@ void expectOptions(const CommandLine& line, bool json, bool xml, bool locale, bo
     }
 }
 
-// The whole file, or false with the reason. Only regular files, so a FIFO or
-// a device cannot hang or flood the check.
+// The whole file, or false with the reason.
 bool readLayerFile(const std::string& fileName, std::string& text, std::string& problem) {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        problem = std::strerror(errno);
-        return false;
-    }
-    const std::unique_ptr<const int, void (*)(const int*)> closer(
-        &fd, [](const int* f) { ::close(*f); });
-    struct stat status;
-    if (::fstat(fd, &status) != 0) {
-        problem = std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        problem = "not a regular file";
-        return false;
-    }
-    if (status.st_size > kMaxLayerFile) {
-        problem = "larger than 64 MiB";
-        return false;
-    }
-    text.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            problem = std::strerror(errno);
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        if (text.size() + static_cast<size_t>(got) > static_cast<size_t>(kMaxLayerFile)) {
-            problem = "larger than 64 MiB";
-            return false;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
+    return readRegularFile(fileName, kMaxLayerFile, "larger than 64 MiB", text, problem);
 }
 
 std::string whereText(const std::string& entity) {
