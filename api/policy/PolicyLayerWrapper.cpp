@@ -41,26 +41,16 @@ void PolicyLayerWrapper::modifyCurrentAttributes(int attributes) {
 
 void PolicyLayerWrapper::modifyGenericNode(const std::string& name, int attributes,
                                            PropertyType type) {
-    const NodePath::CompareResult r = open(name);
-    if (insideRemoval() || r == NodePath::Different) {
-        return;
-    }
-    if (r == NodePath::Ancestor || r == NodePath::Equal) {
-        modifyCurrentAttributes(attributes);
-        if (r == NodePath::Ancestor) {
-            return;
-        }
-        attributes = mRememberedAttributes;
-    }
-    if (type == kNodeType) {
-        mHandler->modifyNode(name, attributes);
-    } else {
-        mHandler->modifyProperty(name, type, attributes);
-    }
+    passGenericNode(name, attributes, type, false);
 }
 
 void PolicyLayerWrapper::replaceGenericNode(const std::string& name, int attributes,
                                             PropertyType type) {
+    passGenericNode(name, attributes, type, true);
+}
+
+void PolicyLayerWrapper::passGenericNode(const std::string& name, int attributes, PropertyType type,
+                                         bool replace) {
     const NodePath::CompareResult r = open(name);
     if (insideRemoval() || r == NodePath::Different) {
         return;
@@ -72,10 +62,14 @@ void PolicyLayerWrapper::replaceGenericNode(const std::string& name, int attribu
         }
         attributes = mRememberedAttributes;
     }
-    if (type == kNodeType) {
+    if (type == kNodeType && replace) {
         mHandler->replaceNode(name, attributes);
-    } else {
+    } else if (type == kNodeType) {
+        mHandler->modifyNode(name, attributes);
+    } else if (replace) {
         mHandler->replaceProperty(name, type, attributes);
+    } else {
+        mHandler->modifyProperty(name, type, attributes);
     }
 }
 

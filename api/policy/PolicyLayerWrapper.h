@@ -73,6 +73,8 @@ class PolicyLayerWrapper : public ITreeHandler {
     // Adds name (below the root) and returns where the open names now lie.
     NodePath::CompareResult open(const std::string& name);
     NodePath::CompareResult current() const;
+    // Modify and replace filter alike; replace says which event is passed on.
+    void passGenericNode(const std::string& name, int attributes, PropertyType type, bool replace);
     // Inside a removed ancestor of the path nothing passes but its end.
     bool insideRemoval() const { return mRemovedDepth != 0; }
 
