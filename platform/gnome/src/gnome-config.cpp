@@ -106,9 +106,10 @@ bool validKey(const std::string& key) {
     if (open == std::string::npos) {
         return key.find(']') == std::string::npos;
     }
-    // GLib refuses a name ending in a blank before its "[locale]" as well, and
-    // would drop the write without a word.
-    if (key.back() != ']' || open + 2 >= key.size() || key[open - 1] == ' ') {
+    // GLib refuses a name ending in a blank or holding a "]" before its
+    // "[locale]" as well, and would drop the write without a word.
+    if (key.back() != ']' || open + 2 >= key.size() || key[open - 1] == ' ' ||
+        key.find(']') < open) {
         return false;
     }
     for (std::string::size_type i = open + 1; i + 1 < key.size(); ++i) {

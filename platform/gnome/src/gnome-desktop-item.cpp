@@ -141,6 +141,15 @@ bool validValue(const char* attr, const char* value) {
     return true;
 }
 
+// Readers refuse the whole file when its Encoding key says anything but UTF-8.
+bool validEncoding(const char* attr, const char* value) {
+    if (strcmp(attr, "Encoding") != 0 || g_ascii_strcasecmp(value, "UTF-8") == 0) {
+        return true;
+    }
+    warn("Refusing the value of desktop entry key \"Encoding\": only UTF-8 can be read back");
+    return false;
+}
+
 }  // namespace
 
 extern "C" {
@@ -178,7 +187,7 @@ void gnome_desktop_item_set_string(GnomeDesktopItem* item, const char* attr, con
     }
     if (value == nullptr) {
         g_key_file_remove_key(item->keys.get(), kGroup, attr, nullptr);
-    } else if (validValue(attr, value)) {
+    } else if (validValue(attr, value) && validEncoding(attr, value)) {
         g_key_file_set_string(item->keys.get(), kGroup, attr, value);
     } else {
         return;

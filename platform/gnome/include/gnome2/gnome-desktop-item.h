@@ -14,11 +14,12 @@
  * Keys must match [A-Za-z0-9-]+ and locales lang[_COUNTRY][.ENCODING][@MODIFIER]
  * (letters and digits; the encoding may hold "-" and "_"), and values must be
  * UTF-8 and must not start with a vertical tab or form feed (readers drop it,
- * and the format has no escape for either). Anything else is refused with a
- * warning naming it (g_log, domain GNOME_DESKTOP_ITEM_LOG_DOMAIN) and the item
- * stays as it was. Values are escaped as the format asks ("\n", "\t", "\r", "\\",
- * "\s" at the start), so no value can add a line or a key to the file. Keys are
- * written in the order first set.
+ * and the format has no escape for either); the key Encoding takes only
+ * "UTF-8" (readers refuse a file that names any other). Anything else is
+ * refused with a warning naming it (g_log, domain GNOME_DESKTOP_ITEM_LOG_DOMAIN)
+ * and the item stays as it was. Values are escaped as the format asks ("\n",
+ * "\t", "\r", "\\", "\s" at the start), so no value can add a line or a key to
+ * the file. Keys are written in the order first set.
  *
  * One item is used by one thread at a time; different items are independent.
  */
