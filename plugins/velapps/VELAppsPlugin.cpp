@@ -1,38 +1,16 @@
 #include "VELAppsPlugin.h"
 
-#include <exception>
-
 #include "VELAppsWriter.h"
-#include "model/Exception.h"
-#include "model/Logger.h"
 
-using vesk::legacy::Exception;
-using vesk::legacy::Logger;
-
-namespace {
-
-// The host is outside this system and knows nothing of our exceptions.
-void logFailure(const char* format) {
-    try {
-        throw;
-    } catch (const Exception& e) {
-        Logger::error(format, e.getMessage().c_str());
-    } catch (const std::exception& e) {
-        Logger::error(format, e.what());
-    } catch (...) {
-        Logger::error(format, "unknown failure");
-    }
-}
-
-}  // namespace
-
+// The host is outside this system and knows nothing of our exceptions: each
+// entry point logs them instead.
 extern "C" {
 
 __attribute__((visibility("default"))) void* velAppsInitialise() {
     try {
         return new VELAppsWriter();
     } catch (...) {
-        logFailure("Init writer: %s\n");
+        logCaughtFailure("Init writer: %s\n");
         return nullptr;
     }
 }
@@ -44,12 +22,12 @@ __attribute__((visibility("default"))) void velAppsExecute(void* handle) {
     try {
         writer->writeApps();
     } catch (...) {
-        logFailure("Write apps: %s\n");
+        logCaughtFailure("Write apps: %s\n");
     }
     try {
         writer->startListening();
     } catch (...) {
-        logFailure("Start listening: %s\n");
+        logCaughtFailure("Start listening: %s\n");
     }
 }
 
@@ -59,7 +37,7 @@ __attribute__((visibility("default"))) void Uninitialise(void* handle) {
     try {
         delete static_cast<VELAppsWriter*>(handle);
     } catch (...) {
-        logFailure("Stop listening: %s\n");
+        logCaughtFailure("Stop listening: %s\n");
     }
 }
 }

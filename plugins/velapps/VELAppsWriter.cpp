@@ -199,9 +199,11 @@ void readStorageGroupId() {
     }
 }
 
-void logUnexpected(const char* format, const std::exception_ptr& failure) {
+}  // namespace
+
+void logCaughtFailure(const char* format) {
     try {
-        std::rethrow_exception(failure);
+        throw;
     } catch (const Exception& e) {
         Logger::error(format, e.getMessage().c_str());
     } catch (const std::exception& e) {
@@ -210,8 +212,6 @@ void logUnexpected(const char* format, const std::exception_ptr& failure) {
         Logger::error(format, "unknown failure");
     }
 }
-
-}  // namespace
 
 std::string getFailoverGroupEntity() {
     return "kiosk.default";
@@ -436,7 +436,7 @@ void VELAppsWriter::writeApps() const {
             writeApplication(list->getChild(name));
         propagateApplications();
     } catch (...) {
-        logUnexpected("Write apps: %s\n", std::current_exception());
+        logCaughtFailure("Write apps: %s\n");
     }
 }
 
@@ -449,7 +449,7 @@ void VELAppsWriter::startListening() {
         mAccess->addListener(path, this);
         mListening = true;
     } catch (...) {
-        logUnexpected("Start listening: %s\n", std::current_exception());
+        logCaughtFailure("Start listening: %s\n");
     }
 }
 
@@ -462,7 +462,7 @@ void VELAppsWriter::stopListening() {
         mAccess->removeListener(path, this);
         mListening = false;
     } catch (...) {
-        logUnexpected("Stop listening: %s\n", std::current_exception());
+        logCaughtFailure("Stop listening: %s\n");
     }
 }
 

@@ -68,6 +68,10 @@ class VELAppsWriter : public vesk::legacy::INodeListener {
     std::unique_ptr<vesk::legacy::ConfigurationAccess> mAccess;
 };
 
+// Logs the exception being handled, its message as format's "%s"; only
+// inside a catch block.
+void logCaughtFailure(const char* format);
+
 // The connection string of the writer's configuration access, "kiosk.default".
 std::string getFailoverGroupEntity();
 
