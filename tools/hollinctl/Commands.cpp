@@ -349,16 +349,7 @@ int Commands::get(const CommandLine& line) {
         json.beginObject().key("component").string(path.getComponent());
         json.key("path").string(path.getPath().empty() ? "/" : path.getPath());
         json.key("type").string(layerTypeName(property->getType()));
-        json.key("locale").string(locale).key("value");
-        if (property->isList()) {
-            json.beginArray();
-            for (const std::string& item : property->getListValue(locale)) {
-                json.string(item);
-            }
-            json.endArray();
-        } else {
-            json.string(property->getStringValue(locale));
-        }
+        json.key("locale").string(locale).key("value").value(*property, locale);
         write(json.endObject().text() + "\n");
     } else if (property->isList()) {
         for (const std::string& item : property->getListValue(locale)) {

@@ -226,16 +226,7 @@ std::string DumpWriter::json() const {
                 if (property->findBestValue(locale) == nullptr) {
                     continue;
                 }
-                json.key(locale);
-                if (property->isList()) {
-                    json.beginArray();
-                    for (const std::string& item : property->getListValue(locale)) {
-                        json.string(item);
-                    }
-                    json.endArray();
-                } else {
-                    json.string(property->getStringValue(locale));
-                }
+                json.key(locale).value(*property, locale);
             }
             json.endObject();
         }

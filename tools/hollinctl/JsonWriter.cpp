@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "TextEscape.h"
+#include "model/PropertyNode.h"
 
 namespace vesk::legacy::hollinctl {
 
@@ -139,6 +140,17 @@ JsonWriter& JsonWriter::null() {
     separate();
     mText += "null";
     return *this;
+}
+
+JsonWriter& JsonWriter::value(const PropertyNode& property, const std::string& locale) {
+    if (!property.isList()) {
+        return string(property.getStringValue(locale));
+    }
+    beginArray();
+    for (const std::string& item : property.getListValue(locale)) {
+        string(item);
+    }
+    return endArray();
 }
 
 }  // namespace vesk::legacy::hollinctl

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace vesk::legacy {
+class PropertyNode;
+}
+
 namespace vesk::legacy::hollinctl {
 
 class JsonWriter {
@@ -26,6 +30,9 @@ class JsonWriter {
     JsonWriter& number(long long value);
     JsonWriter& boolean(bool value);
     JsonWriter& null();
+    // The property's value for locale: an array of its items for a list, a
+    // string otherwise.
+    JsonWriter& value(const PropertyNode& property, const std::string& locale);
 
     const std::string& text() const { return mText; }
 
