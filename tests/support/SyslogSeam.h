@@ -14,12 +14,18 @@ namespace syslogseam {
 struct Message {
     int priority;
     std::string text;
+    // Read through the pointer openlog was given, as syslog does; "" when closed.
+    std::string label;
 };
 
 // Since the last clear(); safe while other threads log.
 std::vector<Message> messages();
 // Every text since the last clear(), joined.
 std::string text();
+// openlog calls since the last clear(), each as "label option facility".
+std::vector<std::string> opened();
+// closelog calls since the last clear().
+int closed();
 void clear();
 
 }  // namespace syslogseam

@@ -1,7 +1,11 @@
+// Nodes and trees: child order, visits, ownership (the sanitizer build catches
+// stale pointers and leaks), attribute bits, clones and values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "model/NodeVisitor.h"
@@ -12,166 +16,213 @@
 using namespace vesk::legacy;
 using Names = std::vector<std::string>;
 
+// Copies would share children, values or the root; clone is the way to copy.
+static_assert(!std::is_copy_assignable_v<Tree> && !std::is_copy_constructible_v<StructuralNode> &&
+              !std::is_copy_assignable_v<StructuralNode> &&
+              !std::is_copy_constructible_v<PropertyNode> &&
+              !std::is_copy_assignable_v<PropertyNode>);
+
 namespace {
 
-// Records "pre:name" and "post:name"; answers false in pre for one name.
-class Recorder : public NodeVisitor {
-  public:
-    explicit Recorder(const std::string& prune = "") : mPrune(prune) {}
+// Records "pre:name" and "post:name"; answers false in pre for "a".
+struct Recorder : NodeVisitor {
     bool preChildrenProcess(Node& node) override {
         mSeen.push_back("pre:" + node.getName());
-        return node.getName() != mPrune;
+        return node.getName() != "a";
     }
     bool postChildrenProcess(Node& node) override {
         mSeen.push_back("post:" + node.getName());
         return false;
     }
     Names mSeen;
-
-  private:
-    std::string mPrune;
 };
 
-PropertyNode* addProperty(StructuralNode& parent, const std::string& name, PropertyType type) {
-    auto* property = new PropertyNode(name, type);
-    parent.adoptChild(*property);
-    return property;
+template <typename T>
+T* add(StructuralNode& parent, T* child) {
+    parent.adoptChild(*child);
+    return child;
 }
 
-StructuralNode* addGroup(StructuralNode& parent, const std::string& name) {
-    auto* group = new StructuralNode(name);
-    parent.adoptChild(*group);
-    return group;
+Names childrenOf(const StructuralNode& node, Names names = {}) {
+    node.getChildren(names);
+    return names;
+}
+
+Names localesOf(const PropertyNode& property, Names locales = {}) {
+    property.getLocales(locales);
+    return locales;
 }
 
 int sDestroyed = 0;
-struct CountedGroup : StructuralNode {
-    using StructuralNode::StructuralNode;
-    ~CountedGroup() override { ++sDestroyed; }
-};
-struct CountedProperty : PropertyNode {
-    using PropertyNode::PropertyNode;
-    ~CountedProperty() override { ++sDestroyed; }
+template <typename Base>
+struct Counted : Base {
+    using Base::Base;
+    ~Counted() override { ++sDestroyed; }
 };
 
-}  // namespace
+// count (at least 4) names out of order: an empty name, bytes >= 0x80, shared prefixes.
+Names scrambledNames(size_t count) {
+    Names names{"", "\xc3\xa9", "B", "a"};
+    for (size_t i = 4; i < count; ++i) {
+        names.push_back("item" + std::to_string(i * 7 % count));  // 7 is prime to every count
+    }
+    return names;
+}
 
 TEST(NodeVisit, DepthFirstInByteOrderAndPrunesOnlyTheRefusedSubtree) {
     StructuralNode root("root");
-    StructuralNode* a = addGroup(root, "a");
-    addProperty(*a, "hidden", TypeString);
-    addGroup(*addGroup(root, "item2"), "inner");
-    addProperty(root, "item10", TypeString);
-    addProperty(root, "B", TypeInt);
-    addProperty(root, "\xc3\xa9t\xc3\xa9", TypeString);  // bytes >= 0x80 sort last
+    add(*add(root, new StructuralNode("a")), new PropertyNode("hidden", TypeString));
+    add(*add(root, new StructuralNode("item2")), new StructuralNode("inner"));
+    add(root, new PropertyNode("item10", TypeString));
+    add(root, new PropertyNode("B", TypeInt));
+    add(root, new PropertyNode("\xc3\xa9t\xc3\xa9", TypeString));  // bytes >= 0x80 sort last
 
-    Recorder recorder("a");
+    Recorder recorder;
     root.visit(recorder);
     EXPECT_EQ(recorder.mSeen,
               (Names{"pre:root", "pre:B", "post:B", "pre:a", "post:a", "pre:item10", "post:item10",
                      "pre:item2", "pre:inner", "post:inner", "post:item2", "pre:\xc3\xa9t\xc3\xa9",
                      "post:\xc3\xa9t\xc3\xa9", "post:root"}));
-
-    Names names{"kept"};
-    root.getChildren(names);
-    EXPECT_EQ(names, (Names{"kept", "B", "a", "item10", "item2", "\xc3\xa9t\xc3\xa9"}));
+    EXPECT_EQ(childrenOf(root, {"kept"}),
+              (Names{"kept", "B", "a", "item10", "item2", "\xc3\xa9t\xc3\xa9"}));
 }
 
-// The merger and the tree reader destroy a replaced child or root before
-// handing over the new one; reading or freeing it again would be caught by
-// the sanitizer build.
-TEST(NodeOwnership, ReplacedChildrenAndRootsAreNotTouched) {
-    StructuralNode parent("p");
-    auto* old = new PropertyNode("x", TypeString);
-    parent.adoptChild(*old);
-    EXPECT_EQ(old->getParent(), &parent);
-    delete old;
-    auto* replacement = new StructuralNode("x");
-    parent.adoptChild(*replacement);
-    EXPECT_EQ(parent.getChild("x"), replacement);
-    EXPECT_EQ(replacement->getParent(), &parent);
+// Small groups and groups past the switch to the balanced tree.
+TEST(Children, OrderLookupAndNoReferenceToReplacedRemovedOrMovedChildren) {
+    for (size_t size :
+         {size_t(4), ChildTable::kSmallLimit, ChildTable::kSmallLimit + 1, size_t(200)}) {
+        StructuralNode group("g");
+        Names names = scrambledNames(size);
+        for (const std::string& name : names) {
+            add(group, new StructuralNode(name));
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(childrenOf(group), names) << size;
+        for (const std::string& name : names) {
+            ASSERT_NE(group.getChild(name), nullptr) << size << " " << name;
+            EXPECT_EQ(group.getChild(name)->getName(), name);
+            EXPECT_EQ(group.findChild(std::string_view(name)), group.getChild(name));
+            EXPECT_EQ(group.getChild(name)->getParent(), &group);
+        }
+        EXPECT_EQ(group.getChild("item"), nullptr) << "a prefix is not a match";
+        EXPECT_EQ(group.findChild(std::string_view("a\0", 2)), nullptr);
 
-    delete replacement;
-    parent.removeChild("x");
-    parent.removeChild("never-there");
-    EXPECT_EQ(parent.getChild("x"), nullptr);
+        // Destroyed first, as the merger does: the new child takes the name.
+        delete group.getChild("a");
+        EXPECT_EQ(group.getChild("a"), nullptr) << size;
+        auto* fresh = add(group, new PropertyNode("a", TypeInt));
+        EXPECT_EQ(group.getChild("a"), fresh);
 
-    Tree tree;
-    auto* firstRoot = new StructuralNode("r");
-    tree.setRoot(firstRoot);
-    delete firstRoot;
-    tree.setRoot(new StructuralNode("r2"));
-    EXPECT_EQ(tree.getRoot()->getName(), "r2");
+        // Kept by the caller: destroying it later leaves the new child filed.
+        std::unique_ptr<Node> kept(group.getChild("B"));
+        auto* replacement = add(group, new PropertyNode("B", TypeString));
+        kept.reset();
+        EXPECT_EQ(group.getChild("B"), replacement) << size;
+
+        // Moved to another parent: one owner only, so both destroy cleanly.
+        auto other = std::make_unique<StructuralNode>("other");
+        Node* moved = add(*other, group.getChild(""));
+        EXPECT_EQ(group.getChild(""), nullptr) << size;
+        EXPECT_EQ(other->getChild(""), moved);
+        EXPECT_EQ(moved->getParent(), other.get());
+        group.adoptChild(*moved);  // and back again
+        EXPECT_EQ(other->getChild(""), nullptr);
+        group.adoptChild(*moved);  // a repeat changes nothing
+        EXPECT_EQ(childrenOf(group), names) << size;
+
+        // Every second child unhooked, then destroyed by the caller; the rest stay in order.
+        for (size_t i = 0; i < names.size(); ++i) {
+            std::unique_ptr<Node> child(group.getChild(names[i]));
+            group.removeChild(names[i]);
+            names.erase(names.begin() + i);
+        }
+        group.removeChild("never-there");
+        EXPECT_EQ(childrenOf(group), names) << size;
+    }
 }
 
-TEST(NodeOwnership, DestroyingATreeDestroysEveryNode) {
+TEST(Children, ASlotThatNoLongerFitsCostsASearchNotOrder) {
+    StructuralNode group("g");
+    StructuralNode::Slot slot;
+    EXPECT_EQ(group.findChild("m", slot), nullptr);
+    group.adoptChild(*new StructuralNode("a"));  // the slot is stale now
+    group.adoptChild(*new StructuralNode("m"), slot);
+    group.adoptChild(*new StructuralNode("z"), slot);  // a slot found for another name
+    StructuralNode other("o");
+    group.adoptChild(*new StructuralNode("b"), slot);
+    other.findChild("c", slot);  // a slot of another node
+    group.adoptChild(*new StructuralNode("c"), slot);
+    EXPECT_EQ(childrenOf(group), (Names{"a", "b", "c", "m", "z"}));
+
+    // A found slot refiles the entry: the previous child is the caller's.
+    std::unique_ptr<Node> previous(group.findChild("m", slot));
+    ASSERT_NE(previous, nullptr);
+    auto* replacement = new PropertyNode("m", TypeString);
+    group.adoptChild(*replacement, slot);
+    EXPECT_EQ(group.getChild("m"), replacement);
+    previous.reset();
+    EXPECT_EQ(group.getChild("m"), replacement);
+}
+
+TEST(Tree, OwnsOnlyItsCurrentRootAndCopiesDeep) {
+    Tree empty;
+    EXPECT_EQ(Tree(empty).getRoot(), nullptr);
+
     sDestroyed = 0;
     {
         Tree tree;
-        auto* root = new CountedGroup("root");
+        tree.setRoot(new StructuralNode("r"));
+        delete tree.getRoot();  // the tree reader destroys the old root before setting the new one
+        auto* root = new Counted<StructuralNode>("root");
         tree.setRoot(root);
-        auto* group = new CountedGroup("g");
-        root->adoptChild(*group);
-        auto* list = new CountedProperty("l", TypeStringList);
-        list->setListValue({"a", "b"}, "default");
-        group->adoptChild(*list);
-        auto* text = new CountedProperty("t", TypeString);
+        auto* group = add(*root, new Counted<StructuralNode>("g"));
+        add(*group, new Counted<PropertyNode>("l", TypeStringList))->setListValue({"a"}, "");
+        auto* text = add(*root, new Counted<PropertyNode>("t", TypeString));
         text->setStringValue("x", "default");
         text->modifyLocalised(true);
         text->setStringValue("y", "de");
-        root->adoptChild(*text);
+
+        Tree copy(tree);
+        ASSERT_NE(copy.getRoot(), root);
+        Node* copied = copy.getRoot()->asStructuralNode()->getChild("t");
+        ASSERT_NE(copied, text);
+        EXPECT_EQ(copied->asPropertyNode()->getStringValue("de"), "y");
     }
     EXPECT_EQ(sDestroyed, 4);
 }
 
-TEST(NodeAttributes, ModifyOnlyMovesTheFinalisationBits) {
+// Bit 8 set by the setter would make a property read its text as a locale
+// map; the clone test shows it kept on a localised one.
+TEST(NodeAttributes, ModifyMovesOnlyTheFinalisationBitsAndTheSetterNeverBit8) {
     struct Case {
         int before, argument, after;
     } cases[] = {
-        {2, 1, 1}, {0, 3, 1}, {1, 2, 2}, {0, 0, 0}, {2, 0, 2},  {0, 4, 0},
-        {0, 8, 0}, {4, 1, 4}, {4, 2, 4}, {6, 1, 6}, {0, 12, 0},
+        {2, 1, 1}, {0, 3, 1}, {1, 2, 2}, {0, 0, 0},  {2, 0, 2}, {0, 4, 0},  {0, 8, 0},
+        {4, 1, 4}, {4, 2, 4}, {6, 1, 6}, {0, 12, 0}, {8, 0, 0}, {12, 1, 4},
     };
     for (const Case& c : cases) {
-        StructuralNode node("n");
+        PropertyNode node("n", TypeString);
+        node.setStringValue("v", "default");
         node.setAttributes(c.before);
         node.modifyAttributes(c.argument);
         EXPECT_EQ(node.getAttributes(), c.after) << c.before << " <- " << c.argument;
+        EXPECT_EQ(node.getStringValue("default"), "v");
     }
-}
-
-// A setter that could flip bit 8 would make a property read its text as a
-// locale map or the reverse.
-TEST(NodeAttributes, SetterNeverChangesTheLocalisedBit) {
-    PropertyNode plain("p", TypeString);
-    plain.setStringValue("v", "default");
-    plain.setAttributes(Node::kLocalised | Node::kReadOnly);
-    EXPECT_EQ(plain.getAttributes(), Node::kReadOnly);
-    EXPECT_EQ(plain.getStringValue("default"), "v");
-
-    PropertyNode localised("p", TypeString);
-    localised.setStringValue("v", "default");
-    localised.modifyLocalised(true);
-    localised.setAttributes(Node::kFinalised);
-    EXPECT_EQ(localised.getAttributes(), Node::kFinalised | Node::kLocalised);
-    EXPECT_EQ(localised.getStringValue("default"), "v");
-    EXPECT_EQ(localised.getStringValue("fr"), "");
 }
 
 TEST(NodeClone, CopiesBitsAndValuesAndLeavesTheOriginalAlone) {
     StructuralNode root("root");
     root.setAttributes(Node::kReadOnly | Node::kFinalised);
-    StructuralNode* group = addGroup(root, "g");
-    PropertyNode* title = addProperty(*group, "title", TypeString);
+    auto* group = add(root, new StructuralNode("g"));
+    auto* title = add(*group, new PropertyNode("title", TypeString));
     title->setStringValue("Mail", "default");
     title->modifyLocalised(true);
     title->setStringValue("Post", "de");
     title->setAttributes(Node::kNotFinalised);
-    addProperty(*group, "empty", TypeIntList);
+    add(*group, new PropertyNode("empty", TypeIntList));
 
     std::unique_ptr<Node> shallow(group->clone(false));
-    std::vector<std::string> names;
-    shallow->asStructuralNode()->getChildren(names);
-    EXPECT_TRUE(names.empty());
+    EXPECT_TRUE(childrenOf(*shallow->asStructuralNode()).empty());
 
     std::unique_ptr<Node> deep(root.clone(true));
     EXPECT_EQ(deep->getParent(), nullptr);
@@ -186,9 +237,7 @@ TEST(NodeClone, CopiesBitsAndValuesAndLeavesTheOriginalAlone) {
     // The clone has its own values, so changing one side leaves the other.
     title->setStringValue("Courrier", "fr");
     title->setStringValue("Brief", "de");
-    names.clear();
-    copyTitle->getLocales(names);
-    EXPECT_EQ(names, (Names{"de", "default"}));
+    EXPECT_EQ(localesOf(*copyTitle), (Names{"de", "default"}));
     EXPECT_EQ(copyTitle->getStringValue("de"), "Post");
 
     std::unique_ptr<Node> property(title->clone(false));
@@ -196,71 +245,36 @@ TEST(NodeClone, CopiesBitsAndValuesAndLeavesTheOriginalAlone) {
     EXPECT_EQ(property->getParent(), nullptr);
 }
 
-TEST(TreeCopy, EmptyStaysEmptyAndFullIsDeep) {
-    Tree empty;
-    Tree emptyCopy(empty);
-    EXPECT_EQ(emptyCopy.getRoot(), nullptr);
-
-    Tree tree;
-    auto* root = new StructuralNode("root");
-    tree.setRoot(root);
-    addProperty(*root, "p", TypeString)->setStringValue("v", "default");
-    Tree copy(tree);
-    ASSERT_NE(copy.getRoot(), root);
-    Node* copied = copy.getRoot()->asStructuralNode()->getChild("p");
-    ASSERT_NE(copied, root->getChild("p"));
-    EXPECT_EQ(copied->asPropertyNode()->getStringValue("default"), "v");
-}
-
-TEST(PropertyValues, UnlocalisedIgnoresTheLocale) {
+TEST(PropertyValues, OneValueUntilLocalisedThenOnePerLocaleWithoutFallback) {
     PropertyNode p("p", TypeString);
-    Names locales{"x"};
-    p.getLocales(locales);
-    EXPECT_EQ(locales, (Names{"x", "default"}));
-    p.setStringValue("first", "de");
-    p.setStringValue("second", "fr");
-    EXPECT_EQ(p.getStringValue("de"), "second");
-    EXPECT_EQ(p.getStringValue("anything"), "second");
-    EXPECT_EQ(p.getAttributes(), 0);
-}
-
-TEST(PropertyValues, LocalisingKeepsTheValueUnderDefaultWithoutFallback) {
-    PropertyNode p("p", TypeString);
+    EXPECT_EQ(localesOf(p, {"x"}), (Names{"x", "default"}));
     p.modifyLocalised(true);  // no value yet: stays as it is
     EXPECT_EQ(p.getAttributes(), 0);
-    p.setStringValue("x", "default");
+    p.setStringValue("first", "de");
+    p.setStringValue("x", "fr");
+    EXPECT_EQ(p.getStringValue("anything"), "x") << "the locale is ignored";
     p.modifyLocalised(false);
     EXPECT_FALSE(p.isLocalised());
     p.modifyLocalised(true);
+    p.localise();  // again: changes nothing
     EXPECT_EQ(p.getAttributes(), Node::kLocalised);
     EXPECT_EQ(p.getStringValue("default"), "x");
-    EXPECT_EQ(p.getStringValue("de"), "");
-    EXPECT_EQ(p.findBestValue("de"), nullptr);
+    EXPECT_EQ(p.getStringValue("fr"), "");
+    EXPECT_EQ(p.findBestValue("fr"), nullptr);
     p.setStringValue("y", "de_CH");
     EXPECT_EQ(p.getStringValue("de"), "");
     EXPECT_EQ(p.getStringValue("de_CH"), "y");
     p.modifyLocalised(false);  // never goes back
-    Names locales;
-    p.getLocales(locales);
-    EXPECT_EQ(locales, (Names{"de_CH", "default"}));
-}
+    EXPECT_EQ(localesOf(p), (Names{"de_CH", "default"}));
 
-TEST(PropertyValues, LocaliseWithoutValueGivesNoLocales) {
-    PropertyNode p("p", TypeStringList);
-    p.localise();
-    EXPECT_EQ(p.getAttributes(), Node::kLocalised);
-    Names locales;
-    p.getLocales(locales);
-    EXPECT_TRUE(locales.empty());
-    EXPECT_EQ(p.findBestValue("default"), nullptr);
-    p.addListValues({"a"}, "fr");
-    EXPECT_EQ(p.getListValue("fr"), (Names{"a"}));
-
-    PropertyNode held("h", TypeString);
-    held.setStringValue("x", "default");
-    held.localise();
-    held.localise();
-    EXPECT_EQ(held.getStringValue("default"), "x");
+    // localise() also takes a property without a value: no locales yet.
+    PropertyNode list("l", TypeStringList);
+    list.localise();
+    EXPECT_EQ(list.getAttributes(), Node::kLocalised);
+    EXPECT_TRUE(localesOf(list).empty());
+    EXPECT_EQ(list.findBestValue("default"), nullptr);
+    list.addListValues({"a"}, "fr");
+    EXPECT_EQ(list.getListValue("fr"), (Names{"a"}));
 }
 
 TEST(PropertyValues, TextAndListNeverMix) {
@@ -288,3 +302,5 @@ TEST(PropertyValues, TextAndListNeverMix) {
     }
     EXPECT_FALSE(isListType(PropertyType(-1)));
 }
+
+}  // namespace
