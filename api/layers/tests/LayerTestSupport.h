@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,19 +16,14 @@
 
 namespace vesk::legacy::test {
 
-// Records every event as one text, e.g. "modifyProperty(p,5,1)" or
-// "setListValue[a,,b]@de"; throws an Exception at event number throwAt (from 1).
+// Records the events as one text, e.g. "modifyProperty(p,5,1) setListValue[a,,b]@de";
+// throws an Exception at event number throwAt (from 1).
 class RecordingHandler : public ITreeHandler {
   public:
     explicit RecordingHandler(size_t throwAt = 0) : mThrowAt(throwAt) {}
 
-    std::string joined() const {
-        std::string all;
-        for (const std::string& event : mEvents) {
-            all += (all.empty() ? "" : " ") + event;
-        }
-        return all;
-    }
+    std::string mText;
+    size_t mCount = 0;
 
     void startTree() override { add("startTree"); }
     void endTree() override { add("endTree"); }
@@ -52,12 +48,10 @@ class RecordingHandler : public ITreeHandler {
         list("addListValues", v, l);
     }
 
-    std::vector<std::string> mEvents;
-
   private:
     void add(const std::string& event) {
-        mEvents.push_back(event);
-        if (mEvents.size() == mThrowAt) {
+        mText += (mCount++ == 0 ? "" : " ") + event;
+        if (mCount == mThrowAt) {
             throw Exception("handler gave up at " + event);
         }
     }
@@ -83,17 +77,14 @@ inline XmlUpdateLayer layerOf(const std::string& xml) {
 inline std::string fixture(const std::string& name) {
     std::ifstream in(std::string(HOLLIN_SOURCE_DIR) + "/api/layers/tests/data/" + name,
                      std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // The node at a slash-separated path below the root ("" is the root).
 inline Node* find(const Tree* tree, const std::string& path) {
     Node* node = tree != nullptr ? tree->getRoot() : nullptr;
     std::istringstream names(path);
-    std::string name;
-    while (node != nullptr && std::getline(names, name, '/')) {
+    for (std::string name; node != nullptr && std::getline(names, name, '/');) {
         StructuralNode* group = node->asStructuralNode();
         node = group != nullptr ? group->getChild(name) : nullptr;
     }
