@@ -1,113 +1,202 @@
-// What only the directory backend does: reaching and signing in to the
-// server, names that are DN or filter syntax, names that differ in case,
-// entries that are no proper layer, and renamed layers.
+// The private directory as the behaviour suite's store, and what only the
+// directory backend does: reaching and signing in to the server, names that
+// are DN or filter syntax or differ only in case, entries that are no proper
+// layer, renamed layers, the server going away under a listening desktop; and
+// the programs on it: deskrunner and startlist following an edit made with
+// ldapmodify, and a file store exported by hollinctl export-ldif.
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <ldap.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
+#include <functional>
+#include <mutex>
 #include <thread>
 
-#include "DirectoryPolicyStore.h"
+#include "TestDirectory.h"
+#include "TestPolicyStore.h"
 #include "TestSupport.h"
 
 namespace vesk::legacy::store::test {
 namespace {
 
-using std::chrono::milliseconds;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Layers = std::vector<std::string>;
+
+std::string hexPairs(const std::string& value) {
+    std::string pairs;
+    char pair[4];
+    for (unsigned char c : value) {
+        std::snprintf(pair, sizeof pair, "\\%02x", c);
+        pairs += pair;
+    }
+    return pairs;
+}
+
+// The private directory of the test binary, started on first use and stopped at exit.
+TestDirectory& sharedDirectory() {
+    static TestDirectory directory(HOLLIN_SOURCE_DIR "/platform/vesk/ldap/vesk.ldif");
+    return directory;
+}
+
+class DirectoryPolicyStore : public TestPolicyStore {
+  public:
+    void open() override {
+        static int sCount = 0;
+        std::string error;
+        ASSERT_TRUE(mDirectory.start(error)) << error;
+        const std::string ou = "t" + std::to_string(++sCount);
+        mBase = "ou=" + ou + "," + TestDirectory::kSuffix;
+        ASSERT_EQ(
+            mDirectory.addEntry(mBase, {{"objectClass", {"organizationalUnit"}}, {"ou", {ou}}}),
+            LDAP_SUCCESS);
+        ASSERT_EQ(setenv("VESK_POLICY_STORE", mDirectory.url(mBase).c_str(), 1), 0);
+    }
+    void close() override { unsetenv("VESK_POLICY_STORE"); }
+    void writeLayer(const std::string& scope, const std::string& component,
+                    const std::string& data) override {
+        ensureScope(scope);
+        const int added = mDirectory.addEntry(
+            dn(scope, component),
+            {{"objectClass", {"veskLayer"}}, {"cn", {component}}, {"veskLayerData", {data}}});
+        ASSERT_EQ(added == LDAP_ALREADY_EXISTS
+                      ? mDirectory.replaceValues(dn(scope, component), "veskLayerData", {data})
+                      : added,
+                  LDAP_SUCCESS)
+            << component;
+    }
+    void replaceLayer(const std::string& scope, const std::string& component,
+                      const std::string& data) override {
+        writeLayer(scope, component, data);
+    }
+    void removeLayer(const std::string& scope, const std::string& component) override {
+        ASSERT_EQ(mDirectory.deleteEntry(dn(scope, component)), LDAP_SUCCESS);
+    }
+    long long layerTime(const std::string& scope, const std::string& component) override {
+        return mDirectory.modifyTime(dn(scope, component));
+    }
+
+    // The DN of a scope ("users/alice"), or of a layer in it, with every value
+    // written as hex pairs: it does not rest on the escaping under test.
+    std::string dn(const std::string& scope, const std::string& component = "") const {
+        const size_t slash = scope.find('/');
+        std::string dn = "ou=" + scope.substr(0, slash) + "," + mBase;
+        if (slash != std::string::npos) {
+            dn = (scope.compare(0, slash, "users") == 0 ? "uid=" : "cn=") +
+                 hexPairs(scope.substr(slash + 1)) + "," + dn;
+        }
+        return component.empty() ? dn : "cn=" + hexPairs(component) + "," + dn;
+    }
+    void ensureScope(const std::string& scope) {
+        const size_t slash = scope.find('/');
+        const std::string folder = scope.substr(0, slash);
+        std::vector<int> added{
+            mDirectory.addEntry("ou=" + folder + "," + mBase,
+                                {{"objectClass", {"organizationalUnit"}}, {"ou", {folder}}})};
+        if (slash != std::string::npos) {
+            added.push_back(mDirectory.addEntry(
+                dn(scope), {{"objectClass", {"veskScope"}},
+                            {folder == "users" ? "uid" : "cn", {scope.substr(slash + 1)}}}));
+        }
+        for (const int code : added) {
+            ASSERT_TRUE(code == LDAP_SUCCESS || code == LDAP_ALREADY_EXISTS)
+                << scope << ": " << code;
+        }
+    }
+
+    TestDirectory& mDirectory = sharedDirectory();
+    std::string mBase;  // new and empty for each store
+};
+
+std::unique_ptr<TestPolicyStore> makeDirectoryStore() {
+    return std::make_unique<DirectoryPolicyStore>();
+}
+
+const std::string kBin = HOLLIN_BINARY_DIR "/bin/";
+const std::string kData = HOLLIN_SOURCE_DIR "/platform/vesk/tests/data/";
+
+// A program started for a test, killed at its end if it still runs then.
+struct Program {
+    ~Program() {
+        if (mPid > 0 && finish(0ms) == -1) {
+            kill(mPid, SIGKILL);
+            waitpid(mPid, nullptr, 0);
+        }
+    }
+    int finish(milliseconds timeout) {
+        const int status = TestDirectory::finish(mPid, timeout);
+        mPid = status == -1 ? mPid : 0;
+        return status;
+    }
+    pid_t mPid;
+};
 
 class DirectoryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string error;
-        mDirectory = sharedDirectory(error);
-        ASSERT_NE(mDirectory, nullptr) << error;
-        ASSERT_TRUE(mDirectory->start(error)) << error;
-        mBase = freshBase(*mDirectory);
-        setenv("VESK_POLICY_STORE", mDirectory->url(mBase).c_str(), 1);
+        mStore.open();
+        fs::create_directories(scratch());
     }
-
     void TearDown() override {
-        for (const char* name :
-             {"VESK_POLICY_STORE", "VESK_LDAP_BINDDN", "VESK_LDAP_PASSWORD_FILE"}) {
-            unsetenv(name);
-        }
-        std::remove(passwordFile().c_str());
+        std::string error;
+        EXPECT_TRUE(mDirectory.start(error)) << error;
+        mStore.close();
+        unsetenv("VESK_LDAP_BINDDN");
+        unsetenv("VESK_LDAP_PASSWORD_FILE");
     }
 
-    void writeLayer(const std::string& scope, const std::string& component,
-                    const std::string& data) {
-        ensureScope(*mDirectory, scope, mBase);
-        ASSERT_EQ(
-            mDirectory->addEntry(
-                layerDnOf(scope, component, mBase),
-                {{"objectClass", {"veskLayer"}}, {"cn", {component}}, {"veskLayerData", {data}}}),
-            LDAP_SUCCESS)
-            << component;
+    // A folder of this test's own, also the programs' HOME.
+    std::string scratch() const {
+        return mDirectory.folder() + "/" + mStore.mBase.substr(3, mStore.mBase.find(',') - 3);
+    }
+    Program run(const std::string& program) {
+        return {TestDirectory::spawn(
+            {kBin + program}, scratch() + "/" + program + ".log",
+            {{"HOME", scratch()}, {"VESKLEG_LOG", "1"}, {"VESKLEG_LOG_LEVEL", "Info"}})};
+    }
+    // ldapmodify or ldapadd as the administrator; its exit status.
+    int ldap(const char* tool, const std::string& ldif) {
+        return TestDirectory::runTool(
+            {tool, "-x", "-H", mDirectory.url(""), "-D", TestDirectory::kAdminDn, "-w",
+             TestDirectory::kAdminPassword, "-f", ldif},
+            scratch() + "/ldap.log");
     }
 
-    std::vector<std::string> list(PAPI* handle, const char* selector, PAPIStatus& status) {
-        std::vector<std::string> names;
-        PAPINameEntry* head = papiListComponentNames(handle, selector, &status);
-        for (const PAPINameEntry* entry = head; entry != nullptr; entry = entry->next) {
-            names.push_back(entry->name);
-        }
-        papiFreeStringList(head);
-        return names;
-    }
-
-    // The layers' data only, most general first.
-    std::vector<std::string> data(PAPI* handle, const std::string& component, PAPIStatus& status) {
-        std::vector<std::string> layers;
-        PAPILayerEntry* head = papiReadComponentLayers(handle, component.c_str(), &status);
-        for (const PAPILayerEntry* layer = head; layer != nullptr; layer = layer->next) {
-            layers.emplace_back(layer->data, static_cast<size_t>(layer->size));
-        }
-        papiFreeLayerList(head);
-        return layers;
-    }
-
-    std::string passwordFile() const { return mDirectory->folder() + "/password"; }
-
-    void writePasswordFile(const std::string& text, mode_t mode) {
-        std::remove(passwordFile().c_str());
-        std::ofstream(passwordFile()) << text;
-        ASSERT_EQ(chmod(passwordFile().c_str(), mode), 0);
-    }
-
-    TestDirectory* mDirectory = nullptr;
-    std::string mBase;
+    DirectoryPolicyStore mStore;
+    TestDirectory& mDirectory = mStore.mDirectory;
 };
 
-TEST_F(DirectoryTest, StatusesOfReachingAndSigningIn) {
+TEST_F(DirectoryTest, SignInStatusesAndNothingPrintedLeastOfAllAPassword) {
     const std::string good = TestDirectory::kReaderPassword;
-    const std::string here = mDirectory->url(mBase);
+    const std::string here = mDirectory.url(mStore.mBase);
+    const std::string passwordFile = scratch() + "/password";
     const char* reader = TestDirectory::kReaderDn;
-    struct Case {
+    const struct {
         const char* what;
         std::string store;
         const char* bindDn;    // null: no simple bind
         std::string password;  // written to the password file unless empty
         mode_t mode;
         PAPIStatus status;
-    };
-    const std::vector<Case> cases{
+    } cases[] = {
         {"anonymous", here, nullptr, "", 0, PAPISuccess},
-        {"local socket, SASL EXTERNAL", mDirectory->localUrl(mBase), nullptr, "", 0, PAPISuccess},
+        {"local socket, SASL EXTERNAL", mDirectory.localUrl(mStore.mBase), nullptr, "", 0,
+         PAPISuccess},
         {"reader with its password file", here, reader, good + "\n", 0600, PAPISuccess},
-        {"no base DN", mDirectory->url(""), nullptr, "", 0, PAPIConnectionFailure},
-        {"base DN that is no DN", mDirectory->url("no%20dn"), nullptr, "", 0,
-         PAPIConnectionFailure},
+        {"no base DN", mDirectory.url(""), nullptr, "", 0, PAPIConnectionFailure},
+        {"base DN that is no DN", mDirectory.url("no%20dn"), nullptr, "", 0, PAPIConnectionFailure},
         {"a query after the DN", here + "?cn?sub", nullptr, "", 0, PAPIConnectionFailure},
-        {"base entry missing", mDirectory->url(std::string("ou=absent,") + TestDirectory::kSuffix),
+        {"base entry missing", mDirectory.url(std::string("ou=absent,") + TestDirectory::kSuffix),
          nullptr, "", 0, PAPIConnectionFailure},
         {"nothing listening", "ldap://127.0.0.1:1/dc=x", nullptr, "", 0, PAPIConnectionFailure},
-        {"wrong password", here, reader, "not-" + good, 0600, PAPIAuthenticationFailure},
+        {"wrong password", here, reader, "wr0ng-Pa55word-7d1c", 0600, PAPIAuthenticationFailure},
         {"unknown bind DN", here, "cn=nobody,dc=vesk,dc=test", good, 0600,
          PAPIAuthenticationFailure},
         {"password file others may read", here, reader, good, 0640, PAPIAuthenticationFailure},
@@ -115,16 +204,23 @@ TEST_F(DirectoryTest, StatusesOfReachingAndSigningIn) {
         {"empty password file", here, reader, "\n", 0600, PAPIAuthenticationFailure},
         {"bind DN without a password file", here, reader, "", 0, PAPIAuthenticationFailure},
     };
-    for (const Case& c : cases) {
+    // Nothing may be printed, so no password can be (what is caught here also
+    // holds the messages of any case that fails).
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TearDown();
+        unsetenv("VESK_LDAP_BINDDN");
+        unsetenv("VESK_LDAP_PASSWORD_FILE");
         setenv("VESK_POLICY_STORE", c.store.c_str(), 1);
+        std::remove(passwordFile.c_str());
         if (c.bindDn != nullptr) {
             setenv("VESK_LDAP_BINDDN", c.bindDn, 1);
-            setenv("VESK_LDAP_PASSWORD_FILE", passwordFile().c_str(), 1);
+            setenv("VESK_LDAP_PASSWORD_FILE", passwordFile.c_str(), 1);
         }
         if (!c.password.empty()) {
-            writePasswordFile(c.password, c.mode);
+            writeFile(passwordFile, c.password);
+            EXPECT_EQ(chmod(passwordFile.c_str(), c.mode), 0);
         }
         PAPIStatus status = -1;
         PAPI* handle = papiInitialise("", &status);
@@ -132,133 +228,312 @@ TEST_F(DirectoryTest, StatusesOfReachingAndSigningIn) {
         EXPECT_EQ(handle != nullptr, c.status == PAPISuccess);
         papiDeinitialise(handle, &status);
     }
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed + ::testing::internal::GetCapturedStderr(), "");
 }
 
-TEST_F(DirectoryTest, WrongPasswordAppearsNowhereInTheOutput) {
-    const std::string wrong = "wr0ng-Pa55word-7d1c";
-    writePasswordFile(wrong, 0600);
-    setenv("VESK_LDAP_BINDDN", TestDirectory::kReaderDn, 1);
-    setenv("VESK_LDAP_PASSWORD_FILE", passwordFile().c_str(), 1);
-    const std::string output = mDirectory->folder() + "/child-output";
-    std::remove(output.c_str());
-    const int status = runInChild([&] {
-        FILE* file = std::fopen(output.c_str(), "w");
-        if (file == nullptr) {
-            return 99;
-        }
-        dup2(fileno(file), 1);
-        dup2(fileno(file), 2);
-        PAPIStatus opened = -1;
-        PAPI* handle = papiInitialise("", &opened);
-        std::printf("status %d\n", opened);
-        std::fflush(stdout);
-        papiDeinitialise(handle, &opened);
-        return 0;
-    });
-    ASSERT_EQ(status, 0);
-    std::ifstream in(output);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "status 2\n");
-    EXPECT_EQ(text.find(wrong), std::string::npos);
-}
-
-TEST_F(DirectoryTest, NamesWithDnAndFilterSyntaxReadOnlyTheirOwnLayer) {
-    const std::vector<std::string> components{
-        "a,b",     "x+y=z",      "#lead",   " space ", "back\\slash", "star*",
-        "(paren)", "semi;colon", "quote\"", "<angle>", "trail\\",     "caf\xc3\xa9.\xc3\xbc"};
+TEST_F(DirectoryTest, NamesWithDnOrFilterSyntaxOrAnotherCaseReadOnlyTheirOwnLayer) {
+    const Layers components{
+        "a,b",        "x+y=z",   "#lead",   "(paren)", " space ",  "back\\slash",         "star*",
+        "semi;colon", "quote\"", "<angle>", "trail\\", "Org.Case", "caf\xc3\xa9.\xc3\xbc"};
     for (const std::string& component : components) {
-        writeLayer("default", component, "<" + component + "/>");
+        mStore.writeLayer("default", component, "<" + component + "/>");
     }
-    writeLayer("entities/x", "org.e", "<entity x/>");
-    writeLayer("entities/kiosk,cn=x", "org.e", "<entity kiosk,cn=x/>");
+    mStore.writeLayer("entities/x", "org.e", "<entity x/>");
+    mStore.writeLayer("entities/kiosk,cn=x", "org.e", "<entity kiosk,cn=x/>");
+    // The directory matches cn and uid without regard to case; file names do not.
+    std::string upper = userName();
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    ASSERT_NE(upper, userName());
+    mStore.writeLayer("users/" + upper, "org.user", "<not ours/>");
 
+    PAPI* handle = openHandle();
     PAPIStatus status = -1;
-    PAPI* handle = papiInitialise("", &status);
-    ASSERT_EQ(status, PAPISuccess);
     for (const std::string& component : components) {
-        EXPECT_EQ(data(handle, component, status), std::vector<std::string>{"<" + component + "/>"})
+        EXPECT_EQ(describe(handle, component, status, false), Layers{"<" + component + "/>"})
             << component;
         EXPECT_EQ(status, PAPISuccess) << component;
     }
-    for (const char* none : {"*", "a", "(cn=*)", "a\\2cb", "x)(cn=*"}) {
-        EXPECT_TRUE(data(handle, none, status).empty()) << none;
+    for (const char* none : {"*", "a", "(cn=*)", "a\\2cb", "x)(cn=*", "org.case", "org.user"}) {
+        EXPECT_TRUE(describe(handle, none, status).empty()) << none;
         EXPECT_EQ(status, PAPISuccess) << none;
     }
-    std::vector<std::string> sorted = components;
+    Layers sorted = components;
     std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(list(handle, "", status), sorted);
-    EXPECT_TRUE(list(handle, "*", status).empty());
-    EXPECT_EQ(list(handle, "(", status), std::vector<std::string>{"(paren)"});
-    EXPECT_EQ(list(handle, "star*", status), std::vector<std::string>{"star*"});
-    EXPECT_EQ(list(handle, "caf\xc3", status), std::vector<std::string>{"caf\xc3\xa9.\xc3\xbc"});
-    EXPECT_EQ(status, PAPISuccess);
-    papiDeinitialise(handle, &status);
-
-    handle = papiInitialise("kiosk,cn=x", &status);
-    ASSERT_EQ(status, PAPISuccess);
-    EXPECT_EQ(data(handle, "org.e", status), std::vector<std::string>{"<entity kiosk,cn=x/>"});
-    papiDeinitialise(handle, &status);
-}
-
-TEST_F(DirectoryTest, NamesThatDifferOnlyInCaseAreOtherLayers) {
-    // The directory matches cn and uid without regard to case; file names do not.
-    writeLayer("default", "Org.Case", "<default/>");
-    std::string upper = userName();
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(names(handle, "", status), sorted);
+    const std::vector<std::pair<const char*, Layers>> selections{{"*", {}},
+                                                                 {"org", {}},
+                                                                 {"(", {"(paren)"}},
+                                                                 {"star*", {"star*"}},
+                                                                 {"back\\", {"back\\slash"}},
+                                                                 {"caf\xc3", {components.back()}}};
+    for (const auto& [selector, selected] : selections) {
+        EXPECT_EQ(names(handle, selector, status), selected) << selector;
+        EXPECT_EQ(status, PAPISuccess);
     }
-    ASSERT_NE(upper, userName());
-    writeLayer("users/" + upper, "org.user", "<not ours/>");
+    closeHandle(handle);
 
-    PAPIStatus status = -1;
-    PAPI* handle = papiInitialise("", &status);
-    EXPECT_TRUE(data(handle, "org.case", status).empty());
-    EXPECT_EQ(status, PAPISuccess);
-    EXPECT_EQ(data(handle, "Org.Case", status), std::vector<std::string>{"<default/>"});
-    EXPECT_TRUE(data(handle, "org.user", status).empty());
-    EXPECT_TRUE(list(handle, "org", status).empty());
-    EXPECT_EQ(list(handle, "", status), std::vector<std::string>{"Org.Case"});
-    papiDeinitialise(handle, &status);
+    handle = openHandle("kiosk,cn=x");
+    EXPECT_EQ(describe(handle, "org.e", status, false), Layers{"<entity kiosk,cn=x/>"});
+    closeHandle(handle);
 }
 
 TEST_F(DirectoryTest, EntryThatIsNoProperLayerIsDatabaseError) {
-    ensureScope(*mDirectory, "default", mBase);
-    ASSERT_EQ(mDirectory->addEntry(layerDnOf("default", "role", mBase),
-                                   {{"objectClass", {"organizationalRole"}}, {"cn", {"role"}}}),
+    mStore.ensureScope("default");
+    ASSERT_EQ(mDirectory.addEntry(mStore.dn("default", "role"),
+                                  {{"objectClass", {"organizationalRole"}}, {"cn", {"role"}}}),
               LDAP_SUCCESS);
-    writeLayer("default", "huge", std::string(64 * 1024 * 1024 + 1, 'x'));
-    writeLayer("default", "fine", "<fine/>");
+    mStore.writeLayer("default", "huge", std::string(64 * 1024 * 1024 + 1, 'x'));
+    mStore.writeLayer("default", "fine", "<fine/>");
+    PAPI* handle = openHandle("kiosk.default");
     PAPIStatus status = -1;
-    PAPI* handle = papiInitialise("kiosk.default", &status);
     for (const char* component : {"role", "huge"}) {
-        const auto start = std::chrono::steady_clock::now();
+        const auto start = Clock::now();
         EXPECT_EQ(papiReadComponentLayers(handle, component, &status), nullptr) << component;
         EXPECT_EQ(status, PAPILdbFailure) << component;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
     }
     // The connection is still good for the next read.
-    EXPECT_EQ(data(handle, "fine", status), std::vector<std::string>{"<fine/>"});
-    papiDeinitialise(handle, &status);
+    EXPECT_EQ(describe(handle, "fine", status, false), Layers{"<fine/>"});
+    closeHandle(handle);
 }
 
 TEST_F(DirectoryTest, RenamedLayerGivesBothComponentsTheirEvent) {
-    writeLayer("default", "org.old", "<layer/>");
-    PAPIStatus status = -1;
-    PAPI* handle = papiInitialise("", &status);
-    Recorder before;
-    Recorder after;
-    papiAddListener(handle, "org.old", Recorder::record, &before, &status);
-    papiAddListener(handle, "org.new", Recorder::record, &after, &status);
-    ASSERT_EQ(status, PAPISuccess);
-    ASSERT_EQ(mDirectory->rename(layerDnOf("default", "org.old", mBase), "cn=org.new"),
-              LDAP_SUCCESS);
+    mStore.writeLayer("default", "org.old", "<layer/>");
+    PAPI* handle = openHandle();
+    Recorder before, after;
+    listen(handle, before, "org.old");
+    listen(handle, after, "org.new");
+    ASSERT_EQ(mDirectory.rename(mStore.dn("default", "org.old"), "cn=org.new"), LDAP_SUCCESS);
     ASSERT_TRUE(before.waitFor(1));
     ASSERT_TRUE(after.waitFor(1));
     EXPECT_EQ(before.seen()[0].type, PAPIEventComponentRemoved);
     EXPECT_EQ(after.seen()[0].type, PAPIEventComponentAdded);
-    EXPECT_EQ(data(handle, "org.new", status), std::vector<std::string>{"<layer/>"});
-    papiDeinitialise(handle, &status);
+    PAPIStatus status = -1;
+    EXPECT_EQ(describe(handle, "org.new", status, false), Layers{"<layer/>"});
+    closeHandle(handle);
+}
+
+// Reads fail with a status while the server is down (never "no layers"); once
+// it is back the listener gets exactly the change it missed, once, and a
+// handle whose change search could not start then can listen.
+TEST_F(DirectoryTest, ServerDownFailsEveryCallAndItsRestartDeliversExactlyWhatChanged) {
+    for (const char* component : {"org.changed", "org.same"}) {
+        mStore.writeLayer("default", component, "<before/>");
+    }
+    // Connection states recorded as events of their value.
+    const PAPIConnectionListener state = [](PAPIConnectionState value, void* recorder) {
+        const PAPIEvent event{value, "state"};
+        Recorder::record(&event, recorder);
+    };
+    Recorder states, changed, same, later;
+    PAPIStatus status = -1;
+    PAPI* listening = papiInitialiseWithListener("", state, &states, &status);
+    ASSERT_EQ(status, PAPISuccess);
+    listen(listening, changed, "org.changed");
+    listen(listening, same, "org.same");
+    PAPI* idle = openHandle();
+
+    mDirectory.stop();
+    for (PAPI* handle : {listening, idle}) {
+        EXPECT_EQ(papiReadComponentLayers(handle, "org.changed", &status), nullptr);
+        EXPECT_EQ(status, PAPIConnectionFailure);
+        EXPECT_TRUE(names(handle, "", status).empty());
+        EXPECT_EQ(status, PAPIConnectionFailure);
+    }
+    EXPECT_EQ(papiAddListener(idle, "org.same", Recorder::record, &later, &status), nullptr);
+    EXPECT_EQ(status, PAPIConnectionFailure);
+    EXPECT_EQ(papiInitialise("", &status), nullptr);
+    EXPECT_EQ(status, PAPIConnectionFailure);
+    std::string error;
+    ASSERT_TRUE(mDirectory.modifyOffline("dn: " + mStore.dn("default", "org.changed") +
+                                             "\nchangetype: modify\nreplace: veskLayerData\n"
+                                             "veskLayerData: <after/>\n",
+                                         error))
+        << error;
+    std::this_thread::sleep_for(milliseconds(500));
+    ASSERT_TRUE(mDirectory.start(error)) << error;
+    const Clock::time_point restarted = Clock::now();
+
+    ASSERT_TRUE(changed.waitFor(1, milliseconds(10000)));
+    EXPECT_LT(changed.seen()[0].at - restarted, milliseconds(4000));
+    EXPECT_EQ(changed.seen()[0].type, PAPIEventComponentModified);
+    EXPECT_EQ(describe(listening, "org.changed", status, false), Layers{"<after/>"});
+    EXPECT_EQ(describe(idle, "org.same", status, false), Layers{"<before/>"});
+    listen(idle, later, "org.same");
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(changed.seen().size(), 1u);
+    EXPECT_TRUE(same.seen().empty());
+    ASSERT_EQ(states.seen().size(), 2u);
+    EXPECT_EQ(states.seen()[0].type, PAPIDisconnected);
+    EXPECT_EQ(states.seen()[1].type, PAPIConnected);
+
+    // Live again: the next change comes as before, to both handles.
+    ASSERT_EQ(
+        mDirectory.replaceValues(mStore.dn("default", "org.same"), "veskLayerData", {"<live/>"}),
+        LDAP_SUCCESS);
+    ASSERT_TRUE(same.waitFor(1));
+    ASSERT_TRUE(later.waitFor(1));
+    EXPECT_EQ(changed.seen().size(), 1u);
+    closeHandle(idle);
+    closeHandle(listening);
+}
+
+std::vector<std::string> listDir(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool waitUntil(const std::function<bool()>& condition, milliseconds timeout) {
+    for (const auto end = Clock::now() + timeout; !condition(); std::this_thread::sleep_for(10ms)) {
+        if (Clock::now() > end) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST_F(DirectoryTest, DeskrunnerAndStartlistFollowTheDirectoryAndAnLdapmodifyEdit) {
+    for (const char* program : {"deskrunner", "startlist"}) {
+        if (!fs::exists(kBin + program)) {
+            GTEST_SKIP() << program << " is not built";
+        }
+    }
+    const std::string desktop = scratch() + "/Desktop";
+    const std::string log = scratch() + "/deskrunner.log";
+    fs::create_directories(desktop);
+    // Launchers a and b (Exec a1), and a clock to start.
+    mStore.writeLayer("default", kComponent, readFile(kData + "launchers-a-b.xml"));
+    ASSERT_EQ(run("startlist").finish(10s), 0);
+    const std::string session = readFile(scratch() + "/.gnome2/session-manual");
+    EXPECT_NE(session.find("RestartCommand=xclock -digital"), std::string::npos) << session;
+    EXPECT_NE(session.find("Priority=20"), std::string::npos) << session;
+
+    Program runner = run("deskrunner");
+    ASSERT_TRUE(waitUntil(
+        [&] { return readFile(log).find("menu plug-in started") != std::string::npos; }, 10s))
+        << readFile(log);
+    EXPECT_EQ(listDir(desktop), (std::vector<std::string>{"MERXa.desktop", "MERXb.desktop"}));
+
+    // The administrator's edit, as a site makes it: launchers a (Exec a2) and c.
+    writeFile(scratch() + "/edit.ldif", "dn: " + mStore.dn("default", kComponent) +
+                                            "\nchangetype: modify\nreplace: veskLayerData\n"
+                                            "veskLayerData:< file://" +
+                                            kData + "launchers-a-c.xml\n");
+    ASSERT_EQ(ldap("/usr/bin/ldapmodify", scratch() + "/edit.ldif"), 0)
+        << readFile(scratch() + "/ldap.log");
+    const auto edited = Clock::now();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return listDir(desktop) == std::vector<std::string>{"MERXa.desktop", "MERXc.desktop"} &&
+                   readFile(desktop + "/MERXa.desktop").find("Exec=a2") != std::string::npos;
+        },
+        5s))
+        << readFile(log);
+    EXPECT_LT(Clock::now() - edited, 1s);
+
+    kill(runner.mPid, SIGTERM);
+    EXPECT_EQ(runner.finish(5s), 0);
+    EXPECT_NE(readFile(log).find("finished listening for changes to launcher definitions"),
+              std::string::npos)
+        << readFile(log);
+}
+
+// Every component's layers as "entity|component|scope=data" (the stamp's time
+// left out), for the user and for the kiosk entity.
+std::vector<std::string> everything() {
+    std::vector<std::string> all;
+    for (const char* connection : {"", "kiosk.default"}) {
+        PAPI* handle = openHandle(connection);
+        PAPIStatus status = -1;
+        for (const std::string& component : names(handle, "", status)) {
+            for (const std::string& layer : describe(handle, component, status)) {
+                const size_t time = layer.rfind(' ', layer.find('='));
+                all.push_back(std::string(connection) + "|" + component + "|" +
+                              layer.substr(0, time) + layer.substr(layer.find('=', time)));
+            }
+            EXPECT_EQ(status, PAPISuccess) << component;
+        }
+        closeHandle(handle);
+    }
+    return all;
+}
+
+// Loaded with ldapadd, the export serves every entity the same layers, in the
+// same scopes and order, byte for byte; what a directory cannot hold is reported.
+TEST_F(DirectoryTest, ExportedFileStoreServesTheSameLayersFromTheDirectory) {
+    if (!fs::exists(kBin + "hollinctl")) {
+        GTEST_SKIP() << "hollinctl is not built";
+    }
+    const std::string sample = HOLLIN_SOURCE_DIR "/examples/store";
+    const std::string store = scratch() + "/store";
+    const std::string ldif = scratch() + "/policy.ldif";
+    const std::string errors = scratch() + "/errors";
+    const auto exportTo = [&](const std::string& from, const std::string& base) {
+        return TestDirectory::runTool(
+            {"/bin/sh", "-c", "exec \"$0\" export-ldif \"$1\" \"$2\" >\"$3\" 2>\"$4\"",
+             kBin + "hollinctl", from, base, ldif, errors},
+            scratch() + "/sh.log");
+    };
+    EXPECT_EQ(exportTo(sample, "ou=sample," + mStore.mBase), 0) << readFile(errors);
+    EXPECT_EQ(readFile(errors), "");
+
+    // The sample store, and what else a store may hold.
+    fs::copy(sample, store, fs::copy_options::recursive);
+    const std::vector<std::pair<std::string, std::string>> files{
+        {"default/org.bytes.xml", std::string(" <a>\n\0\xff</a> ", 13)},
+        {"default/empty.xml", ""},
+        {"default/a,b+c.xml", "<specials/>"},
+        {"default/caf\xc3\xa9.xml", "<utf8/>"},
+        {"default/notes.txt", "not a layer"},
+        {"groups/" + groupNames().front() + "/org.a.xml", "<group/>"},
+        {"hosts/" + hostName() + "/org.a.xml", "<host/>"},
+        {"users/" + userName() + "/org.a.xml", std::string(300, 'u')},
+        {"entities/kiosk.default/org.k.xml", "<kiosk/>"},
+        {"entities/other/org.k.xml", "<other/>"},
+        // Left out: a name differing from Org.A only in case (the later one in
+        // byte order), one that is not UTF-8, and a FIFO.
+        {"default/Org.A.xml", "<capital/>"},
+        {"default/org.a.xml", "<small/>"},
+        {"default/\xff.xml", "<not utf-8/>"}};
+    for (const auto& [file, data] : files) {
+        writeFile(store + "/" + file, data);
+    }
+    ASSERT_EQ(mkfifo((store + "/default/fifo.xml").c_str(), 0644), 0);
+    const std::string base = "ou=export," + mStore.mBase;
+    ASSERT_EQ(exportTo(store, base), 1) << readFile(errors);
+    const std::string complaints = readFile(errors);
+    EXPECT_EQ(std::count(complaints.begin(), complaints.end(), '\n'), 3) << complaints;
+    ASSERT_EQ(ldap("/usr/bin/ldapadd", ldif), 0) << readFile(scratch() + "/ldap.log");
+
+    for (const char* leftOut : {"org.a.xml", "\xff.xml", "fifo.xml"}) {
+        fs::remove(store + "/default/" + leftOut);
+    }
+    setenv("VESK_POLICY_STORE", store.c_str(), 1);
+    const std::vector<std::string> fromFiles = everything();
+    setenv("VESK_POLICY_STORE", mDirectory.url(base).c_str(), 1);
+    EXPECT_EQ(everything(), fromFiles);
+    // The demos' components, where the demos expect them.
+    std::vector<std::string> demos;
+    for (const std::string& layer : fromFiles) {
+        if (layer.find("|com.orvek.") != std::string::npos) {
+            demos.push_back(layer.substr(0, layer.find('=')));
+        }
+    }
+    EXPECT_EQ(demos, (std::vector<std::string>{
+                         "|com.orvek.ferrun.applications|default",
+                         "kiosk.default|com.orvek.Lumora.Apps|entities/kiosk.default",
+                         "kiosk.default|com.orvek.ferrun.applications|default"}));
 }
 
 }  // namespace
+
+const TestPolicyStoreFactory kBackend = &makeDirectoryStore;
+const char kBackendName[] = "slapd";
+
 }  // namespace vesk::legacy::store::test

@@ -4,17 +4,16 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 namespace vesk::legacy::store::test {
@@ -26,53 +25,30 @@ namespace {
 
 const char kSlapd[] = "/usr/sbin/slapd";
 const char kSlapadd[] = "/usr/sbin/slapadd";
-const char kSlapmodify[] = "/usr/sbin/slapmodify";
-const char kCoreSchema[] = "/etc/ldap/schema/core.ldif";
+// The configuration lies beside this source.
+const std::string kData = std::filesystem::path(__FILE__).parent_path().string() + "/data/";
 
-int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return port;
-}
-
-bool accepts(int port) {
+// A loopback socket bound to a free port (port 0), or connected to the port.
+int loopback(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     struct sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected =
-        fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    socklen_t length = sizeof address;
+    auto* any = reinterpret_cast<sockaddr*>(&address);
+    const bool done =
+        fd >= 0 && (port == 0 ? bind(fd, any, length) == 0 && getsockname(fd, any, &length) == 0
+                              : connect(fd, any, length) == 0);
     if (fd >= 0) {
         close(fd);
     }
-    return connected;
+    return done ? ntohs(address.sin_port) : 0;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string encodedPath(const std::string& path) {
-    std::string encoded;
-    for (char c : path) {
-        encoded += c == '/' ? std::string("%2F") : std::string(1, c);
-    }
-    return encoded;
+std::string readLog(const std::string& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 struct berval toBerval(const std::string& text) {
@@ -90,153 +66,114 @@ TestDirectory::TestDirectory(std::string schemaLdif)
 }
 
 TestDirectory::~TestDirectory() {
-    if (getpid() != mOwner) {
-        return;
-    }
-    stop();
-    if (!mFolder.empty()) {
+    if (getpid() == mOwner) {
+        stop();
         std::error_code ignored;
         fs::remove_all(mFolder, ignored);
     }
 }
 
-int TestDirectory::runTool(const std::vector<std::string>& argv, const std::string& output) {
+pid_t TestDirectory::spawn(const std::vector<std::string>& argv, const std::string& output,
+                           const std::map<std::string, std::string>& env) {
     std::vector<std::string> copies = argv;
     std::vector<char*> args;
     for (std::string& arg : copies) {
         args.push_back(&arg[0]);
     }
     args.push_back(nullptr);
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child == 0) {
-        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-            close(fd);
-        }
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) {
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-bool TestDirectory::configure(std::string& error) {
-    if (mFolder.empty()) {
-        error = "no temporary folder";
-        return false;
-    }
-    fs::create_directories(mFolder + "/slapd.d");
-    fs::create_directories(mFolder + "/db");
-    std::ofstream(mFolder + "/config.ldif")
-        << "dn: cn=config\nobjectClass: olcGlobal\ncn: config\n"
-        << "olcPidFile: " << mFolder
-        << "/slapd.pid\n"
-        // Room for a layer above the 64 MiB limit, to see it refused.
-        << "olcSockbufMaxIncomingAuth: 134217728\n\n"
-        << "dn: cn=module{0},cn=config\nobjectClass: olcModuleList\ncn: module{0}\n"
-        << "olcModulePath: /usr/lib/ldap\nolcModuleLoad: back_mdb\nolcModuleLoad: syncprov\n\n"
-        << "dn: cn=schema,cn=config\nobjectClass: olcSchemaConfig\ncn: schema\n\n"
-        << "include: file://" << kCoreSchema << "\n\n"
-        << "include: file://" << mSchema << "\n\n"
-        << "dn: olcDatabase={-1}frontend,cn=config\nobjectClass: olcDatabaseConfig\n"
-        << "objectClass: olcFrontendConfig\nolcDatabase: {-1}frontend\n"
-        << "olcSizeLimit: unlimited\n\n"
-        << "dn: olcDatabase={0}config,cn=config\nobjectClass: olcDatabaseConfig\n"
-        << "olcDatabase: {0}config\n\n"
-        << "dn: olcDatabase={1}mdb,cn=config\nobjectClass: olcDatabaseConfig\n"
-        << "objectClass: olcMdbConfig\nolcDatabase: {1}mdb\n"
-        << "olcDbDirectory: " << mFolder << "/db\n"
-        << "olcSuffix: " << kSuffix << "\nolcRootDN: " << kAdminDn << "\n"
-        << "olcRootPW: " << kAdminPassword << "\nolcDbMaxSize: 1073741824\n"
-        << "olcAccess: {0}to attrs=userPassword by anonymous auth by * none\n"
-        << "olcAccess: {1}to * by * read\n\n"
-        << "dn: olcOverlay={0}syncprov,olcDatabase={1}mdb,cn=config\n"
-        << "objectClass: olcOverlayConfig\nobjectClass: olcSyncProvConfig\n"
-        << "olcOverlay: {0}syncprov\n";
-    std::ofstream(mFolder + "/base.ldif")
-        << "dn: " << kSuffix << "\nobjectClass: dcObject\nobjectClass: organization\n"
-        << "o: vesk\ndc: vesk\n\n"
-        << "dn: " << kReaderDn << "\nobjectClass: organizationalRole\n"
-        << "objectClass: simpleSecurityObject\ncn: reader\n"
-        << "userPassword: " << kReaderPassword << "\n";
-    const std::string log = mFolder + "/tools.log";
-    if (runTool({kSlapadd, "-q", "-n0", "-F", mFolder + "/slapd.d", "-l", mFolder + "/config.ldif"},
-                log) != 0 ||
-        runTool({kSlapadd, "-q", "-n1", "-F", mFolder + "/slapd.d", "-l", mFolder + "/base.ldif"},
-                log) != 0) {
-        error = "slapadd failed: " + readFile(log);
-        return false;
-    }
-    mConfigured = true;
-    return true;
-}
-
-bool TestDirectory::launch(std::string& error) {
-    const std::string listen = url("") + " " + localUrl("");
-    const std::string log = mFolder + "/slapd.log";
-    std::vector<std::string> argv{kSlapd, "-F", mFolder + "/slapd.d", "-h", listen, "-d", "0"};
-    std::vector<char*> args;
-    for (std::string& arg : argv) {
-        args.push_back(&arg[0]);
-    }
-    args.push_back(nullptr);
-    const pid_t parent = getpid();
-    mPid = fork();
-    if (mPid == 0) {
-        // The server goes with the test, even one that crashes.
+        // It goes with the test, even one that crashes.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent) {
             _exit(1);
         }
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-            close(fd);
+        for (const auto& variable : env) {
+            setenv(variable.first.c_str(), variable.second.c_str(), 1);
         }
+        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        dup2(fd, 1);
+        dup2(fd, 2);
         execv(args[0], args.data());
         _exit(127);
     }
-    if (mPid < 0) {
-        mPid = 0;
-        error = "fork failed";
-        return false;
+    return child;
+}
+
+int TestDirectory::finish(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (pid <= 0 || waitpid(pid, &status, WNOHANG) != pid) {
+        if (pid <= 0 || std::chrono::steady_clock::now() >= end) {
+            return -1;
+        }
+        std::this_thread::sleep_for(5ms);
     }
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < end) {
-        int status = 0;
-        if (waitpid(mPid, &status, WNOHANG) == mPid) {
-            mPid = 0;
-            error = "slapd ended: " + readFile(log);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int TestDirectory::runTool(const std::vector<std::string>& argv, const std::string& output) {
+    return finish(spawn(argv, output), 60s);
+}
+
+bool TestDirectory::configure(std::string& error) {
+    fs::create_directories(mFolder + "/slapd.d");
+    fs::create_directories(mFolder + "/db");
+    std::string config = readLog(kData + "slapd-config.ldif");
+    for (const auto& [mark, value] :
+         {std::pair<std::string, std::string>{"@FOLDER@", mFolder}, {"@SCHEMA@", mSchema}}) {
+        for (size_t at; (at = config.find(mark)) != std::string::npos;) {
+            config.replace(at, mark.size(), value);
+        }
+    }
+    std::ofstream(mFolder + "/config.ldif") << config;
+    const std::string log = mFolder + "/tools.log";
+    for (const auto& [database, ldif] :
+         {std::pair<std::string, std::string>{"0", mFolder + "/config.ldif"},
+          {"1", kData + "slapd-base.ldif"}}) {
+        if (runTool({kSlapadd, "-q", "-n" + database, "-F", mFolder + "/slapd.d", "-l", ldif},
+                    log) != 0) {
+            error = "slapadd failed: " + readLog(log);
             return false;
         }
-        if (accepts(mPort) && fs::exists(mFolder + "/ldapi")) {
+    }
+    return mConfigured = true;
+}
+
+bool TestDirectory::launch(std::string& error) {
+    const std::string log = mFolder + "/slapd.log";
+    fs::remove(mFolder + "/ldapi");
+    mPid = spawn(
+        {kSlapd, "-F", mFolder + "/slapd.d", "-h", url("") + " " + localUrl(""), "-d", "0"}, log);
+    for (const auto end = std::chrono::steady_clock::now() + 10s;
+         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms)) {
+        if (finish(mPid, 0ms) != -1) {
+            mPid = 0;
+            error = "slapd ended: " + readLog(log);
+            return false;
+        }
+        if (loopback(mPort) != 0 && fs::exists(mFolder + "/ldapi")) {
             return true;
         }
-        std::this_thread::sleep_for(10ms);
     }
     stop();
-    error = "slapd did not start: " + readFile(log);
+    error = "slapd did not start: " + readLog(log);
     return false;
 }
 
 bool TestDirectory::start(std::string& error) {
-    if (running()) {
+    if (mPid > 0) {
         return true;
     }
-    if (!mConfigured && !configure(error)) {
+    if (mFolder.empty() || (!mConfigured && !configure(error))) {
         return false;
     }
     if (mPort != 0) {
         return launch(error);  // the same port as before, as a restarted server has
     }
     for (int attempt = 0; attempt < 5; ++attempt) {
-        mPort = freePort();
+        mPort = loopback(0);
         if (mPort != 0 && launch(error)) {
             return true;
         }
@@ -246,22 +183,18 @@ bool TestDirectory::start(std::string& error) {
 }
 
 void TestDirectory::stop() {
-    dropAdmin();
-    if (mPid <= 0 || getpid() != mOwner) {
-        return;
+    if (mAdmin != nullptr) {
+        ldap_unbind_ext_s(mAdmin, nullptr, nullptr);
+        mAdmin = nullptr;
     }
-    kill(mPid, SIGTERM);
-    const auto end = std::chrono::steady_clock::now() + 5s;
-    int status = 0;
-    while (waitpid(mPid, &status, WNOHANG) != mPid) {
-        if (std::chrono::steady_clock::now() > end) {
+    if (mPid > 0 && getpid() == mOwner) {
+        kill(mPid, SIGTERM);
+        if (finish(mPid, 5s) == -1) {
             kill(mPid, SIGKILL);
-            waitpid(mPid, &status, 0);
-            break;
+            waitpid(mPid, nullptr, 0);
         }
-        std::this_thread::sleep_for(5ms);
+        mPid = 0;
     }
-    mPid = 0;
 }
 
 std::string TestDirectory::url(const std::string& base) const {
@@ -269,38 +202,29 @@ std::string TestDirectory::url(const std::string& base) const {
 }
 
 std::string TestDirectory::localUrl(const std::string& base) const {
-    return "ldapi://" + encodedPath(mFolder + "/ldapi") + "/" + base;
+    std::string encoded;
+    for (char c : mFolder + "/ldapi") {
+        encoded += c == '/' ? std::string("%2F") : std::string(1, c);
+    }
+    return "ldapi://" + encoded + "/" + base;
 }
 
 LDAP* TestDirectory::admin() {
-    if (mAdmin != nullptr) {
-        return mAdmin;
-    }
-    LDAP* ldap = nullptr;
-    if (ldap_initialize(&ldap, url("").c_str()) != LDAP_SUCCESS) {
-        return nullptr;
-    }
     const int version = LDAP_VERSION3;
-    ldap_set_option(ldap, LDAP_OPT_PROTOCOL_VERSION, &version);
-    const std::string password = kAdminPassword;
-    struct berval credentials = toBerval(password);
-    if (ldap_sasl_bind_s(ldap, kAdminDn, LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr,
-                         nullptr) != LDAP_SUCCESS) {
-        ldap_unbind_ext_s(ldap, nullptr, nullptr);
-        return nullptr;
-    }
-    mAdmin = ldap;
-    return mAdmin;
-}
-
-void TestDirectory::dropAdmin() {
-    if (mAdmin != nullptr) {
+    const std::string secret = kAdminPassword;
+    struct berval password = toBerval(secret);
+    if (mAdmin == nullptr && ldap_initialize(&mAdmin, url("").c_str()) == LDAP_SUCCESS &&
+        (ldap_set_option(mAdmin, LDAP_OPT_PROTOCOL_VERSION, &version) != LDAP_SUCCESS ||
+         ldap_sasl_bind_s(mAdmin, kAdminDn, LDAP_SASL_SIMPLE, &password, nullptr, nullptr,
+                          nullptr) != LDAP_SUCCESS)) {
         ldap_unbind_ext_s(mAdmin, nullptr, nullptr);
         mAdmin = nullptr;
     }
+    return mAdmin;
 }
 
-int TestDirectory::addEntry(const std::string& dn, const std::vector<Attribute>& attributes) {
+int TestDirectory::change(bool add, const std::string& dn,
+                          const std::vector<Attribute>& attributes) {
     LDAP* ldap = admin();
     if (ldap == nullptr) {
         return LDAP_SERVER_DOWN;
@@ -317,36 +241,23 @@ int TestDirectory::addEntry(const std::string& dn, const std::vector<Attribute>&
             pointers[i].push_back(&value);
         }
         pointers[i].push_back(nullptr);
-        mods[i].mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
+        mods[i].mod_op = (add ? LDAP_MOD_ADD : LDAP_MOD_REPLACE) | LDAP_MOD_BVALUES;
         mods[i].mod_type = const_cast<char*>(attributes[i].name.c_str());
         mods[i].mod_bvalues = pointers[i].data();
         list.push_back(&mods[i]);
     }
     list.push_back(nullptr);
-    return ldap_add_ext_s(ldap, dn.c_str(), list.data(), nullptr, nullptr);
+    return add ? ldap_add_ext_s(ldap, dn.c_str(), list.data(), nullptr, nullptr)
+               : ldap_modify_ext_s(ldap, dn.c_str(), list.data(), nullptr, nullptr);
+}
+
+int TestDirectory::addEntry(const std::string& dn, const std::vector<Attribute>& attributes) {
+    return change(true, dn, attributes);
 }
 
 int TestDirectory::replaceValues(const std::string& dn, const std::string& name,
                                  const std::vector<std::string>& values) {
-    LDAP* ldap = admin();
-    if (ldap == nullptr) {
-        return LDAP_SERVER_DOWN;
-    }
-    std::vector<struct berval> copies;
-    for (const std::string& value : values) {
-        copies.push_back(toBerval(value));
-    }
-    std::vector<struct berval*> pointers;
-    for (struct berval& value : copies) {
-        pointers.push_back(&value);
-    }
-    pointers.push_back(nullptr);
-    LDAPMod mod = {};
-    mod.mod_op = LDAP_MOD_REPLACE | LDAP_MOD_BVALUES;
-    mod.mod_type = const_cast<char*>(name.c_str());
-    mod.mod_bvalues = pointers.data();
-    LDAPMod* list[] = {&mod, nullptr};
-    return ldap_modify_ext_s(ldap, dn.c_str(), list, nullptr, nullptr);
+    return change(false, dn, {{name, values}});
 }
 
 int TestDirectory::deleteEntry(const std::string& dn) {
@@ -367,37 +278,29 @@ long long TestDirectory::modifyTime(const std::string& dn) {
     char name[] = "modifyTimestamp";
     char* attributes[] = {name, nullptr};
     LDAPMessage* result = nullptr;
-    if (ldap == nullptr ||
+    struct berval** values = nullptr;
+    if (ldap != nullptr &&
         ldap_search_ext_s(ldap, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0,
-                          nullptr, nullptr, nullptr, 1, &result) != LDAP_SUCCESS) {
-        ldap_msgfree(result);
-        return -1;
+                          nullptr, nullptr, nullptr, 1, &result) == LDAP_SUCCESS &&
+        ldap_first_entry(ldap, result) != nullptr) {
+        values = ldap_get_values_len(ldap, ldap_first_entry(ldap, result), name);
     }
-    long long seconds = -1;
-    LDAPMessage* entry = ldap_first_entry(ldap, result);
-    struct berval** values = entry != nullptr ? ldap_get_values_len(ldap, entry, name) : nullptr;
-    if (values != nullptr && values[0] != nullptr && values[0]->bv_len >= 14) {
-        const std::string text(values[0]->bv_val, values[0]->bv_len);
-        struct tm parts = {};
-        if (strptime(text.substr(0, 14).c_str(), "%Y%m%d%H%M%S", &parts) != nullptr) {
-            seconds = static_cast<long long>(timegm(&parts));
-        }
-    }
+    struct tm parts = {};
+    const bool read =
+        values != nullptr && values[0] != nullptr && values[0]->bv_len >= 14 &&
+        strptime(std::string(values[0]->bv_val, 14).c_str(), "%Y%m%d%H%M%S", &parts) != nullptr;
     ldap_value_free_len(values);
     ldap_msgfree(result);
-    return seconds;
+    return read ? static_cast<long long>(timegm(&parts)) : -1;
 }
 
 bool TestDirectory::modifyOffline(const std::string& ldif, std::string& error) {
-    if (running()) {
-        error = "the server still runs";
-        return false;
-    }
     const std::string file = mFolder + "/offline.ldif";
     std::ofstream(file, std::ios::trunc) << ldif;
     const std::string log = mFolder + "/tools.log";
-    if (runTool({kSlapmodify, "-n1", "-F", mFolder + "/slapd.d", "-l", file}, log) != 0) {
-        error = "slapmodify failed: " + readFile(log);
+    if (mPid > 0 || runTool({"/usr/sbin/slapmodify", "-n1", "-F", mFolder + "/slapd.d", "-l", file},
+                            log) != 0) {
+        error = mPid > 0 ? "the server still runs" : "slapmodify failed: " + readLog(log);
         return false;
     }
     return true;

@@ -1,18 +1,19 @@
 // A private slapd for tests and benchmarks: a temporary folder, a free
 // loopback port and a local socket, the mdb backend with the syncprov
-// overlay and the vesk schema, a suffix with one reader account. Stopped and
-// removed with the object; start() after stop() brings the same database back
-// on the same port.
+// overlay and the vesk schema, a suffix with one reader account (configured
+// by data/slapd-*.ldif). Stopped and removed with the object; start() after
+// stop() brings the same database back on the same port.
 //
 //   TestDirectory directory(HOLLIN_SOURCE_DIR "/platform/vesk/ldap/vesk.ldif");
 //   ASSERT_TRUE(directory.start(error)) << error;
-//   directory.addEntry("ou=t1," + std::string(TestDirectory::kSuffix), {{"objectClass",
-//   {"organizationalUnit"}}});
+//   directory.addEntry("ou=t1,dc=vesk,dc=test", {{"objectClass", {"organizationalUnit"}}});
 #pragma once
 
 #include <ldap.h>
 #include <sys/types.h>
 
+#include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,6 @@ class TestDirectory {
 
     bool start(std::string& error);
     void stop();
-    bool running() const { return mPid > 0; }
     pid_t pid() const { return mPid; }
 
     std::string url(const std::string& base) const;       // ldap://127.0.0.1:<port>/<base>
@@ -53,18 +53,22 @@ class TestDirectory {
     int rename(const std::string& dn, const std::string& newRdn);
     // The entry's modifyTimestamp in seconds since 1970, or -1.
     long long modifyTime(const std::string& dn);
-
     // Changes the database while the server is stopped (slapmodify).
     bool modifyOffline(const std::string& ldif, std::string& error);
 
-    // Runs a program to its end with its output in a file; its exit status.
+    // Starts a program with a few variables of its own and its output in a file.
+    static pid_t spawn(const std::vector<std::string>& argv, const std::string& output,
+                       const std::map<std::string, std::string>& env = {});
+    // Its exit status (128 + the signal if killed), or -1 while it still runs.
+    static int finish(pid_t pid, std::chrono::milliseconds timeout);
+    // Runs a program to its end; its exit status.
     static int runTool(const std::vector<std::string>& argv, const std::string& output);
 
   private:
     bool configure(std::string& error);
     bool launch(std::string& error);
     LDAP* admin();
-    void dropAdmin();
+    int change(bool add, const std::string& dn, const std::vector<Attribute>& attributes);
 
     std::string mSchema;
     std::string mFolder;

@@ -1,8 +1,8 @@
-// The store a behaviour test runs against, the same test for every backend:
-// the file store in a temporary folder, or a base of its own in the private
-// directory. Named by VESK_POLICY_STORE from open() to close().
+// The store a behaviour test runs against, named by VESK_POLICY_STORE from
+// open() to close(): the file store in a temporary folder, or a base of its own
+// in the private directory. Each test binary offers one (kBackend).
 //
-//   std::unique_ptr<TestPolicyStore> store = makeFilePolicyStore();
+//   std::unique_ptr<TestPolicyStore> store = kBackend();
 //   store->open();
 //   store->writeLayer("users/" + userName(), "org.example", "<layer/>");
 #pragma once
@@ -31,8 +31,6 @@ class TestPolicyStore {
 };
 
 using TestPolicyStoreFactory = std::unique_ptr<TestPolicyStore> (*)();
-
-std::unique_ptr<TestPolicyStore> makeFilePolicyStore();
-std::unique_ptr<TestPolicyStore> makeDirectoryPolicyStore();
-
+extern const TestPolicyStoreFactory kBackend;
+extern const char kBackendName[];  // the suffix of the suite's test names
 }  // namespace vesk::legacy::store::test

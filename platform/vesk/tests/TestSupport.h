@@ -1,11 +1,22 @@
-// What the libvesk tests share: who the process is (user, groups, host), a
-// read of a component as text, a forked child, and a recorder of events.
+// What the libvesk tests share: who the process is (user, groups, host), reads
+// of a component as text, files, handles that must open and close, and a
+// recorder of events.
 #pragma once
 
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,17 +26,79 @@
 namespace vesk::legacy::store::test {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-std::string userName();
-std::vector<std::string> groupNames();  // ascending
-std::string hostName();
+const char kComponent[] = "com.orvek.ferrun.applications";
+// Long enough for any event that is coming to have come (quiet 100 ms, cap 1 s).
+const milliseconds kSettle(1500);
 
-// Runs body in a forked child and gives its result, or -1 when the child did
-// not exit normally (it is killed after ten seconds).
-int runInChild(const std::function<int()>& body);
+inline std::string userName() {
+    const struct passwd* entry = getpwuid(getuid());
+    return entry != nullptr ? entry->pw_name : "";
+}
 
-// Every layer of a read as "stamp=data", most general first.
-std::vector<std::string> describe(PAPI* handle, const std::string& component, PAPIStatus& status);
+// Ascending.
+inline std::vector<std::string> groupNames() {
+    const struct passwd* entry = getpwuid(getuid());
+    std::vector<gid_t> gids(256);
+    int count = static_cast<int>(gids.size());
+    std::vector<std::string> names;
+    if (entry != nullptr && getgrouplist(entry->pw_name, entry->pw_gid, gids.data(), &count) >= 0) {
+        for (int i = 0; i < count; ++i) {
+            if (const struct group* group = getgrgid(gids[static_cast<size_t>(i)])) {
+                names.push_back(group->gr_name);
+            }
+        }
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+inline std::string hostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    gethostname(name, sizeof name - 1);
+    return name;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Folders are made on the way.
+inline void writeFile(const std::string& path, const std::string& data) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
+
+// Every layer of a read as "stamp=data" (or only its data), most general first.
+inline std::vector<std::string> describe(PAPI* handle, const std::string& component,
+                                         PAPIStatus& status, bool stamped = true) {
+    status = -1;
+    PAPILayerEntry* layers = papiReadComponentLayers(handle, component.c_str(), &status);
+    std::vector<std::string> described;
+    for (const PAPILayerEntry* layer = layers; layer != nullptr; layer = layer->next) {
+        // Exactly size bytes: the data carries no NUL to stop at.
+        described.push_back((stamped ? std::string(layer->stamp) + "=" : "") +
+                            (layer->data != nullptr
+                                 ? std::string(layer->data, static_cast<size_t>(layer->size))
+                                 : "(null)"));
+    }
+    papiFreeLayerList(layers);
+    return described;
+}
+
+inline std::vector<std::string> names(PAPI* handle, const char* selector, PAPIStatus& status) {
+    status = -1;
+    std::vector<std::string> names;
+    PAPINameEntry* head = papiListComponentNames(handle, selector, &status);
+    for (const PAPINameEntry* entry = head; entry != nullptr; entry = entry->next) {
+        names.push_back(entry->name);
+    }
+    papiFreeStringList(head);
+    return names;
+}
 
 // Collects the events of one listener.
 struct Recorder {
@@ -36,17 +109,66 @@ struct Recorder {
     };
 
     // Counts the call on entry, runs mThen, and records the event when done.
-    static void record(const PAPIEvent* event, void* data);
+    static void record(const PAPIEvent* event, void* data) {
+        auto* self = static_cast<Recorder*>(data);
+        const Clock::time_point at = Clock::now();
+        std::unique_lock<std::mutex> lock(self->mMutex);
+        ++self->mEntered;
+        self->mChanged.notify_all();
+        lock.unlock();
+        if (self->mThen) {
+            self->mThen(event);
+        }
+        // Notified under the lock: the recorder may go as soon as a waiter sees it.
+        lock.lock();
+        self->mSeen.push_back(Seen{event->type, event->component, at});
+        self->mChanged.notify_all();
+    }
 
-    bool waitEntered(int count);
-    bool waitFor(size_t count, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
-    std::vector<Seen> seen();
+    bool waitEntered(size_t count) {
+        return wait([&] { return mEntered >= count; }, milliseconds(5000));
+    }
+    bool waitFor(size_t count, milliseconds timeout = milliseconds(5000)) {
+        return wait([&] { return mSeen.size() >= count; }, timeout);
+    }
+    std::vector<Seen> seen() {
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mSeen;
+    }
 
     std::function<void(const PAPIEvent*)> mThen;  // runs inside the callback
-    std::atomic<int> mEntered{0};
     std::mutex mMutex;
     std::condition_variable mChanged;
+    size_t mEntered = 0;
     std::vector<Seen> mSeen;
+
+  private:
+    bool wait(const std::function<bool()>& done, milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(mMutex);
+        return mChanged.wait_for(lock, timeout, done);
+    }
 };
+
+// Each expected to succeed.
+inline PAPI* openHandle(const char* connection = "") {
+    PAPIStatus status = -1;
+    PAPI* handle = papiInitialise(connection, &status);
+    EXPECT_EQ(status, PAPISuccess);
+    return handle;
+}
+
+inline PAPIListenerId listen(PAPI* handle, Recorder& recorder, const char* component = kComponent) {
+    PAPIStatus status = -1;
+    PAPIListenerId id = papiAddListener(handle, component, Recorder::record, &recorder, &status);
+    EXPECT_EQ(status, PAPISuccess);
+    EXPECT_NE(id, nullptr);
+    return id;
+}
+
+inline void closeHandle(PAPI* handle) {
+    PAPIStatus status = -1;
+    papiDeinitialise(handle, &status);
+    EXPECT_EQ(status, PAPISuccess);
+}
 
 }  // namespace vesk::legacy::store::test
