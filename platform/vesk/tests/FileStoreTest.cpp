@@ -12,7 +12,6 @@
 #include <functional>
 #include <thread>
 
-#include "TestPolicyStore.h"
 #include "TestSupport.h"
 
 namespace vesk::legacy::store::test {

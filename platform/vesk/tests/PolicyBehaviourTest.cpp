@@ -7,7 +7,6 @@
 #include <atomic>
 #include <thread>
 
-#include "TestPolicyStore.h"
 #include "TestSupport.h"
 
 namespace vesk::legacy::store::test {

@@ -1,6 +1,6 @@
-// What the libvesk tests share: who the process is (user, groups, host), reads
-// of a component as text, files, handles that must open and close, and a
-// recorder of events.
+// What the libvesk tests share: the store a test runs against, who the process
+// is (user, groups, host), reads of a component as text, files, handles that
+// must open and close, and a recorder of events.
 #pragma once
 
 #include <grp.h>
@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,6 +32,33 @@ using std::chrono::milliseconds;
 const char kComponent[] = "com.orvek.ferrun.applications";
 // Long enough for any event that is coming to have come (quiet 100 ms, cap 1 s).
 const milliseconds kSettle(1500);
+
+// The store a behaviour test runs against, named by VESK_POLICY_STORE from
+// open() to close(): the file store in a temporary folder, or a base of its own
+// in the private directory. Each test binary offers one (kBackend).
+class TestPolicyStore {
+  public:
+    virtual ~TestPolicyStore() = default;
+
+    virtual void open() = 0;
+    virtual void close() = 0;
+    // Scopes are written as the file store names them ("groups/adm"); what
+    // they need around them is made on the way.
+    virtual void writeLayer(const std::string& scope, const std::string& component,
+                            const std::string& data) = 0;
+    // The layer replaced as a whole: renamed into place, or modified in one go.
+    virtual void replaceLayer(const std::string& scope, const std::string& component,
+                              const std::string& data) {
+        writeLayer(scope, component, data);
+    }
+    virtual void removeLayer(const std::string& scope, const std::string& component) = 0;
+    // The modification time the backend keeps for the layer.
+    virtual long long layerTime(const std::string& scope, const std::string& component) = 0;
+};
+
+using TestPolicyStoreFactory = std::unique_ptr<TestPolicyStore> (*)();
+extern const TestPolicyStoreFactory kBackend;
+extern const char kBackendName[];  // the suffix of the suite's test names
 
 inline std::string userName() {
     const struct passwd* entry = getpwuid(getuid());
