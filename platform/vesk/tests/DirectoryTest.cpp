@@ -4,19 +4,16 @@
 // layer, renamed layers, the server going away under a listening desktop; and
 // the programs on it: deskrunner and startlist following an edit made with
 // ldapmodify, and a file store exported by hollinctl export-ldif.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 #include "TestDirectory.h"
@@ -31,10 +28,8 @@ using Layers = std::vector<std::string>;
 
 std::string hexPairs(const std::string& value) {
     std::string pairs;
-    char pair[4];
     for (unsigned char c : value) {
-        std::snprintf(pair, sizeof pair, "\\%02x", c);
-        pairs += pair;
+        pairs += {'\\', "0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
     }
     return pairs;
 }
