@@ -3,7 +3,7 @@
 // are DN or filter syntax or differ only in case, entries that are no proper
 // layer, renamed layers, the server going away under a listening desktop; and
 // the programs on it: deskrunner and startlist following an edit made with
-// ldapmodify, and a file store exported by hollinctl export-ldif.
+// ldapmodify.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -151,11 +151,11 @@ class DirectoryTest : public ::testing::Test {
             {kBin + program}, scratch() + "/" + program + ".log",
             {{"HOME", scratch()}, {"VESKLEG_LOG", "1"}, {"VESKLEG_LOG_LEVEL", "Info"}})};
     }
-    // ldapmodify or ldapadd as the administrator; its exit status.
-    int ldap(const char* tool, const std::string& ldif) {
+    // ldapmodify as the administrator; its exit status.
+    int ldapmodify(const std::string& ldif) {
         return TestDirectory::runTool(
-            {tool, "-x", "-H", mDirectory.url(""), "-D", TestDirectory::kAdminDn, "-w",
-             TestDirectory::kAdminPassword, "-f", ldif},
+            {"/usr/bin/ldapmodify", "-x", "-H", mDirectory.url(""), "-D", TestDirectory::kAdminDn,
+             "-w", TestDirectory::kAdminPassword, "-f", ldif},
             scratch() + "/ldap.log");
     }
 
@@ -411,8 +411,7 @@ TEST_F(DirectoryTest, DeskrunnerAndStartlistFollowTheDirectoryAndAnLdapmodifyEdi
                                             "\nchangetype: modify\nreplace: veskLayerData\n"
                                             "veskLayerData:< file://" +
                                             kData + "launchers-a-c.xml\n");
-    ASSERT_EQ(ldap("/usr/bin/ldapmodify", scratch() + "/edit.ldif"), 0)
-        << readFile(scratch() + "/ldap.log");
+    ASSERT_EQ(ldapmodify(scratch() + "/edit.ldif"), 0) << readFile(scratch() + "/ldap.log");
     const auto edited = Clock::now();
     ASSERT_TRUE(waitUntil(
         [&] {
@@ -428,93 +427,6 @@ TEST_F(DirectoryTest, DeskrunnerAndStartlistFollowTheDirectoryAndAnLdapmodifyEdi
     EXPECT_NE(readFile(log).find("finished listening for changes to launcher definitions"),
               std::string::npos)
         << readFile(log);
-}
-
-// Every component's layers as "entity|component|scope=data" (the stamp's time
-// left out), for the user and for the kiosk entity.
-std::vector<std::string> everything() {
-    std::vector<std::string> all;
-    for (const char* connection : {"", "kiosk.default"}) {
-        PAPI* handle = openHandle(connection);
-        PAPIStatus status = -1;
-        for (const std::string& component : names(handle, "", status)) {
-            for (const std::string& layer : describe(handle, component, status)) {
-                const size_t time = layer.rfind(' ', layer.find('='));
-                all.push_back(std::string(connection) + "|" + component + "|" +
-                              layer.substr(0, time) + layer.substr(layer.find('=', time)));
-            }
-            EXPECT_EQ(status, PAPISuccess) << component;
-        }
-        closeHandle(handle);
-    }
-    return all;
-}
-
-// Loaded with ldapadd, the export serves every entity the same layers, in the
-// same scopes and order, byte for byte; what a directory cannot hold is reported.
-TEST_F(DirectoryTest, ExportedFileStoreServesTheSameLayersFromTheDirectory) {
-    if (!fs::exists(kBin + "hollinctl")) {
-        GTEST_SKIP() << "hollinctl is not built";
-    }
-    const std::string sample = HOLLIN_SOURCE_DIR "/examples/store";
-    const std::string store = scratch() + "/store";
-    const std::string ldif = scratch() + "/policy.ldif";
-    const std::string errors = scratch() + "/errors";
-    const auto exportTo = [&](const std::string& from, const std::string& base) {
-        return TestDirectory::runTool(
-            {"/bin/sh", "-c", "exec \"$0\" export-ldif \"$1\" \"$2\" >\"$3\" 2>\"$4\"",
-             kBin + "hollinctl", from, base, ldif, errors},
-            scratch() + "/sh.log");
-    };
-    EXPECT_EQ(exportTo(sample, "ou=sample," + mStore.mBase), 0) << readFile(errors);
-    EXPECT_EQ(readFile(errors), "");
-
-    // The sample store, and what else a store may hold.
-    fs::copy(sample, store, fs::copy_options::recursive);
-    const std::vector<std::pair<std::string, std::string>> files{
-        {"default/org.bytes.xml", std::string(" <a>\n\0\xff</a> ", 13)},
-        {"default/empty.xml", ""},
-        {"default/a,b+c.xml", "<specials/>"},
-        {"default/caf\xc3\xa9.xml", "<utf8/>"},
-        {"default/notes.txt", "not a layer"},
-        {"groups/" + groupNames().front() + "/org.a.xml", "<group/>"},
-        {"hosts/" + hostName() + "/org.a.xml", "<host/>"},
-        {"users/" + userName() + "/org.a.xml", std::string(300, 'u')},
-        {"entities/kiosk.default/org.k.xml", "<kiosk/>"},
-        {"entities/other/org.k.xml", "<other/>"},
-        // Left out: a name differing from Org.A only in case (the later one in
-        // byte order), one that is not UTF-8, and a FIFO.
-        {"default/Org.A.xml", "<capital/>"},
-        {"default/org.a.xml", "<small/>"},
-        {"default/\xff.xml", "<not utf-8/>"}};
-    for (const auto& [file, data] : files) {
-        writeFile(store + "/" + file, data);
-    }
-    ASSERT_EQ(mkfifo((store + "/default/fifo.xml").c_str(), 0644), 0);
-    const std::string base = "ou=export," + mStore.mBase;
-    ASSERT_EQ(exportTo(store, base), 1) << readFile(errors);
-    const std::string complaints = readFile(errors);
-    EXPECT_EQ(std::count(complaints.begin(), complaints.end(), '\n'), 3) << complaints;
-    ASSERT_EQ(ldap("/usr/bin/ldapadd", ldif), 0) << readFile(scratch() + "/ldap.log");
-
-    for (const char* leftOut : {"org.a.xml", "\xff.xml", "fifo.xml"}) {
-        fs::remove(store + "/default/" + leftOut);
-    }
-    setenv("VESK_POLICY_STORE", store.c_str(), 1);
-    const std::vector<std::string> fromFiles = everything();
-    setenv("VESK_POLICY_STORE", mDirectory.url(base).c_str(), 1);
-    EXPECT_EQ(everything(), fromFiles);
-    // The demos' components, where the demos expect them.
-    std::vector<std::string> demos;
-    for (const std::string& layer : fromFiles) {
-        if (layer.find("|com.orvek.") != std::string::npos) {
-            demos.push_back(layer.substr(0, layer.find('=')));
-        }
-    }
-    EXPECT_EQ(demos, (std::vector<std::string>{
-                         "|com.orvek.ferrun.applications|default",
-                         "kiosk.default|com.orvek.Lumora.Apps|entities/kiosk.default",
-                         "kiosk.default|com.orvek.ferrun.applications|default"}));
 }
 
 }  // namespace
