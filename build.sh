@@ -57,6 +57,18 @@ tsan()    {
     cmake --build "$ROOT/build-tsan" -j "$JOBS" --target concurrency_tests
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build-tsan -L concurrency "$@"
 }
+bench()   { # [benchmark program names...]; all when none
+    deps
+    cmake -S "$ROOT" -B "$ROOT/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DHOLLIN_BENCH=ON -DHOLLIN_TESTS=OFF >/dev/null
+    cmake --build "$ROOT/build-bench" -j "$JOBS"
+    local programs=("$@")
+    [ ${#programs[@]} -gt 0 ] || programs=(bench_layers bench_change bench_access bench_launchers)
+    for p in "${programs[@]}"; do
+        echo "== $p"
+        "$ROOT/build-bench/bin/$p"
+    done
+}
 memcheck() { build; "$ROOT/tests/reliability/valgrind.sh" "$ROOT/build"; }
 format_check() {
     deps
@@ -73,6 +85,7 @@ case "${1:-help}" in
     fuzz)   shift; fuzz "$@" ;;
     tsan)   shift; tsan "$@" ;;
     valgrind) memcheck ;;
+    bench)  shift; bench "$@" ;;
     format) format_check ;;
     *)
         cat <<USAGE
@@ -84,6 +97,8 @@ usage: ./build.sh COMMAND
   fuzz [s] clang fuzz build (build-fuzz/), every fuzz target for s seconds (default 60)
   tsan     ThreadSanitizer build (build-tsan/) and the concurrency tests
   valgrind normal build, then startlist and deskrunner (with a live rewrite) under memcheck
+  bench [names]  Release build with the benchmarks (build-bench/), then run them
+           (bench_layers bench_change bench_access bench_launchers by default)
   format   check the sources with clang-format
   deps     install missing packages only
   build    build only (build/)
