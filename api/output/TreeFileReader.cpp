@@ -151,7 +151,8 @@ void Session::startNode(Kind kind, const Attributes& attributes) {
     if (attributes.is("zel:finalised", "true") || attributes.is("zel:finalized", "true")) {
         bits |= Node::kFinalised;
     }
-    if (attributes.is("zel:finalised", "false")) {
+    // The two exclude each other; finalised wins, as in the writer.
+    if (attributes.is("zel:finalised", "false") && !(bits & Node::kFinalised)) {
         bits |= Node::kNotFinalised;
     }
 
@@ -230,6 +231,11 @@ void Session::endValue() {
     if (!property) {
         return;
     }
+    // A list without a value stores nothing, not even its locale: a localised
+    // property without any locale would be written back as one not localised.
+    if (property->isList() && !hasItems && text.empty()) {
+        return;
+    }
     if (hasLocale) {
         property->localise();
     }
@@ -244,9 +250,6 @@ void Session::endValue() {
         property->setListValue(
             items == "0" ? std::vector<std::string>() : std::vector<std::string>{""}, locale);
         return;
-    }
-    if (text.empty()) {
-        return;  // a list without a value
     }
     std::vector<std::string> list;
     if (separator.empty()) {
