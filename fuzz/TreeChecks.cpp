@@ -197,6 +197,9 @@ void finding(const std::string& what) {
 
 void checkInvariants(const Tree& tree) {
     if (const Node* root = tree.getRoot()) {
+        if (!root->asStructuralNode()) {
+            finding("the root is a property: no later layer's nodes have a place");
+        }
         checkNode(*root, nullptr, "root");
     }
 }

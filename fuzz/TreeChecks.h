@@ -18,8 +18,8 @@ namespace vesk::legacy::fuzz {
 
 [[noreturn]] void finding(const std::string& what);
 
-// Parent links, child names and order, attribute bits, property kinds and
-// values; calls finding() on the first one broken.
+// A group as the root, parent links, child names and order, attribute bits,
+// property kinds and values; calls finding() on the first one broken.
 void checkInvariants(const Tree& tree);
 
 // What treeDifference compares beyond names, kinds, property types, locales

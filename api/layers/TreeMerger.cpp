@@ -100,6 +100,10 @@ TreeMerger::~TreeMerger() {
     }
 }
 
+bool TreeMerger::mayBecome(const StructuralNode* parent, PropertyType type) {
+    return parent != nullptr || type == kStructural;
+}
+
 bool TreeMerger::mayChange(const Node& node) {
     return (node.getAttributes() & Node::kReadOnly) == 0;
 }
@@ -169,7 +173,7 @@ void TreeMerger::modifyGenericNode(const std::string& name, int attributes, Prop
     StructuralNode* parent;
     Node* node;
     StructuralNode::Slot slot;
-    if (!findPlace(parent, name, node, slot)) {
+    if (!findPlace(parent, name, node, slot) || (node == nullptr && !mayBecome(parent, type))) {
         mStack.push_back(nullptr);
         return;
     }
@@ -187,7 +191,8 @@ void TreeMerger::replaceGenericNode(const std::string& name, int attributes, Pro
     StructuralNode* parent;
     Node* node;
     StructuralNode::Slot slot;
-    if (!findPlace(parent, name, node, slot) || (node != nullptr && !mayChange(*node))) {
+    if (!findPlace(parent, name, node, slot) || (node != nullptr && !mayChange(*node)) ||
+        !mayBecome(parent, type)) {
         mStack.push_back(nullptr);
         return;
     }

@@ -28,6 +28,9 @@
 // - A value with a locale makes its property localised (a value held before
 //   stays under "default"); once localised, a value without locale sets
 //   "default". Layers without locales set the one value, last wins.
+// - The root is always a group. A property element that would create or replace
+//   the root changes nothing, like a refused element: under a property root no
+//   later layer's nodes would have a place.
 // - A layer that breaks off is closed as if its open elements had ended: what
 //   it built stays, and the next layer starts from the root again.
 #pragma once
@@ -65,6 +68,8 @@ class TreeMerger : public ITreeHandler {
 
     // The one protection test: false for a read-only node.
     static bool mayChange(const Node& node);
+    // False for a property in the root's place (no parent).
+    static bool mayBecome(const StructuralNode* parent, PropertyType type);
 
     void startTree() override;
     void endTree() override;
