@@ -257,7 +257,10 @@ const ConfigurationAccess::Served& ConfigurationAccess::servedOf(std::string_vie
         } catch (const Exception& e) {
             Logger::warning("Cannot watch component %s for its recovery: %s", name.c_str(),
                             e.getMessage().c_str());
+            return kept;
         }
+        // The layer may have been mended between the read and the registration.
+        rebuild(name, false);
     }
     return kept;
 }
@@ -332,7 +335,7 @@ void ConfigurationAccess::addListener(const NodePath& path, INodeListener* liste
         servedOf(component);  // after the registration: every later edit is an event
     } else if (!registered) {
         // Built before the service watched it: an edit in between reached no one.
-        rebuild(component);
+        rebuild(component, true);
     }
     std::unique_ptr<DiffListener>& diffListener = mDiffListeners[component];
     if (!diffListener) {
@@ -366,10 +369,10 @@ void ConfigurationAccess::onComponentChange(const std::string& component) const 
     if (mTrees.find(component) == mTrees.end()) {
         return;  // never read: nobody can hold anything of it
     }
-    rebuild(component);
+    rebuild(component, true);
 }
 
-void ConfigurationAccess::rebuild(const std::string& component) const {
+void ConfigurationAccess::rebuild(const std::string& component, bool logFailure) const {
     Served& served = mTrees.find(component)->second;
     Build build;
     try {
@@ -388,8 +391,10 @@ void ConfigurationAccess::rebuild(const std::string& component) const {
         // served stays until the layers read in full again. Only where
         // nothing at all was served does a partial merge beat it.
         if (!served.empty || build.unread) {
-            Logger::error("Keeping the previous configuration of %s: %s\n", component.c_str(),
-                          build.reason.c_str());
+            if (logFailure) {
+                Logger::error("Keeping the previous configuration of %s: %s\n", component.c_str(),
+                              build.reason.c_str());
+            }
             return;
         }
         Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",

@@ -137,8 +137,9 @@ class ConfigurationAccess : public IPolicyListener {
     // The entry for a component, built if not yet kept; for a caller that
     // holds mMutex.
     const Served& servedOf(std::string_view component) const;
-    // Swaps in a rebuild and tells the listeners what changed.
-    void rebuild(const std::string& component) const;
+    // Swaps in a rebuild and tells the listeners what changed; logFailure
+    // false when the failure was just logged by the first build.
+    void rebuild(const std::string& component, bool logFailure) const;
 
     TreeCache mCache;
     // Ordered by std::less<> so that a component is found by a view of a path.
