@@ -88,6 +88,13 @@ PAPIStatus readPassword(const std::string& path, Secret& secret) {
     return used == 0 ? PAPIAuthenticationFailure : PAPISuccess;
 }
 
+// Called by libldap once TCP is connected and the TLS handshake begins, so a
+// failure after it is the handshake's: the certificate, as a rule.
+int noteTlsStarted(LDAP*, void*, void*, void* started) {
+    *static_cast<bool*>(started) = true;
+    return 0;
+}
+
 PAPIStatus bindStatus(int code) {
     if (code == LDAP_SUCCESS) {
         return PAPISuccess;
@@ -182,6 +189,9 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
     }
     const int client = 0;
     ldap_set_option(mLdap, LDAP_OPT_X_TLS_NEWCTX, &client);
+    bool tlsStarted = false;
+    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&noteTlsStarted));
+    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_ARG, &tlsStarted);
 
     SigpipeGuard guard;
     PAPIStatus status = PAPISuccess;
@@ -198,9 +208,19 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
         ldap_get_option(mLdap, LDAP_OPT_RESULT_CODE, &code);
         char* detail = nullptr;
         ldap_get_option(mLdap, LDAP_OPT_DIAGNOSTIC_MESSAGE, &detail);
-        reason = code == LDAP_SUCCESS && status == PAPIAuthenticationFailure
-                     ? "the password file is missing, empty or readable by others"
-                     : ldap_err2string(code);
+        const std::string ca = mLocation.caFile().empty()
+                                   ? std::string("the CA of ldap.conf (TLS_CACERT)")
+                                   : "the CA in " + mLocation.caFile();
+        if (code == LDAP_SUCCESS && status == PAPIAuthenticationFailure) {
+            reason = "the password file is missing, empty or readable by others";
+        } else if (tlsStarted && lostConnection(code)) {
+            reason = "TLS refused: the server's certificate could not be verified against " + ca +
+                     " (not signed by it, not for this name, or expired), or that CA cannot be "
+                     "read; " +
+                     ldap_err2string(code);
+        } else {
+            reason = ldap_err2string(code);
+        }
         if (detail != nullptr && *detail != '\0') {
             reason += std::string(" (") + detail + ")";
         }
@@ -208,6 +228,9 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
         close();
         return status;
     }
+    // The flag lives on this stack only: a later handshake (a renegotiation
+    // never happens, but be safe) must not write to it.
+    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, nullptr);
     // Programs started by the host (the kiosk plug-in starts some) must not
     // inherit the connection.
     const int socket = fd();

@@ -1,9 +1,10 @@
 // The private directory as the behaviour suite's store, and what only the
 // directory backend does: reaching and signing in to the server, names that
 // are DN or filter syntax or differ only in case, entries that are no proper
-// layer, renamed layers, the server going away under a listening desktop; and
-// the programs on it: deskrunner and startlist following an edit made with
-// ldapmodify.
+// layer, renamed layers, the server going away under a listening desktop; the
+// programs on it: deskrunner and startlist following an edit made with
+// ldapmodify; and a replicated fleet over TLS: consumers that stop, restart
+// stale, or show a certificate the desktop's CA did not sign.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -16,7 +17,10 @@
 #include <functional>
 #include <thread>
 
+#include "DirectoryLocation.h"
+#include "LdapSession.h"
 #include "TestDirectory.h"
+#include "TestFleet.h"
 #include "TestSupport.h"
 
 namespace vesk::legacy::store::test {
@@ -458,6 +462,170 @@ TEST_F(DirectoryTest, DeskrunnerAndStartlistFollowTheDirectoryAndAnLdapmodifyEdi
     EXPECT_NE(readFile(log).find("finished listening for changes to launcher definitions"),
               std::string::npos)
         << readFile(log);
+}
+
+// The replicated fleet of the test binary, started on first use.
+TestFleet& sharedFleet() {
+    static TestFleet fleet(HOLLIN_SOURCE_DIR "/platform/vesk/ldap/vesk.ldif");
+    return fleet;
+}
+
+// Each test has a base of its own, made on the provider and replicated; the
+// desktops' store and TLS settings are taken at papiInitialise.
+class FleetTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int sCount = 0;
+        std::string error;
+        ASSERT_TRUE(mFleet.start(error)) << error;
+        const std::string ou = "f" + std::to_string(++sCount);
+        mBase = "ou=" + ou + "," + TestDirectory::kSuffix;
+        for (const auto& [dn, attributes] :
+             std::vector<std::pair<std::string, std::vector<TestDirectory::Attribute>>>{
+                 {mBase, {{"objectClass", {"organizationalUnit"}}, {"ou", {ou}}}},
+                 {layerDn().substr(layerDn().find(',') + 1),
+                  {{"objectClass", {"organizationalUnit"}}, {"ou", {"default"}}}},
+                 {layerDn(),
+                  {{"objectClass", {"veskLayer"}},
+                   {"cn", {kComponent}},
+                   {"veskLayerData", {"<0/>"}}}}}) {
+            ASSERT_EQ(mFleet.provider().addEntry(dn, attributes), LDAP_SUCCESS) << dn;
+        }
+        ASSERT_TRUE(mFleet.replicated(layerDn(), "veskLayerData", "<0/>", 20s));
+    }
+    void TearDown() override {
+        std::string error;
+        EXPECT_TRUE(mFleet.start(error)) << error;
+        for (const char* name : {"VESK_POLICY_STORE", "VESK_LDAP_CACERT", "VESK_LDAP_STARTTLS"}) {
+            unsetenv(name);
+        }
+    }
+
+    std::string layerDn() const { return std::string("cn=") + kComponent + ",ou=default," + mBase; }
+    // A desktop on these servers in this order ("" for the URL without the base).
+    PAPI* desktop(const std::vector<std::string>& servers, Recorder* states, const std::string& ca,
+                  bool startTls = false) {
+        std::string store;
+        for (const std::string& server : servers) {
+            store += (store.empty() ? "" : " ") + server;
+        }
+        setenv("VESK_POLICY_STORE", (store + mBase).c_str(), 1);
+        setenv("VESK_LDAP_CACERT", ca.c_str(), 1);
+        setenv("VESK_LDAP_STARTTLS", startTls ? "1" : "0", 1);
+        PAPIStatus status = -1;
+        PAPI* handle = papiInitialiseWithListener("", states != nullptr ? recordState : nullptr,
+                                                  states, &status);
+        EXPECT_EQ(status, PAPISuccess);
+        return handle;
+    }
+    void edit(const std::string& data) {
+        ASSERT_EQ(mFleet.provider().replaceValues(layerDn(), "veskLayerData", {data}),
+                  LDAP_SUCCESS);
+    }
+
+    TestFleet& mFleet = sharedFleet();
+    std::string mBase;
+};
+
+TEST_F(FleetTest, EditOnTheProviderReachesDesktopsOnEitherConsumerOverTls) {
+    TestDirectory& first = mFleet.consumer(0);
+    TestDirectory& second = mFleet.consumer(1);
+    // ldaps:// to one consumer, StartTLS to the other.
+    Recorder onFirst, onSecond;
+    PAPI* a = desktop({first.tlsUrl(""), second.tlsUrl("")}, nullptr, mFleet.caFile());
+    PAPI* b = desktop({second.url(""), first.url("")}, nullptr, mFleet.caFile(), true);
+    listen(a, onFirst);
+    listen(b, onSecond);
+    edit("<1/>");
+    for (auto [handle, recorder] : {std::pair{a, &onFirst}, std::pair{b, &onSecond}}) {
+        ASSERT_TRUE(recorder->waitFor(1, 10s));
+        PAPIStatus status = -1;
+        EXPECT_EQ(describe(handle, kComponent, status, false), Layers{"<1/>"});
+    }
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(onFirst.seen().size(), 1u);
+    EXPECT_EQ(onSecond.seen().size(), 1u);
+    closeHandle(a);
+    closeHandle(b);
+}
+
+// A server whose certificate the CA did not sign is no server: nothing is
+// read from it, the status is 1 and the reason is kept for the administrator.
+TEST_F(FleetTest, CertificateOfAnotherCaIsRefusedWithItsReason) {
+    TestDirectory& consumer = mFleet.consumer(0);
+    const struct {
+        const char* what;
+        std::string server;
+        std::string ca;
+        bool startTls;
+    } cases[] = {
+        {"ldaps://, another CA", consumer.tlsUrl(""), mFleet.otherCaFile(), false},
+        {"StartTLS, another CA", consumer.url(""), mFleet.otherCaFile(), true},
+        {"StartTLS, a CA file that is not there", consumer.url(""), "/nonexistent/ca.pem", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PAPI* handle = desktop({c.server}, nullptr, c.ca, c.startTls);
+        PAPIStatus status = -1;
+        EXPECT_TRUE(describe(handle, kComponent, status).empty());
+        EXPECT_EQ(status, PAPIConnectionFailure);
+        closeHandle(handle);
+
+        DirectoryLocation location;
+        ASSERT_EQ(DirectoryLocation::parse(c.server + mBase, location), PAPISuccess);
+        LdapSession session(location);
+        EXPECT_EQ(session.open(), PAPIConnectionFailure);
+        const std::string failure = session.failure();
+        EXPECT_EQ(failure.rfind(c.server.substr(0, c.server.size() - 1) + ": TLS refused: ", 0), 0u)
+            << failure;
+        EXPECT_NE(failure.find(c.ca), std::string::npos) << failure;
+    }
+}
+
+TEST_F(FleetTest, DesktopMovesToTheOtherConsumerWhenItsOwnStopsAndGetsTheChangeOfTheMoveOnce) {
+    Recorder states, changes;
+    PAPI* handle = desktop({mFleet.consumer(0).tlsUrl(""), mFleet.consumer(1).tlsUrl("")}, &states,
+                           mFleet.caFile());
+    listen(handle, changes);
+    mFleet.consumer(0).stop();
+    const Clock::time_point stopped = Clock::now();
+    edit("<moved/>");
+    ASSERT_TRUE(changes.waitFor(1, 10s));
+    EXPECT_LT(changes.seen()[0].at - stopped, 5s);
+    PAPIStatus status = -1;
+    EXPECT_EQ(describe(handle, kComponent, status, false), Layers{"<moved/>"});
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(changes.seen().size(), 1u);
+    ASSERT_EQ(states.seen().size(), 2u);
+    EXPECT_EQ(states.seen()[0].type, PAPIDisconnected);
+    EXPECT_EQ(states.seen()[1].type, PAPIConnected);
+    // The first consumer back does not take the desktop away from the second.
+    std::string error;
+    ASSERT_TRUE(mFleet.start(error)) << error;
+    edit("<stays/>");
+    ASSERT_TRUE(changes.waitFor(2, 10s));
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(changes.seen().size(), 2u);
+    EXPECT_EQ(states.seen().size(), 2u);
+    closeHandle(handle);
+}
+
+TEST_F(FleetTest, ConsumerRestartedWithAStaleDatabaseCatchesUpAndItsDesktopsGetTheChangeOnce) {
+    TestDirectory& consumer = mFleet.consumer(0);
+    Recorder states, changes;
+    PAPI* handle = desktop({consumer.tlsUrl("")}, &states, mFleet.caFile());
+    listen(handle, changes);
+    consumer.stop();
+    edit("<missed/>");
+    std::string error;
+    ASSERT_TRUE(consumer.start(error)) << error;
+    ASSERT_TRUE(changes.waitFor(1, 15s));
+    PAPIStatus status = -1;
+    EXPECT_EQ(describe(handle, kComponent, status, false), Layers{"<missed/>"});
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(changes.seen().size(), 1u);
+    EXPECT_EQ(changes.seen()[0].type, PAPIEventComponentModified);
+    closeHandle(handle);
 }
 
 }  // namespace
