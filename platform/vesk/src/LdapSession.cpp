@@ -182,20 +182,25 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
     ldap_set_option(mLdap, LDAP_OPT_X_KEEPALIVE_INTERVAL, &interval);
     // Policy and passwords go only to a server that proves who it is, whatever
     // ldap.conf allows; the CA is ldap.conf's unless the location names one.
-    const int demand = LDAP_OPT_X_TLS_DEMAND;
-    ldap_set_option(mLdap, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
-    if (!mLocation.caFile().empty()) {
-        ldap_set_option(mLdap, LDAP_OPT_X_TLS_CACERTFILE, mLocation.caFile().c_str());
+    // A TLS context of the connection's own holds these; made only where TLS
+    // is used, as it costs a copy of the CA list.
+    const bool startTls = mLocation.startTls() && strncasecmp(server.c_str(), "ldap://", 7) == 0;
+    if (startTls || strncasecmp(server.c_str(), "ldaps://", 8) == 0) {
+        const int demand = LDAP_OPT_X_TLS_DEMAND;
+        ldap_set_option(mLdap, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+        if (!mLocation.caFile().empty()) {
+            ldap_set_option(mLdap, LDAP_OPT_X_TLS_CACERTFILE, mLocation.caFile().c_str());
+        }
+        const int client = 0;
+        ldap_set_option(mLdap, LDAP_OPT_X_TLS_NEWCTX, &client);
     }
-    const int client = 0;
-    ldap_set_option(mLdap, LDAP_OPT_X_TLS_NEWCTX, &client);
     bool tlsStarted = false;
     ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&noteTlsStarted));
     ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_ARG, &tlsStarted);
 
     SigpipeGuard guard;
     PAPIStatus status = PAPISuccess;
-    if (mLocation.startTls() && strncasecmp(server.c_str(), "ldap://", 7) == 0) {
+    if (startTls) {
         const int code = ldap_start_tls_s(mLdap, nullptr, nullptr);
         // Going on in clear would send what TLS was asked to protect.
         status = code == LDAP_SUCCESS ? PAPISuccess : PAPIConnectionFailure;
