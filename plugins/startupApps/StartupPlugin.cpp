@@ -1,6 +1,7 @@
 #include "StartupPlugin.h"
 
 #include "AppVisitor.h"
+#include "AutostartWriter.h"
 #include "SessionConfig.h"
 #include "StartupConstants.h"
 #include "access/ConfigurationAccess.h"
@@ -34,6 +35,7 @@ StartupPlugin::StartupPlugin(int, const char* const*) {}
 StartupPlugin::~StartupPlugin() = default;
 
 void StartupPlugin::execute() {
+    writeAutostartEntries();
     // The previous run's record is consumed while reading, so reading comes
     // before the record is refilled from policy.
     readSessionEntries();
@@ -50,6 +52,31 @@ void StartupPlugin::execute() {
         Logger::error("An error occurred starting the applications: %s\n", e.getMessage().c_str());
     }
     writeSessionEntries();
+}
+
+void StartupPlugin::writeAutostartEntries() const {
+    std::vector<StartupApp> apps;
+    try {
+        Node* list = ConfigurationAccess::defaultInstance().getNode(kStartupNode);
+        if (list != nullptr) {
+            std::vector<std::string> entries;
+            PluginCommands commands;
+            AppVisitor visitor(entries, commands, &apps);
+            list->visit(visitor);
+            visitor.flush();
+        }
+    } catch (const Exception& e) {
+        // Without policy the entries of the last run stay: they are the last
+        // applications policy asked for.
+        Logger::error("The autostart entries stay as they were: %s\n", e.getMessage().c_str());
+        return;
+    }
+    try {
+        AutostartWriter(AutostartWriter::defaultDir()).write(apps);
+    } catch (const Exception& e) {
+        Logger::error("An error occurred writing the autostart entries: %s\n",
+                      e.getMessage().c_str());
+    }
 }
 
 void StartupPlugin::readSessionEntries() {

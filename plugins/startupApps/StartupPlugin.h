@@ -2,6 +2,8 @@
 // step with the startup applications of policy: drops the entries it wrote on
 // the previous run, keeps everybody else's with all their keys, appends one
 // entry per configured application and writes the list back renumbered.
+// Current session managers read XDG autostart entries instead, so the same
+// applications also go there (AutostartWriter).
 //
 //   StartupPlugin plugin(0, nullptr);
 //   plugin.execute();   // throws Exception "Corrupted session-manual", writing nothing
@@ -28,6 +30,10 @@ class StartupPlugin {
     // The whole job, once. A fault of the list leaves with Exception before
     // anything is written; a fault of policy is logged and the list written.
     void execute();
+
+    // The applications of policy as XDG autostart entries. Logs failures;
+    // when policy cannot be read the entries stay as they are.
+    void writeAutostartEntries() const;
 
     // Reading consumes the old list from the in-memory configuration.
     void readSessionEntries();

@@ -7,6 +7,7 @@
 #include <exception>
 #include <vector>
 
+#include "DesktopFolder.h"
 #include "LauncherConstants.h"
 #include "LauncherWriter.h"
 #include "access/ConfigurationAccess.h"
@@ -62,8 +63,13 @@ void LauncherPlugin::setDefaultBaseDir() {
         mBaseDir.clear();
         return;
     }
-    mBaseDir = std::string(home).size() > 1 ? home : "";
-    mBaseDir += kDesktopDir;
+    mBaseDir = userDesktopDir();
+    if (mBaseDir.empty()) {
+        mBaseDir = std::string(home).size() > 1 ? home : "";
+        mBaseDir += kDesktopDir;
+    } else if (mBaseDir.back() != '/') {
+        mBaseDir += '/';
+    }
 }
 
 void LauncherPlugin::execute() {
