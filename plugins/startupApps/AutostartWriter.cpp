@@ -95,6 +95,9 @@ std::string AutostartWriter::fileName(const std::string& appName) {
 
 void AutostartWriter::write(const std::vector<StartupApp>& apps) const {
     if (mDir.empty()) {
+        if (apps.empty()) {
+            return;  // nothing to write, and no folder to clean
+        }
         throw Exception("HOME is not an absolute path: no autostart folder");
     }
     if (!apps.empty() && g_mkdir_with_parents(mDir.c_str(), 0700) != 0) {
