@@ -126,6 +126,11 @@ void LauncherPlugin::onChange() {
         // tree may be replaced at any time: they write from a copy.
         if (const Node* node = access().getNode(kLauncherNode)) {
             list.reset(node->clone(true));
+        } else if (!access().isComplete(mListPath.getComponent())) {
+            // No list because no policy could be read at all (no store, no
+            // kept copy): the launchers stay until the store answers.
+            Logger::warning("The launchers stay as they were until the policy can be read\n");
+            return;
         }
     } catch (const Exception& e) {
         Logger::error("An error occurred creating the launchers: %s\n", e.getMessage().c_str());

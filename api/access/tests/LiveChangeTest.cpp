@@ -1,6 +1,8 @@
 // The facade on the real policy store: a layer file edited on disk reaches a
 // registered listener through the store's watcher thread.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <cstdlib>
@@ -36,9 +38,21 @@ class LiveChangeTest : public ::testing::Test {
                value + "</value></prop></node></zel:component-data>";
     }
     // Written beside and renamed into place, as editors do.
-    void writeLayer(const std::string& value) {
-        std::ofstream(mStore / "default" / ".tmp") << layerText(value);
-        fs::rename(mStore / "default" / ".tmp", mLayer);
+    void writeLayer(const std::string& value) { writeText(layerText(value)); }
+    void writeText(const std::string& text) {
+        std::ofstream(mStore / "default" / ".tmp") << text;
+        putInPlace(mStore / "default" / ".tmp");
+    }
+    // Swapped in at once whatever stood there (a directory too): the store
+    // reports the first change of a quiet spell at once, so a removal before
+    // the new layer arrives would be an edit of its own.
+    void putInPlace(const fs::path& made) {
+        if (!fs::exists(fs::symlink_status(mLayer))) {
+            fs::rename(made, mLayer);
+            return;
+        }
+        ASSERT_EQ(renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, mLayer.c_str(), RENAME_EXCHANGE), 0);
+        fs::remove_all(made);
     }
     fs::path mStore, mLayer;
 };
@@ -57,8 +71,8 @@ TEST_F(LiveChangeTest, EditReachesListenerWithinASecondAndBrokenLayerKeepsOldTre
 
     // A directory in the layer's place cannot be read: the old tree stays.
     syslogseam::clear();
-    fs::remove(mLayer);
-    fs::create_directory(mLayer);
+    fs::create_directory(mStore / "default" / ".dir");
+    putInPlace(mStore / "default" / ".dir");
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(access.getStringValue("live/a/p"), "two");
     EXPECT_EQ(listener.take(), Lines());
@@ -66,11 +80,9 @@ TEST_F(LiveChangeTest, EditReachesListenerWithinASecondAndBrokenLayerKeepsOldTre
 
     // A layer cut short or with a Latin-1 byte is a failed read too: one
     // error naming the layer and where it breaks, and the old tree stays.
-    fs::remove(mLayer);
     for (const std::string& broken : {layerText("three").substr(0, 90), layerText("caf\xe9")}) {
         syslogseam::clear();
-        std::ofstream(mStore / "default" / ".tmp") << broken;
-        fs::rename(mStore / "default" / ".tmp", mLayer);
+        writeText(broken);
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         EXPECT_EQ(access.getStringValue("live/a/p"), "two");
         EXPECT_EQ(listener.take(), Lines());
@@ -111,7 +123,6 @@ TEST_F(LiveChangeTest, StartWithABrokenLayerServesTheKeptCopyUntilItIsMended) {
             << syslogseam::text();
         Recorder listener(access, "live/a/p");
         access.addListener(NodePath("live", {"a"}), &listener);
-        fs::remove_all(mLayer);
         writeLayer("mended");
         EXPECT_EQ(listener.take(2), (Lines{"changed live/a/p=mended", "changed live/a=mended"}));
         EXPECT_TRUE(access.isComplete("live"));

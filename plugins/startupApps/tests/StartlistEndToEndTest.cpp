@@ -60,14 +60,17 @@ struct Scratch {
                           list + "</node></zel:component-data>\n");
         }
     }
-    // startlist must exit 0 whatever happens; its standard error goes to errors.
+    // startlist exits 0 once it wrote from policy read in full; without a
+    // store it writes what it can and stays to wait for one (stopped here by
+    // timeout's status 124). Its standard error goes to errors.
     void run(const std::string& store = "store") {
+        const bool waits = store == "missing-store";
         const std::string command =
             "env -u VESKLEG_LOG_LEVEL HOME=" + root + "/home XDG_CONFIG_HOME=" + root +
-            "/config VESK_POLICY_STORE=" + root + "/" + store +
-            " VESKLEG_LOG=1 " HOLLIN_BINARY_DIR "/bin/startlist 2>" + root + "/err";
+            "/config VESK_POLICY_STORE=" + root + "/" + store + " VESKLEG_LOG=1 " +
+            (waits ? "timeout 3 " : "") + HOLLIN_BINARY_DIR "/bin/startlist 2>" + root + "/err";
         const int status = system(command.c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (waits ? 124 : 0)) << status;
         errors = readFile(root + "/err");
     }
 
@@ -197,7 +200,7 @@ TEST(StartlistEndToEnd, UnreachablePolicyKeepsTheUsersEntriesAndDropsOurs) {
     Scratch scratch;
     scratch.install("three-entries-one-ours");
     scratch.run("missing-store");
-    EXPECT_NE(scratch.errors.find("An error occurred starting the applications: "),
+    EXPECT_NE(scratch.errors.find("No configuration for com.orvek.ferrun.applications: "),
               std::string::npos)
         << scratch.errors;
     expectGolden("three-entries-one-ours.store-unreachable.expected", scratch.session());
