@@ -41,6 +41,8 @@ class LauncherWriter : public NodeVisitor {
     // The file names (not paths) of the launchers written so far, saved or
     // failed to save: a failed save leaves the previous file of that name.
     const std::set<std::string>& getFileNames() const { return mFileNames; }
+    // Launchers that could not be saved so far.
+    int getFailedCount() const { return mFailed; }
 
   private:
     void openLauncher(const std::string& name);
@@ -62,6 +64,7 @@ class LauncherWriter : public NodeVisitor {
     // The folder was created if missing, before the first save.
     bool mFolderChecked;
     std::set<std::string> mFileNames;
+    int mFailed = 0;
 };
 
 }  // namespace vesk::legacy::plugins::launchers
