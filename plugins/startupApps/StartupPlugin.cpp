@@ -118,6 +118,7 @@ void StartupPlugin::write(std::shared_ptr<Node> list, bool complete) {
 }
 
 bool StartupPlugin::rewrite(Node* list, bool complete) {
+    const bool autostarted = writeAutostartEntries(list, complete);
     // The previous run's record is consumed while reading, so reading comes
     // before the record is refilled from policy. A retry reads again what the
     // failed run left in memory.
@@ -136,9 +137,7 @@ bool StartupPlugin::rewrite(Node* list, bool complete) {
                           e.getMessage().c_str());
         }
     }
-    // Without a list read from policy (not even a cached one) the autostart
-    // entries of the last run stay, as the session's do not.
-    const bool autostarted = (list == nullptr && !complete) || writeAutostartEntries(list);
+    // A failed autostart entry is retried with the session, like it.
     const bool saved = writeSessionEntries() && autostarted;
     if (saved) {
         settle(complete);
@@ -148,6 +147,31 @@ bool StartupPlugin::rewrite(Node* list, bool complete) {
     const bool forGood = gnome_config_sync_failed_for_good();
     settle(forGood);
     return forGood;
+}
+
+bool StartupPlugin::writeAutostartEntries(Node* list, bool complete) const {
+    // From a policy read in part the applications it lost would go; the
+    // entries of the last full read stay until the next one.
+    if (!complete) {
+        Logger::info("The autostart entries stay as they were until the policy is read in full\n");
+        return true;
+    }
+    std::vector<StartupApp> apps;
+    try {
+        if (list != nullptr) {
+            std::vector<std::string> entries;
+            PluginCommands commands;
+            AppVisitor visitor(entries, commands, &apps);
+            list->visit(visitor);
+            visitor.flush();
+        }
+        AutostartWriter(AutostartWriter::defaultDir()).write(apps);
+        return true;
+    } catch (const Exception& e) {
+        Logger::error("An error occurred writing the autostart entries: %s\n",
+                      e.getMessage().c_str());
+        return false;
+    }
 }
 
 void StartupPlugin::settle(bool settled) {
@@ -179,32 +203,6 @@ void StartupPlugin::followUntilWritten() {
     Logger::info("waiting to write the startup applications from the policy in full\n");
     std::unique_lock<std::mutex> lock(mSettledMutex);
     mSettledChanged.wait(lock, [this] { return mSettled; });
-}
-
-bool StartupPlugin::writeAutostartEntries(Node* list) const {
-    std::vector<StartupApp> apps;
-    if (list != nullptr) {
-        try {
-            std::vector<std::string> entries;
-            PluginCommands commands;
-            AppVisitor visitor(entries, commands, &apps);
-            list->visit(visitor);
-            visitor.flush();
-        } catch (const Exception& e) {
-            // A list that cannot be read leaves the entries of the last run:
-            // they are the last applications policy asked for.
-            Logger::error("The autostart entries stay as they were: %s\n", e.getMessage().c_str());
-            return true;
-        }
-    }
-    try {
-        AutostartWriter(AutostartWriter::defaultDir()).write(apps);
-        return true;
-    } catch (const Exception& e) {
-        Logger::error("An error occurred writing the autostart entries: %s\n",
-                      e.getMessage().c_str());
-        return false;
-    }
 }
 
 void StartupPlugin::readSessionEntries() {

@@ -60,10 +60,6 @@ class StartupPlugin : public INodeListener {
     // Takes a copy of the list and writes it.
     void onChangeComplete() override;
 
-    // The applications of the list as XDG autostart entries; false when they
-    // could not be saved (logged). A list that cannot be read leaves them.
-    bool writeAutostartEntries(Node* list) const;
-
     // Reading consumes the old list from the in-memory configuration.
     void readSessionEntries();
     void readSessionEntry(int index);
@@ -90,6 +86,9 @@ class StartupPlugin : public INodeListener {
     // Rewrites through the retry scheduler.
     void write(std::shared_ptr<Node> list, bool complete);
     void settle(bool settled);
+    // The applications of the copy as XDG autostart entries, when the policy
+    // was read in full; logs failures, false when the folder could not be had.
+    bool writeAutostartEntries(Node* list, bool complete) const;
 
     PluginCommands mCommands;
     std::vector<std::string> mKeptEntries;  // triples: command, priority, style
