@@ -318,9 +318,14 @@ PAPIStatus DirectoryStore::runLocked(const std::vector<Query>& queries,
         std::lock_guard<std::mutex> view(mView->mutex);
         watched = mView->server;
     }
-    if (watched != DirectoryWatcher::kNoServer && watched != mSession.current()) {
-        mSession.close();
-        mSession.prefer(watched);
+    // Followed once each time the search moves: should that server refuse
+    // the reads' connection, they stay where they got one.
+    if (watched != mFollowed) {
+        mFollowed = watched;
+        if (watched != DirectoryWatcher::kNoServer && watched != mSession.current()) {
+            mSession.close();
+            mSession.prefer(watched);
+        }
     }
     for (int attempt = 0;; ++attempt) {
         bool fresh = false;

@@ -81,6 +81,7 @@ class DirectoryStore : public Backend {
     // lags behind would hide the change just reported; presence comes from
     // its layers while they are complete.
     const std::shared_ptr<DirectoryWatcher::View> mView;
+    size_t mFollowed = DirectoryWatcher::kNoServer;  // the search's server last followed
     std::string mFailure;  // of the last batch that failed, cleared by a success
 };
 
