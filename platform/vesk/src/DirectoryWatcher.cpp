@@ -13,13 +13,15 @@ namespace vesk::legacy::store {
 
 namespace {
 
-// Reconnecting starts soon and slows down to this, so that a change made
+// Reconnecting waits at random, so that the desktops of a server that stops
+// do not all arrive at the next one in the same instant, nor come back to a
+// restarted one in step: the first attempt after a drop within 0.1-2 s, each
+// later one within 1-3 s (about 0.5 attempts a second), so that a change made
 // during an outage of any length arrives within a few seconds of its end.
-// Each wait is drawn from the last two thirds of the current backoff, so a
-// fleet does not come back to a restarted server in step: capped, a desktop
-// tries once every 1-3 s (about 0.5 attempts a second).
-const std::chrono::milliseconds kFirstBackoff(250);
-const std::chrono::milliseconds kMaxBackoff(3000);
+const std::chrono::milliseconds kFirstWaitMin(100);
+const std::chrono::milliseconds kFirstWaitMax(2000);
+const std::chrono::milliseconds kWaitMin(1000);
+const std::chrono::milliseconds kWaitMax(3000);
 
 std::string firstValue(LDAP* ldap, LDAPMessage* entry, const char* name) {
     struct berval** values = ldap_get_values_len(ldap, entry, name);
@@ -63,7 +65,6 @@ DirectoryWatcher::DirectoryWatcher(const DirectoryLocation& location, const Dire
       mSession(location),
       mView(std::move(view)),
       mBase(normalised(layout.baseDn())),
-      mBackoff(kFirstBackoff),
       mRandom(static_cast<unsigned>(getpid()) ^
               static_cast<unsigned>(Clock::now().time_since_epoch().count())) {}
 
@@ -237,9 +238,10 @@ void DirectoryWatcher::lose() {
 }
 
 void DirectoryWatcher::scheduleReconnect() {
-    std::uniform_int_distribution<long long> spread(mBackoff.count() / 3, mBackoff.count());
+    const bool first = mFailedAttempts++ == 0;
+    std::uniform_int_distribution<long long> spread((first ? kFirstWaitMin : kWaitMin).count(),
+                                                    (first ? kFirstWaitMax : kWaitMax).count());
     mReconnectAt = Clock::now() + std::chrono::milliseconds(spread(mRandom));
-    mBackoff = std::min(mBackoff * 2, kMaxBackoff);
 }
 
 DirectoryWatcher::Outcome DirectoryWatcher::take(LDAPMessage* message, Changes& changes,
@@ -321,7 +323,7 @@ DirectoryWatcher::Outcome DirectoryWatcher::take(LDAPMessage* message, Changes& 
                     }
                 } else if (info.refreshDone && mRefreshing) {
                     mRefreshing = false;
-                    mBackoff = kFirstBackoff;
+                    mFailedAttempts = 0;
                     setComplete(true);
                     if (mCompareAfterRefresh) {
                         // What changed while we were away is found by comparing.

@@ -84,7 +84,7 @@ class DirectoryWatcher : public ChangeSource {
     // reported under its new DN only, and the old one changed as well.
     std::map<std::string, std::string> mEntries;
     Clock::time_point mReconnectAt = Clock::time_point::max();
-    std::chrono::milliseconds mBackoff;
+    int mFailedAttempts = 0;  // reconnections scheduled since the search last ran
     std::minstd_rand mRandom;
     std::vector<PAPIConnectionState> mStates;
 };
