@@ -199,12 +199,13 @@ ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& 
         return served;
     }
     if (build.unread) {
-        served.reason = "empty, as " + build.reason + " and no copy was kept";
+        served.reason = "no policy, as " + build.reason + " and no copy was kept";
         Logger::error("No configuration for %s: %s, and no copy was kept\n", component.c_str(),
                       build.reason.c_str());
         served.empty = true;
     } else {
-        served.reason = "merged up to the break, as " + build.reason + " and no copy was kept";
+        served.reason =
+            "the layers merged up to the break, as " + build.reason + " and no copy was kept";
         Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
                       component.c_str(), build.reason.c_str());
     }
@@ -399,7 +400,8 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
         }
         Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
                       component.c_str(), build.reason.c_str());
-        served.reason = "merged up to the break, as " + build.reason + " and no copy was kept";
+        served.reason =
+            "the layers merged up to the break, as " + build.reason + " and no copy was kept";
         served.empty = false;
     } else {
         keepCopy(component, *build.tree, build.stamps);
