@@ -133,8 +133,7 @@ class ConfigurationAccess : public IPolicyListener {
     // The tree served at the component's first build.
     Served firstServed(const std::string& component, Build build) const;
     // Keeps a copy of a complete build for the next start without service.
-    void keepCopy(const std::string& component, const Tree& tree,
-                  const std::vector<std::string>& stamps) const;
+    void keepCopy(const std::string& component, const Build& build) const;
     // The entry for a component, built if not yet kept; for a caller that
     // holds mMutex.
     const Served& servedOf(std::string_view component) const;
