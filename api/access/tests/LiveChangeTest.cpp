@@ -13,7 +13,6 @@
 
 #include "Recorder.h"
 #include "SyslogSeam.h"
-#include "model/Exception.h"
 
 namespace fs = std::filesystem;
 
@@ -31,6 +30,7 @@ class LiveChangeTest : public ::testing::Test {
     }
     void TearDown() override {
         unsetenv("VESK_POLICY_STORE");
+        setenv("HOLLIN_CACHE_DIR", "off", 1);
         fs::remove_all(mStore);
     }
     static std::string layerText(const std::string& value) {
@@ -123,7 +123,6 @@ TEST_F(LiveChangeTest, StartWithABrokenLayerServesTheKeptCopyUntilItIsMended) {
         writeLayer("kept");
         EXPECT_TRUE(ConfigurationAccess().isComplete("live"));
     }
-    unsetenv("HOLLIN_CACHE_DIR");
 }
 
 // A store that is not there at the start: the kept copy is served, and the
@@ -135,14 +134,8 @@ TEST_F(LiveChangeTest, StoreMissingAtStartServesTheKeptCopyUntilItReturns) {
     EXPECT_TRUE(ConfigurationAccess().isComplete("live"));
     writeLayer("back");
     fs::rename(mStore, away);
-    std::unique_ptr<ConfigurationAccess> access;
-    try {
-        access = std::make_unique<ConfigurationAccess>();
-    } catch (const Exception&) {
-        fs::rename(away, mStore);
-        fs::remove_all(cache);
-        GTEST_SKIP() << "this libvesk cannot open a store that is not there yet";
-    }
+    // libvesk opens a store that is not there yet.
+    auto access = std::make_unique<ConfigurationAccess>();
     EXPECT_EQ(access->getStringValue("live/a/p"), "kept");
     EXPECT_FALSE(access->isComplete("live"));
     Recorder listener(*access, "live/a/p");
@@ -151,7 +144,6 @@ TEST_F(LiveChangeTest, StoreMissingAtStartServesTheKeptCopyUntilItReturns) {
     EXPECT_EQ(listener.take(2), (Lines{"changed live/a/p=back", "changed live/a=back"}));
     EXPECT_TRUE(access->isComplete("live"));
     access->removeListener(NodePath("live", {"a"}), &listener);
-    unsetenv("HOLLIN_CACHE_DIR");
     fs::remove_all(cache);
 }
 
