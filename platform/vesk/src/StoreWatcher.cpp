@@ -263,6 +263,7 @@ bool StoreWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
             case Kind::Structure:
                 if (target.names.count(name) != 0) {
                     changes.structure = true;
+                    changes.settling = changes.settling || (mask & (IN_DELETE | IN_MOVED_FROM));
                 }
                 break;
             case Kind::LinkTarget:
@@ -279,6 +280,7 @@ bool StoreWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
                         break;  // its close follows
                     }
                     changes.components.insert(name.substr(0, name.size() - kLayerSuffixLength));
+                    changes.settling = changes.settling || (mask & (IN_DELETE | IN_MOVED_FROM));
                     if ((mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM)) &&
                         (mLinks.count(path) != 0 || isSymlink(path))) {
                         replace = true;
