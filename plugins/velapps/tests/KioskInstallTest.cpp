@@ -293,7 +293,8 @@ TEST_F(KioskInstallTest, InstallationsInARow) {
     ASSERT_NE(handle, nullptr);
     velAppsExecute(handle);
     Uninitialise(handle);
-    EXPECT_EQ(messages(), "Init writer: Connection failure\n\n");
+    // The store may come later: the writer opens, its read fails.
+    EXPECT_NE(messages().find("Write apps: Connection failure\n"), std::string::npos) << messages();
     EXPECT_EQ(calls(), "");
     EXPECT_EQ(snapshot(kKiosk), before);
 }
