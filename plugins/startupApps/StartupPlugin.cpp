@@ -33,19 +33,6 @@ void setString(const std::string& path, const std::string& value) {
 
 }  // namespace
 
-// Whether the facade built the component from layers it read in full. A
-// facade that cannot tell throws on a failed read instead, so what it handed
-// out was complete.
-template <typename Access>
-auto readInFull(Access& access, const std::string& component, int)
-    -> decltype(access.isComplete(component)) {
-    return access.isComplete(component);
-}
-template <typename Access>
-bool readInFull(Access&, const std::string&, long) {
-    return true;
-}
-
 StartupPlugin::StartupPlugin(int, const char* const*) {}
 
 StartupPlugin::~StartupPlugin() {
@@ -66,7 +53,7 @@ std::pair<std::shared_ptr<Node>, bool> StartupPlugin::readList() const {
         ConfigurationAccess& access = ConfigurationAccess::defaultInstance();
         const Node* list = access.getNode(kStartupNode);
         const std::string path = kStartupNode;
-        const bool complete = readInFull(access, path.substr(0, path.find('/')), 0);
+        const bool complete = access.isComplete(path.substr(0, path.find('/')));
         return {std::shared_ptr<Node>(list != nullptr ? list->clone(true) : nullptr), complete};
     } catch (const Exception& e) {
         Logger::error("An error occurred starting the applications: %s\n", e.getMessage().c_str());

@@ -111,6 +111,7 @@ void LauncherPlugin::onChange() {
         return;
     }
     std::shared_ptr<Node> list;
+    bool complete = false;
     try {
         if (mBaseDir.empty()) {
             throw Exception("HOME is not an absolute path and no desktop folder was given");
@@ -118,6 +119,8 @@ void LauncherPlugin::onChange() {
         // Read first: if the configuration cannot be read, the launchers the
         // user has stay. Retries run on another thread, where the facade's
         // tree may be replaced at any time: they write from a copy.
+        const std::string path = kLauncherNode;
+        complete = access().isComplete(path.substr(0, path.find('/')));
         if (const Node* node = access().getNode(kLauncherNode)) {
             list.reset(node->clone(true));
         }
@@ -125,18 +128,22 @@ void LauncherPlugin::onChange() {
         Logger::error("An error occurred creating the launchers: %s\n", e.getMessage().c_str());
         return;
     }
-    mRetry.run([this, list] { return write(list.get()); });
+    mRetry.run([this, list, complete] { return write(list.get(), complete); });
 }
 
-bool LauncherPlugin::write(Node* list) {
+bool LauncherPlugin::write(Node* list, bool complete) {
     ++mRewrites;
     LauncherWriter writer(mBaseDir);
     if (list != nullptr) {
         list->visit(writer);
         writer.saveLauncher();
     }
-    // The new set is in place; only now do the others go.
-    removeLaunchers(writer.getFileNames());
+    // The new set is in place; only now do the others go. Not after a read
+    // that was not complete (the store unreachable, a layer broken): what it
+    // lacks may only be missing from it.
+    if (complete) {
+        removeLaunchers(writer.getFileNames());
+    }
     return writer.getFailedCount() == 0;
 }
 

@@ -52,7 +52,9 @@ class LauncherPlugin : public INodeListener {
 
     // Rewrites every launcher from the current configuration: the new set is
     // written first, then the launcher files not in it are deleted. When the
-    // configuration cannot be read the files stay as they are. When a
+    // configuration cannot be read the files stay as they are; when it was not
+    // read in full (a kept copy, say) its launchers are written and none
+    // deleted. When a
     // launcher cannot be saved (a full disk) the whole set is written again
     // later from the same copy of the list, until it succeeds or a newer
     // change replaces it. Logs failures; never throws Exception.
@@ -77,9 +79,10 @@ class LauncherPlugin : public INodeListener {
 
   private:
     ConfigurationAccess& access() const;
-    // Writes the set from a copy of the list (null: no list); false when a
-    // launcher could not be saved.
-    bool write(Node* list);
+    // Writes the set from a copy of the list (null: no list), deleting the
+    // others only after a complete read; false when a launcher could not be
+    // saved.
+    bool write(Node* list, bool complete);
 
     std::string mBaseDir;
     ConfigurationAccess* mAccess;  // null: the default facade

@@ -439,6 +439,14 @@ void VELAppsWriter::writeApps() const {
         // A copy of the list: a change event holds the access's lock while it
         // calls us, and a retry runs on another thread, where the access's
         // tree may be replaced at any time.
+        const std::string path = kAppsPath;
+        if (!mAccess->isComplete(path.substr(0, path.find('/')))) {
+            // Installing as root what may be only part of the list: never.
+            Logger::warning(
+                "Write apps: the policy could not be read in full; the installed "
+                "configuration stays until it can\n");
+            return;
+        }
         const Node* node = mAccess->getNode(kAppsPath);
         const StructuralNode* list = node ? node->asStructuralNode() : nullptr;
         if (!list)
