@@ -11,6 +11,7 @@
 #include "LauncherEntryPoints.h"
 #include "LauncherPlugin.h"
 #include "LauncherTestSupport.h"
+#include "StoreProbe.h"
 #include "access/ConfigurationAccess.h"
 #include "gnome2/gnome-program.h"
 #include "model/Exception.h"
@@ -203,9 +204,11 @@ TEST_F(LauncherTest, ChoosesTheFolder) {
 }
 
 // The entry points on the default facade with the store missing at login:
-// nothing is deleted, the failure to listen reaches the host, and
-// uninitialise logs instead of throwing.
+// nothing is deleted, and uninitialise never throws. Where libvesk can listen
+// to a store not there yet the plug-in listens; elsewhere the failure to
+// listen reaches the host and the destructor logs its own.
 TEST_F(LauncherTest, EntryPointsWithTheStoreMissingAtLogin) {
+    const bool listens = canListenBeforeTheStoreExists(mDir / "missing");
     setenv("VESK_POLICY_STORE", (mDir / "missing").c_str(), 1);
     writeFile(mDesktop + "/MERXa.desktop", "old\n");
     launchersPluginExecute(nullptr);
@@ -213,13 +216,19 @@ TEST_F(LauncherTest, EntryPointsWithTheStoreMissingAtLogin) {
     const char* args[] = {mDesktop.c_str()};
     void* handle = launchersPluginInitialise(1, args);
     EXPECT_STREQ(gnome_program_get_app_id(gnome_program_get()), "launchers");
-    EXPECT_THROW(launchersPluginExecute(handle), Exception);
+    if (listens) {
+        EXPECT_NO_THROW(launchersPluginExecute(handle));
+    } else {
+        EXPECT_THROW(launchersPluginExecute(handle), Exception);
+    }
     EXPECT_NO_THROW(launchersPluginUninitialise(handle));
     EXPECT_EQ(readFile(mDesktop + "/MERXa.desktop"), "old\n");
-    EXPECT_NE(log().find("An error occurred creating the launchers: "), std::string::npos);
-    EXPECT_NE(log().find("An error occurred while stopping to listen for launcher changes: "),
-              std::string::npos)
-        << log();
+    if (!listens) {
+        EXPECT_NE(log().find("An error occurred creating the launchers: "), std::string::npos);
+        EXPECT_NE(log().find("An error occurred while stopping to listen for launcher changes: "),
+                  std::string::npos)
+            << log();
+    }
 }
 
 }  // namespace
