@@ -10,6 +10,7 @@
 
 #include "LauncherConstants.h"
 #include "LauncherWriter.h"
+#include "PolicyCopy.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Exception.h"
 #include "model/Logger.h"
@@ -71,8 +72,18 @@ void LauncherPlugin::execute() {
     if (mListening) {
         return;
     }
+    // Listening first, so that no change between the read and the
+    // registration is missed; the files are written even when it fails.
+    std::exception_ptr failure;
+    try {
+        addListener();
+    } catch (const Exception&) {
+        failure = std::current_exception();
+    }
     onChange();
-    addListener();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 void LauncherPlugin::addListener() {
@@ -110,25 +121,20 @@ void LauncherPlugin::onChange() {
     if (mStopped) {
         return;
     }
-    std::shared_ptr<Node> list;
-    bool complete = false;
+    const std::uint64_t since = mRetry.generation();
+    PolicyCopy copy;
     try {
         if (mBaseDir.empty()) {
             throw Exception("HOME is not an absolute path and no desktop folder was given");
         }
         // Read first: if the configuration cannot be read, the launchers the
-        // user has stay. Retries run on another thread, where the facade's
-        // tree may be replaced at any time: they write from a copy.
-        const std::string path = kLauncherNode;
-        complete = access().isComplete(path.substr(0, path.find('/')));
-        if (const Node* node = access().getNode(kLauncherNode)) {
-            list.reset(node->clone(true));
-        }
+        // user has stay. Retries write from the copy.
+        copy = PolicyCopy::take(access(), kLauncherNode);
     } catch (const Exception& e) {
         Logger::error("An error occurred creating the launchers: %s\n", e.getMessage().c_str());
         return;
     }
-    mRetry.run([this, list, complete] { return write(list.get(), complete); });
+    mRetry.runUnlessReplaced(since, [this, copy] { return write(copy.node.get(), copy.complete); });
 }
 
 bool LauncherPlugin::write(Node* list, bool complete) {

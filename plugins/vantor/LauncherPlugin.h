@@ -39,7 +39,7 @@ class LauncherPlugin : public INodeListener {
     LauncherPlugin(const LauncherPlugin&) = delete;
     LauncherPlugin& operator=(const LauncherPlugin&) = delete;
 
-    // The first full write, then listening. Throws what registering throws
+    // Listening, then the first full write. Throws what registering throws
     // (the files are written by then). Later calls change nothing.
     void execute();
 
@@ -58,10 +58,8 @@ class LauncherPlugin : public INodeListener {
     // launcher cannot be saved (a full disk) the whole set is written again
     // later from the same copy of the list, until it succeeds or a newer
     // change replaces it. Logs failures; never throws Exception.
-    // Reads the facade: runs from execute before listening starts and from
-    // notifications, where the facade keeps the tree being read alive. Called
-    // on another thread while listening it could read a tree that a change is
-    // replacing.
+    // Reads a copy of the list on any thread; a write of a newer change
+    // started meanwhile is not overtaken.
     void onChange();
     // Deletes the launcher files (names starting with "MERX") of the folder
     // except those named in keep.

@@ -224,7 +224,7 @@ TEST(StartlistEndToEnd, StoreMissingAtLoginIsFollowedOnceCreated) {
         const auto session = [&] { return scratch.session(); };
         // Ours dropped, or taken from the kept copy (which a libvesk that
         // cannot open a missing store never gets to).
-        const std::string first = cached && listens ? "RestartCommand=xclock\n" : "";
+        const std::string first = cached && listens ? "RestartCommand=xclock " : "";
         EXPECT_TRUE(eventually([&] {
             return session().find("xclock -digital") == std::string::npos &&
                    session().find(first) != std::string::npos;
