@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "KioskSystem.h"
+#include "StoreProbe.h"
 #include "VELAppsPlugin.h"
 #include "VELAppsWriter.h"
 #include "model/Logger.h"
@@ -276,7 +277,7 @@ TEST_F(KioskInstallTest, InstallationsInARow) {
     EXPECT_EQ(snapshot("/var/opt/precious"), "tree/ {f: keep\n\n}\n");
 
     // An empty or missing list changes nothing and starts no tool; neither
-    // does a writer without the policy service.
+    // does a writer without the policy store.
     const std::string before = snapshot(kKiosk);
     calls();
     for (const char* policy : {"<node zel:name=\"Applications\" zel:op=\"replace\"/>",
@@ -289,11 +290,15 @@ TEST_F(KioskInstallTest, InstallationsInARow) {
     }
     EXPECT_EQ(messages(), "");
     ASSERT_EQ(system(("rm -rf " + kStore).c_str()), 0);
+    // Where libvesk can wait for a missing store the writer listens for it.
+    const bool listens = canListenBeforeTheStoreExists(kStore);
     void* handle = velAppsInitialise();
     ASSERT_NE(handle, nullptr);
     velAppsExecute(handle);
     Uninitialise(handle);
-    EXPECT_EQ(messages(), "Init writer: Connection failure\n\n");
+    if (!listens) {
+        EXPECT_EQ(messages(), "Init writer: Connection failure\n\n");
+    }
     EXPECT_EQ(calls(), "");
     EXPECT_EQ(snapshot(kKiosk), before);
 }
