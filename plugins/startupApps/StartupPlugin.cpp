@@ -37,6 +37,9 @@ void setString(const std::string& path, const std::string& value) {
 StartupPlugin::StartupPlugin(int, const char* const*) {}
 
 StartupPlugin::~StartupPlugin() {
+    if (!mListening) {
+        return;
+    }
     NodePath path;
     path.setPath(kStartupNode);
     try {
@@ -148,6 +151,7 @@ void StartupPlugin::followUntilWritten() {
     path.setPath(kStartupNode);
     try {
         ConfigurationAccess::defaultInstance().addListener(path, this);
+        mListening = true;
     } catch (const Exception& e) {
         Logger::error("Cannot listen for changes to the startup applications: %s\n",
                       e.getMessage().c_str());

@@ -96,6 +96,7 @@ class StartupPlugin : public INodeListener {
     mutable std::mutex mSettledMutex;
     std::condition_variable mSettledChanged;
     bool mSettled = false;
+    bool mListening = false;
     // Last, so that it is destroyed first: its thread may be writing.
     RetryScheduler mRetry;
 };
