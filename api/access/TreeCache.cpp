@@ -115,10 +115,22 @@ class ChangeDetector : public ITreeHandler {
     }
 };
 
+// One stamp a line, kept readable for the log; control bytes and "%" encoded.
 std::string stampsText(const std::vector<std::string>& stamps) {
+    static const char kHex[] = "0123456789ABCDEF";
     std::string text = std::string(kStampsHeader) + "\n";
     for (const std::string& stamp : stamps) {
-        text += percentEncoded(stamp) + "\n";
+        for (const char byte : stamp) {
+            const auto c = static_cast<unsigned char>(byte);
+            if (c < 0x20 || c == 0x7f || c == '%') {
+                text += '%';
+                text += kHex[c >> 4];
+                text += kHex[c & 15];
+            } else {
+                text += byte;
+            }
+        }
+        text += '\n';
     }
     return text;
 }
@@ -169,8 +181,9 @@ bool TreeCache::prepareFolder() const {
     for (size_t slash = mFolder.find('/', 1);; slash = mFolder.find('/', slash + 1)) {
         const std::string level = mFolder.substr(0, slash);
         if (::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) {
-            Logger::error("Cannot create the policy cache folder %s: %s\n", level.c_str(),
-                          std::strerror(errno));
+            // Also where an administrator has yet to make the folder for us.
+            Logger::info("Cannot create the policy cache folder %s: %s\n", level.c_str(),
+                         std::strerror(errno));
             return false;
         }
         if (slash == std::string::npos) {
@@ -201,11 +214,18 @@ bool TreeCache::readStamps(const std::string& component, std::vector<std::string
 
 void TreeCache::store(const std::string& component, const Tree& tree,
                       const std::vector<std::string>& stamps) const {
-    if (mFolder.empty() || !prepareFolder()) {
+    if (mFolder.empty()) {
         return;
     }
     const std::string file = fileOf(component);
     const std::string stampsFile = stampsFileOf(component);
+    struct stat existing;
+    if (tree.getRoot() == nullptr && ::lstat(file.c_str(), &existing) != 0) {
+        return;  // nothing to keep, and no older copy to empty
+    }
+    if (!prepareFolder()) {
+        return;
+    }
     const std::string wanted = stampsText(stamps);
     std::string kept;
     std::string problem;
