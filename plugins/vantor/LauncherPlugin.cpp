@@ -138,7 +138,6 @@ void LauncherPlugin::onChange() {
 }
 
 bool LauncherPlugin::write(Node* list, bool complete) {
-    ++mRewrites;
     LauncherWriter writer(mBaseDir);
     if (list != nullptr) {
         list->visit(writer);
@@ -150,6 +149,7 @@ bool LauncherPlugin::write(Node* list, bool complete) {
     if (complete) {
         removeLaunchers(writer.getFileNames());
     }
+    ++mRewrites;
     return writer.getFailedCount() == 0;
 }
 

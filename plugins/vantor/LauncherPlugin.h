@@ -71,8 +71,8 @@ class LauncherPlugin : public INodeListener {
     void removeListener();
 
     const std::string& getBaseDir() const { return mBaseDir; }
-    // Diagnostics: writes of the whole set started so far, retries and
-    // failures included.
+    // Diagnostics: writes of the whole set done so far, retries and failures
+    // included; counted when the write is over.
     unsigned long getRewriteCount() const { return mRewrites; }
 
   private:
