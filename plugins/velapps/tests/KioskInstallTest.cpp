@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "KioskSystem.h"
+#include "StoreProbe.h"
 #include "VELAppsPlugin.h"
 #include "VELAppsWriter.h"
 #include "model/Logger.h"
