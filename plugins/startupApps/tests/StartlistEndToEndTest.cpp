@@ -76,7 +76,7 @@ struct Scratch {
                 {"XDG_CONFIG_HOME", root + "/config"},
                 {"VESK_POLICY_STORE", root + "/" + store},
                 {"VESKLEG_LOG", "1"},
-                {"VESKLEG_LOG_LEVEL", "Warning"}};
+                {"VESKLEG_LOG_LEVEL", "Error"}};
     }
     // startlist must exit 0 whatever happens; its standard error goes to errors.
     void run(const std::string& store = "store") {
