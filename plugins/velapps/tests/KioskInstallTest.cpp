@@ -301,6 +301,17 @@ TEST_F(KioskInstallTest, InstallationsInARow) {
     }
     EXPECT_EQ(calls(), "");
     EXPECT_EQ(snapshot(kKiosk), before);
+
+    // A list cut short, with no kept copy to fall back on, is never installed.
+    ASSERT_EQ(system(("mkdir -p " + kStore + "/entities/kiosk.default").c_str()), 0);
+    setenv("HOLLIN_CACHE_DIR", "/var/opt/no-kept-copies", 1);
+    setPolicy(
+        "<node zel:name=\"Applications\" zel:op=\"replace\"><node zel:name=\"x\">"
+        "<prop zel:name=\"pathapp\"><value>/usr/bin/x</value></prop></node>");
+    install();
+    unsetenv("HOLLIN_CACHE_DIR");
+    EXPECT_EQ(calls(), "");
+    EXPECT_EQ(snapshot(kKiosk), before);
 }
 
 // data/hostile.xml names the reason for each application skipped.
