@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "DesktopFolder.h"
 #include "LauncherConstants.h"
 #include "LauncherWriter.h"
 #include "PolicyCopy.h"
@@ -64,8 +65,13 @@ void LauncherPlugin::setDefaultBaseDir() {
         mBaseDir.clear();
         return;
     }
-    mBaseDir = std::string(home).size() > 1 ? home : "";
-    mBaseDir += kDesktopDir;
+    mBaseDir = userDesktopDir();
+    if (mBaseDir.empty()) {
+        mBaseDir = std::string(home).size() > 1 ? home : "";
+        mBaseDir += kDesktopDir;
+    } else if (mBaseDir.back() != '/') {
+        mBaseDir += '/';
+    }
 }
 
 void LauncherPlugin::execute() {
@@ -132,6 +138,12 @@ void LauncherPlugin::onChange() {
         copy = PolicyCopy::take(access(), kLauncherNode);
     } catch (const Exception& e) {
         Logger::error("An error occurred creating the launchers: %s\n", e.getMessage().c_str());
+        return;
+    }
+    if (!copy.node && !copy.complete) {
+        // No list because no policy could be read at all (no store, no kept
+        // copy): the launchers stay until the store answers.
+        Logger::warning("The launchers stay as they were until the policy can be read\n");
         return;
     }
     mRetry.runUnlessReplaced(since, [this, copy] { return write(copy.node.get(), copy.complete); });
