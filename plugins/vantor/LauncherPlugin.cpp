@@ -140,6 +140,12 @@ void LauncherPlugin::onChange() {
         Logger::error("An error occurred creating the launchers: %s\n", e.getMessage().c_str());
         return;
     }
+    if (!copy.node && !copy.complete) {
+        // No list because no policy could be read at all (no store, no kept
+        // copy): the launchers stay until the store answers.
+        Logger::warning("The launchers stay as they were until the policy can be read\n");
+        return;
+    }
     mRetry.runUnlessReplaced(since, [this, copy] { return write(copy.node.get(), copy.complete); });
 }
 

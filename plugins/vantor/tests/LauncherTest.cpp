@@ -11,7 +11,6 @@
 #include "LauncherEntryPoints.h"
 #include "LauncherPlugin.h"
 #include "LauncherTestSupport.h"
-#include "StoreProbe.h"
 #include "access/ConfigurationAccess.h"
 #include "gnome2/gnome-program.h"
 #include "model/Exception.h"
