@@ -228,10 +228,8 @@ bool ConfigurationAccess::isComplete(const std::string& component) const {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     try {
         return servedOf(component).complete;
-    } catch (const Exception&) {
-        return false;  // nothing is served
     } catch (const std::exception&) {
-        return false;
+        return false;  // nothing is served
     }
 }
 
@@ -379,10 +377,6 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
     Build build;
     try {
         build = buildTree(component);
-    } catch (const Exception& e) {
-        Logger::error("Keeping the previous configuration of %s: %s", component.c_str(),
-                      e.getMessage().c_str());
-        return;
     } catch (const std::exception& e) {
         Logger::error("Keeping the previous configuration of %s: %s\n", component.c_str(),
                       e.what());
@@ -423,8 +417,6 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
     try {
         TreeDiff diff(component, diffListener->second.get(), const_cast<Tree*>(oldTree.get()));
         current.substract(*oldTree, diff);
-    } catch (const Exception& e) {
-        Logger::error("Reporting the changes of %s: %s", component.c_str(), e.getMessage().c_str());
     } catch (const std::exception& e) {
         Logger::error("Reporting the changes of %s: %s\n", component.c_str(), e.what());
     }

@@ -96,8 +96,6 @@ template <typename Call>
 void guarded(const std::string& where, Call&& call) {
     try {
         call();
-    } catch (const Exception& e) {
-        Logger::error("Node listener failed for %s: %s\n", where.c_str(), e.getMessage().c_str());
 #if defined(__GLIBCXX__)
     } catch (abi::__forced_unwind&) {
         throw;  // thread cancellation must go on unwinding

@@ -1,14 +1,19 @@
 // The failure report of the whole system: a message text, thrown by value and
-// caught by reference.
+// caught by reference. It is a std::runtime_error, so one catch of
+// std::exception also takes it.
 #pragma once
 
+#include <stdexcept>
 #include <string>
+
+#include "model/HollinExport.h"
 
 namespace vesk::legacy {
 
-class Exception {
+class HOLLIN_EXPORT Exception : public std::runtime_error {
   public:
-    explicit Exception(const std::string& message) : mMessage(message) {}
+    explicit Exception(const std::string& message)
+        : std::runtime_error(message), mMessage(message) {}
 
     const std::string& getMessage() const { return mMessage; }
 

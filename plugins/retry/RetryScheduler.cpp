@@ -35,8 +35,6 @@ RetryScheduler::~RetryScheduler() {
 bool RetryScheduler::attempt(const Job& job) {
     try {
         return job();
-    } catch (const Exception& e) {
-        Logger::error("A write failed and will be tried again: %s\n", e.getMessage().c_str());
     } catch (const std::exception& e) {
         Logger::error("A write failed and will be tried again: %s\n", e.what());
     }

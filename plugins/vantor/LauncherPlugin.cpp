@@ -42,9 +42,6 @@ LauncherPlugin::~LauncherPlugin() {
     // Throwing out of a destructor would end the process.
     try {
         removeListener();
-    } catch (const Exception& e) {
-        Logger::error("An error occurred while stopping to listen for launcher changes: %s\n",
-                      e.getMessage().c_str());
     } catch (const std::exception& e) {
         Logger::error("An error occurred while stopping to listen for launcher changes: %s\n",
                       e.what());

@@ -205,8 +205,6 @@ void readStorageGroupId() {
 void logCaughtFailure(const char* format) {
     try {
         throw;
-    } catch (const Exception& e) {
-        Logger::error(format, e.getMessage().c_str());
     } catch (const std::exception& e) {
         Logger::error(format, e.what());
     } catch (...) {

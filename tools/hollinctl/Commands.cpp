@@ -167,9 +167,8 @@ void Commands::noteServed(const std::string& component, const std::string& entit
     try {
         ConfigurationAccess access(entity);
         noteServed(access, component);
-    } catch (const Exception&) {
-        // The layers' own read below says what fails.
     } catch (const std::exception&) {
+        // The layers' own read below says what fails.
     }
 }
 

@@ -53,18 +53,15 @@ int main(int argc, char** argv) {
             std::fputs("Try 'hollinctl --help'.\n", stderr);
         }
         status = error.getStatus();
-    } catch (const Exception& error) {
-        std::string message = error.getMessage();
-        while (!message.empty() && message.back() == '\n') {
-            message.pop_back();
-        }
-        std::fprintf(stderr, "hollinctl: %s\n", printable(message).c_str());
-        status = kServiceError;
     } catch (const std::bad_alloc&) {
         std::fputs("hollinctl: out of memory\n", stderr);
         status = kServiceError;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "hollinctl: %s\n", error.what());
+        std::string message = error.what();
+        while (!message.empty() && message.back() == '\n') {
+            message.pop_back();
+        }
+        std::fprintf(stderr, "hollinctl: %s\n", printable(message).c_str());
         status = kServiceError;
     }
     // A full disk or a closed pipe must not pass for success.
