@@ -1,29 +1,35 @@
+# hollin_add_test_folder(DIR [BINARY_DIR])
+# Adds a folder of tests; a folder that is missing or has no CMakeLists.txt is
+# a configuration error.
+function(hollin_add_test_folder dir)
+  if(NOT EXISTS ${dir}/CMakeLists.txt)
+    message(FATAL_ERROR "test folder ${dir} or its CMakeLists.txt does not exist")
+  endif()
+  add_subdirectory(${dir} ${ARGN})
+endfunction()
+
 # hollin_add_test(NAME name SOURCES ... [LIBS ...] [LABELS ...])
 # One GoogleTest binary, registered with CTest test by test.
 function(hollin_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
-  # Sources not written yet are left out, so one test folder in progress does
-  # not stop everybody else's configure.
-  set(present)
+  # A test source that is not there (renamed, moved) stops the configure
+  # rather than leaving its tests out without a word.
   foreach(src ${T_SOURCES})
     if(IS_ABSOLUTE ${src})
       set(full ${src})
     else()
       set(full ${CMAKE_CURRENT_SOURCE_DIR}/${src})
     endif()
-    if(EXISTS ${full})
-      list(APPEND present ${src})
-    else()
-      message(STATUS "${T_NAME}: ${src} missing, left out")
+    if(NOT EXISTS ${full})
+      message(FATAL_ERROR "${T_NAME}: test source ${full} does not exist")
     endif()
   endforeach()
-  set(T_SOURCES ${present})
   if(NOT T_SOURCES)
-    message(STATUS "${T_NAME}: no test sources yet, skipped")
-    return()
+    message(FATAL_ERROR "${T_NAME}: no test sources")
   endif()
   add_executable(${T_NAME} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/NoKeptCopies.cpp)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_compile_definitions(${T_NAME} PRIVATE
     HOLLIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     HOLLIN_BINARY_DIR="${PROJECT_BINARY_DIR}")

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "access/TreeCache.h"
+#include "model/HollinExport.h"
 #include "policy/IPolicyListener.h"
 #include "policy/PolicyAccess.h"
 
@@ -49,7 +50,7 @@ class Node;
 class NodePath;
 class Tree;
 
-class ConfigurationAccess : public IPolicyListener {
+class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
   public:
     // The process-wide facade on the current user's policy, created on first use
     // and destroyed at exit. If creating it throws, the next call tries again.

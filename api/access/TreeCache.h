@@ -20,11 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
 class Tree;
 
-class TreeCache {
+class HOLLIN_EXPORT TreeCache {
   public:
     // A copy read back.
     struct Copy {

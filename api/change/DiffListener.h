@@ -20,13 +20,14 @@
 
 #include "change/Listeners.h"
 #include "layers/ActionType.h"
+#include "model/HollinExport.h"
 #include "model/NodePath.h"
 
 namespace vesk::legacy {
 
 class INodeListener;
 
-class DiffListener {
+class HOLLIN_EXPORT DiffListener {
   public:
     explicit DiffListener(const std::string& component);
     ~DiffListener();

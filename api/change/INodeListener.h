@@ -10,11 +10,12 @@
 //   access.addListener(path, &rewriter);   // the client keeps ownership
 #pragma once
 
+#include "model/HollinExport.h"
 #include "model/NodePath.h"
 
 namespace vesk::legacy {
 
-class INodeListener {
+class HOLLIN_EXPORT INodeListener {
   public:
     virtual void onNodeAdded(const NodePath& path) = 0;
     virtual void onNodeRemoved(const NodePath& path) = 0;

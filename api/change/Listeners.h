@@ -8,13 +8,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/HollinExport.h"
 #include "model/NodePath.h"
 
 namespace vesk::legacy {
 
 class INodeListener;
 
-class Listeners : public NodePath {
+class HOLLIN_EXPORT Listeners : public NodePath {
   public:
     struct Registration {
         INodeListener* listener;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "model/HollinExport.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy {
@@ -28,15 +29,16 @@ class PropertyNode;
 class StructuralNode;
 
 // Protected means finalised (bit 1) or read-only (bit 4), unless bit 2 lifts it.
-bool isProtected(int attributes);
+HOLLIN_EXPORT bool isProtected(int attributes);
 // The attribute difference sent with modify and replace events: 1 the node
 // became protected, 2 it stopped being protected, plus 8 when either side is
 // localised. finalised<->read-only is no difference.
-int compareAttributes(int oldAttributes, int newAttributes);
+HOLLIN_EXPORT int compareAttributes(int oldAttributes, int newAttributes);
 // Equality as multisets: order does not count, repetitions do.
-bool areListsEqual(const std::vector<std::string>& a, const std::vector<std::string>& b);
+HOLLIN_EXPORT bool areListsEqual(const std::vector<std::string>& a,
+                                 const std::vector<std::string>& b);
 
-class TreeComparator : public NodeVisitor {
+class HOLLIN_EXPORT TreeComparator : public NodeVisitor {
   public:
     // Neither the old root (may be null) nor the handler is owned.
     TreeComparator(Node* otherRoot, ITreeHandler& handler);

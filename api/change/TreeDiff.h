@@ -16,6 +16,7 @@
 
 #include "layers/ActionType.h"
 #include "layers/ITreeHandler.h"
+#include "model/HollinExport.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy {
@@ -25,7 +26,7 @@ class Node;
 class NodePath;
 class Tree;
 
-class TreeDiff : public ITreeHandler, public NodeVisitor {
+class HOLLIN_EXPORT TreeDiff : public ITreeHandler, public NodeVisitor {
   public:
     // Neither the registry nor the old tree is owned; both must stay alive
     // and unchanged until this object is gone. Either may be null.

@@ -5,11 +5,12 @@
 //   tree.getRoot()->visit(finaliser);
 #pragma once
 
+#include "model/HollinExport.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy {
 
-class Finaliser final : public NodeVisitor {
+class HOLLIN_EXPORT Finaliser final : public NodeVisitor {
   public:
     bool preChildrenProcess(Node& node) override;
     bool postChildrenProcess(Node& node) override;

@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "model/HollinExport.h"
 #include "model/PropertyType.h"
 
 namespace vesk::legacy {
 
-class ITreeHandler {
+class HOLLIN_EXPORT ITreeHandler {
   public:
     virtual void startTree() = 0;
     virtual void endTree() = 0;

@@ -2,11 +2,13 @@
 // an ITreeHandler. It can be read any number of times.
 #pragma once
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
 class ITreeHandler;
 
-class IUpdateLayer {
+class HOLLIN_EXPORT IUpdateLayer {
   public:
     virtual void read(ITreeHandler& handler) const = 0;
     virtual ~IUpdateLayer() = default;

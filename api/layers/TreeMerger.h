@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "layers/ITreeHandler.h"
+#include "model/HollinExport.h"
 #include "model/StructuralNode.h"
 
 namespace vesk::legacy {
@@ -48,7 +49,7 @@ class Node;
 class PropertyNode;
 class Tree;
 
-class TreeMerger : public ITreeHandler {
+class HOLLIN_EXPORT TreeMerger : public ITreeHandler {
   public:
     // Stands for "structural node" where a property type is expected.
     static constexpr PropertyType kStructural = static_cast<PropertyType>(-1);

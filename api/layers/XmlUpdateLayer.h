@@ -14,10 +14,11 @@
 #include <string>
 
 #include "layers/IUpdateLayer.h"
+#include "model/HollinExport.h"
 
 namespace vesk::legacy {
 
-class XmlUpdateLayer : public IUpdateLayer {
+class HOLLIN_EXPORT XmlUpdateLayer : public IUpdateLayer {
   public:
     // The parser's first error in a layer: where it was found and libxml2's text
     // for it (untrusted: log it as a "%s" argument, never as a format).

@@ -19,11 +19,12 @@
 #include <string_view>
 #include <vector>
 
+#include "model/HollinExport.h"
 #include "model/Node.h"
 
 namespace vesk::legacy {
 
-class ChildTable {
+class HOLLIN_EXPORT ChildTable {
   private:
     // Byte order, as std::string compares: negative, zero or positive as left
     // sorts before, equal to or after right. Names are short and often share a

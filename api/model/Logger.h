@@ -10,11 +10,13 @@
 #include <cstdarg>
 #include <string>
 
+#include "model/HollinExport.h"
+
 #define HOLLIN_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
 namespace vesk::legacy {
 
-class Logger {
+class HOLLIN_EXPORT Logger {
   public:
     // Verbosity order and syslog priority at once; lower is more severe.
     enum LogLevel {
@@ -71,9 +73,9 @@ class Logger {
 };
 
 // Level names, indexed by level: the values VESKLEG_LOG_LEVEL accepts.
-extern const char* const kLogLevels[8];
+HOLLIN_EXPORT extern const char* const kLogLevels[8];
 
 // The syslog priority of a level; LOG_INFO for anything out of range.
-int getPriority(Logger::LogLevel level);
+HOLLIN_EXPORT int getPriority(Logger::LogLevel level);
 
 }  // namespace vesk::legacy

@@ -4,13 +4,15 @@
 
 #include <string>
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
 class NodeVisitor;
 class PropertyNode;
 class StructuralNode;
 
-class Node {
+class HOLLIN_EXPORT Node {
   public:
     // Attribute bits.
     static constexpr int kFinalised = 1;     // finalised by the layer being merged now

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
-class NodePath {
+class HOLLIN_EXPORT NodePath {
   public:
     // Where the argument of compare lies relative to this path.
     enum CompareResult {

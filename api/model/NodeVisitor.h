@@ -9,11 +9,13 @@
 //   root.visit(counter);
 #pragma once
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
 class Node;
 
-class NodeVisitor {
+class HOLLIN_EXPORT NodeVisitor {
   public:
     // Returning false skips the children of a structural node; the result is
     // ignored for properties.

@@ -14,12 +14,13 @@
 #include <variant>
 #include <vector>
 
+#include "model/HollinExport.h"
 #include "model/Node.h"
 #include "model/PropertyType.h"
 
 namespace vesk::legacy {
 
-class PropertyNode : public Node {
+class HOLLIN_EXPORT PropertyNode : public Node {
   public:
     // One stored value: a text (scalar types) or a list of texts (list
     // types), or nothing while no value is set. Held in place rather than

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "model/ChildTable.h"
+#include "model/HollinExport.h"
 #include "model/Node.h"
 
 namespace vesk::legacy {
 
-class StructuralNode : public Node {
+class HOLLIN_EXPORT StructuralNode : public Node {
   public:
     // Where findChild met a name, or where a child of that name would go.
     using Slot = ChildTable::Position;

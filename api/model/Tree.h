@@ -4,12 +4,14 @@
 
 #include <string>
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
 class ITreeHandler;
 class Node;
 
-class Tree {
+class HOLLIN_EXPORT Tree {
   public:
     Tree();
     // Deep copy: the root is cloned with all its descendants.

@@ -11,9 +11,11 @@
 
 #include <string>
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
-class AtomicFile {
+class HOLLIN_EXPORT AtomicFile {
   public:
     explicit AtomicFile(const std::string& fileName);
     // Removes the temporary file unless commit succeeded.

@@ -5,12 +5,13 @@
 //   tree.getRoot()->visit(logger);
 #pragma once
 
+#include "model/HollinExport.h"
 #include "model/Logger.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy {
 
-class NodeLogger : public NodeVisitor {
+class HOLLIN_EXPORT NodeLogger : public NodeVisitor {
   public:
     explicit NodeLogger(Logger::LogLevel level) : mLevel(level) {}
 

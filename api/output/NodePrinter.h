@@ -5,11 +5,12 @@
 //   tree.getRoot()->visit(printer);
 #pragma once
 
+#include "model/HollinExport.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy {
 
-class NodePrinter : public NodeVisitor {
+class HOLLIN_EXPORT NodePrinter : public NodeVisitor {
   public:
     bool preChildrenProcess(Node& node) override;
     bool postChildrenProcess(Node& node) override;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "model/HollinExport.h"
 #include "model/NodeVisitor.h"
 #include "output/AtomicFile.h"
 
@@ -19,7 +20,7 @@ namespace vesk::legacy {
 
 class PropertyNode;
 
-class NodeSerialize : public NodeVisitor {
+class HOLLIN_EXPORT NodeSerialize : public NodeVisitor {
   public:
     explicit NodeSerialize(const std::string& fileName);
     // Without close() the old file stays as it was.

@@ -10,9 +10,11 @@
 
 #include <string>
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
-class IPolicyListener {
+class HOLLIN_EXPORT IPolicyListener {
   public:
     // The component had no layers and now has some.
     virtual void onComponentAdd(const std::string& component) const = 0;

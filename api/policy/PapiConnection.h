@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "model/HollinExport.h"
 #include "papi.h"
 #include "policy/PapiLayer.h"
 
 namespace vesk::legacy {
 
-class PapiConnection {
+class HOLLIN_EXPORT PapiConnection {
   public:
     using StateCallback = void (*)(PAPIConnectionState, void*);
     using EventCallback = void (*)(const PAPIEvent*, void*);
@@ -51,7 +52,7 @@ class PapiConnection {
     void removeListener(void* listenerHandle);
 
     const std::string& getConnectionString() const { return mConnectionString; }
-    // Holders of a shared connection; 0 for one made directly.
+    // Diagnostics: holders of a shared connection; 0 for one made directly.
     int getUseCount() const;
 
   private:
@@ -66,9 +67,9 @@ class PapiConnection {
 // The shared connection for the string, opened if no one holds it. Each call
 // that returns must be matched by one releaseSharedPapi. Thread-safe. Throws
 // PapiException when the service cannot be opened; the next call tries again.
-PapiConnection* getSharedPapi(const std::string& connectionString);
+HOLLIN_EXPORT PapiConnection* getSharedPapi(const std::string& connectionString);
 // Gives back one use; the last one closes the connection. Null, and a
 // connection that did not come from getSharedPapi, are ignored. Thread-safe.
-void releaseSharedPapi(PapiConnection* connection);
+HOLLIN_EXPORT void releaseSharedPapi(PapiConnection* connection);
 
 }  // namespace vesk::legacy

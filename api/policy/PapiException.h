@@ -9,11 +9,12 @@
 #include <string>
 
 #include "model/Exception.h"
+#include "model/HollinExport.h"
 #include "papi.h"
 
 namespace vesk::legacy {
 
-class PapiException : public Exception {
+class HOLLIN_EXPORT PapiException : public Exception {
   public:
     PapiException(const std::string& message, PAPIStatus status)
         : Exception(message), mStatus(status) {}
@@ -26,9 +27,9 @@ class PapiException : public Exception {
 
 // The text for a status, without line end: "Connection failure" for 1 up to
 // "Unknown failure" for 7, "Unknown error" for any value outside 0..7.
-const char* getPapiStatusText(PAPIStatus status);
+HOLLIN_EXPORT const char* getPapiStatusText(PAPIStatus status);
 
 // Returns for 0; otherwise throws PapiException with the status's text plus "\n".
-void checkPapiStatus(PAPIStatus status);
+HOLLIN_EXPORT void checkPapiStatus(PAPIStatus status);
 
 }  // namespace vesk::legacy

@@ -6,10 +6,11 @@
 #include <string>
 
 #include "layers/XmlUpdateLayer.h"
+#include "model/HollinExport.h"
 
 namespace vesk::legacy {
 
-class PapiLayer : public XmlUpdateLayer {
+class HOLLIN_EXPORT PapiLayer : public XmlUpdateLayer {
   public:
     // Copies size bytes from data (no terminating NUL needed) and the stamp.
     // Null data or a size below 1 gives an empty text.

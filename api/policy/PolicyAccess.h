@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/HollinExport.h"
 #include "model/NodePath.h"
 #include "papi.h"
 #include "policy/IPolicyListener.h"
@@ -35,7 +36,7 @@
 
 namespace vesk::legacy {
 
-class PolicyAccess {
+class HOLLIN_EXPORT PolicyAccess {
   public:
     // The watchers of one component.
     struct Listeners {
@@ -96,6 +97,6 @@ class PolicyAccess {
 // The callback handed to the service; userData is the PolicyAccess. A null
 // event, component or user data is ignored. Catches everything a listener
 // throws and logs it with Logger::error: nothing travels into the service.
-void componentChange(const PAPIEvent* event, void* userData);
+HOLLIN_EXPORT void componentChange(const PAPIEvent* event, void* userData);
 
 }  // namespace vesk::legacy

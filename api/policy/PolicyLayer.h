@@ -8,12 +8,13 @@
 #pragma once
 
 #include "layers/IUpdateLayer.h"
+#include "model/HollinExport.h"
 #include "model/NodePath.h"
 #include "policy/PapiLayer.h"
 
 namespace vesk::legacy {
 
-class PolicyLayer : public IUpdateLayer {
+class HOLLIN_EXPORT PolicyLayer : public IUpdateLayer {
   public:
     PolicyLayer(const NodePath& path, const PapiLayer& layer) : mPath(path), mLayer(layer) {}
 

@@ -39,11 +39,12 @@
 #include <vector>
 
 #include "layers/ITreeHandler.h"
+#include "model/HollinExport.h"
 #include "model/NodePath.h"
 
 namespace vesk::legacy {
 
-class PolicyLayerWrapper : public ITreeHandler {
+class HOLLIN_EXPORT PolicyLayerWrapper : public ITreeHandler {
   public:
     // Neither is owned; both must outlive the wrapper.
     PolicyLayerWrapper(const NodePath& path, ITreeHandler& handler);

@@ -1,0 +1,5 @@
+// HOLLIN_EXPORT marks the classes libhollin.so exports; everything else in the
+// library is hidden from the programs and plug-ins that load it.
+#pragma once
+
+#define HOLLIN_EXPORT __attribute__((visibility("default")))
