@@ -12,7 +12,6 @@
 
 #include "LauncherTestSupport.h"
 #include "Program.h"
-#include "StoreProbe.h"
 
 using namespace std::chrono_literals;
 using namespace launchertest;
@@ -95,13 +94,11 @@ TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
     EXPECT_EQ(listDir(desktop), (Names{"MERXa.desktop", "MERXb.desktop", "notes.txt"}));
 
     setLayer(launcher("a", "a2") + launcher("c", "c"));
-    const auto edited = std::chrono::steady_clock::now();
     const Names next = {"MERXa.desktop", "MERXc.desktop", "notes.txt"};
     ASSERT_TRUE(waitUntil([&] {
         return listDir(desktop) == next &&
                readFile(desktop + "/MERXa.desktop").find("Exec=a2\n") != std::string::npos;
     }));
-    EXPECT_LT(std::chrono::steady_clock::now() - edited, 1s);
     EXPECT_EQ(readFile(desktop + "/notes.txt"), "mine\n");
 
     const std::string a = readFile(desktop + "/MERXa.desktop");
@@ -173,9 +170,6 @@ TEST(DeskrunnerTest, BrokenLayerKeepsTheLaunchersAndTheirLocks) {
 // launcher is deleted.
 TEST(DeskrunnerTest, StoreMissingAtStartIsFollowedOnceCreated) {
     TempDir scratch;
-    if (!canListenBeforeTheStoreExists(scratch / "probe")) {
-        GTEST_SKIP() << "libvesk cannot listen to a store that is not there yet";
-    }
     for (const bool cached : {false, true}) {
         SCOPED_TRACE(cached ? "with a kept copy" : "without");
         const std::string root = scratch / (cached ? "cached" : "plain");

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestFiles.h"
 #include "access/ConfigurationAccess.h"
 #include "change/INodeListener.h"
 #include "model/Node.h"
@@ -36,16 +37,10 @@ namespace {
 class ConcurrencyTest : public testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/hollin-concurrency-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        mStore = pattern;
         fs::create_directories(mStore / "default");
         setenv("VESK_POLICY_STORE", mStore.c_str(), 1);
     }
-    void TearDown() override {
-        unsetenv("VESK_POLICY_STORE");
-        fs::remove_all(mStore);
-    }
+    void TearDown() override { unsetenv("VESK_POLICY_STORE"); }
 
   public:
     void writeLayer(const std::string& component, const std::string& value) {
@@ -60,7 +55,8 @@ class ConcurrencyTest : public testing::Test {
     }
 
   private:
-    fs::path mStore;
+    testsupport::TempDir mScratch{"hollin-concurrency"};
+    const fs::path mStore = mScratch.path;
 };
 
 NodePath pathOf(const std::string& text) {

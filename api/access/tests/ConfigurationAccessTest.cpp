@@ -10,6 +10,7 @@
 
 #include "FakePapi.h"
 #include "Recorder.h"
+#include "TestFiles.h"
 #include "model/Node.h"
 #include "policy/PapiException.h"
 
@@ -33,18 +34,13 @@ int countCalls(const std::string& prefix) {
 
 class ConfigurationAccessTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        fakepapi::reset();
-        char pattern[] = "/tmp/hollin-access-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        mFolder = pattern;
-    }
+    void SetUp() override { fakepapi::reset(); }
     void TearDown() override {
         fakepapi::reset();
         setenv("HOLLIN_CACHE_DIR", "off", 1);
-        std::filesystem::remove_all(mFolder);
     }
-    std::string mFolder;
+    testsupport::TempDir mScratch{"hollin-access"};
+    const std::string mFolder = mScratch.path;
     void setLayers(const std::string& component, const std::vector<std::string>& docs) {
         std::vector<fakepapi::LayerRecord> records;
         for (const std::string& doc : docs) {

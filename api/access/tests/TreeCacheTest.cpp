@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "TestFiles.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
 #include "model/Tree.h"
@@ -32,13 +33,8 @@ std::unique_ptr<Tree> treeWith(const std::string& value) {
 
 class TreeCacheTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/hollin-cache-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        mFolder = pattern;
-    }
-    void TearDown() override { fs::remove_all(mFolder); }
-    std::string mFolder;
+    testsupport::TempDir mScratch{"hollin-cache"};
+    const std::string mFolder = mScratch.path;
 };
 
 TEST_F(TreeCacheTest, EveryNameStaysOneFileInsideTheFolder) {

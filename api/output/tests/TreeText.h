@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
 #include "model/Tree.h"
@@ -96,24 +97,14 @@ inline std::string treeText(const Tree& tree) {
     return out;
 }
 
-inline std::string readFile(const std::string& path) {
-    std::ostringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
-}
+using testsupport::readFile;
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// Sorted.
 inline std::vector<std::string> directoryEntries(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return testsupport::listDir(directory);
 }
 
 // A fresh directory under the build tree, removed with its content at the end.

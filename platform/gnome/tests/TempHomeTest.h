@@ -13,14 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "gnome2-io.h"
 #include "gnome2/gnome-config.h"
 #include "gnome2/gnome-desktop-item.h"
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using testsupport::readFile;
 
 inline void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;

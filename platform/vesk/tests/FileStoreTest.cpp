@@ -336,13 +336,13 @@ TEST_F(FileStoreTest, EveryWayALayerOrItsFolderChangesIsAnEvent) {
 
 // A group whose name cannot name a scope (directory-backed name services
 // allow "/") costs that one scope only, with a warning naming it. Runs under
-// run-on-full-disk.sh with HOLLIN_EXTRA_GROUP set, which adds the group to
+// run-in-namespace.sh with HOLLIN_EXTRA_GROUP set, which adds the group to
 // the process's user in a private copy of the group file.
 TEST_F(FileStoreTest, GroupThatCannotNameAScopeLeavesTheRestOfTheStack) {
     const char* extra = std::getenv("HOLLIN_EXTRA_GROUP");
     const std::vector<std::string> groups = groupNames();
     if (extra == nullptr || std::find(groups.begin(), groups.end(), extra) == groups.end()) {
-        GTEST_SKIP() << "needs a group named as in HOLLIN_EXTRA_GROUP (run-on-full-disk.sh)";
+        GTEST_SKIP() << "needs a group named as in HOLLIN_EXTRA_GROUP (run-in-namespace.sh)";
     }
     const std::string host = "hosts/" + hostName();
     mStore.writeLayer("default", kComponent, "<default/>");

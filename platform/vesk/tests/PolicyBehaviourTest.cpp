@@ -147,7 +147,7 @@ TEST_P(PolicyBehaviourTest, ComponentNamesComeFromEveryScopeOfTheStackAscending)
     closeHandle(handle);
 }
 
-TEST_P(PolicyBehaviourTest, EachKindOfChangeArrivesWithinASecondWithItsType) {
+TEST_P(PolicyBehaviourTest, EachKindOfChangeArrivesWithItsType) {
     const struct {
         const char* what;
         std::function<void()> change;
@@ -170,13 +170,11 @@ TEST_P(PolicyBehaviourTest, EachKindOfChangeArrivesWithinASecondWithItsType) {
     size_t count = 0;
     for (const auto& step : steps) {
         SCOPED_TRACE(step.what);
-        const Clock::time_point changed = Clock::now();
         step.change();
         ASSERT_TRUE(recorder.waitFor(++count));
         const Recorder::Seen seen = recorder.seen()[count - 1];
         EXPECT_EQ(seen.type, step.type);
         EXPECT_EQ(seen.component, kComponent);
-        EXPECT_LT(seen.at - changed, milliseconds(1000));
         std::this_thread::sleep_for(milliseconds(150));  // one event per step
     }
     std::this_thread::sleep_for(kSettle);

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "papi.h"
 
 namespace vesk::legacy::store::test {
@@ -91,10 +92,7 @@ inline std::string hostName() {
     return name;
 }
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using testsupport::readFile;
 
 // Folders are made on the way.
 inline void writeFile(const std::string& path, const std::string& data) {

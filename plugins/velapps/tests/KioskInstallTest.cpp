@@ -199,7 +199,7 @@ class KioskInstallTest : public ::testing::Test {
         // Never run against the host's real /opt and /var/opt. The script fails
         // instead of skipping when HOLLIN_REQUIRE_NAMESPACES=1.
         struct statfs opt, varOpt;
-        if (getenv("VELAPPS_IN_NAMESPACE") == nullptr || statfs("/opt", &opt) != 0 ||
+        if (getenv("HOLLIN_IN_NAMESPACE") == nullptr || statfs("/opt", &opt) != 0 ||
             statfs("/var/opt", &varOpt) != 0 || opt.f_type != TMPFS_MAGIC ||
             varOpt.f_type != TMPFS_MAGIC) {
             GTEST_SKIP() << "not inside the test mount namespace (ctest wraps it in "
