@@ -185,6 +185,16 @@ TEST_F(FileStoreTest, HalfWrittenFilesEndOnTheirCloseAndScopeFoldersThatComeAndG
     PAPI* handle = openHandle();
     Recorder recorder;
     listen(handle, recorder);
+    // Programs a listener starts (the kiosk tools) must not inherit the watch.
+    size_t watches = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code gone;
+        if (fs::read_symlink(entry.path(), gone).string() == "anon_inode:inotify") {
+            ++watches;
+            EXPECT_TRUE(fcntl(std::stoi(entry.path().filename()), F_GETFD) & FD_CLOEXEC);
+        }
+    }
+    EXPECT_GT(watches, 0u);
 
     // Seen when it appears (a file linked into place is complete then); the
     // close brings the event whose read is the whole file.
