@@ -9,24 +9,21 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdarg>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Program.h"
+#include "SyslogSeam.h"
 #include "TestFiles.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -35,26 +32,6 @@
 namespace fs = std::filesystem;
 using namespace vesk::legacy;
 using namespace std::chrono_literals;
-
-namespace {
-
-std::mutex sLogMutex;
-std::string sLog;  // what this process sent to the system log
-
-std::string logged() {
-    std::lock_guard<std::mutex> lock(sLogMutex);
-    return sLog;
-}
-
-}  // namespace
-
-// The library logs through vsyslog; this one keeps the text for the tests.
-extern "C" void vsyslog(int, const char* format, va_list args) {
-    char text[2048];
-    std::vsnprintf(text, sizeof text, format, args);
-    std::lock_guard<std::mutex> lock(sLogMutex);
-    sLog += text;
-}
 
 namespace {
 
@@ -145,8 +122,9 @@ TEST_F(DiskFaultTest, TreeFileKeepsItsOldContent) {
         FullDisk full(mVolume);
         tree.serialize(file.string());
         EXPECT_EQ(readFile(file), old);
-        EXPECT_NE(logged().find("Cannot write tree file " + file.string()), std::string::npos)
-            << logged();
+        EXPECT_NE(syslogseam::text().find("Cannot write tree file " + file.string()),
+                  std::string::npos)
+            << syslogseam::text();
         EXPECT_EQ(fs::directory_iterator(file.parent_path())->path(), file)
             << "a temporary file was left behind";
     }
