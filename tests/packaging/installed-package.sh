@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs libhollin's runtime and development files into a scratch prefix and
 # builds a small program against them there, once through find_package(hollin)
-# and once through pkg-config hollin; then checks that libhollin.so exports
-# nothing of vesk::legacy but what its installed headers mark HOLLIN_EXPORT.
+# and once through pkg-config hollin, and each installed header on its own;
+# then checks that libhollin.so exports nothing of vesk::legacy but what its
+# installed headers mark HOLLIN_EXPORT.
 #   tests/packaging/installed-package.sh BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
@@ -64,6 +65,14 @@ LD_LIBRARY_PATH=$libdir c++ -std=c++17 -o "$scratch/with-pkg-config" "$scratch/c
 LD_LIBRARY_PATH=$libdir "$scratch/with-pkg-config" >/dev/null ||
     { echo "FAILED: the program built with pkg-config hollin does not run"; exit 1; }
 echo "ok: pkg-config hollin"
+
+# Every installed header compiles on its own: none includes one left out.
+for header in $(cd "$prefix/include/hollin" && find . -name '*.h' | sed 's|^\./||'); do
+    # shellcheck disable=SC2086
+    echo "#include \"$header\"" | c++ -std=c++17 -fsyntax-only -x c++ - $flags ||
+        { echo "FAILED: the installed $header does not compile on its own"; exit 1; }
+done
+echo "ok: every installed header compiles on its own"
 
 # The names the installed headers export: classes and free functions.
 sed -n -e 's/.*class HOLLIN_EXPORT \([A-Za-z_]*\).*/\1/p' \
