@@ -159,6 +159,11 @@ void Commands::complain(const std::string& message) {
 
 int Commands::run(const CommandLine& line) {
     const std::string& command = line.getCommand();
+    const char* configured = std::getenv("VESK_POLICY_STORE");
+    if (configured != nullptr && *configured == '\0' && command != "check") {
+        complain("warning: VESK_POLICY_STORE is empty, so the built-in store " +
+                 printable(PolicyStore::defaultStorePath()) + " is read");
+    }
     if (command == "list") {
         return list(line);
     }

@@ -16,13 +16,17 @@ namespace vesk::legacy::hollinctl {
 
 namespace {
 
-// The service's message without the line end it carries.
+// The service's detail (what failed and the system's reason) with its
+// status text, without the line end the status text carries.
 std::string reasonOf(const PapiException& failure) {
     std::string reason = failure.getMessage();
     while (!reason.empty() && reason.back() == '\n') {
         reason.pop_back();
     }
-    return reason;
+    if (failure.getDetail().empty()) {
+        return reason;
+    }
+    return printable(failure.getDetail()) + " (" + reason + ")";
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "FailureDetail.h"
+
 namespace vesk::legacy::store {
 
 namespace {
@@ -60,19 +62,25 @@ bool DirectoryLocation::isDirectoryUrl(const std::string& text) {
 
 PAPIStatus DirectoryLocation::parse(const std::string& text, DirectoryLocation& location) {
     if (!isDirectoryUrl(text)) {
-        return PAPIConnectionFailure;
+        return FailureDetail::fail(PAPIConnectionFailure, text + ": not an LDAP URL");
     }
     // Attributes, scope, filter or extensions after a "?" would be a query of
     // their own, not a place: refused rather than half obeyed. (A "?" inside
     // the DN is written %3F.)
     if (text.find('?') != std::string::npos) {
-        return PAPIConnectionFailure;
+        return FailureDetail::fail(PAPIConnectionFailure,
+                                   text + ": URL has a query (write a \"?\" in the DN as %3F)");
     }
     const UrlDescription url(text);
     const LDAPURLDesc* description = url.get();
-    if (description == nullptr || description->lud_dn == nullptr ||
-        !isValidDn(description->lud_dn)) {
-        return PAPIConnectionFailure;
+    if (description == nullptr) {
+        return FailureDetail::fail(PAPIConnectionFailure, text + ": not a valid LDAP URL");
+    }
+    if (description->lud_dn == nullptr || description->lud_dn[0] == '\0') {
+        return FailureDetail::fail(PAPIConnectionFailure, text + ": URL has no base DN");
+    }
+    if (!isValidDn(description->lud_dn)) {
+        return FailureDetail::fail(PAPIConnectionFailure, text + ": URL has no valid base DN");
     }
     const size_t hostStart = text.find("://") + 3;
     const size_t hostEnd = text.find('/', hostStart);

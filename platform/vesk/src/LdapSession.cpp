@@ -1,13 +1,18 @@
 #include "LdapSession.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
 
+#include "FailureDetail.h"
 #include "SigpipeGuard.h"
 
 namespace vesk::legacy::store {
@@ -45,11 +50,14 @@ class Secret {
 // unauthenticated bind, which servers accept as anonymous).
 PAPIStatus readPassword(const std::string& path, Secret& secret) {
     if (path.empty()) {
-        return PAPIAuthenticationFailure;
+        return FailureDetail::fail(PAPIAuthenticationFailure,
+                                   "VESK_LDAP_BINDDN is set but VESK_LDAP_PASSWORD_FILE is not");
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        return errno == ENOMEM ? PAPIOutOfMemoryFailure : PAPIAuthenticationFailure;
+        return FailureDetail::failWithErrno(
+            errno == ENOMEM ? PAPIOutOfMemoryFailure : PAPIAuthenticationFailure,
+            "password file " + path, errno);
     }
     struct stat info;
     bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
@@ -71,7 +79,10 @@ PAPIStatus readPassword(const std::string& path, Secret& secret) {
     }
     ::close(fd);
     if (!usable || used > kMaxPasswordSize) {
-        return PAPIAuthenticationFailure;
+        return FailureDetail::fail(PAPIAuthenticationFailure,
+                                   "password file " + path +
+                                       ": not a regular file of this user that only it can read, "
+                                       "or larger than 4 KiB");
     }
     // The line end an editor leaves is not part of the password.
     if (used > 0 && secret.mBytes[used - 1] == '\n') {
@@ -84,7 +95,9 @@ PAPIStatus readPassword(const std::string& path, Secret& secret) {
         explicit_bzero(secret.mBytes.data() + used, secret.mBytes.size() - used);
     }
     secret.mBytes.resize(used);
-    return used == 0 ? PAPIAuthenticationFailure : PAPISuccess;
+    return used == 0
+               ? FailureDetail::fail(PAPIAuthenticationFailure, "password file " + path + ": empty")
+               : PAPISuccess;
 }
 
 PAPIStatus bindStatus(int code) {
@@ -95,6 +108,72 @@ PAPIStatus bindStatus(int code) {
         return PAPIConnectionFailure;
     }
     return code == LDAP_NO_MEMORY ? PAPIOutOfMemoryFailure : PAPIAuthenticationFailure;
+}
+
+// Why a TCP connection to the server of an ldap:// or ldaps:// URL fails, in
+// the system's words ("connect 127.0.0.1:389: Connection refused", "host
+// ldap.example.org: Name or service not known"): libldap reports only that it
+// could not connect. Empty when a connection can be made.
+std::string connectFailure(const std::string& uri) {
+    LDAPURLDesc* url = nullptr;
+    if (ldap_url_parse(uri.c_str(), &url) != LDAP_URL_SUCCESS || url == nullptr) {
+        return "";
+    }
+    const std::string scheme = url->lud_scheme != nullptr ? url->lud_scheme : "";
+    const std::string host =
+        url->lud_host != nullptr && url->lud_host[0] != '\0' ? url->lud_host : "localhost";
+    const int port = url->lud_port != 0 ? url->lud_port : (scheme == "ldaps" ? 636 : 389);
+    ldap_free_urldesc(url);
+    if (scheme != "ldap" && scheme != "ldaps") {
+        return "";
+    }
+    struct addrinfo hints = {};
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* found = nullptr;
+    const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (resolved != 0) {
+        return "host " + host + ": " + gai_strerror(resolved);
+    }
+    std::string failure;
+    for (const struct addrinfo* address = found; address != nullptr; address = address->ai_next) {
+        char numeric[INET6_ADDRSTRLEN] = "?";
+        const void* raw =
+            address->ai_family == AF_INET6
+                ? static_cast<const void*>(
+                      &reinterpret_cast<const sockaddr_in6*>(address->ai_addr)->sin6_addr)
+                : static_cast<const void*>(
+                      &reinterpret_cast<const sockaddr_in*>(address->ai_addr)->sin_addr);
+        inet_ntop(address->ai_family, raw, numeric, sizeof numeric);
+        const int socket =
+            ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (socket < 0) {
+            continue;
+        }
+        int error = 0;
+        if (::connect(socket, address->ai_addr, address->ai_addrlen) != 0) {
+            error = errno;
+            if (error == EINPROGRESS) {
+                struct pollfd wait = {socket, POLLOUT, 0};
+                socklen_t length = sizeof error;
+                error = poll(&wait, 1, kConnectSeconds * 1000) == 1 &&
+                                getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0
+                            ? error
+                            : ETIMEDOUT;
+            }
+        }
+        ::close(socket);
+        if (error == 0) {
+            failure.clear();
+            break;
+        }
+        if (failure.empty()) {
+            char buffer[256];
+            failure = "connect " + std::string(numeric) + ":" + std::to_string(port) + ": " +
+                      strerror_r(error, buffer, sizeof buffer);
+        }
+    }
+    freeaddrinfo(found);
+    return failure;
 }
 
 }  // namespace
@@ -122,7 +201,8 @@ PAPIStatus LdapSession::open() {
     close();
     LDAP* ldap = nullptr;
     if (ldap_initialize(&ldap, mLocation.serverUri().c_str()) != LDAP_SUCCESS || ldap == nullptr) {
-        return PAPIConnectionFailure;
+        return FailureDetail::fail(PAPIConnectionFailure,
+                                   mLocation.serverUri() + ": not a server libldap can reach");
     }
     mLdap = ldap;
     mOwner = getpid();
@@ -192,7 +272,29 @@ PAPIStatus LdapSession::bind() {
             break;
         }
     }
+    if (code != LDAP_SUCCESS) {
+        noteFailure(code);
+    }
     return bindStatus(code);
+}
+
+void LdapSession::noteFailure(int code) const {
+    std::string text = mLocation.serverUri() + ": " + ldap_err2string(code);
+    std::string reason;
+    char* diagnostic = nullptr;
+    if (mLdap != nullptr &&
+        ldap_get_option(mLdap, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) == LDAP_OPT_SUCCESS &&
+        diagnostic != nullptr) {
+        reason = diagnostic;
+        ldap_memfree(diagnostic);
+    }
+    if (reason.empty() && (code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR)) {
+        reason = connectFailure(mLocation.serverUri());
+    }
+    if (!reason.empty()) {
+        text += " (" + reason + ")";
+    }
+    FailureDetail::note(std::move(text));
 }
 
 void LdapSession::close() {

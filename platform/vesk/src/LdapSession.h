@@ -43,6 +43,8 @@ class LdapSession {
 
   private:
     PAPIStatus bind();
+    // Notes "<server>: <libldap's text> (<server's or system's reason>)".
+    void noteFailure(int code) const;
 
     const DirectoryLocation mLocation;
     LDAP* mLdap = nullptr;

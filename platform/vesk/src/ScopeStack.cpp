@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "FailureDetail.h"
+
 namespace vesk::legacy::store {
 
 namespace {
@@ -137,6 +139,7 @@ std::string ScopeStack::storeRoot() {
 bool ScopeStack::rootAccessible() const {
     const int fd = open(mRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
+        FailureDetail::failWithErrno(PAPIConnectionFailure, mRoot, errno);
         return false;
     }
     close(fd);
@@ -162,7 +165,8 @@ PAPIStatus ScopeStack::scopesFor(const char* connectionString, std::vector<std::
     const std::string entity = connectionString != nullptr ? connectionString : "";
     const std::string host = hostName();
     if (!isValidName(host)) {
-        return PAPIInvalidArg;
+        return FailureDetail::fail(PAPIInvalidArg,
+                                   "host name \"" + host + "\" cannot name a store folder");
     }
     std::vector<std::string> scopes{kDefaultScope};
     if (entity.empty()) {
@@ -170,14 +174,17 @@ PAPIStatus ScopeStack::scopesFor(const char* connectionString, std::vector<std::
         std::string user;
         gid_t primary = 0;
         if (!lookUpUser(getuid(), user, primary)) {
-            return PAPIAuthenticationFailure;
+            return FailureDetail::fail(PAPIAuthenticationFailure,
+                                       "uid " + std::to_string(getuid()) + " has no user entry");
         }
         if (!isValidName(user)) {
-            return PAPIInvalidArg;
+            return FailureDetail::fail(PAPIInvalidArg,
+                                       "user name \"" + user + "\" cannot name a store folder");
         }
         for (const std::string& group : groupNames(user, primary)) {
             if (!isValidName(group)) {
-                return PAPIInvalidArg;
+                return FailureDetail::fail(
+                    PAPIInvalidArg, "group name \"" + group + "\" cannot name a store folder");
             }
             scopes.push_back(kGroupsFolder + group);
         }
@@ -185,7 +192,8 @@ PAPIStatus ScopeStack::scopesFor(const char* connectionString, std::vector<std::
         scopes.push_back(kUsersFolder + user);
     } else {
         if (!isValidName(entity)) {
-            return PAPIInvalidArg;
+            return FailureDetail::fail(PAPIInvalidArg,
+                                       "entity \"" + entity + "\" cannot name a store folder");
         }
         scopes.push_back(kHostsFolder + host);
         scopes.push_back(kEntitiesFolder + entity);

@@ -76,11 +76,20 @@ class FileStoreTest : public ::testing::Test {
 TEST_F(FileStoreTest, MissingOrVanishedStoreIsConnectionFailureNeverEmpty) {
     PAPIStatus status = -1;
     mStore.writeLayer("default", kComponent, "<default/>");
-    for (const std::string& store : {mStore.path("absent"), mStore.layer("default", kComponent)}) {
+    for (const auto& [store, reason] :
+         {std::pair<std::string, std::string>{mStore.path("absent"), "No such file or directory"},
+          {mStore.layer("default", kComponent), "Not a directory"}}) {
         setenv("VESK_POLICY_STORE", store.c_str(), 1);
         EXPECT_EQ(papiInitialise("", &status), nullptr) << store;
         EXPECT_EQ(status, PAPIConnectionFailure) << store;
+        EXPECT_EQ(failureDetail(nullptr), store + ": " + reason);
     }
+    // Cut to the buffer, always terminated, with the whole length returned.
+    char small[5] = "xxxx";
+    EXPECT_EQ(papiGetFailureDetail(nullptr, small, sizeof small, &status),
+              static_cast<int>(failureDetail(nullptr).size()));
+    EXPECT_EQ(status, PAPISuccess);
+    EXPECT_EQ(std::string(small), failureDetail(nullptr).substr(0, 4));
     setenv("VESK_POLICY_STORE", mStore.mRoot.c_str(), 1);
     PAPI* handle = openHandle();
     fs::remove_all(mStore.mRoot);
@@ -88,29 +97,40 @@ TEST_F(FileStoreTest, MissingOrVanishedStoreIsConnectionFailureNeverEmpty) {
     EXPECT_EQ(status, PAPIConnectionFailure);
     EXPECT_TRUE(names(handle, "", status).empty());
     EXPECT_EQ(status, PAPIConnectionFailure);
+    EXPECT_EQ(failureDetail(handle), mStore.mRoot + ": No such file or directory");
     closeHandle(handle);
+    papiGetFailureDetail(handle, nullptr, 0, &status);
+    EXPECT_EQ(status, PAPIInvalidArg);
 }
 
 // Any error but ENOENT (EACCES takes the same path as ENOTDIR here); files
 // that are no layer are not listed.
 TEST_F(FileStoreTest, LayerThatCannotBeReadIsDatabaseErrorAndOtherFilesAreNoLayers) {
     const std::string layer = mStore.layer("default", "c");
-    const std::vector<std::pair<const char*, std::function<void()>>> cases{
-        {"fifo", [&] { ASSERT_EQ(mkfifo(layer.c_str(), 0644), 0); }},
-        {"directory", [&] { fs::create_directories(layer); }},
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string detail;  // what papiGetFailureDetail says
+    };
+    const Case cases[] = {
+        {"fifo", [&] { ASSERT_EQ(mkfifo(layer.c_str(), 0644), 0); },
+         layer + ": not a regular file"},
+        {"directory", [&] { fs::create_directories(layer); }, layer + ": not a regular file"},
         // A layer in an earlier scope must not be returned on its own.
         {"scope path is a file",
          [&] {
              writeFile(layer, "<default/>");
              writeFile(mStore.path("hosts"), "");
-         }},
+         },
+         ": Not a directory"},
         {"larger than 64 MiB",
          [&] {
              writeFile(layer, "");
              ASSERT_EQ(truncate(layer.c_str(), 64 * 1024 * 1024 + 1), 0);
-         }},
+         },
+         layer + ": larger than 64 MiB"},
     };
-    for (const auto& [what, make] : cases) {
+    for (const auto& [what, make, detail] : cases) {
         SCOPED_TRACE(what);
         fs::remove_all(mStore.mRoot);
         fs::create_directories(mStore.path("default"));
@@ -120,6 +140,7 @@ TEST_F(FileStoreTest, LayerThatCannotBeReadIsDatabaseErrorAndOtherFilesAreNoLaye
         const auto start = Clock::now();
         EXPECT_EQ(papiReadComponentLayers(handle, "c", &status), nullptr);
         EXPECT_EQ(status, PAPILdbFailure);
+        EXPECT_NE(failureDetail(handle).find(detail), std::string::npos) << failureDetail(handle);
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
         closeHandle(handle);
     }
