@@ -44,6 +44,10 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             line.mHelp = true;
             continue;
         }
+        if (word == "--all") {
+            line.mAll = true;
+            continue;
+        }
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
         std::string value;

@@ -30,6 +30,8 @@ class CommandLine {
     bool hasFormat() const { return mHasFormat; }
     const std::string& getLocale() const { return mLocale; }
     bool hasLocale() const { return mHasLocale; }
+    // --all: every scope searched, also those without a layer.
+    bool isAllRequested() const { return mAll; }
 
   private:
     std::string mCommand;
@@ -41,6 +43,7 @@ class CommandLine {
     bool mHasFormat = false;
     std::string mLocale;
     bool mHasLocale = false;
+    bool mAll = false;
 };
 
 }  // namespace vesk::legacy::hollinctl

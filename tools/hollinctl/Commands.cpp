@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "LdifExport.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
+#include "ScopePlan.h"
 #include "TextEscape.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Node.h"
@@ -28,6 +30,8 @@
 #include "model/Tree.h"
 #include "output/RegularFile.h"
 #include "policy/PapiException.h"
+#include "policy/PapiLayer.h"
+#include "policy/PolicyLayer.h"
 
 namespace vesk::legacy::hollinctl {
 
@@ -145,6 +149,38 @@ std::string joinedLocales(const PropertyNode& property) {
     return text;
 }
 
+bool isFileStore(const std::string& store) {
+    return store.find("://") == std::string::npos;
+}
+
+// One scope's layer read straight from the file store: its row, or the
+// reason it cannot be read; "no file" where the scope has none.
+LayerInfo readScopeLayer(const std::string& scope, const std::string& component) {
+    const std::string fileName = PolicyStore::storePath() + "/" + scope + "/" + component + ".xml";
+    LayerInfo info;
+    info.scope = scope;
+    info.stamp = scope;
+    struct stat status;
+    if (::lstat(fileName.c_str(), &status) != 0 && errno == ENOENT) {
+        info.problem = "no file";
+        return info;
+    }
+    std::string text;
+    std::string problem;
+    if (!readLayerFile(fileName, text, problem)) {
+        info.problem = printable(fileName) + ": " + problem;
+        return info;
+    }
+    NodePath path;
+    path.setPath(component);
+    const std::vector<LayerInfo> read = describeLayers(
+        {PolicyLayer(path, PapiLayer(text.data(), static_cast<int>(text.size()), scope))});
+    info = read.front();
+    info.stamp = scope + " " + std::to_string(static_cast<long long>(status.st_mtime));
+    info.time = status.st_mtime;
+    return info;
+}
+
 }  // namespace
 
 Commands::Commands(std::FILE* out, std::FILE* err) : mOut(out), mErr(err) {}
@@ -166,6 +202,9 @@ int Commands::run(const CommandLine& line) {
     }
     if (command == "list") {
         return list(line);
+    }
+    if (line.isAllRequested() && command != "layers") {
+        throw CommandError(kUsage, command + " takes no --all");
     }
     if (command == "layers") {
         return layers(line);
@@ -221,8 +260,58 @@ int Commands::layers(const CommandLine& line) {
     expectOptions(line, true, false, false, true);
     const std::string& component = line.getArguments()[0];
     const PolicyStore store(line.getEntity());
-    const std::vector<LayerInfo> infos =
-        describeLayers(readExistingLayers(store, component, line.getEntity()));
+    const ScopePlan plan = ScopePlan::forEntity(line.getEntity());
+    std::vector<LayerInfo> infos;
+    int status = kSuccess;
+    try {
+        infos = describeLayers(store.readLayers(component));
+    } catch (const CommandError& failure) {
+        // One layer that cannot be read fails the whole stack in libvesk; in
+        // a file store each layer can still be shown with its own reason.
+        if (failure.getStatus() != kServiceError || !isFileStore(PolicyStore::storePath())) {
+            throw;
+        }
+        complain(failure.getMessage());
+        status = kServiceError;
+        for (const std::string& scope : plan.scopes()) {
+            infos.push_back(readScopeLayer(scope, component));
+        }
+    }
+    if (status == kSuccess && line.isAllRequested()) {
+        // The layers read, with the scopes searched that have none between them.
+        std::vector<LayerInfo> all;
+        size_t next = 0;
+        for (const std::string& scope : plan.scopes()) {
+            if (next < infos.size() && infos[next].scope == scope) {
+                all.push_back(infos[next++]);
+            } else {
+                LayerInfo missing;
+                missing.scope = scope;
+                missing.problem = "no file";
+                all.push_back(missing);
+            }
+        }
+        all.insert(all.end(), infos.begin() + static_cast<std::ptrdiff_t>(next), infos.end());
+        infos = std::move(all);
+    }
+    if (!line.isAllRequested()) {
+        infos.erase(std::remove_if(infos.begin(), infos.end(),
+                                   [](const LayerInfo& info) { return info.problem == "no file"; }),
+                    infos.end());
+    }
+    int position = 0;
+    for (LayerInfo& info : infos) {
+        info.position = info.problem == "no file" ? 0 : ++position;
+    }
+    if (position == 0 && status == kSuccess) {
+        const std::string none =
+            "component " + quotedText(component) + " has no layers" + whereText(line.getEntity());
+        if (!line.isAllRequested()) {
+            throw CommandError(kNotFound, none);
+        }
+        complain(none);
+        status = kNotFound;
+    }
 
     if (line.getFormat() == OutputFormat::Json) {
         JsonWriter json;
@@ -230,10 +319,13 @@ int Commands::layers(const CommandLine& line) {
         json.key("entity").string(line.getEntity()).key("store").string(PolicyStore::storePath());
         json.key("layers").beginArray();
         for (const LayerInfo& layer : infos) {
-            json.beginObject().key("position").number(layer.position);
+            json.beginObject().key("position");
+            layer.position > 0 ? json.number(layer.position) : json.null();
             json.key("stamp").string(layer.stamp).key("scope").string(layer.scope).key("time");
             layer.time >= 0 ? json.number(layer.time) : json.null();
-            json.key("size").number(static_cast<long long>(layer.size)).key("error");
+            json.key("size");
+            layer.problem.empty() ? json.number(static_cast<long long>(layer.size)) : json.null();
+            json.key("error");
             if (layer.error.failed) {
                 json.beginObject().key("line").number(layer.error.line);
                 json.key("column").number(layer.error.column);
@@ -241,10 +333,12 @@ int Commands::layers(const CommandLine& line) {
             } else {
                 json.null();
             }
+            json.key("problem");
+            layer.problem.empty() ? json.null() : json.string(layer.problem);
             json.endObject();
         }
         write(json.endArray().endObject().text() + "\n");
-        return kSuccess;
+        return status;
     }
 
     size_t scopeWidth = 5;
@@ -267,15 +361,16 @@ int Commands::layers(const CommandLine& line) {
     };
     write(row("POS", "SCOPE", "MODIFIED", "SIZE", ""));
     for (const LayerInfo& layer : infos) {
-        std::string note;
+        std::string note = layer.problem;
         if (layer.error.failed) {
             note = "broken at line " + std::to_string(layer.error.line) + ", column " +
                    std::to_string(layer.error.column) + ": " + printable(layer.error.message);
         }
-        write(row(std::to_string(layer.position), printable(layer.scope), formatTime(layer.time),
-                  std::to_string(layer.size), note));
+        const bool read = layer.problem.empty();
+        write(row(layer.position > 0 ? std::to_string(layer.position) : "-", printable(layer.scope),
+                  formatTime(layer.time), read ? std::to_string(layer.size) : "-", note));
     }
-    return kSuccess;
+    return status;
 }
 
 int Commands::dump(const CommandLine& line) {

@@ -22,17 +22,23 @@ const char kListHelp[] =
 const char kListStatus[] = "\nExit status 1 when no component has policy.\n";
 
 const char kLayersHelp[] =
-    "Usage: hollinctl layers COMPONENT [--format=text|json] [--entity CONNECTION]\n"
+    "Usage: hollinctl layers COMPONENT [--all] [--format=text|json]\n"
+    "                        [--entity CONNECTION]\n"
     "\n"
     "Lists the component's layers in merge order, most general first, one a line:\n"
     "position, scope and modification time (the layer's stamp in the file store,\n"
     "as in \"users/alice 1733500000\"), size in bytes, and where the library's\n"
-    "reader finds a layer broken (it stops reading that layer there).\n"
+    "reader finds a layer broken (it stops reading that layer there). A layer of\n"
+    "a file store that cannot be read is a row with the reason.\n"
     "\n"
+    "  --all                every scope searched, \"no file\" where there is none\n"
     "  --format=json        {\"component\": ..., \"layers\": [{\"position\", \"stamp\",\n"
-    "                       \"scope\", \"time\", \"size\", \"error\"}, ...]}\n";
+    "                       \"scope\", \"time\", \"size\", \"error\", \"problem\"},\n"
+    "                       ...]}\n";
 
-const char kLayersStatus[] = "\nExit status 1 when the component has no layers.\n";
+const char kLayersStatus[] =
+    "\nExit status 1 when the component has no layers, 3 when a layer cannot be\n"
+    "read.\n";
 
 const char kDumpHelp[] =
     "Usage: hollinctl dump COMPONENT [PATH] [--format=text|json|xml]\n"

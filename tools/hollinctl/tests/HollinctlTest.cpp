@@ -306,6 +306,39 @@ for l in json.load(open(sys.argv[1]))["layers"]:
                   mUserScope + " " + std::to_string(sizeof kUserLayer - 1) + " int None\n");
 }
 
+TEST_F(HollinctlTest, LayersListsAnUnreadableLayerAsARowAndAllScopesSearched) {
+    writeThreeLayers();
+    const std::string folder = (mStore / mHostScope / (kComponent + ".xml")).string();
+    fs::remove(folder);
+    fs::create_directories(folder);
+    // libvesk fails the whole stack; each layer still gets its row.
+    const ToolRunner::Result broken = tool({"layers", kComponent, "--format=json"});
+    EXPECT_EQ(broken.status, 3) << broken.err;
+    EXPECT_EQ(
+        lines(python(R"(
+for l in json.load(open(sys.argv[1]))["layers"]:
+    print(l["position"], l["scope"], l["size"] is None, l["problem"] or "ok"))",
+                     broken.out)),
+        (std::vector<std::string>{"1 default False ok",
+                                  "2 " + mHostScope + " True " + folder + ": not a regular file",
+                                  "3 " + mUserScope + " False ok"}));
+    EXPECT_NE(
+        tool({"layers", kComponent}).err.find(folder + ": not a regular file (Database error)"),
+        std::string::npos);
+
+    // Every scope searched, with the ones without a file between them.
+    fs::remove(folder);
+    const ToolRunner::Result all = tool({"layers", kComponent, "--all"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    const std::vector<std::string> out = lines(all.out);
+    ASSERT_GE(out.size(), 4u) << all.out;
+    EXPECT_EQ(out[1].compare(0, 12, "1    default"), 0) << out[1];
+    EXPECT_EQ(out.back().compare(0, 3, "2  "), 0) << out.back();
+    EXPECT_NE(out[out.size() - 2].find(mHostScope), std::string::npos) << all.out;
+    EXPECT_NE(out[out.size() - 2].find("no file"), std::string::npos) << all.out;
+    EXPECT_EQ(tool({"dump", kComponent, "--all"}).status, 2);
+}
+
 TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
     writeThreeLayers();
     writeLayer("default", "org.test.apps", "<zel:component-data/>");
