@@ -179,6 +179,12 @@ std::string DumpWriter::text() const {
             }
             out += "\n";
         }
+        if (history != nullptr) {
+            for (const NodeHistory::Ignored& ignored : history->ignored) {
+                out += std::string(kIndent) + "ignored: " + label(ignored.layer) + " (" +
+                       ignored.reason + ")\n";
+            }
+        }
     }
     return out;
 }
@@ -245,6 +251,14 @@ std::string DumpWriter::json() const {
         if (history != nullptr) {
             for (int position : history->refusedFrom) {
                 reference(position);
+            }
+        }
+        json.endArray().key("ignored").beginArray();
+        if (history != nullptr) {
+            for (const NodeHistory::Ignored& ignored : history->ignored) {
+                json.beginObject().key("layer");
+                reference(ignored.layer);
+                json.key("reason").string(ignored.reason).endObject();
             }
         }
         json.endArray().endObject();

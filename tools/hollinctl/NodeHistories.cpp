@@ -31,6 +31,13 @@ void NodeHistories::noteRefused(const Names& names, int layer) {
     }
 }
 
+void NodeHistories::noteIgnored(const Names& names, int layer, const std::string& reason) {
+    std::vector<NodeHistory::Ignored>& ignored = mHistories[names].ignored;
+    if (ignored.empty() || ignored.back().layer != layer) {
+        ignored.push_back({layer, reason});
+    }
+}
+
 void NodeHistories::forget(const Names& names) {
     // Keys below names sort right after it, as long as their first names match.
     auto it = mHistories.lower_bound(names);

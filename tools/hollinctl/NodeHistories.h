@@ -21,6 +21,13 @@ struct NodeHistory {
     // Layers whose changes to the node the merger refused because it was locked,
     // ascending, each once.
     std::vector<int> refusedFrom;
+    // Values of a later layer the merger dropped without a lock, because their
+    // kind (one text or a list) is not the property's: the layer and why.
+    struct Ignored {
+        int layer;
+        std::string reason;  // "xs:string on a zel:string-list"
+    };
+    std::vector<Ignored> ignored;
 };
 
 class NodeHistories {
@@ -32,6 +39,8 @@ class NodeHistories {
     void noteLocked(const Names& names, int layer);
     void noteUnlocked(const Names& names);
     void noteRefused(const Names& names, int layer);
+    // Once per layer and node.
+    void noteIgnored(const Names& names, int layer, const std::string& reason);
     // Drops the node and everything recorded below it.
     void forget(const Names& names);
 

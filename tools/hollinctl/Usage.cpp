@@ -54,6 +54,8 @@ const char kDumpHelp[] =
     "             on a group above it); later layers can neither change, replace\n"
     "             nor remove it, but may add children to a locked group\n"
     "  refused:   the later layers whose changes to the locked node were refused\n"
+    "  ignored:   the later layers whose values were dropped because their type\n"
+    "             is of the other kind (a text on a list, a list on a text)\n"
     "\n"
     "Layers are numbered from 1, most general first, and named by their scope\n"
     "(see hollinctl layers). The reasons are worked out with the library's merger:\n"
@@ -67,7 +69,7 @@ const char kDumpHelp[] =
     "                       \"names\", \"kind\", \"type\", \"values\" (by locale),\n"
     "                       \"setBy\", \"lock\" (\"read-only\": locked by an earlier\n"
     "                       layer, \"finalised\": by the last), \"lockedBy\",\n"
-    "                       \"refusedFrom\"\n"
+    "                       \"refusedFrom\", \"ignored\" ([{\"layer\", \"reason\"}])\n"
     "  --format=xml         the tree in the library's tree file format\n"
     "                       (Tree::serialize; Tree::unserialize reads it back),\n"
     "                       without reasons\n";

@@ -195,6 +195,33 @@ print([(l["position"], l["scope"], l["wellFormed"]) for l in d["layers"]]))",
     }
 }
 
+TEST_F(HollinctlTest, DumpShowsValuesDroppedForAnotherKindOfType) {
+    writeLayer("default", kComponent, kDefaultLayer);
+    // Text on a list and a list on a text: the merger keeps the first type and
+    // drops the value; an untyped value on a text is no clash.
+    writeLayer(mUserScope, kComponent, R"(<zel:component-data zel:name="org.test.desktop">
+  <node zel:name="apps">
+    <prop zel:name="favourites" zel:type="xs:string"><value>x</value></prop>
+    <prop zel:name="editor" zel:type="zel:string-list"><value>a b</value></prop>
+    <prop zel:name="browser"><value>lynx</value></prop>
+  </node>
+</zel:component-data>
+)");
+    const ToolRunner::Result json = tool({"dump", kComponent, "/apps", "--format=json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(lines(python(R"(
+for n in json.load(open(sys.argv[1]))["nodes"]:
+    for i in n["ignored"]:
+        print(n["path"], i["layer"]["position"], i["reason"]))",
+                           json.out)),
+              (std::vector<std::string>{"/apps/editor 2 zel:string-list on a xs:string",
+                                        "/apps/favourites 2 xs:string on a zel:string-list"}));
+    const ToolRunner::Result text = tool({"dump", kComponent, "/apps/favourites"});
+    EXPECT_NE(text.out.find("    ignored: 2 " + mUserScope + " (xs:string on a zel:string-list)\n"),
+              std::string::npos)
+        << text.out;
+}
+
 TEST_F(HollinctlTest, DumpOfASubtreeAndItsErrors) {
     writeThreeLayers();
     const ToolRunner::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
