@@ -103,6 +103,10 @@ void RefusalTap::replaceNode(const std::string& name, int attributes) {
     open(name, nullptr);
     if (refused) {
         refuse();
+    } else if (mLockedProperties.size() > 1) {
+        // A group replaced by one with the same children compares equal to the
+        // old one, yet it is this layer's now.
+        mBook.noteSet(mNames, mPosition);
     }
     mHandler->replaceNode(name, attributes);
 }

@@ -195,8 +195,13 @@ print([(l["position"], l["scope"], l["wellFormed"]) for l in d["layers"]]))",
     }
 }
 
-TEST_F(HollinctlTest, DumpShowsValuesDroppedForAnotherKindOfType) {
+TEST_F(HollinctlTest, DumpShowsReplacedGroupsAndValuesDroppedForAnotherKindOfType) {
     writeLayer("default", kComponent, kDefaultLayer);
+    // The same content as before, but the host's group now.
+    writeLayer(mHostScope, kComponent, R"(<zel:component-data zel:name="org.test.desktop">
+  <node zel:name="kiosk" zel:op="replace"><prop zel:name="mode"><value>off</value></prop></node>
+</zel:component-data>
+)");
     // Text on a list and a list on a text: the merger keeps the first type and
     // drops the value; an untyped value on a text is no clash.
     writeLayer(mUserScope, kComponent, R"(<zel:component-data zel:name="org.test.desktop">
@@ -214,12 +219,16 @@ for n in json.load(open(sys.argv[1]))["nodes"]:
     for i in n["ignored"]:
         print(n["path"], i["layer"]["position"], i["reason"]))",
                            json.out)),
-              (std::vector<std::string>{"/apps/editor 2 zel:string-list on a xs:string",
-                                        "/apps/favourites 2 xs:string on a zel:string-list"}));
+              (std::vector<std::string>{"/apps/editor 3 zel:string-list on a xs:string",
+                                        "/apps/favourites 3 xs:string on a zel:string-list"}));
     const ToolRunner::Result text = tool({"dump", kComponent, "/apps/favourites"});
-    EXPECT_NE(text.out.find("    ignored: 2 " + mUserScope + " (xs:string on a zel:string-list)\n"),
+    EXPECT_NE(text.out.find("    ignored: 3 " + mUserScope + " (xs:string on a zel:string-list)\n"),
               std::string::npos)
         << text.out;
+    const ToolRunner::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
+    EXPECT_EQ(
+        python("print(json.load(open(sys.argv[1]))['nodes'][0]['setBy']['position'])", kiosk.out),
+        "[2, 1]\n");
 }
 
 TEST_F(HollinctlTest, DumpOfASubtreeAndItsErrors) {
