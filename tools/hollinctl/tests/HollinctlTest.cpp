@@ -228,7 +228,7 @@ for n in json.load(open(sys.argv[1]))["nodes"]:
     const ToolRunner::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
     EXPECT_EQ(
         python("print(json.load(open(sys.argv[1]))['nodes'][0]['setBy']['position'])", kiosk.out),
-        "[2, 1]\n");
+        "2\n");
 }
 
 TEST_F(HollinctlTest, DumpOfASubtreeAndItsErrors) {
