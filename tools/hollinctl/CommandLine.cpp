@@ -48,6 +48,10 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             line.mAll = true;
             continue;
         }
+        if (word == "--removed") {
+            line.mRemoved = true;
+            continue;
+        }
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
         std::string value;

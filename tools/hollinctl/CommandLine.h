@@ -32,6 +32,8 @@ class CommandLine {
     bool hasLocale() const { return mHasLocale; }
     // --all: every scope searched, also those without a layer.
     bool isAllRequested() const { return mAll; }
+    // --removed: also the nodes later layers removed.
+    bool isRemovedRequested() const { return mRemoved; }
 
   private:
     std::string mCommand;
@@ -44,6 +46,7 @@ class CommandLine {
     std::string mLocale;
     bool mHasLocale = false;
     bool mAll = false;
+    bool mRemoved = false;
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -206,6 +206,9 @@ int Commands::run(const CommandLine& line) {
     if (line.isAllRequested() && command != "layers") {
         throw CommandError(kUsage, command + " takes no --all");
     }
+    if (line.isRemovedRequested() && command != "dump") {
+        throw CommandError(kUsage, command + " takes no --removed");
+    }
     if (command == "layers") {
         return layers(line);
     }
@@ -395,6 +398,9 @@ int Commands::dump(const CommandLine& line) {
     DumpWriter writer(component, line.getEntity(), describeLayers(layers), provenance);
     if (node != nullptr) {
         writer.collect(*node, names);
+    }
+    if (line.isRemovedRequested()) {
+        writer.collectRemoved(names);
     }
     write(line.getFormat() == OutputFormat::Json ? writer.json() : writer.text());
     return kSuccess;

@@ -76,6 +76,16 @@ void DumpWriter::collect(Node& node, const NodeHistories::Names& names) {
     node.visit(*this);
 }
 
+void DumpWriter::collectRemoved(const NodeHistories::Names& names) {
+    mShowRemoved = true;
+    for (const auto& [removed, layer] : mProvenance.removed()) {
+        if (removed.size() >= names.size() &&
+            std::equal(names.begin(), names.end(), removed.begin())) {
+            mRemoved.emplace_back(removed, layer);
+        }
+    }
+}
+
 bool DumpWriter::preChildrenProcess(Node& node) {
     if (mDepth > 0) {
         mNames.push_back(node.getName());
@@ -126,8 +136,13 @@ std::string DumpWriter::text() const {
         }
         out += '\n';
     }
+    std::string removed;
+    for (const auto& [names, layer] : mRemoved) {
+        removed += pad(printable(pathText(names)), kMaxPathColumn / 2) + "  removed by " +
+                   label(layer) + "\n";
+    }
     if (mRows.empty()) {
-        return out + "\nThe layers make no tree.\n";
+        return out + "\nThe layers make no tree.\n" + (removed.empty() ? "" : "\n" + removed);
     }
 
     struct Cells {
@@ -185,6 +200,9 @@ std::string DumpWriter::text() const {
                        ignored.reason + ")\n";
             }
         }
+    }
+    if (!removed.empty()) {
+        out += "\n" + removed;
     }
     return out;
 }
@@ -263,7 +281,21 @@ std::string DumpWriter::json() const {
         }
         json.endArray().endObject();
     }
-    json.endArray().endObject();
+    json.endArray();
+    if (mShowRemoved) {
+        json.key("removed").beginArray();
+        for (const auto& [names, layer] : mRemoved) {
+            json.beginObject().key("path").string(pathText(names)).key("names").beginArray();
+            for (const std::string& name : names) {
+                json.string(name);
+            }
+            json.endArray().key("removedBy");
+            reference(layer);
+            json.endObject();
+        }
+        json.endArray();
+    }
+    json.endObject();
     return json.text() + "\n";
 }
 

@@ -28,6 +28,8 @@ class DumpWriter : public NodeVisitor {
 
     // Adds node and everything below it; names are the node's names below the root.
     void collect(Node& node, const NodeHistories::Names& names);
+    // Adds the nodes at or below names that a later layer removed.
+    void collectRemoved(const NodeHistories::Names& names);
 
     std::string text() const;
     std::string json() const;
@@ -51,6 +53,8 @@ class DumpWriter : public NodeVisitor {
     std::vector<LayerInfo> mLayers;
     const Provenance& mProvenance;
     std::vector<Row> mRows;
+    std::vector<std::pair<NodeHistories::Names, int>> mRemoved;
+    bool mShowRemoved = false;
     // The walk's position: names of the current node, and its depth below the
     // node collect started at.
     NodeHistories::Names mNames;

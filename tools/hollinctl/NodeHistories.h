@@ -43,12 +43,18 @@ class NodeHistories {
     void noteIgnored(const Names& names, int layer, const std::string& reason);
     // Drops the node and everything recorded below it.
     void forget(const Names& names);
+    // Forgets the node and notes that the layer removed it (with what was below).
+    void noteRemoved(const Names& names, int layer);
 
     // Null when nothing was recorded for the node.
     const NodeHistory* find(const Names& names) const;
+    // The nodes removed and not made again, with the layer that removed each;
+    // a node removed with its group is not listed on its own.
+    const std::map<Names, int>& removed() const { return mRemoved; }
 
   private:
     std::map<Names, NodeHistory> mHistories;
+    std::map<Names, int> mRemoved;
 };
 
 }  // namespace vesk::legacy::hollinctl

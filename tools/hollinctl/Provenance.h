@@ -32,6 +32,8 @@ class Provenance {
     // The merged tree's root, null when the layers built none.
     Node* getRoot() const;
     const NodeHistory* find(const NodeHistories::Names& names) const;
+    // Nodes a later layer removed, with that layer.
+    const std::map<NodeHistories::Names, int>& removed() const { return mBook.removed(); }
 
   private:
     std::unique_ptr<Tree> mTree;

@@ -41,7 +41,7 @@ const char kLayersStatus[] =
     "read.\n";
 
 const char kDumpHelp[] =
-    "Usage: hollinctl dump COMPONENT [PATH] [--format=text|json|xml]\n"
+    "Usage: hollinctl dump COMPONENT [PATH] [--removed] [--format=text|json|xml]\n"
     "                      [--entity CONNECTION]\n"
     "\n"
     "Shows the component's effective tree, merged from its layers as programs see\n"
@@ -65,6 +65,8 @@ const char kDumpHelp[] =
     "replaces an unlocked group above a locked node drops the rest of that group,\n"
     "and the locked node stays.\n"
     "\n"
+    "  --removed            also the nodes a later layer removed, as \"removed by\"\n"
+    "                       lines (\"removed\" in JSON: \"path\", \"removedBy\")\n"
     "  --format=json        one document: \"layers\", and \"nodes\" with \"path\",\n"
     "                       \"names\", \"kind\", \"type\", \"values\" (by locale),\n"
     "                       \"setBy\", \"lock\" (\"read-only\": locked by an earlier\n"

@@ -195,11 +195,12 @@ print([(l["position"], l["scope"], l["wellFormed"]) for l in d["layers"]]))",
     }
 }
 
-TEST_F(HollinctlTest, DumpShowsReplacedGroupsAndValuesDroppedForAnotherKindOfType) {
+TEST_F(HollinctlTest, DumpShowsWhatLaterLayersReplacedRemovedOrDropped) {
     writeLayer("default", kComponent, kDefaultLayer);
-    // The same content as before, but the host's group now.
+    // The same content as before, but the host's group now; a removal.
     writeLayer(mHostScope, kComponent, R"(<zel:component-data zel:name="org.test.desktop">
   <node zel:name="kiosk" zel:op="replace"><prop zel:name="mode"><value>off</value></prop></node>
+  <node zel:name="apps"><prop zel:name="title" zel:op="remove"/></node>
 </zel:component-data>
 )");
     // Text on a list and a list on a text: the merger keeps the first type and
@@ -225,6 +226,19 @@ for n in json.load(open(sys.argv[1]))["nodes"]:
     EXPECT_NE(text.out.find("    ignored: 3 " + mUserScope + " (xs:string on a zel:string-list)\n"),
               std::string::npos)
         << text.out;
+    const ToolRunner::Result removed = tool({"dump", kComponent, "/apps", "--removed"});
+    EXPECT_NE(removed.out.find("/apps/title           removed by 2 " + mHostScope + "\n"),
+              std::string::npos)
+        << removed.out;
+    EXPECT_EQ(tool({"dump", kComponent, "/apps"}).out.find("removed by"), std::string::npos);
+    const ToolRunner::Result removedJson = tool({"dump", kComponent, "--removed", "--format=json"});
+    EXPECT_EQ(python("print([(r['path'], r['removedBy']['position']) for r in "
+                     "json.load(open(sys.argv[1]))['removed']])",
+                     removedJson.out),
+              "[('/apps/title', 2)]\n");
+    EXPECT_EQ(tool({"dump", kComponent, "/kiosk", "--removed", "--format=json"}).out.find("title"),
+              std::string::npos);
+
     const ToolRunner::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
     EXPECT_EQ(
         python("print(json.load(open(sys.argv[1]))['nodes'][0]['setBy']['position'])", kiosk.out),
