@@ -10,6 +10,7 @@
 #include <string>
 
 #include "CommandLine.h"
+#include "LayerInfo.h"
 #include "change/INodeListener.h"
 
 namespace vesk::legacy::hollinctl {
@@ -25,6 +26,12 @@ class ChangePrinter : public INodeListener {
 
     // The line for one notification, with its line end.
     std::string line(const char* event, const NodePath& path) const;
+    // A line about a layer rather than a node ("broken", "mended", "vanished",
+    // "unreadable", "readable"): what happened, in words, and when.
+    std::string layerLine(const char* event, const std::string& component, const LayerInfo* layer,
+                          const std::string& text, long long time) const;
+    // Writes a line made above and flushes it.
+    void print(const std::string& line);
 
   private:
     void print(const char* event, const NodePath& path);

@@ -52,6 +52,10 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             line.mRemoved = true;
             continue;
         }
+        if (word == "--strict") {
+            line.mStrict = true;
+            continue;
+        }
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
         std::string value;

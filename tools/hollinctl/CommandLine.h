@@ -34,6 +34,8 @@ class CommandLine {
     bool isAllRequested() const { return mAll; }
     // --removed: also the nodes later layers removed.
     bool isRemovedRequested() const { return mRemoved; }
+    // --strict: an answer from a stack with a broken layer exits with kBrokenLayer.
+    bool isStrict() const { return mStrict; }
 
   private:
     std::string mCommand;
@@ -47,6 +49,7 @@ class CommandLine {
     bool mHasLocale = false;
     bool mAll = false;
     bool mRemoved = false;
+    bool mStrict = false;
 };
 
 }  // namespace vesk::legacy::hollinctl

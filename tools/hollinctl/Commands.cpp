@@ -16,6 +16,7 @@
 #include "JsonWriter.h"
 #include "LayerChecker.h"
 #include "LayerInfo.h"
+#include "LayerWatch.h"
 #include "LayerWords.h"
 #include "LdifExport.h"
 #include "PolicyStore.h"
@@ -193,6 +194,17 @@ void Commands::complain(const std::string& message) {
     std::fprintf(mErr, "hollinctl: %s\n", message.c_str());
 }
 
+int Commands::reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers) {
+    bool broken = false;
+    for (const LayerInfo& layer : layers) {
+        if (layer.error.failed) {
+            complain("warning: " + brokenText(layer) + "; only what comes before is applied");
+            broken = true;
+        }
+    }
+    return broken && line.isStrict() ? kBrokenLayer : kSuccess;
+}
+
 int Commands::run(const CommandLine& line) {
     const std::string& command = line.getCommand();
     const char* configured = std::getenv("VESK_POLICY_STORE");
@@ -200,14 +212,17 @@ int Commands::run(const CommandLine& line) {
         complain("warning: VESK_POLICY_STORE is empty, so the built-in store " +
                  printable(PolicyStore::defaultStorePath()) + " is read");
     }
-    if (command == "list") {
-        return list(line);
-    }
     if (line.isAllRequested() && command != "layers") {
         throw CommandError(kUsage, command + " takes no --all");
     }
     if (line.isRemovedRequested() && command != "dump") {
         throw CommandError(kUsage, command + " takes no --removed");
+    }
+    if (line.isStrict() && command != "dump" && command != "get" && command != "layers") {
+        throw CommandError(kUsage, command + " takes no --strict");
+    }
+    if (command == "list") {
+        return list(line);
     }
     if (command == "layers") {
         return layers(line);
@@ -306,6 +321,11 @@ int Commands::layers(const CommandLine& line) {
     for (LayerInfo& info : infos) {
         info.position = info.problem == "no file" ? 0 : ++position;
     }
+    if (status == kSuccess && line.isStrict()) {
+        for (const LayerInfo& layer : infos) {
+            status = layer.error.failed ? kBrokenLayer : status;
+        }
+    }
     if (position == 0 && status == kSuccess) {
         const std::string none =
             "component " + quotedText(component) + " has no layers" + whereText(line.getEntity());
@@ -393,9 +413,11 @@ int Commands::dump(const CommandLine& line) {
     }
     if (line.getFormat() == OutputFormat::Xml) {
         write(treeFileText(node));
-        return kSuccess;
+        return reportBroken(line, describeLayers(layers));
     }
-    DumpWriter writer(component, line.getEntity(), describeLayers(layers), provenance);
+    const std::vector<LayerInfo> infos = describeLayers(layers);
+    const int status = reportBroken(line, infos);
+    DumpWriter writer(component, line.getEntity(), infos, provenance);
     if (node != nullptr) {
         writer.collect(*node, names);
     }
@@ -403,7 +425,7 @@ int Commands::dump(const CommandLine& line) {
         writer.collectRemoved(names);
     }
     write(line.getFormat() == OutputFormat::Json ? writer.json() : writer.text());
-    return kSuccess;
+    return status;
 }
 
 int Commands::get(const CommandLine& line) {
@@ -428,6 +450,9 @@ int Commands::get(const CommandLine& line) {
             "cannot read the layers of " + quotedText(path.getComponent()) + " from",
             line.getEntity(), failure);
     }
+    // The layers once more, to tell whether the answer comes from a broken stack.
+    const int status = reportBroken(
+        line, describeLayers(PolicyStore(line.getEntity()).readLayers(path.getComponent())));
     if (node == nullptr) {
         throw CommandError(kNotFound,
                            "no node " + quotedText(address) + whereText(line.getEntity()));
@@ -464,7 +489,7 @@ int Commands::get(const CommandLine& line) {
     } else {
         write(printable(property->getStringValue(locale)) + "\n");
     }
-    return kSuccess;
+    return status;
 }
 
 int Commands::watch(const CommandLine& line) {
@@ -497,9 +522,12 @@ int Commands::watch(const CommandLine& line) {
         throw PolicyStore::serviceError("cannot watch " + quotedText(component) + " in",
                                         line.getEntity(), failure);
     }
+    const PolicyStore store(line.getEntity());
+    LayerWatch layerWatch(store, component, printer);
     std::fprintf(mErr, "Watching %s%s; stop with Ctrl-C.\n", printable(component).c_str(),
                  whereText(line.getEntity()).c_str());
     std::fflush(mErr);
+    layerWatch.start();
 
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {

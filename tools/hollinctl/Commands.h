@@ -11,6 +11,7 @@
 #include <string>
 
 #include "CommandLine.h"
+#include "LayerInfo.h"
 
 namespace vesk::legacy::hollinctl {
 
@@ -32,6 +33,9 @@ class Commands {
     void write(const std::string& text);
     // A message on the error stream, "hollinctl: " before it.
     void complain(const std::string& message);
+    // Warns of each broken layer on standard error, whatever the library's
+    // logging says; kBrokenLayer with --strict when there is one.
+    int reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers);
 
     std::FILE* mOut;
     std::FILE* mErr;

@@ -34,6 +34,10 @@ struct LayerInfo {
 
 std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers);
 
+// "layer 2 hosts/ws12 is broken at line 3, column 1: <reason>", or "" for a
+// layer read in full.
+std::string brokenText(const LayerInfo& layer);
+
 // "1 default": how other output names a layer.
 std::string layerLabel(const LayerInfo& layer);
 // Local time as "2024-12-06 16:53:20", or "-" without a time.

@@ -70,6 +70,24 @@ std::vector<PolicyLayer> PolicyStore::readLayers(const std::string& component) c
     return layers;
 }
 
+void* PolicyStore::addChangeListener(const std::string& component,
+                                     void (*callback)(const PAPIEvent*, void*),
+                                     void* userData) const {
+    try {
+        return mConnection->addListener(component, callback, userData);
+    } catch (const PapiException& failure) {
+        throw serviceError("cannot watch " + quotedText(component) + " in", mEntity, failure);
+    }
+}
+
+void PolicyStore::removeChangeListener(void* id) const {
+    try {
+        mConnection->removeListener(id);
+    } catch (const PapiException&) {
+        // Leaving anyway; the connection withdraws it when closed.
+    }
+}
+
 std::string PolicyStore::storePath() {
     const char* store = std::getenv("VESK_POLICY_STORE");
     return store != nullptr && *store != '\0' ? store : defaultStorePath();

@@ -14,6 +14,8 @@
 #include "ExitStatus.h"
 #include "policy/PolicyLayer.h"
 
+struct PAPIEvent;
+
 namespace vesk::legacy {
 class PapiConnection;
 class PapiException;
@@ -33,6 +35,11 @@ class PolicyStore {
     std::vector<std::string> listComponents(const std::string& prefix) const;
     // Most general first, as the library merges them.
     std::vector<PolicyLayer> readLayers(const std::string& component) const;
+    // The service's change events of the component, on its watcher thread;
+    // the id to pass to removeChangeListener.
+    void* addChangeListener(const std::string& component, void (*callback)(const PAPIEvent*, void*),
+                            void* userData) const;
+    void removeChangeListener(void* id) const;
 
     // The store directory libvesk reads: $VESK_POLICY_STORE or the built-in path.
     static std::string storePath();

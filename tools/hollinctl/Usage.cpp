@@ -80,13 +80,15 @@ const char kDumpStatus[] =
     "\nExit status 1 when the component has no layers or PATH names no node.\n";
 
 const char kGetHelp[] =
-    "Usage: hollinctl get COMPONENT/PATH [--locale L] [--format=text|json]\n"
+    "Usage: hollinctl get COMPONENT/PATH [--locale L] [--strict] [--format=text|json]\n"
     "                     [--entity CONNECTION]\n"
     "\n"
     "Prints one property's value as programs read it: a text on one line, a list\n"
     "one item a line. Control characters and bytes that are not UTF-8 are shown\n"
-    "as escapes (\\n, \\t, \\xNN); --format=json gives the exact text.\n"
+    "as escapes (\\n, \\t, \\xNN); --format=json gives the exact text. A broken\n"
+    "layer in the stack is a warning on standard error.\n"
     "\n"
+    "  --strict             exit status 4 when a layer of the stack is broken\n"
     "  --locale L           the value for locale L (default: \"default\", the one\n"
     "                       programs read); a property that is not localised has\n"
     "                       one value for every locale\n"
@@ -94,20 +96,24 @@ const char kGetHelp[] =
 
 const char kGetStatus[] =
     "\nExit status 1 when there is no such node, it is a group, or it has no value\n"
-    "for the locale.\n";
+    "for the locale; 4 with --strict when a layer is broken.\n";
 
 const char kWatchHelp[] =
     "Usage: hollinctl watch COMPONENT [--format=text|json] [--entity CONNECTION]\n"
     "\n"
     "Prints one line per change notification, as programs receive them: the event\n"
     "(added, removed, changed) and the node's address, children before their\n"
-    "parents. Runs until interrupted (SIGINT or SIGTERM), then exits 0. A layer\n"
-    "that cannot be read keeps the previous tree and gives no notification; a\n"
-    "malformed layer applies what comes before its error, which is reported.\n"
-    "A removed node is reported before and after its children.\n"
+    "parents. Runs until interrupted (SIGINT or SIGTERM), then exits 0. A removed\n"
+    "node is reported before and after its children.\n"
+    "\n"
+    "The layers are reported as events of their own, with the time: \"broken\"\n"
+    "(only what comes before the error applies; also at the start), \"mended\",\n"
+    "\"vanished\" (a layer file gone), \"unreadable\" (the stack cannot be read\n"
+    "and programs keep their previous tree) and \"readable\" again.\n"
     "\n"
     "  --format=json        one object a line: {\"event\", \"component\", \"path\",\n"
-    "                       \"names\"}\n";
+    "                       \"names\"}; for layers {\"event\", \"component\",\n"
+    "                       \"layer\", \"line\", \"column\", \"message\", \"time\"}\n";
 
 const char kCheckHelp[] =
     "Usage: hollinctl check FILE...\n"

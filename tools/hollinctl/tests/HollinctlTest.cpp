@@ -530,6 +530,62 @@ TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
     fs::permissions(locked, fs::perms::owner_all);
 }
 
+// Reads lines of standard output until one starts with prefix (node events
+// come between); the line, or "" when none came.
+std::string awaitLine(ToolRunner& watcher, const std::string& prefix) {
+    std::string line;
+    while (watcher.readOutLine(line, 10s)) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+            return line;
+        }
+    }
+    return "";
+}
+
+TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
+    writeThreeLayers();
+    const std::string hostLayer = kHostLayer;
+    const std::string broken = hostLayer.substr(0, hostLayer.find("<node zel:name=\"kiosk\""));
+    writeLayer(mHostScope, kComponent, broken);
+    const std::string warning = "warning: layer 2 " + mHostScope + " is broken at line";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"get", kComponent + "/apps/browser"}, 0},
+        {{"get", kComponent + "/apps/browser", "--strict"}, 4},
+        {{"dump", kComponent, "--strict", "--format=json"}, 4},
+        {{"layers", kComponent, "--strict"}, 4},
+    };
+    for (const Case& test : cases) {
+        // The library's own log is off: hollinctl says it anyway.
+        const ToolRunner::Result result = tool(test.args);
+        EXPECT_EQ(result.status, test.status) << test.args[0] << ": " << result.err;
+        EXPECT_FALSE(result.out.empty()) << test.args[0];
+        if (test.args[0] != "layers") {
+            EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
+        }
+    }
+    EXPECT_EQ(tool({"list", "--strict"}).status, 2);
+
+    ToolRunner watcher({HOLLINCTL_BINARY, "watch", kComponent}, environment());
+    const std::string start = awaitLine(watcher, "broken");
+    EXPECT_NE(start.find(kComponent + ": layer 2 " + mHostScope + " is broken at line"),
+              std::string::npos)
+        << start;
+    writeLayer(mHostScope, kComponent, kHostLayer);
+    EXPECT_NE(awaitLine(watcher, "mended").find("layer 2 " + mHostScope + " is read in full"),
+              std::string::npos);
+    fs::remove(mStore / mUserScope / (kComponent + ".xml"));
+    EXPECT_NE(awaitLine(watcher, "vanished").find("the layer of " + mUserScope + " is gone"),
+              std::string::npos);
+    fs::remove(mStore / mHostScope / (kComponent + ".xml"));
+    fs::create_directories(mStore / mHostScope / (kComponent + ".xml"));
+    EXPECT_NE(awaitLine(watcher, "unreadable").find("not a regular file"), std::string::npos);
+    EXPECT_EQ(watcher.stop(SIGTERM), 0);
+}
+
 TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
     EXPECT_NE(tool({"--help"}).out.find("Usage: hollinctl COMMAND"), std::string::npos);
     for (const char* command : {"list", "layers", "dump", "get", "watch", "check"}) {
