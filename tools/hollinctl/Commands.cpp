@@ -17,13 +17,13 @@
 #include "LayerChecker.h"
 #include "LayerInfo.h"
 #include "LayerWatch.h"
-#include "LayerWords.h"
 #include "LdifExport.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
 #include "ScopePlan.h"
 #include "TextEscape.h"
 #include "access/ConfigurationAccess.h"
+#include "layers/ParserContext.h"
 #include "model/Node.h"
 #include "model/NodePath.h"
 #include "model/PropertyNode.h"
@@ -73,6 +73,29 @@ void expectOptions(const CommandLine& line, bool json, bool xml, bool locale, bo
 // The whole file, or false with the reason.
 bool readLayerFile(const std::string& fileName, std::string& text, std::string& problem) {
     return readRegularFile(fileName, kMaxLayerFile, "larger than 64 MiB", text, problem);
+}
+
+// Standard input, up to the size of a layer.
+bool readStandardInput(std::string& text, std::string& problem) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (count == 0) {
+            return true;
+        }
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            problem = std::strerror(errno);
+            return false;
+        }
+        text.append(buffer, static_cast<size_t>(count));
+        if (text.size() > kMaxLayerFile) {
+            problem = "larger than 64 MiB";
+            return false;
+        }
+    }
 }
 
 std::string whereText(const std::string& entity) {
@@ -479,7 +502,7 @@ int Commands::get(const CommandLine& line) {
         JsonWriter json;
         json.beginObject().key("component").string(path.getComponent());
         json.key("path").string(path.getPath().empty() ? "/" : path.getPath());
-        json.key("type").string(layerTypeName(property->getType()));
+        json.key("type").string(ParserContext::typeName(property->getType()));
         json.key("locale").string(locale).key("value").value(*property, locale);
         write(json.endObject().text() + "\n");
     } else if (property->isList()) {
@@ -542,30 +565,61 @@ int Commands::watch(const CommandLine& line) {
 
 int Commands::check(const CommandLine& line) {
     expectArguments(line, 1, static_cast<size_t>(-1));
-    expectOptions(line, false, false, false, false);
+    expectOptions(line, true, false, false, false);
+    const bool json = line.getFormat() == OutputFormat::Json;
+    JsonWriter document;
+    document.beginObject().key("files").beginArray();
     int status = kSuccess;
+    bool stdinRead = false;
     for (const std::string& fileName : line.getArguments()) {
+        const bool fromStdin = fileName == "-";
+        const std::string shown = fromStdin ? "(standard input)" : printable(fileName);
         std::string text;
         std::string problem;
-        if (!readLayerFile(fileName, text, problem)) {
-            complain("cannot read " + printable(fileName) + ": " + problem);
+        if (fromStdin && stdinRead) {
+            throw CommandError(kUsage, "check: \"-\" given twice");
+        }
+        const bool read = fromStdin ? (stdinRead = true, readStandardInput(text, problem))
+                                    : readLayerFile(fileName, text, problem);
+        if (!read) {
+            complain("cannot read " + shown + ": " + problem);
             status = kNotFound;
+            if (json) {
+                document.beginObject().key("file").string(fromStdin ? "-" : fileName);
+                document.key("error").string(problem).key("findings").beginArray().endArray();
+                document.endObject();
+            }
             continue;
         }
-        LayerChecker checker(std::move(text), LayerChecker::isMergedLast(fileName));
+        LayerChecker checker(std::move(text), !fromStdin && LayerChecker::isMergedLast(fileName));
         const std::vector<LayerChecker::Finding> findings = checker.check();
+        if (!findings.empty()) {
+            status = kNotFound;
+        }
+        if (json) {
+            document.beginObject().key("file").string(fromStdin ? "-" : fileName);
+            document.key("error").null().key("findings").beginArray();
+            for (const LayerChecker::Finding& finding : findings) {
+                document.beginObject().key("line").number(finding.line).key("column");
+                finding.column > 0 ? document.number(finding.column) : document.null();
+                document.key("message").string(finding.message).endObject();
+            }
+            document.endArray().endObject();
+            continue;
+        }
         for (const LayerChecker::Finding& finding : findings) {
-            std::string where = printable(fileName) + ":" + std::to_string(finding.line);
+            std::string where = shown + ":" + std::to_string(finding.line);
             if (finding.column > 0) {
                 where += ":" + std::to_string(finding.column);
             }
             write(where + ": " + finding.message + "\n");
         }
         if (findings.empty()) {
-            write(printable(fileName) + ": ok\n");
-        } else {
-            status = kNotFound;
+            write(shown + ": ok\n");
         }
+    }
+    if (json) {
+        write(document.endArray().endObject().text() + "\n");
     }
     return status;
 }

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "JsonWriter.h"
-#include "LayerWords.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
 #include "TextEscape.h"
 #include "change/TreeComparator.h"
+#include "layers/ParserContext.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
 
@@ -33,7 +33,7 @@ std::string pathText(const NodeHistories::Names& names) {
 
 std::string typeText(const Node& node) {
     const PropertyNode* property = node.asPropertyNode();
-    return property != nullptr ? layerTypeName(property->getType()) : "group";
+    return property != nullptr ? ParserContext::typeName(property->getType()) : "group";
 }
 
 std::string pad(const std::string& text, size_t width) {
@@ -241,7 +241,7 @@ std::string DumpWriter::json() const {
         const PropertyNode* property = node.asPropertyNode();
         json.key("kind").string(property != nullptr ? "property" : "group");
         if (property != nullptr) {
-            json.key("type").string(layerTypeName(property->getType()));
+            json.key("type").string(ParserContext::typeName(property->getType()));
             json.key("localised").boolean(property->isLocalised());
             json.key("values").beginObject();
             std::vector<std::string> locales;

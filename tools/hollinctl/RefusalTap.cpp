@@ -1,7 +1,7 @@
 #include "RefusalTap.h"
 
-#include "LayerWords.h"
 #include "change/TreeComparator.h"
+#include "layers/ParserContext.h"
 #include "layers/TreeMerger.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -90,8 +90,8 @@ void RefusalTap::modifyProperty(const std::string& name, PropertyType type, int 
     if (locked == nullptr && mMerger.getMergeContext(parent, name, node) && node != nullptr) {
         const PropertyNode* existing = node->asPropertyNode();
         if (existing != nullptr && existing->isList() != isListType(type)) {
-            clash =
-                std::string(layerTypeName(type)) + " on a " + layerTypeName(existing->getType());
+            clash = std::string(ParserContext::typeName(type)) + " on a " +
+                    ParserContext::typeName(existing->getType());
         }
     }
     open(name, locked != nullptr ? locked->asPropertyNode() : nullptr, std::move(clash));

@@ -116,12 +116,15 @@ const char kWatchHelp[] =
     "                       \"layer\", \"line\", \"column\", \"message\", \"time\"}\n";
 
 const char kCheckHelp[] =
-    "Usage: hollinctl check FILE...\n"
+    "Usage: hollinctl check FILE... [--format=text|json]\n"
     "\n"
-    "Reads each layer file with the library's reader and merger, as layers from\n"
-    "the policy service are read, and reports what would make it misbehave:\n"
+    "Reads each layer file (\"-\": standard input) with the library's reader and\n"
+    "merger, as layers from the policy service are read, and reports what the\n"
+    "reader ignores, defaults or refuses, and what would make it misbehave:\n"
     "  - malformed XML, with line and column: the layer stops at the error;\n"
     "  - a node element without zel:name: it is dropped with all it holds;\n"
+    "  - name=, type=, op= or finalized= without the zel: prefix (ignored);\n"
+    "  - blanks or line breaks around a value, which become part of it;\n"
     "  - an unknown zel:type (read as xs:string) or zel:op (read as modify);\n"
     "  - an unknown element or zel: attribute (ignored), such as zel:finalised,\n"
     "    which only tree files use;\n"
@@ -145,7 +148,11 @@ const char kCheckHelp[] =
     "\n"
     "Problems are printed as FILE:LINE[:COLUMN]: message, a clean file as\n"
     "FILE: ok. Exit status 0 when every file is clean, 1 when a file has\n"
-    "problems or cannot be read.\n";
+    "problems or cannot be read.\n"
+    "\n"
+    "  --format=json        {\"files\": [{\"file\", \"error\" (why it cannot be\n"
+    "                       read, or null), \"findings\": [{\"line\", \"column\",\n"
+    "                       \"message\"}]}]}\n";
 
 std::string withEntity(const char* help, const char* status) {
     return std::string(help) + kEntityOption + status;
