@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <algorithm>
+
 #include "ExitStatus.h"
 #include "TextEscape.h"
 
@@ -59,7 +61,8 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
         std::string value;
-        if (name != "--entity" && name != "--format" && name != "--locale") {
+        if (name != "--entity" && name != "--format" && name != "--locale" && name != "--user" &&
+            name != "--groups" && name != "--host") {
             throw CommandError(kUsage, "unknown option " + quotedText(name));
         }
         if (equals != std::string::npos) {
@@ -72,6 +75,22 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
         if (name == "--entity") {
             line.mEntity = value;
             line.mHasEntity = true;
+        } else if (name == "--user") {
+            line.mUser = value;
+            line.mHasUser = true;
+        } else if (name == "--groups") {
+            line.mGroups.clear();
+            for (size_t start = 0; start <= value.size();) {
+                const size_t comma = std::min(value.find(',', start), value.size());
+                if (comma > start) {
+                    line.mGroups.push_back(value.substr(start, comma - start));
+                }
+                start = comma + 1;
+            }
+            line.mHasGroups = true;
+        } else if (name == "--host") {
+            line.mHost = value;
+            line.mHasHost = true;
         } else if (name == "--format") {
             line.mFormat = formatFromText(value);
             line.mHasFormat = true;

@@ -28,6 +28,13 @@ class CommandLine {
     bool hasEntity() const { return mHasEntity; }
     OutputFormat getFormat() const { return mFormat; }
     bool hasFormat() const { return mHasFormat; }
+    // Planning: --user NAME, --groups a,b (split at commas), --host NAME.
+    const std::string& getUser() const { return mUser; }
+    bool hasUser() const { return mHasUser; }
+    const std::vector<std::string>& getGroups() const { return mGroups; }
+    bool hasGroups() const { return mHasGroups; }
+    const std::string& getHost() const { return mHost; }
+    bool hasHost() const { return mHasHost; }
     const std::string& getLocale() const { return mLocale; }
     bool hasLocale() const { return mHasLocale; }
     // --all: every scope searched, also those without a layer.
@@ -45,6 +52,12 @@ class CommandLine {
     bool mHasEntity = false;
     OutputFormat mFormat = OutputFormat::Text;
     bool mHasFormat = false;
+    std::string mUser;
+    bool mHasUser = false;
+    std::vector<std::string> mGroups;
+    bool mHasGroups = false;
+    std::string mHost;
+    bool mHasHost = false;
     std::string mLocale;
     bool mHasLocale = false;
     bool mAll = false;

@@ -98,18 +98,54 @@ bool readStandardInput(std::string& text, std::string& problem) {
     }
 }
 
-std::string whereText(const std::string& entity) {
-    return " for " + PolicyStore::describeEntity(entity) + " in the policy store " +
+std::string whereText(const ScopePlan& plan) {
+    return " for " + plan.describe() + " in the policy store " +
            printable(PolicyStore::storePath());
 }
 
+// A name that stands for one folder of the store.
+void checkFolderName(const std::string& option, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos) {
+        throw CommandError(kUsage, option + ": not a name of a store folder: " + quotedText(name));
+    }
+}
+
+// Whose stack: the caller's through libvesk, or a planned one.
+ScopePlan planOf(const CommandLine& line) {
+    if (!line.hasUser() && !line.hasGroups() && !line.hasHost()) {
+        return ScopePlan::forEntity(line.getEntity());
+    }
+    if (line.hasEntity() && !line.getEntity().empty()) {
+        if (line.hasUser() || line.hasGroups()) {
+            throw CommandError(kUsage, "--entity takes no --user or --groups");
+        }
+        return ScopePlan::forPlannedEntity(line.getEntity(), line.getHost());
+    }
+    std::string user = line.getUser();
+    if (!line.hasUser()) {
+        user = ScopePlan::forEntity("").user();
+    }
+    checkFolderName("--user", user);
+    for (const std::string& group : line.getGroups()) {
+        checkFolderName("--groups", group);
+    }
+    if (line.hasHost()) {
+        checkFolderName("--host", line.getHost());
+    }
+    return ScopePlan::forUser(
+        user,
+        line.hasGroups() ? std::optional<std::vector<std::string>>(line.getGroups()) : std::nullopt,
+        line.getHost());
+}
+
 // Reads the layers, failing with kNotFound when there are none.
-std::vector<PolicyLayer> readExistingLayers(const PolicyStore& store, const std::string& component,
-                                            const std::string& entity) {
+std::vector<PolicyLayer> readExistingLayers(const PolicyStore& store,
+                                            const std::string& component) {
     std::vector<PolicyLayer> layers = store.readLayers(component);
     if (layers.empty()) {
-        throw CommandError(
-            kNotFound, "component " + quotedText(component) + " has no layers" + whereText(entity));
+        throw CommandError(kNotFound, "component " + quotedText(component) + " has no layers" +
+                                          whereText(store.plan()));
     }
     return layers;
 }
@@ -228,6 +264,24 @@ int Commands::reportBroken(const CommandLine& line, const std::vector<LayerInfo>
     return broken && line.isStrict() ? kBrokenLayer : kSuccess;
 }
 
+void Commands::warnOfMissingFolder(const CommandLine& line) {
+    const std::string store = PolicyStore::storePath();
+    if (store.find("://") != std::string::npos) {
+        return;
+    }
+    std::string folder;
+    if (line.hasEntity() && !line.getEntity().empty()) {
+        folder = "entities/" + line.getEntity();
+    } else if (line.hasUser()) {
+        folder = "users/" + line.getUser();
+    }
+    struct stat info;
+    if (!folder.empty() && ::stat((store + "/" + folder).c_str(), &info) != 0 && errno == ENOENT) {
+        complain("warning: the store " + printable(store) + " has no folder " + printable(folder) +
+                 " (a misspelt name?)");
+    }
+}
+
 int Commands::run(const CommandLine& line) {
     const std::string& command = line.getCommand();
     const char* configured = std::getenv("VESK_POLICY_STORE");
@@ -244,6 +298,12 @@ int Commands::run(const CommandLine& line) {
     if (line.isStrict() && command != "dump" && command != "get" && command != "layers") {
         throw CommandError(kUsage, command + " takes no --strict");
     }
+    const bool planning = line.hasUser() || line.hasGroups() || line.hasHost();
+    if (planning && command != "list" && command != "layers" && command != "dump" &&
+        command != "get") {
+        throw CommandError(kUsage, command + " takes no --user, --groups or --host");
+    }
+    warnOfMissingFolder(line);
     if (command == "list") {
         return list(line);
     }
@@ -272,11 +332,12 @@ int Commands::list(const CommandLine& line) {
     expectArguments(line, 0, 1);
     expectOptions(line, true, false, false, true);
     const std::string prefix = line.getArguments().empty() ? "" : line.getArguments()[0];
-    const PolicyStore store(line.getEntity());
+    const PolicyStore store(planOf(line));
     const std::vector<std::string> names = store.listComponents(prefix);
     if (line.getFormat() == OutputFormat::Json) {
         JsonWriter json;
-        json.beginObject().key("entity").string(line.getEntity());
+        json.beginObject();
+        store.plan().writeJson(json);
         json.key("store").string(PolicyStore::storePath()).key("components").beginArray();
         for (const std::string& name : names) {
             json.string(name);
@@ -290,7 +351,7 @@ int Commands::list(const CommandLine& line) {
     if (names.empty()) {
         complain("no component " +
                  (prefix.empty() ? std::string() : "starting with " + quotedText(prefix) + " ") +
-                 "has policy" + whereText(line.getEntity()));
+                 "has policy" + whereText(store.plan()));
         return kNotFound;
     }
     return kSuccess;
@@ -300,8 +361,8 @@ int Commands::layers(const CommandLine& line) {
     expectArguments(line, 1, 1);
     expectOptions(line, true, false, false, true);
     const std::string& component = line.getArguments()[0];
-    const PolicyStore store(line.getEntity());
-    const ScopePlan plan = ScopePlan::forEntity(line.getEntity());
+    const PolicyStore store(planOf(line));
+    const ScopePlan& plan = store.plan();
     std::vector<LayerInfo> infos;
     int status = kSuccess;
     try {
@@ -351,7 +412,7 @@ int Commands::layers(const CommandLine& line) {
     }
     if (position == 0 && status == kSuccess) {
         const std::string none =
-            "component " + quotedText(component) + " has no layers" + whereText(line.getEntity());
+            "component " + quotedText(component) + " has no layers" + whereText(plan);
         if (!line.isAllRequested()) {
             throw CommandError(kNotFound, none);
         }
@@ -362,7 +423,8 @@ int Commands::layers(const CommandLine& line) {
     if (line.getFormat() == OutputFormat::Json) {
         JsonWriter json;
         json.beginObject().key("component").string(component);
-        json.key("entity").string(line.getEntity()).key("store").string(PolicyStore::storePath());
+        plan.writeJson(json);
+        json.key("store").string(PolicyStore::storePath());
         json.key("layers").beginArray();
         for (const LayerInfo& layer : infos) {
             json.beginObject().key("position");
@@ -424,15 +486,15 @@ int Commands::dump(const CommandLine& line) {
     expectOptions(line, true, true, false, true);
     const std::string& component = line.getArguments()[0];
     const std::string path = line.getArguments().size() > 1 ? line.getArguments()[1] : "";
-    const PolicyStore store(line.getEntity());
-    const std::vector<PolicyLayer> layers = readExistingLayers(store, component, line.getEntity());
+    const PolicyStore store(planOf(line));
+    const std::vector<PolicyLayer> layers = readExistingLayers(store, component);
 
     const Provenance provenance(layers);
     const NodeHistories::Names names = namesOf(component, path);
     Node* node = findNode(provenance.getRoot(), names);
     if (node == nullptr && !names.empty()) {
         throw CommandError(kNotFound, "no node " + quotedText(path) + " in component " +
-                                          quotedText(component) + whereText(line.getEntity()));
+                                          quotedText(component) + whereText(store.plan()));
     }
     if (line.getFormat() == OutputFormat::Xml) {
         write(treeFileText(node));
@@ -440,7 +502,7 @@ int Commands::dump(const CommandLine& line) {
     }
     const std::vector<LayerInfo> infos = describeLayers(layers);
     const int status = reportBroken(line, infos);
-    DumpWriter writer(component, line.getEntity(), infos, provenance);
+    DumpWriter writer(component, store.plan(), infos, provenance);
     if (node != nullptr) {
         writer.collect(*node, names);
     }
@@ -459,26 +521,32 @@ int Commands::get(const CommandLine& line) {
     path.setPath(address);
     PolicyStore::checkComponentName(path.getComponent());
 
+    const PolicyStore store(planOf(line));
     std::unique_ptr<ConfigurationAccess> access;
+    std::unique_ptr<Provenance> planned;
     const Node* node = nullptr;
-    try {
-        access = std::make_unique<ConfigurationAccess>(line.getEntity());
-    } catch (const PapiException& failure) {
-        throw PolicyStore::serviceError("cannot open", line.getEntity(), failure);
-    }
-    try {
-        node = access->getNode(address);
-    } catch (const PapiException& failure) {
-        throw PolicyStore::serviceError(
-            "cannot read the layers of " + quotedText(path.getComponent()) + " from",
-            line.getEntity(), failure);
+    if (store.plan().isPlanned()) {
+        // Merged here, with the library's merger, as a program of that user would.
+        planned = std::make_unique<Provenance>(store.readLayers(path.getComponent()));
+        node = findNode(planned->getRoot(), path.getNames());
+    } else {
+        try {
+            access = std::make_unique<ConfigurationAccess>(line.getEntity());
+        } catch (const PapiException& failure) {
+            throw PolicyStore::serviceError("cannot open", line.getEntity(), failure);
+        }
+        try {
+            node = access->getNode(address);
+        } catch (const PapiException& failure) {
+            throw PolicyStore::serviceError(
+                "cannot read the layers of " + quotedText(path.getComponent()) + " from",
+                line.getEntity(), failure);
+        }
     }
     // The layers once more, to tell whether the answer comes from a broken stack.
-    const int status = reportBroken(
-        line, describeLayers(PolicyStore(line.getEntity()).readLayers(path.getComponent())));
+    const int status = reportBroken(line, describeLayers(store.readLayers(path.getComponent())));
     if (node == nullptr) {
-        throw CommandError(kNotFound,
-                           "no node " + quotedText(address) + whereText(line.getEntity()));
+        throw CommandError(kNotFound, "no node " + quotedText(address) + whereText(store.plan()));
     }
     const PropertyNode* property = node->asPropertyNode();
     if (property == nullptr) {
@@ -501,6 +569,7 @@ int Commands::get(const CommandLine& line) {
     if (line.getFormat() == OutputFormat::Json) {
         JsonWriter json;
         json.beginObject().key("component").string(path.getComponent());
+        store.plan().writeJson(json);
         json.key("path").string(path.getPath().empty() ? "/" : path.getPath());
         json.key("type").string(ParserContext::typeName(property->getType()));
         json.key("locale").string(locale).key("value").value(*property, locale);
@@ -545,10 +614,10 @@ int Commands::watch(const CommandLine& line) {
         throw PolicyStore::serviceError("cannot watch " + quotedText(component) + " in",
                                         line.getEntity(), failure);
     }
-    const PolicyStore store(line.getEntity());
+    const PolicyStore store(planOf(line));
     LayerWatch layerWatch(store, component, printer);
     std::fprintf(mErr, "Watching %s%s; stop with Ctrl-C.\n", printable(component).c_str(),
-                 whereText(line.getEntity()).c_str());
+                 whereText(store.plan()).c_str());
     std::fflush(mErr);
     layerWatch.start();
 

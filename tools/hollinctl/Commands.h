@@ -36,6 +36,8 @@ class Commands {
     // Warns of each broken layer on standard error, whatever the library's
     // logging says; kBrokenLayer with --strict when there is one.
     int reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers);
+    // A warning when --entity or --user names no folder of a file store.
+    void warnOfMissingFolder(const CommandLine& line);
 
     std::FILE* mOut;
     std::FILE* mErr;

@@ -64,9 +64,12 @@ void trimRight(std::string& line) {
 
 }  // namespace
 
-DumpWriter::DumpWriter(const std::string& component, const std::string& entity,
-                       std::vector<LayerInfo> layers, const Provenance& provenance)
-    : mComponent(component), mEntity(entity), mLayers(std::move(layers)), mProvenance(provenance) {}
+DumpWriter::DumpWriter(const std::string& component, ScopePlan plan, std::vector<LayerInfo> layers,
+                       const Provenance& provenance)
+    : mComponent(component),
+      mPlan(std::move(plan)),
+      mLayers(std::move(layers)),
+      mProvenance(provenance) {}
 
 DumpWriter::~DumpWriter() = default;
 
@@ -122,8 +125,8 @@ std::string DumpWriter::lockText(const Node& node, const NodeHistory* history) c
 }
 
 std::string DumpWriter::text() const {
-    std::string out = printable(mComponent) + " for " + PolicyStore::describeEntity(mEntity) +
-                      ", " + std::to_string(mLayers.size()) +
+    std::string out = printable(mComponent) + " for " + mPlan.describe() + "\n" +
+                      std::to_string(mLayers.size()) +
                       (mLayers.size() == 1 ? " layer" : " layers") + ", most general first:\n";
     for (const LayerInfo& layer : mLayers) {
         out += "  " + std::to_string(layer.position) + "  " + printable(layer.stamp);
@@ -209,7 +212,8 @@ std::string DumpWriter::text() const {
 
 std::string DumpWriter::json() const {
     JsonWriter json;
-    json.beginObject().key("component").string(mComponent).key("entity").string(mEntity);
+    json.beginObject().key("component").string(mComponent);
+    mPlan.writeJson(json);
     json.key("store").string(PolicyStore::storePath());
     json.key("layers").beginArray();
     for (const LayerInfo& layer : mLayers) {

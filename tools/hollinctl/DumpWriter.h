@@ -3,7 +3,7 @@
 // set it, the layer that locked it and the layers whose changes the lock
 // refused. Text is aligned for a terminal; JSON is one document.
 //
-//   DumpWriter dump(component, entity, describeLayers(layers), provenance);
+//   DumpWriter dump(component, store.plan(), describeLayers(layers), provenance);
 //   dump.collect(*node, names);        // the subtree at node
 //   std::fputs(dump.text().c_str(), stdout);
 #pragma once
@@ -13,6 +13,7 @@
 
 #include "LayerInfo.h"
 #include "NodeHistories.h"
+#include "ScopePlan.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy::hollinctl {
@@ -22,8 +23,8 @@ class Provenance;
 class DumpWriter : public NodeVisitor {
   public:
     // Nothing is owned; the provenance must outlive the writer.
-    DumpWriter(const std::string& component, const std::string& entity,
-               std::vector<LayerInfo> layers, const Provenance& provenance);
+    DumpWriter(const std::string& component, ScopePlan plan, std::vector<LayerInfo> layers,
+               const Provenance& provenance);
     virtual ~DumpWriter();
 
     // Adds node and everything below it; names are the node's names below the root.
@@ -49,7 +50,7 @@ class DumpWriter : public NodeVisitor {
     std::string lockText(const Node& node, const NodeHistory* history) const;
 
     std::string mComponent;
-    std::string mEntity;
+    ScopePlan mPlan;
     std::vector<LayerInfo> mLayers;
     const Provenance& mProvenance;
     std::vector<Row> mRows;

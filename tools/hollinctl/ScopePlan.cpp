@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "JsonWriter.h"
+#include "TextEscape.h"
+
 namespace vesk::legacy::hollinctl {
 
 namespace {
@@ -35,34 +38,92 @@ std::vector<std::string> groupNames(const char* user, gid_t primary) {
             names.emplace_back(entry->gr_name);
         }
     }
-    std::sort(names.begin(), names.end());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
 }
 
 }  // namespace
 
+void ScopePlan::addScopes() {
+    std::sort(mGroups.begin(), mGroups.end());
+    mGroups.erase(std::unique(mGroups.begin(), mGroups.end()), mGroups.end());
+    mScopes.push_back("default");
+    if (!mEntity.empty()) {
+        mScopes.push_back("hosts/" + mHost);
+        mScopes.push_back("entities/" + mEntity);
+        return;
+    }
+    for (const std::string& group : mGroups) {
+        mScopes.push_back("groups/" + group);
+    }
+    mScopes.push_back("hosts/" + mHost);
+    if (!mUser.empty()) {
+        mScopes.push_back("users/" + mUser);
+    }
+}
+
 ScopePlan ScopePlan::forEntity(const std::string& entity) {
     ScopePlan plan;
-    plan.mScopes.push_back("default");
-    const std::string host = hostName();
-    if (!entity.empty()) {
-        plan.mScopes.push_back("hosts/" + host);
-        plan.mScopes.push_back("entities/" + entity);
-        return plan;
+    plan.mEntity = entity;
+    plan.mHost = hostName();
+    if (entity.empty()) {
+        if (const struct passwd* user = getpwuid(getuid())) {
+            plan.mUser = user->pw_name;
+            plan.mGroups = groupNames(user->pw_name, user->pw_gid);
+        }
     }
-    const struct passwd* user = getpwuid(getuid());
-    if (user == nullptr) {
-        plan.mScopes.push_back("hosts/" + host);
-        return plan;
-    }
-    const std::string name = user->pw_name;
-    for (const std::string& group : groupNames(name.c_str(), user->pw_gid)) {
-        plan.mScopes.push_back("groups/" + group);
-    }
-    plan.mScopes.push_back("hosts/" + host);
-    plan.mScopes.push_back("users/" + name);
+    plan.addScopes();
     return plan;
+}
+
+ScopePlan ScopePlan::forUser(const std::string& user,
+                             const std::optional<std::vector<std::string>>& groups,
+                             const std::string& host) {
+    ScopePlan plan;
+    plan.mPlanned = true;
+    plan.mUser = user;
+    plan.mHost = host.empty() ? hostName() : host;
+    if (groups) {
+        plan.mGroups = *groups;
+    } else if (const struct passwd* entry = getpwnam(user.c_str())) {
+        plan.mGroups = groupNames(entry->pw_name, entry->pw_gid);
+    }
+    plan.addScopes();
+    return plan;
+}
+
+ScopePlan ScopePlan::forPlannedEntity(const std::string& entity, const std::string& host) {
+    ScopePlan plan;
+    plan.mPlanned = true;
+    plan.mEntity = entity;
+    plan.mHost = host.empty() ? hostName() : host;
+    plan.addScopes();
+    return plan;
+}
+
+std::string ScopePlan::describe() const {
+    std::string text;
+    if (!mEntity.empty()) {
+        return "entity " + quotedText(mEntity) + " (host " + printable(mHost) + ")";
+    }
+    text = mPlanned ? "user " + quotedText(mUser) : "the current user";
+    if (!mPlanned && !mUser.empty()) {
+        text += " " + quotedText(mUser);
+    }
+    text += " (groups ";
+    for (size_t i = 0; i < mGroups.size(); ++i) {
+        text += (i > 0 ? ", " : "") + printable(mGroups[i]);
+    }
+    return text + (mGroups.empty() ? "none" : "") + "; host " + printable(mHost) + ")";
+}
+
+void ScopePlan::writeJson(JsonWriter& json) const {
+    json.key("entity").string(mEntity).key("user");
+    mEntity.empty() ? json.string(mUser) : json.null();
+    json.key("groups").beginArray();
+    for (const std::string& group : mGroups) {
+        json.string(group);
+    }
+    json.endArray().key("host").string(mHost);
 }
 
 }  // namespace vesk::legacy::hollinctl

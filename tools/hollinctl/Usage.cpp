@@ -9,7 +9,11 @@ namespace {
 
 const char kEntityOption[] =
     "  --entity CONNECTION  whose policy: a connection string (default \"\", the\n"
-    "                       current user; for example kiosk.default)\n";
+    "                       current user; for example kiosk.default)\n"
+    "  --user NAME, --groups A,B, --host NAME\n"
+    "                       planning (list, layers, dump, get): the stack of any\n"
+    "                       user, groups and host (default: the user's groups here,\n"
+    "                       this host), read from the store's files\n";
 
 const char kListHelp[] =
     "Usage: hollinctl list [PREFIX] [--format=text|json] [--entity CONNECTION]\n"
@@ -181,6 +185,7 @@ std::string toolHelp() {
            kEntityOption +
            "  --format=FORMAT      text (default), json, or for dump xml\n"
            "  --locale L           get: the value for locale L\n"
+           "  --strict             get, dump, layers: exit status 4 for a broken layer\n"
            "  -h, --help           this help, or a command's: hollinctl dump --help\n"
            "\n"
            "Policy is read from the store $VESK_POLICY_STORE, or else " +
@@ -188,7 +193,7 @@ std::string toolHelp() {
            ".\n"
            "\n"
            "Exit status: 0 success, 1 not found (check: problems found), 2 usage error,\n"
-           "3 the policy service or the output failed.\n";
+           "3 the policy service or the output failed, 4 (--strict) a broken layer.\n";
 }
 
 std::string commandHelp(const std::string& command) {

@@ -389,6 +389,57 @@ for l in json.load(open(sys.argv[1]))["layers"]:
     EXPECT_EQ(tool({"dump", kComponent, "--all"}).status, 2);
 }
 
+TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
+    // Each scope sets the editor to its own name; the last in the stack wins.
+    for (const std::string scope :
+         {"default", "groups/adm", "groups/staff", "hosts/ws12", "users/alice", "entities/kiosk"}) {
+        writeLayer(scope, kComponent,
+                   "<zel:component-data><node zel:name=\"apps\"><prop zel:name=\"editor\">"
+                   "<value>" +
+                       scope + "</value></prop></node></zel:component-data>");
+    }
+    struct Case {
+        std::vector<std::string> options;
+        int status;
+        std::string out;
+        std::string err;  // a part of standard error
+    };
+    const Case cases[] = {
+        {{"--user", "alice", "--groups", "staff", "--host", "ws12"}, 0, "users/alice\n", ""},
+        // Groups stack in byte order, whatever order they are given in.
+        {{"--user", "alice", "--groups=staff,adm"}, 0, "users/alice\n", ""},
+        {{"--user", "bob", "--groups=staff,adm"}, 0, "groups/staff\n", "no folder users/bob"},
+        {{"--user", "bob", "--groups=adm", "--host=ws12"}, 0, "hosts/ws12\n", ""},
+        {{"--entity", "kiosk", "--host", "ws12"}, 0, "entities/kiosk\n", ""},
+        {{"--entity", "kiosk.test", "--host", "ws12"}, 0, "hosts/ws12\n", "no folder entities/"},
+        {{"--user", "../alice"}, 2, "", "not a name of a store folder"},
+        {{"--groups", "a/b"}, 2, "", "not a name of a store folder"},
+        {{"--entity", "kiosk", "--user", "alice"}, 2, "", "--entity takes no --user"},
+    };
+    for (const Case& test : cases) {
+        std::vector<std::string> args{"get", kComponent + "/apps/editor"};
+        args.insert(args.end(), test.options.begin(), test.options.end());
+        const ToolRunner::Result result = tool(args);
+        EXPECT_EQ(result.status, test.status) << test.options[1] << ": " << result.err;
+        EXPECT_EQ(result.out, test.out) << test.options[1];
+        EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(tool({"watch", kComponent, "--user", "alice"}).status, 2);
+
+    // Every document names whose stack it is.
+    const ToolRunner::Result json = tool(
+        {"dump", kComponent, "--user=alice", "--groups=staff", "--host=ws12", "--format=json"});
+    EXPECT_EQ(python("d = json.load(open(sys.argv[1])); print(d['user'], d['groups'], d['host'], "
+                     "[l['scope'] for l in d['layers']])",
+                     json.out),
+              "alice ['staff'] ws12 ['default', 'groups/staff', 'hosts/ws12', 'users/alice']\n");
+    const ToolRunner::Result text = tool({"layers", kComponent, "--user=alice", "--groups=staff"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(tool({"dump", kComponent, "--user=alice", "--groups=staff"})
+                  .out.find(kComponent + " for user \"alice\" (groups staff; host "),
+              0u);
+}
+
 TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
     writeThreeLayers();
     writeLayer("default", "org.test.apps", "<zel:component-data/>");
