@@ -62,7 +62,7 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
         const std::string name = word.substr(0, equals);
         std::string value;
         if (name != "--entity" && name != "--format" && name != "--locale" && name != "--user" &&
-            name != "--groups" && name != "--host") {
+            name != "--groups" && name != "--host" && name != "--store") {
             throw CommandError(kUsage, "unknown option " + quotedText(name));
         }
         if (equals != std::string::npos) {
@@ -75,6 +75,12 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
         if (name == "--entity") {
             line.mEntity = value;
             line.mHasEntity = true;
+        } else if (name == "--store") {
+            if (value.empty()) {
+                throw CommandError(kUsage, "--store needs a folder or an ldap:// URL");
+            }
+            line.mStore = value;
+            line.mHasStore = true;
         } else if (name == "--user") {
             line.mUser = value;
             line.mHasUser = true;

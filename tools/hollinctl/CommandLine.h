@@ -28,6 +28,9 @@ class CommandLine {
     bool hasEntity() const { return mHasEntity; }
     OutputFormat getFormat() const { return mFormat; }
     bool hasFormat() const { return mHasFormat; }
+    // --store: the policy store, in place of $VESK_POLICY_STORE.
+    const std::string& getStore() const { return mStore; }
+    bool hasStore() const { return mHasStore; }
     // Planning: --user NAME, --groups a,b (split at commas), --host NAME.
     const std::string& getUser() const { return mUser; }
     bool hasUser() const { return mHasUser; }
@@ -52,6 +55,8 @@ class CommandLine {
     bool mHasEntity = false;
     OutputFormat mFormat = OutputFormat::Text;
     bool mHasFormat = false;
+    std::string mStore;
+    bool mHasStore = false;
     std::string mUser;
     bool mHasUser = false;
     std::vector<std::string> mGroups;

@@ -22,6 +22,7 @@
 #include "Provenance.h"
 #include "ScopePlan.h"
 #include "TextEscape.h"
+#include "Usage.h"
 #include "access/ConfigurationAccess.h"
 #include "layers/ParserContext.h"
 #include "model/Node.h"
@@ -325,7 +326,7 @@ int Commands::run(const CommandLine& line) {
     if (command == "export-ldif") {
         return LdifExport::run(line, mOut, mErr);
     }
-    throw CommandError(kUsage, "unknown command " + quotedText(command));
+    throw CommandError(kUsage, "unknown command " + quotedText(command) + suggestCommand(command));
 }
 
 int Commands::list(const CommandLine& line) {
@@ -514,6 +515,10 @@ int Commands::dump(const CommandLine& line) {
 }
 
 int Commands::get(const CommandLine& line) {
+    if (line.getArguments().size() == 2 && line.getArguments()[0].find('/') == std::string::npos) {
+        const std::string joined = line.getArguments()[0] + "/" + line.getArguments()[1];
+        throw CommandError(kUsage, "get takes COMPONENT/PATH as one word: " + quotedText(joined));
+    }
     expectArguments(line, 1, 1);
     expectOptions(line, true, false, true, true);
     const std::string& address = line.getArguments()[0];

@@ -1,5 +1,8 @@
 #include "Usage.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "LdifExport.h"
 #include "PolicyStore.h"
 
@@ -178,6 +181,7 @@ std::string toolHelp() {
                "  get COMPONENT/PATH     one property's value\n"
                "  watch COMPONENT        one line per change, until interrupted\n"
                "  check FILE...          problems in layer files, before deploying them\n"
+               "  help [COMMAND]         this help, or a command's\n"
                "  export-ldif STORE_DIR BASE_DN  the LDIF that loads a file store into a\n"
                "                         directory, for ldapadd\n"
                "\n"
@@ -185,6 +189,8 @@ std::string toolHelp() {
            kEntityOption +
            "  --format=FORMAT      text (default), json, or for dump xml\n"
            "  --locale L           get: the value for locale L\n"
+           "  --store STORE        the policy store (a folder or an ldap:// URL), in\n"
+           "                       place of $VESK_POLICY_STORE\n"
            "  --strict             get, dump, layers: exit status 4 for a broken layer\n"
            "  -h, --help           this help, or a command's: hollinctl dump --help\n"
            "\n"
@@ -219,6 +225,44 @@ std::string commandHelp(const std::string& command) {
         return LdifExport::help();
     }
     return std::string();
+}
+
+std::string suggestCommand(const std::string& command) {
+    static const char* const kCommands[] = {"list",  "layers", "dump",        "get",
+                                            "watch", "check",  "export-ldif", "help"};
+    // Edit distance, with a swap of neighbours as one edit ("dupm").
+    auto distance = [](const std::string& a, const std::string& b) {
+        std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+        for (size_t i = 0; i <= a.size(); ++i) {
+            d[i][0] = i;
+        }
+        for (size_t j = 0; j <= b.size(); ++j) {
+            d[0][j] = j;
+        }
+        for (size_t i = 1; i <= a.size(); ++i) {
+            for (size_t j = 1; j <= b.size(); ++j) {
+                d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                    d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+                if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                    d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+                }
+            }
+        }
+        return d[a.size()][b.size()];
+    };
+    if (command.size() > 32) {
+        return "";
+    }
+    const char* best = nullptr;
+    size_t bestDistance = 3;
+    for (const char* known : kCommands) {
+        const size_t found = distance(command, known);
+        if (found < bestDistance) {
+            best = known;
+            bestDistance = found;
+        }
+    }
+    return best != nullptr ? std::string(" (did you mean ") + best + "?)" : "";
 }
 
 }  // namespace vesk::legacy::hollinctl

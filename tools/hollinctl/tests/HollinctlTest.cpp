@@ -453,6 +453,12 @@ TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
     EXPECT_EQ(python("print(json.load(open(sys.argv[1]))['components'])", json.out),
               "['org.test.apps', 'org.test.desktop']\n");
 
+    // --store in place of the variable.
+    EXPECT_EQ(ToolRunner::run({HOLLINCTL_BINARY, "list", "--store", mStore.string()},
+                              {{"VESK_POLICY_STORE", ""}})
+                  .out,
+              "org.test.apps\norg.test.desktop\n");
+
     const ToolRunner::Result none = tool({"list", "net."});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.out, "");
@@ -506,6 +512,13 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
         {{"dump", kComponent, "--entity"}, 2, "--entity needs a value"},
         {{"--bogus", "list"}, 2, "unknown option \"--bogus\""},
         {{"dump", ".."}, 2, "not a component name"},
+        {{"dupm", "x"}, 2, "unknown command \"dupm\" (did you mean dump?)"},
+        {{"help", "lyers"}, 2, "unknown command \"lyers\" (did you mean layers?)"},
+        {{"get", kComponent, "apps/browser"},
+         2,
+         "COMPONENT/PATH as one word: \"org.test.desktop/apps/browser\""},
+        {{"list", "--store="}, 2, "--store needs a folder"},
+        {{"watch", kComponent, "--strict"}, 2, "watch takes no --strict"},
     };
     for (const Case& test : cases) {
         const ToolRunner::Result result = tool(test.args);
@@ -648,6 +661,8 @@ TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
         }
     }
     EXPECT_NE(tool({"check", "--help"}).out.find("merged last"), std::string::npos);
+    EXPECT_EQ(tool({"help", "dump"}).out, tool({"dump", "--help"}).out);
+    EXPECT_EQ(tool({"help"}).out, tool({"--help"}).out);
 }
 
 TEST_F(HollinctlTest, WatchPrintsEachChangeWithinASecondUntilTerminated) {
