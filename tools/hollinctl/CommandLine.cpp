@@ -19,7 +19,11 @@ OutputFormat formatFromText(const std::string& text) {
     if (text == "xml") {
         return OutputFormat::Xml;
     }
-    throw CommandError(kUsage, "unknown format " + quotedText(text) + " (text, json or xml)");
+    if (text == "layer") {
+        return OutputFormat::Layer;
+    }
+    throw CommandError(kUsage,
+                       "unknown format " + quotedText(text) + " (text, json, xml or layer)");
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 
 namespace vesk::legacy::hollinctl {
 
-enum class OutputFormat { Text, Json, Xml };
+enum class OutputFormat { Text, Json, Xml, Layer };
 
 class CommandLine {
   public:

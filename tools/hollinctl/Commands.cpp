@@ -17,6 +17,7 @@
 #include "LayerChecker.h"
 #include "LayerInfo.h"
 #include "LayerWatch.h"
+#include "LayerWriter.h"
 #include "LdifExport.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
@@ -59,7 +60,9 @@ void expectOptions(const CommandLine& line, bool json, bool xml, bool locale, bo
             throw CommandError(kUsage, line.getCommand() + " takes no --format");
         }
         const OutputFormat format = line.getFormat();
-        if ((format == OutputFormat::Json && !json) || (format == OutputFormat::Xml && !xml)) {
+        // xml and layer are the dump's.
+        if ((format == OutputFormat::Json && !json) ||
+            ((format == OutputFormat::Xml || format == OutputFormat::Layer) && !xml)) {
             throw CommandError(kUsage, line.getCommand() + " has no such --format");
         }
     }
@@ -496,6 +499,18 @@ int Commands::dump(const CommandLine& line) {
     if (node == nullptr && !names.empty()) {
         throw CommandError(kNotFound, "no node " + quotedText(path) + " in component " +
                                           quotedText(component) + whereText(store.plan()));
+    }
+    if (line.getFormat() == OutputFormat::Layer) {
+        if (!names.empty()) {
+            throw CommandError(kUsage, "dump --format=layer writes the whole component: no PATH");
+        }
+        std::vector<std::string> lockedToo;
+        write(LayerWriter::write(component, node, lockedToo));
+        for (const std::string& path : lockedToo) {
+            complain("warning: " + printable(path) +
+                     " was added below a lock by a later layer; in one layer it is locked too");
+        }
+        return reportBroken(line, describeLayers(layers));
     }
     if (line.getFormat() == OutputFormat::Xml) {
         write(treeFileText(node));

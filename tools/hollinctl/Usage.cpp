@@ -48,7 +48,7 @@ const char kLayersStatus[] =
     "read.\n";
 
 const char kDumpHelp[] =
-    "Usage: hollinctl dump COMPONENT [PATH] [--removed] [--format=text|json|xml]\n"
+    "Usage: hollinctl dump COMPONENT [PATH] [--removed] [--format=FORMAT]\n"
     "                      [--entity CONNECTION]\n"
     "\n"
     "Shows the component's effective tree, merged from its layers as programs see\n"
@@ -79,6 +79,8 @@ const char kDumpHelp[] =
     "                       \"setBy\", \"lock\" (\"read-only\": locked by an earlier\n"
     "                       layer, \"finalised\": by the last), \"lockedBy\",\n"
     "                       \"refusedFrom\", \"ignored\" ([{\"layer\", \"reason\"}])\n"
+    "  --format=layer       the tree as one layer: placed alone in default/, it\n"
+    "                       merges into the same tree, locks included (no PATH)\n"
     "  --format=xml         the tree in the library's tree file format\n"
     "                       (Tree::serialize; Tree::unserialize reads it back),\n"
     "                       without reasons\n";
@@ -187,7 +189,7 @@ std::string toolHelp() {
                "\n"
                "Options (before or after the command):\n") +
            kEntityOption +
-           "  --format=FORMAT      text (default), json, or for dump xml\n"
+           "  --format=FORMAT      text (default), json, or for dump xml or layer\n"
            "  --locale L           get: the value for locale L\n"
            "  --store STORE        the policy store (a folder or an ldap:// URL), in\n"
            "                       place of $VESK_POLICY_STORE\n"

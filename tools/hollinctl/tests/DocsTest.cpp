@@ -188,8 +188,8 @@ class DocsTest : public ::testing::Test {
                 continue;
             }
             if (!step.layer.empty()) {
-                const fs::path target = step.layer[0] == '/' ? fs::path(local(step.layer))
-                                                             : store / local(step.layer);
+                const fs::path target =
+                    step.layer[0] == '/' ? fs::path(local(step.layer)) : store / local(step.layer);
                 fs::create_directories(target.parent_path());
                 const std::string& text = step.from.empty() ? step.text : kept[step.from];
                 std::ofstream(target, std::ios::binary) << text;

@@ -288,6 +288,54 @@ TEST_F(HollinctlTest, DumpAsTreeFileReadsBackWithUnserialize) {
     EXPECT_EQ(apps->getChild("title")->asPropertyNode()->getStringValue("de"), "Netzsucher");
 }
 
+TEST_F(HollinctlTest, DumpAsLayerMergesAloneIntoTheSameTree) {
+    writeThreeLayers();
+    // Values and names that need escapes, lists whose items hold the default
+    // separator or are empty, locales.
+    writeLayer(mUserScope, "org.test.odd", R"(<zel:component-data>
+  <node zel:name="a &amp; &lt;b&gt; &quot;c&quot;" zel:finalized="true">
+    <prop zel:name="text"><value>one
+two	&amp; "three" &lt;/value&gt;</value></prop>
+    <prop zel:name="spaced" zel:type="zel:string-list"><value zel:separator="|">a b|c| |</value></prop>
+    <prop zel:name="bars" zel:type="zel:string-list"><value zel:separator=",">x y,a|b,c;d</value></prop>
+    <prop zel:name="empty" zel:type="zel:int-list"><value></value></prop>
+    <prop zel:name="none" zel:type="xs:int"/>
+  </node>
+  <prop zel:name="title"><value>Plain</value><value xml:lang="de">Deutsch</value></prop>
+  <prop zel:name="only" zel:type="zel:string-list"><value xml:lang="fr">un deux</value></prop>
+</zel:component-data>
+)");
+    // Path, type, locked (itself or below a lock: one layer cannot leave a node
+    // unlocked below a lock, and says so), values: what survives the round trip.
+    const char* const summary = R"(
+locked = set()
+for n in json.load(open(sys.argv[1]))["nodes"]:
+    lock = n["lock"] is not None or n["path"].rsplit("/", 1)[0] in locked
+    if lock: locked.add(n["path"])
+    print(n["path"], n.get("type"), lock, json.dumps(n.get("values"), sort_keys=True))
+)";
+    for (const std::string& component : {kComponent, std::string("org.test.odd")}) {
+        const ToolRunner::Result layer = tool({"dump", component, "--format=layer"});
+        ASSERT_EQ(layer.status, 0) << layer.err;
+        const fs::path alone = mDir / ("alone-" + component);
+        fs::create_directories(alone / "default");
+        std::ofstream(alone / "default" / (component + ".xml"), std::ios::binary) << layer.out;
+        const ToolRunner::Result check =
+            tool({"check", (alone / "default" / (component + ".xml")).string()});
+        EXPECT_EQ(check.status, 0) << check.out << layer.out;
+        const ToolRunner::Result again = ToolRunner::run(
+            {HOLLINCTL_BINARY, "dump", component, "--format=json", "--store", alone.string()});
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(python(summary, again.out),
+                  python(summary, tool({"dump", component, "--format=json"}).out))
+            << layer.out;
+    }
+    EXPECT_NE(tool({"dump", kComponent, "--format=layer"})
+                  .err.find("warning: /kiosk/extra was added below a lock"),
+              std::string::npos);
+    EXPECT_EQ(tool({"dump", kComponent, "apps", "--format=layer"}).status, 2);
+}
+
 TEST_F(HollinctlTest, GetAnswersAsProgramsReadAndFailsWithStatusOne) {
     writeThreeLayers();
     writeLayer("default", "org.test.bare",
