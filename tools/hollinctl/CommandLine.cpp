@@ -66,7 +66,8 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
         const std::string name = word.substr(0, equals);
         std::string value;
         if (name != "--entity" && name != "--format" && name != "--locale" && name != "--user" &&
-            name != "--groups" && name != "--host" && name != "--store") {
+            name != "--groups" && name != "--host" && name != "--store" && name != "--component" &&
+            name != "--scope") {
             throw CommandError(kUsage, "unknown option " + quotedText(name));
         }
         if (equals != std::string::npos) {
@@ -85,6 +86,12 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             }
             line.mStore = value;
             line.mHasStore = true;
+        } else if (name == "--component") {
+            line.mComponent = value;
+            line.mHasComponent = true;
+        } else if (name == "--scope") {
+            line.mScope = value;
+            line.mHasScope = true;
         } else if (name == "--user") {
             line.mUser = value;
             line.mHasUser = true;

@@ -31,6 +31,11 @@ class CommandLine {
     // --store: the policy store, in place of $VESK_POLICY_STORE.
     const std::string& getStore() const { return mStore; }
     bool hasStore() const { return mHasStore; }
+    // check in context: --component C --scope SCOPE.
+    const std::string& getComponent() const { return mComponent; }
+    bool hasComponent() const { return mHasComponent; }
+    const std::string& getScope() const { return mScope; }
+    bool hasScope() const { return mHasScope; }
     // Planning: --user NAME, --groups a,b (split at commas), --host NAME.
     const std::string& getUser() const { return mUser; }
     bool hasUser() const { return mHasUser; }
@@ -57,6 +62,10 @@ class CommandLine {
     bool mHasFormat = false;
     std::string mStore;
     bool mHasStore = false;
+    std::string mComponent;
+    bool mHasComponent = false;
+    std::string mScope;
+    bool mHasScope = false;
     std::string mUser;
     bool mHasUser = false;
     std::vector<std::string> mGroups;

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "ChangePrinter.h"
+#include "ContextCheck.h"
 #include "DumpWriter.h"
 #include "ExitStatus.h"
 #include "JsonWriter.h"
@@ -302,9 +303,12 @@ int Commands::run(const CommandLine& line) {
     if (line.isStrict() && command != "dump" && command != "get" && command != "layers") {
         throw CommandError(kUsage, command + " takes no --strict");
     }
+    if ((line.hasComponent() || line.hasScope()) && command != "check") {
+        throw CommandError(kUsage, command + " takes no --component or --scope");
+    }
     const bool planning = line.hasUser() || line.hasGroups() || line.hasHost();
     if (planning && command != "list" && command != "layers" && command != "dump" &&
-        command != "get") {
+        command != "get" && command != "check") {
         throw CommandError(kUsage, command + " takes no --user, --groups or --host");
     }
     warnOfMissingFolder(line);
@@ -654,8 +658,30 @@ int Commands::watch(const CommandLine& line) {
 
 int Commands::check(const CommandLine& line) {
     expectArguments(line, 1, static_cast<size_t>(-1));
-    expectOptions(line, true, false, false, false);
+    expectOptions(line, true, false, false, line.hasComponent() || line.hasScope());
     const bool json = line.getFormat() == OutputFormat::Json;
+    const bool inContext = line.hasComponent() || line.hasScope();
+    std::unique_ptr<PolicyStore> store;
+    if (inContext) {
+        if (!line.hasComponent() || !line.hasScope() || line.getArguments().size() != 1) {
+            throw CommandError(kUsage, "check --component C --scope SCOPE takes both and one FILE");
+        }
+        PolicyStore::checkComponentName(line.getComponent());
+        const std::string& scope = line.getScope();
+        const size_t slash = scope.find('/');
+        const std::string kind = scope.substr(0, slash);
+        const bool valid =
+            scope == "default" ||
+            (slash != std::string::npos &&
+             (kind == "groups" || kind == "hosts" || kind == "users" || kind == "entities") &&
+             scope.find('/', slash + 1) == std::string::npos && slash + 1 < scope.size() &&
+             scope.substr(slash + 1) != "." && scope.substr(slash + 1) != "..");
+        if (!valid) {
+            throw CommandError(kUsage, "not a scope: " + quotedText(scope) +
+                                           " (default, groups/G, hosts/H, users/U, entities/E)");
+        }
+        store = std::make_unique<PolicyStore>(planOf(line));
+    }
     JsonWriter document;
     document.beginObject().key("files").beginArray();
     int status = kSuccess;
@@ -680,10 +706,70 @@ int Commands::check(const CommandLine& line) {
             }
             continue;
         }
+        ContextCheck::Result context;
+        if (inContext) {
+            context = ContextCheck::run(*store, line.getComponent(), line.getScope(), text);
+        }
         LayerChecker checker(std::move(text), !fromStdin && LayerChecker::isMergedLast(fileName));
         const std::vector<LayerChecker::Finding> findings = checker.check();
-        if (!findings.empty()) {
+        if (!findings.empty() || !context.refused.empty() || !context.ignored.empty()) {
             status = kNotFound;
+        }
+        if (inContext && json) {
+            document.beginObject().key("file").string(fromStdin ? "-" : fileName);
+            document.key("error").null().key("findings").beginArray();
+            for (const LayerChecker::Finding& finding : findings) {
+                document.beginObject().key("line").number(finding.line).key("column");
+                finding.column > 0 ? document.number(finding.column) : document.null();
+                document.key("message").string(finding.message).endObject();
+            }
+            document.endArray().key("context").beginObject();
+            document.key("component")
+                .string(line.getComponent())
+                .key("scope")
+                .string(line.getScope());
+            document.key("place").string(context.place).key("inStack").boolean(context.inStack);
+            const std::pair<const char*, const std::vector<ContextCheck::Result::Entry>*> lists[] =
+                {{"refused", &context.refused},
+                 {"ignored", &context.ignored},
+                 {"changes", &context.changes}};
+            for (const auto& [key, entries] : lists) {
+                document.key(key).beginArray();
+                for (const ContextCheck::Result::Entry& entry : *entries) {
+                    document.beginObject().key("path").string(entry.path);
+                    document
+                        .key(std::string(key) == "refused"   ? "lockedBy"
+                             : std::string(key) == "ignored" ? "reason"
+                                                             : "event")
+                        .string(entry.detail)
+                        .endObject();
+                }
+                document.endArray();
+            }
+            document.endObject().endObject();
+            continue;
+        }
+        if (inContext && !json) {
+            std::string text = shown + ": merged as layer " + printable(context.place) + " of " +
+                               quotedText(line.getComponent()) + whereText(store->plan()) + "\n";
+            if (!context.inStack) {
+                text += shown + ": " + printable(line.getScope()) +
+                        " is not a scope of this stack; merged in the place of its kind\n";
+            }
+            for (const ContextCheck::Result::Entry& entry : context.refused) {
+                text += shown + ": " + printable(entry.path) + " is locked by " +
+                        printable(entry.detail) + ": this change would be refused\n";
+            }
+            for (const ContextCheck::Result::Entry& entry : context.ignored) {
+                text += shown + ": " + printable(entry.path) + ": " + entry.detail +
+                        ": the value would be dropped\n";
+            }
+            for (const ContextCheck::Result::Entry& entry : context.changes) {
+                std::string event = entry.detail;
+                event.resize(8, ' ');
+                text += event + printable(entry.path) + "\n";
+            }
+            write(text);
         }
         if (json) {
             document.beginObject().key("file").string(fromStdin ? "-" : fileName);
@@ -703,7 +789,7 @@ int Commands::check(const CommandLine& line) {
             }
             write(where + ": " + finding.message + "\n");
         }
-        if (findings.empty()) {
+        if (findings.empty() && context.refused.empty() && context.ignored.empty()) {
             write(shown + ": ok\n");
         }
     }

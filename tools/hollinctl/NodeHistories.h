@@ -51,6 +51,7 @@ class NodeHistories {
     // The nodes removed and not made again, with the layer that removed each;
     // a node removed with its group is not listed on its own.
     const std::map<Names, int>& removed() const { return mRemoved; }
+    const std::map<Names, NodeHistory>& all() const { return mHistories; }
 
   private:
     std::map<Names, NodeHistory> mHistories;

@@ -126,6 +126,12 @@ const char kWatchHelp[] =
 
 const char kCheckHelp[] =
     "Usage: hollinctl check FILE... [--format=text|json]\n"
+    "       hollinctl check --component C --scope SCOPE FILE [--user ...]\n"
+    "\n"
+    "With --component and --scope, FILE is also merged into the live stack in\n"
+    "the place of SCOPE's layer (default, groups/G, hosts/H, users/U or\n"
+    "entities/E): the locks it would run into, the values it would have dropped\n"
+    "for their type, and the nodes it would change, as watch prints them.\n"
     "\n"
     "Reads each layer file (\"-\": standard input) with the library's reader and\n"
     "merger, as layers from the policy service are read, and reports what the\n"

@@ -488,6 +488,57 @@ TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
               0u);
 }
 
+TEST_F(HollinctlTest, CheckInContextTellsLocksClashesAndChangesBeforeDeploying) {
+    writeThreeLayers();
+    const fs::path file = mDir / "new.xml";
+    std::ofstream(file) << R"(<zel:component-data>
+  <node zel:name="apps">
+    <prop zel:name="browser"><value>lynx</value></prop>
+    <prop zel:name="favourites" zel:type="xs:string"><value>x</value></prop>
+    <prop zel:name="title"><value>Browser</value></prop>
+  </node>
+</zel:component-data>
+)";
+    const std::string f = file.string();
+    struct Case {
+        std::string scope;
+        int status;
+        std::vector<std::string> out;
+    };
+    const Case cases[] = {
+        // In the host's place: the host's own lock does not hold against it,
+        // and the host's lock on kiosk is gone with its layer.
+        {mHostScope,
+         1,
+         {f + ": merged as layer 2 " + mHostScope + " of 3 of \"org.test.desktop\" for",
+          f + ": /apps/favourites: xs:string on a zel:string-list: the value would be dropped",
+          "changed org.test.desktop/apps/browser", "changed org.test.desktop/apps",
+          "changed org.test.desktop/kiosk/mode", "changed org.test.desktop/kiosk",
+          "changed org.test.desktop"}},
+        {mUserScope,
+         1,
+         {f + ": merged as layer 3 " + mUserScope + " of 3 of \"org.test.desktop\" for",
+          f + ": /apps/browser is locked by 2 " + mHostScope + ": this change would be refused",
+          f + ": /apps/favourites: xs:string on a zel:string-list: the value would be dropped",
+          "changed org.test.desktop/apps/editor", "changed org.test.desktop/apps",
+          // As watch prints a removal: before and after the node's old subtree.
+          "removed org.test.desktop/kiosk/extra", "removed org.test.desktop/kiosk/extra",
+          "changed org.test.desktop/kiosk", "changed org.test.desktop"}},
+    };
+    for (const Case& test : cases) {
+        const ToolRunner::Result result =
+            tool({"check", "--component", kComponent, "--scope", test.scope, f});
+        EXPECT_EQ(result.status, test.status) << result.err;
+        std::vector<std::string> out = lines(result.out);
+        if (!out.empty()) {
+            out[0] = out[0].substr(0, out[0].find(" for ") + 4);
+        }
+        EXPECT_EQ(out, test.out) << result.out;
+    }
+    EXPECT_EQ(tool({"check", "--component", kComponent, "--scope", "groups/../x", f}).status, 2);
+    EXPECT_EQ(tool({"check", "--component", kComponent, f}).status, 2);
+}
+
 TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
     writeThreeLayers();
     writeLayer("default", "org.test.apps", "<zel:component-data/>");
