@@ -58,6 +58,10 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             line.mRemoved = true;
             continue;
         }
+        if (word == "-r") {
+            line.mRecursive = true;
+            continue;
+        }
         if (word == "--strict") {
             line.mStrict = true;
             continue;

@@ -49,6 +49,8 @@ class CommandLine {
     bool isAllRequested() const { return mAll; }
     // --removed: also the nodes later layers removed.
     bool isRemovedRequested() const { return mRemoved; }
+    // -r: check a whole store.
+    bool isRecursive() const { return mRecursive; }
     // --strict: an answer from a stack with a broken layer exits with kBrokenLayer.
     bool isStrict() const { return mStrict; }
 
@@ -77,6 +79,7 @@ class CommandLine {
     bool mAll = false;
     bool mRemoved = false;
     bool mStrict = false;
+    bool mRecursive = false;
 };
 
 }  // namespace vesk::legacy::hollinctl

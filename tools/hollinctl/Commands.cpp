@@ -23,6 +23,7 @@
 #include "PolicyStore.h"
 #include "Provenance.h"
 #include "ScopePlan.h"
+#include "StoreLint.h"
 #include "TextEscape.h"
 #include "Usage.h"
 #include "access/ConfigurationAccess.h"
@@ -302,6 +303,9 @@ int Commands::run(const CommandLine& line) {
     }
     if (line.isStrict() && command != "dump" && command != "get" && command != "layers") {
         throw CommandError(kUsage, command + " takes no --strict");
+    }
+    if (line.isRecursive() && command != "check") {
+        throw CommandError(kUsage, command + " takes no -r");
     }
     if ((line.hasComponent() || line.hasScope()) && command != "check") {
         throw CommandError(kUsage, command + " takes no --component or --scope");
@@ -656,7 +660,43 @@ int Commands::watch(const CommandLine& line) {
     return kSuccess;
 }
 
+int Commands::checkStore(const CommandLine& line) {
+    expectArguments(line, 0, 1);
+    expectOptions(line, true, false, false, false);
+    const std::string store =
+        line.getArguments().empty() ? PolicyStore::storePath() : line.getArguments()[0];
+    if (store.find("://") != std::string::npos) {
+        throw CommandError(kUsage, "check -r reads a store folder, not " + printable(store));
+    }
+    const std::vector<StoreLint::Finding> findings = StoreLint::run(store);
+    int status = kSuccess;
+    JsonWriter json;
+    json.beginObject().key("store").string(store).key("findings").beginArray();
+    std::string text;
+    for (const StoreLint::Finding& finding : findings) {
+        status = finding.warning ? status : kNotFound;
+        json.beginObject()
+            .key("where")
+            .string(finding.where)
+            .key("message")
+            .string(finding.message);
+        json.key("warning").boolean(finding.warning).key("broken").boolean(finding.broken);
+        json.endObject();
+        text +=
+            finding.where + ": " + (finding.warning ? "warning: " : "") + finding.message + "\n";
+    }
+    if (line.getFormat() == OutputFormat::Json) {
+        write(json.endArray().endObject().text() + "\n");
+    } else {
+        write(text.empty() ? printable(store) + ": ok\n" : text);
+    }
+    return status;
+}
+
 int Commands::check(const CommandLine& line) {
+    if (line.isRecursive()) {
+        return checkStore(line);
+    }
     expectArguments(line, 1, static_cast<size_t>(-1));
     expectOptions(line, true, false, false, line.hasComponent() || line.hasScope());
     const bool json = line.getFormat() == OutputFormat::Json;

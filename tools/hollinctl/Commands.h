@@ -29,6 +29,7 @@ class Commands {
     int get(const CommandLine& line);
     int watch(const CommandLine& line);
     int check(const CommandLine& line);
+    int checkStore(const CommandLine& line);
 
     void write(const std::string& text);
     // A message on the error stream, "hollinctl: " before it.

@@ -4,8 +4,10 @@
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -537,6 +539,62 @@ TEST_F(HollinctlTest, CheckInContextTellsLocksClashesAndChangesBeforeDeploying) 
     }
     EXPECT_EQ(tool({"check", "--component", kComponent, "--scope", "groups/../x", f}).status, 2);
     EXPECT_EQ(tool({"check", "--component", kComponent, f}).status, 2);
+}
+
+TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
+    writeThreeLayers();
+    const fs::path s = mStore;
+    fs::create_directories(s / "group" / "staff");
+    fs::create_directories(s / "user");
+    std::ofstream(s / "default" / "org.test.upper.XML") << "<zel:component-data/>";
+    std::ofstream(s / "default" / "notes.txt") << "notes";
+    ASSERT_EQ(mkfifo((s / "default" / "org.test.fifo.xml").c_str(), 0644), 0);
+    std::ofstream(s / "default" / "org.test.broken.xml") << "<zel:component-data>\n<node>";
+    fs::create_directories(s / "groups");
+    std::ofstream(s / "groups" / "staff") << "";
+    fs::create_directories(s / "users" / "no-such-user-h7");
+    std::string upperHost = hostName();
+    std::transform(upperHost.begin(), upperHost.end(), upperHost.begin(), ::toupper);
+    if (upperHost != hostName()) {
+        fs::create_directories(s / "hosts" / upperHost);
+    }
+    struct Case {
+        std::string where;
+        std::string message;  // a part of the line
+    };
+    const std::string st = s.string();
+    const Case cases[] = {
+        {st + "/group",
+         "folder outside the scopes (default, groups, hosts, users, entities): "
+         "never read (did you mean groups/?)"},
+        {st + "/user", "(did you mean users/?)"},
+        {st + "/default/org.test.upper.XML", "only names ending in .xml are read"},
+        {st + "/default/notes.txt", "warning: not a layer (no .xml): never read"},
+        {st + "/default/org.test.fifo.xml", "not a regular file: fails every stack it is in"},
+        {st + "/default/org.test.broken.xml:2", "malformed XML"},
+        {st + "/groups/staff", "a file where a group folder belongs"},
+        {st + "/users/no-such-user-h7", "warning: no user of that name on this system"},
+    };
+    const ToolRunner::Result result = tool({"check", "-r", st});
+    EXPECT_EQ(result.status, 1) << result.err;
+    const std::vector<std::string> out = lines(result.out);
+    for (const Case& test : cases) {
+        EXPECT_TRUE(std::any_of(out.begin(), out.end(), [&](const std::string& line) {
+            return line.compare(0, test.where.size() + 1, test.where + ":") == 0 &&
+                   line.find(test.message) != std::string::npos;
+        })) << test.where;
+    }
+    if (upperHost != hostName()) {
+        EXPECT_NE(result.out.find("host names are compared as written"), std::string::npos);
+    }
+    // The configured store by default; a broken layer stops the export.
+    EXPECT_EQ(tool({"check", "-r"}).out, result.out);
+    fs::remove(s / "default" / "org.test.fifo.xml");
+    const ToolRunner::Result exported = tool({"export-ldif", st, "dc=example"});
+    EXPECT_EQ(exported.status, 1);
+    EXPECT_EQ(exported.out, "");
+    EXPECT_NE(exported.err.find("nothing exported: the store has broken layers"),
+              std::string::npos);
 }
 
 TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
