@@ -58,6 +58,10 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             line.mRemoved = true;
             continue;
         }
+        if (word == "--lock") {
+            line.mLock = true;
+            continue;
+        }
         if (word == "-r") {
             line.mRecursive = true;
             continue;
@@ -71,7 +75,7 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
         std::string value;
         if (name != "--entity" && name != "--format" && name != "--locale" && name != "--user" &&
             name != "--groups" && name != "--host" && name != "--store" && name != "--component" &&
-            name != "--scope") {
+            name != "--scope" && name != "--type") {
             throw CommandError(kUsage, "unknown option " + quotedText(name));
         }
         if (equals != std::string::npos) {
@@ -90,6 +94,9 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             }
             line.mStore = value;
             line.mHasStore = true;
+        } else if (name == "--type") {
+            line.mType = value;
+            line.mHasType = true;
         } else if (name == "--component") {
             line.mComponent = value;
             line.mHasComponent = true;

@@ -49,6 +49,10 @@ class CommandLine {
     bool isAllRequested() const { return mAll; }
     // --removed: also the nodes later layers removed.
     bool isRemovedRequested() const { return mRemoved; }
+    // set: --type T, --lock.
+    const std::string& getType() const { return mType; }
+    bool hasType() const { return mHasType; }
+    bool isLockRequested() const { return mLock; }
     // -r: check a whole store.
     bool isRecursive() const { return mRecursive; }
     // --strict: an answer from a stack with a broken layer exits with kBrokenLayer.
@@ -80,6 +84,9 @@ class CommandLine {
     bool mRemoved = false;
     bool mStrict = false;
     bool mRecursive = false;
+    std::string mType;
+    bool mHasType = false;
+    bool mLock = false;
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "ChangePrinter.h"
@@ -16,6 +17,7 @@
 #include "ExitStatus.h"
 #include "JsonWriter.h"
 #include "LayerChecker.h"
+#include "LayerEdit.h"
 #include "LayerInfo.h"
 #include "LayerWatch.h"
 #include "LayerWriter.h"
@@ -33,6 +35,7 @@
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
 #include "model/Tree.h"
+#include "output/AtomicFile.h"
 #include "output/RegularFile.h"
 #include "policy/PapiException.h"
 #include "policy/PapiLayer.h"
@@ -114,6 +117,22 @@ void checkFolderName(const std::string& option, const std::string& name) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
         name.find('\0') != std::string::npos) {
         throw CommandError(kUsage, option + ": not a name of a store folder: " + quotedText(name));
+    }
+}
+
+// A scope folder of the store: default, groups/G, hosts/H, users/U, entities/E.
+void checkScope(const std::string& scope) {
+    const size_t slash = scope.find('/');
+    const std::string kind = scope.substr(0, slash);
+    const std::string name = slash == std::string::npos ? "" : scope.substr(slash + 1);
+    const bool valid =
+        scope == "default" ||
+        ((kind == "groups" || kind == "hosts" || kind == "users" || kind == "entities") &&
+         !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos);
+    if (!valid) {
+        throw CommandError(kUsage, "not a scope: " + quotedText(scope) +
+                                       " (default, groups/G, hosts/H, users/U, entities/E)");
     }
 }
 
@@ -307,8 +326,13 @@ int Commands::run(const CommandLine& line) {
     if (line.isRecursive() && command != "check") {
         throw CommandError(kUsage, command + " takes no -r");
     }
-    if ((line.hasComponent() || line.hasScope()) && command != "check") {
-        throw CommandError(kUsage, command + " takes no --component or --scope");
+    const bool editing =
+        command == "set" || command == "unset" || command == "lock" || command == "unlock";
+    if (line.hasComponent() && command != "check") {
+        throw CommandError(kUsage, command + " takes no --component");
+    }
+    if (line.hasScope() && command != "check" && !editing) {
+        throw CommandError(kUsage, command + " takes no --scope");
     }
     const bool planning = line.hasUser() || line.hasGroups() || line.hasHost();
     if (planning && command != "list" && command != "layers" && command != "dump" &&
@@ -333,6 +357,9 @@ int Commands::run(const CommandLine& line) {
     }
     if (command == "check") {
         return check(line);
+    }
+    if (command == "set" || command == "unset" || command == "lock" || command == "unlock") {
+        return edit(line);
     }
     if (command == "export-ldif") {
         return LdifExport::run(line, mOut, mErr);
@@ -660,6 +687,97 @@ int Commands::watch(const CommandLine& line) {
     return kSuccess;
 }
 
+int Commands::edit(const CommandLine& line) {
+    const std::string& command = line.getCommand();
+    const size_t count = command == "set" ? 2 : 1;
+    expectArguments(line, count, count);
+    expectOptions(line, false, false, false, false);
+    if (!line.hasScope()) {
+        throw CommandError(kUsage, command + " needs --scope SCOPE: the layer to edit");
+    }
+    checkScope(line.getScope());
+    if ((line.hasType() || line.isLockRequested()) && command != "set") {
+        throw CommandError(kUsage, command + " takes no --type or --lock");
+    }
+    NodePath path;
+    path.setPath(line.getArguments()[0]);
+    const std::string component = path.getComponent();
+    PolicyStore::checkComponentName(component);
+    const std::vector<std::string> names = path.getNames();
+    if (names.empty()) {
+        throw CommandError(kUsage, command + " takes COMPONENT/PATH, a node below the root");
+    }
+    bool knownType = true;
+    if (line.hasType()) {
+        ParserContext::typeFromText(line.getType().c_str(), &knownType);
+        if (!knownType) {
+            throw CommandError(kUsage, "unknown type " + quotedText(line.getType()));
+        }
+    }
+    const std::string store = PolicyStore::storePath();
+    if (store.find("://") != std::string::npos) {
+        throw CommandError(kUsage, command +
+                                       " writes a store folder; for a directory, edit the "
+                                       "entry with ldapmodify");
+    }
+    const std::string folder = store + "/" + line.getScope();
+    const std::string fileName = folder + "/" + component + ".xml";
+    std::string before;
+    struct stat info;
+    if (::lstat(fileName.c_str(), &info) == 0 || errno != ENOENT) {
+        std::string problem;
+        if (!readLayerFile(fileName, before, problem)) {
+            throw CommandError(kServiceError,
+                               "cannot read " + printable(fileName) + ": " + problem);
+        }
+    }
+
+    // The type the property has in the stack, so the new value is not dropped.
+    std::string type = line.getType();
+    const PolicyStore stack(planOf(line));
+    const Provenance effective(stack.readLayers(component));
+    const Node* node = findNode(effective.getRoot(), names);
+    if (type.empty() && node != nullptr && node->asPropertyNode() != nullptr) {
+        type = ParserContext::typeName(node->asPropertyNode()->getType());
+    }
+    LayerEdit edit(before, component);
+    if (command == "set") {
+        edit.set(names, line.getArguments()[1], type, line.isLockRequested());
+    } else if (command == "lock") {
+        edit.lock(names, node != nullptr && node->asPropertyNode() != nullptr);
+    } else if (!(command == "unset" ? edit.unset(names) : edit.unlock(names))) {
+        throw CommandError(kNotFound, "the layer " + printable(fileName) + " has no " +
+                                          (command == "unset" ? "element" : "lock") + " for " +
+                                          quotedText(line.getArguments()[0]));
+    }
+    const std::string after = edit.text();
+
+    // What check says of the result, beyond what it said of the layer before.
+    const bool last = LayerChecker::isMergedLast(fileName);
+    const size_t known = before.empty() ? 0 : LayerChecker(before, last).check().size();
+    const std::vector<LayerChecker::Finding> findings = LayerChecker(after, last).check();
+    if (findings.size() > known) {
+        for (const LayerChecker::Finding& finding : findings) {
+            complain(printable(fileName) + ":" + std::to_string(finding.line) + ": " +
+                     finding.message);
+        }
+        throw CommandError(kNotFound, "not written: the edited layer has problems (above)");
+    }
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        throw CommandError(kServiceError,
+                           "cannot make the folder " + printable(folder) + ": " + error.message());
+    }
+    AtomicFile file(fileName);
+    if (!file.open() || !file.write(after) || !file.commit()) {
+        throw CommandError(kServiceError, "cannot write " + printable(fileName) + ": " +
+                                              printable(file.getError()));
+    }
+    write(command + " " + printable(line.getArguments()[0]) + " in " + printable(fileName) + "\n");
+    return kSuccess;
+}
+
 int Commands::checkStore(const CommandLine& line) {
     expectArguments(line, 0, 1);
     expectOptions(line, true, false, false, false);
@@ -707,19 +825,7 @@ int Commands::check(const CommandLine& line) {
             throw CommandError(kUsage, "check --component C --scope SCOPE takes both and one FILE");
         }
         PolicyStore::checkComponentName(line.getComponent());
-        const std::string& scope = line.getScope();
-        const size_t slash = scope.find('/');
-        const std::string kind = scope.substr(0, slash);
-        const bool valid =
-            scope == "default" ||
-            (slash != std::string::npos &&
-             (kind == "groups" || kind == "hosts" || kind == "users" || kind == "entities") &&
-             scope.find('/', slash + 1) == std::string::npos && slash + 1 < scope.size() &&
-             scope.substr(slash + 1) != "." && scope.substr(slash + 1) != "..");
-        if (!valid) {
-            throw CommandError(kUsage, "not a scope: " + quotedText(scope) +
-                                           " (default, groups/G, hosts/H, users/U, entities/E)");
-        }
+        checkScope(line.getScope());
         store = std::make_unique<PolicyStore>(planOf(line));
     }
     JsonWriter document;

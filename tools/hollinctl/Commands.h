@@ -30,6 +30,8 @@ class Commands {
     int watch(const CommandLine& line);
     int check(const CommandLine& line);
     int checkStore(const CommandLine& line);
+    // set, unset, lock, unlock.
+    int edit(const CommandLine& line);
 
     void write(const std::string& text);
     // A message on the error stream, "hollinctl: " before it.

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <vector>
 
+#include "ExitStatus.h"
+#include "TextEscape.h"
 #include "change/TreeComparator.h"
 #include "layers/ParserContext.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
+#include "output/XmlText.h"
 
 namespace vesk::legacy::hollinctl {
 
@@ -15,36 +18,13 @@ namespace {
 
 const char kDefaultLocale[] = "default";
 
-// Text for element content or a double-quoted attribute. Line ends and tabs
-// in attributes are written as references, or the parser would fold them.
-std::string escaped(const std::string& text, bool attribute) {
+// Markup and line ends as references (XmlText, as tree files write them);
+// what XML cannot carry at all came from no layer, and is refused.
+std::string escaped(const std::string& text, bool) {
     std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += attribute ? "&quot;" : "\"";
-                break;
-            case '\n':
-                out += attribute ? "&#10;" : "\n";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            case '\t':
-                out += attribute ? "&#9;" : "\t";
-                break;
-            default:
-                out += c;
-        }
+    if (!XmlText::escape(text, out)) {
+        throw CommandError(kServiceError,
+                           "a name or value that XML cannot carry: " + quotedText(text));
     }
     return out;
 }

@@ -597,6 +597,80 @@ TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
               std::string::npos);
 }
 
+TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
+    writeThreeLayers();
+    const std::string c = kComponent;
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;               // a part of standard error
+        std::vector<std::string> get;  // then: get ARGS
+        std::string value;             // its output
+    };
+    const Case cases[] = {
+        // A new layer in a new scope folder; the type comes from the stack.
+        {{"set", "--scope", "groups/staff", c + "/apps/favourites", "x y"},
+         0,
+         "",
+         {c + "/apps/favourites", "--groups=staff"},
+         "x\ny\n"},
+        // Into the user's existing layer, which keeps its other settings.
+        {{"set", "--scope", mUserScope, c + "/apps/editor", "a & <b>"},
+         0,
+         "",
+         {c + "/kiosk/extra"},
+         "yes\n"},
+        {{}, 0, "", {c + "/apps/editor"}, "a & <b>\n"},
+        {{"unset", "--scope", mUserScope, c + "/apps/editor"}, 0, "", {c + "/apps/editor"}, "vi\n"},
+        {{"unset", "--scope", mUserScope, c + "/apps/editor"}, 1, "has no element for", {}, ""},
+        // A lock in the default layer holds against the user's layer.
+        {{"lock", "--scope", "default", c + "/apps/editor"}, 0, "", {}, ""},
+        {{"set", "--scope", mUserScope, c + "/apps/editor", "nano"},
+         0,
+         "",
+         {c + "/apps/editor"},
+         "vi\n"},
+        {{"unlock", "--scope", "default", c + "/apps/editor"},
+         0,
+         "",
+         {c + "/apps/editor"},
+         "nano\n"},
+        {{"unlock", "--scope", "default", c + "/apps/editor"}, 1, "has no lock", {}, ""},
+        // Refused: what check would find, a lock that locks nothing, and
+        // places that are not a scope or a node.
+        {{"set", "--scope", "default", c + "/apps/editor", " vi "}, 1, "blanks", {}, ""},
+        {{"lock", "--scope", mUserScope, c + "/apps/editor"}, 1, "merged last", {}, ""},
+        {{"set", "--scope", "groups/../x", c + "/a", "v"}, 2, "not a scope", {}, ""},
+        {{"set", c + "/a", "v"}, 2, "needs --scope", {}, ""},
+        {{"set", "--scope", "default", c, "v"}, 2, "a node below the root", {}, ""},
+        {{"set", "--scope", "default", c + "/a", "v", "--type", "xs:float"},
+         2,
+         "unknown type",
+         {},
+         ""},
+    };
+    for (const Case& test : cases) {
+        if (!test.args.empty()) {
+            const ToolRunner::Result result = tool(test.args);
+            EXPECT_EQ(result.status, test.status) << test.args[0] << " " << test.args[3];
+            EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
+        }
+        if (!test.get.empty()) {
+            std::vector<std::string> args{"get"};
+            args.insert(args.end(), test.get.begin(), test.get.end());
+            EXPECT_EQ(tool(args).out, test.value) << test.get[0];
+        }
+    }
+    EXPECT_EQ(tool({"check", "-r"}).status, 0) << tool({"check", "-r"}).out;
+    // A scope folder that cannot be made is an error that says why.
+    std::ofstream(mStore / "entities") << "";
+    const ToolRunner::Result blocked =
+        tool({"set", "--scope", "entities/kiosk", c + "/apps/editor", "vi"});
+    EXPECT_EQ(blocked.status, 3);
+    EXPECT_NE(blocked.err.find("kiosk/org.test.desktop.xml: Not a directory"), std::string::npos)
+        << blocked.err;
+}
+
 TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
     writeThreeLayers();
     writeLayer("default", "org.test.apps", "<zel:component-data/>");
