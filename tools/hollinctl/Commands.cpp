@@ -663,13 +663,14 @@ int Commands::watch(const CommandLine& line) {
     } catch (const PapiException& failure) {
         throw PolicyStore::serviceError("cannot open", line.getEntity(), failure);
     }
+    const PolicyStore store(planOf(line));
+    printer.describeWith(&store);
     try {
         access->addListener(path, &printer);
     } catch (const PapiException& failure) {
         throw PolicyStore::serviceError("cannot watch " + quotedText(component) + " in",
                                         line.getEntity(), failure);
     }
-    const PolicyStore store(planOf(line));
     LayerWatch layerWatch(store, component, printer);
     std::fprintf(mErr, "Watching %s%s; stop with Ctrl-C.\n", printable(component).c_str(),
                  whereText(store.plan()).c_str());

@@ -41,7 +41,15 @@ std::string pad(const std::string& text, size_t width) {
     return used >= width ? text : text + std::string(width - used, ' ');
 }
 
-std::string valueText(const PropertyNode& property, const std::string& locale) {
+void trimRight(std::string& line) {
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+}
+
+}  // namespace
+
+std::string DumpWriter::valueText(const PropertyNode& property, const std::string& locale) {
     if (property.findBestValue(locale) == nullptr) {
         return "(no value)";
     }
@@ -55,14 +63,6 @@ std::string valueText(const PropertyNode& property, const std::string& locale) {
     }
     return text + "]";
 }
-
-void trimRight(std::string& line) {
-    while (!line.empty() && line.back() == ' ') {
-        line.pop_back();
-    }
-}
-
-}  // namespace
 
 DumpWriter::DumpWriter(const std::string& component, ScopePlan plan, std::vector<LayerInfo> layers,
                        const Provenance& provenance)

@@ -16,6 +16,10 @@
 #include "ScopePlan.h"
 #include "model/NodeVisitor.h"
 
+namespace vesk::legacy {
+class PropertyNode;
+}
+
 namespace vesk::legacy::hollinctl {
 
 class Provenance;
@@ -34,6 +38,9 @@ class DumpWriter : public NodeVisitor {
 
     std::string text() const;
     std::string json() const;
+
+    // A property's value as dump shows it: "text" or ["a", "b"], escaped.
+    static std::string valueText(const PropertyNode& property, const std::string& locale);
 
     bool preChildrenProcess(Node& node) override;
     bool postChildrenProcess(Node& node) override;

@@ -112,8 +112,9 @@ const char kWatchHelp[] =
     "\n"
     "Prints one line per change notification, as programs receive them: the event\n"
     "(added, removed, changed) and the node's address, children before their\n"
-    "parents. Runs until interrupted (SIGINT or SIGTERM), then exits 0. A removed\n"
-    "node is reported before and after its children.\n"
+    "parents, then the node's value now, the layer that set it and the time.\n"
+    "Runs until interrupted (SIGINT or SIGTERM), then exits 0. A removed node is\n"
+    "reported before and after its children.\n"
     "\n"
     "The layers are reported as events of their own, with the time: \"broken\"\n"
     "(only what comes before the error applies; also at the start), \"mended\",\n"
@@ -121,8 +122,9 @@ const char kWatchHelp[] =
     "and programs keep their previous tree) and \"readable\" again.\n"
     "\n"
     "  --format=json        one object a line: {\"event\", \"component\", \"path\",\n"
-    "                       \"names\"}; for layers {\"event\", \"component\",\n"
-    "                       \"layer\", \"line\", \"column\", \"message\", \"time\"}\n";
+    "                       \"names\", \"value\", \"setBy\", \"time\"}; for layers\n"
+    "                       {\"event\", \"component\", \"layer\", \"line\", \"column\",\n"
+    "                       \"message\", \"time\"}\n";
 
 const char kCheckHelp[] =
     "Usage: hollinctl check FILE... [--format=text|json]\n"

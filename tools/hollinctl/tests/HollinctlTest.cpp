@@ -920,6 +920,13 @@ TEST_F(HollinctlTest, WatchPrintsEachChangeWithinASecondUntilTerminated) {
         EXPECT_EQ(watcher.stop(signal), 0) << format;
 
         if (format == "text") {
+            // The new value, the layer that set it and the time follow the address.
+            ASSERT_EQ(seen.size(), 3u);
+            EXPECT_EQ(seen[0].substr(0, seen[0].find(" [")),
+                      "changed org.test.desktop/apps/editor = \"nano\" (3 " + mUserScope + ")");
+            for (std::string& event : seen) {
+                event = event.substr(0, std::min(event.find(" ("), event.find(" = ")));
+            }
             EXPECT_EQ(seen, (std::vector<std::string>{"changed org.test.desktop/apps/editor",
                                                       "changed org.test.desktop/apps",
                                                       "changed org.test.desktop"}));
@@ -928,12 +935,13 @@ TEST_F(HollinctlTest, WatchPrintsEachChangeWithinASecondUntilTerminated) {
             for (const std::string& object : seen) {
                 document += python(
                     "d = json.load(open(sys.argv[1])); print(d['event'], d['path'], "
-                    "d['names'])",
+                    "d['names'], d['value'], d['setBy'] and d['setBy']['position'], "
+                    "d['time'][-1])",
                     object);
             }
             EXPECT_EQ(document,
-                      "changed /apps/editor ['apps', 'editor']\nchanged /apps ['apps']\n"
-                      "changed / []\n");
+                      "changed /apps/editor ['apps', 'editor'] vim 3 Z\n"
+                      "changed /apps ['apps'] None 1 Z\nchanged / [] None 1 Z\n");
         }
     }
 }
