@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "CacheRefresh.h"
 #include "ChangePrinter.h"
 #include "ContextCheck.h"
 #include "DumpWriter.h"
@@ -274,6 +275,25 @@ void Commands::write(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), mOut);
 }
 
+bool Commands::noteServed(ConfigurationAccess& access, const std::string& component) {
+    if (access.isComplete(component)) {
+        return false;
+    }
+    complain("note: for " + printable(component) + ", programs starting now get " +
+             printable(access.getIncompleteReason(component)));
+    return true;
+}
+
+void Commands::noteServed(const std::string& component, const std::string& entity) {
+    try {
+        ConfigurationAccess access(entity);
+        noteServed(access, component);
+    } catch (const Exception&) {
+        // The layers' own read below says what fails.
+    } catch (const std::exception&) {
+    }
+}
+
 void Commands::complain(const std::string& message) {
     std::fprintf(mErr, "hollinctl: %s\n", message.c_str());
 }
@@ -336,10 +356,12 @@ int Commands::run(const CommandLine& line) {
     }
     const bool planning = line.hasUser() || line.hasGroups() || line.hasHost();
     if (planning && command != "list" && command != "layers" && command != "dump" &&
-        command != "get" && command != "check") {
+        command != "get" && command != "check" && command != "cache") {
         throw CommandError(kUsage, command + " takes no --user, --groups or --host");
     }
-    warnOfMissingFolder(line);
+    if (command != "cache") {
+        warnOfMissingFolder(line);
+    }
     if (command == "list") {
         return list(line);
     }
@@ -363,6 +385,9 @@ int Commands::run(const CommandLine& line) {
     }
     if (command == "export-ldif") {
         return LdifExport::run(line, mOut, mErr);
+    }
+    if (command == "cache") {
+        return CacheRefresh::run(line, mOut, mErr);
     }
     throw CommandError(kUsage, "unknown command " + quotedText(command) + suggestCommand(command));
 }
@@ -402,6 +427,9 @@ int Commands::layers(const CommandLine& line) {
     const std::string& component = line.getArguments()[0];
     const PolicyStore store(planOf(line));
     const ScopePlan& plan = store.plan();
+    if (!plan.isPlanned()) {
+        noteServed(component, line.getEntity());
+    }
     std::vector<LayerInfo> infos;
     int status = kSuccess;
     try {
@@ -526,6 +554,9 @@ int Commands::dump(const CommandLine& line) {
     const std::string& component = line.getArguments()[0];
     const std::string path = line.getArguments().size() > 1 ? line.getArguments()[1] : "";
     const PolicyStore store(planOf(line));
+    if (!store.plan().isPlanned()) {
+        noteServed(component, line.getEntity());
+    }
     const std::vector<PolicyLayer> layers = readExistingLayers(store, component);
 
     const Provenance provenance(layers);
@@ -597,6 +628,9 @@ int Commands::get(const CommandLine& line) {
                 "cannot read the layers of " + quotedText(path.getComponent()) + " from",
                 line.getEntity(), failure);
         }
+    }
+    if (access) {
+        noteServed(*access, path.getComponent());
     }
     // The layers once more, to tell whether the answer comes from a broken stack.
     const int status = reportBroken(line, describeLayers(store.readLayers(path.getComponent())));
@@ -671,6 +705,8 @@ int Commands::watch(const CommandLine& line) {
         throw PolicyStore::serviceError("cannot watch " + quotedText(component) + " in",
                                         line.getEntity(), failure);
     }
+    // A store that cannot be read now is watched all the same, for its return.
+    noteServed(*access, component);
     LayerWatch layerWatch(store, component, printer);
     std::fprintf(mErr, "Watching %s%s; stop with Ctrl-C.\n", printable(component).c_str(),
                  whereText(store.plan()).c_str());

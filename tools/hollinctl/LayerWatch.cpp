@@ -22,7 +22,7 @@ LayerWatch::~LayerWatch() {
 }
 
 void LayerWatch::start() {
-    examine();
+    // Listening first: a change right after the first reading is not missed.
     mListener = mStore.addChangeListener(
         mComponent,
         [](const PAPIEvent*, void* self) {
@@ -33,9 +33,12 @@ void LayerWatch::start() {
             }
         },
         this);
+    examine();
 }
 
 void LayerWatch::examine() {
+    // The first reading and the watcher thread's may overlap.
+    std::lock_guard<std::mutex> lock(mMutex);
     const long long now = static_cast<long long>(::time(nullptr));
     std::vector<LayerInfo> read;
     try {

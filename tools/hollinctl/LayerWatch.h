@@ -9,6 +9,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "LayerInfo.h"
@@ -47,6 +48,7 @@ class LayerWatch {
     // stack could not be read ("" when it could).
     std::map<std::string, LayerInfo> mLayers;
     std::string mUnreadable;
+    std::mutex mMutex;
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -185,6 +185,18 @@ std::string withEntity(const char* help, const char* status) {
 
 }  // namespace
 
+const char kCacheHelp[] =
+    "Usage: HOLLIN_CACHE_DIR=FOLDER hollinctl cache refresh --user NAME [COMPONENT...]\n"
+    "\n"
+    "Run as root: reads the user's policy of every component (or those named) and\n"
+    "keeps each one that reads in full in FOLDER, owned by root and readable by the\n"
+    "user's primary group. Programs of the user started with the same\n"
+    "HOLLIN_CACHE_DIR serve these copies when the store cannot be read in full at\n"
+    "start, and the user cannot change them. Run it from a timer or at login.\n"
+    "\n"
+    "Exit status 0 when every component was kept, 2 usage error, 3 when one could\n"
+    "not be read in full (its previous copy stays).\n";
+
 std::string toolHelp() {
     return std::string(
                "Usage: hollinctl COMMAND [ARGUMENTS] [OPTIONS]\n"
@@ -206,6 +218,8 @@ std::string toolHelp() {
                "  help [COMMAND]         this help, or a command's\n"
                "  export-ldif STORE_DIR BASE_DN  the LDIF that loads a file store into a\n"
                "                         directory, for ldapadd\n"
+               "  cache refresh --user NAME [COMPONENT...]  as root: keep the user's\n"
+               "                         policy in $HOLLIN_CACHE_DIR for logins without store\n"
                "\n"
                "Options (before or after the command):\n") +
            kEntityOption +
@@ -215,6 +229,7 @@ std::string toolHelp() {
            "                       place of $VESK_POLICY_STORE\n"
            "  --strict             get, dump, layers: exit status 4 for a broken layer\n"
            "  -h, --help           this help, or a command's: hollinctl dump --help\n"
+           "  --version            the version of hollinctl (alone)\n"
            "\n"
            "Policy is read from the store $VESK_POLICY_STORE, or else " +
            PolicyStore::defaultStorePath() +
@@ -246,12 +261,16 @@ std::string commandHelp(const std::string& command) {
     if (command == "export-ldif") {
         return LdifExport::help();
     }
+    if (command == "cache") {
+        return kCacheHelp;
+    }
     return std::string();
 }
 
 std::string suggestCommand(const std::string& command) {
-    static const char* const kCommands[] = {"list",  "layers", "dump",        "get",
-                                            "watch", "check",  "export-ldif", "help"};
+    static const char* const kCommands[] = {"list",  "layers", "dump",       "get",  "watch",
+                                            "check", "set",    "unset",      "lock", "unlock",
+                                            "cache", "help",   "export-ldif"};
     // Edit distance, with a swap of neighbours as one edit ("dupm").
     auto distance = [](const std::string& a, const std::string& b) {
         std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));

@@ -11,7 +11,9 @@
  * Every call takes the address of a status variable last and writes the call's
  * status there (0 on success). A call that fails returns no list and no handle.
  * The library never prints; errors reach the caller as statuses, and
- * papiGetFailureDetail says what failed and why.
+ * papiGetFailureDetail says what failed and why. Policy it has to leave out
+ * without failing a call (a scope whose name cannot be one) is named in a
+ * warning in the system log ("libvesk: ..."), under the program's label.
  *
  * The file store: layers are files <store>/<scope>/<component>.xml, where
  * <store> is $VESK_POLICY_STORE or, when that is unset or empty, the path
@@ -21,16 +23,25 @@
  *                   ascending byte order), hosts/<hostname>, users/<user>
  *   other entities: default, hosts/<hostname>, entities/<connection string>
  * User and groups come from the process's uid, never from the environment.
+ * A user, group or host name that cannot be one path element (empty, ".",
+ * "..", containing "/") has no scope: that scope is left out with a warning,
+ * and the rest of the stack applies. A store folder that is missing when the
+ * handle is opened is no failure: reads fail with status 1 until it exists.
  *
  * The directory: when $VESK_POLICY_STORE is ldap://host[:port]/<base DN>
- * (or ldaps://, ldapi://), the same stacks are read from an LDAP directory
+ * (or ldaps://, ldapi://; several servers separated by spaces, the base DN
+ * once, tried in turn), the same stacks are read from an LDAP directory
  * laid out like the store below the base DN: ou=default, cn=<group>,ou=groups,
  * cn=<host>,ou=hosts, uid=<user>,ou=users, cn=<entity>,ou=entities, each layer
  * an entry cn=<component> holding its bytes in veskLayerData (schema and
  * details in platform/vesk/ldap/README.md). It binds anonymously, with
  * $VESK_LDAP_BINDDN and the password in $VESK_LDAP_PASSWORD_FILE (a file only
- * its owner can read), or over ldapi:// with SASL EXTERNAL. Statuses, stamps
- * and change events are those of the file store.
+ * its owner can read), or over ldapi:// with SASL EXTERNAL. TLS (ldaps://,
+ * or StartTLS with $VESK_LDAP_STARTTLS=1) demands a certificate that verifies
+ * against $VESK_LDAP_CACERT or ldap.conf's TLS_CACERT; one that does not is
+ * an unreachable server. Statuses, stamps and change events are those of the
+ * file store; a directory that cannot be reached when the handle is opened
+ * is no failure: reads fail with status 1 until it answers.
  */
 #ifndef VESK_PAPI_H
 #define VESK_PAPI_H
@@ -45,7 +56,7 @@ typedef int PAPIStatus;
 enum {
     PAPISuccess = 0,
     /* The store is missing or unreadable, or the directory or its base entry
-     * cannot be reached, at papiInitialise or later: never reported as "no
+     * cannot be reached, at a read: never reported as "no
      * layers", which would read as all policy removed. */
     PAPIConnectionFailure = 1,
     /* The process's uid has no user entry; the directory refuses the bind,
@@ -53,13 +64,13 @@ enum {
     PAPIAuthenticationFailure = 2,
     PAPINoSuchComponent = 3,
     /* "Database error": a layer that exists but cannot be read (any error but
-     * ENOENT, not a regular file, or larger than 64 MiB; in a directory an
-     * entry in a layer's place that is no veskLayer with one value). */
+     * ENOENT, a dangling symlink, not a regular file, or larger than 64 MiB;
+     * in a directory an entry in a layer's place that is no veskLayer with
+     * one value). */
     PAPILdbFailure = 4,
     /* A stale, foreign or null handle or listener id, a null callback, or a
      * name that cannot be one path element (empty, ".", "..", containing "/")
-     * as component, connection string, user, group or host name; nothing is
-     * read then. */
+     * as component or connection string; nothing is read then. */
     PAPIInvalidArg = 5,
     PAPIOutOfMemoryFailure = 6,
     /* Also: a change watch or the watcher thread could not be set up. */
@@ -96,7 +107,8 @@ enum { PAPIEventComponentAdded = 0, PAPIEventComponentModified = 1, PAPIEventCom
 /* State of the connection to a remote service. The file store never calls the
  * state callback. The directory calls it on the watcher thread of a handle
  * with listeners, like a change listener: PAPIDisconnected when the
- * connection of its change search drops, PAPIConnected when it is back. */
+ * connection of its change search drops or cannot be made when the first
+ * listener is added, PAPIConnected when it is back. */
 typedef enum PAPIConnectionState { PAPIConnected = 0, PAPIDisconnected = 1 } PAPIConnectionState;
 
 typedef void (*PAPIConnectionListener)(PAPIConnectionState state, void* userData);
@@ -132,19 +144,27 @@ void papiFreeStringList(PAPINameEntry* list);
 /* Calls listener for every change of the component, on a watcher thread of
  * the handle, one callback at a time, with no lock of libvesk held: the
  * callback may read layers and add or remove listeners on the same handle.
- * A change is a layer file of the component written and closed, created,
- * renamed into or out of place, or removed, in any scope of the stack, also in
- * scope folders created after this call. A burst of changes gives one event
- * per component once the files have been quiet for about 100 ms, and at most
- * 1 s after the first change. If the kernel drops change notices, every
- * watched component gets an event. While the store itself is gone nothing is
- * reported; when it is back, components whose files differ get their event.
- * A directory is watched with one persistent search per handle; after a lost
- * connection it reconnects with growing pauses and then delivers one event
- * for each component whose layers changed meanwhile.
+ * A change is a layer file of the component written and closed, created
+ * (also linked into place), renamed into or out of place, removed, or given
+ * other permissions, in any scope of the stack, also in scope folders created
+ * or made readable after this call; for a layer that is a symlink, also a
+ * change of its target. A file read while it is still being written may not
+ * parse; its close brings another event. The first change after a quiet spell
+ * of about 100 ms is delivered at once; the rest of its burst gives one more
+ * event per component once the files have been quiet for about 100 ms again,
+ * and at most 1 s after its first change. If the kernel drops change notices,
+ * every watched component gets an event. The store folder need not exist
+ * when the listener is added; while it is missing or unreadable nothing is
+ * reported (reads fail with status 1), and when it is back every listened
+ * component gets one event.
+ * A directory is watched with one persistent search per handle; it need not
+ * be reachable when the listener is added. After a lost connection it
+ * reconnects (to the next server of the list first) with pauses growing to
+ * 1-3 s, and then delivers one event for each component whose layers changed
+ * meanwhile, and for each whose layers could not be looked at.
  * Returns the handle to pass to papiRemoveListener; fails with a status when
- * the watch or its thread cannot be set up (for a directory: 1 or 2 when it
- * cannot be reached or refuses the bind, 7 when it cannot synchronise). */
+ * the watch or its thread cannot be set up (for a directory: 2 when it
+ * refuses the bind, 7 when it cannot synchronise). */
 PAPIListenerId papiAddListener(PAPI* handle, const char* component, PAPIListener listener,
                                void* userData, PAPIStatus* status);
 

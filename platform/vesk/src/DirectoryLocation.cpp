@@ -3,6 +3,7 @@
 #include <ldap.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "FailureDetail.h"
@@ -12,6 +13,7 @@ namespace vesk::legacy::store {
 namespace {
 
 const char* const kSchemes[] = {"ldap://", "ldaps://", "ldapi://"};
+const char kSpaces[] = " \t\n";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -61,9 +63,6 @@ bool DirectoryLocation::isDirectoryUrl(const std::string& text) {
 }
 
 PAPIStatus DirectoryLocation::parse(const std::string& text, DirectoryLocation& location) {
-    if (!isDirectoryUrl(text)) {
-        return FailureDetail::fail(PAPIConnectionFailure, text + ": not an LDAP URL");
-    }
     // Attributes, scope, filter or extensions after a "?" would be a query of
     // their own, not a place: refused rather than half obeyed. (A "?" inside
     // the DN is written %3F.)
@@ -71,34 +70,56 @@ PAPIStatus DirectoryLocation::parse(const std::string& text, DirectoryLocation& 
         return FailureDetail::fail(PAPIConnectionFailure,
                                    text + ": URL has a query (write a \"?\" in the DN as %3F)");
     }
-    const UrlDescription url(text);
-    const LDAPURLDesc* description = url.get();
-    if (description == nullptr) {
-        return FailureDetail::fail(PAPIConnectionFailure, text + ": not a valid LDAP URL");
+    DirectoryLocation parsed;
+    size_t start = text.find_first_not_of(kSpaces);
+    while (start != std::string::npos) {
+        const size_t end = std::min(text.find_first_of(kSpaces, start), text.size());
+        const std::string one = text.substr(start, end - start);
+        start = text.find_first_not_of(kSpaces, end);
+        if (!isDirectoryUrl(one)) {
+            return FailureDetail::fail(PAPIConnectionFailure, one + ": not an LDAP URL");
+        }
+        const UrlDescription url(one);
+        const LDAPURLDesc* description = url.get();
+        if (description == nullptr) {
+            return FailureDetail::fail(PAPIConnectionFailure, one + ": not a valid LDAP URL");
+        }
+        const size_t hostStart = one.find("://") + 3;
+        const size_t hostEnd = one.find('/', hostStart);
+        parsed.mServers.push_back(one.substr(0, hostEnd));
+        // The base DN is written once, usually after the last server; the
+        // same DN after several is no contradiction, two different ones are.
+        const std::string dn = description->lud_dn != nullptr ? description->lud_dn : "";
+        if (!dn.empty()) {
+            if (!isValidDn(dn)) {
+                return FailureDetail::fail(PAPIConnectionFailure,
+                                           one + ": URL has no valid base DN");
+            }
+            if (!parsed.mBaseDn.empty() && parsed.mBaseDn != dn) {
+                return FailureDetail::fail(PAPIConnectionFailure,
+                                           text + ": the servers name two different base DNs");
+            }
+            parsed.mBaseDn = dn;
+        }
     }
-    if (description->lud_dn == nullptr || description->lud_dn[0] == '\0') {
+    if (parsed.mServers.empty() || parsed.mBaseDn.empty()) {
         return FailureDetail::fail(PAPIConnectionFailure, text + ": URL has no base DN");
     }
-    if (!isValidDn(description->lud_dn)) {
-        return FailureDetail::fail(PAPIConnectionFailure, text + ": URL has no valid base DN");
-    }
-    const size_t hostStart = text.find("://") + 3;
-    const size_t hostEnd = text.find('/', hostStart);
-    DirectoryLocation parsed;
-    parsed.mServerUri = text.substr(0, hostEnd);
-    parsed.mBaseDn = description->lud_dn;
-    parsed.mLocalSocket = strncasecmp(text.c_str(), "ldapi://", 8) == 0;
     parsed.mBindDn = environment("VESK_LDAP_BINDDN");
     parsed.mPasswordFile = environment("VESK_LDAP_PASSWORD_FILE");
+    parsed.mCaFile = environment("VESK_LDAP_CACERT");
+    parsed.mStartTls = environment("VESK_LDAP_STARTTLS") == "1";
     location = std::move(parsed);
     return PAPISuccess;
 }
 
-DirectoryLocation::Authentication DirectoryLocation::authentication() const {
+DirectoryLocation::Authentication DirectoryLocation::authentication(
+    const std::string& server) const {
     if (!mBindDn.empty()) {
         return Authentication::Simple;
     }
-    return mLocalSocket ? Authentication::External : Authentication::Anonymous;
+    return strncasecmp(server.c_str(), "ldapi://", 8) == 0 ? Authentication::External
+                                                           : Authentication::Anonymous;
 }
 
 }  // namespace vesk::legacy::store

@@ -114,7 +114,7 @@ PAPIStatus DirectoryStore::open(const char* connectionString, const std::string&
     auto store = std::make_unique<DirectoryStore>(std::move(location), std::move(layout));
     std::vector<Answer> answers;
     status = store->run({}, answers);
-    if (status != PAPISuccess) {
+    if (status != PAPISuccess && status != PAPIConnectionFailure) {
         return status;
     }
     backend = std::move(store);
@@ -122,7 +122,10 @@ PAPIStatus DirectoryStore::open(const char* connectionString, const std::string&
 }
 
 DirectoryStore::DirectoryStore(DirectoryLocation location, DirectoryLayout layout)
-    : mLocation(std::move(location)), mLayout(std::move(layout)), mSession(mLocation) {}
+    : mLocation(std::move(location)),
+      mLayout(std::move(layout)),
+      mSession(mLocation),
+      mView(std::make_shared<DirectoryWatcher::View>()) {}
 
 std::vector<DirectoryStore::Query> DirectoryStore::layerQueries(
     const std::string& component, const std::vector<const char*>& attributes) const {
@@ -231,6 +234,19 @@ PAPIStatus DirectoryStore::listComponentNames(const std::string& selector,
 
 Backend::Presence DirectoryStore::presence(const std::string& component) {
     Presence result;
+    {
+        std::lock_guard<std::mutex> lock(mView->mutex);
+        // Without the base entry in view (gone, or written otherwise than in
+        // the URL) the server is asked.
+        if (mView->complete && mView->base) {
+            for (size_t scope = 0; scope < mLayout.scopes().size(); ++scope) {
+                const auto found = mView->layers.find(std::make_pair(scope, component));
+                result.hasLayers = result.hasLayers || found != mView->layers.end();
+                result.fingerprint.push_back(found != mView->layers.end() ? found->second : "");
+            }
+            return result;
+        }
+    }
     const std::vector<Query> queries = layerQueries(component, {"entryCSN", "modifyTimestamp"});
     std::vector<Answer> answers;
     if (run(queries, answers) != PAPISuccess) {
@@ -269,18 +285,54 @@ Backend::Presence DirectoryStore::presence(const std::string& component) {
 }
 
 std::unique_ptr<ChangeSource> DirectoryStore::makeChangeSource() {
-    return std::make_unique<DirectoryWatcher>(mLocation, mLayout);
+    return std::make_unique<DirectoryWatcher>(mLocation, mLayout, mView);
+}
+
+std::string DirectoryStore::failureDetail() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mFailure;
 }
 
 PAPIStatus DirectoryStore::run(const std::vector<Query>& queries, std::vector<Answer>& answers) {
+    std::vector<Answer> collected;
+    std::lock_guard<std::mutex> lock(mMutex);
+    const PAPIStatus status = runLocked(queries, collected);
+    if (status == PAPISuccess) {
+        mFailure.clear();
+        answers = std::move(collected);
+    } else if (!mSession.failure().empty()) {
+        mFailure = mSession.failure();
+    } else if (status == PAPIConnectionFailure) {
+        mFailure = "the base entry " + mLayout.baseDn() + " is missing or the server went away";
+    } else {
+        mFailure = "a search failed with status " + std::to_string(status);
+    }
+    return status;
+}
+
+PAPIStatus DirectoryStore::runLocked(const std::vector<Query>& queries,
+                                     std::vector<Answer>& answers) {
     // The base entry goes with every batch: a directory emptied of it is a
     // store gone, not a store without layers.
     std::vector<Query> batch{Query{mLayout.baseDn(), LDAP_SCOPE_BASE, kAnyEntry, {kNoAttributes}}};
     batch.insert(batch.end(), queries.begin(), queries.end());
     std::vector<Answer> collected;
-    std::lock_guard<std::mutex> lock(mMutex);
     SigpipeGuard guard;
     PAPIStatus status = PAPISuccess;
+    size_t watched = DirectoryWatcher::kNoServer;
+    {
+        std::lock_guard<std::mutex> view(mView->mutex);
+        watched = mView->server;
+    }
+    // Followed once each time the search moves: should that server refuse
+    // the reads' connection, they stay where they got one.
+    if (watched != mFollowed) {
+        mFollowed = watched;
+        if (watched != DirectoryWatcher::kNoServer && watched != mSession.current()) {
+            mSession.close();
+            mSession.prefer(watched);
+        }
+    }
     for (int attempt = 0;; ++attempt) {
         bool fresh = false;
         if (mSession.get() == nullptr) {
@@ -300,24 +352,29 @@ PAPIStatus DirectoryStore::run(const std::vector<Query>& queries, std::vector<An
         // there; an old one may only have timed out.
         if (fresh || attempt > 0) {
             return FailureDetail::fail(PAPIConnectionFailure,
-                                       mLocation.serverUri() + ": " + ldap_err2string(lost));
+                                       currentServer() + ": " + ldap_err2string(lost));
         }
     }
     if (status != PAPISuccess) {
         return status;
     }
     if (collected.front().code == LDAP_NO_SUCH_OBJECT) {
-        return FailureDetail::fail(PAPIConnectionFailure, mLocation.serverUri() + ": base DN " +
+        return FailureDetail::fail(PAPIConnectionFailure, currentServer() + ": base DN " +
                                                               mLayout.baseDn() + ": no such entry");
     }
     if (collected.front().code != LDAP_SUCCESS) {
         return FailureDetail::fail(LdapSession::statusOf(collected.front().code),
-                                   mLocation.serverUri() + ": base DN " + mLayout.baseDn() + ": " +
+                                   currentServer() + ": base DN " + mLayout.baseDn() + ": " +
                                        ldap_err2string(collected.front().code));
     }
     collected.erase(collected.begin());
     answers = std::move(collected);
     return PAPISuccess;
+}
+
+std::string DirectoryStore::currentServer() const {
+    const std::vector<std::string>& servers = mLocation.servers();
+    return servers.empty() ? std::string() : servers[mSession.current() % servers.size()];
 }
 
 PAPIStatus DirectoryStore::runOnce(const std::vector<Query>& queries, std::vector<Answer>& answers,

@@ -18,6 +18,7 @@
 #include "Backend.h"
 #include "DirectoryLayout.h"
 #include "DirectoryLocation.h"
+#include "DirectoryWatcher.h"
 #include "LdapSession.h"
 #include "papi.h"
 
@@ -28,8 +29,9 @@ class DirectoryStore : public Backend {
     // A layer larger than this is refused, as in the file store.
     static constexpr size_t kMaxLayerSize = 64 * 1024 * 1024;
 
-    // Checks the names, then that the directory answers, accepts the bind and
-    // holds the base entry.
+    // Checks the names, then that the directory accepts the bind. A directory
+    // that cannot be reached now, or lacks the base entry, is a store not
+    // there yet: the handle opens and its reads fail with status 1 until it is.
     static PAPIStatus open(const char* connectionString, const std::string& url,
                            std::unique_ptr<Backend>& backend);
 
@@ -42,8 +44,11 @@ class DirectoryStore : public Backend {
     std::unique_ptr<ChangeSource> makeChangeSource() override;
     // Every change of an entry gives it a new entryCSN.
     bool exactFingerprints() const override { return true; }
+    std::string failureDetail() override;
 
   private:
+    // The server in use or to be tried next, for messages.
+    std::string currentServer() const;
     struct Query {
         std::string base;
         int scope;
@@ -65,6 +70,7 @@ class DirectoryStore : public Backend {
     // restart, an idle timeout). Answers only with status 0; a base entry
     // that has gone is a connection failure, never "no layers".
     PAPIStatus run(const std::vector<Query>& queries, std::vector<Answer>& answers);
+    PAPIStatus runLocked(const std::vector<Query>& queries, std::vector<Answer>& answers);
     PAPIStatus runOnce(const std::vector<Query>& queries, std::vector<Answer>& answers, int& lost);
     std::vector<Query> layerQueries(const std::string& component,
                                     const std::vector<const char*>& attributes) const;
@@ -73,6 +79,12 @@ class DirectoryStore : public Backend {
     const DirectoryLayout mLayout;
     std::mutex mMutex;  // one request batch at a time on the session
     LdapSession mSession;
+    // What the change search sees. Reads go to its server, or a replica that
+    // lags behind would hide the change just reported; presence comes from
+    // its layers while they are complete.
+    const std::shared_ptr<DirectoryWatcher::View> mView;
+    size_t mFollowed = DirectoryWatcher::kNoServer;  // the search's server last followed
+    std::string mFailure;  // of the last batch that failed, cleared by a success
 };
 
 }  // namespace vesk::legacy::store

@@ -2,6 +2,7 @@
 // on a scratch store: the documentation cannot drift from the tool. A line
 // "$ COMMAND" runs in sh with hollinctl on the PATH; the lines after it are
 // its output ("..." stands for any lines), or the input of a "cat > FILE".
+// Root's "# COMMAND" lines work on system folders and are not run.
 // A "<!-- layer: SCOPE/FILE -->" before an xml block puts the block there
 // (an absolute path: outside the store); "<!-- layer: SCOPE/FILE as NAME -->"
 // keeps it under NAME, "<!-- layer: SCOPE/FILE from NAME -->" writes a kept
@@ -81,13 +82,17 @@ std::vector<Step> stepsOf(const std::string& document) {
             steps.push_back(step);
             pendingLayer.clear();
         } else if (lines[i] == "```console") {
+            bool inCommand = false;
             for (++i; i < lines.size() && lines[i] != "```"; ++i) {
                 if (lines[i].compare(0, 2, "$ ") == 0) {
                     Step step;
                     step.command = lines[i].substr(2);
                     step.line = static_cast<int>(i) + 1;
                     steps.push_back(step);
-                } else if (!steps.empty()) {
+                    inCommand = true;
+                } else if (lines[i].compare(0, 2, "# ") == 0) {
+                    inCommand = false;  // root's, on system folders: shown, not run
+                } else if (inCommand) {
                     Step& step = steps.back();
                     const bool input = step.command.find("cat >") != std::string::npos;
                     if (input) {

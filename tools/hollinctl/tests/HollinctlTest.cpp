@@ -12,6 +12,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -750,6 +751,8 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
          "COMPONENT/PATH as one word: \"org.test.desktop/apps/browser\""},
         {{"list", "--store="}, 2, "--store needs a folder"},
         {{"watch", kComponent, "--strict"}, 2, "watch takes no --strict"},
+        {{"cache"}, 2, "cache takes the subcommand refresh"},
+        {{"cache", "refresh"}, 2, "cache refresh takes --user NAME"},
     };
     for (const Case& test : cases) {
         const ToolRunner::Result result = tool(test.args);
@@ -758,13 +761,13 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
         EXPECT_EQ(result.out, "");
     }
 
-    // A store that is not there is a service failure, never "no policy".
+    // A store that is not there is a service failure, never "no policy"
+    // (watch waits for it to appear, as the programs do).
     const std::string missing = (mDir / "no-store").string();
     for (const std::vector<std::string>& args : {std::vector<std::string>{"list"},
                                                  {"dump", kComponent},
                                                  {"layers", kComponent},
-                                                 {"get", kComponent + "/apps/browser"},
-                                                 {"watch", kComponent}}) {
+                                                 {"get", kComponent + "/apps/browser"}}) {
         std::vector<std::string> command = args;
         command.insert(command.begin(), HOLLINCTL_BINARY);
         const ToolRunner::Result result =
@@ -775,6 +778,63 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
                   std::string::npos)
             << result.err;
     }
+    // watch waits for the store to come, and says why it sees nothing yet.
+    ToolRunner watcher({HOLLINCTL_BINARY, "watch", kComponent},
+                       {{"VESK_POLICY_STORE", missing}, {"VESKLEG_LOG", ""}});
+    std::string line;
+    ASSERT_TRUE(watcher.readErrLine(line, 10s));
+    EXPECT_NE(line.find("programs starting now get no policy, as the policy service could not "
+                        "read its layers (Connection failure)"),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(watcher.stop(SIGTERM), 0);
+}
+
+// Run by root for a user: the copy goes where the user may read and not write;
+// a component that does not read in full is not refreshed, and dump says that
+// programs read the copy.
+TEST_F(HollinctlTest, CacheRefreshKeepsAUsersPolicyInRootsFolder) {
+    const struct passwd* nobody = getpwnam("nobody");
+    if (geteuid() != 0 || nobody == nullptr) {
+        GTEST_SKIP() << "needs root and the user nobody";
+    }
+    const gid_t group = nobody->pw_gid;
+    writeLayer("default", kComponent, kDefaultLayer);
+    const fs::path folder = mDir / "cache" / "users" / "nobody";
+    std::map<std::string, std::string> env = environment();
+    env["HOLLIN_CACHE_DIR"] = folder.string();
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), HOLLINCTL_BINARY);
+        return ToolRunner::run(args, env);
+    };
+    ToolRunner::Result result = run({"cache", "refresh", "--user", "nobody"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, kComponent + "\n");
+    const struct {
+        fs::path path;
+        mode_t mode;
+        gid_t gid;
+    } expected[] = {{folder / ("@" + kComponent + ".xml"), 0640, group},
+                    {folder / ("@" + kComponent + ".stamps"), 0640, group},
+                    {folder, 0750, group},
+                    {folder.parent_path(), 0755, 0}};
+    for (const auto& e : expected) {
+        struct stat status;
+        ASSERT_EQ(stat(e.path.c_str(), &status), 0) << e.path;
+        EXPECT_EQ(status.st_uid, 0u) << e.path;
+        EXPECT_EQ(status.st_gid, e.gid) << e.path;
+        EXPECT_EQ(status.st_mode & 07777, e.mode) << e.path;
+    }
+
+    writeLayer("default", kComponent, std::string(kDefaultLayer).substr(0, 200));
+    result = run({"cache", "refresh", "--user", "nobody", kComponent});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_NE(result.err.find("not refreshed: the copy in"), std::string::npos) << result.err;
+    result = run({"dump", kComponent});
+    EXPECT_NE(result.err.find("note: for " + kComponent +
+                              ", programs starting now get the copy in " + folder.string()),
+              std::string::npos)
+        << result.err;
 }
 
 TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
@@ -883,6 +943,7 @@ TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
 
 TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
     EXPECT_NE(tool({"--help"}).out.find("Usage: hollinctl COMMAND"), std::string::npos);
+    EXPECT_EQ(tool({"--version"}).out, "hollinctl " HOLLIN_VERSION "\n");
     for (const char* command : {"list", "layers", "dump", "get", "watch", "check"}) {
         const ToolRunner::Result result = tool({command, "--help"});
         EXPECT_EQ(result.status, 0);
