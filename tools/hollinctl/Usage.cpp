@@ -179,6 +179,27 @@ const char kCheckHelp[] =
     "                       read, or null), \"findings\": [{\"line\", \"column\",\n"
     "                       \"message\"}]}]}\n";
 
+const char kEditHelp[] =
+    "Usage: hollinctl set --scope SCOPE COMPONENT/PATH VALUE [--type T] [--lock]\n"
+    "       hollinctl unset --scope SCOPE COMPONENT/PATH\n"
+    "       hollinctl lock --scope SCOPE COMPONENT/PATH\n"
+    "       hollinctl unlock --scope SCOPE COMPONENT/PATH\n"
+    "\n"
+    "Edits the layer of COMPONENT in SCOPE (default, groups/G, hosts/H, users/U\n"
+    "or entities/E) of a store folder, making it and its folder if need be:\n"
+    "  set     gives the property one value; its type is the one the property\n"
+    "          has in the stack unless --type says otherwise; --lock locks it\n"
+    "  unset   drops this layer's element for the node, so earlier layers apply\n"
+    "  lock    adds zel:finalized=\"true\" to the node's element (made if missing)\n"
+    "  unlock  drops it\n"
+    "Everything else in the layer stays as written. The result is checked as\n"
+    "check does, and written only when it has no problem the layer did not\n"
+    "have before, atomically: programs see the old layer or the new one.\n"
+    "A directory store is edited with ldapmodify.\n"
+    "\n"
+    "Exit status 1 when there is nothing to unset or unlock or the result has\n"
+    "problems, 3 when the layer cannot be read or written.\n";
+
 std::string withEntity(const char* help, const char* status) {
     return std::string(help) + kEntityOption + status;
 }
@@ -263,6 +284,9 @@ std::string commandHelp(const std::string& command) {
     }
     if (command == "cache") {
         return kCacheHelp;
+    }
+    if (command == "set" || command == "unset" || command == "lock" || command == "unlock") {
+        return kEditHelp;
     }
     return std::string();
 }

@@ -944,7 +944,7 @@ TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
 TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
     EXPECT_NE(tool({"--help"}).out.find("Usage: hollinctl COMMAND"), std::string::npos);
     EXPECT_EQ(tool({"--version"}).out, "hollinctl " HOLLIN_VERSION "\n");
-    for (const char* command : {"list", "layers", "dump", "get", "watch", "check"}) {
+    for (const char* command : {"list", "layers", "dump", "get", "watch", "check", "set"}) {
         const ToolRunner::Result result = tool({command, "--help"});
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out.find(std::string("Usage: hollinctl ") + command), 0u) << result.out;
