@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "layers/ILayerDiagnostics.h"
 #include "layers/ITreeHandler.h"
+#include "layers/LayerNotes.h"
 #include "layers/OperationType.h"
 #include "model/Logger.h"
 #include "model/PropertyType.h"
@@ -44,11 +46,30 @@ bool isTypeName(const char* text, const char (&base)[N], bool list) {
     return list ? equals(text + N - 1, "-list") : text[N - 1] == '\0';
 }
 
+const char* const kTypeNames[] = {
+    "xs:boolean",    "xs:short",        "xs:int",           "xs:long",           "xs:double",
+    "xs:string",     "xs:hexBinary",    "zel:boolean-list", "zel:short-list",    "zel:int-list",
+    "zel:long-list", "zel:double-list", "zel:string-list",  "zel:hexBinary-list"};
+
+}  // namespace
+
+ParserContext::ParserContext(ITreeHandler& handler)
+    : mHandler(&handler), mInValue(false), mListProperty(false), mNodeDepth(0), mSkipDepth(0) {}
+
+ParserContext::~ParserContext() = default;
+
+void ParserContext::setDiagnostics(ILayerDiagnostics* sink) {
+    mNotes = sink != nullptr ? std::make_unique<LayerNotes>(*sink) : nullptr;
+}
+
 // A missing or unknown type name is a string. Every property passes here, so
 // the name is told by its first letters rather than compared with all fourteen:
 // "xs:" and a base name for the scalar types, "zel:", a base name and "-list"
 // for the list types, in PropertyType order.
-PropertyType typeFromText(const char* text) {
+PropertyType ParserContext::typeFromText(const char* text, bool* known) {
+    if (known != nullptr) {
+        *known = false;
+    }
     if (text == nullptr) {
         return TypeString;
     }
@@ -88,13 +109,36 @@ PropertyType typeFromText(const char* text) {
     if (type < 0) {
         return TypeString;
     }
+    if (known != nullptr) {
+        *known = true;
+    }
     return static_cast<PropertyType>(list ? type + TypeBooleanList : type);
 }
 
-}  // namespace
+const char* ParserContext::typeName(PropertyType type) {
+    const int index = static_cast<int>(type);
+    const int count = static_cast<int>(sizeof kTypeNames / sizeof kTypeNames[0]);
+    return index >= 0 && index < count ? kTypeNames[index] : kTypeNames[TypeString];
+}
 
-ParserContext::ParserContext(ITreeHandler& handler)
-    : mHandler(&handler), mInValue(false), mListProperty(false), mNodeDepth(0), mSkipDepth(0) {}
+ParserContext::NodeAttribute ParserContext::nodeAttributeOf(const char* bare) {
+    switch (bare[0]) {
+        case 'n':
+            return equals(bare, "name") ? NodeAttribute::Name : NodeAttribute::Other;
+        case 't':
+            return equals(bare, "type") ? NodeAttribute::Type : NodeAttribute::Other;
+        case 'o':
+            return equals(bare, "op") ? NodeAttribute::Operation : NodeAttribute::Other;
+        case 'f':
+            return equals(bare, "finalized") ? NodeAttribute::Finalised : NodeAttribute::Other;
+        default:
+            return NodeAttribute::Other;
+    }
+}
+
+bool ParserContext::isValueAttribute(const char* bare) {
+    return equals(bare, "separator");
+}
 
 void ParserContext::startDocument() {
     mHandler->startTree();
@@ -161,7 +205,9 @@ void ParserContext::startElement(const char* name, const char* const* attributes
     if (kind == ElementKind::Structural || kind == ElementKind::Property) {
         startNode(kind, name, attributes, line);
     } else if (kind == ElementKind::Value) {
-        startValue(attributes);
+        startValue(attributes, line);
+    } else if (mNotes) {
+        mNotes->startOther(name, line);
     }
 }
 
@@ -178,24 +224,27 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         if (bare == nullptr) {
             continue;
         }
-        switch (bare[0]) {
-            case 'n':
-                name = equals(bare, "name") ? value : name;
+        switch (nodeAttributeOf(bare)) {
+            case NodeAttribute::Name:
+                name = value;
                 break;
-            case 't':
-                type = equals(bare, "type") ? value : type;
+            case NodeAttribute::Type:
+                type = value;
                 break;
-            case 'o':
-                operation = equals(bare, "op") ? value : operation;
+            case NodeAttribute::Operation:
+                operation = value;
                 break;
-            case 'f':
-                finalised = equals(bare, "finalized") ? value : finalised;
+            case NodeAttribute::Finalised:
+                finalised = value;
                 break;
-            default:
+            case NodeAttribute::Other:
                 break;
         }
     }
     if (name == nullptr && mNodeDepth > 0) {
+        if (mNotes) {
+            mNotes->dropped(element, attributes, line);
+        }
         // A nameless node cannot be placed; guessing a name could overwrite a
         // real node, so it is left out together with everything it holds. The
         // outermost element needs no name: it addresses the root anyway.
@@ -213,6 +262,18 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
     const std::string& nodeName = mName;
     const int attributeBits = (finalised != nullptr && equals(finalised, "true")) ? 1 : 0;
     const OperationType op = operationFromText(operation);
+    if (mNotes) {
+        LayerNotes::NodeFields fields;
+        fields.name = name;
+        fields.operation = operation;
+        fields.type = type;
+        fields.finalised = finalised;
+        typeFromText(type, &fields.knownType);
+        fields.knownOperation = operation == nullptr || isOperationText(operation);
+        mNotes->startNode(kind == ElementKind::Structural ? LayerNotes::Kind::Structural
+                                                          : LayerNotes::Kind::Property,
+                          element, attributes, fields, line, mNodeDepth == 0);
+    }
 
     if (kind == ElementKind::Structural) {
         switch (op) {
@@ -245,7 +306,10 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
     ++mNodeDepth;
 }
 
-void ParserContext::startValue(const char* const* attributes) {
+void ParserContext::startValue(const char* const* attributes, int line) {
+    if (mNotes) {
+        mNotes->startValue(attributes, line);
+    }
     const char* locale = nullptr;
     const char* separator = nullptr;
     for (const char* const* attribute = attributes; attribute != nullptr && *attribute != nullptr;
@@ -254,7 +318,7 @@ void ParserContext::startValue(const char* const* attributes) {
         if (equals(*attribute, "xml:lang")) {
             locale = value;
         } else if (const char* bare = afterPrefix(*attribute)) {
-            if (equals(bare, "separator")) {
+            if (isValueAttribute(bare)) {
                 separator = value;
             }
         }
@@ -295,9 +359,15 @@ void ParserContext::endElement(const char* name) {
         case ElementKind::Other:
             break;
     }
+    if (mNotes) {
+        mNotes->endElement();
+    }
 }
 
 void ParserContext::endValue() {
+    if (mNotes) {
+        mNotes->endValue(mValueText);
+    }
     if (mSeparator.empty()) {
         mHandler->setStringValue(mValueText, mLocale);
     } else {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "layers/ITreeHandler.h"
 #include "layers/ParserContext.h"
@@ -22,6 +23,9 @@ struct ReadSession {
     ParserContext context;
     SaxParser& parser;
     XmlUpdateLayer::ParseError error;
+    // The start lines of the open elements: the SAX1 parser names the open
+    // element of a mismatched end tag with "line 0".
+    std::vector<int> openLines;
 };
 
 const char* text(const xmlChar* value) {
@@ -44,13 +48,20 @@ void onEndDocument(void* data) {
 
 void onStartElement(void* data, const xmlChar* name, const xmlChar** attributes) {
     deliver(data, [&](ReadSession& session) {
+        const int line = session.parser.line();
+        session.openLines.push_back(line);
         session.context.startElement(text(name), reinterpret_cast<const char* const*>(attributes),
-                                     session.parser.line());
+                                     line);
     });
 }
 
 void onEndElement(void* data, const xmlChar* name) {
-    deliver(data, [&](ReadSession& session) { session.context.endElement(text(name)); });
+    deliver(data, [&](ReadSession& session) {
+        if (!session.openLines.empty()) {
+            session.openLines.pop_back();
+        }
+        session.context.endElement(text(name));
+    });
 }
 
 void onCharacters(void* data, const xmlChar* characters, int length) {
@@ -71,6 +82,12 @@ void recordError(ReadSession& session) {
     session.error.line = last.line;
     session.error.column = last.column;
     session.error.message = std::move(last.message);
+    const std::string unknownLine = " line 0 and ";
+    const size_t at = session.error.message.find(unknownLine);
+    if (at != std::string::npos && !session.openLines.empty()) {
+        session.error.message.replace(
+            at, unknownLine.size(), " line " + std::to_string(session.openLines.back()) + " and ");
+    }
 }
 
 void onError(void* data, const char*, ...) {
@@ -115,6 +132,11 @@ void XmlUpdateLayer::read(ITreeHandler& handler) const {
 }
 
 bool XmlUpdateLayer::read(ITreeHandler& handler, ParseError* error) const {
+    return read(handler, error, nullptr);
+}
+
+bool XmlUpdateLayer::read(ITreeHandler& handler, ParseError* error,
+                          ILayerDiagnostics* diagnostics) const {
     if (error != nullptr) {
         *error = ParseError();
     }
@@ -129,6 +151,7 @@ bool XmlUpdateLayer::read(ITreeHandler& handler, ParseError* error) const {
     // Layers keep libxml2's default depth and size limits (no XML_PARSE_HUGE).
     SaxParser parser(mText, 0);
     ReadSession session(handler, parser);
+    session.context.setDiagnostics(diagnostics);
     const bool parsed = parser.parse(makeSaxHandler(), &session);
     parser.rethrowHeld();
     if (!parsed && !session.error.failed) {

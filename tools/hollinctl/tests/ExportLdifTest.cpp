@@ -53,28 +53,50 @@ TEST(ExportLdifTest, ExportedFileStoreServesTheSameLayersFromTheDirectory) {
     // The sample store, and what else a store may hold.
     fs::create_directories(scratch);
     fs::copy(sample, store, fs::copy_options::recursive);
+    // A broken layer would fail in the directory as in the store: nothing is
+    // exported then.
+    for (const auto& [file, data] : std::vector<std::pair<std::string, std::string>>{
+             {"default/org.bytes.xml", std::string(" <a>\n\0\xff</a> ", 13)},
+             {"default/empty.xml", ""}}) {
+        writeFile(store + "/" + file, data);
+        const ToolRunner::Result refused =
+            ToolRunner::run({HOLLINCTL_BINARY, "export-ldif", store, base});
+        EXPECT_EQ(refused.status, 1) << file;
+        EXPECT_EQ(refused.out, "") << file;
+        EXPECT_NE(refused.err.find("malformed XML"), std::string::npos) << refused.err;
+        fs::remove(store + "/" + file);
+    }
+    ASSERT_EQ(mkfifo((store + "/default/fifo.xml").c_str(), 0644), 0);
+    EXPECT_EQ(ToolRunner::run({HOLLINCTL_BINARY, "export-ldif", store, base}).status, 1);
+    fs::remove(store + "/default/fifo.xml");
+
+    auto layer = [](const std::string& name) {
+        return "<zel:component-data zel:name=\"" + name + "\"/>";
+    };
     const std::vector<std::pair<std::string, std::string>> files{
-        {"default/org.bytes.xml", std::string(" <a>\n\0\xff</a> ", 13)},
-        {"default/empty.xml", ""},
-        {"default/a,b+c.xml", "<specials/>"},
-        {"default/caf\xc3\xa9.xml", "<utf8/>"},
+        // Bytes that LDIF must carry in base64: leading blank, line end, CR, UTF-8.
+        {"default/org.bytes.xml", " <zel:component-data>\r\n\xc3\xa9</zel:component-data> "},
+        {"default/a,b+c.xml", layer("specials")},
+        {"default/caf\xc3\xa9.xml", layer("utf8")},
         {"default/notes.txt", "not a layer"},
-        {"groups/" + groupNames().front() + "/org.a.xml", "<group/>"},
-        {"hosts/" + hostName() + "/org.a.xml", "<host/>"},
-        {"users/" + userName() + "/org.a.xml", std::string(300, 'u')},
-        {"entities/kiosk.default/org.k.xml", "<kiosk/>"},
-        {"entities/other/org.k.xml", "<other/>"},
+        {"groups/" + groupNames().front() + "/org.a.xml", layer("group")},
+        {"hosts/" + hostName() + "/org.a.xml", layer("host")},
+        // Longer than an LDIF line.
+        {"users/" + userName() + "/org.a.xml",
+         "<zel:component-data zel:name=\"" + std::string(300, 'u') + "\"/>"},
+        {"entities/kiosk.default/org.k.xml", layer("kiosk")},
+        {"entities/other/org.k.xml", layer("other")},
         // Left out: a name differing from Org.A only in case (the later one in
-        // byte order), one that is not UTF-8, and a FIFO.
-        {"default/Org.A.xml", "<capital/>"},
-        {"default/org.a.xml", "<small/>"},
-        {"default/\xff.xml", "<not utf-8/>"}};
+        // byte order), and one that is not UTF-8.
+        {"default/Org.A.xml", layer("capital")},
+        {"default/org.a.xml", layer("small")},
+        {"default/\xff.xml", layer("not-utf-8")}};
     for (const auto& [file, data] : files) {
         writeFile(store + "/" + file, data);
     }
-    ASSERT_EQ(mkfifo((store + "/default/fifo.xml").c_str(), 0644), 0);
     ToolRunner::Result exported = ToolRunner::run({HOLLINCTL_BINARY, "export-ldif", store, base});
     ASSERT_EQ(exported.status, 1) << exported.err;
+    // The two left out, and notes.txt as a warning of check -r.
     EXPECT_EQ(std::count(exported.err.begin(), exported.err.end(), '\n'), 3) << exported.err;
     writeFile(scratch + "/policy.ldif", exported.out);
     ToolRunner::Result added = ToolRunner::run(
@@ -82,7 +104,7 @@ TEST(ExportLdifTest, ExportedFileStoreServesTheSameLayersFromTheDirectory) {
          TestDirectory::kAdminPassword, "-f", scratch + "/policy.ldif"});
     ASSERT_EQ(added.status, 0) << added.err;
 
-    for (const char* leftOut : {"org.a.xml", "\xff.xml", "fifo.xml"}) {
+    for (const char* leftOut : {"org.a.xml", "\xff.xml"}) {
         fs::remove(store + "/default/" + leftOut);
     }
     setenv("VESK_POLICY_STORE", store.c_str(), 1);
