@@ -137,6 +137,7 @@ void LauncherWriter::saveLauncher() {
         Logger::error("Could not save the launcher %s: %s\n", path.c_str(),
                       error != nullptr ? error->message : "unknown failure");
         g_clear_error(&error);
+        ++mFailed;
     }
     mFileNames.insert(fileName);
     gnome_desktop_item_unref(mItem);
