@@ -85,8 +85,8 @@ class ChildTable {
   public:
     // Above this many entries the table is a balanced tree.
     static constexpr std::size_t kSmallLimit = 32;
-    // Up to this many entries find compares every key.
-    static constexpr std::size_t kCountedUpTo = 12;
+    // Up to this many entries find scans the keys.
+    static constexpr std::size_t kScannedUpTo = 12;
 
     // Where find met a name, or where that name would be filed. put checks that
     // it still fits the table and the node's name, and searches again if not.
@@ -117,37 +117,31 @@ class ChildTable {
         if (mSmall.empty()) {
             return nullptr;
         }
-        // The first entry whose key is not below name's, then the entries of
-        // that same key by name. A path lookup is a chain of dependent loads,
-        // so a small table is counted through (the loads go in parallel) and
-        // a larger one halved without branches on the data; a name of up to
-        // eight bytes is told whole by key and size, without reading the node.
+        // A path lookup is a chain of dependent loads. A small table is
+        // scanned for the key: the branches predict well for the names a
+        // program reads again and again, so the next node's load starts
+        // before the compare is done. A larger table is halved without
+        // branches on the data. A name of up to eight bytes is told whole by
+        // key and size, without reading the node.
         const std::uint64_t key = keyOf(name);
         const Entry* entry = mSmall.data();
-        const std::size_t count = mSmall.size();
-        if (count <= kCountedUpTo) {
-            std::size_t below = 0;
-            for (std::size_t i = 0; i < count; ++i) {
-                below += entry[i].key < key ? 1 : 0;
-            }
-            entry += below;
-        } else {
-            for (std::size_t left = count; left > 1;) {
+        const Entry* const end = entry + mSmall.size();
+        if (mSmall.size() > kScannedUpTo) {
+            for (std::size_t left = mSmall.size(); left > 1;) {
                 const std::size_t half = left / 2;
                 entry = entry[half].key < key ? entry + half : entry;
                 left -= half;
             }
-            entry += entry->key < key ? 1 : 0;
         }
-        for (const Entry* const end = mSmall.data() + count; entry != end && entry->key == key;
-             ++entry) {
-            if (entry->size == name.size() &&
+        for (; entry != end && entry->key <= key; ++entry) {
+            if (entry->key == key && entry->size == name.size() &&
                 (name.size() <= 8 || compare(entry->node->getName(), name) == 0)) {
                 return entry->node;
             }
         }
         return nullptr;
     }
+
     Node* find(std::string_view name, Position& at);
     // Files node under its name. Returns the node filed under that name
     // before, which the entry no longer refers to, or null.

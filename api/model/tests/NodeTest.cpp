@@ -102,7 +102,7 @@ TEST(NodeVisit, DepthFirstInByteOrderAndPrunesOnlyTheRefusedSubtree) {
 
 // Small groups and groups past the switch to the balanced tree.
 TEST(Children, OrderLookupAndNoReferenceToReplacedRemovedOrMovedChildren) {
-    for (size_t size : {size_t(4), ChildTable::kCountedUpTo, ChildTable::kSmallLimit,
+    for (size_t size : {size_t(4), ChildTable::kScannedUpTo, ChildTable::kSmallLimit,
                         ChildTable::kSmallLimit + 1, size_t(200)}) {
         StructuralNode group("g");
         Names names = scrambledNames(size);
