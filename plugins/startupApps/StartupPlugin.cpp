@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "AppVisitor.h"
+#include "AutostartWriter.h"
 #include "SessionConfig.h"
 #include "StartupConstants.h"
 #include "access/ConfigurationAccess.h"
@@ -117,6 +118,7 @@ void StartupPlugin::write(std::shared_ptr<Node> list, bool complete) {
 }
 
 bool StartupPlugin::rewrite(Node* list, bool complete) {
+    const bool autostarted = writeAutostartEntries(list, complete);
     // The previous run's record is consumed while reading, so reading comes
     // before the record is refilled from policy. A retry reads again what the
     // failed run left in memory.
@@ -135,7 +137,8 @@ bool StartupPlugin::rewrite(Node* list, bool complete) {
                           e.getMessage().c_str());
         }
     }
-    const bool saved = writeSessionEntries();
+    // A failed autostart entry is retried with the session, like it.
+    const bool saved = writeSessionEntries() && autostarted;
     if (saved) {
         settle(complete);
         return true;
@@ -144,6 +147,31 @@ bool StartupPlugin::rewrite(Node* list, bool complete) {
     const bool forGood = gnome_config_sync_failed_for_good();
     settle(forGood);
     return forGood;
+}
+
+bool StartupPlugin::writeAutostartEntries(Node* list, bool complete) const {
+    // From a policy read in part the applications it lost would go; the
+    // entries of the last full read stay until the next one.
+    if (!complete) {
+        Logger::info("The autostart entries stay as they were until the policy is read in full\n");
+        return true;
+    }
+    std::vector<StartupApp> apps;
+    try {
+        if (list != nullptr) {
+            std::vector<std::string> entries;
+            PluginCommands commands;
+            AppVisitor visitor(entries, commands, &apps);
+            list->visit(visitor);
+            visitor.flush();
+        }
+        AutostartWriter(AutostartWriter::defaultDir()).write(apps);
+        return true;
+    } catch (const Exception& e) {
+        Logger::error("An error occurred writing the autostart entries: %s\n",
+                      e.getMessage().c_str());
+        return false;
+    }
 }
 
 void StartupPlugin::settle(bool settled) {

@@ -2,6 +2,8 @@
 // step with the startup applications of policy: drops the entries it wrote on
 // the previous run, keeps everybody else's with all their keys, appends one
 // entry per configured application and writes the list back renumbered.
+// Current session managers read XDG autostart entries instead, so the same
+// applications also go there (AutostartWriter).
 //
 // When the policy could not be read in full or the list could not be saved,
 // it can stay to listen for the startup list and write again, on each change
@@ -84,6 +86,9 @@ class StartupPlugin : public INodeListener {
     // Rewrites through the retry scheduler.
     void write(std::shared_ptr<Node> list, bool complete);
     void settle(bool settled);
+    // The applications of the copy as XDG autostart entries, when the policy
+    // was read in full; logs failures, false when the folder could not be had.
+    bool writeAutostartEntries(Node* list, bool complete) const;
 
     PluginCommands mCommands;
     std::vector<std::string> mKeptEntries;  // triples: command, priority, style

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "DesktopFolder.h"
 #include "LauncherConstants.h"
 #include "LauncherWriter.h"
 #include "access/ConfigurationAccess.h"
@@ -63,8 +64,13 @@ void LauncherPlugin::setDefaultBaseDir() {
         mBaseDir.clear();
         return;
     }
-    mBaseDir = std::string(home).size() > 1 ? home : "";
-    mBaseDir += kDesktopDir;
+    mBaseDir = userDesktopDir();
+    if (mBaseDir.empty()) {
+        mBaseDir = std::string(home).size() > 1 ? home : "";
+        mBaseDir += kDesktopDir;
+    } else if (mBaseDir.back() != '/') {
+        mBaseDir += '/';
+    }
 }
 
 void LauncherPlugin::execute() {
@@ -120,6 +126,11 @@ void LauncherPlugin::onChange() {
         // tree may be replaced at any time: they write from a copy.
         if (const Node* node = access().getNode(kLauncherNode)) {
             list.reset(node->clone(true));
+        } else if (!access().isComplete(mListPath.getComponent())) {
+            // No list because no policy could be read at all (no store, no
+            // kept copy): the launchers stay until the store answers.
+            Logger::warning("The launchers stay as they were until the policy can be read\n");
+            return;
         }
     } catch (const Exception& e) {
         Logger::error("An error occurred creating the launchers: %s\n", e.getMessage().c_str());
