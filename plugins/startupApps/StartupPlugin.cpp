@@ -5,6 +5,7 @@
 
 #include "AppVisitor.h"
 #include "AutostartWriter.h"
+#include "PolicyCopy.h"
 #include "SessionConfig.h"
 #include "StartupConstants.h"
 #include "access/ConfigurationAccess.h"
@@ -34,22 +35,12 @@ void setString(const std::string& path, const std::string& value) {
 
 }  // namespace
 
-// Whether the facade built the component from layers it read in full. A
-// facade that cannot tell throws on a failed read instead, so what it handed
-// out was complete.
-template <typename Access>
-auto readInFull(Access& access, const std::string& component, int)
-    -> decltype(access.isComplete(component)) {
-    return access.isComplete(component);
-}
-template <typename Access>
-bool readInFull(Access&, const std::string&, long) {
-    return true;
-}
-
 StartupPlugin::StartupPlugin(int, const char* const*) {}
 
 StartupPlugin::~StartupPlugin() {
+    if (!mListening) {
+        return;
+    }
     NodePath path;
     path.setPath(kStartupNode);
     try {
@@ -62,44 +53,37 @@ StartupPlugin::~StartupPlugin() {
     }
 }
 
-std::pair<std::shared_ptr<Node>, bool> StartupPlugin::readList() const {
+PolicyCopy StartupPlugin::readList() const {
     try {
-        ConfigurationAccess& access = ConfigurationAccess::defaultInstance();
-        const Node* list = access.getNode(kStartupNode);
-        const std::string path = kStartupNode;
-        const bool complete = readInFull(access, path.substr(0, path.find('/')), 0);
-        return {std::shared_ptr<Node>(list != nullptr ? list->clone(true) : nullptr), complete};
+        return PolicyCopy::take(ConfigurationAccess::defaultInstance(), kStartupNode);
     } catch (const Exception& e) {
         Logger::error("An error occurred starting the applications: %s\n", e.getMessage().c_str());
     }
-    return {nullptr, false};
+    return PolicyCopy();
 }
 
 void StartupPlugin::execute() {
-    // The copy outlives this call: a failed save is retried from it.
-    const auto [list, complete] = readList();
-    write(list, complete);
+    write(mRetry.generation(), readList());
 }
 
 void StartupPlugin::onChangeComplete() {
-    const auto [list, complete] = readList();
     try {
-        write(list, complete);
+        write(mRetry.generation(), readList());
     } catch (const Exception& e) {
         Logger::error("An error occurred while running the startup applications plugin: %s\n",
                       e.getMessage().c_str());
     }
 }
 
-void StartupPlugin::write(std::shared_ptr<Node> list, bool complete) {
+void StartupPlugin::write(std::uint64_t since, const PolicyCopy& copy) {
     // A corrupted list is nothing a retry can mend: it settles, and leaves
     // the first run with its Exception; a retry logs it as the host would.
     std::exception_ptr corrupted;
     bool first = true;
-    mRetry.run([this, list, complete, first, &corrupted]() mutable {
+    mRetry.runUnlessReplaced(since, [this, copy, first, &corrupted]() mutable {
         const bool synchronous = std::exchange(first, false);
         try {
-            return rewrite(list.get(), complete);
+            return rewrite(copy.node.get(), copy.complete);
         } catch (const Exception& e) {
             settle(true);
             if (synchronous) {
@@ -195,12 +179,25 @@ void StartupPlugin::followUntilWritten() {
     path.setPath(kStartupNode);
     try {
         ConfigurationAccess::defaultInstance().addListener(path, this);
+        mListening = true;
     } catch (const Exception& e) {
         Logger::error("Cannot listen for changes to the startup applications: %s\n",
                       e.getMessage().c_str());
         return;
     }
     Logger::info("waiting to write the startup applications from the policy in full\n");
+    // The policy may have come back between the first read and the
+    // registration, which no change event reports.
+    const std::uint64_t since = mRetry.generation();
+    const PolicyCopy copy = readList();
+    if (copy.complete) {
+        try {
+            write(since, copy);
+        } catch (const Exception& e) {
+            Logger::error("An error occurred while running the startup applications plugin: %s\n",
+                          e.getMessage().c_str());
+        }
+    }
     std::unique_lock<std::mutex> lock(mSettledMutex);
     mSettledChanged.wait(lock, [this] { return mSettled; });
 }

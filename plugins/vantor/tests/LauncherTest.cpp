@@ -109,7 +109,7 @@ TEST_F(LauncherTest, WritesThePolicySetAndDeletesOnlyItsOwnFiles) {
 // Every kind of change, live through the store's change events, gives exactly
 // one rewrite however many launchers it touches, and leaves exactly the
 // configured set (none without a list).
-// Notifications on two threads at once rewrite one after the other; once the
+// Notifications on two threads at once rewrite one at a time; once the
 // plug-in is destroyed no change reaches it.
 TEST_F(LauncherTest, EachPolicyChangeGivesOneRewriteUntilThePluginEnds) {
     const std::vector<std::pair<std::string, Names>> steps = {
@@ -150,7 +150,9 @@ TEST_F(LauncherTest, EachPolicyChangeGivesOneRewriteUntilThePluginEnds) {
     std::thread other(notify);
     notify();
     other.join();
-    EXPECT_EQ(plugin->getRewriteCount(), expected + 40);
+    // One that a newer one overtook between its read and its write is dropped.
+    EXPECT_GT(plugin->getRewriteCount(), expected);
+    EXPECT_LE(plugin->getRewriteCount(), expected + 40);
     EXPECT_EQ(listDir(mDesktop), (Names{"MERXe.desktop", "keep.txt"}));
 
     setLayer(launchers(launcher("f", "f")));  // on its way during the destruction

@@ -299,6 +299,20 @@ TEST_F(KioskInstallTest, InstallationsInARow) {
               "its layers (Connection failure), and no copy was kept\n");
     EXPECT_EQ(calls(), "");
     EXPECT_EQ(snapshot(kKiosk), before);
+
+    // A list cut short, with no kept copy to fall back on, is never installed.
+    ASSERT_EQ(system(("mkdir -p " + kStore + "/entities/kiosk.default").c_str()), 0);
+    const char* kept = getenv("HOLLIN_CACHE_DIR");
+    const std::string previous = kept != nullptr ? kept : "";
+    setenv("HOLLIN_CACHE_DIR", "off", 1);
+    setPolicy(
+        "<node zel:name=\"Applications\" zel:op=\"replace\"><node zel:name=\"x\">"
+        "<prop zel:name=\"pathapp\"><value>/usr/bin/x</value></prop></node>");
+    install();
+    kept != nullptr ? setenv("HOLLIN_CACHE_DIR", previous.c_str(), 1)
+                    : unsetenv("HOLLIN_CACHE_DIR");
+    EXPECT_EQ(calls(), "");
+    EXPECT_EQ(snapshot(kKiosk), before);
 }
 
 // data/hostile.xml names the reason for each application skipped.
