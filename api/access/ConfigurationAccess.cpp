@@ -268,29 +268,16 @@ const ConfigurationAccess::Served& ConfigurationAccess::servedOf(std::string_vie
 }
 
 Node* ConfigurationAccess::getNode(const std::string& path) const {
-    // Split as NodePath::setPath does (every "/" after the first separates,
-    // empty names count), into views of the path: this is the hot read, and
-    // it builds no strings.
+    // Split as NodePath::setPath does: the component before the first "/",
+    // then names; this is the hot read, and it builds no strings.
     const std::string_view text(path);
     const size_t slash = text.find('/');
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    Node* node = servedOf(text.substr(0, slash)).tree->getRoot();
+    Node* root = servedOf(text.substr(0, slash)).tree->getRoot();
     if (slash == std::string_view::npos) {
-        return node;
+        return root;
     }
-    for (size_t start = slash + 1; node != nullptr;) {
-        const size_t end = text.find('/', start);
-        StructuralNode* structural = node->asStructuralNode();
-        if (structural == nullptr) {
-            return nullptr;
-        }
-        node = structural->findChild(text.substr(start, end - start));
-        if (end == std::string_view::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    return node;
+    return StructuralNode::findPath(root, text.substr(slash + 1));
 }
 
 const std::string& ConfigurationAccess::getStringValue(const std::string& path) const {

@@ -91,7 +91,7 @@ const std::string& targetLocale(PropertyNode& property, const std::string& local
 
 }  // namespace
 
-TreeMerger::TreeMerger() : mTree(nullptr) {}
+TreeMerger::TreeMerger() : mTree(nullptr), mArena(NodeArena::create()) {}
 
 TreeMerger::~TreeMerger() {
     // A root that never reached a tree belongs to nobody else.
@@ -109,6 +109,7 @@ bool TreeMerger::mayChange(const Node& node) {
 }
 
 void TreeMerger::merge(const IUpdateLayer& layer) {
+    const NodeArena::Scope scope(mArena);
     try {
         layer.read(*this);
     } catch (...) {

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "layers/ITreeHandler.h"
+#include "model/NodeArena.h"
 #include "model/StructuralNode.h"
 
 namespace vesk::legacy {
@@ -107,6 +108,8 @@ class TreeMerger : public ITreeHandler {
     // refused elements. Before the tree exists, the bottom entry is the new
     // root, which nothing else owns yet.
     std::vector<Node*> mStack;
+    // Where the nodes merge creates live; it outlasts the merger while they do.
+    NodeArena::Handle mArena;
 };
 
 }  // namespace vesk::legacy
