@@ -6,6 +6,7 @@
 #include "change/TreeDiff.h"
 #include "layers/TreeMerger.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/NodePath.h"
@@ -63,8 +64,8 @@ ConfigurationAccess::~ConfigurationAccess() {
         try {
             mPolicyAccess.removeListener(componentPath(component), this);
         } catch (const Exception& e) {
-            Logger::error("Stop listening to component %s: %s", component.c_str(),
-                          e.getMessage().c_str());
+            Logger::error("Stop listening to component %s: %s\n", logText(component).c_str(),
+                          logText(e.getMessage()).c_str());
         }
     }
     std::lock_guard<std::recursive_mutex> lock(mMutex);
@@ -192,12 +193,12 @@ void ConfigurationAccess::onComponentChange(const std::string& component) const 
     try {
         newTree = buildTree(component);
     } catch (const Exception& e) {
-        Logger::error("Keeping the previous configuration of %s: %s", component.c_str(),
-                      e.getMessage().c_str());
+        Logger::error("Keeping the previous configuration of %s: %s\n", logText(component).c_str(),
+                      logText(e.getMessage()).c_str());
         return;
     } catch (const std::exception& e) {
-        Logger::error("Keeping the previous configuration of %s: %s\n", component.c_str(),
-                      e.what());
+        Logger::error("Keeping the previous configuration of %s: %s\n", logText(component).c_str(),
+                      logText(e.what()).c_str());
         return;
     }
     // The old tree lives until the comparison is over and is freed on every path.
@@ -213,9 +214,11 @@ void ConfigurationAccess::onComponentChange(const std::string& component) const 
         TreeDiff diff(component, diffListener->second.get(), oldTree.get());
         current.substract(*oldTree, diff);
     } catch (const Exception& e) {
-        Logger::error("Reporting the changes of %s: %s", component.c_str(), e.getMessage().c_str());
+        Logger::error("Reporting the changes of %s: %s\n", logText(component).c_str(),
+                      logText(e.getMessage()).c_str());
     } catch (const std::exception& e) {
-        Logger::error("Reporting the changes of %s: %s\n", component.c_str(), e.what());
+        Logger::error("Reporting the changes of %s: %s\n", logText(component).c_str(),
+                      logText(e.what()).c_str());
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "change/INodeListener.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 
 namespace vesk::legacy {
@@ -108,18 +109,18 @@ void DiffListener::notify(const Listeners::Registration& registration, const Nod
                 break;
         }
     } catch (const Exception& e) {
-        Logger::error("Node listener failed for %s%s: %s\n", path.getComponent().c_str(),
-                      path.getPath().c_str(), e.getMessage().c_str());
+        Logger::error("Node listener failed for %s%s: %s\n", logText(path.getComponent()).c_str(),
+                      logText(path.getPath()).c_str(), logText(e.getMessage()).c_str());
 #if defined(__GLIBCXX__)
     } catch (abi::__forced_unwind&) {
         throw;  // thread cancellation must go on unwinding
 #endif
     } catch (const std::exception& e) {
-        Logger::error("Node listener failed for %s%s: %s\n", path.getComponent().c_str(),
-                      path.getPath().c_str(), e.what());
+        Logger::error("Node listener failed for %s%s: %s\n", logText(path.getComponent()).c_str(),
+                      logText(path.getPath()).c_str(), logText(e.what()).c_str());
     } catch (...) {
-        Logger::error("Node listener failed for %s%s: %s\n", path.getComponent().c_str(),
-                      path.getPath().c_str(), "unknown exception");
+        Logger::error("Node listener failed for %s%s: %s\n", logText(path.getComponent()).c_str(),
+                      logText(path.getPath()).c_str(), "unknown exception");
     }
 }
 

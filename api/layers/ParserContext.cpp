@@ -4,6 +4,7 @@
 
 #include "layers/ITreeHandler.h"
 #include "layers/OperationType.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/PropertyType.h"
 
@@ -199,9 +200,8 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         // A nameless node cannot be placed; guessing a name could overwrite a
         // real node, so it is left out together with everything it holds. The
         // outermost element needs no name: it addresses the root anyway.
-        Logger::warning(
-            "Layer element %.100s on line %d has no zel:name; ignored with its content\n", element,
-            line);
+        Logger::warning("Layer element %s on line %d has no zel:name; ignored with its content\n",
+                        logText(std::string(element).substr(0, 100)).c_str(), line);
         mSkipDepth = 1;
         return;
     }

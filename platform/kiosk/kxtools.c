@@ -4,6 +4,8 @@
 #define _GNU_SOURCE
 #include "kxtools.h"
 
+#include "output/ReplaceFile.h"
+
 #include <ctype.h>
 #include <dirent.h>
 #include <errno.h>
@@ -138,44 +140,11 @@ static int read_file_at(int dirfd, const char* name, struct kx_buffer* out) {
     return 0;
 }
 
-/* Writes data to path through a temporary file in the same directory, so
- * readers see the old file or the complete new one. */
+/* Writes data to path through the system's one file writer, so readers see
+ * the old file or the complete new one; a link at path is replaced, never
+ * followed, and a new file gets mode 0644. */
 static int write_atomically(const char* path, const char* data, size_t len) {
-    size_t tmp_len = strlen(path) + 8;
-    char* tmp = malloc(tmp_len);
-    if (!tmp)
-        return -1;
-    snprintf(tmp, tmp_len, "%s.XXXXXX", path);
-    int fd = mkostemp(tmp, O_CLOEXEC);
-    if (fd < 0) {
-        free(tmp);
-        return -1;
-    }
-    size_t done = 0;
-    int failed = 0;
-    while (done < len && !failed) {
-        ssize_t n = write(fd, data + done, len - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            failed = 1;
-        } else {
-            done += (size_t)n;
-        }
-    }
-    if (!failed && (fchmod(fd, 0644) != 0 || fsync(fd) != 0))
-        failed = 1;
-    if (close(fd) != 0)
-        failed = 1;
-    if (!failed && rename(tmp, path) != 0)
-        failed = 1;
-    if (failed) {
-        int saved = errno;
-        unlink(tmp);
-        errno = saved;
-    }
-    free(tmp);
-    return failed ? -1 : 0;
+    return hollin_replace_file(path, data, len, 0644, 0, NULL, 0);
 }
 
 /* Appends one table line for a settings file, or returns 0 with a reason. */

@@ -6,6 +6,7 @@
 #include "access/ConfigurationAccess.h"
 #include "gnome2/gnome-config.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 
@@ -47,7 +48,8 @@ void StartupPlugin::execute() {
             visitor.flush();
         }
     } catch (const Exception& e) {
-        Logger::error("An error occurred starting the applications: %s\n", e.getMessage().c_str());
+        Logger::error("An error occurred starting the applications: %s\n",
+                      logText(e.getMessage()).c_str());
     }
     writeSessionEntries();
 }

@@ -11,6 +11,7 @@
 #include "LauncherWriter.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 
@@ -41,10 +42,10 @@ LauncherPlugin::~LauncherPlugin() {
         removeListener();
     } catch (const Exception& e) {
         Logger::error("An error occurred while stopping to listen for launcher changes: %s\n",
-                      e.getMessage().c_str());
+                      logText(e.getMessage()).c_str());
     } catch (const std::exception& e) {
         Logger::error("An error occurred while stopping to listen for launcher changes: %s\n",
-                      e.what());
+                      logText(e.what()).c_str());
     }
     // No longer registered: wait for a rewrite that is still running.
     std::lock_guard<std::mutex> wait(mRewriteMutex);
@@ -99,7 +100,7 @@ void LauncherPlugin::onNodeChanged(const NodePath& path) {
 }
 
 void LauncherPlugin::notified(Kind kind, const char* format, const NodePath& path) {
-    Logger::debug(format, path.getComponent().c_str(), path.getPath().c_str());
+    Logger::debug(format, logText(path.getComponent()).c_str(), logText(path.getPath()).c_str());
     if (mStopped) {
         return;
     }
@@ -146,7 +147,8 @@ void LauncherPlugin::rewrite() {
         // The new set is in place; only now do the others go.
         removeLaunchers(writer.getFileNames());
     } catch (const Exception& e) {
-        Logger::error("An error occurred creating the launchers: %s\n", e.getMessage().c_str());
+        Logger::error("An error occurred creating the launchers: %s\n",
+                      logText(e.getMessage()).c_str());
     }
 }
 

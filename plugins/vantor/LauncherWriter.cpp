@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "LauncherConstants.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
@@ -81,7 +82,7 @@ void LauncherWriter::openLauncher(const std::string& name) {
     mSkipping = name.find('/') != std::string::npos;
     if (mSkipping) {
         Logger::error("Skipping a launcher whose name would leave the desktop folder: %s\n",
-                      name.c_str());
+                      logText(name).c_str());
         return;
     }
     mItem = gnome_desktop_item_new();
@@ -92,7 +93,7 @@ void LauncherWriter::writeProperty(const PropertyNode& property) {
     if (mItem == nullptr) {
         if (!mSkipping) {
             Logger::warning("Ignoring a launcher property outside any launcher: %s\n",
-                            name.c_str());
+                            logText(name).c_str());
         }
         return;
     }
@@ -134,8 +135,8 @@ void LauncherWriter::saveLauncher() {
     const std::string path = mBaseDir + fileName;
     GError* error = nullptr;
     if (!gnome_desktop_item_save(mItem, path.c_str(), TRUE, &error)) {
-        Logger::error("Could not save the launcher %s: %s\n", path.c_str(),
-                      error != nullptr ? error->message : "unknown failure");
+        Logger::error("Could not save the launcher %s: %s\n", logText(path).c_str(),
+                      logText(error != nullptr ? error->message : "unknown failure").c_str());
         g_clear_error(&error);
     }
     mFileNames.insert(fileName);

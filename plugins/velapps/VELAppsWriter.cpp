@@ -15,6 +15,7 @@
 #include "KioskSystem.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/NodePath.h"
 #include "model/PropertyNode.h"
@@ -23,6 +24,7 @@
 using vesk::legacy::ConfigurationAccess;
 using vesk::legacy::Exception;
 using vesk::legacy::Logger;
+using vesk::legacy::logText;
 using vesk::legacy::Node;
 using vesk::legacy::NodePath;
 using vesk::legacy::PropertyNode;
@@ -36,23 +38,6 @@ namespace {
 // events arrive on the policy watcher thread: one installation at a time. It
 // also guards kStorageGroupId.
 std::mutex sInstallMutex;
-
-// Log-safe form of an untrusted name: control characters and backslashes
-// escaped, everything else as it is.
-std::string printable(const std::string& text) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f || c == '\\') {
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xf];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
 
 // Why the character cannot stand in a name="value" line, or null. The tools
 // may read the files as shell text, so only inert characters pass.
@@ -205,9 +190,9 @@ void logCaughtFailure(const char* format) {
     try {
         throw;
     } catch (const Exception& e) {
-        Logger::error(format, e.getMessage().c_str());
+        Logger::error(format, logText(e.getMessage()).c_str());
     } catch (const std::exception& e) {
-        Logger::error(format, e.what());
+        Logger::error(format, logText(e.what()).c_str());
     } catch (...) {
         Logger::error(format, "unknown failure");
     }
@@ -318,7 +303,7 @@ std::string checkApplicationName(const std::string& name) {
 std::string checkApplicationSettings(const ApplicationSettings& settings) {
     for (const auto& setting : settings) {
         if (!isSettingName(setting.first)) {
-            return "invalid setting name \"" + printable(setting.first) + "\"";
+            return "invalid setting name \"" + logText(setting.first) + "\"";
         }
         for (unsigned char c : setting.second) {
             if (const char* what = unsafeValueCharacter(c)) {
@@ -342,7 +327,8 @@ void writeApplication(const Node* node) {
         reason = checkApplicationSettings(settings);
     }
     if (!reason.empty()) {
-        Logger::error("Skipping application %s: %s\n", printable(name).c_str(), reason.c_str());
+        Logger::error("Skipping application %s: %s\n", logText(name).c_str(),
+                      logText(reason).c_str());
         return;
     }
     std::string text;
@@ -405,7 +391,7 @@ VELAppsWriter::VELAppsWriter() {
     try {
         mAccess.reset(new ConfigurationAccess(getFailoverGroupEntity()));
     } catch (const Exception& e) {
-        Logger::error("Init writer: %s\n", e.getMessage().c_str());
+        Logger::error("Init writer: %s\n", logText(e.getMessage()).c_str());
     }
 }
 

@@ -379,7 +379,7 @@ bool writeFile(const std::string& full, ConfigFile& file) {
     GError* error = nullptr;
     KeyFilePtr check(g_key_file_new());
     bool ok = g_key_file_load_from_data(check.get(), data, length, kLoadFlags, &error) &&
-              gnome2_replace_file(full.c_str(), data, length, kNewFileMode, &error);
+              gnome2_replace_file(full.c_str(), data, length, kNewFileMode, TRUE, &error);
     g_free(data);
     if (!ok) {
         warn("Not written \"%s\": %s", shown(full).c_str(), shown(error->message).c_str());

@@ -14,7 +14,8 @@
 namespace {
 
 const char* const kGroup = "Desktop Entry";
-const mode_t kNewFileMode = 0644;
+// Launchers are executable: the desktop trusts an executable launcher it finds.
+const mode_t kNewFileMode = 0755;
 
 struct KeyFileFree {
     void operator()(GKeyFile* keys) const { g_key_file_free(keys); }
@@ -241,7 +242,8 @@ gboolean gnome_desktop_item_save(GnomeDesktopItem* item, const char* under, gboo
     }
     gsize length = 0;
     gchar* data = g_key_file_to_data(item->keys.get(), &length, nullptr);
-    const gboolean saved = gnome2_replace_file(path.c_str(), data, length, kNewFileMode, error);
+    const gboolean saved =
+        gnome2_replace_file(path.c_str(), data, length, kNewFileMode, FALSE, error);
     g_free(data);
     if (saved) {
         item->location = path;
