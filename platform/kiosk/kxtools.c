@@ -98,9 +98,10 @@ static int kx_parse_setting(const char* line, size_t len, size_t* name_len, cons
     return 1;
 }
 
-/* A file name of the configuration directory that may stand in the table. */
+/* A file name of the configuration directory that may stand in the table;
+ * a leading "#" would make its line a comment. */
 static int is_safe_file_name(const char* name) {
-    if (!*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+    if (!*name || *name == '#' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
         return 0;
     for (const char* p = name; *p; ++p) {
         unsigned char u = (unsigned char)*p;
@@ -147,6 +148,18 @@ static int write_atomically(const char* path, const char* data, size_t len) {
     return hollin_replace_file(path, data, len, 0644, 0, NULL, 0);
 }
 
+/* 1 for a variable that a shell reading the file would act on. */
+static int is_shell_variable(const char* name, size_t len) {
+    static const char* const variables[] = {
+        "PATH",      "IFS",      "ENV", "BASH_ENV",       "CDPATH", "GLOBIGNORE",
+        "SHELLOPTS", "BASHOPTS", "PS4", "PROMPT_COMMAND", "HOME",   "SHELL"};
+    for (size_t i = 0; i < sizeof variables / sizeof *variables; ++i) {
+        if (strlen(variables[i]) == len && strncmp(name, variables[i], len) == 0)
+            return 1;
+    }
+    return len >= 3 && strncmp(name, "LD_", 3) == 0;
+}
+
 /* Appends one table line for a settings file, or returns 0 with a reason. */
 static int table_line(const char* file, const struct kx_buffer* text, struct kx_buffer* table,
                       const char** reason) {
@@ -172,6 +185,11 @@ static int table_line(const char* file, const struct kx_buffer* text, struct kx_
         const char* value;
         if (!kx_parse_setting(start, (size_t)(nl - start), &name_len, &value, &value_len)) {
             *reason = "line is not name=\"value\"";
+            ok = 0;
+            break;
+        }
+        if (is_shell_variable(start, name_len)) {
+            *reason = "setting of a shell variable";
             ok = 0;
             break;
         }

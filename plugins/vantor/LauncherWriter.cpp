@@ -108,16 +108,27 @@ void LauncherWriter::writeProperty(const PropertyNode& property) {
             mIsLink = true;
         }
     }
-    if (!property.isLocalised()) {
-        gnome_desktop_item_set_string(mItem, name.c_str(),
-                                      valueText(property, kDefaultLocale).c_str());
-        return;
-    }
     std::vector<std::string> locales;
-    property.getLocales(locales);
+    if (property.isLocalised()) {
+        property.getLocales(locales);
+    } else {
+        locales.push_back(kDefaultLocale);
+    }
     for (const std::string& locale : locales) {
-        gnome_desktop_item_set_localestring_lang(mItem, name.c_str(), locale.c_str(),
-                                                 valueText(property, locale).c_str());
+        if (property.isList()) {
+            // Item by item, so that a ";" inside one stays inside it.
+            const std::vector<std::string>& items = property.getListValue(locale);
+            std::vector<const char*> strings;
+            for (const std::string& item : items) {
+                strings.push_back(item.c_str());
+            }
+            strings.push_back(nullptr);
+            gnome_desktop_item_set_localestrings_lang(mItem, name.c_str(), locale.c_str(),
+                                                      strings.data());
+        } else {
+            gnome_desktop_item_set_localestring_lang(mItem, name.c_str(), locale.c_str(),
+                                                     property.getStringValue(locale).c_str());
+        }
     }
 }
 

@@ -99,6 +99,50 @@ TEST_F(DesktopItemTest, KeysAndLocalesAreCheckedAgainstTheFormat) {
     EXPECT_EQ(readFile(path), expected);
 }
 
+// What the launcher writer sets reads back item for item, and validates.
+TEST_F(DesktopItemTest, ListItemsAndValuesReadBackAsSet) {
+    const bool validator = system("command -v desktop-file-validate >/dev/null") == 0;
+    const std::vector<std::vector<std::string>> lists = {
+        {"math", "sum;x"}, {"back\\slash", "\\;", ";"}, {" lead", "tab\there", "end "}, {"x"}};
+    const std::string path = mHome + "/MERXlist.desktop";
+    for (const auto& list : lists) {
+        SCOPED_TRACE(list.front());
+        GnomeDesktopItem* item = gnome_desktop_item_new();
+        gnome_desktop_item_set_string(item, "Type", "Application");
+        gnome_desktop_item_set_string(item, "Name", "tab\tinside");
+        gnome_desktop_item_set_string(item, "Exec", "x");
+        std::vector<const char*> strings;
+        for (const std::string& text : list) {
+            strings.push_back(text.c_str());
+        }
+        strings.push_back(nullptr);
+        gnome_desktop_item_set_strings(item, "Keywords", strings.data());
+        gnome_desktop_item_set_localestrings_lang(item, "Keywords", "de-CH", strings.data());
+        ASSERT_TRUE(gnome_desktop_item_save(item, path.c_str(), TRUE, nullptr));
+        gnome_desktop_item_unref(item);
+
+        GKeyFile* keys = g_key_file_new();
+        ASSERT_TRUE(
+            g_key_file_load_from_file(keys, path.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr));
+        // (GLib's locale lookup splits at every ";", escaped or not: the keys
+        // are read by name.)
+        for (const char* key : {"Keywords", "Keywords[de_CH]"}) {
+            gsize length = 0;
+            gchar** back = g_key_file_get_string_list(keys, "Desktop Entry", key, &length, nullptr);
+            ASSERT_NE(back, nullptr);
+            EXPECT_EQ(std::vector<std::string>(back, back + length), list);
+            g_strfreev(back);
+        }
+        gchar* name = g_key_file_get_string(keys, "Desktop Entry", "Name", nullptr);
+        EXPECT_STREQ(name, "tab\tinside");
+        g_free(name);
+        g_key_file_free(keys);
+        if (validator) {
+            EXPECT_EQ(validate(path), "");
+        }
+    }
+}
+
 TEST_F(DesktopItemTest, FailedSaveIsReportedAndLeavesTheOldFile) {
     GnomeDesktopItem* item = gnome_desktop_item_new();
     gnome_desktop_item_set_string(item, "Name", "New");

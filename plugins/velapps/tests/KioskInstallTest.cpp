@@ -293,7 +293,7 @@ TEST_F(KioskInstallTest, InstallationsInARow) {
     ASSERT_NE(handle, nullptr);
     velAppsExecute(handle);
     Uninitialise(handle);
-    EXPECT_EQ(messages(), "Init writer: Connection failure\n\n");
+    EXPECT_EQ(messages(), "Init writer: Connection failure\n");
     EXPECT_EQ(calls(), "");
     EXPECT_EQ(snapshot(kKiosk), before);
 }

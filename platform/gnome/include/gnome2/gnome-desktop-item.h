@@ -60,6 +60,13 @@ void gnome_desktop_item_set_string(GnomeDesktopItem* item, const char* attr, con
 void gnome_desktop_item_set_localestring_lang(GnomeDesktopItem* item, const char* attr,
                                               const char* language, const char* value);
 
+/* Sets attr (or attr[language], as above) to the list of strings, which ends
+ * with NULL; a ";" inside a string is kept as part of it. NULL removes the key. */
+void gnome_desktop_item_set_strings(GnomeDesktopItem* item, const char* attr,
+                                    const char* const* strings);
+void gnome_desktop_item_set_localestrings_lang(GnomeDesktopItem* item, const char* attr,
+                                               const char* language, const char* const* strings);
+
 /* Saves the item to the file path under (NULL: where it was last saved) through a
  * temporary file beside it, flushed and renamed into place. A replaced regular
  * file keeps its mode, less setuid, setgid, sticky and group or world write; a
