@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "layers/ITreeHandler.h"
+#include "layers/LayerLimitExceeded.h"
 #include "layers/OperationType.h"
 #include "model/LogText.h"
 #include "model/Logger.h"
@@ -243,6 +244,9 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         mListProperty = isListType(propertyType);
     }
     ++mNodeDepth;
+    if (++mNodeCount > LayerLimitExceeded::kMaxNodes) {
+        throw LayerLimitExceeded::nodes();
+    }
 }
 
 void ParserContext::startValue(const char* const* attributes) {
@@ -261,6 +265,7 @@ void ParserContext::startValue(const char* const* attributes) {
     }
     mInValue = true;
     mValueText.clear();
+    mItemCount = 0;
     // No "xml:lang" is the empty locale, not "default": the handler decides.
     if (locale != nullptr) {
         assignAttributeText(mLocale, locale);
@@ -298,6 +303,9 @@ void ParserContext::endElement(const char* name) {
 }
 
 void ParserContext::endValue() {
+    if (++mValueCount > LayerLimitExceeded::kMaxValues) {
+        throw LayerLimitExceeded::values();
+    }
     if (mSeparator.empty()) {
         mHandler->setStringValue(mValueText, mLocale);
     } else {
@@ -310,6 +318,17 @@ void ParserContext::endValue() {
 void ParserContext::characters(const char* text, int length) {
     if (mInValue && mSkipDepth == 0 && length > 0) {
         mValueText.append(text, static_cast<size_t>(length));
+        // Refused as soon as the items are too many, not at the value's end;
+        // a separator cut between two pieces is counted at the end.
+        if (!mSeparator.empty()) {
+            const std::string_view piece(text, static_cast<size_t>(length));
+            for (size_t found = piece.find(mSeparator); found != std::string_view::npos;
+                 found = piece.find(mSeparator, found + mSeparator.size())) {
+                if (++mItemCount >= LayerLimitExceeded::kMaxListItems) {
+                    throw LayerLimitExceeded::listItems();
+                }
+            }
+        }
     }
 }
 
@@ -319,7 +338,21 @@ std::vector<std::string> ParserContext::getList() const {
     return items;
 }
 
+size_t ParserContext::countSeparators() const {
+    size_t count = 0;
+    for (size_t found = mValueText.find(mSeparator); found != std::string::npos;
+         found = mValueText.find(mSeparator, found + mSeparator.size())) {
+        ++count;
+    }
+    return count;
+}
+
 void ParserContext::splitValue(std::vector<std::string>& items) const {
+    // Counted first: a value of millions of separators would take gigabytes
+    // as items, where its text takes megabytes.
+    if (!mSeparator.empty() && countSeparators() >= LayerLimitExceeded::kMaxListItems) {
+        throw LayerLimitExceeded::listItems();
+    }
     // Reuses the vector's strings: most lists are short and alike.
     size_t count = 0;
     auto append = [&](const char* start, const char* end) {

@@ -1,5 +1,6 @@
 // ParserContext: the state of one XmlUpdateLayer::read. It turns the SAX1 parser's
-// element and character callbacks into ITreeHandler events.
+// element and character callbacks into ITreeHandler events, and throws
+// LayerLimitExceeded when the layer holds more than any policy may.
 //
 //   ParserContext context(handler);
 //   context.startDocument();
@@ -48,7 +49,9 @@ class ParserContext {
     void startNode(ElementKind kind, const char* name, const char* const* attributes, int line);
     void startValue(const char* const* attributes);
     void endValue();
+    // Throws LayerLimitExceeded for a value of too many items.
     void splitValue(std::vector<std::string>& items) const;
+    size_t countSeparators() const;
 
     ITreeHandler* mHandler;
     bool mInValue;
@@ -68,6 +71,11 @@ class ParserContext {
     // Above 0 while inside an element ignored for want of a name: counts the
     // open elements there, so that its end is found.
     int mSkipDepth;
+    // Node elements and values of this layer, against LayerLimitExceeded's bounds.
+    size_t mNodeCount = 0;
+    size_t mValueCount = 0;
+    // Separators seen in the current value so far.
+    size_t mItemCount = 0;
 };
 
 }  // namespace vesk::legacy

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "layers/ITreeHandler.h"
+#include "layers/LayerLimitExceeded.h"
 #include "layers/ParserContext.h"
 #include "layers/SaxParser.h"
 
@@ -22,16 +23,33 @@ struct ReadSession {
     ParserContext context;
     SaxParser& parser;
     XmlUpdateLayer::ParseError error;
+    bool limited = false;  // stopped at a bound
 };
 
 const char* text(const xmlChar* value) {
     return reinterpret_cast<const char*>(value);
 }
 
+// A layer past a bound is a broken layer: it stops here, with an error as
+// the parser's own, before the excess is built.
 template <typename Event>
 void deliver(void* data, Event event) {
     ReadSession& session = *static_cast<ReadSession*>(data);
-    session.parser.guard([&] { event(session); });
+    if (session.limited) {
+        return;
+    }
+    session.parser.guard([&] {
+        try {
+            event(session);
+        } catch (const LayerLimitExceeded& limit) {
+            session.limited = true;
+            session.error.failed = true;
+            session.error.line = session.parser.line();
+            session.error.column = 1;
+            session.error.message = "the layer exceeds a bound: " + limit.getMessage();
+            session.parser.stop();
+        }
+    });
 }
 
 void onStartDocument(void* data) {

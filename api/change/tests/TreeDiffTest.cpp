@@ -147,7 +147,7 @@ TEST_F(TreeDiffTest, RegistrationsAndRemovalResultsPerPath) {
 }
 
 TEST_F(TreeDiffTest, ThrowingListenerIsLoggedAndTheOthersGoOn) {
-    a.during = [](const NodePath&) { throw Exception("boom"); };
+    a.during = [](const NodePath&) { throw Exception("boom\n"); };  // as the service's end
     top.during = [](const NodePath&) { throw std::runtime_error("bang"); };
     for (Recorder* listener : {&top, &a, &third}) {
         registry.addListener(at("comp"), listener);
