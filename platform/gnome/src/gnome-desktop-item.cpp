@@ -129,15 +129,17 @@ bool validValue(const char* attr, const char* value) {
         warn("Refusing the value of desktop entry key \"%s\": not UTF-8", shown(attr).c_str());
         return false;
     }
-    // Readers drop blanks at the start of a value, and the format has escapes
-    // only for the blank, tab, line feed and carriage return: a value starting
-    // with a vertical tab or form feed would read back shorter.
-    if (value[0] == '\v' || value[0] == '\f') {
-        warn(
-            "Refusing the value of desktop entry key \"%s\": it starts with a vertical tab or "
-            "form feed, which the format cannot keep",
-            shown(attr).c_str());
-        return false;
+    // The format has escapes only for the blank, tab, line feed and carriage
+    // return, and validators refuse any other control character in a value.
+    for (const char* p = value; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f) {
+            warn(
+                "Refusing the value of desktop entry key \"%s\": it holds a control character, "
+                "which the format cannot carry",
+                shown(attr).c_str());
+            return false;
+        }
     }
     return true;
 }

@@ -90,8 +90,13 @@ TEST_F(DesktopItemTest, KeysAndLocalesAreCheckedAgainstTheFormat) {
     mWarnings.clear();
     gnome_desktop_item_set_string(item, "Icon", "\xff not UTF-8");
     gnome_desktop_item_set_string(item, "Icon", "\vvertical tab");
+    // Control characters the format cannot carry, wherever they stand.
+    gnome_desktop_item_set_string(item, "Icon", "bell\a");
+    gnome_desktop_item_set_localestring_lang(item, "Icon", "de", "esc\x1b[2J");
+    const char* const list[] = {"fine", "del\x7f", nullptr};
+    gnome_desktop_item_set_strings(item, "Keywords", list);
     gnome_desktop_item_set_string(nullptr, "Name", "no item");
-    EXPECT_EQ(mWarnings.size(), 3u);
+    EXPECT_EQ(mWarnings.size(), 6u);
 
     const std::string path = mHome + "/item.desktop";
     ASSERT_TRUE(gnome_desktop_item_save(item, path.c_str(), TRUE, nullptr));
