@@ -31,7 +31,9 @@ function(hollin_add_test)
   # joined into one, which "ctest -L" still selects by any of them (it matches
   # labels as regular expressions).
   string(REPLACE ";" "," labels "${T_LABELS}")
+  # No last-known-good copies in the tester's home, nor one test's copy served
+  # to another: tests of the copies name their own folder.
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 120
-    PROPERTIES LABELS "${labels}" TIMEOUT 300)
+    PROPERTIES LABELS "${labels}" TIMEOUT 300 ENVIRONMENT "HOLLIN_CACHE_DIR=off")
 endfunction()

@@ -1,5 +1,6 @@
 #include "access/ConfigurationAccess.h"
 
+#include <ctime>
 #include <exception>
 
 #include "change/DiffListener.h"
@@ -13,6 +14,7 @@
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
 #include "model/Tree.h"
+#include "policy/PapiException.h"
 #include "policy/PolicyLayer.h"
 
 namespace vesk::legacy {
@@ -33,6 +35,43 @@ NodePath componentPath(const std::string& component) {
     return NodePath(component, std::vector<std::string>());
 }
 
+// A policy layer whose read notes where it broke instead of logging it.
+class CheckedLayer : public IUpdateLayer {
+  public:
+    CheckedLayer(const PolicyLayer& layer, XmlUpdateLayer::ParseError& error)
+        : mLayer(layer), mError(error) {}
+    void read(ITreeHandler& handler) const override { mLayer.read(handler, &mError); }
+
+  private:
+    const PolicyLayer& mLayer;
+    XmlUpdateLayer::ParseError& mError;
+};
+
+std::string withoutLineEnd(std::string text) {
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string timeText(std::time_t time) {
+    struct tm parts;
+    char buffer[64];
+    if (::gmtime_r(&time, &parts) == nullptr ||
+        std::strftime(buffer, sizeof(buffer), "%Y-%m-%d %H:%M:%S UTC", &parts) == 0) {
+        return std::to_string(time);
+    }
+    return buffer;
+}
+
+std::string joined(const std::vector<std::string>& texts) {
+    std::string result;
+    for (const std::string& text : texts) {
+        result += (result.empty() ? "" : ", ") + text;
+    }
+    return result.empty() ? "none" : result;
+}
+
 }  // namespace
 
 ConfigurationAccess& ConfigurationAccess::defaultInstance() {
@@ -45,20 +84,27 @@ ConfigurationAccess& ConfigurationAccess::defaultInstance() {
     return *instance;
 }
 
-ConfigurationAccess::ConfigurationAccess() = default;
+// What one read of a component's layers gave.
+struct ConfigurationAccess::Build {
+    std::unique_ptr<Tree> tree;  // never null
+    bool complete = true;
+    bool unread = false;  // nothing could be read: the tree is empty
+    std::string reason;   // why it is not complete
+    std::vector<std::string> stamps;
+};
+
+ConfigurationAccess::ConfigurationAccess() : mCache("", TreeCache::defaultFolder()) {}
 
 ConfigurationAccess::ConfigurationAccess(const std::string& connectionString)
-    : mPolicyAccess(connectionString) {}
+    : mCache(connectionString, TreeCache::defaultFolder()), mPolicyAccess(connectionString) {}
 
 ConfigurationAccess::~ConfigurationAccess() {
     // Not under mMutex: unregistering waits for a callback in progress, and
     // that callback waits for mMutex.
-    std::vector<std::string> components;
+    std::set<std::string> components;
     {
         std::lock_guard<std::recursive_mutex> lock(mMutex);
-        for (const auto& entry : mDiffListeners) {
-            components.push_back(entry.first);
-        }
+        components = mRegistered;
     }
     for (const std::string& component : components) {
         try {
@@ -73,42 +119,153 @@ ConfigurationAccess::~ConfigurationAccess() {
     mTrees.clear();
 }
 
-std::unique_ptr<Tree> ConfigurationAccess::buildTree(const std::string& component) const {
+ConfigurationAccess::Build ConfigurationAccess::buildTree(const std::string& component) const {
+    Build build;
     NodePath path = componentPath(component);
     std::vector<PolicyLayer> layers;
-    mPolicyAccess.getPolicyLayers(path, layers);
+    try {
+        mPolicyAccess.getPolicyLayers(path, layers);
+    } catch (const PapiException& e) {
+        // An unreachable service and an unreadable layer leave the component
+        // to what was read before; anything else is the caller's to handle.
+        if (e.getStatus() != PAPIConnectionFailure && e.getStatus() != PAPILdbFailure) {
+            throw;
+        }
+        build.tree = std::make_unique<Tree>();
+        build.complete = false;
+        build.unread = true;
+        build.reason =
+            "the policy service could not read its layers (" + withoutLineEnd(e.getMessage()) + ")";
+        return build;
+    }
 
     TreeMerger merger;
     try {
         for (const PolicyLayer& layer : layers) {
-            merger.merge(layer);
+            XmlUpdateLayer::ParseError error;
+            merger.merge(CheckedLayer(layer, error));
+            build.stamps.push_back(layer.getLayer().getStamp());
+            if (error.failed && build.complete) {
+                build.complete = false;
+                build.reason = "layer " + layer.getLayer().getStamp() + " breaks off at line " +
+                               std::to_string(error.line) + ", column " +
+                               std::to_string(error.column) + ": " + error.message;
+            }
         }
     } catch (...) {
         delete merger.getTree();  // the merger never frees the tree it built
         throw;
     }
-    std::unique_ptr<Tree> tree(merger.getTree());
-    if (!tree) {
-        tree = std::make_unique<Tree>();
+    build.tree.reset(merger.getTree());
+    if (!build.tree) {
+        build.tree = std::make_unique<Tree>();
     }
-    return tree;
+    return build;
+}
+
+void ConfigurationAccess::keepCopy(const std::string& component, const Tree& tree,
+                                   const std::vector<std::string>& stamps) const {
+    try {
+        mCache.store(component, tree, stamps);
+    } catch (const std::exception& e) {
+        Logger::error("Cannot keep a copy of the configuration of %s: %s\n",
+                      logText(component).c_str(), logText(e.what()).c_str());
+    }
+}
+
+ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& component,
+                                                             Build build) const {
+    Served served;
+    if (build.complete) {
+        keepCopy(component, *build.tree, build.stamps);
+        served.tree = std::move(build.tree);
+        served.complete = true;
+        return served;
+    }
+    std::optional<TreeCache::Copy> copy;
+    try {
+        copy = mCache.load(component);
+    } catch (const std::exception& e) {
+        Logger::error("Cannot read the kept copy of %s: %s\n", logText(component).c_str(),
+                      logText(e.what()).c_str());
+    }
+    if (copy) {
+        served.reason = "the copy in " + copy->file + " written " + timeText(copy->written) +
+                        ", as " + build.reason;
+        Logger::warning(
+            "Configuration of %s served from the copy in %s, written %s from the "
+            "layers %s: %s\n",
+            logText(component).c_str(), logText(copy->file).c_str(),
+            timeText(copy->written).c_str(), logText(joined(copy->stamps)).c_str(),
+            logText(build.reason).c_str());
+        served.tree = std::move(copy->tree);
+        return served;
+    }
+    if (build.unread) {
+        served.reason = "empty, as " + build.reason + " and no copy was kept";
+        Logger::error("No configuration for %s: %s, and no copy was kept\n",
+                      logText(component).c_str(), logText(build.reason).c_str());
+        served.empty = true;
+    } else {
+        served.reason = "merged up to the break, as " + build.reason + " and no copy was kept";
+        Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
+                      logText(component).c_str(), logText(build.reason).c_str());
+    }
+    served.tree = std::move(build.tree);
+    return served;
 }
 
 Tree* ConfigurationAccess::getTree(const std::string& component) const {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    return treeOf(component);
+    return const_cast<Tree*>(servedOf(component).tree.get());
 }
 
-Tree* ConfigurationAccess::treeOf(std::string_view component) const {
+std::shared_ptr<const Tree> ConfigurationAccess::snapshot(const std::string& component) const {
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    return servedOf(component).tree;
+}
+
+bool ConfigurationAccess::isComplete(const std::string& component) const {
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    try {
+        return servedOf(component).complete;
+    } catch (const Exception&) {
+        return false;  // nothing is served
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string ConfigurationAccess::getIncompleteReason(const std::string& component) const {
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    auto found = mTrees.find(component);
+    return found != mTrees.end() ? found->second.reason : std::string();
+}
+
+const ConfigurationAccess::Served& ConfigurationAccess::servedOf(std::string_view component) const {
     auto found = mTrees.find(component);
     if (found != mTrees.end()) {
-        return found->second.get();
+        return found->second;
     }
     const std::string name(component);
-    std::unique_ptr<Tree> tree = buildTree(name);
-    Tree* result = tree.get();
-    mTrees[name] = std::move(tree);
-    return result;
+    Served served = firstServed(name, buildTree(name));
+    const bool incomplete = !served.complete;
+    const Served& kept = mTrees[name] = std::move(served);
+    if (incomplete && mRegistered.count(name) == 0) {
+        // So that the component recovers when the service or the layer does,
+        // whether or not anyone listens.
+        try {
+            mPolicyAccess.addListener(componentPath(name), const_cast<ConfigurationAccess*>(this));
+            mRegistered.insert(name);
+        } catch (const Exception& e) {
+            Logger::warning("Cannot watch component %s for its recovery: %s\n",
+                            logText(name).c_str(), logText(e.getMessage()).c_str());
+            return kept;
+        }
+        // The layer may have been mended between the read and the registration.
+        rebuild(name, false);
+    }
+    return kept;
 }
 
 Node* ConfigurationAccess::getNode(const std::string& path) const {
@@ -118,7 +275,7 @@ Node* ConfigurationAccess::getNode(const std::string& path) const {
     const std::string_view text(path);
     const size_t slash = text.find('/');
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    Node* node = treeOf(text.substr(0, slash))->getRoot();
+    Node* node = servedOf(text.substr(0, slash)).tree->getRoot();
     if (slash == std::string_view::npos) {
         return node;
     }
@@ -149,17 +306,44 @@ const std::vector<std::string>& ConfigurationAccess::getListValue(const std::str
     return property != nullptr ? property->getListValue("default") : emptyList();
 }
 
+std::string ConfigurationAccess::getString(const std::string& path, const std::string& locale,
+                                           const std::string& fallback) const {
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    Node* node = getNode(path);
+    PropertyNode* property = node != nullptr ? node->asPropertyNode() : nullptr;
+    return property != nullptr && !property->isList() ? property->getStringValue(locale) : fallback;
+}
+
+std::vector<std::string> ConfigurationAccess::getList(
+    const std::string& path, const std::string& locale,
+    const std::vector<std::string>& fallback) const {
+    std::lock_guard<std::recursive_mutex> lock(mMutex);
+    Node* node = getNode(path);
+    PropertyNode* property = node != nullptr ? node->asPropertyNode() : nullptr;
+    return property != nullptr && property->isList() ? property->getListValue(locale) : fallback;
+}
+
 void ConfigurationAccess::addListener(const NodePath& path, INodeListener* listener) {
     const std::string component = path.getComponent();
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    getTree(component);
+    const bool built = mTrees.find(component) != mTrees.end();
+    const bool registered = mRegistered.count(component) != 0;
+    if (!registered) {
+        // Throws with nothing recorded, so the next call tries again. The
+        // registration stays while the facade lives.
+        mPolicyAccess.addListener(componentPath(component), this);
+        mRegistered.insert(component);
+    }
+    if (!built) {
+        servedOf(component);  // after the registration: every later edit is an event
+    } else if (!registered) {
+        // Built before the service watched it: an edit in between reached no one.
+        rebuild(component, true);
+    }
     std::unique_ptr<DiffListener>& diffListener = mDiffListeners[component];
     if (!diffListener) {
         diffListener = std::make_unique<DiffListener>(component);
     }
-    // Every call, so that a registration that failed once is tried again; a
-    // repeat changes nothing. The registration stays while the tree is kept.
-    mPolicyAccess.addListener(componentPath(component), this);
     diffListener->addListener(path, listener);
 }
 
@@ -185,13 +369,17 @@ void ConfigurationAccess::onComponentModify(const std::string& component) const 
 
 void ConfigurationAccess::onComponentChange(const std::string& component) const {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    auto found = mTrees.find(component);
-    if (found == mTrees.end()) {
+    if (mTrees.find(component) == mTrees.end()) {
         return;  // never read: nobody can hold anything of it
     }
-    std::unique_ptr<Tree> newTree;
+    rebuild(component, true);
+}
+
+void ConfigurationAccess::rebuild(const std::string& component, bool logFailure) const {
+    Served& served = mTrees.find(component)->second;
+    Build build;
     try {
-        newTree = buildTree(component);
+        build = buildTree(component);
     } catch (const Exception& e) {
         Logger::error("Keeping the previous configuration of %s: %s\n", logText(component).c_str(),
                       logText(e.getMessage()).c_str());
@@ -201,17 +389,39 @@ void ConfigurationAccess::onComponentChange(const std::string& component) const 
                       logText(e.what()).c_str());
         return;
     }
-    // The old tree lives until the comparison is over and is freed on every path.
-    std::unique_ptr<Tree> oldTree = std::move(found->second);
-    found->second = std::move(newTree);
-    const Tree& current = *found->second;
+    if (!build.complete) {
+        // A layer caught half-written, or a store that went away: what was
+        // served stays until the layers read in full again. Only where
+        // nothing at all was served does a partial merge beat it.
+        if (!served.empty || build.unread) {
+            if (logFailure) {
+                Logger::error("Keeping the previous configuration of %s: %s\n",
+                              logText(component).c_str(), logText(build.reason).c_str());
+            }
+            return;
+        }
+        Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
+                      logText(component).c_str(), logText(build.reason).c_str());
+        served.reason = "merged up to the break, as " + build.reason + " and no copy was kept";
+        served.empty = false;
+    } else {
+        keepCopy(component, *build.tree, build.stamps);
+        served.complete = true;
+        served.empty = false;
+        served.reason.clear();
+    }
+    // The old tree lives until the comparison is over, and longer for those
+    // holding a snapshot of it.
+    std::shared_ptr<const Tree> oldTree = std::move(served.tree);
+    served.tree = std::move(build.tree);
+    const Tree& current = *served.tree;
 
     auto diffListener = mDiffListeners.find(component);
     if (diffListener == mDiffListeners.end()) {
         return;
     }
     try {
-        TreeDiff diff(component, diffListener->second.get(), oldTree.get());
+        TreeDiff diff(component, diffListener->second.get(), const_cast<Tree*>(oldTree.get()));
         current.substract(*oldTree, diff);
     } catch (const Exception& e) {
         Logger::error("Reporting the changes of %s: %s\n", logText(component).c_str(),

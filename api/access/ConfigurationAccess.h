@@ -15,17 +15,29 @@
 // across a rebuild, its comparison and the listener calls. So a listener may read
 // the facade (it sees the new tree) and add or remove listeners during its call,
 // and once removeListener returns on another thread that listener is neither
-// running nor called again. Nodes and value references handed out stay valid
-// until the next change of their component.
+// running nor called again.
+//
+// Lifetimes: getNode, getTree and the reference reads (getStringValue,
+// getListValue) hand out borrowed pointers and references, valid only until
+// the next change of their component, which may arrive on the service's thread
+// at any moment. A thread other than a listener's should read with snapshot,
+// getString or getList, whose results stay valid for as long as it keeps them.
+//
+// A component whose layers cannot all be read in full is not left without
+// policy: at its first build the facade serves the copy kept from its last
+// complete build (TreeCache), else what could be read; a change that cannot be
+// read in full keeps the tree served before. isComplete says which it is.
 #pragma once
 
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "access/TreeCache.h"
 #include "policy/IPolicyListener.h"
 #include "policy/PolicyAccess.h"
 
@@ -53,19 +65,44 @@ class ConfigurationAccess : public IPolicyListener {
     ConfigurationAccess(const ConfigurationAccess&) = delete;
     ConfigurationAccess& operator=(const ConfigurationAccess&) = delete;
 
-    // The node at the path, or null. Throws what building the tree throws.
+    // The node at the path, or null; borrowed (see above). Throws what
+    // building the tree throws.
     Node* getNode(const std::string& path) const;
     // The value of the property at the path for the locale "default"; a shared
     // empty string or list when there is no such property.
     const std::string& getStringValue(const std::string& path) const;
     const std::vector<std::string>& getListValue(const std::string& path) const;
-    // The component's merged tree, built if not yet kept; never null. A failed
-    // build stores nothing, so the next read asks the service again.
+    // The component's merged tree, built if not yet kept; never null; borrowed.
+    // A build that throws stores nothing, so the next read asks the service again.
     Tree* getTree(const std::string& component) const;
 
-    // Notifies the listener (not owned) of changes at or below the path. Builds
-    // the component's tree first. Throws PapiException and the errors of
-    // building the tree; the listener is then not added.
+    // The component's tree as served now, built if not yet kept; never null.
+    // It never changes and lives as long as the caller keeps it.
+    std::shared_ptr<const Tree> snapshot(const std::string& component) const;
+    // Copies of the value of the property at the path for the locale (no
+    // fallback to another locale); fallback when there is no property of that
+    // kind at the path.
+    std::string getString(const std::string& path, const std::string& locale,
+                          const std::string& fallback) const;
+    std::vector<std::string> getList(const std::string& path, const std::string& locale,
+                                     const std::vector<std::string>& fallback) const;
+
+    // True when the tree served for the component was built from layers that
+    // all read and parsed in full; false when it is the copy kept from an
+    // earlier complete build, a merge up to a broken layer, or empty because
+    // the service could not be reached. Builds the tree if not yet kept.
+    bool isComplete(const std::string& component) const;
+    // Why the component's tree is not complete, for diagnostics; empty when it
+    // is complete or not built.
+    std::string getIncompleteReason(const std::string& component) const;
+
+    // Notifies the listener (not owned) of changes at or below the path. The
+    // component is registered with the service before its tree is built, or,
+    // when the tree was built before, compared once with a rebuild right after
+    // the registration: an edit made meanwhile is not lost. Succeeds when the
+    // tree could not be read in full, so that the listener hears of the
+    // recovery. Throws PapiException when the registration fails, and the
+    // errors of building the tree; the listener is then not added.
     void addListener(const NodePath& path, INodeListener* listener);
     // Stops notifying the listener for that path; it is not called again once
     // this returns.
@@ -80,16 +117,38 @@ class ConfigurationAccess : public IPolicyListener {
     void onComponentChange(const std::string& component) const;
 
   private:
-    // Reads and merges the component's layers into a new tree.
-    std::unique_ptr<Tree> buildTree(const std::string& component) const;
-    // getTree for a caller that holds mMutex.
-    Tree* treeOf(std::string_view component) const;
+    struct Build;
+    // What is served for a component.
+    struct Served {
+        std::shared_ptr<const Tree> tree;
+        bool complete = false;
+        bool empty = false;  // nothing could be read and no copy was kept
+        std::string reason;  // why it is not complete
+    };
 
+    // Reads and merges the component's layers. Throws for service failures
+    // other than an unreachable service or an unreadable layer.
+    Build buildTree(const std::string& component) const;
+    // The tree served at the component's first build.
+    Served firstServed(const std::string& component, Build build) const;
+    // Keeps a copy of a complete build for the next start without service.
+    void keepCopy(const std::string& component, const Tree& tree,
+                  const std::vector<std::string>& stamps) const;
+    // The entry for a component, built if not yet kept; for a caller that
+    // holds mMutex.
+    const Served& servedOf(std::string_view component) const;
+    // Swaps in a rebuild and tells the listeners what changed; logFailure
+    // false when the failure was just logged by the first build.
+    void rebuild(const std::string& component, bool logFailure) const;
+
+    TreeCache mCache;
     // Ordered by std::less<> so that a component is found by a view of a path.
-    mutable std::map<std::string, std::unique_ptr<Tree>, std::less<>> mTrees;
+    mutable std::map<std::string, Served, std::less<>> mTrees;
     std::map<std::string, std::unique_ptr<DiffListener>> mDiffListeners;
+    // Components registered with the service by this facade.
+    mutable std::set<std::string> mRegistered;
     mutable std::recursive_mutex mMutex;
-    PolicyAccess mPolicyAccess;
+    mutable PolicyAccess mPolicyAccess;
 };
 
 }  // namespace vesk::legacy

@@ -1,5 +1,6 @@
 #include "change/DiffListener.h"
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 #if defined(__GLIBCXX__)
@@ -88,6 +89,32 @@ void DiffListener::callListeners(const NodePath& path, ActionType action) const 
     }
 }
 
+namespace {
+
+// One failing client must not keep the others from hearing of the change;
+// where names the call in the log line.
+template <typename Call>
+void guarded(const std::string& where, Call&& call) {
+    try {
+        call();
+    } catch (const Exception& e) {
+        Logger::error("Node listener failed for %s: %s\n", logText(where).c_str(),
+                      logText(e.getMessage()).c_str());
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        throw;  // thread cancellation must go on unwinding
+#endif
+    } catch (const std::exception& e) {
+        Logger::error("Node listener failed for %s: %s\n", logText(where).c_str(),
+                      logText(e.what()).c_str());
+    } catch (...) {
+        Logger::error("Node listener failed for %s: %s\n", logText(where).c_str(),
+                      "unknown exception");
+    }
+}
+
+}  // namespace
+
 void DiffListener::notify(const Listeners::Registration& registration, const NodePath& path,
                           ActionType action) const {
     // The registration may be gone once the listener returns; copy first.
@@ -95,8 +122,13 @@ void DiffListener::notify(const Listeners::Registration& registration, const Nod
     if (!listener) {
         return;
     }
-    // One failing client must not keep the others from hearing of the change.
-    try {
+    if (!mNotified.empty()) {
+        std::vector<INodeListener*>& notified = mNotified.back();
+        if (std::find(notified.begin(), notified.end(), listener) == notified.end()) {
+            notified.push_back(listener);
+        }
+    }
+    guarded(path.getComponent() + path.getPath(), [&] {
         switch (action) {
             case ActionType::Added:
                 listener->onNodeAdded(path);
@@ -108,29 +140,39 @@ void DiffListener::notify(const Listeners::Registration& registration, const Nod
                 listener->onNodeChanged(path);
                 break;
         }
-    } catch (const Exception& e) {
-        Logger::error("Node listener failed for %s%s: %s\n", logText(path.getComponent()).c_str(),
-                      logText(path.getPath()).c_str(), logText(e.getMessage()).c_str());
-#if defined(__GLIBCXX__)
-    } catch (abi::__forced_unwind&) {
-        throw;  // thread cancellation must go on unwinding
-#endif
-    } catch (const std::exception& e) {
-        Logger::error("Node listener failed for %s%s: %s\n", logText(path.getComponent()).c_str(),
-                      logText(path.getPath()).c_str(), logText(e.what()).c_str());
-    } catch (...) {
-        Logger::error("Node listener failed for %s%s: %s\n", logText(path.getComponent()).c_str(),
-                      logText(path.getPath()).c_str(), "unknown exception");
+    });
+}
+
+bool DiffListener::isRegistered(const INodeListener* listener) const {
+    for (const auto& entry : mListeners) {
+        for (const Listeners::Registration& registration : entry.second->getRegistrations()) {
+            if (registration.listener == listener) {
+                return true;
+            }
+        }
     }
+    return false;
 }
 
 void DiffListener::beginChange() const {
     mChangeLimits.push_back(Listeners::nextSerial());
+    mNotified.emplace_back();
 }
 
 void DiffListener::endChange() const {
-    if (!mChangeLimits.empty()) {
-        mChangeLimits.pop_back();
+    if (mChangeLimits.empty()) {
+        return;
+    }
+    mChangeLimits.pop_back();
+    const std::vector<INodeListener*> notified = std::move(mNotified.back());
+    mNotified.pop_back();
+    // A listener may remove another (which may then be gone) during its call:
+    // look each one up just before calling it.
+    for (INodeListener* listener : notified) {
+        if (isRegistered(listener)) {
+            guarded("the end of a change of " + mComponent,
+                    [listener] { listener->onChangeComplete(); });
+        }
     }
 }
 

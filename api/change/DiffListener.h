@@ -50,7 +50,9 @@ class DiffListener {
 
     // Bracket one change event (TreeDiff does this at startTree and endTree):
     // registrations made in between are called from the next event on.
-    // Events may nest; each begin needs one end.
+    // endChange calls onChangeComplete of every listener notified since the
+    // matching begin that is still registered. Events may nest; each begin
+    // needs one end.
     void beginChange() const;
     void endChange() const;
 
@@ -65,6 +67,7 @@ class DiffListener {
     static Key keyOf(const NodePath& path);
     void notify(const Listeners::Registration& registration, const NodePath& path,
                 ActionType action) const;
+    bool isRegistered(const INodeListener* listener) const;
 
     std::string mComponent;
     // Entries stay when emptied, so a walk over the map is never invalidated
@@ -73,6 +76,9 @@ class DiffListener {
     // One limit per running change event, innermost last: registrations with
     // a serial at or above it were made during that event.
     mutable std::vector<std::uint64_t> mChangeLimits;
+    // Per running change event, innermost last: the listeners notified in it,
+    // in the order of their first call.
+    mutable std::vector<std::vector<INodeListener*>> mNotified;
 };
 
 }  // namespace vesk::legacy

@@ -2,9 +2,10 @@
 // node path it registered for. The path handed in lives only for the call.
 //
 //   class Rewriter : public INodeListener {
-//       void onNodeAdded(const NodePath& path) override { rewriteAll(); }
-//       void onNodeRemoved(const NodePath& path) override { rewriteAll(); }
-//       void onNodeChanged(const NodePath& path) override { rewriteAll(); }
+//       void onNodeAdded(const NodePath& path) override { mDirty = true; }
+//       void onNodeRemoved(const NodePath& path) override { mDirty = true; }
+//       void onNodeChanged(const NodePath& path) override { mDirty = true; }
+//       void onChangeComplete() override { rewriteAll(); }   // once per change
 //   };
 //   access.addListener(path, &rewriter);   // the client keeps ownership
 #pragma once
@@ -18,6 +19,10 @@ class INodeListener {
     virtual void onNodeAdded(const NodePath& path) = 0;
     virtual void onNodeRemoved(const NodePath& path) = 0;
     virtual void onNodeChanged(const NodePath& path) = 0;
+    // Once per change event, after all of that event's node calls, to every
+    // listener that got at least one of them (once, however often it is
+    // registered). Not called for a listener removed during the event.
+    virtual void onChangeComplete() {}
     virtual ~INodeListener() = default;
 };
 

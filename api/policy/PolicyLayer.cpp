@@ -6,10 +6,14 @@
 
 namespace vesk::legacy {
 
-void PolicyLayer::read(ITreeHandler& handler) const {
+bool PolicyLayer::read(ITreeHandler& handler, XmlUpdateLayer::ParseError* error) const {
     PolicyLayerWrapper wrapper(mPath, handler);
+    return mLayer.read(wrapper, error);
+}
+
+void PolicyLayer::read(ITreeHandler& handler) const {
     XmlUpdateLayer::ParseError error;
-    if (!mLayer.read(wrapper, &error) && error.failed) {
+    if (!read(handler, &error) && error.failed) {
         // Every text here comes from the service: arguments only, never the format.
         Logger::warning("Broken policy layer of component %s (%s), line %d, column %d: %s\n",
                         logText(mPath.getComponent()).c_str(), logText(mLayer.getStamp()).c_str(),

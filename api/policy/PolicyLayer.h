@@ -21,6 +21,9 @@ class PolicyLayer : public IUpdateLayer {
     // the error; the error is logged once per read as a warning naming the
     // component and the layer's stamp. Exceptions of the handler pass through.
     void read(ITreeHandler& handler) const override;
+    // The same without the log line: true for a layer read to its end,
+    // otherwise false with *error (when not null) saying where it broke.
+    bool read(ITreeHandler& handler, XmlUpdateLayer::ParseError* error) const;
 
     const NodePath& getPath() const { return mPath; }
     const PapiLayer& getLayer() const { return mLayer; }

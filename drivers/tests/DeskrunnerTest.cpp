@@ -3,7 +3,11 @@
 // store and HOME, rewriting live and ending on SIGTERM.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <map>
 #include <sstream>
 
 #include "LauncherTestSupport.h"
@@ -111,6 +115,55 @@ TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
     const size_t finished = log.find("finished listening for changes to launcher definitions\n");
     ASSERT_NE(finished, std::string::npos) << log;
     EXPECT_LT(finished, log.find("menu plug-in stopped\n")) << log;
+}
+
+// A default layer cut short, or holding a Latin-1 byte, changes nothing while
+// deskrunner runs: the launchers stay, and so does the lock on c against the
+// user's layer. A deskrunner started meanwhile serves the copy the first kept.
+TEST(DeskrunnerTest, BrokenLayerKeepsTheLaunchersAndTheirLocks) {
+    TempDir scratch;
+    const std::string store = scratch / "store", desktop = scratch / "home/Desktop";
+    const std::string user = "users/" + std::string(getpwuid(getuid())->pw_name);
+    fs::create_directories(store + "/default");
+    fs::create_directories(store + "/" + user);
+    fs::create_directories(desktop);
+    const std::string lockedC =
+        "<node zel:name=\"c\" zel:finalized=\"true\"><prop zel:name=\"Exec\"><value>c</value>"
+        "</prop><prop zel:name=\"Name\"><value>c</value></prop></node>";
+    const std::string whole = layer(launchers(launcher("a", "a") + lockedC));
+    const std::string defaultLayer = store + "/default/com.orvek.ferrun.applications.xml";
+    writeFile(defaultLayer, whole);
+    writeFile(store + "/" + user + "/com.orvek.ferrun.applications.xml",
+              layer(launchers(launcher("c", "hacked") + launcher("d", "d"))));
+    const std::map<std::string, std::string> environment = {{"HOME", scratch / "home"},
+                                                            {"VESK_POLICY_STORE", store},
+                                                            {"HOLLIN_CACHE_DIR", scratch / "cache"},
+                                                            {"VESKLEG_LOG", "1"},
+                                                            {"VESKLEG_LOG_LEVEL", "Warning"}};
+    const Names all = {"MERXa.desktop", "MERXc.desktop", "MERXd.desktop"};
+    const auto intact = [&] {
+        return listDir(desktop) == all &&
+               readFile(desktop + "/MERXc.desktop").find("Exec=c\n") != std::string::npos;
+    };
+    {
+        Program runner(binary("deskrunner"), environment, scratch / "stderr");
+        ASSERT_TRUE(waitUntil(intact)) << readFile(scratch / "stderr");
+        for (const std::string& broken : {whole.substr(0, whole.find("<node zel:name=\"c\"") + 30),
+                                          layer(launchers(launcher("a", "caf\xe9") + lockedC))}) {
+            writeFile(defaultLayer, broken);
+            std::this_thread::sleep_for(1s);
+            EXPECT_TRUE(intact()) << readFile(desktop + "/MERXc.desktop");
+        }
+        runner.signal(SIGTERM);
+        EXPECT_EQ(runner.wait(3s), 0);
+    }
+    fs::remove_all(desktop);
+    fs::create_directories(desktop);
+    Program restarted(binary("deskrunner"), environment, scratch / "stderr2");
+    ASSERT_TRUE(waitUntil(intact)) << listDir(desktop).size() << readFile(scratch / "stderr2");
+    EXPECT_NE(readFile(scratch / "stderr2").find("served from the copy in"), std::string::npos);
+    restarted.signal(SIGTERM);
+    EXPECT_EQ(restarted.wait(3s), 0);
 }
 
 }  // namespace

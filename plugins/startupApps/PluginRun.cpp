@@ -13,6 +13,9 @@ void runPluginOnce(const PluginEntryPoints& plugin) noexcept {
     try {
         handle = plugin.initialise(0, nullptr);
         plugin.execute(handle);
+        if (plugin.follow != nullptr) {
+            plugin.follow(handle);
+        }
         plugin.uninitialise(handle);
     } catch (const Exception& e) {
         Logger::error("An error occurred while running the startup applications plugin: %s\n",

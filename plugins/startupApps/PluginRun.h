@@ -1,9 +1,9 @@
-// Drives a plug-in through its three entry points once, the way startlist's
-// main does: every failure is logged, and the plug-in is destroyed whatever
+// Drives a plug-in through its entry points once, the way startlist's main
+// does: every failure is logged, and the plug-in is destroyed whatever
 // happened.
 //
 //   runPluginOnce({startupPluginInitialise, startupPluginExecute,
-//                  startupPluginUninitialise});
+//                  startupPluginUninitialise, startupPluginFollow});
 #pragma once
 
 namespace vesk::legacy::plugins::startup {
@@ -12,6 +12,8 @@ struct PluginEntryPoints {
     void* (*initialise)(int argc, const char** argv);
     void (*execute)(void* handle);
     void (*uninitialise)(void* handle);
+    // Optional: called after a successful execute, before uninitialise.
+    void (*follow)(void* handle);
 };
 
 // Never throws.

@@ -16,6 +16,12 @@ __attribute__((visibility("default"))) void startupPluginExecute(void* handle) {
     }
 }
 
+__attribute__((visibility("default"))) void startupPluginFollow(void* handle) {
+    if (handle != nullptr) {
+        static_cast<StartupPlugin*>(handle)->followUntilWritten();
+    }
+}
+
 __attribute__((visibility("default"))) void startupPluginUninitialise(void* handle) {
     delete static_cast<StartupPlugin*>(handle);
 }

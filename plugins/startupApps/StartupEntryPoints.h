@@ -4,6 +4,7 @@
 //
 //   void* plugin = startupPluginInitialise(0, nullptr);
 //   startupPluginExecute(plugin);
+//   startupPluginFollow(plugin);   // only a process that may stay, as startlist
 //   startupPluginUninitialise(plugin);
 #pragma once
 
@@ -12,6 +13,9 @@ extern "C" {
 void* startupPluginInitialise(int argc, const char** argv);
 // Nothing for a null handle.
 void startupPluginExecute(void* handle);
+// Returns once the startup list was written from the policy read in full
+// (see StartupPlugin::followUntilWritten); nothing for a null handle.
+void startupPluginFollow(void* handle);
 // Destroys the plug-in; nothing for a null handle.
 void startupPluginUninitialise(void* handle);
 }

@@ -1,5 +1,8 @@
 #include "StartupPlugin.h"
 
+#include <exception>
+#include <utility>
+
 #include "AppVisitor.h"
 #include "SessionConfig.h"
 #include "StartupConstants.h"
@@ -9,6 +12,7 @@
 #include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
+#include "model/NodePath.h"
 
 namespace vesk::legacy::plugins::startup {
 
@@ -30,28 +34,149 @@ void setString(const std::string& path, const std::string& value) {
 
 }  // namespace
 
+// Whether the facade built the component from layers it read in full. A
+// facade that cannot tell throws on a failed read instead, so what it handed
+// out was complete.
+template <typename Access>
+auto readInFull(Access& access, const std::string& component, int)
+    -> decltype(access.isComplete(component)) {
+    return access.isComplete(component);
+}
+template <typename Access>
+bool readInFull(Access&, const std::string&, long) {
+    return true;
+}
+
 StartupPlugin::StartupPlugin(int, const char* const*) {}
 
-StartupPlugin::~StartupPlugin() = default;
-
-void StartupPlugin::execute() {
-    // The previous run's record is consumed while reading, so reading comes
-    // before the record is refilled from policy.
-    readSessionEntries();
-    mNewEntries.clear();
-    mCommands.clear();
+StartupPlugin::~StartupPlugin() {
+    NodePath path;
+    path.setPath(kStartupNode);
     try {
-        Node* list = ConfigurationAccess::defaultInstance().getNode(kStartupNode);
-        if (list != nullptr) {
-            AppVisitor visitor(mNewEntries, mCommands);
-            list->visit(visitor);
-            visitor.flush();
-        }
+        ConfigurationAccess::defaultInstance().removeListener(path, this);
+    } catch (const Exception& e) {
+        Logger::error(
+            "An error occurred while stopping to listen for the startup applications: "
+            "%s\n",
+            logText(e.getMessage()).c_str());
+    }
+}
+
+std::pair<std::shared_ptr<Node>, bool> StartupPlugin::readList() const {
+    try {
+        ConfigurationAccess& access = ConfigurationAccess::defaultInstance();
+        const Node* list = access.getNode(kStartupNode);
+        const std::string path = kStartupNode;
+        const bool complete = readInFull(access, path.substr(0, path.find('/')), 0);
+        return {std::shared_ptr<Node>(list != nullptr ? list->clone(true) : nullptr), complete};
     } catch (const Exception& e) {
         Logger::error("An error occurred starting the applications: %s\n",
                       logText(e.getMessage()).c_str());
     }
-    writeSessionEntries();
+    return {nullptr, false};
+}
+
+void StartupPlugin::execute() {
+    // The copy outlives this call: a failed save is retried from it.
+    const auto [list, complete] = readList();
+    write(list, complete);
+}
+
+void StartupPlugin::onChangeComplete() {
+    const auto [list, complete] = readList();
+    try {
+        write(list, complete);
+    } catch (const Exception& e) {
+        Logger::error("An error occurred while running the startup applications plugin: %s\n",
+                      logText(e.getMessage()).c_str());
+    }
+}
+
+void StartupPlugin::write(std::shared_ptr<Node> list, bool complete) {
+    // A corrupted list is nothing a retry can mend: it settles, and leaves
+    // the first run with its Exception; a retry logs it as the host would.
+    std::exception_ptr corrupted;
+    bool first = true;
+    mRetry.run([this, list, complete, first, &corrupted]() mutable {
+        const bool synchronous = std::exchange(first, false);
+        try {
+            return rewrite(list.get(), complete);
+        } catch (const Exception& e) {
+            settle(true);
+            if (synchronous) {
+                corrupted = std::current_exception();  // only while run() runs it
+            } else {
+                Logger::error(
+                    "An error occurred while running the startup applications plugin: %s\n",
+                    logText(e.getMessage()).c_str());
+            }
+            return true;
+        }
+    });
+    if (corrupted) {
+        std::rethrow_exception(corrupted);
+    }
+}
+
+bool StartupPlugin::rewrite(Node* list, bool complete) {
+    // The previous run's record is consumed while reading, so reading comes
+    // before the record is refilled from policy. A retry reads again what the
+    // failed run left in memory.
+    mKeptEntries.clear();
+    mKeptOtherKeys.clear();
+    readSessionEntries();
+    mNewEntries.clear();
+    mCommands.clear();
+    if (list != nullptr) {
+        try {
+            AppVisitor visitor(mNewEntries, mCommands);
+            list->visit(visitor);
+            visitor.flush();
+        } catch (const Exception& e) {
+            Logger::error("An error occurred starting the applications: %s\n",
+                          logText(e.getMessage()).c_str());
+        }
+    }
+    const bool saved = writeSessionEntries();
+    if (saved) {
+        settle(complete);
+        return true;
+    }
+    // Nothing to wait for when no retry can save it.
+    const bool forGood = gnome_config_sync_failed_for_good();
+    settle(forGood);
+    return forGood;
+}
+
+void StartupPlugin::settle(bool settled) {
+    {
+        std::lock_guard<std::mutex> lock(mSettledMutex);
+        mSettled = settled;
+    }
+    mSettledChanged.notify_all();
+}
+
+bool StartupPlugin::isSettled() const {
+    std::lock_guard<std::mutex> lock(mSettledMutex);
+    return mSettled;
+}
+
+void StartupPlugin::followUntilWritten() {
+    if (isSettled()) {
+        return;
+    }
+    NodePath path;
+    path.setPath(kStartupNode);
+    try {
+        ConfigurationAccess::defaultInstance().addListener(path, this);
+    } catch (const Exception& e) {
+        Logger::error("Cannot listen for changes to the startup applications: %s\n",
+                      logText(e.getMessage()).c_str());
+        return;
+    }
+    Logger::info("waiting to write the startup applications from the policy in full\n");
+    std::unique_lock<std::mutex> lock(mSettledMutex);
+    mSettledChanged.wait(lock, [this] { return mSettled; });
 }
 
 void StartupPlugin::readSessionEntries() {
@@ -119,7 +244,7 @@ void StartupPlugin::addEntry(const std::string& key) {
     mKeptEntries.push_back(value);
 }
 
-void StartupPlugin::writeSessionEntries() const {
+bool StartupPlugin::writeSessionEntries() const {
     const int kept = static_cast<int>(mKeptEntries.size() / 3);
     const int added = static_cast<int>(mNewEntries.size() / 3);
     const int total = kept + added;
@@ -139,7 +264,9 @@ void StartupPlugin::writeSessionEntries() const {
     }
     if (!gnome_config_sync()) {
         Logger::error("The session list could not be saved; session-manual stays as it was.\n");
+        return false;
     }
+    return true;
 }
 
 void StartupPlugin::storeEntry(int index, int offset, const std::vector<std::string>& list) const {

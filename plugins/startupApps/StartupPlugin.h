@@ -3,31 +3,60 @@
 // the previous run, keeps everybody else's with all their keys, appends one
 // entry per configured application and writes the list back renumbered.
 //
+// When the policy could not be read in full or the list could not be saved,
+// it can stay to listen for the startup list and write again, on each change
+// and by itself after a failed save, until a full read is saved.
+//
 //   StartupPlugin plugin(0, nullptr);
 //   plugin.execute();   // throws Exception "Corrupted session-manual", writing nothing
+//   plugin.followUntilWritten();   // returns at once when execute did it all
 #pragma once
 
+#include <condition_variable>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "PluginCommands.h"
+#include "RetryScheduler.h"
+#include "change/INodeListener.h"
+
+namespace vesk::legacy {
+class Node;
+}
 
 namespace vesk::legacy::plugins::startup {
 
-class StartupPlugin {
+class StartupPlugin : public INodeListener {
   public:
     // The arguments are not used.
     StartupPlugin(int argc, const char* const* argv);
-    virtual ~StartupPlugin();
+    // Stops listening, drops a pending retry and waits for one in progress.
+    ~StartupPlugin() override;
 
     StartupPlugin(const StartupPlugin&) = delete;
     StartupPlugin& operator=(const StartupPlugin&) = delete;
 
     // The whole job, once. A fault of the list leaves with Exception before
     // anything is written; a fault of policy is logged and the list written.
+    // A failed save is tried again by itself while the plug-in lives.
     void execute();
+    // Whether nothing is left to do: the last write came from a read of the
+    // policy in full and was saved, or it failed in a way no retry can mend.
+    bool isSettled() const;
+    // Unless settled: listens for the startup list, writes again on each
+    // change (and by itself after a failed save), and returns once settled.
+    // Returns at once, logged, when it cannot listen.
+    void followUntilWritten();
+
+    void onNodeAdded(const NodePath&) override {}
+    void onNodeRemoved(const NodePath&) override {}
+    void onNodeChanged(const NodePath&) override {}
+    // Takes a copy of the list and writes it.
+    void onChangeComplete() override;
 
     // Reading consumes the old list from the in-memory configuration.
     void readSessionEntries();
@@ -35,7 +64,8 @@ class StartupPlugin {
     void addEntry(const std::string& key);
 
     // Writes kept then new entries, numbered from 0, and the record; syncs.
-    void writeSessionEntries() const;
+    // False, logged, when the list could not be saved.
+    bool writeSessionEntries() const;
     void storeEntry(int index, int offset, const std::vector<std::string>& list) const;
 
   private:
@@ -45,12 +75,26 @@ class StartupPlugin {
 
     void collectOtherKeys(int count);
     void storeOtherKeys(int index, const OtherKeys& keys) const;
+    // Reads a copy of the startup list (null: none) and whether the policy was
+    // read in full; a failed read is logged and gives (null, false).
+    std::pair<std::shared_ptr<Node>, bool> readList() const;
+    // Writes the session list from the copy; the caller serialises. True when
+    // saved; notes whether that settles it.
+    bool rewrite(Node* list, bool complete);
+    // Rewrites through the retry scheduler.
+    void write(std::shared_ptr<Node> list, bool complete);
+    void settle(bool settled);
 
     PluginCommands mCommands;
     std::vector<std::string> mKeptEntries;  // triples: command, priority, style
     std::vector<std::string> mNewEntries;
     std::vector<OtherKeys> mKeptOtherKeys;   // one per kept entry, in order
     std::map<int, OtherKeys> mOldOtherKeys;  // by old entry number, while reading
+    mutable std::mutex mSettledMutex;
+    std::condition_variable mSettledChanged;
+    bool mSettled = false;
+    // Last, so that it is destroyed first: its thread may be writing.
+    RetryScheduler mRetry;
 };
 
 }  // namespace vesk::legacy::plugins::startup

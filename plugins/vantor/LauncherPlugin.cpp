@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <vector>
 
 #include "LauncherConstants.h"
@@ -23,7 +24,7 @@ LauncherPlugin::LauncherPlugin(int argc, const char* const* argv)
     : LauncherPlugin(argc, argv, nullptr) {}
 
 LauncherPlugin::LauncherPlugin(int argc, const char* const* argv, ConfigurationAccess* access)
-    : mAccess(access), mStopped(false), mListening(false), mListRemovalOpen(false), mRewrites(0) {
+    : mAccess(access), mStopped(false), mListening(false), mRewrites(0) {
     mListPath.setPath(kLauncherNode);
     if (argc > 0 && argv != nullptr && argv[0] != nullptr && argv[0][0] != '\0') {
         mBaseDir = argv[0];
@@ -47,8 +48,8 @@ LauncherPlugin::~LauncherPlugin() {
         Logger::error("An error occurred while stopping to listen for launcher changes: %s\n",
                       logText(e.what()).c_str());
     }
-    // No longer registered: wait for a rewrite that is still running.
-    std::lock_guard<std::mutex> wait(mRewriteMutex);
+    // No longer registered; mRetry, destroyed first, waits for a retry that
+    // is still running.
 }
 
 ConfigurationAccess& LauncherPlugin::access() const {
@@ -88,68 +89,57 @@ void LauncherPlugin::removeListener() {
 }
 
 void LauncherPlugin::onNodeAdded(const NodePath& path) {
-    notified(Added, "Node added: component=%s, path=%s\n", path);
+    Logger::debug("Node added: component=%s, path=%s\n", logText(path.getComponent()).c_str(),
+                  logText(path.getPath()).c_str());
 }
 
 void LauncherPlugin::onNodeRemoved(const NodePath& path) {
-    notified(Removed, "Node removed: component=%s, path=%s\n", path);
+    Logger::debug("Node removed: component=%s, path=%s\n", logText(path.getComponent()).c_str(),
+                  logText(path.getPath()).c_str());
 }
 
 void LauncherPlugin::onNodeChanged(const NodePath& path) {
-    notified(Changed, "Node changed: component=%s, path=%s\n", path);
+    Logger::debug("Node changed: component=%s, path=%s\n", logText(path.getComponent()).c_str(),
+                  logText(path.getPath()).c_str());
 }
 
-void LauncherPlugin::notified(Kind kind, const char* format, const NodePath& path) {
-    Logger::debug(format, logText(path.getComponent()).c_str(), logText(path.getPath()).c_str());
-    if (mStopped) {
-        return;
-    }
-    std::lock_guard<std::mutex> lock(mRewriteMutex);
-    if (mStopped) {
-        return;
-    }
-    // A change reports every changed node from the bottom up, the list itself
-    // last, so the list's own report closes the change. A removed list is
-    // reported first and once more at the close.
-    if (mListPath.compare(path) != NodePath::Equal) {
-        if (kind != Removed) {
-            mListRemovalOpen = false;
-        }
-        return;
-    }
-    if (kind == Removed && mListRemovalOpen) {
-        mListRemovalOpen = false;
-        return;
-    }
-    mListRemovalOpen = kind == Removed;
-    rewrite();
+void LauncherPlugin::onChangeComplete() {
+    onChange();
 }
 
 void LauncherPlugin::onChange() {
-    std::lock_guard<std::mutex> lock(mRewriteMutex);
-    rewrite();
-}
-
-void LauncherPlugin::rewrite() {
-    ++mRewrites;
+    if (mStopped) {
+        return;
+    }
+    std::shared_ptr<Node> list;
     try {
         if (mBaseDir.empty()) {
             throw Exception("HOME is not an absolute path and no desktop folder was given");
         }
         // Read first: if the configuration cannot be read, the launchers the
-        // user has stay.
-        Node* list = access().getNode(kLauncherNode);
-        LauncherWriter writer(mBaseDir);
-        if (list != nullptr) {
-            list->visit(writer);
-            writer.saveLauncher();
+        // user has stay. Retries run on another thread, where the facade's
+        // tree may be replaced at any time: they write from a copy.
+        if (const Node* node = access().getNode(kLauncherNode)) {
+            list.reset(node->clone(true));
         }
-        // The new set is in place; only now do the others go.
-        removeLaunchers(writer.getFileNames());
     } catch (const Exception& e) {
         Logger::error("An error occurred creating the launchers: %s\n",
                       logText(e.getMessage()).c_str());
+        return;
     }
+    mRetry.run([this, list] { return write(list.get()); });
+}
+
+bool LauncherPlugin::write(Node* list) {
+    ++mRewrites;
+    LauncherWriter writer(mBaseDir);
+    if (list != nullptr) {
+        list->visit(writer);
+        writer.saveLauncher();
+    }
+    // The new set is in place; only now do the others go.
+    removeLaunchers(writer.getFileNames());
+    return writer.getFailedCount() == 0;
 }
 
 void LauncherPlugin::removeLaunchers(const std::set<std::string>& keep) {

@@ -9,16 +9,17 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <set>
 #include <string>
 
+#include "RetryScheduler.h"
 #include "change/INodeListener.h"
 #include "model/NodePath.h"
 
 namespace vesk::legacy {
 class ConfigurationAccess;
-}
+class Node;
+}  // namespace vesk::legacy
 
 namespace vesk::legacy::plugins::launchers {
 
@@ -42,20 +43,23 @@ class LauncherPlugin : public INodeListener {
     // (the files are written by then). Later calls change nothing.
     void execute();
 
-    // A change of the list itself rewrites; the reports of the nodes below it
-    // come first in the same change and only log, so one change gives one
-    // rewrite.
+    // The node calls only log; the end of the change rewrites, so one change
+    // gives one rewrite however many launchers it touches.
     void onNodeAdded(const NodePath& path) override;
     void onNodeRemoved(const NodePath& path) override;
     void onNodeChanged(const NodePath& path) override;
+    void onChangeComplete() override;
 
     // Rewrites every launcher from the current configuration: the new set is
     // written first, then the launcher files not in it are deleted. When the
-    // configuration cannot be read the files stay as they are. Logs failures;
-    // never throws Exception. One rewrite at a time.
-    // Runs from execute before listening starts and from notifications, where
-    // the facade keeps the tree being read alive. Called on another thread
-    // while listening it could read a tree that a change is replacing.
+    // configuration cannot be read the files stay as they are. When a
+    // launcher cannot be saved (a full disk) the whole set is written again
+    // later from the same copy of the list, until it succeeds or a newer
+    // change replaces it. Logs failures; never throws Exception.
+    // Reads the facade: runs from execute before listening starts and from
+    // notifications, where the facade keeps the tree being read alive. Called
+    // on another thread while listening it could read a tree that a change is
+    // replacing.
     void onChange();
     // Deletes the launcher files (names starting with "MERX") of the folder
     // except those named in keep.
@@ -67,27 +71,24 @@ class LauncherPlugin : public INodeListener {
     void removeListener();
 
     const std::string& getBaseDir() const { return mBaseDir; }
-    // Rewrites started so far, including those that failed.
+    // Diagnostics: writes of the whole set started so far, retries and
+    // failures included.
     unsigned long getRewriteCount() const { return mRewrites; }
 
   private:
-    enum Kind { Added, Removed, Changed };
-
     ConfigurationAccess& access() const;
-    void notified(Kind kind, const char* format, const NodePath& path);
-    // The caller holds mRewriteMutex.
-    void rewrite();
+    // Writes the set from a copy of the list (null: no list); false when a
+    // launcher could not be saved.
+    bool write(Node* list);
 
     std::string mBaseDir;
     ConfigurationAccess* mAccess;  // null: the default facade
     NodePath mListPath;
-    std::mutex mRewriteMutex;
     std::atomic<bool> mStopped;
     bool mListening;
-    // The last rewrite came from the removal of the list itself, which is
-    // reported once more when the removal closes; guarded by mRewriteMutex.
-    bool mListRemovalOpen;
     std::atomic<unsigned long> mRewrites;
+    // Last, so that it is destroyed first: its thread may be writing.
+    RetryScheduler mRetry;
 };
 
 }  // namespace vesk::legacy::plugins::launchers

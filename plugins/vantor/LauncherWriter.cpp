@@ -149,6 +149,7 @@ void LauncherWriter::saveLauncher() {
         Logger::error("Could not save the launcher %s: %s\n", logText(path).c_str(),
                       logText(error != nullptr ? error->message : "unknown failure").c_str());
         g_clear_error(&error);
+        ++mFailed;
     }
     mFileNames.insert(fileName);
     gnome_desktop_item_unref(mItem);

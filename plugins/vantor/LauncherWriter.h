@@ -40,6 +40,8 @@ class LauncherWriter : public NodeVisitor {
     // The file names (not paths) of the launchers written so far, saved or
     // failed to save: a failed save leaves the previous file of that name.
     const std::set<std::string>& getFileNames() const { return mFileNames; }
+    // Launchers that could not be saved so far.
+    int getFailedCount() const { return mFailed; }
 
   private:
     void openLauncher(const std::string& name);
@@ -59,6 +61,7 @@ class LauncherWriter : public NodeVisitor {
     bool mSkipping;
     int mDepth;  // structural nodes open in the walk; launchers are at 2
     std::set<std::string> mFileNames;
+    int mFailed = 0;
 };
 
 }  // namespace vesk::legacy::plugins::launchers

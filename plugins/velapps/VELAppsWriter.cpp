@@ -463,31 +463,42 @@ VELAppsWriter::~VELAppsWriter() {
     stopListening();
 }
 
+bool installApplications(const StructuralNode& list) {
+    try {
+        std::vector<std::string> names;
+        list.getChildren(names);
+        if (names.empty())
+            return true;  // the installed configuration stays
+        std::lock_guard<std::mutex> lock(sInstallMutex);
+        prepareTempDirectory();
+        for (const std::string& name : names)
+            writeApplication(list.getChild(name));
+        propagateApplications();
+        return true;
+    } catch (...) {
+        logCaughtFailure("Write apps: %s\n");
+        return false;
+    }
+}
+
 void VELAppsWriter::writeApps() const {
     if (!mAccess)
         return;
+    std::shared_ptr<Node> copy;
     try {
-        // A copy of the list, taken before the installation lock: a change
-        // event holds the access's lock while it calls us, so holding ours
-        // while reading from the access could deadlock against it.
+        // A copy of the list: a change event holds the access's lock while it
+        // calls us, and a retry runs on another thread, where the access's
+        // tree may be replaced at any time.
         const Node* node = mAccess->getNode(kAppsPath);
         const StructuralNode* list = node ? node->asStructuralNode() : nullptr;
         if (!list)
             return;
-        std::unique_ptr<Node> copy(list->clone(true));
-        list = copy->asStructuralNode();
-        std::vector<std::string> names;
-        list->getChildren(names);
-        if (names.empty())
-            return;  // the installed configuration stays
-        std::lock_guard<std::mutex> lock(sInstallMutex);
-        prepareTempDirectory();
-        for (const std::string& name : names)
-            writeApplication(list->getChild(name));
-        propagateApplications();
+        copy.reset(list->clone(true));
     } catch (...) {
         logCaughtFailure("Write apps: %s\n");
+        return;
     }
+    mRetry.run([copy] { return installApplications(*copy->asStructuralNode()); });
 }
 
 void VELAppsWriter::startListening() {
@@ -516,12 +527,11 @@ void VELAppsWriter::stopListening() {
     }
 }
 
-void VELAppsWriter::onNodeAdded(const NodePath&) {
-    writeApps();
-}
-void VELAppsWriter::onNodeRemoved(const NodePath&) {
-    writeApps();
-}
-void VELAppsWriter::onNodeChanged(const NodePath&) {
+// The node calls of a change only lead up to its end: one installation per
+// change, however many applications it touches.
+void VELAppsWriter::onNodeAdded(const NodePath&) {}
+void VELAppsWriter::onNodeRemoved(const NodePath&) {}
+void VELAppsWriter::onNodeChanged(const NodePath&) {}
+void VELAppsWriter::onChangeComplete() {
     writeApps();
 }

@@ -4,7 +4,7 @@
 //
 //   VELAppsWriter writer;      // its own ConfigurationAccess("kiosk.default")
 //   writer.writeApps();        // first installation
-//   writer.startListening();   // reinstall on every change
+//   writer.startListening();   // reinstall once per change
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "RetryScheduler.h"
 #include "change/INodeListener.h"
 
 namespace vesk::legacy {
@@ -54,7 +55,10 @@ class VELAppsWriter : public vesk::legacy::INodeListener {
     VELAppsWriter& operator=(const VELAppsWriter&) = delete;
 
     // Rebuilds and installs the configuration; failures are logged
-    // ("Write apps: %s\n"), never thrown. Serialised across all writers.
+    // ("Write apps: %s\n"), never thrown. A failed installation is tried
+    // again later from the same copy of the list, until one succeeds or a
+    // newer call replaces it. Serialised across all writers. Reads the access:
+    // call it before listening or from a notification.
     void writeApps() const;
     void startListening();
     void stopListening();
@@ -62,10 +66,13 @@ class VELAppsWriter : public vesk::legacy::INodeListener {
     void onNodeAdded(const vesk::legacy::NodePath& path) override;
     void onNodeRemoved(const vesk::legacy::NodePath& path) override;
     void onNodeChanged(const vesk::legacy::NodePath& path) override;
+    void onChangeComplete() override;
 
   private:
     bool mListening = false;
     std::unique_ptr<vesk::legacy::ConfigurationAccess> mAccess;
+    // Last, so that its thread ends first; it works on copies only.
+    mutable vesk::legacy::plugins::RetryScheduler mRetry;
 };
 
 // Logs the exception being handled, its message as format's "%s"; only
@@ -99,6 +106,9 @@ void writeApplication(const vesk::legacy::Node* node);
 // Swaps the temporary directory in, runs the kiosk tools, and puts the
 // previous configuration back if they fail.
 void propagateApplications();
+// One whole installation of the list's applications; false, logged, when it
+// failed. An empty list installs nothing and succeeds.
+bool installApplications(const vesk::legacy::StructuralNode& list);
 
 // Why a node name cannot be a settings file name that the kiosk tools take,
 // or "" when it can: empty, "." or "..", longer than the folder's NAME_MAX, a

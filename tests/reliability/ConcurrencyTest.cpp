@@ -18,7 +18,9 @@
 
 #include "access/ConfigurationAccess.h"
 #include "change/INodeListener.h"
+#include "model/Node.h"
 #include "model/NodePath.h"
+#include "model/Tree.h"
 #include "papi.h"
 #include "policy/IPolicyListener.h"
 #include "policy/PolicyAccess.h"
@@ -48,9 +50,12 @@ class ConcurrencyTest : public testing::Test {
   public:
     void writeLayer(const std::string& component, const std::string& value) {
         const fs::path temporary = mStore / "default" / ("." + component + ".tmp");
-        std::ofstream(temporary) << "<zel:component-data zel:name=\"" << component
-                                 << "\"><node zel:name=\"a\"><prop zel:name=\"p\"><value>" << value
-                                 << "</value></prop></node></zel:component-data>";
+        std::ofstream(temporary)
+            << "<zel:component-data zel:name=\"" << component
+            << "\"><node zel:name=\"a\"><prop zel:name=\"p\"><value>" << value
+            << "</value></prop><prop zel:name=\"l\" zel:type=\"zel:string-list\">"
+            << "<value>" << value << " end</value></prop></node>"
+            << "</zel:component-data>";
         fs::rename(temporary, mStore / "default" / (component + ".xml"));
     }
 
@@ -110,10 +115,16 @@ TEST_F(ConcurrencyTest, ReadersAndListenersOnSeveralThreadsWhilePolicyIsRewritte
     std::atomic<bool> stopReaders{false};
     std::atomic<bool> stopChurn{false};
     std::vector<std::thread> threads;
+    // Readers use what they read: a value freed under them fails under the
+    // sanitizers.
     for (int i = 0; i < 2; ++i) {
         threads.emplace_back([&] {
             while (!stopReaders) {
-                EXPECT_NE(access.getNode(valuePath), nullptr);
+                const std::string value = access.getString(valuePath, "default", "none");
+                EXPECT_EQ(value.compare(0, 1, "v") == 0 || value == "last", true) << value;
+                const std::shared_ptr<const Tree> tree = access.snapshot(component);
+                ASSERT_NE(tree->getRoot(), nullptr);
+                EXPECT_EQ(tree->getRoot()->getName(), component);
                 EXPECT_EQ(access.getNode(component + "/a/missing"), nullptr);
             }
         });
@@ -164,6 +175,44 @@ TEST_F(ConcurrencyTest, ReadersAndListenersOnSeveralThreadsWhilePolicyIsRewritte
     access.removeListener(pathOf(valuePath), &atProperty);
     access.removeListener(pathOf(component), churned[0].get());
     access.removeListener(pathOf(component + "/a"), churned[3].get());
+}
+
+// A reader thread that keeps what it read while the tree it came from is
+// replaced: the values and the snapshot it holds stay its own.
+TEST_F(ConcurrencyTest, ValuesReadOnOneThreadOutliveRewritesOnAnother) {
+    const std::string component = "race.hold";
+    writeLayer(component, "v0");
+    ConfigurationAccess access("");
+    ValueRecorder listener(access, component + "/a/p");
+    access.addListener(pathOf(component), &listener);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::thread reader([&] {
+        while (!stop) {
+            const std::string value = access.getString(component + "/a/p", "default", "");
+            const std::vector<std::string> list =
+                access.getList(component + "/a/l", "default", {"none"});
+            const std::shared_ptr<const Tree> tree = access.snapshot(component);
+            const Node* held = tree->getRoot();
+            std::this_thread::sleep_for(20ms);
+            EXPECT_EQ(value.at(0), 'v');
+            ASSERT_EQ(list.size(), 2u);
+            EXPECT_EQ(list[0].at(0), 'v');
+            EXPECT_EQ(list[1], "end");
+            EXPECT_EQ(held->getName(), component);
+            ++rounds;
+        }
+    });
+    for (int i = 1; i <= 30; ++i) {
+        writeLayer(component, "v" + std::to_string(i));
+        std::this_thread::sleep_for(150ms);
+    }
+    EXPECT_TRUE(listener.waitFor("v30", 30s));
+    stop = true;
+    reader.join();
+    EXPECT_GT(rounds, 0);
+    access.removeListener(pathOf(component), &listener);
 }
 
 // A listener that stays busy in every call long enough for another thread to

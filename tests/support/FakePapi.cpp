@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace fakepapi {
 
@@ -225,6 +227,11 @@ void papiFreeStringList(PAPINameEntry* list) {
 
 PAPIListenerId papiAddListener(PAPI* handle, const char* component, PAPIListener listener,
                                void* userData, PAPIStatus* status) {
+    // Outside the lock: the hook changes the answers as a test would.
+    std::function<void()> before = std::exchange(sState.beforeAddListener, nullptr);
+    if (before) {
+        before();
+    }
     std::lock_guard<std::mutex> lock(sMutex);
     *status = sState.addStatus;
     std::string name = "null";

@@ -12,6 +12,7 @@
 // the order handed out since the last reset; a null pointer is "null".
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -37,6 +38,9 @@ struct State {
     bool answerWithFailure = false;
     std::map<std::string, std::vector<LayerRecord>> layers;
     std::vector<std::optional<std::string>> names;  // nullopt: a null name
+    // Run once by the next papiAddListener before it registers: an edit made
+    // while the caller registers, which no event reports.
+    std::function<void()> beforeAddListener;
 };
 
 // Change the answers only while no other thread calls the fake.

@@ -47,7 +47,7 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
         std::string value;
-        if (name != "--entity" && name != "--format" && name != "--locale") {
+        if (name != "--entity" && name != "--format" && name != "--locale" && name != "--user") {
             throw CommandError(kUsage, "unknown option " + quotedText(name));
         }
         if (equals != std::string::npos) {
@@ -60,6 +60,9 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
         if (name == "--entity") {
             line.mEntity = value;
             line.mHasEntity = true;
+        } else if (name == "--user") {
+            line.mUser = value;
+            line.mHasUser = true;
         } else if (name == "--format") {
             line.mFormat = formatFromText(value);
             line.mHasFormat = true;

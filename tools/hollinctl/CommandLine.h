@@ -30,6 +30,9 @@ class CommandLine {
     bool hasFormat() const { return mHasFormat; }
     const std::string& getLocale() const { return mLocale; }
     bool hasLocale() const { return mHasLocale; }
+    // The account named by --user (hollinctl cache refresh).
+    const std::string& getUser() const { return mUser; }
+    bool hasUser() const { return mHasUser; }
 
   private:
     std::string mCommand;
@@ -41,6 +44,8 @@ class CommandLine {
     bool mHasFormat = false;
     std::string mLocale;
     bool mHasLocale = false;
+    std::string mUser;
+    bool mHasUser = false;
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "CacheRefresh.h"
 #include "ChangePrinter.h"
 #include "DumpWriter.h"
 #include "ExitStatus.h"
@@ -153,12 +154,34 @@ void Commands::write(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), mOut);
 }
 
+bool Commands::noteServed(ConfigurationAccess& access, const std::string& component) {
+    if (access.isComplete(component)) {
+        return false;
+    }
+    complain("note: programs starting now read " + printable(component) + " from " +
+             printable(access.getIncompleteReason(component)));
+    return true;
+}
+
+void Commands::noteServed(const std::string& component, const std::string& entity) {
+    try {
+        ConfigurationAccess access(entity);
+        noteServed(access, component);
+    } catch (const Exception&) {
+        // The layers' own read below says what fails.
+    } catch (const std::exception&) {
+    }
+}
+
 void Commands::complain(const std::string& message) {
     std::fprintf(mErr, "hollinctl: %s\n", message.c_str());
 }
 
 int Commands::run(const CommandLine& line) {
     const std::string& command = line.getCommand();
+    if (line.hasUser() && command != "cache") {
+        throw CommandError(kUsage, command + " takes no --user");
+    }
     if (command == "list") {
         return list(line);
     }
@@ -179,6 +202,9 @@ int Commands::run(const CommandLine& line) {
     }
     if (command == "export-ldif") {
         return LdifExport::run(line, mOut, mErr);
+    }
+    if (command == "cache") {
+        return CacheRefresh::run(line, mOut, mErr);
     }
     throw CommandError(kUsage, "unknown command " + quotedText(command));
 }
@@ -215,6 +241,7 @@ int Commands::layers(const CommandLine& line) {
     expectArguments(line, 1, 1);
     expectOptions(line, true, false, false, true);
     const std::string& component = line.getArguments()[0];
+    noteServed(component, line.getEntity());
     const PolicyStore store(line.getEntity());
     const std::vector<LayerInfo> infos =
         describeLayers(readExistingLayers(store, component, line.getEntity()));
@@ -278,6 +305,7 @@ int Commands::dump(const CommandLine& line) {
     expectOptions(line, true, true, false, true);
     const std::string& component = line.getArguments()[0];
     const std::string path = line.getArguments().size() > 1 ? line.getArguments()[1] : "";
+    noteServed(component, line.getEntity());
     const PolicyStore store(line.getEntity());
     const std::vector<PolicyLayer> layers = readExistingLayers(store, component, line.getEntity());
 
@@ -321,6 +349,10 @@ int Commands::get(const CommandLine& line) {
         throw PolicyStore::serviceError(
             "cannot read the layers of " + quotedText(path.getComponent()) + " from",
             line.getEntity(), failure);
+    }
+    if (noteServed(*access, path.getComponent())) {
+        // A store that cannot be read is a failure here, not an answer.
+        PolicyStore(line.getEntity()).readLayers(path.getComponent());
     }
     if (node == nullptr) {
         throw CommandError(kNotFound,

@@ -12,6 +12,10 @@
 
 #include "CommandLine.h"
 
+namespace vesk::legacy {
+class ConfigurationAccess;
+}  // namespace vesk::legacy
+
 namespace vesk::legacy::hollinctl {
 
 class Commands {
@@ -30,6 +34,11 @@ class Commands {
     int check(const CommandLine& line);
 
     void write(const std::string& text);
+    // One line on the error stream when programs do not read the component
+    // from its layers in full: what they read instead, and why.
+    void noteServed(const std::string& component, const std::string& entity);
+    // The same for a facade at hand; true when a note was written.
+    bool noteServed(ConfigurationAccess& access, const std::string& component);
     // A message on the error stream, "hollinctl: " before it.
     void complain(const std::string& message);
 

@@ -137,6 +137,18 @@ std::string withEntity(const char* help, const char* status) {
 
 }  // namespace
 
+const char kCacheHelp[] =
+    "Usage: HOLLIN_CACHE_DIR=FOLDER hollinctl cache refresh --user NAME [COMPONENT...]\n"
+    "\n"
+    "Run as root: reads the user's policy of every component (or those named) and\n"
+    "keeps each one that reads in full in FOLDER, owned by root and readable by the\n"
+    "user's primary group. Programs of the user started with the same\n"
+    "HOLLIN_CACHE_DIR serve these copies when the store cannot be read in full at\n"
+    "start, and the user cannot change them. Run it from a timer or at login.\n"
+    "\n"
+    "Exit status 0 when every component was kept, 2 usage error, 3 when one could\n"
+    "not be read in full (its previous copy stays).\n";
+
 std::string toolHelp() {
     return std::string(
                "Usage: hollinctl COMMAND [ARGUMENTS] [OPTIONS]\n"
@@ -153,6 +165,8 @@ std::string toolHelp() {
                "  check FILE...          problems in layer files, before deploying them\n"
                "  export-ldif STORE_DIR BASE_DN  the LDIF that loads a file store into a\n"
                "                         directory, for ldapadd\n"
+               "  cache refresh --user NAME [COMPONENT...]  as root: keep the user's\n"
+               "                         policy in $HOLLIN_CACHE_DIR for logins without store\n"
                "\n"
                "Options (before or after the command):\n") +
            kEntityOption +
@@ -189,6 +203,9 @@ std::string commandHelp(const std::string& command) {
     }
     if (command == "export-ldif") {
         return LdifExport::help();
+    }
+    if (command == "cache") {
+        return kCacheHelp;
     }
     return std::string();
 }

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include "FakePapi.h"
@@ -30,8 +33,17 @@ int countCalls(const std::string& prefix) {
 
 class ConfigurationAccessTest : public ::testing::Test {
   protected:
-    void SetUp() override { fakepapi::reset(); }
-    void TearDown() override { fakepapi::reset(); }
+    void SetUp() override {
+        fakepapi::reset();
+        char pattern[] = "/tmp/hollin-access-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        mFolder = pattern;
+    }
+    void TearDown() override {
+        fakepapi::reset();
+        std::filesystem::remove_all(mFolder);
+    }
+    std::string mFolder;
     void setLayers(const std::string& component, const std::vector<std::string>& docs) {
         std::vector<fakepapi::LayerRecord> records;
         for (const std::string& doc : docs) {
@@ -41,19 +53,108 @@ class ConfigurationAccessTest : public ::testing::Test {
     }
 };
 
-// A failed read stores nothing and is tried again; a component without layers
-// is an empty tree, kept like any other.
+// A failure other than an unreachable service or an unreadable layer stores
+// nothing and is tried again; a component without layers is an empty tree,
+// kept like any other.
 TEST_F(ConfigurationAccessTest, ReadsEachComponentOnce) {
     setLayers("comp", {layerWith("x")});
-    fakepapi::state().readStatus = PAPIConnectionFailure;
+    fakepapi::state().readStatus = PAPIUnknownFailure;
     ConfigurationAccess access;
     EXPECT_THROW(access.getNode("comp/a"), PapiException);
+    EXPECT_FALSE(access.isComplete("comp"));
     fakepapi::state().readStatus = PAPISuccess;
     EXPECT_EQ(access.getStringValue("comp/a/p") + access.getStringValue("comp/a"), "x");
+    EXPECT_TRUE(access.isComplete("comp"));
     EXPECT_EQ(access.getNode("other"), nullptr);
     EXPECT_EQ(&access.getStringValue("other/x"), &access.getStringValue("other/y"));
     EXPECT_TRUE(access.getListValue("other/x").empty());
-    EXPECT_EQ(countCalls("papiReadComponentLayers"), 3);
+    EXPECT_EQ(countCalls("papiReadComponentLayers"), 4);
+    EXPECT_EQ(fakepapi::registrations(), Lines()) << "complete trees are not watched unasked";
+}
+
+// At the first build a component whose layers cannot be read in full is
+// served the copy kept from its last complete build; without one, what could
+// be read. Either way it is watched, and the event of its recovery brings the
+// layers' tree and the listeners' calls. A change that cannot be read in
+// full keeps what is served.
+TEST_F(ConfigurationAccessTest, IncompleteLayersServeTheKeptCopyUntilTheyRecover) {
+    const std::string whole = layerWith("y");
+    const std::string broken = whole.substr(0, whole.find("</value>") + 8);
+    const std::string latin1 = layerWith("caf\xe9");
+    const struct {
+        const char* name;
+        PAPIStatus status;
+        std::string layer;
+        bool copyKept;
+        const char* served;  // comp/a/p at the first build
+    } cases[] = {
+        {"unreachable", PAPIConnectionFailure, layerWith("y"), true, "x"},
+        {"unreadable layer", PAPILdbFailure, layerWith("y"), true, "x"},
+        {"truncated", PAPISuccess, broken, true, "x"},
+        {"Latin-1 byte", PAPISuccess, latin1, true, "x"},
+        {"unreachable, no copy", PAPIConnectionFailure, layerWith("y"), false, ""},
+        {"truncated, no copy", PAPISuccess, broken, false, "y"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakepapi::reset();
+        setenv("HOLLIN_CACHE_DIR", (mFolder + "/" + c.name).c_str(), 1);
+        if (c.copyKept) {
+            setLayers("comp", {layerWith("x")});
+            EXPECT_EQ(ConfigurationAccess().getStringValue("comp/a/p"), "x");
+        }
+        setLayers("comp", {c.layer});
+        fakepapi::state().readStatus = c.status;
+        ConfigurationAccess access;
+        Recorder listener(access, "comp/a/p");
+        EXPECT_EQ(access.getStringValue("comp/a/p"), c.served);
+        EXPECT_FALSE(access.isComplete("comp"));
+        EXPECT_NE(access.getIncompleteReason("comp").find(c.copyKept ? "the copy in" : "no copy"),
+                  std::string::npos)
+            << access.getIncompleteReason("comp");
+        EXPECT_EQ(fakepapi::registrations(), Lines{"R1"});
+        access.addListener(NodePath("comp", {"a"}), &listener);
+
+        // Still broken: nothing changes.
+        fakepapi::fire("comp", PAPIEventComponentModified);
+        EXPECT_EQ(listener.take(), Lines());
+        EXPECT_EQ(access.getStringValue("comp/a/p"), c.served);
+
+        fakepapi::state().readStatus = PAPISuccess;
+        setLayers("comp", {layerWith("z")});
+        fakepapi::fire("comp", PAPIEventComponentModified);
+        const Lines calls = listener.take();
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back(), std::string(*c.served != 0 ? "changed" : "added") + " comp/a=z");
+        EXPECT_TRUE(access.isComplete("comp"));
+
+        // A recovered component that breaks again keeps its tree.
+        setLayers("comp", {broken});
+        fakepapi::fire("comp", PAPIEventComponentModified);
+        EXPECT_EQ(listener.take(), Lines());
+        EXPECT_EQ(access.getStringValue("comp/a/p"), "z");
+        access.removeListener(NodePath("comp", {"a"}), &listener);
+    }
+    unsetenv("HOLLIN_CACHE_DIR");
+}
+
+// An edit that lands while the facade registers with the service reaches the
+// tree, whether the tree was built before the registration or not.
+TEST_F(ConfigurationAccessTest, EditDuringRegistrationIsNotLost) {
+    for (const bool readFirst : {true, false}) {
+        SCOPED_TRACE(readFirst ? "read before" : "not read before");
+        fakepapi::reset();
+        setLayers("comp", {layerWith("x")});
+        ConfigurationAccess access;
+        Recorder listener(access, "comp/a/p");
+        if (readFirst) {
+            EXPECT_EQ(access.getStringValue("comp/a/p"), "x");
+        }
+        fakepapi::state().beforeAddListener = [&] { setLayers("comp", {layerWith("y")}); };
+        access.addListener(NodePath("comp", {"a"}), &listener);
+        EXPECT_EQ(access.getStringValue("comp/a/p"), "y");
+        access.removeListener(NodePath("comp", {"a"}), &listener);
+    }
 }
 
 TEST_F(ConfigurationAccessTest, PathsSplitAtEverySlashAndComponentsMatchWhole) {

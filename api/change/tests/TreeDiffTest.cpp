@@ -15,17 +15,23 @@ using namespace vesk::legacy::testing;
 
 namespace {
 
-// Records "<id> <added|removed|changed> <component><path>" into a shared log,
-// and the names of each path, and runs an optional action during each call.
+// Records "<id> <added|removed|changed> <component><path>" and "<id> complete"
+// into a shared log, and the names of each path, and runs an optional action
+// during each call.
 class Recorder : public INodeListener {
   public:
     Recorder(const std::string& id, Lines& calls) : mId(id), mCalls(calls) {}
     std::function<void(const NodePath&)> during = [](const NodePath&) {};
+    std::function<void()> atEnd = [] {};
     std::vector<Lines> names;
 
     void onNodeAdded(const NodePath& path) override { record("added", path); }
     void onNodeRemoved(const NodePath& path) override { record("removed", path); }
     void onNodeChanged(const NodePath& path) override { record("changed", path); }
+    void onChangeComplete() override {
+        mCalls.push_back(mId + " complete");
+        atEnd();
+    }
 
   private:
     void record(const char* what, const NodePath& path) {
@@ -55,6 +61,8 @@ class TreeDiffTest : public ::testing::Test {
     Recorder top{"top", calls}, a{"a", calls}, third{"third", calls};
 };
 
+// Each notified listener completes once per change, after all node calls, in
+// the order of its first call.
 TEST_F(TreeDiffTest, CallsTheConcernedListenersInPostOrder) {
     const struct {
         const char* title;
@@ -67,28 +75,32 @@ TEST_F(TreeDiffTest, CallsTheConcernedListenersInPostOrder) {
          tree(group("r", {group("a", {group("b", {text("p", "1")})})})),
          tree(group("r", {group("a", {group("b", {text("p", "2")})})})),
          {"top changed comp/a/b/p", "a changed comp/a/b/p", "top changed comp/a/b",
-          "a changed comp/a/b", "top changed comp/a", "a changed comp/a", "top changed comp"}},
+          "a changed comp/a/b", "top changed comp/a", "a changed comp/a", "top changed comp",
+          "top complete", "a complete"}},
         {"a removed group: its subtree in pre-order, then the group again",
          {{"top", "comp"}, {"x", "comp/g/x"}},
          tree(group("r", {group("g", {text("x", "1"), text("y", "1")}), text("s", "1")})),
          tree(group("r", {text("s", "1")})),
          {"top removed comp/g", "top removed comp/g/x", "x removed comp/g/x",
-          "top removed comp/g/y", "top removed comp/g", "top changed comp"}},
+          "top removed comp/g/y", "top removed comp/g", "top changed comp", "top complete",
+          "x complete"}},
         {"a removed subtree is found when the roots are named differently",
          {{"top", "comp"}},
          tree(group("old", {group("g", {text("x", "1")})})),
          tree(group("new")),
-         {"top removed comp/g", "top removed comp/g/x", "top removed comp/g", "top changed comp"}},
+         {"top removed comp/g", "top removed comp/g/x", "top removed comp/g", "top changed comp",
+          "top complete"}},
         {"an added subtree, children first",
          {{"top", "comp"}},
          tree(group("r")),
          tree(group("r", {group("g", {group("h", {text("p", "1")})})})),
-         {"top added comp/g/h/p", "top added comp/g/h", "top added comp/g", "top changed comp"}},
+         {"top added comp/g/h/p", "top added comp/g/h", "top added comp/g", "top changed comp",
+          "top complete"}},
         {"the whole tree removed: the root is the bare component",
          {{"top", "comp"}},
          tree(group("r", {text("p", "1")})),
          tree(),
-         {"top removed comp", "top removed comp/p", "top removed comp"}},
+         {"top removed comp", "top removed comp/p", "top removed comp", "top complete"}},
         {"no difference, or one below or beside the listeners: nobody is called",
          {{"p", "comp/a/p"}, {"b", "comp/b"}},
          tree(group("r", {group("a", {text("p", "1"), text("q", "1")}), group("b")})),
@@ -149,19 +161,23 @@ TEST_F(TreeDiffTest, RegistrationsAndRemovalResultsPerPath) {
 TEST_F(TreeDiffTest, ThrowingListenerIsLoggedAndTheOthersGoOn) {
     a.during = [](const NodePath&) { throw Exception("boom\n"); };  // as the service's end
     top.during = [](const NodePath&) { throw std::runtime_error("bang"); };
+    a.atEnd = [] { throw Exception("late"); };
     for (Recorder* listener : {&top, &a, &third}) {
         registry.addListener(at("comp"), listener);
     }
     syslogseam::clear();
     notify(group("r", {text("p", "1")}), group("r", {text("p", "2")}));
     EXPECT_EQ(calls, (Lines{"top changed comp/p", "a changed comp/p", "third changed comp/p",
-                            "top changed comp", "a changed comp", "third changed comp"}));
+                            "top changed comp", "a changed comp", "third changed comp",
+                            "top complete", "a complete", "third complete"}));
     EXPECT_EQ(syslogseam::text(),
               "Node listener failed for comp/p: bang\nNode listener failed for comp/p: boom\n"
-              "Node listener failed for comp: bang\nNode listener failed for comp: boom\n");
+              "Node listener failed for comp: bang\nNode listener failed for comp: boom\n"
+              "Node listener failed for the end of a change of comp: late\n");
 }
 
-// A removal during a call takes effect at once, an addition from the next change.
+// A removal during a call takes effect at once, an addition from the next
+// change; a listener removed during the event, though called, does not complete.
 TEST_F(TreeDiffTest, RegistrationsChangedDuringACall) {
     registry.addListener(at("comp"), &top);
     registry.addListener(at("comp"), &a);
@@ -173,11 +189,13 @@ TEST_F(TreeDiffTest, RegistrationsChangedDuringACall) {
         registry.addListener(at("comp/p"), &third);  // a new entry, sorted later
     };
     notify(group("r", {text("p", "1")}), group("r", {text("p", "2")}));
-    EXPECT_EQ(calls, (Lines{"top changed comp/p", "a changed comp/p", "a changed comp"}));
+    EXPECT_EQ(calls,
+              (Lines{"top changed comp/p", "a changed comp/p", "a changed comp", "a complete"}));
     calls.clear();
     notify(group("r", {text("p", "2")}), group("r", {text("p", "3")}));
-    EXPECT_EQ(calls, (Lines{"a changed comp/p", "third changed comp/p", "third changed comp/p",
-                            "a changed comp", "third changed comp"}));
+    EXPECT_EQ(calls,
+              (Lines{"a changed comp/p", "third changed comp/p", "third changed comp/p",
+                     "a changed comp", "third changed comp", "a complete", "third complete"}));
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ struct ConfigIterator {
 std::mutex sMutex;
 std::map<std::string, ConfigFile> sFiles;  // by full file name
 bool sWriteDropped = false;                // a refused write, reported by the next sync
+bool sSyncFailedForGood = false;           // the last sync failed for a reason no retry mends
 
 void warn(const char* format, ...) G_GNUC_PRINTF(1, 2);
 void warn(const char* format, ...) {
@@ -437,6 +438,7 @@ void gnome_config_clean_key_(const gchar* path, gboolean priv) {
 gboolean gnome_config_sync(void) {
     std::lock_guard<std::mutex> lock(sMutex);
     bool ok = !sWriteDropped;
+    sSyncFailedForGood = sWriteDropped;
     sWriteDropped = false;
     for (auto& entry : sFiles) {
         ConfigFile& file = entry.second;
@@ -447,6 +449,7 @@ gboolean gnome_config_sync(void) {
             warn("Not written \"%s\": the file on disk cannot be used (%s)",
                  shown(entry.first).c_str(), shown(file.problem).c_str());
             ok = false;
+            sSyncFailedForGood = true;
         } else if (writeFile(entry.first, file)) {
             file.dirty = false;
         } else {
@@ -456,10 +459,16 @@ gboolean gnome_config_sync(void) {
     return ok ? TRUE : FALSE;
 }
 
+gboolean gnome_config_sync_failed_for_good(void) {
+    std::lock_guard<std::mutex> lock(sMutex);
+    return sSyncFailedForGood ? TRUE : FALSE;
+}
+
 void gnome_config_drop_all(void) {
     std::lock_guard<std::mutex> lock(sMutex);
     sFiles.clear();
     sWriteDropped = false;
+    sSyncFailedForGood = false;
 }
 
 void* gnome_config_init_iterator_(const gchar* path, gboolean priv) {

@@ -10,7 +10,10 @@
  *
  * Every call takes the address of a status variable last and writes the call's
  * status there (0 on success). A call that fails returns no list and no handle.
- * The library never prints; errors reach the caller only as statuses.
+ * The library never prints; errors reach the caller as statuses. Policy it
+ * has to leave out without failing a call (a scope whose name cannot be one)
+ * is named in a warning in the system log ("libvesk: ..."), under the
+ * program's label.
  *
  * The file store: layers are files <store>/<scope>/<component>.xml, where
  * <store> is $VESK_POLICY_STORE or, when that is unset or empty, the path
@@ -20,6 +23,10 @@
  *                   ascending byte order), hosts/<hostname>, users/<user>
  *   other entities: default, hosts/<hostname>, entities/<connection string>
  * User and groups come from the process's uid, never from the environment.
+ * A user, group or host name that cannot be one path element (empty, ".",
+ * "..", containing "/") has no scope: that scope is left out with a warning,
+ * and the rest of the stack applies. A store folder that is missing when the
+ * handle is opened is no failure: reads fail with status 1 until it exists.
  *
  * The directory: when $VESK_POLICY_STORE is ldap://host[:port]/<base DN>
  * (or ldaps://, ldapi://), the same stacks are read from an LDAP directory
@@ -44,7 +51,7 @@ typedef int PAPIStatus;
 enum {
     PAPISuccess = 0,
     /* The store is missing or unreadable, or the directory or its base entry
-     * cannot be reached, at papiInitialise or later: never reported as "no
+     * cannot be reached, at a read: never reported as "no
      * layers", which would read as all policy removed. */
     PAPIConnectionFailure = 1,
     /* The process's uid has no user entry; the directory refuses the bind,
@@ -52,13 +59,13 @@ enum {
     PAPIAuthenticationFailure = 2,
     PAPINoSuchComponent = 3,
     /* "Database error": a layer that exists but cannot be read (any error but
-     * ENOENT, not a regular file, or larger than 64 MiB; in a directory an
-     * entry in a layer's place that is no veskLayer with one value). */
+     * ENOENT, a dangling symlink, not a regular file, or larger than 64 MiB;
+     * in a directory an entry in a layer's place that is no veskLayer with
+     * one value). */
     PAPILdbFailure = 4,
     /* A stale, foreign or null handle or listener id, a null callback, or a
      * name that cannot be one path element (empty, ".", "..", containing "/")
-     * as component, connection string, user, group or host name; nothing is
-     * read then. */
+     * as component or connection string; nothing is read then. */
     PAPIInvalidArg = 5,
     PAPIOutOfMemoryFailure = 6,
     /* Also: a change watch or the watcher thread could not be set up. */
@@ -131,13 +138,19 @@ void papiFreeStringList(PAPINameEntry* list);
 /* Calls listener for every change of the component, on a watcher thread of
  * the handle, one callback at a time, with no lock of libvesk held: the
  * callback may read layers and add or remove listeners on the same handle.
- * A change is a layer file of the component written and closed, created,
- * renamed into or out of place, or removed, in any scope of the stack, also in
- * scope folders created after this call. A burst of changes gives one event
- * per component once the files have been quiet for about 100 ms, and at most
- * 1 s after the first change. If the kernel drops change notices, every
- * watched component gets an event. While the store itself is gone nothing is
- * reported; when it is back, components whose files differ get their event.
+ * A change is a layer file of the component written and closed, created
+ * (also linked into place), renamed into or out of place, removed, or given
+ * other permissions, in any scope of the stack, also in scope folders created
+ * or made readable after this call; for a layer that is a symlink, also a
+ * change of its target. A file read while it is still being written may not
+ * parse; its close brings another event. The first change after a quiet spell
+ * of about 100 ms is delivered at once; the rest of its burst gives one more
+ * event per component once the files have been quiet for about 100 ms again,
+ * and at most 1 s after its first change. If the kernel drops change notices,
+ * every watched component gets an event. The store folder need not exist
+ * when the listener is added; while it is missing or unreadable nothing is
+ * reported (reads fail with status 1), and when it is back every listened
+ * component gets one event.
  * A directory is watched with one persistent search per handle; after a lost
  * connection it reconnects with growing pauses and then delivers one event
  * for each component whose layers changed meanwhile.

@@ -42,6 +42,9 @@ class Backend {
     // True when every change of a layer alters its fingerprint, so that a
     // change notice whose fingerprint is unchanged was already delivered.
     virtual bool exactFingerprints() const = 0;
+    // Why the store could not be read last time, in words for the
+    // administrator; empty when nothing failed or nothing more is known.
+    virtual std::string failureDetail() { return {}; }
 };
 
 }  // namespace vesk::legacy::store

@@ -18,8 +18,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A burst of writes (an editor saving, cp of a tree) becomes one event once
-// the files have been quiet this long ...
+// The first change after the files have been quiet this long is delivered at
+// once; the rest of its burst (an editor saving, cp of a tree) becomes one
+// more event once the files have been quiet this long again ...
 const std::chrono::milliseconds kQuietPeriod(100);
 // ... but a steady stream of writes still gets its event this soon.
 const std::chrono::milliseconds kMaxDelay(1000);
@@ -94,7 +95,17 @@ PAPIStatus Connection::addListener(const std::string& component, PAPIListener li
     if (state.listeners == 0) {
         const Backend::Presence presence = mBackend->presence(component);
         state.hadLayers = presence.hasLayers && !presence.unreachable;
+        state.unreachable = presence.unreachable;
         state.fingerprint = presence.fingerprint;
+        if (presence.unreachable) {
+            // Looked at again from time to time as well: a store that comes
+            // back by a mount gives no notice.
+            if (mRetry.empty()) {
+                mRetryAt = Clock::now() + mRetryDelay;
+                wake();
+            }
+            mRetry.insert(component);
+        }
     }
     id = sNextListenerId.fetch_add(0x10);
     mListeners[id] = Listener{component, listener, userData};
@@ -152,15 +163,15 @@ PAPIStatus Connection::removeListener(std::uintptr_t id) {
 }
 
 void Connection::requestStop() {
-    int wakeFd = -1;
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        mStopping = true;
-        wakeFd = mWakeFd;
-    }
-    if (wakeFd >= 0) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mStopping = true;
+    wake();
+}
+
+void Connection::wake() {
+    if (mWakeFd >= 0) {
         const uint64_t one = 1;
-        const ssize_t written = write(wakeFd, &one, sizeof one);
+        const ssize_t written = write(mWakeFd, &one, sizeof one);
         static_cast<void>(written);  // a full counter wakes the thread as well
     }
 }
@@ -207,7 +218,7 @@ int Connection::pollTimeout() {
     std::lock_guard<std::mutex> lock(mMutex);
     Clock::time_point due = mWatcher->wakeAt();
     if (mBatchOpen) {
-        due = std::min(due, std::min(mLastChange + kQuietPeriod, mFirstChange + kMaxDelay));
+        due = std::min(due, batchDue());
     }
     if (!mRetry.empty()) {
         due = std::min(due, mRetryAt);
@@ -273,8 +284,17 @@ void Connection::takeChanges(const ChangeSource::Changes& changes) {
     if (!mBatchOpen) {
         mBatchOpen = true;
         mFirstChange = now;
+        mLeadingEdge = now - mLastActivity >= kQuietPeriod;
     }
     mLastChange = now;
+    mLastActivity = now;
+}
+
+Clock::time_point Connection::batchDue() const {
+    if (mLeadingEdge) {
+        return mFirstChange;
+    }
+    return std::min(mLastChange + kQuietPeriod, mFirstChange + kMaxDelay);
 }
 
 std::vector<Connection::Call> Connection::stateCalls() {
@@ -299,15 +319,15 @@ std::vector<Connection::Call> Connection::collectCalls() {
         return calls;
     }
     const Clock::time_point now = Clock::now();
-    const bool batchDue =
-        mBatchOpen && now >= std::min(mLastChange + kQuietPeriod, mFirstChange + kMaxDelay);
+    const bool batchReady = mBatchOpen && now >= batchDue();
     const bool retryDue = !mRetry.empty() && now >= mRetryAt;
-    if (!batchDue && !retryDue) {
+    if (!batchReady && !retryDue) {
         return calls;
     }
     ChangeSource::Changes pending;
-    if (batchDue) {
+    if (batchReady) {
         mBatchOpen = false;
+        mLeadingEdge = false;
         pending = std::move(mPending);
         mPending = ChangeSource::Changes();
     }
@@ -335,20 +355,25 @@ std::vector<Connection::Call> Connection::collectCalls() {
         const Backend::Presence presence = mBackend->presence(component);
         if (presence.unreachable) {
             mRetry.insert(component);
+            state.unreachable = true;
             failed = true;
             continue;
         }
-        if (presence.fingerprint == state.fingerprint && (!named || exact)) {
+        // Back from a store that could not be read: one event, since the
+        // listener may hold nothing or an older copy of its own.
+        const bool returned = state.unreachable;
+        state.unreachable = false;
+        if (!returned && presence.fingerprint == state.fingerprint && (!named || exact)) {
             continue;
         }
         state.fingerprint = presence.fingerprint;
         const bool has = presence.hasLayers;
-        if (!state.hadLayers && !has) {
+        if (!returned && !state.hadLayers && !has) {
             continue;
         }
-        const int type = !state.hadLayers ? PAPIEventComponentAdded
-                         : has            ? PAPIEventComponentModified
-                                          : PAPIEventComponentRemoved;
+        const int type =
+            has ? (state.hadLayers ? PAPIEventComponentModified : PAPIEventComponentAdded)
+                : (state.hadLayers ? PAPIEventComponentRemoved : PAPIEventComponentModified);
         state.hadLayers = has;
         for (const auto& listener : mListeners) {
             if (listener.second.component == component) {

@@ -61,6 +61,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     struct ComponentState {
         int listeners = 0;
         bool hadLayers = false;
+        // The store could not be read at the last look: its return is an
+        // event whatever the layers look like then.
+        bool unreachable = false;
         std::vector<std::string> fingerprint;
     };
     // A change event for a listener, or (with stateCallback set) a state.
@@ -78,10 +81,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void run();
     int pollTimeout();
     void takeChanges(const ChangeSource::Changes& changes);
+    std::chrono::steady_clock::time_point batchDue() const;  // with mMutex held
     std::vector<Call> stateCalls();
     std::vector<Call> collectCalls();
     void dispatch(const std::vector<Call>& calls);
     bool onWatcherThread() const;
+    void wake();  // makes the watcher look at its timers again; with mMutex held
 
     // Declared before the watcher, which goes first.
     std::unique_ptr<Backend> mBackend;
@@ -104,9 +109,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::chrono::steady_clock::time_point mRetryAt;
     std::chrono::milliseconds mRetryDelay;
     bool mBatchOpen = false;
+    // The first change after a quiet spell goes out at once; the rest of its
+    // burst waits for the next quiet spell.
+    bool mLeadingEdge = false;
     std::chrono::steady_clock::time_point mFirstChange;
     std::chrono::steady_clock::time_point mLastChange;
-    std::uintptr_t mCallbackListener = 0;  // listener whose callback runs now
+    std::chrono::steady_clock::time_point mLastActivity;  // any change, delivered or not
+    std::uintptr_t mCallbackListener = 0;                 // listener whose callback runs now
     bool mStopping = false;
     bool mFinished = false;
     bool mShutdownClaimed = false;

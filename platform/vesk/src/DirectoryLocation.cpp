@@ -3,6 +3,7 @@
 #include <ldap.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace vesk::legacy::store {
@@ -10,6 +11,7 @@ namespace vesk::legacy::store {
 namespace {
 
 const char* const kSchemes[] = {"ldap://", "ldaps://", "ldapi://"};
+const char kSpaces[] = " \t\n";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -59,38 +61,57 @@ bool DirectoryLocation::isDirectoryUrl(const std::string& text) {
 }
 
 PAPIStatus DirectoryLocation::parse(const std::string& text, DirectoryLocation& location) {
-    if (!isDirectoryUrl(text)) {
-        return PAPIConnectionFailure;
-    }
     // Attributes, scope, filter or extensions after a "?" would be a query of
     // their own, not a place: refused rather than half obeyed. (A "?" inside
     // the DN is written %3F.)
     if (text.find('?') != std::string::npos) {
         return PAPIConnectionFailure;
     }
-    const UrlDescription url(text);
-    const LDAPURLDesc* description = url.get();
-    if (description == nullptr || description->lud_dn == nullptr ||
-        !isValidDn(description->lud_dn)) {
+    DirectoryLocation parsed;
+    size_t start = text.find_first_not_of(kSpaces);
+    while (start != std::string::npos) {
+        const size_t end = std::min(text.find_first_of(kSpaces, start), text.size());
+        const std::string one = text.substr(start, end - start);
+        start = text.find_first_not_of(kSpaces, end);
+        if (!isDirectoryUrl(one)) {
+            return PAPIConnectionFailure;
+        }
+        const UrlDescription url(one);
+        const LDAPURLDesc* description = url.get();
+        if (description == nullptr) {
+            return PAPIConnectionFailure;
+        }
+        const size_t hostStart = one.find("://") + 3;
+        const size_t hostEnd = one.find('/', hostStart);
+        parsed.mServers.push_back(one.substr(0, hostEnd));
+        // The base DN is written once, usually after the last server; the
+        // same DN after several is no contradiction, two different ones are.
+        const std::string dn = description->lud_dn != nullptr ? description->lud_dn : "";
+        if (!dn.empty()) {
+            if (!isValidDn(dn) || (!parsed.mBaseDn.empty() && parsed.mBaseDn != dn)) {
+                return PAPIConnectionFailure;
+            }
+            parsed.mBaseDn = dn;
+        }
+    }
+    if (parsed.mServers.empty() || parsed.mBaseDn.empty()) {
         return PAPIConnectionFailure;
     }
-    const size_t hostStart = text.find("://") + 3;
-    const size_t hostEnd = text.find('/', hostStart);
-    DirectoryLocation parsed;
-    parsed.mServerUri = text.substr(0, hostEnd);
-    parsed.mBaseDn = description->lud_dn;
-    parsed.mLocalSocket = strncasecmp(text.c_str(), "ldapi://", 8) == 0;
     parsed.mBindDn = environment("VESK_LDAP_BINDDN");
     parsed.mPasswordFile = environment("VESK_LDAP_PASSWORD_FILE");
+    parsed.mCaFile = environment("VESK_LDAP_CACERT");
+    parsed.mStartTls = environment("VESK_LDAP_STARTTLS") == "1";
     location = std::move(parsed);
     return PAPISuccess;
 }
 
-DirectoryLocation::Authentication DirectoryLocation::authentication() const {
+DirectoryLocation::Authentication DirectoryLocation::authentication(
+    const std::string& server) const {
     if (!mBindDn.empty()) {
         return Authentication::Simple;
     }
-    return mLocalSocket ? Authentication::External : Authentication::Anonymous;
+    return strncasecmp(server.c_str(), "ldapi://", 8) == 0 ? Authentication::External
+                                                           : Authentication::Anonymous;
 }
 
 }  // namespace vesk::legacy::store

@@ -113,7 +113,7 @@ PAPIStatus DirectoryStore::open(const char* connectionString, const std::string&
     auto store = std::make_unique<DirectoryStore>(std::move(location), std::move(layout));
     std::vector<Answer> answers;
     status = store->run({}, answers);
-    if (status != PAPISuccess) {
+    if (status != PAPISuccess && status != PAPIConnectionFailure) {
         return status;
     }
     backend = std::move(store);
@@ -121,7 +121,10 @@ PAPIStatus DirectoryStore::open(const char* connectionString, const std::string&
 }
 
 DirectoryStore::DirectoryStore(DirectoryLocation location, DirectoryLayout layout)
-    : mLocation(std::move(location)), mLayout(std::move(layout)), mSession(mLocation) {}
+    : mLocation(std::move(location)),
+      mLayout(std::move(layout)),
+      mSession(mLocation),
+      mWatched(std::make_shared<std::atomic<size_t>>(DirectoryWatcher::kNoServer)) {}
 
 std::vector<DirectoryStore::Query> DirectoryStore::layerQueries(
     const std::string& component, const std::vector<const char*>& attributes) const {
@@ -263,18 +266,45 @@ Backend::Presence DirectoryStore::presence(const std::string& component) {
 }
 
 std::unique_ptr<ChangeSource> DirectoryStore::makeChangeSource() {
-    return std::make_unique<DirectoryWatcher>(mLocation, mLayout);
+    return std::make_unique<DirectoryWatcher>(mLocation, mLayout, mWatched);
+}
+
+std::string DirectoryStore::failureDetail() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mFailure;
 }
 
 PAPIStatus DirectoryStore::run(const std::vector<Query>& queries, std::vector<Answer>& answers) {
+    std::vector<Answer> collected;
+    std::lock_guard<std::mutex> lock(mMutex);
+    const PAPIStatus status = runLocked(queries, collected);
+    if (status == PAPISuccess) {
+        mFailure.clear();
+        answers = std::move(collected);
+    } else if (!mSession.failure().empty()) {
+        mFailure = mSession.failure();
+    } else if (status == PAPIConnectionFailure) {
+        mFailure = "the base entry " + mLayout.baseDn() + " is missing or the server went away";
+    } else {
+        mFailure = "a search failed with status " + std::to_string(status);
+    }
+    return status;
+}
+
+PAPIStatus DirectoryStore::runLocked(const std::vector<Query>& queries,
+                                     std::vector<Answer>& answers) {
     // The base entry goes with every batch: a directory emptied of it is a
     // store gone, not a store without layers.
     std::vector<Query> batch{Query{mLayout.baseDn(), LDAP_SCOPE_BASE, kAnyEntry, {kNoAttributes}}};
     batch.insert(batch.end(), queries.begin(), queries.end());
     std::vector<Answer> collected;
-    std::lock_guard<std::mutex> lock(mMutex);
     SigpipeGuard guard;
     PAPIStatus status = PAPISuccess;
+    const size_t watched = mWatched->load();
+    if (watched != DirectoryWatcher::kNoServer && watched != mSession.current()) {
+        mSession.close();
+        mSession.prefer(watched);
+    }
     for (int attempt = 0;; ++attempt) {
         bool fresh = false;
         if (mSession.get() == nullptr) {

@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,8 +29,9 @@ class DirectoryStore : public Backend {
     // A layer larger than this is refused, as in the file store.
     static constexpr size_t kMaxLayerSize = 64 * 1024 * 1024;
 
-    // Checks the names, then that the directory answers, accepts the bind and
-    // holds the base entry.
+    // Checks the names, then that the directory accepts the bind. A directory
+    // that cannot be reached now, or lacks the base entry, is a store not
+    // there yet: the handle opens and its reads fail with status 1 until it is.
     static PAPIStatus open(const char* connectionString, const std::string& url,
                            std::unique_ptr<Backend>& backend);
 
@@ -42,6 +44,7 @@ class DirectoryStore : public Backend {
     std::unique_ptr<ChangeSource> makeChangeSource() override;
     // Every change of an entry gives it a new entryCSN.
     bool exactFingerprints() const override { return true; }
+    std::string failureDetail() override;
 
   private:
     struct Query {
@@ -65,6 +68,7 @@ class DirectoryStore : public Backend {
     // restart, an idle timeout). Answers only with status 0; a base entry
     // that has gone is a connection failure, never "no layers".
     PAPIStatus run(const std::vector<Query>& queries, std::vector<Answer>& answers);
+    PAPIStatus runLocked(const std::vector<Query>& queries, std::vector<Answer>& answers);
     PAPIStatus runOnce(const std::vector<Query>& queries, std::vector<Answer>& answers, int& lost);
     std::vector<Query> layerQueries(const std::string& component,
                                     const std::vector<const char*>& attributes) const;
@@ -73,6 +77,10 @@ class DirectoryStore : public Backend {
     const DirectoryLayout mLayout;
     std::mutex mMutex;  // one request batch at a time on the session
     LdapSession mSession;
+    // The server the change search uses, once there is one: reads go there
+    // too, or a replica that lags behind would hide the change just reported.
+    std::shared_ptr<std::atomic<size_t>> mWatched;
+    std::string mFailure;  // of the last batch that failed, cleared by a success
 };
 
 }  // namespace vesk::legacy::store

@@ -12,10 +12,16 @@ namespace vesk::legacy::store {
 
 namespace {
 
-// Reconnecting starts soon and slows down to this; each wait is drawn from
-// its second half, so a fleet does not come back to a restarted server at once.
+// Reconnecting starts soon and slows down to this, so that a change made
+// during an outage of any length arrives within a few seconds of its end.
+// Each wait is drawn from the last two thirds of the current backoff, so a
+// fleet does not come back to a restarted server in step: capped, a desktop
+// tries once every 1-3 s (about 0.5 attempts a second).
 const std::chrono::milliseconds kFirstBackoff(250);
-const std::chrono::milliseconds kMaxBackoff(30000);
+const std::chrono::milliseconds kMaxBackoff(3000);
+// A server that accepts and then says nothing holds the watcher (and so a
+// papiDeinitialise waiting for it) no longer than connecting plus this.
+const int kOperationSeconds = 4;
 
 // The end of a connection that libldap has not read yet.
 bool peerClosed(int fd) {
@@ -25,9 +31,11 @@ bool peerClosed(int fd) {
 
 }  // namespace
 
-DirectoryWatcher::DirectoryWatcher(const DirectoryLocation& location, const DirectoryLayout& layout)
+DirectoryWatcher::DirectoryWatcher(const DirectoryLocation& location, const DirectoryLayout& layout,
+                                   std::shared_ptr<std::atomic<size_t>> watched)
     : mLayout(layout),
-      mSession(location),
+      mSession(location, kOperationSeconds),
+      mWatched(std::move(watched)),
       mBackoff(kFirstBackoff),
       mRandom(static_cast<unsigned>(getpid()) ^
               static_cast<unsigned>(Clock::now().time_since_epoch().count())) {}
@@ -61,11 +69,16 @@ PAPIStatus DirectoryWatcher::start() {
     mFd = mSession.fd();
     mSearching = true;
     mRefreshing = true;
+    mWatched->store(mSession.current());
     return PAPISuccess;
 }
 
 PAPIStatus DirectoryWatcher::open() {
     const PAPIStatus started = start();
+    if (started == PAPIConnectionFailure) {
+        goOffline();
+        return PAPISuccess;
+    }
     if (started != PAPISuccess) {
         return started;
     }
@@ -80,13 +93,16 @@ PAPIStatus DirectoryWatcher::open() {
             if (got <= 0) {
                 ldap_msgfree(message);
             }
+            // A search the server ends at once: no base entry (the store is
+            // not there yet), or a directory that cannot synchronise.
+            if (got <= 0 || LdapSession::lostConnection(code) || code == LDAP_NO_SUCH_OBJECT) {
+                goOffline();
+                return PAPISuccess;
+            }
             mSession.close();
             mSearching = false;
-            // A search the server ends at once: no base entry (the store is
-            // not there), or a directory that cannot synchronise.
-            return got <= 0 || LdapSession::lostConnection(code) || code == LDAP_NO_SUCH_OBJECT
-                       ? PAPIConnectionFailure
-                       : PAPIUnknownFailure;
+            mRefreshing = false;
+            return PAPIUnknownFailure;
         }
     }
     return PAPISuccess;
@@ -139,8 +155,20 @@ std::vector<PAPIConnectionState> DirectoryWatcher::takeStateChanges() {
     return states;
 }
 
-void DirectoryWatcher::lose() {
+void DirectoryWatcher::goOffline() {
     mSession.close();
+    mSearching = false;
+    mRefreshing = false;
+    mFd = -1;
+    // Whatever the directory holds once it answers is compared with what
+    // listeners were given meanwhile (errors, or nothing).
+    mCompareAfterRefresh = true;
+    mStates.push_back(PAPIDisconnected);
+    scheduleReconnect();
+}
+
+void DirectoryWatcher::lose() {
+    mSession.failOver();
     mSearching = false;
     mRefreshing = false;
     mFd = -1;
@@ -149,9 +177,8 @@ void DirectoryWatcher::lose() {
 }
 
 void DirectoryWatcher::scheduleReconnect() {
-    const long long half = mBackoff.count() / 2;
-    std::uniform_int_distribution<long long> spread(0, half);
-    mReconnectAt = Clock::now() + std::chrono::milliseconds(half + spread(mRandom));
+    std::uniform_int_distribution<long long> spread(mBackoff.count() / 3, mBackoff.count());
+    mReconnectAt = Clock::now() + std::chrono::milliseconds(spread(mRandom));
     mBackoff = std::min(mBackoff * 2, kMaxBackoff);
 }
 

@@ -1,9 +1,10 @@
 // Turns the directory's own change reports into changes of components: one
 // persistent search (LDAP content synchronisation, refreshAndPersist) per
-// listening handle, on a connection of its own. When the connection drops it
-// reconnects with backoff, and once the new search has sent its initial
-// content asks for every component to be compared, so changes made while it
-// was away are delivered, each once.
+// listening handle, on a connection of its own. A directory that cannot be
+// reached at the start, or drops the connection later, is tried again in the
+// background, the next server of the list first, with a short randomised
+// backoff; once the new search has sent its initial content every component
+// is compared, so changes made while it was away are delivered, each once.
 //
 //   DirectoryWatcher watcher(location, layout);
 //   if (watcher.open() == PAPISuccess) { poll(watcher.fd()); watcher.process(true, changes); }
@@ -11,8 +12,11 @@
 
 #include <ldap.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,11 +30,16 @@ namespace vesk::legacy::store {
 
 class DirectoryWatcher : public ChangeSource {
   public:
-    DirectoryWatcher(const DirectoryLocation& location, const DirectoryLayout& layout);
+    static constexpr size_t kNoServer = SIZE_MAX;
 
-    // Connects, binds and waits for the search's initial content: a server
-    // that cannot be reached, refuses the bind or cannot synchronise is a
-    // status here.
+    // watched: where the index of the server the search runs on is published.
+    DirectoryWatcher(const DirectoryLocation& location, const DirectoryLayout& layout,
+                     std::shared_ptr<std::atomic<size_t>> watched);
+
+    // Connects, binds and waits for the search's initial content. A server
+    // that refuses the bind or cannot synchronise is a status here; one that
+    // cannot be reached (or lacks the base entry) is tried again in the
+    // background, the state listener told PAPIDisconnected.
     PAPIStatus open() override;
     int fd() const override { return mSearching ? mFd : -1; }
     Clock::time_point wakeAt() const override;
@@ -41,6 +50,7 @@ class DirectoryWatcher : public ChangeSource {
     enum class Outcome { Going, Ended };
 
     PAPIStatus start();
+    void goOffline();
     void lose();
     void scheduleReconnect();
     Outcome take(LDAPMessage* message, Changes& changes, int& code);
@@ -48,6 +58,7 @@ class DirectoryWatcher : public ChangeSource {
 
     DirectoryLayout mLayout;
     LdapSession mSession;
+    const std::shared_ptr<std::atomic<size_t>> mWatched;
     int mMsgId = -1;
     int mFd = -1;
     bool mSearching = false;

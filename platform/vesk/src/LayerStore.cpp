@@ -35,6 +35,12 @@ class FileDescriptor {
     int mFd;
 };
 
+// Something stands at the path, if only a symlink to nothing.
+bool present(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
 }  // namespace
 
 PAPIStatus LayerStore::readLayers(const std::string& component, std::vector<Layer>& layers) {
@@ -66,9 +72,9 @@ PAPIStatus LayerStore::readLayer(const std::string& scope, const std::string& co
     // O_NONBLOCK: a FIFO put in place of a layer must not hang the reader.
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.get() < 0) {
-        // Only a missing file means "no layer here"; EACCES, ENOTDIR and the
-        // rest would silently drop policy.
-        return errno == ENOENT ? PAPISuccess : PAPILdbFailure;
+        // Only a missing file means "no layer here"; EACCES, ENOTDIR, a
+        // dangling symlink and the rest would silently drop policy.
+        return errno == ENOENT && !present(path) ? PAPISuccess : PAPILdbFailure;
     }
     struct stat info;
     if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxLayerSize) {
@@ -151,13 +157,14 @@ Backend::Presence LayerStore::presence(const std::string& component) {
         const std::string path = mStack->scopePath(scope) + "/" + layerFileName(component);
         struct stat info;
         if (stat(path.c_str(), &info) != 0) {
-            if (errno == ENOENT) {
+            const int error = errno;
+            if (error == ENOENT && !present(path)) {
                 result.fingerprint.emplace_back();
                 continue;
             }
             // Present but unreadable: reading it reports the error.
             result.hasLayers = true;
-            result.fingerprint.push_back("error " + std::to_string(errno));
+            result.fingerprint.push_back("error " + std::to_string(error));
             continue;
         }
         result.hasLayers = true;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +15,7 @@ namespace vesk::legacy::store {
 
 namespace {
 
-const int kConnectSeconds = 5;
+const int kConnectSeconds = 3;
 // A silently dropped connection (a cable, a firewall) is noticed after about
 // idle + probes * interval seconds, so a listener reconnects instead of
 // waiting for ever.
@@ -87,6 +88,13 @@ PAPIStatus readPassword(const std::string& path, Secret& secret) {
     return used == 0 ? PAPIAuthenticationFailure : PAPISuccess;
 }
 
+// Called by libldap once TCP is connected and the TLS handshake begins, so a
+// failure after it is the handshake's: the certificate, as a rule.
+int noteTlsStarted(LDAP*, void*, void*, void* started) {
+    *static_cast<bool*>(started) = true;
+    return 0;
+}
+
 PAPIStatus bindStatus(int code) {
     if (code == LDAP_SUCCESS) {
         return PAPISuccess;
@@ -120,15 +128,46 @@ PAPIStatus LdapSession::statusOf(int code) {
 
 PAPIStatus LdapSession::open() {
     close();
+    const std::vector<std::string>& servers = mLocation.servers();
+    PAPIStatus status = PAPIConnectionFailure;
+    std::string failure;
+    for (size_t tried = 0; tried < servers.size(); ++tried) {
+        const size_t index = (mCurrent + tried) % servers.size();
+        std::string reason;
+        status = openServer(servers[index], reason);
+        if (status == PAPISuccess) {
+            mCurrent = index;
+            mFailure.clear();
+            return status;
+        }
+        failure += (failure.empty() ? "" : "; ") + servers[index] + ": " + reason;
+        // A refused bind is an answer: the next server would refuse it too.
+        if (status != PAPIConnectionFailure) {
+            break;
+        }
+    }
+    mFailure = failure;
+    return status;
+}
+
+void LdapSession::failOver() {
+    close();
+    if (!mLocation.servers().empty()) {
+        mCurrent = (mCurrent + 1) % mLocation.servers().size();
+    }
+}
+
+PAPIStatus LdapSession::openServer(const std::string& server, std::string& reason) {
     LDAP* ldap = nullptr;
-    if (ldap_initialize(&ldap, mLocation.serverUri().c_str()) != LDAP_SUCCESS || ldap == nullptr) {
+    if (ldap_initialize(&ldap, server.c_str()) != LDAP_SUCCESS || ldap == nullptr) {
+        reason = "not a server address";
         return PAPIConnectionFailure;
     }
     mLdap = ldap;
     mOwner = getpid();
     const int version = LDAP_VERSION3;
     const struct timeval connectTimeout = {kConnectSeconds, 0};
-    const struct timeval operationTimeout = {kOperationSeconds, 0};
+    const struct timeval operationTimeout = {mOperationSeconds, 0};
     const int idle = kKeepaliveIdle;
     const int probes = kKeepaliveProbes;
     const int interval = kKeepaliveInterval;
@@ -141,13 +180,62 @@ PAPIStatus LdapSession::open() {
     ldap_set_option(mLdap, LDAP_OPT_X_KEEPALIVE_IDLE, &idle);
     ldap_set_option(mLdap, LDAP_OPT_X_KEEPALIVE_PROBES, &probes);
     ldap_set_option(mLdap, LDAP_OPT_X_KEEPALIVE_INTERVAL, &interval);
+    // Policy and passwords go only to a server that proves who it is, whatever
+    // ldap.conf allows; the CA is ldap.conf's unless the location names one.
+    // A TLS context of the connection's own holds these; made only where TLS
+    // is used, as it costs a copy of the CA list.
+    const bool startTls = mLocation.startTls() && strncasecmp(server.c_str(), "ldap://", 7) == 0;
+    if (startTls || strncasecmp(server.c_str(), "ldaps://", 8) == 0) {
+        const int demand = LDAP_OPT_X_TLS_DEMAND;
+        ldap_set_option(mLdap, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+        if (!mLocation.caFile().empty()) {
+            ldap_set_option(mLdap, LDAP_OPT_X_TLS_CACERTFILE, mLocation.caFile().c_str());
+        }
+        const int client = 0;
+        ldap_set_option(mLdap, LDAP_OPT_X_TLS_NEWCTX, &client);
+    }
+    bool tlsStarted = false;
+    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&noteTlsStarted));
+    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_ARG, &tlsStarted);
 
     SigpipeGuard guard;
-    const PAPIStatus status = bind();
+    PAPIStatus status = PAPISuccess;
+    if (startTls) {
+        const int code = ldap_start_tls_s(mLdap, nullptr, nullptr);
+        // Going on in clear would send what TLS was asked to protect.
+        status = code == LDAP_SUCCESS ? PAPISuccess : PAPIConnectionFailure;
+    }
+    if (status == PAPISuccess) {
+        status = bind(server);
+    }
     if (status != PAPISuccess) {
+        int code = LDAP_OTHER;
+        ldap_get_option(mLdap, LDAP_OPT_RESULT_CODE, &code);
+        char* detail = nullptr;
+        ldap_get_option(mLdap, LDAP_OPT_DIAGNOSTIC_MESSAGE, &detail);
+        const std::string ca = mLocation.caFile().empty()
+                                   ? std::string("the CA of ldap.conf (TLS_CACERT)")
+                                   : "the CA in " + mLocation.caFile();
+        if (code == LDAP_SUCCESS && status == PAPIAuthenticationFailure) {
+            reason = "the password file is missing, empty or readable by others";
+        } else if (tlsStarted && lostConnection(code)) {
+            reason = "TLS refused: the server's certificate could not be verified against " + ca +
+                     " (not signed by it, not for this name, or expired), or that CA cannot be "
+                     "read; " +
+                     ldap_err2string(code);
+        } else {
+            reason = ldap_err2string(code);
+        }
+        if (detail != nullptr && *detail != '\0') {
+            reason += std::string(" (") + detail + ")";
+        }
+        ldap_memfree(detail);
         close();
         return status;
     }
+    // The flag lives on this stack only: a later handshake (a renegotiation
+    // never happens, but be safe) must not write to it.
+    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, nullptr);
     // Programs started by the host (the kiosk plug-in starts some) must not
     // inherit the connection.
     const int socket = fd();
@@ -163,9 +251,9 @@ PAPIStatus LdapSession::open() {
     return PAPISuccess;
 }
 
-PAPIStatus LdapSession::bind() {
+PAPIStatus LdapSession::bind(const std::string& server) {
     int code = LDAP_SUCCESS;
-    switch (mLocation.authentication()) {
+    switch (mLocation.authentication(server)) {
         case DirectoryLocation::Authentication::Simple: {
             Secret password;
             const PAPIStatus read = readPassword(mLocation.passwordFile(), password);

@@ -1,8 +1,10 @@
-// One connection to the policy directory, signed in as the location says:
-// anonymous, a simple bind with the password read from its file at every
-// bind (so a changed password is taken and no copy stays in memory), or SASL
-// EXTERNAL over ldapi://. Server certificates are checked as libldap does by
-// default. Not thread-safe: its owner serialises the use.
+// One connection to the policy directory, to the first of the location's
+// servers that answers (starting with the one used last), signed in as the
+// location says: anonymous, a simple bind with the password read from its
+// file at every bind (so a changed password is taken and no copy stays in
+// memory), or SASL EXTERNAL over ldapi://. TLS (ldaps://, StartTLS) always
+// demands a server certificate that the CA vouches for. Not thread-safe: its
+// owner serialises the use.
 //
 //   LdapSession session(location);
 //   if (session.open() == PAPISuccess) ldap_search_ext(session.get(), ...);
@@ -10,6 +12,9 @@
 
 #include <ldap.h>
 #include <sys/types.h>
+
+#include <algorithm>
+#include <string>
 
 #include "DirectoryLocation.h"
 #include "papi.h"
@@ -21,15 +26,30 @@ class LdapSession {
     // How long one request may take before the server counts as unreachable.
     static constexpr int kOperationSeconds = 10;
 
-    explicit LdapSession(DirectoryLocation location) : mLocation(std::move(location)) {}
+    // operationSeconds bounds the bind too: a server that accepts and then
+    // says nothing holds the caller no longer than connecting plus this.
+    explicit LdapSession(DirectoryLocation location, int operationSeconds = kOperationSeconds)
+        : mLocation(std::move(location)), mOperationSeconds(operationSeconds) {}
     ~LdapSession();
     LdapSession(const LdapSession&) = delete;
     LdapSession& operator=(const LdapSession&) = delete;
 
-    // Connects and binds, after closing what was open: 1 when the server
-    // cannot be reached, 2 when it refuses the bind.
+    // Connects and binds, after closing what was open: 1 when no server can
+    // be reached (or none proves who it is), 2 when one refuses the bind.
     PAPIStatus open();
     void close();
+    // The server in use failed: the next open() starts with the one after it,
+    // and comes back round to it only when the others fail too.
+    void failOver();
+    // The index of the server in use, or of the one the next open() tries first.
+    size_t current() const { return mCurrent; }
+    // The next open() starts with this server (an index into the location's list).
+    void prefer(size_t index) {
+        mCurrent = index % std::max<size_t>(1, mLocation.servers().size());
+    }
+    // Why the last open() failed, for the administrator: "<server>: <reason>"
+    // for each server tried; empty after a success. Never holds a password.
+    const std::string& failure() const { return mFailure; }
     // The connection, or null when there is none in this process (a forked
     // child never writes to its parent's connection).
     LDAP* get();
@@ -42,9 +62,13 @@ class LdapSession {
     static PAPIStatus statusOf(int code);
 
   private:
-    PAPIStatus bind();
+    PAPIStatus openServer(const std::string& server, std::string& reason);
+    PAPIStatus bind(const std::string& server);
 
     const DirectoryLocation mLocation;
+    const int mOperationSeconds;
+    size_t mCurrent = 0;  // index of the server to try first
+    std::string mFailure;
     LDAP* mLdap = nullptr;
     pid_t mOwner = 0;
 };

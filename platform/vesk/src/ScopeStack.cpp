@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "SystemLog.h"
+
 namespace vesk::legacy::store {
 
 namespace {
@@ -150,21 +152,30 @@ PAPIStatus ScopeStack::forConnection(const char* connectionString,
     if (status != PAPISuccess) {
         return status;
     }
-    auto made = std::make_unique<ScopeStack>(storeRoot(), std::move(scopes));
-    if (!made->rootAccessible()) {
-        return PAPIConnectionFailure;
-    }
-    stack = std::move(made);
+    // A store that is not there (yet) is no failure here: reads say so with
+    // their status, and the watcher waits for it to appear.
+    stack = std::make_unique<ScopeStack>(storeRoot(), std::move(scopes));
     return PAPISuccess;
 }
 
+// A user, group or host name from the name services that cannot be one path
+// element has no scope: that one scope is left out, with a warning, and the
+// rest of the stack still applies. Refusing the whole stack would leave the
+// user without the site's locks.
 PAPIStatus ScopeStack::scopesFor(const char* connectionString, std::vector<std::string>& result) {
     const std::string entity = connectionString != nullptr ? connectionString : "";
-    const std::string host = hostName();
-    if (!isValidName(host)) {
+    if (!entity.empty() && !isValidName(entity)) {
         return PAPIInvalidArg;
     }
     std::vector<std::string> scopes{kDefaultScope};
+    const auto add = [&scopes](const char* folder, const char* kind, const std::string& name) {
+        if (isValidName(name)) {
+            scopes.push_back(folder + name);
+        } else {
+            SystemLog::warning(kind, name);
+        }
+    };
+    const std::string host = hostName();
     if (entity.empty()) {
         // The process's uid, not $USER: the environment is the user's to change.
         std::string user;
@@ -172,22 +183,13 @@ PAPIStatus ScopeStack::scopesFor(const char* connectionString, std::vector<std::
         if (!lookUpUser(getuid(), user, primary)) {
             return PAPIAuthenticationFailure;
         }
-        if (!isValidName(user)) {
-            return PAPIInvalidArg;
-        }
         for (const std::string& group : groupNames(user, primary)) {
-            if (!isValidName(group)) {
-                return PAPIInvalidArg;
-            }
-            scopes.push_back(kGroupsFolder + group);
+            add(kGroupsFolder, "group name cannot name a scope, its layers are left out:", group);
         }
-        scopes.push_back(kHostsFolder + host);
-        scopes.push_back(kUsersFolder + user);
+        add(kHostsFolder, "host name cannot name a scope, its layers are left out:", host);
+        add(kUsersFolder, "user name cannot name a scope, its layers are left out:", user);
     } else {
-        if (!isValidName(entity)) {
-            return PAPIInvalidArg;
-        }
-        scopes.push_back(kHostsFolder + host);
+        add(kHostsFolder, "host name cannot name a scope, its layers are left out:", host);
         scopes.push_back(kEntitiesFolder + entity);
     }
     result = std::move(scopes);

@@ -17,12 +17,15 @@ namespace vesk::legacy::store {
 class ScopeStack {
   public:
     // Empty or null text: the user of the process's uid with its groups and
-    // the host; any other text names an entity of its own.
+    // the host; any other text names an entity of its own. The store need
+    // not exist yet.
     static PAPIStatus forConnection(const char* connectionString,
                                     std::unique_ptr<ScopeStack>& stack);
     // The same scopes without a store root, for a backend of its own:
     // "default", "groups/<group>"..., "hosts/<host>", "users/<user>" or
-    // "entities/<entity>"; every name below a folder is valid.
+    // "entities/<entity>"; every name below a folder is valid. A user, group
+    // or host name that is not is left out with a warning in the system log;
+    // a connection string that is not is refused.
     static PAPIStatus scopesFor(const char* connectionString, std::vector<std::string>& scopes);
 
     ScopeStack(std::string root, std::vector<std::string> scopes);

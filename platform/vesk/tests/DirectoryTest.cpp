@@ -1,9 +1,10 @@
 // The private directory as the behaviour suite's store, and what only the
 // directory backend does: reaching and signing in to the server, names that
 // are DN or filter syntax or differ only in case, entries that are no proper
-// layer, renamed layers, the server going away under a listening desktop; and
-// the programs on it: deskrunner and startlist following an edit made with
-// ldapmodify.
+// layer, renamed layers, the server going away under a listening desktop; the
+// programs on it: deskrunner and startlist following an edit made with
+// ldapmodify; and a replicated fleet over TLS: consumers that stop, restart
+// stale, or show a certificate the desktop's CA did not sign.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -16,7 +17,10 @@
 #include <functional>
 #include <thread>
 
+#include "DirectoryLocation.h"
+#include "LdapSession.h"
 #include "TestDirectory.h"
+#include "TestFleet.h"
 #include "TestSupport.h"
 
 namespace vesk::legacy::store::test {
@@ -175,22 +179,34 @@ TEST_F(DirectoryTest, SignInStatusesAndNothingPrintedLeastOfAllAPassword) {
         std::string password;  // written to the password file unless empty
         mode_t mode;
         PAPIStatus status;
+        PAPIStatus read;  // of a read on the handle, when it opens
     } cases[] = {
-        {"anonymous", here, nullptr, "", 0, PAPISuccess},
+        {"anonymous", here, nullptr, "", 0, PAPISuccess, PAPISuccess},
         {"local socket, SASL EXTERNAL", mDirectory.localUrl(mStore.mBase), nullptr, "", 0,
+         PAPISuccess, PAPISuccess},
+        {"reader with its password file", here, reader, good + "\n", 0600, PAPISuccess,
          PAPISuccess},
-        {"reader with its password file", here, reader, good + "\n", 0600, PAPISuccess},
-        {"no base DN", mDirectory.url(""), nullptr, "", 0, PAPIConnectionFailure},
-        {"base DN that is no DN", mDirectory.url("no%20dn"), nullptr, "", 0, PAPIConnectionFailure},
-        {"a query after the DN", here + "?cn?sub", nullptr, "", 0, PAPIConnectionFailure},
+        {"the first server down, the second ours", "ldap://127.0.0.1:1 " + here, nullptr, "", 0,
+         PAPISuccess, PAPISuccess},
+        {"no base DN", mDirectory.url(""), nullptr, "", 0, PAPIConnectionFailure, -1},
+        {"base DN that is no DN", mDirectory.url("no%20dn"), nullptr, "", 0, PAPIConnectionFailure,
+         -1},
+        {"a query after the DN", here + "?cn?sub", nullptr, "", 0, PAPIConnectionFailure, -1},
+        {"two servers with different base DNs", "ldap://127.0.0.1:1/dc=x " + here, nullptr, "", 0,
+         PAPIConnectionFailure, -1},
+        {"a list with something else in it", "ldap://127.0.0.1:1 /tmp " + here, nullptr, "", 0,
+         PAPIConnectionFailure, -1},
+        // Stores not there yet: the handle opens, its reads fail until they are.
         {"base entry missing", mDirectory.url(std::string("ou=absent,") + TestDirectory::kSuffix),
-         nullptr, "", 0, PAPIConnectionFailure},
-        {"nothing listening", "ldap://127.0.0.1:1/dc=x", nullptr, "", 0, PAPIConnectionFailure},
-        {"wrong password", here, reader, "wr0ng-Pa55word-7d1c", 0600, PAPIAuthenticationFailure},
-        {"password file others may read", here, reader, good, 0640, PAPIAuthenticationFailure},
+         nullptr, "", 0, PAPISuccess, PAPIConnectionFailure},
+        {"nothing listening", "ldap://127.0.0.1:1/dc=x", nullptr, "", 0, PAPISuccess,
+         PAPIConnectionFailure},
+        {"wrong password", here, reader, "wr0ng-Pa55word-7d1c", 0600, PAPIAuthenticationFailure,
+         -1},
+        {"password file others may read", here, reader, good, 0640, PAPIAuthenticationFailure, -1},
         // An empty password would be an unauthenticated bind: anonymous in disguise.
-        {"empty password file", here, reader, "\n", 0600, PAPIAuthenticationFailure},
-        {"bind DN without a password file", here, reader, "", 0, PAPIAuthenticationFailure},
+        {"empty password file", here, reader, "\n", 0600, PAPIAuthenticationFailure, -1},
+        {"bind DN without a password file", here, reader, "", 0, PAPIAuthenticationFailure, -1},
     };
     // Nothing may be printed, so no password can be (what is caught here also
     // holds the messages of any case that fails).
@@ -214,6 +230,10 @@ TEST_F(DirectoryTest, SignInStatusesAndNothingPrintedLeastOfAllAPassword) {
         PAPI* handle = papiInitialise("", &status);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(handle != nullptr, c.status == PAPISuccess);
+        if (handle != nullptr) {
+            describe(handle, "org.absent", status);
+            EXPECT_EQ(status, c.read);
+        }
         papiDeinitialise(handle, &status);
     }
     const std::string printed = ::testing::internal::GetCapturedStdout();
@@ -303,67 +323,82 @@ TEST_F(DirectoryTest, RenamedLayerGivesBothComponentsTheirEvent) {
     closeHandle(handle);
 }
 
-// Reads fail with a status while the server is down (never "no layers"); once
-// it is back the listener gets exactly the change it missed, once, and a
-// handle whose change search could not start then can listen.
-TEST_F(DirectoryTest, ServerDownFailsEveryCallAndItsRestartDeliversExactlyWhatChanged) {
+// Connection states recorded as events of their value.
+void recordState(PAPIConnectionState value, void* recorder) {
+    const PAPIEvent event{value, "state"};
+    Recorder::record(&event, recorder);
+}
+
+// Reads fail with a status while the server is down (never "no layers"), but
+// handles open and listen all the same; once it is back, after an outage long
+// enough for the reconnecting to slow down to its slowest, each listener gets
+// what it missed, once, within 5 s: the change to a listener that had seen the
+// layer, the layer itself to one that never could read it.
+TEST_F(DirectoryTest, ServerDownFailsEveryReadAndItsRestartDeliversExactlyWhatChanged) {
     for (const char* component : {"org.changed", "org.same"}) {
         mStore.writeLayer("default", component, "<before/>");
     }
-    // Connection states recorded as events of their value.
-    const PAPIConnectionListener state = [](PAPIConnectionState value, void* recorder) {
-        const PAPIEvent event{value, "state"};
-        Recorder::record(&event, recorder);
-    };
-    Recorder states, changed, same, later;
+    Recorder states, changed, same, later, lateStates, lateChanged;
     PAPIStatus status = -1;
-    PAPI* listening = papiInitialiseWithListener("", state, &states, &status);
+    PAPI* listening = papiInitialiseWithListener("", recordState, &states, &status);
     ASSERT_EQ(status, PAPISuccess);
     listen(listening, changed, "org.changed");
     listen(listening, same, "org.same");
     PAPI* idle = openHandle();
 
     mDirectory.stop();
-    for (PAPI* handle : {listening, idle}) {
+    const Clock::time_point stopped = Clock::now();
+    // A desktop that starts during the outage.
+    PAPI* late = papiInitialiseWithListener("", recordState, &lateStates, &status);
+    ASSERT_EQ(status, PAPISuccess);
+    for (PAPI* handle : {listening, idle, late}) {
         EXPECT_EQ(papiReadComponentLayers(handle, "org.changed", &status), nullptr);
         EXPECT_EQ(status, PAPIConnectionFailure);
         EXPECT_TRUE(names(handle, "", status).empty());
         EXPECT_EQ(status, PAPIConnectionFailure);
     }
-    EXPECT_EQ(papiAddListener(idle, "org.same", Recorder::record, &later, &status), nullptr);
-    EXPECT_EQ(status, PAPIConnectionFailure);
+    listen(idle, later, "org.same");
+    listen(late, lateChanged, "org.changed");
     std::string error;
     ASSERT_TRUE(mDirectory.modifyOffline("dn: " + mStore.dn("default", "org.changed") +
                                              "\nchangetype: modify\nreplace: veskLayerData\n"
                                              "veskLayerData: <after/>\n",
                                          error))
         << error;
-    std::this_thread::sleep_for(milliseconds(500));
+    std::this_thread::sleep_until(stopped + 25s);
     ASSERT_TRUE(mDirectory.start(error)) << error;
     const Clock::time_point restarted = Clock::now();
 
-    ASSERT_TRUE(changed.waitFor(1, milliseconds(10000)));
-    EXPECT_LT(changed.seen()[0].at - restarted, milliseconds(4000));
+    ASSERT_TRUE(changed.waitFor(1, 10s));
+    EXPECT_LT(changed.seen()[0].at - restarted, 5s);
     EXPECT_EQ(changed.seen()[0].type, PAPIEventComponentModified);
+    ASSERT_TRUE(lateChanged.waitFor(1, 10s));
+    EXPECT_LT(lateChanged.seen()[0].at - restarted, 5s);
+    EXPECT_EQ(lateChanged.seen()[0].type, PAPIEventComponentAdded);
+    ASSERT_TRUE(later.waitFor(1, 10s));
     EXPECT_EQ(describe(listening, "org.changed", status, false), Layers{"<after/>"});
     EXPECT_EQ(describe(idle, "org.same", status, false), Layers{"<before/>"});
-    listen(idle, later, "org.same");
     std::this_thread::sleep_for(kSettle);
-    EXPECT_EQ(changed.seen().size(), 1u);
+    for (Recorder* once : {&changed, &lateChanged, &later}) {
+        EXPECT_EQ(once->seen().size(), 1u);
+    }
     EXPECT_TRUE(same.seen().empty());
-    ASSERT_EQ(states.seen().size(), 2u);
-    EXPECT_EQ(states.seen()[0].type, PAPIDisconnected);
-    EXPECT_EQ(states.seen()[1].type, PAPIConnected);
+    for (Recorder* recorder : {&states, &lateStates}) {
+        ASSERT_EQ(recorder->seen().size(), 2u);
+        EXPECT_EQ(recorder->seen()[0].type, PAPIDisconnected);
+        EXPECT_EQ(recorder->seen()[1].type, PAPIConnected);
+    }
 
     // Live again: the next change comes as before, to both handles.
     ASSERT_EQ(
         mDirectory.replaceValues(mStore.dn("default", "org.same"), "veskLayerData", {"<live/>"}),
         LDAP_SUCCESS);
     ASSERT_TRUE(same.waitFor(1));
-    ASSERT_TRUE(later.waitFor(1));
+    ASSERT_TRUE(later.waitFor(2));
     EXPECT_EQ(changed.seen().size(), 1u);
-    closeHandle(idle);
-    closeHandle(listening);
+    for (PAPI* handle : {late, idle, listening}) {
+        closeHandle(handle);
+    }
 }
 
 std::vector<std::string> listDir(const std::string& dir) {
@@ -427,6 +462,170 @@ TEST_F(DirectoryTest, DeskrunnerAndStartlistFollowTheDirectoryAndAnLdapmodifyEdi
     EXPECT_NE(readFile(log).find("finished listening for changes to launcher definitions"),
               std::string::npos)
         << readFile(log);
+}
+
+// The replicated fleet of the test binary, started on first use.
+TestFleet& sharedFleet() {
+    static TestFleet fleet(HOLLIN_SOURCE_DIR "/platform/vesk/ldap/vesk.ldif");
+    return fleet;
+}
+
+// Each test has a base of its own, made on the provider and replicated; the
+// desktops' store and TLS settings are taken at papiInitialise.
+class FleetTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int sCount = 0;
+        std::string error;
+        ASSERT_TRUE(mFleet.start(error)) << error;
+        const std::string ou = "f" + std::to_string(++sCount);
+        mBase = "ou=" + ou + "," + TestDirectory::kSuffix;
+        for (const auto& [dn, attributes] :
+             std::vector<std::pair<std::string, std::vector<TestDirectory::Attribute>>>{
+                 {mBase, {{"objectClass", {"organizationalUnit"}}, {"ou", {ou}}}},
+                 {layerDn().substr(layerDn().find(',') + 1),
+                  {{"objectClass", {"organizationalUnit"}}, {"ou", {"default"}}}},
+                 {layerDn(),
+                  {{"objectClass", {"veskLayer"}},
+                   {"cn", {kComponent}},
+                   {"veskLayerData", {"<0/>"}}}}}) {
+            ASSERT_EQ(mFleet.provider().addEntry(dn, attributes), LDAP_SUCCESS) << dn;
+        }
+        ASSERT_TRUE(mFleet.replicated(layerDn(), "veskLayerData", "<0/>", 20s));
+    }
+    void TearDown() override {
+        std::string error;
+        EXPECT_TRUE(mFleet.start(error)) << error;
+        for (const char* name : {"VESK_POLICY_STORE", "VESK_LDAP_CACERT", "VESK_LDAP_STARTTLS"}) {
+            unsetenv(name);
+        }
+    }
+
+    std::string layerDn() const { return std::string("cn=") + kComponent + ",ou=default," + mBase; }
+    // A desktop on these servers in this order ("" for the URL without the base).
+    PAPI* desktop(const std::vector<std::string>& servers, Recorder* states, const std::string& ca,
+                  bool startTls = false) {
+        std::string store;
+        for (const std::string& server : servers) {
+            store += (store.empty() ? "" : " ") + server;
+        }
+        setenv("VESK_POLICY_STORE", (store + mBase).c_str(), 1);
+        setenv("VESK_LDAP_CACERT", ca.c_str(), 1);
+        setenv("VESK_LDAP_STARTTLS", startTls ? "1" : "0", 1);
+        PAPIStatus status = -1;
+        PAPI* handle = papiInitialiseWithListener("", states != nullptr ? recordState : nullptr,
+                                                  states, &status);
+        EXPECT_EQ(status, PAPISuccess);
+        return handle;
+    }
+    void edit(const std::string& data) {
+        ASSERT_EQ(mFleet.provider().replaceValues(layerDn(), "veskLayerData", {data}),
+                  LDAP_SUCCESS);
+    }
+
+    TestFleet& mFleet = sharedFleet();
+    std::string mBase;
+};
+
+TEST_F(FleetTest, EditOnTheProviderReachesDesktopsOnEitherConsumerOverTls) {
+    TestDirectory& first = mFleet.consumer(0);
+    TestDirectory& second = mFleet.consumer(1);
+    // ldaps:// to one consumer, StartTLS to the other.
+    Recorder onFirst, onSecond;
+    PAPI* a = desktop({first.tlsUrl(""), second.tlsUrl("")}, nullptr, mFleet.caFile());
+    PAPI* b = desktop({second.url(""), first.url("")}, nullptr, mFleet.caFile(), true);
+    listen(a, onFirst);
+    listen(b, onSecond);
+    edit("<1/>");
+    for (auto [handle, recorder] : {std::pair{a, &onFirst}, std::pair{b, &onSecond}}) {
+        ASSERT_TRUE(recorder->waitFor(1, 10s));
+        PAPIStatus status = -1;
+        EXPECT_EQ(describe(handle, kComponent, status, false), Layers{"<1/>"});
+    }
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(onFirst.seen().size(), 1u);
+    EXPECT_EQ(onSecond.seen().size(), 1u);
+    closeHandle(a);
+    closeHandle(b);
+}
+
+// A server whose certificate the CA did not sign is no server: nothing is
+// read from it, the status is 1 and the reason is kept for the administrator.
+TEST_F(FleetTest, CertificateOfAnotherCaIsRefusedWithItsReason) {
+    TestDirectory& consumer = mFleet.consumer(0);
+    const struct {
+        const char* what;
+        std::string server;
+        std::string ca;
+        bool startTls;
+    } cases[] = {
+        {"ldaps://, another CA", consumer.tlsUrl(""), mFleet.otherCaFile(), false},
+        {"StartTLS, another CA", consumer.url(""), mFleet.otherCaFile(), true},
+        {"StartTLS, a CA file that is not there", consumer.url(""), "/nonexistent/ca.pem", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PAPI* handle = desktop({c.server}, nullptr, c.ca, c.startTls);
+        PAPIStatus status = -1;
+        EXPECT_TRUE(describe(handle, kComponent, status).empty());
+        EXPECT_EQ(status, PAPIConnectionFailure);
+        closeHandle(handle);
+
+        DirectoryLocation location;
+        ASSERT_EQ(DirectoryLocation::parse(c.server + mBase, location), PAPISuccess);
+        LdapSession session(location);
+        EXPECT_EQ(session.open(), PAPIConnectionFailure);
+        const std::string failure = session.failure();
+        EXPECT_EQ(failure.rfind(c.server.substr(0, c.server.size() - 1) + ": TLS refused: ", 0), 0u)
+            << failure;
+        EXPECT_NE(failure.find(c.ca), std::string::npos) << failure;
+    }
+}
+
+TEST_F(FleetTest, DesktopMovesToTheOtherConsumerWhenItsOwnStopsAndGetsTheChangeOfTheMoveOnce) {
+    Recorder states, changes;
+    PAPI* handle = desktop({mFleet.consumer(0).tlsUrl(""), mFleet.consumer(1).tlsUrl("")}, &states,
+                           mFleet.caFile());
+    listen(handle, changes);
+    mFleet.consumer(0).stop();
+    const Clock::time_point stopped = Clock::now();
+    edit("<moved/>");
+    ASSERT_TRUE(changes.waitFor(1, 10s));
+    EXPECT_LT(changes.seen()[0].at - stopped, 5s);
+    PAPIStatus status = -1;
+    EXPECT_EQ(describe(handle, kComponent, status, false), Layers{"<moved/>"});
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(changes.seen().size(), 1u);
+    ASSERT_EQ(states.seen().size(), 2u);
+    EXPECT_EQ(states.seen()[0].type, PAPIDisconnected);
+    EXPECT_EQ(states.seen()[1].type, PAPIConnected);
+    // The first consumer back does not take the desktop away from the second.
+    std::string error;
+    ASSERT_TRUE(mFleet.start(error)) << error;
+    edit("<stays/>");
+    ASSERT_TRUE(changes.waitFor(2, 10s));
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(changes.seen().size(), 2u);
+    EXPECT_EQ(states.seen().size(), 2u);
+    closeHandle(handle);
+}
+
+TEST_F(FleetTest, ConsumerRestartedWithAStaleDatabaseCatchesUpAndItsDesktopsGetTheChangeOnce) {
+    TestDirectory& consumer = mFleet.consumer(0);
+    Recorder states, changes;
+    PAPI* handle = desktop({consumer.tlsUrl("")}, &states, mFleet.caFile());
+    listen(handle, changes);
+    consumer.stop();
+    edit("<missed/>");
+    std::string error;
+    ASSERT_TRUE(consumer.start(error)) << error;
+    ASSERT_TRUE(changes.waitFor(1, 15s));
+    PAPIStatus status = -1;
+    EXPECT_EQ(describe(handle, kComponent, status, false), Layers{"<missed/>"});
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(changes.seen().size(), 1u);
+    EXPECT_EQ(changes.seen()[0].type, PAPIEventComponentModified);
+    closeHandle(handle);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // What every backend does alike, one suite that each test binary runs on the
 // store it offers: which scopes stack in which order, which names and handles
 // are refused, which components are listed, and how changes reach the
-// listeners (once per burst, within a second, with their type).
+// listeners (the first change at once, the rest of a burst in one more event,
+// within a second, with their type).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -183,12 +184,21 @@ TEST_P(PolicyBehaviourTest, EachKindOfChangeArrivesWithinASecondWithItsType) {
     closeHandle(handle);
 }
 
-// A burst gives one event per component, to its listeners only; a steady
-// stream of writes, never quiet, still gives one within a second.
-TEST_P(PolicyBehaviourTest, BurstGivesOneEventToEachListenerAndAStreamOneWithinASecond) {
+// A burst gives each listener of a changed component its first change at
+// once and the rest in one more event, and the last read of it sees the
+// final layer; other components hear nothing. A steady stream of writes,
+// never quiet, still gives an event at least about once a second.
+TEST_P(PolicyBehaviourTest,
+       BurstGivesAtMostTwoEventsEndingOnTheFinalLayerAndAStreamSomeEachSecond) {
     mStore->writeLayer("default", kComponent, "0");
     PAPI* handle = openHandle();
     Recorder first, second, other, unrelated, streamed;
+    std::string lastRead;
+    first.mThen = [&](const PAPIEvent*) {
+        PAPIStatus status = -1;
+        const std::vector<std::string> layers = describe(handle, kComponent, status, false);
+        lastRead = layers.empty() ? "" : layers[0];
+    };
     listen(handle, first);
     listen(handle, second);
     listen(handle, other, "org.other");
@@ -201,27 +211,32 @@ TEST_P(PolicyBehaviourTest, BurstGivesOneEventToEachListenerAndAStreamOneWithinA
     ASSERT_TRUE(first.waitFor(1));
     std::this_thread::sleep_for(kSettle);
     for (Recorder* recorder : {&first, &second, &other}) {
-        ASSERT_EQ(recorder->seen().size(), 1u);
-        EXPECT_EQ(recorder->seen()[0].type,
-                  recorder == &other ? PAPIEventComponentAdded : PAPIEventComponentModified);
-        EXPECT_EQ(recorder->seen()[0].component, recorder == &other ? "org.other" : kComponent);
+        const std::vector<Recorder::Seen> seen = recorder->seen();
+        ASSERT_GE(seen.size(), 1u);
+        EXPECT_LE(seen.size(), 2u);
+        for (size_t i = 0; i < seen.size(); ++i) {
+            EXPECT_EQ(seen[i].type, recorder == &other && i == 0 ? PAPIEventComponentAdded
+                                                                 : PAPIEventComponentModified);
+            EXPECT_EQ(seen[i].component, recorder == &other ? "org.other" : kComponent);
+        }
     }
+    EXPECT_EQ(lastRead, "10");
     EXPECT_TRUE(unrelated.seen().empty());
 
     listen(handle, streamed);
-    const Clock::time_point start = Clock::now();
     std::atomic<bool> writing{true};
     std::thread writer([&] {
-        for (int i = 0; writing && i < 100; ++i) {
+        for (int i = 0; writing; ++i) {
             mStore->writeLayer("default", kComponent, std::to_string(i));
             std::this_thread::sleep_for(milliseconds(40));
         }
     });
-    const bool arrived = streamed.waitFor(1, milliseconds(3000));
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    const size_t during = streamed.seen().size();
     writing = false;
     writer.join();
-    ASSERT_TRUE(arrived);
-    EXPECT_LT(streamed.seen()[0].at - start, milliseconds(1200));
+    // One a second would be five; four leaves room for a slow machine.
+    EXPECT_GE(during, 4u);
     closeHandle(handle);
 }
 

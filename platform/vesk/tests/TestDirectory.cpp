@@ -57,8 +57,8 @@ struct berval toBerval(const std::string& text) {
 
 }  // namespace
 
-TestDirectory::TestDirectory(std::string schemaLdif)
-    : mSchema(std::move(schemaLdif)), mOwner(getpid()) {
+TestDirectory::TestDirectory(std::string schemaLdif, Options options)
+    : mSchema(std::move(schemaLdif)), mOptions(std::move(options)), mOwner(getpid()) {
     char pattern[] = "/tmp/vesk-slapd-XXXXXX";
     if (mkdtemp(pattern) != nullptr) {
         mFolder = pattern;
@@ -127,11 +127,38 @@ bool TestDirectory::configure(std::string& error) {
             config.replace(at, mark.size(), value);
         }
     }
+    const auto insertAfter = [&config](const std::string& line, const std::string& added) {
+        const size_t at = config.find(line);
+        if (at != std::string::npos) {
+            config.insert(at + line.size(), added);
+        }
+    };
+    const std::string& tls = mOptions.tlsFolder;
+    if (!tls.empty()) {
+        insertAfter("olcSockbufMaxIncomingAuth: 134217728\n",
+                    "olcTLSCACertificateFile: " + tls + "/ca.pem\nolcTLSCertificateFile: " + tls +
+                        "/server.pem\nolcTLSCertificateKeyFile: " + tls + "/server.key\n");
+    }
+    if (!mOptions.provider.empty()) {
+        // Replication as a site runs it: refreshAndPersist as the provider's
+        // administrator, over StartTLS when there is TLS, retried every second.
+        std::string syncrepl = std::string("olcSyncrepl: rid=001 provider=") + mOptions.provider +
+                               " bindmethod=simple binddn=\"" + kAdminDn +
+                               "\" credentials=" + kAdminPassword + " searchbase=\"" + kSuffix +
+                               "\" type=refreshAndPersist retry=\"1 +\" timeout=3";
+        if (!tls.empty()) {
+            syncrepl += " starttls=critical tls_reqcert=demand tls_cacert=" + tls + "/ca.pem";
+        }
+        insertAfter("olcDbMaxSize: 1073741824\n",
+                    syncrepl + "\nolcUpdateRef: " + mOptions.provider + "\n");
+    }
     std::ofstream(mFolder + "/config.ldif") << config;
     const std::string log = mFolder + "/tools.log";
-    for (const auto& [database, ldif] :
-         {std::pair<std::string, std::string>{"0", mFolder + "/config.ldif"},
-          {"1", kData + "slapd-base.ldif"}}) {
+    std::vector<std::pair<std::string, std::string>> loads{{"0", mFolder + "/config.ldif"}};
+    if (mOptions.provider.empty()) {
+        loads.emplace_back("1", kData + "slapd-base.ldif");  // a consumer gets it from the provider
+    }
+    for (const auto& [database, ldif] : loads) {
         if (runTool({kSlapadd, "-q", "-n" + database, "-F", mFolder + "/slapd.d", "-l", ldif},
                     log) != 0) {
             error = "slapadd failed: " + readLog(log);
@@ -144,8 +171,11 @@ bool TestDirectory::configure(std::string& error) {
 bool TestDirectory::launch(std::string& error) {
     const std::string log = mFolder + "/slapd.log";
     fs::remove(mFolder + "/ldapi");
-    mPid = spawn(
-        {kSlapd, "-F", mFolder + "/slapd.d", "-h", url("") + " " + localUrl(""), "-d", "0"}, log);
+    std::string listeners = url("") + " " + localUrl("");
+    if (!mOptions.tlsFolder.empty()) {
+        listeners += " " + tlsUrl("");
+    }
+    mPid = spawn({kSlapd, "-F", mFolder + "/slapd.d", "-h", listeners, "-d", "0"}, log);
     for (const auto end = std::chrono::steady_clock::now() + 10s;
          std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms)) {
         if (finish(mPid, 0ms) != -1) {
@@ -153,7 +183,8 @@ bool TestDirectory::launch(std::string& error) {
             error = "slapd ended: " + readLog(log);
             return false;
         }
-        if (loopback(mPort) != 0 && fs::exists(mFolder + "/ldapi")) {
+        if (loopback(mPort) != 0 && fs::exists(mFolder + "/ldapi") &&
+            (mTlsPort == 0 || loopback(mTlsPort) != 0)) {
             return true;
         }
     }
@@ -174,6 +205,7 @@ bool TestDirectory::start(std::string& error) {
     }
     for (int attempt = 0; attempt < 5; ++attempt) {
         mPort = loopback(0);
+        mTlsPort = mOptions.tlsFolder.empty() ? 0 : loopback(0);
         if (mPort != 0 && launch(error)) {
             return true;
         }
@@ -199,6 +231,33 @@ void TestDirectory::stop() {
 
 std::string TestDirectory::url(const std::string& base) const {
     return "ldap://127.0.0.1:" + std::to_string(mPort) + "/" + base;
+}
+
+std::string TestDirectory::tlsUrl(const std::string& base) const {
+    return "ldaps://127.0.0.1:" + std::to_string(mTlsPort) + "/" + base;
+}
+
+bool TestDirectory::makeCertificates(const std::string& folder, std::string& error) {
+    fs::create_directories(folder);
+    const std::string log = folder + "/openssl.log";
+    const std::string openssl = "/usr/bin/openssl";
+    std::ofstream(folder + "/server.ext") << "subjectAltName=IP:127.0.0.1,DNS:localhost\n";
+    const std::vector<std::vector<std::string>> steps{
+        {openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+         "/CN=vesk test CA", "-keyout", folder + "/ca.key", "-out", folder + "/ca.pem"},
+        {openssl, "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout",
+         folder + "/server.key", "-out", folder + "/server.csr"},
+        {openssl, "x509", "-req", "-in", folder + "/server.csr", "-CA", folder + "/ca.pem",
+         "-CAkey", folder + "/ca.key", "-CAcreateserial", "-days", "2", "-extfile",
+         folder + "/server.ext", "-out", folder + "/server.pem"},
+    };
+    for (const auto& step : steps) {
+        if (runTool(step, log) != 0) {
+            error = "openssl failed: " + readLog(log);
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string TestDirectory::localUrl(const std::string& base) const {
@@ -273,24 +332,37 @@ int TestDirectory::rename(const std::string& dn, const std::string& newRdn) {
                : ldap_rename_s(ldap, dn.c_str(), newRdn.c_str(), nullptr, 1, nullptr, nullptr);
 }
 
-long long TestDirectory::modifyTime(const std::string& dn) {
+std::string TestDirectory::value(const std::string& dn, const std::string& name) {
     LDAP* ldap = admin();
-    char name[] = "modifyTimestamp";
-    char* attributes[] = {name, nullptr};
+    std::string wanted = name;
+    char* attributes[] = {&wanted[0], nullptr};
     LDAPMessage* result = nullptr;
     struct berval** values = nullptr;
     if (ldap != nullptr &&
         ldap_search_ext_s(ldap, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0,
                           nullptr, nullptr, nullptr, 1, &result) == LDAP_SUCCESS &&
         ldap_first_entry(ldap, result) != nullptr) {
-        values = ldap_get_values_len(ldap, ldap_first_entry(ldap, result), name);
+        values = ldap_get_values_len(ldap, ldap_first_entry(ldap, result), name.c_str());
     }
-    struct tm parts = {};
-    const bool read =
-        values != nullptr && values[0] != nullptr && values[0]->bv_len >= 14 &&
-        strptime(std::string(values[0]->bv_val, 14).c_str(), "%Y%m%d%H%M%S", &parts) != nullptr;
+    std::string first;
+    if (values != nullptr && values[0] != nullptr) {
+        first.assign(values[0]->bv_val, values[0]->bv_len);
+    }
     ldap_value_free_len(values);
     ldap_msgfree(result);
+    if (first.empty() && ldap != nullptr) {
+        // A server restarted since: the next call connects again.
+        ldap_unbind_ext_s(mAdmin, nullptr, nullptr);
+        mAdmin = nullptr;
+    }
+    return first;
+}
+
+long long TestDirectory::modifyTime(const std::string& dn) {
+    const std::string time = value(dn, "modifyTimestamp");
+    struct tm parts = {};
+    const bool read = time.size() >= 14 &&
+                      strptime(time.substr(0, 14).c_str(), "%Y%m%d%H%M%S", &parts) != nullptr;
     return read ? static_cast<long long>(timegm(&parts)) : -1;
 }
 

@@ -5,7 +5,9 @@
 
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <pwd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -174,6 +176,30 @@ struct Recorder {
     bool wait(const std::function<bool()>& done, milliseconds timeout) {
         std::unique_lock<std::mutex> lock(mMutex);
         return mChanged.wait_for(lock, timeout, done);
+    }
+};
+
+// While it lives, permission bits bind this thread and the threads it starts
+// (a handle's watcher), also when the tests run as root: a folder or layer
+// made unreadable with chmod is unreadable to libvesk.
+class PermissionsApply {
+  public:
+    PermissionsApply() { setOverride(false); }
+    ~PermissionsApply() { setOverride(true); }
+    PermissionsApply(const PermissionsApply&) = delete;
+    PermissionsApply& operator=(const PermissionsApply&) = delete;
+
+  private:
+    static void setOverride(bool on) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+        if (syscall(SYS_capget, &header, data) != 0) {
+            return;
+        }
+        const unsigned bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+        data[0].effective =
+            on ? data[0].effective | (bits & data[0].permitted) : data[0].effective & ~bits;
+        syscall(SYS_capset, &header, data);
     }
 };
 

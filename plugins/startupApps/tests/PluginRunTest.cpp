@@ -39,12 +39,13 @@ TEST(PluginRun, EveryFailureIsLoggedAndThePluginDestroyed) {
     for (sFailure = 0; sFailure < 3; ++sFailure) {
         testing::internal::CaptureStderr();
         vesk::legacy::plugins::startup::runPluginOnce(
-            {fakeInitialise, fakeExecute, fakeUninitialise});
+            {fakeInitialise, fakeExecute, fakeUninitialise, nullptr});
         EXPECT_EQ(testing::internal::GetCapturedStderr(), logs[sFailure]);
         EXPECT_EQ(sAlive, 0) << "failure " << sFailure;
     }
     vesk::legacy::Logger::uninitialise();
     startupPluginExecute(nullptr);  // a null handle is no plug-in
+    startupPluginFollow(nullptr);
     startupPluginUninitialise(nullptr);
 }
 

@@ -4,12 +4,14 @@
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -372,6 +374,9 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
         {{"dump", kComponent, "--entity"}, 2, "--entity needs a value"},
         {{"--bogus", "list"}, 2, "unknown option \"--bogus\""},
         {{"dump", ".."}, 2, "not a component name"},
+        {{"cache"}, 2, "cache takes the subcommand refresh"},
+        {{"cache", "refresh"}, 2, "cache refresh takes --user NAME"},
+        {{"dump", kComponent, "--user", "x"}, 2, "dump takes no --user"},
     };
     for (const Case& test : cases) {
         const ToolRunner::Result result = tool(test.args);
@@ -395,6 +400,53 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
         EXPECT_NE(result.err.find("policy store " + missing), std::string::npos) << result.err;
         EXPECT_NE(result.err.find("Connection failure"), std::string::npos) << result.err;
     }
+}
+
+// Run by root for a user: the copy goes where the user may read and not write;
+// a component that does not read in full is not refreshed, and dump says that
+// programs read the copy.
+TEST_F(HollinctlTest, CacheRefreshKeepsAUsersPolicyInRootsFolder) {
+    const struct passwd* nobody = getpwnam("nobody");
+    if (geteuid() != 0 || nobody == nullptr) {
+        GTEST_SKIP() << "needs root and the user nobody";
+    }
+    const gid_t group = nobody->pw_gid;
+    writeLayer("default", kComponent, kDefaultLayer);
+    const fs::path folder = mDir / "cache" / "users" / "nobody";
+    std::map<std::string, std::string> env = environment();
+    env["HOLLIN_CACHE_DIR"] = folder.string();
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), HOLLINCTL_BINARY);
+        return ToolRunner::run(args, env);
+    };
+    ToolRunner::Result result = run({"cache", "refresh", "--user", "nobody"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, kComponent + "\n");
+    const struct {
+        fs::path path;
+        mode_t mode;
+        gid_t gid;
+    } expected[] = {{folder / ("@" + kComponent + ".xml"), 0640, group},
+                    {folder / ("@" + kComponent + ".stamps"), 0640, group},
+                    {folder, 0750, group},
+                    {folder.parent_path(), 0755, 0}};
+    for (const auto& e : expected) {
+        struct stat status;
+        ASSERT_EQ(stat(e.path.c_str(), &status), 0) << e.path;
+        EXPECT_EQ(status.st_uid, 0u) << e.path;
+        EXPECT_EQ(status.st_gid, e.gid) << e.path;
+        EXPECT_EQ(status.st_mode & 07777, e.mode) << e.path;
+    }
+
+    writeLayer("default", kComponent, std::string(kDefaultLayer).substr(0, 200));
+    result = run({"cache", "refresh", "--user", "nobody", kComponent});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_NE(result.err.find("not refreshed: the copy in"), std::string::npos) << result.err;
+    result = run({"dump", kComponent});
+    EXPECT_NE(result.err.find("note: programs starting now read " + kComponent +
+                              " from the copy in " + folder.string()),
+              std::string::npos)
+        << result.err;
 }
 
 TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {

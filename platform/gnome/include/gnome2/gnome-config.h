@@ -68,6 +68,11 @@ void gnome_config_clean_key_(const gchar* path, gboolean priv);
  * in memory for a later sync, the reason is logged, and FALSE is returned. */
 gboolean gnome_config_sync(void);
 
+/* TRUE when the last gnome_config_sync failed in a way no later sync of this
+ * process can mend: a file on disk it cannot use, or a change it dropped (an
+ * invalid path). FALSE after a success or a failed write (a full disk). */
+gboolean gnome_config_sync_failed_for_good(void);
+
 /* Forget every file held in memory, with its unsynced changes. */
 void gnome_config_drop_all(void);
 

@@ -1,0 +1,72 @@
+#include "TestFleet.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+namespace vesk::legacy::store::test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+TestFleet::TestFleet(std::string schemaLdif) : mSchema(std::move(schemaLdif)), mOwner(getpid()) {
+    char pattern[] = "/tmp/vesk-fleet-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) {
+        mFolder = pattern;
+    }
+}
+
+TestFleet::~TestFleet() {
+    mConsumers.clear();
+    mProvider.reset();
+    if (getpid() == mOwner && !mFolder.empty()) {
+        std::error_code ignored;
+        fs::remove_all(mFolder, ignored);
+    }
+}
+
+bool TestFleet::start(std::string& error) {
+    if (mFolder.empty()) {
+        error = "no folder for the fleet";
+        return false;
+    }
+    if (!mProvider) {
+        if (!TestDirectory::makeCertificates(mFolder + "/ca", error) ||
+            !TestDirectory::makeCertificates(mFolder + "/other", error)) {
+            return false;
+        }
+        mProvider =
+            std::make_unique<TestDirectory>(mSchema, TestDirectory::Options{mFolder + "/ca", ""});
+    }
+    if (!mProvider->start(error)) {
+        return false;
+    }
+    while (mConsumers.size() < kConsumers) {
+        mConsumers.push_back(std::make_unique<TestDirectory>(
+            mSchema, TestDirectory::Options{mFolder + "/ca", mProvider->url("")}));
+    }
+    for (const auto& consumer : mConsumers) {
+        if (!consumer->start(error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TestFleet::replicated(const std::string& dn, const std::string& name, const std::string& value,
+                           std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (const auto& consumer : mConsumers) {
+        while (consumer->pid() > 0 && consumer->value(dn, name) != value) {
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    return true;
+}
+
+}  // namespace vesk::legacy::store::test

@@ -1,0 +1,117 @@
+#include "RetryScheduler.h"
+
+#include <exception>
+
+#include "model/Exception.h"
+#include "model/LogText.h"
+#include "model/Logger.h"
+
+namespace vesk::legacy::plugins {
+
+RetryScheduler::RetryScheduler()
+    : RetryScheduler(std::chrono::seconds(2), std::chrono::minutes(5)) {}
+
+RetryScheduler::RetryScheduler(std::chrono::milliseconds first, std::chrono::milliseconds longest)
+    : mFirst(first), mLongest(longest), mDelay(first) {}
+
+RetryScheduler::~RetryScheduler() {
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mStopping = true;
+        mPending = nullptr;
+    }
+    mWake.notify_all();
+    if (mThread.joinable()) {
+        mThread.join();
+    }
+}
+
+bool RetryScheduler::attempt(const Job& job) {
+    try {
+        return job();
+    } catch (const Exception& e) {
+        Logger::error("A write failed and will be tried again: %s\n",
+                      logText(e.getMessage()).c_str());
+    } catch (const std::exception& e) {
+        Logger::error("A write failed and will be tried again: %s\n", logText(e.what()).c_str());
+    }
+    return false;
+}
+
+bool RetryScheduler::run(Job job) {
+    std::lock_guard<std::mutex> running(mRunMutex);
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        ++mGeneration;
+        mPending = nullptr;
+    }
+    const bool succeeded = attempt(job);
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!succeeded && !mStopping) {
+        mPending = std::move(job);
+    }
+    settle(succeeded);
+    return succeeded;
+}
+
+void RetryScheduler::settle(bool succeeded) {
+    if (succeeded) {
+        mDelay = mFirst;
+        return;
+    }
+    if (!mPending) {
+        return;
+    }
+    mDue = std::chrono::steady_clock::now() + mDelay;
+    mDelay = std::min(mDelay * 2, mLongest);
+    if (!mThread.joinable()) {
+        mThread = std::thread(&RetryScheduler::loop, this);
+    }
+    mWake.notify_all();
+}
+
+void RetryScheduler::cancel() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    ++mGeneration;
+    mPending = nullptr;
+}
+
+bool RetryScheduler::isPending() const {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return static_cast<bool>(mPending);
+}
+
+void RetryScheduler::loop() {
+    std::unique_lock<std::mutex> lock(mMutex);
+    while (!mStopping) {
+        if (!mPending) {
+            mWake.wait(lock);
+            continue;
+        }
+        if (std::chrono::steady_clock::now() < mDue) {
+            mWake.wait_until(lock, mDue);
+            continue;
+        }
+        const std::uint64_t generation = mGeneration;
+        // mRunMutex comes first: a run on another thread may be in progress.
+        lock.unlock();
+        std::lock_guard<std::mutex> running(mRunMutex);
+        lock.lock();
+        if (mStopping || !mPending || generation != mGeneration) {
+            continue;  // replaced or dropped meanwhile
+        }
+        const Job job = mPending;
+        lock.unlock();
+        const bool succeeded = attempt(job);
+        lock.lock();
+        if (generation != mGeneration) {
+            continue;  // cancelled while it ran: nothing left to do
+        }
+        if (succeeded) {
+            mPending = nullptr;
+        }
+        settle(succeeded);
+    }
+}
+
+}  // namespace vesk::legacy::plugins

@@ -1,0 +1,81 @@
+// The retry scheduler with short delays: a failed job comes back until it
+// succeeds and then never again; a newer job or the scheduler's end drops it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "RetryScheduler.h"
+
+using vesk::legacy::plugins::RetryScheduler;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool waitUntil(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!condition() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(2ms);
+    }
+    return condition();
+}
+
+// Fails (or throws) the given number of times, then succeeds.
+struct Flaky {
+    int failures;
+    bool throws = false;
+    std::atomic<int> runs{0};
+    RetryScheduler::Job job() {
+        return [this] {
+            if (++runs > failures) {
+                return true;
+            }
+            if (throws) {
+                throw std::runtime_error("disk full");
+            }
+            return false;
+        };
+    }
+};
+
+TEST(RetrySchedulerTest, RetriesUntilTheJobSucceedsThenNeverAgain) {
+    for (bool throws : {false, true}) {
+        RetryScheduler retry(1ms, 8ms);
+        Flaky flaky{4, throws};
+        EXPECT_FALSE(retry.run(flaky.job()));
+        EXPECT_TRUE(retry.isPending());
+        ASSERT_TRUE(waitUntil([&] { return !retry.isPending(); }));
+        std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(flaky.runs, 5) << throws;
+        // A success on the first attempt schedules nothing.
+        Flaky sound{0};
+        EXPECT_TRUE(retry.run(sound.job()));
+        EXPECT_FALSE(retry.isPending());
+        EXPECT_EQ(sound.runs, 1);
+    }
+}
+
+TEST(RetrySchedulerTest, ANewerJobTheEndOrCancelDropsThePendingOne) {
+    Flaky stale{1000}, newer{1};
+    {
+        RetryScheduler retry(1ms, 1ms);
+        retry.run(stale.job());
+        ASSERT_TRUE(waitUntil([&] { return stale.runs >= 3; }));
+        retry.run(newer.job());
+        const int staleRuns = stale.runs;
+        ASSERT_TRUE(waitUntil([&] { return !retry.isPending(); }));
+        EXPECT_EQ(newer.runs, 2);
+        EXPECT_EQ(stale.runs, staleRuns);
+
+        retry.run(stale.job());
+        retry.cancel();
+        EXPECT_FALSE(retry.isPending());
+        retry.run(stale.job());  // pending when the scheduler ends
+    }
+    const int atEnd = stale.runs;
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(stale.runs, atEnd);
+}
+
+}  // namespace
