@@ -6,10 +6,32 @@ ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
 # Everything a fresh Debian 12 machine needs; only missing packages are installed.
+# dex and libglib2.0-bin (gio) run the written autostart entries and launchers in
+# the tests; scdoc makes the manual pages; dpkg-dev, file and lintian the packages.
 PACKAGES=(build-essential cmake ninja-build pkg-config git
-          libxml2-dev libglib2.0-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libxml2-dev libglib2.0-dev libglib2.0-bin libgtest-dev libgmock-dev libbenchmark-dev
           clang clang-format libclang-rt-14-dev valgrind util-linux
-          desktop-file-utils python3 slapd ldap-utils libldap2-dev)
+          desktop-file-utils dex scdoc python3 slapd ldap-utils libldap2-dev
+          dpkg-dev file lintian)
+
+# What the steps print goes to this file; the terminal gets one line per step,
+# and the end of the file when a step fails.
+LOG=${HOLLIN_BUILD_LOG:-$ROOT/build.log}
+: >"$LOG"
+
+step() { # description command [arguments...]
+    local what=$1; shift
+    printf '%s ... ' "$what"
+    local start=$SECONDS status=0
+    "$@" >>"$LOG" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        echo "failed"
+        tail -n 40 "$LOG" >&2
+        echo "build.sh: '$what' failed with status $status; the full output is in $LOG" >&2
+        exit "$status"
+    fi
+    echo "done ($((SECONDS - start)) s)"
+}
 
 deps() {
     local missing=()
@@ -17,18 +39,18 @@ deps() {
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
     done
     if [ ${#missing[@]} -gt 0 ]; then
-        echo "Installing: ${missing[*]}"
         local sudo=""
         [ "$(id -u)" -eq 0 ] || sudo=sudo
-        $sudo apt-get update -qq
-        $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        step "apt-get update" $sudo apt-get update -q
+        step "installing ${missing[*]}" $sudo env DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y -q --no-install-recommends "${missing[@]}"
     fi
 }
 
 configure_build() { # dir [cmake options...]
     local dir=$1; shift
-    cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$ROOT/$dir" -j "$JOBS"
+    step "configuring $dir/" cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@"
+    step "compiling $dir/" cmake --build "$ROOT/$dir" -j "$JOBS"
 }
 
 run_ctest() { # dir [ctest options...]
@@ -46,22 +68,20 @@ asan()    {
 unit()    { build; run_ctest build "$@"; }
 fuzz()    { # [seconds per target]
     deps
-    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$ROOT/build-fuzz" -G Ninja \
-        -DHOLLIN_FUZZ=ON -DHOLLIN_TESTS=OFF >/dev/null
-    cmake --build "$ROOT/build-fuzz" -j "$JOBS" --target fuzz_targets
+    step "configuring build-fuzz/" env CC=clang CXX=clang++ cmake -S "$ROOT" \
+        -B "$ROOT/build-fuzz" -G Ninja -DHOLLIN_FUZZ=ON -DHOLLIN_TESTS=OFF
+    step "compiling build-fuzz/" cmake --build "$ROOT/build-fuzz" -j "$JOBS" --target fuzz_targets
     "$ROOT/fuzz/run-all.sh" "$ROOT/build-fuzz" "${1:-60}"
 }
 tsan()    {
     deps
-    cmake -S "$ROOT" -B "$ROOT/build-tsan" -G Ninja -DHOLLIN_TSAN=ON >/dev/null
-    cmake --build "$ROOT/build-tsan" -j "$JOBS" --target concurrency_tests
+    step "configuring build-tsan/" cmake -S "$ROOT" -B "$ROOT/build-tsan" -G Ninja -DHOLLIN_TSAN=ON
+    step "compiling build-tsan/" cmake --build "$ROOT/build-tsan" -j "$JOBS" --target concurrency_tests
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build-tsan -L concurrency "$@"
 }
 bench()   { # [benchmark program names...]; all when none
     deps
-    cmake -S "$ROOT" -B "$ROOT/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DHOLLIN_BENCH=ON -DHOLLIN_TESTS=OFF >/dev/null
-    cmake --build "$ROOT/build-bench" -j "$JOBS"
+    configure_build build-bench -DCMAKE_BUILD_TYPE=Release -DHOLLIN_BENCH=ON -DHOLLIN_TESTS=OFF
     local programs=("$@")
     [ ${#programs[@]} -gt 0 ] || programs=(bench_layers bench_change bench_access bench_launchers)
     for p in "${programs[@]}"; do
@@ -70,6 +90,15 @@ bench()   { # [benchmark program names...]; all when none
     done
 }
 memcheck() { build; "$ROOT/tests/reliability/valgrind.sh" "$ROOT/build"; }
+# Debian packages in build-package/ (configured for /usr), checked by lintian
+# and unpacked into a scratch root where the installed hollinctl must run.
+package() {
+    deps
+    configure_build build-package -DCMAKE_INSTALL_PREFIX=/usr -DHOLLIN_TESTS=OFF
+    rm -f "$ROOT"/build-package/*.deb
+    step "packaging (cpack -G DEB)" sh -c 'cd "$1" && cpack -G DEB' cpack "$ROOT/build-package"
+    "$ROOT/tests/packaging/check-packages.sh" "$ROOT/build-package"
+}
 format_check() {
     deps
     git ls-files '*.cpp' '*.h' '*.c' | xargs -r clang-format --dry-run --Werror
@@ -87,6 +116,7 @@ case "${1:-help}" in
     valgrind) memcheck ;;
     bench)  shift; bench "$@" ;;
     format) format_check ;;
+    package) package ;;
     *)
         cat <<USAGE
 usage: ./build.sh COMMAND
@@ -101,8 +131,11 @@ usage: ./build.sh COMMAND
   bench [names]  Release build with the benchmarks (build-bench/), then run them
            (bench_layers bench_change bench_access bench_launchers by default)
   format   check the sources with clang-format
+  package  Debian packages (build-package/*.deb), checked with lintian and
+           installed into a scratch root
   deps     install missing packages only
   build    build only (build/)
+Each step prints one line; the full output goes to build.log (HOLLIN_BUILD_LOG).
 USAGE
         ;;
 esac

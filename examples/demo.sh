@@ -39,14 +39,27 @@ num_clients=1
 SESSION
 
     echo "== startlist: first run (sample policy plus a layer for $user)"
-    HOME="$scratch/home" VESK_POLICY_STORE="$scratch/store" VESKLEG_LOG=1 "$build/bin/startlist"
+    HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config" VESK_POLICY_STORE="$scratch/store" \
+        VESKLEG_LOG=1 "$build/bin/startlist"
     cat "$scratch/home/.gnome2/session-manual"
+    show_autostart
 
     echo "== startlist: second run after the user layer is removed"
     rm "$scratch/store/users/$user/com.orvek.ferrun.applications.xml"
-    HOME="$scratch/home" VESK_POLICY_STORE="$scratch/store" VESKLEG_LOG=1 "$build/bin/startlist"
+    HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config" VESK_POLICY_STORE="$scratch/store" \
+        VESKLEG_LOG=1 "$build/bin/startlist"
     cat "$scratch/home/.gnome2/session-manual"
+    show_autostart
 )
+
+# The autostart entries of the scratch HOME, each with its name.
+show_autostart() {
+    for entry in "$scratch"/home/.config/autostart/*.desktop; do
+        [ -e "$entry" ] || continue
+        echo "-- ${entry#"$scratch/home/"}"
+        cat "$entry"
+    done
+}
 
 # deskrunner on the bundled sample policy, for a few seconds: a scratch copy of
 # the store and a scratch HOME whose desktop holds a file of the user's own and
@@ -70,7 +83,8 @@ launchers_demo() (
     }
 
     echo "== deskrunner: started on the sample policy"
-    HOME="$scratch/home" VESK_POLICY_STORE="$scratch/store" VESKLEG_LOG=1 VESKLEG_LOG_LEVEL=Info \
+    HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config" VESK_POLICY_STORE="$scratch/store" \
+        VESKLEG_LOG=1 VESKLEG_LOG_LEVEL=Info \
         "$build/bin/deskrunner" &
     pid=$!
     sleep 2

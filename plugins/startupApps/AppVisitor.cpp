@@ -11,8 +11,9 @@ namespace {
 const char kLocale[] = "default";
 }
 
-AppVisitor::AppVisitor(std::vector<std::string>& entries, PluginCommands& commands)
-    : mEntries(&entries), mCommands(&commands) {}
+AppVisitor::AppVisitor(std::vector<std::string>& entries, PluginCommands& commands,
+                       std::vector<StartupApp>* apps)
+    : mEntries(&entries), mCommands(&commands), mApps(apps) {}
 
 AppVisitor::~AppVisitor() = default;
 
@@ -22,6 +23,7 @@ bool AppVisitor::preChildrenProcess(Node& node) {
             if (!mCommand.empty()) {
                 emit();
             }
+            mName = group->getName();
             mCommand.clear();
             mOrder = kDefaultOrder;
         }
@@ -46,6 +48,9 @@ void AppVisitor::flush() {
 }
 
 void AppVisitor::emit() {
+    if (mApps != nullptr) {
+        mApps->push_back({mName, mCommand, mOrder});
+    }
     // Earlier runs recorded every command with this trailing blank; keeping it
     // lets this run recognise the entries they wrote.
     mCommand += ' ';

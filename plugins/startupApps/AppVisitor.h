@@ -1,8 +1,9 @@
 // Walks the configured startup list and turns each application into an entry
 // triple (command and one blank, order, restart style) appended to an entry
-// list, recording the command in a PluginCommands.
+// list, recording the command in a PluginCommands, and, when asked, into a
+// list of applications with their node names.
 //
-//   AppVisitor visitor(entries, commands);
+//   AppVisitor visitor(entries, commands, &apps);
 //   startupList->visit(visitor);
 //   visitor.flush();                      // emits the last application
 #pragma once
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "AutostartWriter.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy::plugins::startup {
@@ -18,8 +20,9 @@ class PluginCommands;
 
 class AppVisitor : public NodeVisitor {
   public:
-    // Neither is owned; both must outlive the visitor.
-    AppVisitor(std::vector<std::string>& entries, PluginCommands& commands);
+    // None is owned; all must outlive the visitor. apps may be null.
+    AppVisitor(std::vector<std::string>& entries, PluginCommands& commands,
+               std::vector<StartupApp>* apps = nullptr);
 
     // A structural node other than "startup_list" begins a new application
     // (emitting the one before); "command" and "order" properties fill it.
@@ -33,10 +36,12 @@ class AppVisitor : public NodeVisitor {
   private:
     void emit();
 
+    std::string mName;
     std::string mCommand;
     std::string mOrder;
     std::vector<std::string>* mEntries;
     PluginCommands* mCommands;
+    std::vector<StartupApp>* mApps;
 };
 
 }  // namespace vesk::legacy::plugins::startup

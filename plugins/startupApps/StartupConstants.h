@@ -29,6 +29,11 @@ inline constexpr char kMERX[] = "session-manual/MERX/";
 inline constexpr char kCommandSuffix[] = ",command";
 inline constexpr char kNumItems[] = "num_items";
 
+// Our XDG autostart entries: "MERX<name>.desktop", and the key that keeps
+// the application's order of policy in each.
+inline constexpr char kAutostartPrefix[] = "MERX";
+inline constexpr char kOrderKey[] = "X-MERX-Order";
+
 // Identity of the program towards GNOME and the system log.
 inline constexpr char kAppId[] = "StartupApps";
 inline constexpr char kAppVersion[] = "1.0";

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "AppVisitor.h"
+#include "AutostartWriter.h"
 #include "SessionConfig.h"
 #include "StartupConstants.h"
 #include "access/ConfigurationAccess.h"
@@ -137,7 +138,10 @@ bool StartupPlugin::rewrite(Node* list, bool complete) {
                           logText(e.getMessage()).c_str());
         }
     }
-    const bool saved = writeSessionEntries();
+    // Without a list read from policy (not even a cached one) the autostart
+    // entries of the last run stay, as the session's do not.
+    const bool autostarted = (list == nullptr && !complete) || writeAutostartEntries(list);
+    const bool saved = writeSessionEntries() && autostarted;
     if (saved) {
         settle(complete);
         return true;
@@ -177,6 +181,33 @@ void StartupPlugin::followUntilWritten() {
     Logger::info("waiting to write the startup applications from the policy in full\n");
     std::unique_lock<std::mutex> lock(mSettledMutex);
     mSettledChanged.wait(lock, [this] { return mSettled; });
+}
+
+bool StartupPlugin::writeAutostartEntries(Node* list) const {
+    std::vector<StartupApp> apps;
+    if (list != nullptr) {
+        try {
+            std::vector<std::string> entries;
+            PluginCommands commands;
+            AppVisitor visitor(entries, commands, &apps);
+            list->visit(visitor);
+            visitor.flush();
+        } catch (const Exception& e) {
+            // A list that cannot be read leaves the entries of the last run:
+            // they are the last applications policy asked for.
+            Logger::error("The autostart entries stay as they were: %s\n",
+                          logText(e.getMessage()).c_str());
+            return true;
+        }
+    }
+    try {
+        AutostartWriter(AutostartWriter::defaultDir()).write(apps);
+        return true;
+    } catch (const Exception& e) {
+        Logger::error("An error occurred writing the autostart entries: %s\n",
+                      logText(e.getMessage()).c_str());
+        return false;
+    }
 }
 
 void StartupPlugin::readSessionEntries() {

@@ -2,6 +2,8 @@
 // step with the startup applications of policy: drops the entries it wrote on
 // the previous run, keeps everybody else's with all their keys, appends one
 // entry per configured application and writes the list back renumbered.
+// Current session managers read XDG autostart entries instead, so the same
+// applications also go there (AutostartWriter).
 //
 // When the policy could not be read in full or the list could not be saved,
 // it can stay to listen for the startup list and write again, on each change
@@ -57,6 +59,10 @@ class StartupPlugin : public INodeListener {
     void onNodeChanged(const NodePath&) override {}
     // Takes a copy of the list and writes it.
     void onChangeComplete() override;
+
+    // The applications of the list as XDG autostart entries; false when they
+    // could not be saved (logged). A list that cannot be read leaves them.
+    bool writeAutostartEntries(Node* list) const;
 
     // Reading consumes the old list from the in-memory configuration.
     void readSessionEntries();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "DesktopFolder.h"
 #include "LauncherConstants.h"
 #include "LauncherWriter.h"
 #include "access/ConfigurationAccess.h"
@@ -64,8 +65,13 @@ void LauncherPlugin::setDefaultBaseDir() {
         mBaseDir.clear();
         return;
     }
-    mBaseDir = std::string(home).size() > 1 ? home : "";
-    mBaseDir += kDesktopDir;
+    mBaseDir = userDesktopDir();
+    if (mBaseDir.empty()) {
+        mBaseDir = std::string(home).size() > 1 ? home : "";
+        mBaseDir += kDesktopDir;
+    } else if (mBaseDir.back() != '/') {
+        mBaseDir += '/';
+    }
 }
 
 void LauncherPlugin::execute() {

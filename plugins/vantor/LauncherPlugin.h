@@ -64,8 +64,10 @@ class LauncherPlugin : public INodeListener {
     // Deletes the launcher files (names starting with "MERX") of the folder
     // except those named in keep.
     void removeLaunchers(const std::set<std::string>& keep = std::set<std::string>());
-    // $HOME/Desktop/ ("/Desktop/" for a HOME of "/"); empty, so that nothing
-    // is written, when HOME is unset, empty or relative.
+    // The desktop folder that user-dirs.dirs names (a German session's
+    // $HOME/Schreibtisch/), else $HOME/Desktop/ ("/Desktop/" for a HOME of
+    // "/"); empty, so that nothing is written, when HOME is unset, empty or
+    // relative.
     void setDefaultBaseDir();
     void addListener();
     void removeListener();

@@ -1,7 +1,10 @@
 #include "LauncherWriter.h"
 
+#include <gio/gio.h>
+
 #include <vector>
 
+#include "DesktopFolder.h"
 #include "LauncherConstants.h"
 #include "model/LogText.h"
 #include "model/Logger.h"
@@ -30,6 +33,20 @@ std::string valueText(const PropertyNode& property, const std::string& locale) {
     return text;
 }
 
+// GNOME's desktop runs only launchers marked trusted in GIO's metadata, which
+// only gvfs keeps; without gvfs the mark is not needed.
+void markTrusted(const std::string& path) {
+    GFile* file = g_file_new_for_path(path.c_str());
+    GError* error = nullptr;
+    if (!g_file_set_attribute_string(file, "metadata::trusted", "true", G_FILE_QUERY_INFO_NONE,
+                                     nullptr, &error)) {
+        Logger::debug("The launcher %s is not marked trusted: %s\n", logText(path).c_str(),
+                      logText(error->message).c_str());
+        g_error_free(error);
+    }
+    g_object_unref(file);
+}
+
 }  // namespace
 
 LauncherWriter::LauncherWriter(const std::string& baseDir)
@@ -39,7 +56,8 @@ LauncherWriter::LauncherWriter(const std::string& baseDir)
       mItem(nullptr),
       mHasExec(false),
       mSkipping(false),
-      mDepth(0) {}
+      mDepth(0),
+      mFolderChecked(false) {}
 
 LauncherWriter::~LauncherWriter() {
     saveLauncher();
@@ -144,8 +162,18 @@ void LauncherWriter::saveLauncher() {
     }
     const std::string fileName = std::string(kPrefix) + mName + kDefltExt;
     const std::string path = mBaseDir + fileName;
+    if (!mFolderChecked) {
+        mFolderChecked = true;
+        std::string why;
+        if (!ensureDesktopDir(mBaseDir, why)) {
+            Logger::error("Could not create the desktop folder %s: %s\n", logText(mBaseDir).c_str(),
+                          logText(why).c_str());
+        }
+    }
     GError* error = nullptr;
-    if (!gnome_desktop_item_save(mItem, path.c_str(), TRUE, &error)) {
+    if (gnome_desktop_item_save(mItem, path.c_str(), TRUE, &error)) {
+        markTrusted(path);
+    } else {
         Logger::error("Could not save the launcher %s: %s\n", logText(path).c_str(),
                       logText(error != nullptr ? error->message : "unknown failure").c_str());
         g_clear_error(&error);

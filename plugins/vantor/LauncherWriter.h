@@ -1,5 +1,6 @@
 // Writes the launcher list as desktop entry files, one per launcher, into a
-// folder ending in "/": a visitor over the "launcher_list" node. A launcher is
+// folder ending in "/" (created when missing), each marked trusted where GIO
+// keeps such marks: a visitor over the "launcher_list" node. A launcher is
 // saved when its group ends or when a group nested in it begins. Launchers go out in ascending
 // order of their node names.
 //
@@ -60,6 +61,8 @@ class LauncherWriter : public NodeVisitor {
     // properties go nowhere.
     bool mSkipping;
     int mDepth;  // structural nodes open in the walk; launchers are at 2
+    // The folder was created if missing, before the first save.
+    bool mFolderChecked;
     std::set<std::string> mFileNames;
     int mFailed = 0;
 };

@@ -168,8 +168,12 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
     };
     const fs::path home = mVolume / "home-startlist";
     const fs::path session = home / ".gnome2" / "session-manual";
+    const fs::path autostart = home / ".config" / "autostart" / "MERXclock.desktop";
     const std::map<std::string, std::string> environment = {
-        {"HOME", home.string()}, {"VESKLEG_LOG", "1"}, {"VESKLEG_LOG_LEVEL", "Warning"}};
+        {"HOME", home.string()},
+        {"XDG_CONFIG_HOME", (home / ".config").string()},
+        {"VESKLEG_LOG", "1"},
+        {"VESKLEG_LOG_LEVEL", "Warning"}};
     const std::string errors = (mScratch / "startlist.err").string();
     fs::create_directories(home);
     writeLayer("default", "com.orvek.ferrun.applications", startupLayer("xclock -digital"));
@@ -179,6 +183,8 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
     }
     const std::string old = readFile(session);
     ASSERT_NE(old.find("xclock -digital"), std::string::npos) << old;
+    const std::string oldEntry = readFile(autostart);
+    ASSERT_NE(oldEntry.find("Exec=xclock -digital\n"), std::string::npos) << oldEntry;
 
     writeLayer("default", "com.orvek.ferrun.applications", startupLayer("xeyes"));
     std::unique_ptr<Program> startlist;
@@ -190,9 +196,15 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
         })) << readFile(errors);
         EXPECT_EQ(readFile(session), old);
         EXPECT_TRUE(startlist->running());
+        EXPECT_EQ(readFile(autostart), oldEntry);
+        EXPECT_NE(readFile(errors).find("session-manual"), std::string::npos) << readFile(errors);
+        EXPECT_NE(readFile(errors).find("Could not save the autostart entry " + autostart.string()),
+                  std::string::npos)
+            << readFile(errors);
     }
     EXPECT_EQ(startlist->wait(60s), 0) << readFile(errors);
     EXPECT_NE(readFile(session).find("xeyes"), std::string::npos) << readFile(session);
+    EXPECT_NE(readFile(autostart).find("Exec=xeyes\n"), std::string::npos) << readFile(autostart);
 }
 
 TEST_F(DiskFaultTest, DeskrunnerKeepsTheOldLauncherAndRewritesByItselfOnceThereIsRoom) {

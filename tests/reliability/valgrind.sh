@@ -11,6 +11,8 @@ trap 'rm -rf "$scratch"' EXIT
 cp -r "$source/examples/store" "$scratch/store"
 mkdir -p "$scratch/startlist-home" "$scratch/deskrunner-home/Desktop"
 export VESK_POLICY_STORE="$scratch/store"
+# The programs read and write below their HOME only.
+unset XDG_CONFIG_HOME
 memcheck="valgrind --tool=memcheck --error-exitcode=99 --leak-check=full
     --show-leak-kinds=definite --errors-for-leak-kinds=definite"
 failed=0

@@ -173,6 +173,7 @@ std::string toolHelp() {
            "  --format=FORMAT      text (default), json, or for dump xml\n"
            "  --locale L           get: the value for locale L\n"
            "  -h, --help           this help, or a command's: hollinctl dump --help\n"
+           "  --version            the version of hollinctl (alone)\n"
            "\n"
            "Policy is read from the store $VESK_POLICY_STORE, or else " +
            PolicyStore::defaultStorePath() +

@@ -19,6 +19,11 @@ using namespace vesk::legacy::hollinctl;
 namespace {
 
 int runCommand(int argc, char** argv) {
+    // Alone, so that a package test or a script asks nothing of the store.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("hollinctl " HOLLIN_VERSION);
+        return kSuccess;
+    }
     const CommandLine line = CommandLine::parse(argc, argv);
     if (line.isHelpRequested()) {
         const std::string help =

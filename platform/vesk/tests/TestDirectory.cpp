@@ -26,7 +26,7 @@ namespace {
 const char kSlapd[] = "/usr/sbin/slapd";
 const char kSlapadd[] = "/usr/sbin/slapadd";
 // The configuration lies beside this source.
-const std::string kData = std::filesystem::path(__FILE__).parent_path().string() + "/data/";
+const std::string kData = HOLLIN_SOURCE_DIR "/platform/vesk/tests/data/";
 
 // A loopback socket bound to a free port (port 0), or connected to the port.
 int loopback(int port) {

@@ -63,8 +63,9 @@ struct Scratch {
     // startlist must exit 0 whatever happens; its standard error goes to errors.
     void run(const std::string& store = "store") {
         const std::string command =
-            "env -u VESKLEG_LOG_LEVEL HOME=" + root + "/home VESK_POLICY_STORE=" + root + "/" +
-            store + " VESKLEG_LOG=1 " HOLLIN_BINARY_DIR "/bin/startlist 2>" + root + "/err";
+            "env -u VESKLEG_LOG_LEVEL HOME=" + root + "/home XDG_CONFIG_HOME=" + root +
+            "/config VESK_POLICY_STORE=" + root + "/" + store +
+            " VESKLEG_LOG=1 " HOLLIN_BINARY_DIR "/bin/startlist 2>" + root + "/err";
         const int status = system(command.c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         errors = readFile(root + "/err");
@@ -151,7 +152,13 @@ TEST(StartlistEndToEnd, ARunReplacesExactlyTheEntriesOfThePreviousRun) {
             scratch.policy(list);
         }
         scratch.run();
-        EXPECT_EQ(scratch.errors, "");
+        // Only the autostart entry of d is refused: its command ends in a
+        // lone backslash, which splits into no arguments.
+        const bool hostile = golden == std::string("hostile-commands");
+        EXPECT_EQ(scratch.errors.rfind("Skipping the startup application d: ", 0),
+                  hostile ? 0 : std::string::npos);
+        EXPECT_EQ(scratch.errors.find('\n'),
+                  hostile ? scratch.errors.size() - 1 : std::string::npos);
         expectGolden(golden + std::string(".expected"), scratch.session());
     }
 }
@@ -190,9 +197,103 @@ TEST(StartlistEndToEnd, UnreachablePolicyKeepsTheUsersEntriesAndDropsOurs) {
     Scratch scratch;
     scratch.install("three-entries-one-ours");
     scratch.run("missing-store");
-    EXPECT_EQ(scratch.errors.rfind("An error occurred starting the applications: ", 0), 0u)
+    EXPECT_NE(scratch.errors.find("An error occurred starting the applications: "),
+              std::string::npos)
         << scratch.errors;
     expectGolden("three-entries-one-ours.store-unreachable.expected", scratch.session());
+}
+
+// The sorted lines of a command's standard output.
+std::string sortedOutput(const std::string& command) {
+    std::string lines;
+    if (FILE* pipe = popen(("(" + command + ") 2>&1 | sort").c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            lines += buffer;
+        }
+        pclose(pipe);
+    }
+    return lines;
+}
+
+// The autostart folder as an XDG session starter sees it: dex starts exactly
+// the applications of policy and the user's own entry; every entry passes
+// the validator. Our entries of earlier runs go when policy drops them, the
+// user's files stay, and without policy nothing changes.
+TEST(StartlistEndToEnd, AutostartEntriesAsASessionStartsThem) {
+    Scratch scratch;
+    const std::string autostart = scratch.root + "/config/autostart";
+    fs::create_directories(autostart);
+    writeFile(autostart + "/mine.desktop",
+              "[Desktop Entry]\nType=Application\nName=Mine\nExec=mine --now\n");
+    writeFile(autostart + "/MERXnotes.txt", "not an entry\n");
+    writeFile(autostart + "/MERXold.desktop", "[Desktop Entry]\nExec=old\n");
+    const std::string dex = "XDG_CONFIG_HOME=" + scratch.root +
+                            "/config XDG_CONFIG_DIRS=/nonexistent dex --autostart --dry-run";
+    const struct {
+        std::string policy, store, started, files;
+    } runs[] = {
+        {app("b", "xbiff", "10") + app("a", "xload -update 5", "") +
+             app("c", "xclock -digital", "60") + app("x/y", "escape", "") +
+             app("d", "unbalanced 'quote", ""),
+         "store",
+         "Executing command: mine --now\nExecuting command: xbiff\n"
+         "Executing command: xclock -digital\nExecuting command: xload -update 5\n",
+         "MERXa.desktop MERXb.desktop MERXc.desktop MERXnotes.txt mine.desktop "},
+        {"", "missing-store", "",
+         "MERXa.desktop MERXb.desktop MERXc.desktop MERXnotes.txt "
+         "mine.desktop "},
+        {app("b", "xbiff", "10"), "store",
+         "Executing command: mine --now\nExecuting command: xbiff\n",
+         "MERXb.desktop MERXnotes.txt mine.desktop "},
+    };
+    std::string previous;
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.files);
+        if (!run.policy.empty()) {
+            scratch.policy(run.policy);
+        }
+        scratch.run(run.store);
+        if (&run == runs) {
+            EXPECT_NE(scratch.errors.find("whose name is no file name: x/y\n"), std::string::npos);
+            EXPECT_NE(scratch.errors.find("application d: its command does not split"),
+                      std::string::npos)
+                << scratch.errors;
+        }
+        std::string files;
+        for (const auto& entry : fs::directory_iterator(autostart)) {
+            files += entry.path().filename().string() + "\n";
+        }
+        EXPECT_EQ(sortedOutput("printf '%s' '" + files + "'"),
+                  sortedOutput("printf '%s\\n' " + run.files));
+        const std::string started = run.started.empty() ? previous : run.started;
+        EXPECT_EQ(sortedOutput(dex), started);
+        previous = started;
+        EXPECT_EQ(sortedOutput("cd " + autostart + " && desktop-file-validate *.desktop"), "");
+    }
+    const std::string entry = readFile(autostart + "/MERXb.desktop");
+    EXPECT_NE(entry.find("Name=b\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("X-KDE-autostart-phase=1\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("X-MERX-Order=10\n"), std::string::npos) << entry;
+    EXPECT_EQ(readFile(autostart + "/mine.desktop"),
+              "[Desktop Entry]\nType=Application\nName=Mine\nExec=mine --now\n");
+}
+
+// A command is split as the shell splits it and each argument quoted anew
+// for Exec: GIO's launcher passes the very same arguments.
+TEST(StartlistEndToEnd, AutostartEntriesRunTheSameArguments) {
+    Scratch scratch;
+    const std::string out = scratch.root + "/arguments";
+    scratch.policy(
+        app("q", "sh -c 'printf \"[%s]\" \"$@\" &gt;" + out + "' zero 'a  b' 'c\"d$e`\\' 50% '' ~",
+            ""));
+    scratch.run();
+    const std::string autostart = scratch.root + "/config/autostart";
+    EXPECT_EQ(sortedOutput("cd " + autostart +
+                           " && desktop-file-validate MERXq.desktop && "
+                           "gio launch MERXq.desktop && for i in $(seq 100); do test -s " +
+                           out + " && break; sleep 0.1; done; cat " + out),
+              "[a  b][c\"d$e`\\][50%][][~]\n");
 }
 
 }  // namespace

@@ -170,12 +170,23 @@ TEST_F(LauncherTest, EachPolicyChangeGivesOneRewriteUntilThePluginEnds) {
 }
 
 // An unusable HOME gives no folder: a rewrite then writes nothing, not even
-// into the current directory. Each plug-in unregisters, though never executed.
+// into the current directory. The folder that user-dirs.dirs names wins over
+// $HOME/Desktop, read afresh for each plug-in. Each plug-in unregisters,
+// though never executed.
 TEST_F(LauncherTest, ChoosesTheFolder) {
+    const std::string german = mDir / "de", english = mDir / "en";
+    fs::create_directories(german + "/.config");
+    fs::create_directories(english + "/.config");
+    writeFile(german + "/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    writeFile(english + "/.config/user-dirs.dirs", "XDG_MUSIC_DIR=\"$HOME/Music\"\n");
+    unsetenv("XDG_CONFIG_HOME");
     const std::vector<std::tuple<std::vector<const char*>, const char*, std::string>> cases = {
         {{"/srv/desk"}, nullptr, "/srv/desk/"},  // HOME not read
         {{""}, "/home/u", "/home/u/Desktop/"},
         {{}, "/home/u", "/home/u/Desktop/"},
+        {{}, german.c_str(), german + "/Schreibtisch/"},
+        {{}, english.c_str(), english + "/Desktop/"},
+        {{"/srv/desk"}, german.c_str(), "/srv/desk/"},
         {{}, "/", "/Desktop/"},
         {{}, nullptr, ""},  // HOME unset
         {{}, "", ""},
@@ -202,6 +213,31 @@ TEST_F(LauncherTest, ChoosesTheFolder) {
               3u);
     EXPECT_EQ(count(log(), "finished listening for changes to launcher definitions\n"),
               cases.size());
+}
+
+// What real desktops do with the files: a German session's desktop folder,
+// missing at login, is created (readable by all) with the launchers in it;
+// each passes the validator, and GIO's launcher runs its command.
+TEST_F(LauncherTest, LaunchersInAMissingLocalisedDesktopFolderLaunch) {
+    const std::string home = mDir / "home", launched = mDir / "launched";
+    fs::create_directories(home + "/.config");
+    writeFile(home + "/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    setLayer(launchers(launcher("touch", "touch " + launched) + launcher("two", "true")));
+    LauncherPlugin plugin(0, nullptr, access());
+    plugin.onChange();
+    const std::string desktop = home + "/Schreibtisch";
+    ASSERT_EQ(listDir(desktop), (Names{"MERXtouch.desktop", "MERXtwo.desktop"})) << log();
+    EXPECT_EQ(fs::status(desktop).permissions(), fs::perms(0755));
+    const std::string report = mDir / "validator";
+    EXPECT_EQ(system(("cd " + desktop + " && desktop-file-validate MERX*.desktop >" + report +
+                      " 2>&1 && test ! -s " + report + " && gio launch MERXtouch.desktop")
+                         .c_str()),
+              0)
+        << readFile(report);
+    EXPECT_TRUE(waitUntil([&] { return fs::exists(launched); }));
+    EXPECT_EQ(log().find("rror"), std::string::npos) << log();
 }
 
 // The entry points on the default facade with the store missing at login:

@@ -451,6 +451,7 @@ TEST_F(HollinctlTest, CacheRefreshKeepsAUsersPolicyInRootsFolder) {
 
 TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
     EXPECT_NE(tool({"--help"}).out.find("Usage: hollinctl COMMAND"), std::string::npos);
+    EXPECT_EQ(tool({"--version"}).out, "hollinctl " HOLLIN_VERSION "\n");
     for (const char* command : {"list", "layers", "dump", "get", "watch", "check"}) {
         const ToolRunner::Result result = tool({command, "--help"});
         EXPECT_EQ(result.status, 0);
