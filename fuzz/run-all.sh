@@ -28,11 +28,16 @@ for binary in "$build"/bin/fuzz_*; do
     artifacts=$build/fuzz-artifacts/$target
     log=$build/fuzz-$target.log
     mkdir -p "$corpus" "$artifacts"
+    # A target without findings yet has no regressions folder.
+    seeds=""
+    for folder in "$source/corpus/$target" "$source/regressions/$target"; do
+        [ -d "$folder" ] && seeds="$seeds $folder"
+    done
     # Seeds and old findings first (libFuzzer runs every input it loads), then
     # mutation for the rest of the time.
     "$binary" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 $dictionary -artifact_prefix="$artifacts/" \
-        "$corpus" "$source/corpus/$target" "$source/regressions/$target" >"$log" 2>&1
+        "$corpus" $seeds >"$log" 2>&1
     status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     if [ "$status" -eq 0 ]; then
