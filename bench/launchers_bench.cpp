@@ -2,7 +2,8 @@
 // rewrite (the old launcher file gone, the new set in place), over 20 edits,
 // with deskrunner running as in a session. Floor: the same write to the
 // notification of a bare listener in this process, which is the policy
-// service's quiet period plus the tree rebuild and comparison. Run
+// service's delivery delay plus the tree rebuild and comparison. Also the
+// rebuilds that one burst of edits causes. Run
 // bench_launchers from the build's bin folder, next to deskrunner.
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -35,6 +36,9 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kEdits = 20;
+// Edits an administrator makes one at a time, not one burst: further apart
+// than the policy service's quiet period (the burst has a measure of its own).
+constexpr std::chrono::milliseconds kApart(150);
 const char kList[] = "com.orvek.ferrun.applications/launcher_list";
 
 std::string readFile(const fs::path& path) {
@@ -116,6 +120,14 @@ class ListNotice : public INodeListener {
         return seen;
     }
 
+    // Reports since the last call.
+    int take() {
+        std::lock_guard<std::mutex> lock(mMutex);
+        const int count = mCount;
+        mCount = 0;
+        return count;
+    }
+
   private:
     void notice(const NodePath& path) {
         if (path.getNames().size() != 1) {
@@ -144,8 +156,9 @@ void BM_NotificationFloor(benchmark::State& state) {
         access.addListener(list, &listener);
         int n = 0;
         for (auto _ : state) {
-            scratch.edit(++n);
+            std::this_thread::sleep_for(kApart);
             const Clock::time_point written = Clock::now();
+            scratch.edit(++n);
             Clock::time_point notified;
             if (!listener.wait(notified)) {
                 state.SkipWithError("no notification within 5 s");
@@ -160,6 +173,38 @@ void BM_NotificationFloor(benchmark::State& state) {
     record(state, "floor", samples);
 }
 BENCHMARK(BM_NotificationFloor)->Iterations(kEdits)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Rebuilds per burst: 10 edits within about 50 ms, then quiet; each rebuild
+// that sees a new list reports it. The last report must show the final edit.
+void BM_BurstEvents(benchmark::State& state) {
+    Scratch scratch;
+    setenv("VESK_POLICY_STORE", (scratch.root / "store").c_str(), 1);
+    std::vector<double> counts;
+    {
+        ConfigurationAccess access;
+        ListNotice listener;
+        NodePath list;
+        list.setPath(kList);
+        access.addListener(list, &listener);
+        int n = 0;
+        for (auto _ : state) {
+            for (int i = 0; i < 10; ++i) {
+                scratch.edit(++n);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            const int events = listener.take();
+            counts.push_back(events);
+            if (access.getNode(std::string(kList) + "/l" + std::to_string(n)) == nullptr) {
+                state.SkipWithError("the last tree is not the final one");
+                break;
+            }
+        }
+        access.removeListener(list, &listener);
+    }
+    record(state, "burst", counts);
+}
+BENCHMARK(BM_BurstEvents)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 fs::path deskrunnerPath() {
     return fs::read_symlink("/proc/self/exe").parent_path() / "deskrunner";
@@ -193,8 +238,9 @@ void BM_LauncherRewrite(benchmark::State& state) {
     std::vector<double> samples;
     int n = 0;
     for (auto _ : state) {
-        scratch.edit(++n);
+        std::this_thread::sleep_for(kApart);
         const Clock::time_point written = Clock::now();
+        scratch.edit(++n);
         while (!scratch.rewritten(n)) {
             if (Clock::now() - written > std::chrono::seconds(5)) {
                 state.SkipWithError("no rewrite within 5 s");
@@ -224,6 +270,11 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     const std::vector<double>& floor = sSamples["floor"];
     const std::vector<double>& rewrite = sSamples["rewrite"];
+    const std::vector<double>& burst = sSamples["burst"];
+    if (!burst.empty()) {
+        std::printf("rebuilds per burst of 10 edits in 50 ms: median %.0f, max %.0f over %zu\n",
+                    median(burst), burst.back(), burst.size());
+    }
     if (!floor.empty() && !rewrite.empty()) {
         std::printf(
             "write -> launchers rewritten: median %.1f ms, max %.1f ms over %zu edits\n"

@@ -12,7 +12,11 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Our own libraries come from our own packages (the component dependencies
+# below); dpkg-shlibdeps finds them in the build.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
@@ -20,15 +24,15 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # server's, not ours to ship.
 set(CPACK_COMPONENTS_ALL lib dev desktop kiosk tools schema)
 
-# name | section | summary | description | dependencies on our other packages
+# name | section | summary | description ("~" breaks a line) | depends on lib
 # (no ";" in the texts: it would split the entry)
 set(HOLLIN_PACKAGES
-  "lib|libs|library of centrally managed desktop policy|libhollin merges the XML policy layers of a configuration component, answers queries and tells listeners what changed. libvesk reads the layers from a file store or an LDAP directory.|"
-  "dev|libdevel|development files of libhollin|Headers and pkg-config file of libhollin and the libvesk client interface.|lib"
-  "desktop|x11|desktop programs of centrally managed desktop policy|startlist writes the startup applications of policy as XDG autostart entries at login, and deskrunner keeps the launchers of policy on the desktop for the whole session. Both start with the session through their autostart entries, or deskrunner through its systemd user unit.|lib"
-  "kiosk|libs|kiosk plug-in of centrally managed desktop policy|libvelapps installs the kiosk application list of a thin-client server from policy and hands it to the server's kiosk tools.|lib"
-  "tools|admin|administrator's view of centrally managed desktop policy|hollinctl shows the effective policy of a component, layer by layer, with the layer that set and the layer that locked each node, and checks layer files before they are deployed.|lib"
-  "schema|net|LDAP schema of centrally managed desktop policy|The OpenLDAP schema (also as LDIF) of a directory that keeps desktop policy layers.|")
+  "lib|libs|library of centrally managed desktop policy|libhollin merges the XML policy layers of a configuration component,~answers queries and tells listeners what changed. libvesk reads the~layers from a file store or an LDAP directory.|"
+  "dev|libdevel|development files of libhollin|Headers and pkg-config file of libhollin, and the libvesk client~interface.|lib"
+  "desktop|x11|desktop programs of centrally managed desktop policy|startlist writes the startup applications of policy as XDG autostart~entries at login, and deskrunner keeps the launchers of policy on the~desktop for the whole session. Both start with the session through~their autostart entries, or deskrunner through its systemd user unit.|lib"
+  "kiosk|libs|kiosk plug-in of centrally managed desktop policy|libvelapps installs the kiosk application list of a thin-client server~from policy and hands it to the server's kiosk tools.|lib"
+  "tools|admin|administrator's view of centrally managed desktop policy|hollinctl shows the effective policy of a component, layer by layer,~with the layer that set and the layer that locked each node, and~checks layer files before they are deployed.|lib"
+  "schema|net|LDAP schema of centrally managed desktop policy|The OpenLDAP schema (also as LDIF) of a directory that keeps desktop~policy layers.|")
 
 foreach(entry ${HOLLIN_PACKAGES})
   string(REPLACE "|" ";" fields "${entry}")
@@ -41,6 +45,7 @@ foreach(entry ${HOLLIN_PACKAGES})
   if(count GREATER 4)
     list(GET fields 4 depends)
   endif()
+  string(REPLACE "~" "\n " description "${description}")
   string(TOUPPER ${component} upper)
   if(component STREQUAL "lib")
     set(package libhollin0)
@@ -69,10 +74,15 @@ foreach(entry ${HOLLIN_PACKAGES})
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
-# Files in /etc are the administrator's to edit: conffiles.
-file(WRITE ${PROJECT_BINARY_DIR}/dist/desktop-control/conffiles
+# Packages with shared libraries update the linker cache through dpkg's
+# trigger; files in /etc are the administrator's to edit: conffiles.
+set(control ${PROJECT_BINARY_DIR}/dist/control)
+file(WRITE ${control}/triggers "activate-noawait ldconfig\n")
+file(WRITE ${control}/conffiles
   "/etc/xdg/autostart/hollin-deskrunner.desktop\n/etc/xdg/autostart/hollin-startlist.desktop\n")
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/dist/desktop-control/conffiles)
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${control}/triggers)
+set(CPACK_DEBIAN_KIOSK_PACKAGE_CONTROL_EXTRA ${control}/triggers)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${control}/triggers ${control}/conffiles)
 
 configure_file(${PROJECT_SOURCE_DIR}/dist/changelog ${PROJECT_BINARY_DIR}/dist/changelog @ONLY)
 execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/dist/changelog)

@@ -22,7 +22,7 @@ function(hollin_add_test)
     message(STATUS "${T_NAME}: no test sources yet, skipped")
     return()
   endif()
-  add_executable(${T_NAME} ${T_SOURCES})
+  add_executable(${T_NAME} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/NoKeptCopies.cpp)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_compile_definitions(${T_NAME} PRIVATE
     HOLLIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

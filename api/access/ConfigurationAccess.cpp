@@ -91,6 +91,7 @@ struct ConfigurationAccess::Build {
     bool unread = false;  // nothing could be read: the tree is empty
     std::string reason;   // why it is not complete
     std::vector<std::string> stamps;
+    std::uint64_t digest = TreeCache::kDigestStart;  // of the layers' texts
 };
 
 ConfigurationAccess::ConfigurationAccess() : mCache("", TreeCache::defaultFolder()) {}
@@ -145,6 +146,7 @@ ConfigurationAccess::Build ConfigurationAccess::buildTree(const std::string& com
             XmlUpdateLayer::ParseError error;
             merger.merge(CheckedLayer(layer, error));
             build.stamps.push_back(layer.getLayer().getStamp());
+            build.digest = TreeCache::digest(build.digest, layer.getLayer().getText());
             if (error.failed && build.complete) {
                 build.complete = false;
                 build.reason = "layer " + layer.getLayer().getStamp() + " breaks off at line " +
@@ -163,10 +165,9 @@ ConfigurationAccess::Build ConfigurationAccess::buildTree(const std::string& com
     return build;
 }
 
-void ConfigurationAccess::keepCopy(const std::string& component, const Tree& tree,
-                                   const std::vector<std::string>& stamps) const {
+void ConfigurationAccess::keepCopy(const std::string& component, const Build& build) const {
     try {
-        mCache.store(component, tree, stamps);
+        mCache.store(component, *build.tree, build.stamps, build.digest);
     } catch (const std::exception& e) {
         Logger::error("Cannot keep a copy of the configuration of %s: %s\n",
                       logText(component).c_str(), logText(e.what()).c_str());
@@ -177,7 +178,7 @@ ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& 
                                                              Build build) const {
     Served served;
     if (build.complete) {
-        keepCopy(component, *build.tree, build.stamps);
+        keepCopy(component, build);
         served.tree = std::move(build.tree);
         served.complete = true;
         return served;
@@ -202,12 +203,13 @@ ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& 
         return served;
     }
     if (build.unread) {
-        served.reason = "empty, as " + build.reason + " and no copy was kept";
+        served.reason = "no policy, as " + build.reason + " and no copy was kept";
         Logger::error("No configuration for %s: %s, and no copy was kept\n",
                       logText(component).c_str(), logText(build.reason).c_str());
         served.empty = true;
     } else {
-        served.reason = "merged up to the break, as " + build.reason + " and no copy was kept";
+        served.reason =
+            "the layers merged up to the break, as " + build.reason + " and no copy was kept";
         Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
                       logText(component).c_str(), logText(build.reason).c_str());
     }
@@ -402,10 +404,11 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
         }
         Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
                       logText(component).c_str(), logText(build.reason).c_str());
-        served.reason = "merged up to the break, as " + build.reason + " and no copy was kept";
+        served.reason =
+            "the layers merged up to the break, as " + build.reason + " and no copy was kept";
         served.empty = false;
     } else {
-        keepCopy(component, *build.tree, build.stamps);
+        keepCopy(component, build);
         served.complete = true;
         served.empty = false;
         served.reason.clear();

@@ -92,8 +92,9 @@ class ConfigurationAccess : public IPolicyListener {
     // earlier complete build, a merge up to a broken layer, or empty because
     // the service could not be reached. Builds the tree if not yet kept.
     bool isComplete(const std::string& component) const;
-    // Why the component's tree is not complete, for diagnostics; empty when it
-    // is complete or not built.
+    // What is served instead of a complete tree and why, as "the copy in FILE
+    // written TIME, as REASON", for diagnostics; empty when the tree is
+    // complete or not built.
     std::string getIncompleteReason(const std::string& component) const;
 
     // Notifies the listener (not owned) of changes at or below the path. The
@@ -132,8 +133,7 @@ class ConfigurationAccess : public IPolicyListener {
     // The tree served at the component's first build.
     Served firstServed(const std::string& component, Build build) const;
     // Keeps a copy of a complete build for the next start without service.
-    void keepCopy(const std::string& component, const Tree& tree,
-                  const std::vector<std::string>& stamps) const;
+    void keepCopy(const std::string& component, const Build& build) const;
     // The entry for a component, built if not yet kept; for a caller that
     // holds mMutex.
     const Served& servedOf(std::string_view component) const;

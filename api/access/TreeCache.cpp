@@ -12,7 +12,6 @@
 #include <sstream>
 #include <utility>
 
-#include "layers/ITreeHandler.h"
 #include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Tree.h"
@@ -50,12 +49,17 @@ std::string percentEncoded(const std::string& text) {
     return out;
 }
 
-// FNV-1a: only to keep cut names apart, not against anyone choosing names.
-std::string hashText(const std::string& text) {
-    uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : text) {
+// FNV-1a: to keep cut names apart and notice changed layers, not against
+// anyone choosing them.
+std::uint64_t fnv(std::uint64_t hash, const std::string& text) {
+    for (const unsigned char c : text) {
         hash = (hash ^ c) * 1099511628211ull;
     }
+    return hash;
+}
+
+std::string hashText(const std::string& text) {
+    const std::uint64_t hash = fnv(TreeCache::kDigestStart, text);
     char buffer[17];
     std::snprintf(buffer, sizeof(buffer), "%016llx", static_cast<unsigned long long>(hash));
     return buffer;
@@ -94,32 +98,14 @@ bool isTrusted(const struct stat& status) {
     return (status.st_uid == ::geteuid() || status.st_uid == 0) && (status.st_mode & 022) == 0;
 }
 
-// Notes whether comparing two trees finds any difference.
-class ChangeDetector : public ITreeHandler {
-  public:
-    bool changed = false;
-    void startTree() override {}
-    void endTree() override {}
-    void modifyNode(const std::string&, int) override { changed = true; }
-    void replaceNode(const std::string&, int) override { changed = true; }
-    void removeNode(const std::string&) override { changed = true; }
-    void endNode() override {}
-    void modifyProperty(const std::string&, PropertyType, int) override { changed = true; }
-    void replaceProperty(const std::string&, PropertyType, int) override { changed = true; }
-    void endProperty() override {}
-    void setStringValue(const std::string&, const std::string&) override { changed = true; }
-    void setListValue(const std::vector<std::string>&, const std::string&) override {
-        changed = true;
-    }
-    void addListValues(const std::vector<std::string>&, const std::string&) override {
-        changed = true;
-    }
-};
-
-// One stamp a line, kept readable for the log; control bytes and "%" encoded.
-std::string stampsText(const std::vector<std::string>& stamps) {
+// The digest, then one stamp a line, kept readable for the log; control bytes
+// and "%" encoded.
+std::string stampsText(const std::vector<std::string>& stamps, std::uint64_t digest) {
     static const char kHex[] = "0123456789ABCDEF";
-    std::string text = std::string(kStampsHeader) + "\n";
+    char digestText[24];
+    std::snprintf(digestText, sizeof(digestText), "%016llx",
+                  static_cast<unsigned long long>(digest));
+    std::string text = std::string(kStampsHeader) + "\n" + digestText + "\n";
     for (const std::string& stamp : stamps) {
         for (const char byte : stamp) {
             const auto c = static_cast<unsigned char>(byte);
@@ -140,6 +126,11 @@ std::string stampsText(const std::vector<std::string>& stamps) {
 
 TreeCache::TreeCache(std::string connectionString, std::string folder)
     : mConnectionString(std::move(connectionString)), mFolder(std::move(folder)) {}
+
+std::uint64_t TreeCache::digest(std::uint64_t previous, const std::string& text) {
+    // The length first, so that two layers never digest as their concatenation.
+    return fnv(fnv(previous, std::to_string(text.size()) + ":"), text);
+}
 
 std::string TreeCache::defaultFolder() {
     const char* chosen = ::secure_getenv("HOLLIN_CACHE_DIR");
@@ -203,8 +194,8 @@ bool TreeCache::readStamps(const std::string& component, std::vector<std::string
     }
     std::istringstream lines(text);
     std::string line;
-    if (!std::getline(lines, line) || line != kStampsHeader) {
-        return false;
+    if (!std::getline(lines, line) || line != kStampsHeader || !std::getline(lines, line)) {
+        return false;  // the second line is the digest
     }
     stamps.clear();
     while (std::getline(lines, line)) {
@@ -214,31 +205,26 @@ bool TreeCache::readStamps(const std::string& component, std::vector<std::string
 }
 
 void TreeCache::store(const std::string& component, const Tree& tree,
-                      const std::vector<std::string>& stamps) const {
+                      const std::vector<std::string>& stamps, std::uint64_t layersDigest) const {
     if (mFolder.empty()) {
         return;
     }
     const std::string file = fileOf(component);
     const std::string stampsFile = stampsFileOf(component);
     struct stat existing;
-    if (tree.getRoot() == nullptr && ::lstat(file.c_str(), &existing) != 0) {
+    const bool exists = ::lstat(file.c_str(), &existing) == 0;
+    if (tree.getRoot() == nullptr && !exists) {
         return;  // nothing to keep, and no older copy to empty
+    }
+    const std::string wanted = stampsText(stamps, layersDigest);
+    std::string kept;
+    std::string problem;
+    if (exists && readRegularFile(stampsFile, kMaxStampsFile, "too large", kept, problem) &&
+        kept == wanted) {
+        return;
     }
     if (!prepareFolder()) {
         return;
-    }
-    const std::string wanted = stampsText(stamps);
-    std::string kept;
-    std::string problem;
-    if (readRegularFile(stampsFile, kMaxStampsFile, "too large", kept, problem) && kept == wanted) {
-        std::optional<Copy> copy = load(component);
-        ChangeDetector detector;
-        if (copy) {
-            tree.substract(*copy->tree, detector);
-        }
-        if (copy && !detector.changed) {
-            return;
-        }
     }
     // Stamps go last: a copy cut short by a crash has stale stamps and is
     // written again next time.

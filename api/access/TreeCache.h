@@ -3,7 +3,9 @@
 // file when, at a later start, the layers cannot be read in full.
 //
 //   TreeCache cache("", TreeCache::defaultFolder());
-//   cache.store("org.example", tree, stamps);        // skipped when nothing changed
+//   std::uint64_t digest = TreeCache::kDigestStart;
+//   for (...) digest = TreeCache::digest(digest, layerText);
+//   cache.store("org.example", tree, stamps, digest);  // skipped when nothing changed
 //   std::optional<TreeCache::Copy> copy = cache.load("org.example");
 //
 // One tree file and one stamps file per connection string and component, in a
@@ -11,6 +13,7 @@
 // service calls a component, the files stay inside the folder.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -44,15 +47,21 @@ class TreeCache {
     // becomes "%XX". Long names are cut and end in a hash, to fit a file name.
     static std::string encodeName(const std::string& name);
 
+    // A digest of the layers' texts, one added at a time: the same layers
+    // give the same tree, so a copy with the same stamps and digest is not
+    // written again. Not a defence against anyone.
+    static constexpr std::uint64_t kDigestStart = 14695981039346656037ull;
+    static std::uint64_t digest(std::uint64_t previous, const std::string& text);
+
     const std::string& getFolder() const { return mFolder; }
     // The tree file of the component.
     std::string fileOf(const std::string& component) const;
 
-    // Writes the copy unless the one kept has the same stamps and the same
-    // tree. A folder this process may not write (one filled for it by an
+    // Writes the copy unless the one kept came from layers with the same
+    // stamps and digest. A folder this process may not write (one filled for it by an
     // administrator) is left alone quietly; other failures are logged.
     void store(const std::string& component, const Tree& tree,
-               const std::vector<std::string>& stamps) const;
+               const std::vector<std::string>& stamps, std::uint64_t layersDigest) const;
     // The copy kept for the component; nullopt when there is none that can be
     // trusted (owned by this user or root, writable by no one else) and read.
     std::optional<Copy> load(const std::string& component) const;

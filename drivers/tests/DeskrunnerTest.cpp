@@ -12,6 +12,7 @@
 
 #include "LauncherTestSupport.h"
 #include "Program.h"
+#include "StoreProbe.h"
 
 using namespace std::chrono_literals;
 using namespace launchertest;
@@ -164,6 +165,56 @@ TEST(DeskrunnerTest, BrokenLayerKeepsTheLaunchersAndTheirLocks) {
     EXPECT_NE(readFile(scratch / "stderr2").find("served from the copy in"), std::string::npos);
     restarted.signal(SIGTERM);
     EXPECT_EQ(restarted.wait(3s), 0);
+}
+
+// A store missing at login and created later: deskrunner listens all the
+// same and follows without a restart, first from the copy a complete read
+// kept at an earlier login when there is one. Until the store is there no
+// launcher is deleted.
+TEST(DeskrunnerTest, StoreMissingAtStartIsFollowedOnceCreated) {
+    TempDir scratch;
+    if (!canListenBeforeTheStoreExists(scratch / "probe")) {
+        GTEST_SKIP() << "libvesk cannot listen to a store that is not there yet";
+    }
+    for (const bool cached : {false, true}) {
+        SCOPED_TRACE(cached ? "with a kept copy" : "without");
+        const std::string root = scratch / (cached ? "cached" : "plain");
+        const std::string store = root + "/store", desktop = root + "/home/Desktop";
+        const std::string layerFile = "/default/com.orvek.ferrun.applications.xml";
+        const std::map<std::string, std::string> environment = {
+            {"HOME", root + "/home"},
+            {"VESK_POLICY_STORE", store},
+            {"HOLLIN_CACHE_DIR", root + "/cache"},
+            {"VESKLEG_LOG", "1"},
+            {"VESKLEG_LOG_LEVEL", "Info"}};
+        fs::create_directories(desktop);
+        if (cached) {
+            fs::create_directories(store + "/default");
+            writeFile(store + layerFile, layer(launchers(launcher("a", "a"))));
+            Program earlier(binary("deskrunner"), environment, root + "/earlier.err");
+            ASSERT_TRUE(waitUntil([&] { return listDir(desktop) == Names{"MERXa.desktop"}; }));
+            earlier.signal(SIGTERM);
+            EXPECT_EQ(earlier.wait(3s), 0);
+            fs::remove_all(store);
+        }
+        writeFile(desktop + "/MERXold.desktop", "old\n");
+        Program runner(binary("deskrunner"), environment, root + "/stderr");
+        const Names first =
+            cached ? Names{"MERXa.desktop", "MERXold.desktop"} : Names{"MERXold.desktop"};
+        ASSERT_TRUE(waitUntil([&] {
+            return readFile(root + "/stderr").find("listening for changes to launcher") !=
+                   std::string::npos;
+        })) << readFile(root + "/stderr");
+        EXPECT_TRUE(waitUntil([&] { return listDir(desktop) == first; }));
+        // The store appears whole, as a folder renamed into place.
+        fs::create_directories(root + "/new/default");
+        writeFile(root + "/new" + layerFile, layer(launchers(launcher("b", "b"))));
+        fs::rename(root + "/new", store);
+        EXPECT_TRUE(waitUntil([&] { return listDir(desktop) == Names{"MERXb.desktop"}; }))
+            << readFile(root + "/stderr");
+        runner.signal(SIGTERM);
+        EXPECT_EQ(runner.wait(3s), 0);
+    }
 }
 
 }  // namespace

@@ -8,6 +8,13 @@
 
 namespace vesk::legacy::plugins {
 
+namespace {
+
+// Never a generation: the counter would have to wrap first.
+constexpr std::uint64_t kAny = ~std::uint64_t{0};
+
+}  // namespace
+
 RetryScheduler::RetryScheduler()
     : RetryScheduler(std::chrono::seconds(2), std::chrono::minutes(5)) {}
 
@@ -38,10 +45,22 @@ bool RetryScheduler::attempt(const Job& job) {
     return false;
 }
 
+std::uint64_t RetryScheduler::generation() const {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mGeneration;
+}
+
 bool RetryScheduler::run(Job job) {
+    return runUnlessReplaced(kAny, std::move(job));
+}
+
+bool RetryScheduler::runUnlessReplaced(std::uint64_t since, Job job) {
     std::lock_guard<std::mutex> running(mRunMutex);
     {
         std::lock_guard<std::mutex> lock(mMutex);
+        if (since != kAny && since != mGeneration) {
+            return true;
+        }
         ++mGeneration;
         mPending = nullptr;
     }

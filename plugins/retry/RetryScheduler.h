@@ -39,6 +39,13 @@ class RetryScheduler {
     // Runs the job now, on the calling thread, in place of any pending one;
     // keeps it for retrying when it fails. Returns whether it succeeded.
     bool run(Job job);
+    // Counts the calls of run and cancel so far.
+    std::uint64_t generation() const;
+    // As run, unless run or cancel was called after generation() returned
+    // since: the newer write stands, and this returns true without running.
+    // A write from a copy read on a thread other than the listener's runs
+    // this way, so that it never overtakes the write of a newer change.
+    bool runUnlessReplaced(std::uint64_t since, Job job);
     // Drops the pending retry; one in progress finishes.
     void cancel();
     // Whether a failed job waits for its next attempt.

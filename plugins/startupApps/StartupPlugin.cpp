@@ -5,6 +5,7 @@
 
 #include "AppVisitor.h"
 #include "AutostartWriter.h"
+#include "PolicyCopy.h"
 #include "SessionConfig.h"
 #include "StartupConstants.h"
 #include "access/ConfigurationAccess.h"
@@ -35,22 +36,12 @@ void setString(const std::string& path, const std::string& value) {
 
 }  // namespace
 
-// Whether the facade built the component from layers it read in full. A
-// facade that cannot tell throws on a failed read instead, so what it handed
-// out was complete.
-template <typename Access>
-auto readInFull(Access& access, const std::string& component, int)
-    -> decltype(access.isComplete(component)) {
-    return access.isComplete(component);
-}
-template <typename Access>
-bool readInFull(Access&, const std::string&, long) {
-    return true;
-}
-
 StartupPlugin::StartupPlugin(int, const char* const*) {}
 
 StartupPlugin::~StartupPlugin() {
+    if (!mListening) {
+        return;
+    }
     NodePath path;
     path.setPath(kStartupNode);
     try {
@@ -63,45 +54,38 @@ StartupPlugin::~StartupPlugin() {
     }
 }
 
-std::pair<std::shared_ptr<Node>, bool> StartupPlugin::readList() const {
+PolicyCopy StartupPlugin::readList() const {
     try {
-        ConfigurationAccess& access = ConfigurationAccess::defaultInstance();
-        const Node* list = access.getNode(kStartupNode);
-        const std::string path = kStartupNode;
-        const bool complete = readInFull(access, path.substr(0, path.find('/')), 0);
-        return {std::shared_ptr<Node>(list != nullptr ? list->clone(true) : nullptr), complete};
+        return PolicyCopy::take(ConfigurationAccess::defaultInstance(), kStartupNode);
     } catch (const Exception& e) {
         Logger::error("An error occurred starting the applications: %s\n",
                       logText(e.getMessage()).c_str());
     }
-    return {nullptr, false};
+    return PolicyCopy();
 }
 
 void StartupPlugin::execute() {
-    // The copy outlives this call: a failed save is retried from it.
-    const auto [list, complete] = readList();
-    write(list, complete);
+    write(mRetry.generation(), readList());
 }
 
 void StartupPlugin::onChangeComplete() {
-    const auto [list, complete] = readList();
     try {
-        write(list, complete);
+        write(mRetry.generation(), readList());
     } catch (const Exception& e) {
         Logger::error("An error occurred while running the startup applications plugin: %s\n",
                       logText(e.getMessage()).c_str());
     }
 }
 
-void StartupPlugin::write(std::shared_ptr<Node> list, bool complete) {
+void StartupPlugin::write(std::uint64_t since, const PolicyCopy& copy) {
     // A corrupted list is nothing a retry can mend: it settles, and leaves
     // the first run with its Exception; a retry logs it as the host would.
     std::exception_ptr corrupted;
     bool first = true;
-    mRetry.run([this, list, complete, first, &corrupted]() mutable {
+    mRetry.runUnlessReplaced(since, [this, copy, first, &corrupted]() mutable {
         const bool synchronous = std::exchange(first, false);
         try {
-            return rewrite(list.get(), complete);
+            return rewrite(copy.node.get(), copy.complete);
         } catch (const Exception& e) {
             settle(true);
             if (synchronous) {
@@ -120,6 +104,7 @@ void StartupPlugin::write(std::shared_ptr<Node> list, bool complete) {
 }
 
 bool StartupPlugin::rewrite(Node* list, bool complete) {
+    const bool autostarted = writeAutostartEntries(list, complete);
     // The previous run's record is consumed while reading, so reading comes
     // before the record is refilled from policy. A retry reads again what the
     // failed run left in memory.
@@ -138,9 +123,7 @@ bool StartupPlugin::rewrite(Node* list, bool complete) {
                           logText(e.getMessage()).c_str());
         }
     }
-    // Without a list read from policy (not even a cached one) the autostart
-    // entries of the last run stay, as the session's do not.
-    const bool autostarted = (list == nullptr && !complete) || writeAutostartEntries(list);
+    // A failed autostart entry is retried with the session, like it.
     const bool saved = writeSessionEntries() && autostarted;
     if (saved) {
         settle(complete);
@@ -150,6 +133,31 @@ bool StartupPlugin::rewrite(Node* list, bool complete) {
     const bool forGood = gnome_config_sync_failed_for_good();
     settle(forGood);
     return forGood;
+}
+
+bool StartupPlugin::writeAutostartEntries(Node* list, bool complete) const {
+    // From a policy read in part the applications it lost would go; the
+    // entries of the last full read stay until the next one.
+    if (!complete) {
+        Logger::info("The autostart entries stay as they were until the policy is read in full\n");
+        return true;
+    }
+    std::vector<StartupApp> apps;
+    try {
+        if (list != nullptr) {
+            std::vector<std::string> entries;
+            PluginCommands commands;
+            AppVisitor visitor(entries, commands, &apps);
+            list->visit(visitor);
+            visitor.flush();
+        }
+        AutostartWriter(AutostartWriter::defaultDir()).write(apps);
+        return true;
+    } catch (const Exception& e) {
+        Logger::error("An error occurred writing the autostart entries: %s\n",
+                      logText(e.getMessage()).c_str());
+        return false;
+    }
 }
 
 void StartupPlugin::settle(bool settled) {
@@ -173,41 +181,27 @@ void StartupPlugin::followUntilWritten() {
     path.setPath(kStartupNode);
     try {
         ConfigurationAccess::defaultInstance().addListener(path, this);
+        mListening = true;
     } catch (const Exception& e) {
         Logger::error("Cannot listen for changes to the startup applications: %s\n",
                       logText(e.getMessage()).c_str());
         return;
     }
     Logger::info("waiting to write the startup applications from the policy in full\n");
-    std::unique_lock<std::mutex> lock(mSettledMutex);
-    mSettledChanged.wait(lock, [this] { return mSettled; });
-}
-
-bool StartupPlugin::writeAutostartEntries(Node* list) const {
-    std::vector<StartupApp> apps;
-    if (list != nullptr) {
+    // The policy may have come back between the first read and the
+    // registration, which no change event reports.
+    const std::uint64_t since = mRetry.generation();
+    const PolicyCopy copy = readList();
+    if (copy.complete) {
         try {
-            std::vector<std::string> entries;
-            PluginCommands commands;
-            AppVisitor visitor(entries, commands, &apps);
-            list->visit(visitor);
-            visitor.flush();
+            write(since, copy);
         } catch (const Exception& e) {
-            // A list that cannot be read leaves the entries of the last run:
-            // they are the last applications policy asked for.
-            Logger::error("The autostart entries stay as they were: %s\n",
+            Logger::error("An error occurred while running the startup applications plugin: %s\n",
                           logText(e.getMessage()).c_str());
-            return true;
         }
     }
-    try {
-        AutostartWriter(AutostartWriter::defaultDir()).write(apps);
-        return true;
-    } catch (const Exception& e) {
-        Logger::error("An error occurred writing the autostart entries: %s\n",
-                      logText(e.getMessage()).c_str());
-        return false;
-    }
+    std::unique_lock<std::mutex> lock(mSettledMutex);
+    mSettledChanged.wait(lock, [this] { return mSettled; });
 }
 
 void StartupPlugin::readSessionEntries() {

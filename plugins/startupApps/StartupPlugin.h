@@ -15,6 +15,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "PluginCommands.h"
+#include "PolicyCopy.h"
 #include "RetryScheduler.h"
 #include "change/INodeListener.h"
 
@@ -60,10 +62,6 @@ class StartupPlugin : public INodeListener {
     // Takes a copy of the list and writes it.
     void onChangeComplete() override;
 
-    // The applications of the list as XDG autostart entries; false when they
-    // could not be saved (logged). A list that cannot be read leaves them.
-    bool writeAutostartEntries(Node* list) const;
-
     // Reading consumes the old list from the in-memory configuration.
     void readSessionEntries();
     void readSessionEntry(int index);
@@ -81,15 +79,19 @@ class StartupPlugin : public INodeListener {
 
     void collectOtherKeys(int count);
     void storeOtherKeys(int index, const OtherKeys& keys) const;
-    // Reads a copy of the startup list (null: none) and whether the policy was
-    // read in full; a failed read is logged and gives (null, false).
-    std::pair<std::shared_ptr<Node>, bool> readList() const;
+    // A copy of the startup list; a failed read is logged and gives an empty,
+    // incomplete one.
+    PolicyCopy readList() const;
     // Writes the session list from the copy; the caller serialises. True when
     // saved; notes whether that settles it.
     bool rewrite(Node* list, bool complete);
-    // Rewrites through the retry scheduler.
-    void write(std::shared_ptr<Node> list, bool complete);
+    // Rewrites through the retry scheduler, unless a newer write started
+    // after generation since.
+    void write(std::uint64_t since, const PolicyCopy& copy);
     void settle(bool settled);
+    // The applications of the copy as XDG autostart entries, when the policy
+    // was read in full; logs failures, false when the folder could not be had.
+    bool writeAutostartEntries(Node* list, bool complete) const;
 
     PluginCommands mCommands;
     std::vector<std::string> mKeptEntries;  // triples: command, priority, style
@@ -99,6 +101,7 @@ class StartupPlugin : public INodeListener {
     mutable std::mutex mSettledMutex;
     std::condition_variable mSettledChanged;
     bool mSettled = false;
+    bool mListening = false;
     // Last, so that it is destroyed first: its thread may be writing.
     RetryScheduler mRetry;
 };

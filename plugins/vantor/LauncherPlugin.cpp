@@ -11,6 +11,7 @@
 #include "DesktopFolder.h"
 #include "LauncherConstants.h"
 #include "LauncherWriter.h"
+#include "PolicyCopy.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Exception.h"
 #include "model/LogText.h"
@@ -78,8 +79,18 @@ void LauncherPlugin::execute() {
     if (mListening) {
         return;
     }
+    // Listening first, so that no change between the read and the
+    // registration is missed; the files are written even when it fails.
+    std::exception_ptr failure;
+    try {
+        addListener();
+    } catch (const Exception&) {
+        failure = std::current_exception();
+    }
     onChange();
-    addListener();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 void LauncherPlugin::addListener() {
@@ -117,34 +128,42 @@ void LauncherPlugin::onChange() {
     if (mStopped) {
         return;
     }
-    std::shared_ptr<Node> list;
+    const std::uint64_t since = mRetry.generation();
+    PolicyCopy copy;
     try {
         if (mBaseDir.empty()) {
             throw Exception("HOME is not an absolute path and no desktop folder was given");
         }
         // Read first: if the configuration cannot be read, the launchers the
-        // user has stay. Retries run on another thread, where the facade's
-        // tree may be replaced at any time: they write from a copy.
-        if (const Node* node = access().getNode(kLauncherNode)) {
-            list.reset(node->clone(true));
-        }
+        // user has stay. Retries write from the copy.
+        copy = PolicyCopy::take(access(), kLauncherNode);
     } catch (const Exception& e) {
         Logger::error("An error occurred creating the launchers: %s\n",
                       logText(e.getMessage()).c_str());
         return;
     }
-    mRetry.run([this, list] { return write(list.get()); });
+    if (!copy.node && !copy.complete) {
+        // No list because no policy could be read at all (no store, no kept
+        // copy): the launchers stay until the store answers.
+        Logger::warning("The launchers stay as they were until the policy can be read\n");
+        return;
+    }
+    mRetry.runUnlessReplaced(since, [this, copy] { return write(copy.node.get(), copy.complete); });
 }
 
-bool LauncherPlugin::write(Node* list) {
-    ++mRewrites;
+bool LauncherPlugin::write(Node* list, bool complete) {
     LauncherWriter writer(mBaseDir);
     if (list != nullptr) {
         list->visit(writer);
         writer.saveLauncher();
     }
-    // The new set is in place; only now do the others go.
-    removeLaunchers(writer.getFileNames());
+    // The new set is in place; only now do the others go. Not after a read
+    // that was not complete (the store unreachable, a layer broken): what it
+    // lacks may only be missing from it.
+    if (complete) {
+        removeLaunchers(writer.getFileNames());
+    }
+    ++mRewrites;
     return writer.getFailedCount() == 0;
 }
 

@@ -39,7 +39,7 @@ class LauncherPlugin : public INodeListener {
     LauncherPlugin(const LauncherPlugin&) = delete;
     LauncherPlugin& operator=(const LauncherPlugin&) = delete;
 
-    // The first full write, then listening. Throws what registering throws
+    // Listening, then the first full write. Throws what registering throws
     // (the files are written by then). Later calls change nothing.
     void execute();
 
@@ -52,14 +52,14 @@ class LauncherPlugin : public INodeListener {
 
     // Rewrites every launcher from the current configuration: the new set is
     // written first, then the launcher files not in it are deleted. When the
-    // configuration cannot be read the files stay as they are. When a
+    // configuration cannot be read the files stay as they are; when it was not
+    // read in full (a kept copy, say) its launchers are written and none
+    // deleted. When a
     // launcher cannot be saved (a full disk) the whole set is written again
     // later from the same copy of the list, until it succeeds or a newer
     // change replaces it. Logs failures; never throws Exception.
-    // Reads the facade: runs from execute before listening starts and from
-    // notifications, where the facade keeps the tree being read alive. Called
-    // on another thread while listening it could read a tree that a change is
-    // replacing.
+    // Reads a copy of the list on any thread; a write of a newer change
+    // started meanwhile is not overtaken.
     void onChange();
     // Deletes the launcher files (names starting with "MERX") of the folder
     // except those named in keep.
@@ -73,15 +73,16 @@ class LauncherPlugin : public INodeListener {
     void removeListener();
 
     const std::string& getBaseDir() const { return mBaseDir; }
-    // Diagnostics: writes of the whole set started so far, retries and
-    // failures included.
+    // Diagnostics: writes of the whole set done so far, retries and failures
+    // included; counted when the write is over.
     unsigned long getRewriteCount() const { return mRewrites; }
 
   private:
     ConfigurationAccess& access() const;
-    // Writes the set from a copy of the list (null: no list); false when a
-    // launcher could not be saved.
-    bool write(Node* list);
+    // Writes the set from a copy of the list (null: no list), deleting the
+    // others only after a complete read; false when a launcher could not be
+    // saved.
+    bool write(Node* list, bool complete);
 
     std::string mBaseDir;
     ConfigurationAccess* mAccess;  // null: the default facade

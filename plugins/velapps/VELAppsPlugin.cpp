@@ -19,15 +19,17 @@ __attribute__((visibility("default"))) void velAppsExecute(void* handle) {
     if (!handle)
         return;
     VELAppsWriter* writer = static_cast<VELAppsWriter*>(handle);
-    try {
-        writer->writeApps();
-    } catch (...) {
-        logCaughtFailure("Write apps: %s\n");
-    }
+    // Listening first, so that no change before the first installation's
+    // read is missed.
     try {
         writer->startListening();
     } catch (...) {
         logCaughtFailure("Start listening: %s\n");
+    }
+    try {
+        writer->writeApps();
+    } catch (...) {
+        logCaughtFailure("Write apps: %s\n");
     }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "KioskSystem.h"
+#include "PolicyCopy.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Exception.h"
 #include "model/LogText.h"
@@ -484,21 +485,27 @@ bool installApplications(const StructuralNode& list) {
 void VELAppsWriter::writeApps() const {
     if (!mAccess)
         return;
-    std::shared_ptr<Node> copy;
+    const std::uint64_t since = mRetry.generation();
+    vesk::legacy::plugins::PolicyCopy copy;
     try {
         // A copy of the list: a change event holds the access's lock while it
-        // calls us, and a retry runs on another thread, where the access's
-        // tree may be replaced at any time.
-        const Node* node = mAccess->getNode(kAppsPath);
-        const StructuralNode* list = node ? node->asStructuralNode() : nullptr;
-        if (!list)
-            return;
-        copy.reset(list->clone(true));
+        // calls us, and a retry runs on another thread.
+        copy = vesk::legacy::plugins::PolicyCopy::take(*mAccess, kAppsPath);
     } catch (...) {
         logCaughtFailure("Write apps: %s\n");
         return;
     }
-    mRetry.run([copy] { return installApplications(*copy->asStructuralNode()); });
+    if (!copy.complete) {
+        // Installing as root what may be only part of the list: never.
+        Logger::warning(
+            "Write apps: the policy could not be read in full; the installed "
+            "configuration stays until it can\n");
+        return;
+    }
+    const StructuralNode* list = copy.node ? copy.node->asStructuralNode() : nullptr;
+    if (!list)
+        return;
+    mRetry.runUnlessReplaced(since, [copy, list] { return installApplications(*list); });
 }
 
 void VELAppsWriter::startListening() {

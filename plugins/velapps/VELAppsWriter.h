@@ -3,8 +3,8 @@
 // handed to the kiosk tools; and again on every change of the list.
 //
 //   VELAppsWriter writer;      // its own ConfigurationAccess("kiosk.default")
-//   writer.writeApps();        // first installation
 //   writer.startListening();   // reinstall once per change
+//   writer.writeApps();        // first installation
 #pragma once
 
 #include <sys/types.h>
@@ -57,8 +57,8 @@ class VELAppsWriter : public vesk::legacy::INodeListener {
     // Rebuilds and installs the configuration; failures are logged
     // ("Write apps: %s\n"), never thrown. A failed installation is tried
     // again later from the same copy of the list, until one succeeds or a
-    // newer call replaces it. Serialised across all writers. Reads the access:
-    // call it before listening or from a notification.
+    // newer call replaces it. Serialised across all writers. Nothing is
+    // installed from policy that was not read in full.
     void writeApps() const;
     void startListening();
     void stopListening();

@@ -158,7 +158,7 @@ bool Commands::noteServed(ConfigurationAccess& access, const std::string& compon
     if (access.isComplete(component)) {
         return false;
     }
-    complain("note: programs starting now read " + printable(component) + " from " +
+    complain("note: for " + printable(component) + ", programs starting now get " +
              printable(access.getIncompleteReason(component)));
     return true;
 }
@@ -423,6 +423,8 @@ int Commands::watch(const CommandLine& line) {
         throw PolicyStore::serviceError("cannot watch " + quotedText(component) + " in",
                                         line.getEntity(), failure);
     }
+    // A store that cannot be read now is watched all the same, for its return.
+    noteServed(*access, component);
     std::fprintf(mErr, "Watching %s%s; stop with Ctrl-C.\n", printable(component).c_str(),
                  whereText(line.getEntity()).c_str());
     std::fflush(mErr);

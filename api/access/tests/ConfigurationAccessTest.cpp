@@ -41,6 +41,7 @@ class ConfigurationAccessTest : public ::testing::Test {
     }
     void TearDown() override {
         fakepapi::reset();
+        setenv("HOLLIN_CACHE_DIR", "off", 1);
         std::filesystem::remove_all(mFolder);
     }
     std::string mFolder;
@@ -135,7 +136,6 @@ TEST_F(ConfigurationAccessTest, IncompleteLayersServeTheKeptCopyUntilTheyRecover
         EXPECT_EQ(access.getStringValue("comp/a/p"), "z");
         access.removeListener(NodePath("comp", {"a"}), &listener);
     }
-    unsetenv("HOLLIN_CACHE_DIR");
 }
 
 // An edit that lands while the facade registers with the service reaches the

@@ -70,7 +70,7 @@ TEST_F(TreeCacheTest, EveryNameStaysOneFileInsideTheFolder) {
 TEST_F(TreeCacheTest, CopyIsWrittenWhenItChangedAndReadOnlyWhenTrusted) {
     const TreeCache cache("", mFolder + "/sub/hollin");
     EXPECT_FALSE(cache.load("comp"));
-    cache.store("comp", *treeWith("one"), {"default 1", "users/a\nb 2"});
+    cache.store("comp", *treeWith("one"), {"default 1", "users/a\nb 2"}, 1);
     const std::string file = cache.fileOf("comp");
     struct stat first;
     ASSERT_EQ(stat(file.c_str(), &first), 0);
@@ -90,15 +90,16 @@ TEST_F(TreeCacheTest, CopyIsWrittenWhenItChangedAndReadOnlyWhenTrusted) {
     const struct {
         const char* value;
         std::vector<std::string> stamps;
+        std::uint64_t digest;
         bool rewritten;
     } steps[] = {
-        {"one", {"default 1", "users/a\nb 2"}, false},
-        {"two", {"default 1", "users/a\nb 2"}, true},  // same stamps, other content
-        {"two", {"default 3"}, true},
+        {"one", {"default 1", "users/a\nb 2"}, 1, false},
+        {"two", {"default 1", "users/a\nb 2"}, 2, true},  // rewritten within the stamp's second
+        {"two", {"default 3"}, 2, true},
     };
     ino_t inode = first.st_ino;
     for (const auto& step : steps) {
-        cache.store("comp", *treeWith(step.value), step.stamps);
+        cache.store("comp", *treeWith(step.value), step.stamps, step.digest);
         struct stat now;
         ASSERT_EQ(stat(file.c_str(), &now), 0);
         EXPECT_EQ(now.st_ino != inode, step.rewritten) << step.value;
@@ -111,6 +112,8 @@ TEST_F(TreeCacheTest, CopyIsWrittenWhenItChangedAndReadOnlyWhenTrusted) {
     chmod((mFolder + "/sub/hollin").c_str(), 0777);
     EXPECT_FALSE(cache.load("comp")) << "in a folder anyone may write";
     EXPECT_FALSE(TreeCache("", "").load("comp"));
+    EXPECT_NE(TreeCache::digest(TreeCache::digest(TreeCache::kDigestStart, "ab"), "c"),
+              TreeCache::digest(TreeCache::digest(TreeCache::kDigestStart, "a"), "bc"));
 }
 
 }  // namespace

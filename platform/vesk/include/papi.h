@@ -29,14 +29,19 @@
  * handle is opened is no failure: reads fail with status 1 until it exists.
  *
  * The directory: when $VESK_POLICY_STORE is ldap://host[:port]/<base DN>
- * (or ldaps://, ldapi://), the same stacks are read from an LDAP directory
+ * (or ldaps://, ldapi://; several servers separated by spaces, the base DN
+ * once, tried in turn), the same stacks are read from an LDAP directory
  * laid out like the store below the base DN: ou=default, cn=<group>,ou=groups,
  * cn=<host>,ou=hosts, uid=<user>,ou=users, cn=<entity>,ou=entities, each layer
  * an entry cn=<component> holding its bytes in veskLayerData (schema and
  * details in platform/vesk/ldap/README.md). It binds anonymously, with
  * $VESK_LDAP_BINDDN and the password in $VESK_LDAP_PASSWORD_FILE (a file only
- * its owner can read), or over ldapi:// with SASL EXTERNAL. Statuses, stamps
- * and change events are those of the file store.
+ * its owner can read), or over ldapi:// with SASL EXTERNAL. TLS (ldaps://,
+ * or StartTLS with $VESK_LDAP_STARTTLS=1) demands a certificate that verifies
+ * against $VESK_LDAP_CACERT or ldap.conf's TLS_CACERT; one that does not is
+ * an unreachable server. Statuses, stamps and change events are those of the
+ * file store; a directory that cannot be reached when the handle is opened
+ * is no failure: reads fail with status 1 until it answers.
  */
 #ifndef VESK_PAPI_H
 #define VESK_PAPI_H
@@ -102,7 +107,8 @@ enum { PAPIEventComponentAdded = 0, PAPIEventComponentModified = 1, PAPIEventCom
 /* State of the connection to a remote service. The file store never calls the
  * state callback. The directory calls it on the watcher thread of a handle
  * with listeners, like a change listener: PAPIDisconnected when the
- * connection of its change search drops, PAPIConnected when it is back. */
+ * connection of its change search drops or cannot be made when the first
+ * listener is added, PAPIConnected when it is back. */
 typedef enum PAPIConnectionState { PAPIConnected = 0, PAPIDisconnected = 1 } PAPIConnectionState;
 
 typedef void (*PAPIConnectionListener)(PAPIConnectionState state, void* userData);
@@ -151,12 +157,14 @@ void papiFreeStringList(PAPINameEntry* list);
  * when the listener is added; while it is missing or unreadable nothing is
  * reported (reads fail with status 1), and when it is back every listened
  * component gets one event.
- * A directory is watched with one persistent search per handle; after a lost
- * connection it reconnects with growing pauses and then delivers one event
- * for each component whose layers changed meanwhile.
+ * A directory is watched with one persistent search per handle; it need not
+ * be reachable when the listener is added. After a lost connection it
+ * reconnects (to the next server of the list first) with pauses growing to
+ * 1-3 s, and then delivers one event for each component whose layers changed
+ * meanwhile, and for each whose layers could not be looked at.
  * Returns the handle to pass to papiRemoveListener; fails with a status when
- * the watch or its thread cannot be set up (for a directory: 1 or 2 when it
- * cannot be reached or refuses the bind, 7 when it cannot synchronise). */
+ * the watch or its thread cannot be set up (for a directory: 2 when it
+ * refuses the bind, 7 when it cannot synchronise). */
 PAPIListenerId papiAddListener(PAPI* handle, const char* component, PAPIListener listener,
                                void* userData, PAPIStatus* status);
 

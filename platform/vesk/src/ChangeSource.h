@@ -23,6 +23,9 @@ class ChangeSource {
         std::set<std::string> components;  // whose layer was written, added or removed
         bool structure = false;            // scopes came or went: compare every component
         bool overflow = false;             // notices were lost: every component changed
+        // Likely the first half of an edit (a layer removed before its new
+        // copy is put in place): not delivered before the files are quiet.
+        bool settling = false;
         bool empty() const { return components.empty() && !structure && !overflow; }
     };
 

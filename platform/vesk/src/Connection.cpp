@@ -286,6 +286,9 @@ void Connection::takeChanges(const ChangeSource::Changes& changes) {
         mFirstChange = now;
         mLeadingEdge = now - mLastActivity >= kQuietPeriod;
     }
+    // Delivered at once, a removal before its replacement would be applied:
+    // launchers deleted only to be written again a moment later.
+    mLeadingEdge = mLeadingEdge && !changes.settling;
     mLastChange = now;
     mLastActivity = now;
 }

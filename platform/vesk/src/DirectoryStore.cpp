@@ -124,7 +124,7 @@ DirectoryStore::DirectoryStore(DirectoryLocation location, DirectoryLayout layou
     : mLocation(std::move(location)),
       mLayout(std::move(layout)),
       mSession(mLocation),
-      mWatched(std::make_shared<std::atomic<size_t>>(DirectoryWatcher::kNoServer)) {}
+      mView(std::make_shared<DirectoryWatcher::View>()) {}
 
 std::vector<DirectoryStore::Query> DirectoryStore::layerQueries(
     const std::string& component, const std::vector<const char*>& attributes) const {
@@ -228,6 +228,19 @@ PAPIStatus DirectoryStore::listComponentNames(const std::string& selector,
 
 Backend::Presence DirectoryStore::presence(const std::string& component) {
     Presence result;
+    {
+        std::lock_guard<std::mutex> lock(mView->mutex);
+        // Without the base entry in view (gone, or written otherwise than in
+        // the URL) the server is asked.
+        if (mView->complete && mView->base) {
+            for (size_t scope = 0; scope < mLayout.scopes().size(); ++scope) {
+                const auto found = mView->layers.find(std::make_pair(scope, component));
+                result.hasLayers = result.hasLayers || found != mView->layers.end();
+                result.fingerprint.push_back(found != mView->layers.end() ? found->second : "");
+            }
+            return result;
+        }
+    }
     const std::vector<Query> queries = layerQueries(component, {"entryCSN", "modifyTimestamp"});
     std::vector<Answer> answers;
     if (run(queries, answers) != PAPISuccess) {
@@ -266,7 +279,7 @@ Backend::Presence DirectoryStore::presence(const std::string& component) {
 }
 
 std::unique_ptr<ChangeSource> DirectoryStore::makeChangeSource() {
-    return std::make_unique<DirectoryWatcher>(mLocation, mLayout, mWatched);
+    return std::make_unique<DirectoryWatcher>(mLocation, mLayout, mView);
 }
 
 std::string DirectoryStore::failureDetail() {
@@ -300,10 +313,19 @@ PAPIStatus DirectoryStore::runLocked(const std::vector<Query>& queries,
     std::vector<Answer> collected;
     SigpipeGuard guard;
     PAPIStatus status = PAPISuccess;
-    const size_t watched = mWatched->load();
-    if (watched != DirectoryWatcher::kNoServer && watched != mSession.current()) {
-        mSession.close();
-        mSession.prefer(watched);
+    size_t watched = DirectoryWatcher::kNoServer;
+    {
+        std::lock_guard<std::mutex> view(mView->mutex);
+        watched = mView->server;
+    }
+    // Followed once each time the search moves: should that server refuse
+    // the reads' connection, they stay where they got one.
+    if (watched != mFollowed) {
+        mFollowed = watched;
+        if (watched != DirectoryWatcher::kNoServer && watched != mSession.current()) {
+            mSession.close();
+            mSession.prefer(watched);
+        }
     }
     for (int attempt = 0;; ++attempt) {
         bool fresh = false;

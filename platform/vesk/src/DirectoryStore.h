@@ -9,7 +9,6 @@
 
 #include <sys/types.h>
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +18,7 @@
 #include "Backend.h"
 #include "DirectoryLayout.h"
 #include "DirectoryLocation.h"
+#include "DirectoryWatcher.h"
 #include "LdapSession.h"
 #include "papi.h"
 
@@ -77,9 +77,11 @@ class DirectoryStore : public Backend {
     const DirectoryLayout mLayout;
     std::mutex mMutex;  // one request batch at a time on the session
     LdapSession mSession;
-    // The server the change search uses, once there is one: reads go there
-    // too, or a replica that lags behind would hide the change just reported.
-    std::shared_ptr<std::atomic<size_t>> mWatched;
+    // What the change search sees. Reads go to its server, or a replica that
+    // lags behind would hide the change just reported; presence comes from
+    // its layers while they are complete.
+    const std::shared_ptr<DirectoryWatcher::View> mView;
+    size_t mFollowed = DirectoryWatcher::kNoServer;  // the search's server last followed
     std::string mFailure;  // of the last batch that failed, cleared by a success
 };
 

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 
 #include "SigpipeGuard.h"
@@ -12,16 +13,43 @@ namespace vesk::legacy::store {
 
 namespace {
 
-// Reconnecting starts soon and slows down to this, so that a change made
+// Reconnecting waits at random, so that the desktops of a server that stops
+// do not all arrive at the next one in the same instant, nor come back to a
+// restarted one in step: the first attempt after a drop within 0.1-2 s, each
+// later one within 1-3 s (about 0.5 attempts a second), so that a change made
 // during an outage of any length arrives within a few seconds of its end.
-// Each wait is drawn from the last two thirds of the current backoff, so a
-// fleet does not come back to a restarted server in step: capped, a desktop
-// tries once every 1-3 s (about 0.5 attempts a second).
-const std::chrono::milliseconds kFirstBackoff(250);
-const std::chrono::milliseconds kMaxBackoff(3000);
-// A server that accepts and then says nothing holds the watcher (and so a
-// papiDeinitialise waiting for it) no longer than connecting plus this.
-const int kOperationSeconds = 4;
+const std::chrono::milliseconds kFirstWaitMin(100);
+const std::chrono::milliseconds kFirstWaitMax(2000);
+const std::chrono::milliseconds kWaitMin(1000);
+const std::chrono::milliseconds kWaitMax(3000);
+
+std::string firstValue(LDAP* ldap, LDAPMessage* entry, const char* name) {
+    struct berval** values = ldap_get_values_len(ldap, entry, name);
+    std::string first;
+    if (values != nullptr && values[0] != nullptr) {
+        first.assign(values[0]->bv_val, values[0]->bv_len);
+    }
+    ldap_value_free_len(values);
+    return first;
+}
+
+// A DN as libldap writes it back, in lower case, so that two spellings of
+// one DN compare equal; empty for no DN.
+std::string normalised(const std::string& dn) {
+    LDAPDN parsed = nullptr;
+    char* text = nullptr;
+    std::string result;
+    if (ldap_str2dn(dn.c_str(), &parsed, LDAP_DN_FORMAT_LDAPV3) == LDAP_SUCCESS &&
+        ldap_dn2str(parsed, &text, LDAP_DN_FORMAT_LDAPV3) == LDAP_SUCCESS && text != nullptr) {
+        result = text;
+    }
+    ldap_memfree(text);
+    ldap_dnfree(parsed);
+    for (char& c : result) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return result;
+}
 
 // The end of a connection that libldap has not read yet.
 bool peerClosed(int fd) {
@@ -32,11 +60,11 @@ bool peerClosed(int fd) {
 }  // namespace
 
 DirectoryWatcher::DirectoryWatcher(const DirectoryLocation& location, const DirectoryLayout& layout,
-                                   std::shared_ptr<std::atomic<size_t>> watched)
+                                   std::shared_ptr<View> view)
     : mLayout(layout),
-      mSession(location, kOperationSeconds),
-      mWatched(std::move(watched)),
-      mBackoff(kFirstBackoff),
+      mSession(location),
+      mView(std::move(view)),
+      mBase(normalised(layout.baseDn())),
       mRandom(static_cast<unsigned>(getpid()) ^
               static_cast<unsigned>(Clock::now().time_since_epoch().count())) {}
 
@@ -44,6 +72,12 @@ PAPIStatus DirectoryWatcher::start() {
     mSearching = false;
     mRefreshing = false;
     mEntries.clear();
+    {
+        std::lock_guard<std::mutex> lock(mView->mutex);
+        mView->complete = false;
+        mView->base = false;
+        mView->layers.clear();
+    }
     const PAPIStatus opened = mSession.open();
     if (opened != PAPISuccess) {
         return opened;
@@ -54,8 +88,9 @@ PAPIStatus DirectoryWatcher::start() {
         return PAPIOutOfMemoryFailure;
     }
     LDAPControl* controls[] = {control, nullptr};
-    char noAttributes[] = "1.1";
-    char* attributes[] = {noAttributes, nullptr};
+    char csn[] = "entryCSN";
+    char modified[] = "modifyTimestamp";
+    char* attributes[] = {csn, modified, nullptr};
     const std::string filter = mLayout.changeFilter();
     SigpipeGuard guard;
     const int code = ldap_search_ext(mSession.get(), mLayout.baseDn().c_str(), LDAP_SCOPE_SUBTREE,
@@ -69,7 +104,8 @@ PAPIStatus DirectoryWatcher::start() {
     mFd = mSession.fd();
     mSearching = true;
     mRefreshing = true;
-    mWatched->store(mSession.current());
+    std::lock_guard<std::mutex> lock(mView->mutex);
+    mView->server = mSession.current();
     return PAPISuccess;
 }
 
@@ -155,7 +191,31 @@ std::vector<PAPIConnectionState> DirectoryWatcher::takeStateChanges() {
     return states;
 }
 
+void DirectoryWatcher::setComplete(bool complete) {
+    std::lock_guard<std::mutex> lock(mView->mutex);
+    mView->complete = complete;
+}
+
+void DirectoryWatcher::see(const std::string& dn, const std::string& fingerprint, bool gone) {
+    std::lock_guard<std::mutex> lock(mView->mutex);
+    if (normalised(dn) == mBase) {
+        mView->base = !gone;
+        return;
+    }
+    const DirectoryLayout::Place place = mLayout.locate(dn);
+    if (place.kind != DirectoryLayout::Place::Kind::Layer) {
+        return;
+    }
+    const auto key = std::make_pair(place.scope, place.component);
+    if (gone) {
+        mView->layers.erase(key);
+    } else {
+        mView->layers[key] = fingerprint;
+    }
+}
+
 void DirectoryWatcher::goOffline() {
+    setComplete(false);
     mSession.close();
     mSearching = false;
     mRefreshing = false;
@@ -168,6 +228,7 @@ void DirectoryWatcher::goOffline() {
 }
 
 void DirectoryWatcher::lose() {
+    setComplete(false);
     mSession.failOver();
     mSearching = false;
     mRefreshing = false;
@@ -177,9 +238,10 @@ void DirectoryWatcher::lose() {
 }
 
 void DirectoryWatcher::scheduleReconnect() {
-    std::uniform_int_distribution<long long> spread(mBackoff.count() / 3, mBackoff.count());
+    const bool first = mFailedAttempts++ == 0;
+    std::uniform_int_distribution<long long> spread((first ? kFirstWaitMin : kWaitMin).count(),
+                                                    (first ? kFirstWaitMax : kWaitMax).count());
     mReconnectAt = Clock::now() + std::chrono::milliseconds(spread(mRandom));
-    mBackoff = std::min(mBackoff * 2, kMaxBackoff);
 }
 
 DirectoryWatcher::Outcome DirectoryWatcher::take(LDAPMessage* message, Changes& changes,
@@ -202,7 +264,9 @@ DirectoryWatcher::Outcome DirectoryWatcher::take(LDAPMessage* message, Changes& 
                 control != nullptr && SyncProtocol::parseState(control->ldctl_value, state, uuid);
             ldap_controls_free(controls);
             if (!known) {
-                // Something changed there, but which entry it was is unclear.
+                // Something changed there, but which entry it was is unclear:
+                // the view cannot be trusted until the next search.
+                setComplete(false);
                 if (!mRefreshing) {
                     note(dn, changes);
                     changes.structure = true;
@@ -216,7 +280,16 @@ DirectoryWatcher::Outcome DirectoryWatcher::take(LDAPMessage* message, Changes& 
                 }
                 note(dn, changes);
             }
-            if (state == SyncProtocol::State::Delete) {
+            if (before != mEntries.end() && before->second != dn) {
+                see(before->second, "", true);
+            }
+            const bool gone = state == SyncProtocol::State::Delete;
+            see(dn,
+                gone ? ""
+                     : firstValue(ldap, message, "entryCSN") + " " +
+                           firstValue(ldap, message, "modifyTimestamp"),
+                gone);
+            if (gone) {
                 if (before != mEntries.end()) {
                     mEntries.erase(before);
                 }
@@ -233,6 +306,7 @@ DirectoryWatcher::Outcome DirectoryWatcher::take(LDAPMessage* message, Changes& 
                 SyncProtocol::Info info;
                 if (!SyncProtocol::parseInfo(*data, info)) {
                     changes.structure = !mRefreshing;  // unreadable: compare everything
+                    setComplete(false);
                 } else if (info.idSet) {
                     for (const std::string& uuid : info.uuids) {
                         const auto entry = mEntries.find(uuid);
@@ -243,12 +317,14 @@ DirectoryWatcher::Outcome DirectoryWatcher::take(LDAPMessage* message, Changes& 
                             changes.structure = !mRefreshing;
                         } else {
                             note(entry->second, changes);
+                            see(entry->second, "", true);
                             mEntries.erase(entry);
                         }
                     }
                 } else if (info.refreshDone && mRefreshing) {
                     mRefreshing = false;
-                    mBackoff = kFirstBackoff;
+                    mFailedAttempts = 0;
+                    setComplete(true);
                     if (mCompareAfterRefresh) {
                         // What changed while we were away is found by comparing.
                         changes.structure = true;

@@ -12,11 +12,11 @@
 
 #include <ldap.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -32,9 +32,21 @@ class DirectoryWatcher : public ChangeSource {
   public:
     static constexpr size_t kNoServer = SIZE_MAX;
 
-    // watched: where the index of the server the search runs on is published.
+    // What the search has seen, shared with the reads of the same handle: the
+    // server it runs on, and, once its initial content is complete, the
+    // fingerprint ("entryCSN modifyTimestamp") of every layer entry of the
+    // stack, kept current by its notices; so a change event costs the server
+    // no search per listener to tell what changed.
+    struct View {
+        std::mutex mutex;
+        size_t server = kNoServer;
+        bool complete = false;
+        bool base = false;                                             // the base entry is there
+        std::map<std::pair<size_t, std::string>, std::string> layers;  // by scope and component
+    };
+
     DirectoryWatcher(const DirectoryLocation& location, const DirectoryLayout& layout,
-                     std::shared_ptr<std::atomic<size_t>> watched);
+                     std::shared_ptr<View> view);
 
     // Connects, binds and waits for the search's initial content. A server
     // that refuses the bind or cannot synchronise is a status here; one that
@@ -55,10 +67,14 @@ class DirectoryWatcher : public ChangeSource {
     void scheduleReconnect();
     Outcome take(LDAPMessage* message, Changes& changes, int& code);
     void note(const std::string& dn, Changes& changes) const;
+    // Keeps the view's entry of the DN: its fingerprint, or none (empty).
+    void see(const std::string& dn, const std::string& fingerprint, bool gone);
+    void setComplete(bool complete);
 
     DirectoryLayout mLayout;
     LdapSession mSession;
-    const std::shared_ptr<std::atomic<size_t>> mWatched;
+    const std::shared_ptr<View> mView;
+    const std::string mBase;  // normalised
     int mMsgId = -1;
     int mFd = -1;
     bool mSearching = false;
@@ -68,7 +84,7 @@ class DirectoryWatcher : public ChangeSource {
     // reported under its new DN only, and the old one changed as well.
     std::map<std::string, std::string> mEntries;
     Clock::time_point mReconnectAt = Clock::time_point::max();
-    std::chrono::milliseconds mBackoff;
+    int mFailedAttempts = 0;  // reconnections scheduled since the search last ran
     std::minstd_rand mRandom;
     std::vector<PAPIConnectionState> mStates;
 };

@@ -167,7 +167,7 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
     mOwner = getpid();
     const int version = LDAP_VERSION3;
     const struct timeval connectTimeout = {kConnectSeconds, 0};
-    const struct timeval operationTimeout = {mOperationSeconds, 0};
+    const struct timeval operationTimeout = {kBindSeconds, 0};
     const int idle = kKeepaliveIdle;
     const int probes = kKeepaliveProbes;
     const int interval = kKeepaliveInterval;

@@ -26,10 +26,12 @@ class LdapSession {
     // How long one request may take before the server counts as unreachable.
     static constexpr int kOperationSeconds = 10;
 
-    // operationSeconds bounds the bind too: a server that accepts and then
-    // says nothing holds the caller no longer than connecting plus this.
-    explicit LdapSession(DirectoryLocation location, int operationSeconds = kOperationSeconds)
-        : mLocation(std::move(location)), mOperationSeconds(operationSeconds) {}
+    // How long StartTLS and the bind may take: a server that accepts and
+    // then says nothing holds a caller (or a watcher that papiDeinitialise
+    // waits for) no longer than connecting plus this.
+    static constexpr int kBindSeconds = 4;
+
+    explicit LdapSession(DirectoryLocation location) : mLocation(std::move(location)) {}
     ~LdapSession();
     LdapSession(const LdapSession&) = delete;
     LdapSession& operator=(const LdapSession&) = delete;
@@ -66,7 +68,6 @@ class LdapSession {
     PAPIStatus bind(const std::string& server);
 
     const DirectoryLocation mLocation;
-    const int mOperationSeconds;
     size_t mCurrent = 0;  // index of the server to try first
     std::string mFailure;
     LDAP* mLdap = nullptr;

@@ -20,8 +20,9 @@ namespace {
 const uint32_t kFolderMask =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
 // A layer counts when it is closed after writing, and when it appears: a file
-// linked into place (link, O_TMPFILE) is complete at once, and one that is
-// still being written is a failed read until its close brings another event.
+// linked into place (link, O_TMPFILE) is complete at once, and one caught
+// while still being written is a failed read until its close brings another
+// event.
 const uint32_t kLayerFolderMask = kFolderMask | IN_CLOSE_WRITE;
 const char kLayerSuffix[] = ".xml";
 const size_t kLayerSuffixLength = sizeof kLayerSuffix - 1;
@@ -51,6 +52,14 @@ bool isLayerName(const std::string& name) {
 bool isSymlink(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// A new file with nothing in it yet is being written: reading it now would
+// only give a failed read. A file linked into place comes with its content.
+bool justOpened(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+           info.st_size == 0;
 }
 
 PAPIStatus statusOfErrno(int error) {
@@ -254,6 +263,7 @@ bool StoreWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
             case Kind::Structure:
                 if (target.names.count(name) != 0) {
                     changes.structure = true;
+                    changes.settling = changes.settling || (mask & (IN_DELETE | IN_MOVED_FROM));
                 }
                 break;
             case Kind::LinkTarget:
@@ -265,8 +275,12 @@ bool StoreWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
                 break;
             case Kind::Scope:
                 if (isLayerName(name)) {
-                    changes.components.insert(name.substr(0, name.size() - kLayerSuffixLength));
                     const std::string path = target.path + "/" + name;
+                    if ((mask & IN_CREATE) && justOpened(path)) {
+                        break;  // its close follows
+                    }
+                    changes.components.insert(name.substr(0, name.size() - kLayerSuffixLength));
+                    changes.settling = changes.settling || (mask & (IN_DELETE | IN_MOVED_FROM));
                     if ((mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM)) &&
                         (mLinks.count(path) != 0 || isSymlink(path))) {
                         replace = true;

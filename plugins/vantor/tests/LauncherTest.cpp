@@ -111,7 +111,7 @@ TEST_F(LauncherTest, WritesThePolicySetAndDeletesOnlyItsOwnFiles) {
 // Every kind of change, live through the store's change events, gives exactly
 // one rewrite however many launchers it touches, and leaves exactly the
 // configured set (none without a list).
-// Notifications on two threads at once rewrite one after the other; once the
+// Notifications on two threads at once rewrite one at a time; once the
 // plug-in is destroyed no change reaches it.
 TEST_F(LauncherTest, EachPolicyChangeGivesOneRewriteUntilThePluginEnds) {
     const std::vector<std::pair<std::string, Names>> steps = {
@@ -131,11 +131,13 @@ TEST_F(LauncherTest, EachPolicyChangeGivesOneRewriteUntilThePluginEnds) {
         SCOPED_TRACE(expected);
         body.empty() ? (void)fs::remove(mStore + kLayer) : setLayer(body);
         ++expected;
-        ASSERT_TRUE(waitUntil([&] { return plugin->getRewriteCount() >= expected; }));
+        files.push_back("keep.txt");
+        EXPECT_TRUE(waitUntil([&] {
+            return plugin->getRewriteCount() >= expected && listDir(mDesktop) == files;
+        })) << plugin->getRewriteCount();
         // The rest of the change's reports arrive within microseconds.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_EQ(plugin->getRewriteCount(), expected);
-        files.push_back("keep.txt");
         EXPECT_EQ(listDir(mDesktop), files);
     }
     NodePath list;
@@ -150,7 +152,9 @@ TEST_F(LauncherTest, EachPolicyChangeGivesOneRewriteUntilThePluginEnds) {
     std::thread other(notify);
     notify();
     other.join();
-    EXPECT_EQ(plugin->getRewriteCount(), expected + 40);
+    // One that a newer one overtook between its read and its write is dropped.
+    EXPECT_GT(plugin->getRewriteCount(), expected);
+    EXPECT_LE(plugin->getRewriteCount(), expected + 40);
     EXPECT_EQ(listDir(mDesktop), (Names{"MERXe.desktop", "keep.txt"}));
 
     setLayer(launchers(launcher("f", "f")));  // on its way during the destruction
@@ -241,23 +245,24 @@ TEST_F(LauncherTest, LaunchersInAMissingLocalisedDesktopFolderLaunch) {
 }
 
 // The entry points on the default facade with the store missing at login:
-// nothing is deleted, the failure to listen reaches the host, and
-// uninitialise logs instead of throwing.
+// nothing is deleted, the plug-in listens, and the launchers follow the store
+// once it appears.
 TEST_F(LauncherTest, EntryPointsWithTheStoreMissingAtLogin) {
-    setenv("VESK_POLICY_STORE", (mDir / "missing").c_str(), 1);
+    const fs::path store = mDir / "missing";
+    setenv("VESK_POLICY_STORE", store.c_str(), 1);
     writeFile(mDesktop + "/MERXa.desktop", "old\n");
     launchersPluginExecute(nullptr);
     launchersPluginUninitialise(nullptr);
     const char* args[] = {mDesktop.c_str()};
     void* handle = launchersPluginInitialise(1, args);
     EXPECT_STREQ(gnome_program_get_app_id(gnome_program_get()), "launchers");
-    EXPECT_THROW(launchersPluginExecute(handle), Exception);
+    EXPECT_NO_THROW(launchersPluginExecute(handle));
+    EXPECT_EQ(readFile(mDesktop + "/MERXa.desktop"), "old\n") << log();
+    fs::create_directories(store / "default");
+    writeFile(store.string() + kLayer, layer(launchers(launcher("b", "b"))));
+    EXPECT_TRUE(waitUntil([&] { return fs::exists(mDesktop + "/MERXb.desktop"); })) << log();
+    EXPECT_TRUE(waitUntil([&] { return !fs::exists(mDesktop + "/MERXa.desktop"); }));
     EXPECT_NO_THROW(launchersPluginUninitialise(handle));
-    EXPECT_EQ(readFile(mDesktop + "/MERXa.desktop"), "old\n");
-    EXPECT_NE(log().find("An error occurred creating the launchers: "), std::string::npos);
-    EXPECT_NE(log().find("An error occurred while stopping to listen for launcher changes: "),
-              std::string::npos)
-        << log();
 }
 
 }  // namespace

@@ -276,7 +276,7 @@ TEST_F(KioskInstallTest, InstallationsInARow) {
     EXPECT_EQ(snapshot("/var/opt/precious"), "tree/ {f: keep\n\n}\n");
 
     // An empty or missing list changes nothing and starts no tool; neither
-    // does a writer without the policy service.
+    // does a writer whose policy service is not there yet.
     const std::string before = snapshot(kKiosk);
     calls();
     for (const char* policy : {"<node zel:name=\"Applications\" zel:op=\"replace\"/>",
@@ -297,6 +297,20 @@ TEST_F(KioskInstallTest, InstallationsInARow) {
     EXPECT_EQ(messages(),
               "No configuration for com.orvek.Lumora.Apps: the policy service could not read "
               "its layers (Connection failure), and no copy was kept\n");
+    EXPECT_EQ(calls(), "");
+    EXPECT_EQ(snapshot(kKiosk), before);
+
+    // A list cut short, with no kept copy to fall back on, is never installed.
+    ASSERT_EQ(system(("mkdir -p " + kStore + "/entities/kiosk.default").c_str()), 0);
+    const char* kept = getenv("HOLLIN_CACHE_DIR");
+    const std::string previous = kept != nullptr ? kept : "";
+    setenv("HOLLIN_CACHE_DIR", "off", 1);
+    setPolicy(
+        "<node zel:name=\"Applications\" zel:op=\"replace\"><node zel:name=\"x\">"
+        "<prop zel:name=\"pathapp\"><value>/usr/bin/x</value></prop></node>");
+    install();
+    kept != nullptr ? setenv("HOLLIN_CACHE_DIR", previous.c_str(), 1)
+                    : unsetenv("HOLLIN_CACHE_DIR");
     EXPECT_EQ(calls(), "");
     EXPECT_EQ(snapshot(kKiosk), before);
 }

@@ -1,0 +1,36 @@
+#include "PolicyCopy.h"
+
+#include "access/ConfigurationAccess.h"
+#include "model/Node.h"
+#include "model/StructuralNode.h"
+#include "model/Tree.h"
+
+namespace vesk::legacy::plugins {
+
+PolicyCopy PolicyCopy::take(const ConfigurationAccess& access, const std::string& path) {
+    const size_t slash = path.find('/');
+    const std::string component = path.substr(0, slash);
+    PolicyCopy copy;
+    // Completeness first: a rebuild in between can then only make the copy
+    // look less complete than it is, which spares a deletion, never adds one.
+    copy.complete = access.isComplete(component);
+    const std::shared_ptr<const Tree> tree = access.snapshot(component);
+    const Node* node = tree->getRoot();
+    for (size_t start = slash + 1; slash != std::string::npos && node != nullptr;) {
+        const size_t end = path.find('/', start);
+        const StructuralNode* group = node->asStructuralNode();
+        node = group != nullptr
+                   ? group->findChild(std::string_view(path).substr(start, end - start))
+                   : nullptr;
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    if (node != nullptr) {
+        copy.node.reset(node->clone(true));
+    }
+    return copy;
+}
+
+}  // namespace vesk::legacy::plugins

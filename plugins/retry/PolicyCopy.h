@@ -1,0 +1,31 @@
+// A deep copy of one node of policy, and whether the policy it came from was
+// read in full. Taken from a snapshot of the component, so it may be taken on
+// any thread; the plug-ins write and retry from it without touching the
+// facade again.
+//
+//   PolicyCopy copy = PolicyCopy::take(access, "com.orvek.ferrun.applications/launcher_list");
+//   if (copy.node) ... copy.complete ...
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vesk::legacy {
+class ConfigurationAccess;
+class Node;
+}  // namespace vesk::legacy
+
+namespace vesk::legacy::plugins {
+
+struct PolicyCopy {
+    // Null when there is no node at the path.
+    std::shared_ptr<Node> node;
+    // False for a kept copy, a merge up to a broken layer or an empty tree
+    // served because the store could not be reached.
+    bool complete = false;
+
+    // Path: "component/name/...". Throws what reading the facade throws.
+    static PolicyCopy take(const ConfigurationAccess& access, const std::string& path);
+};
+
+}  // namespace vesk::legacy::plugins
