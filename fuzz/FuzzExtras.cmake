@@ -4,7 +4,6 @@
 # regression test in tests/reliability.
 pkg_check_modules(FUZZ_LDAP REQUIRED IMPORTED_TARGET ldap)
 set(FUZZ_KIOSK_SOURCES
-  ${PROJECT_SOURCE_DIR}/plugins/retry/RetryScheduler.cpp
   ${PROJECT_SOURCE_DIR}/plugins/velapps/VELAppsWriter.cpp
   ${PROJECT_SOURCE_DIR}/plugins/velapps/KioskSystem.cpp
   ${PROJECT_SOURCE_DIR}/platform/kiosk/kxtools.c)
@@ -16,8 +15,8 @@ function(fuzz_target_extras binary name)
   if(name STREQUAL "kiosk" OR name STREQUAL "all")
     target_sources(${binary} PRIVATE ${FUZZ_KIOSK_SOURCES})
     target_include_directories(${binary} PRIVATE ${PROJECT_SOURCE_DIR}/plugins/velapps
-                                                 ${PROJECT_SOURCE_DIR}/plugins/retry
                                                  ${PROJECT_SOURCE_DIR}/platform/kiosk)
+    target_link_libraries(${binary} PRIVATE plugin_retry)
   endif()
   if(name STREQUAL "session_manual" OR name STREQUAL "all")
     target_sources(${binary} PRIVATE ${FUZZ_SESSION_SOURCES})
