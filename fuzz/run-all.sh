@@ -2,9 +2,11 @@
 # Runs every fuzz target of a fuzz build for the same time and fails if any of
 # them finds a crash, a leak, a timeout or a broken check. Usage:
 #   fuzz/run-all.sh BUILD_DIR [SECONDS_PER_TARGET]
-# CI runs a short pass (./build.sh fuzz 30). The long run, some ten million
-# executions per target, is "./build.sh fuzz 7200" on a machine of its own
-# (about two hours per target; the fastest targets get there in minutes).
+# CI runs a short pass (./build.sh fuzz 30). The long run is "./build.sh fuzz
+# 7200" on a machine of its own: two hours per target, ten million executions
+# or more for the in-memory targets; hollinctl and session_manual, which write
+# and read files for every input, run some hundred times slower and need a run
+# of their own (fuzz/run-all.sh BUILD_DIR SECONDS after removing the others).
 # New inputs collect in BUILD_DIR/fuzz-corpus/<target>, so later runs go on
 # from there; failing inputs land in BUILD_DIR/fuzz-artifacts/<target>/, to be
 # copied into fuzz/regressions/<target>/ once fixed.
