@@ -245,8 +245,9 @@ std::string numbered(const std::string& before, const std::string& after, size_t
 }
 
 // Every layer up to 64 MiB is read or refused, in at most ten times its size
-// plus 50 MB (the reading process included) and within 3 s (exit status 4;
-// not under the sanitizers); a refusal is a broken layer, as a parse error is.
+// plus 50 MB (the reading process included) and within 3 s (exit status 4);
+// under the sanitizers only read or refused is checked, on smaller layers. A
+// refusal is a broken layer, as a parse error is.
 TEST(UntrustedInput, EveryLayerUpTo64MiBIsReadOrRefusedInBoundedMemory) {
     constexpr size_t kMiB = 1 << 20;
     const size_t big = (kSanitized ? 16 : 64) * kMiB;
@@ -312,8 +313,10 @@ TEST(UntrustedInput, EveryLayerUpTo64MiBIsReadOrRefusedInBoundedMemory) {
         });
         const size_t layerSize = layer.make().size();
         EXPECT_EQ(run.exitStatus, layer.read ? 0 : 1);
-        EXPECT_LE(run.peakBytes, (kSanitized ? 30 : 10) * layerSize + 50 * kMiB)
-            << layerSize << " bytes";
+        // The sanitizers' own memory (shadow, quarantine) dwarfs any layer.
+        if (!kSanitized) {
+            EXPECT_LE(run.peakBytes, 10 * layerSize + 50 * kMiB) << layerSize << " bytes";
+        }
     }
 }
 
