@@ -7,6 +7,7 @@
 #include "change/TreeDiff.h"
 #include "layers/TreeMerger.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/NodePath.h"
@@ -110,8 +111,8 @@ ConfigurationAccess::~ConfigurationAccess() {
         try {
             mPolicyAccess.removeListener(componentPath(component), this);
         } catch (const Exception& e) {
-            Logger::error("Stop listening to component %s: %s", component.c_str(),
-                          e.getMessage().c_str());
+            Logger::error("Stop listening to component %s: %s\n", logText(component).c_str(),
+                          logText(e.getMessage()).c_str());
         }
     }
     std::lock_guard<std::recursive_mutex> lock(mMutex);
@@ -168,8 +169,8 @@ void ConfigurationAccess::keepCopy(const std::string& component, const Build& bu
     try {
         mCache.store(component, *build.tree, build.stamps, build.digest);
     } catch (const std::exception& e) {
-        Logger::error("Cannot keep a copy of the configuration of %s: %s\n", component.c_str(),
-                      e.what());
+        Logger::error("Cannot keep a copy of the configuration of %s: %s\n",
+                      logText(component).c_str(), logText(e.what()).c_str());
     }
 }
 
@@ -186,7 +187,8 @@ ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& 
     try {
         copy = mCache.load(component);
     } catch (const std::exception& e) {
-        Logger::error("Cannot read the kept copy of %s: %s\n", component.c_str(), e.what());
+        Logger::error("Cannot read the kept copy of %s: %s\n", logText(component).c_str(),
+                      logText(e.what()).c_str());
     }
     if (copy) {
         served.reason = "the copy in " + copy->file + " written " + timeText(copy->written) +
@@ -194,21 +196,22 @@ ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& 
         Logger::warning(
             "Configuration of %s served from the copy in %s, written %s from the "
             "layers %s: %s\n",
-            component.c_str(), copy->file.c_str(), timeText(copy->written).c_str(),
-            joined(copy->stamps).c_str(), build.reason.c_str());
+            logText(component).c_str(), logText(copy->file).c_str(),
+            timeText(copy->written).c_str(), logText(joined(copy->stamps)).c_str(),
+            logText(build.reason).c_str());
         served.tree = std::move(copy->tree);
         return served;
     }
     if (build.unread) {
         served.reason = "no policy, as " + build.reason + " and no copy was kept";
-        Logger::error("No configuration for %s: %s, and no copy was kept\n", component.c_str(),
-                      build.reason.c_str());
+        Logger::error("No configuration for %s: %s, and no copy was kept\n",
+                      logText(component).c_str(), logText(build.reason).c_str());
         served.empty = true;
     } else {
         served.reason =
             "the layers merged up to the break, as " + build.reason + " and no copy was kept";
         Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
-                      component.c_str(), build.reason.c_str());
+                      logText(component).c_str(), logText(build.reason).c_str());
     }
     served.tree = std::move(build.tree);
     return served;
@@ -257,8 +260,8 @@ const ConfigurationAccess::Served& ConfigurationAccess::servedOf(std::string_vie
             mPolicyAccess.addListener(componentPath(name), const_cast<ConfigurationAccess*>(this));
             mRegistered.insert(name);
         } catch (const Exception& e) {
-            Logger::warning("Cannot watch component %s for its recovery: %s", name.c_str(),
-                            e.getMessage().c_str());
+            Logger::warning("Cannot watch component %s for its recovery: %s\n",
+                            logText(name).c_str(), logText(e.getMessage()).c_str());
             return kept;
         }
         // The layer may have been mended between the read and the registration.
@@ -367,12 +370,12 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
     try {
         build = buildTree(component);
     } catch (const Exception& e) {
-        Logger::error("Keeping the previous configuration of %s: %s", component.c_str(),
-                      e.getMessage().c_str());
+        Logger::error("Keeping the previous configuration of %s: %s\n", logText(component).c_str(),
+                      logText(e.getMessage()).c_str());
         return;
     } catch (const std::exception& e) {
-        Logger::error("Keeping the previous configuration of %s: %s\n", component.c_str(),
-                      e.what());
+        Logger::error("Keeping the previous configuration of %s: %s\n", logText(component).c_str(),
+                      logText(e.what()).c_str());
         return;
     }
     if (!build.complete) {
@@ -381,13 +384,13 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
         // nothing at all was served does a partial merge beat it.
         if (!served.empty || build.unread) {
             if (logFailure) {
-                Logger::error("Keeping the previous configuration of %s: %s\n", component.c_str(),
-                              build.reason.c_str());
+                Logger::error("Keeping the previous configuration of %s: %s\n",
+                              logText(component).c_str(), logText(build.reason).c_str());
             }
             return;
         }
         Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
-                      component.c_str(), build.reason.c_str());
+                      logText(component).c_str(), logText(build.reason).c_str());
         served.reason =
             "the layers merged up to the break, as " + build.reason + " and no copy was kept";
         served.empty = false;
@@ -411,9 +414,11 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
         TreeDiff diff(component, diffListener->second.get(), const_cast<Tree*>(oldTree.get()));
         current.substract(*oldTree, diff);
     } catch (const Exception& e) {
-        Logger::error("Reporting the changes of %s: %s", component.c_str(), e.getMessage().c_str());
+        Logger::error("Reporting the changes of %s: %s\n", logText(component).c_str(),
+                      logText(e.getMessage()).c_str());
     } catch (const std::exception& e) {
-        Logger::error("Reporting the changes of %s: %s\n", component.c_str(), e.what());
+        Logger::error("Reporting the changes of %s: %s\n", logText(component).c_str(),
+                      logText(e.what()).c_str());
     }
 }
 

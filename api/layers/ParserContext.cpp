@@ -4,8 +4,10 @@
 
 #include "layers/ILayerDiagnostics.h"
 #include "layers/ITreeHandler.h"
+#include "layers/LayerLimitExceeded.h"
 #include "layers/LayerNotes.h"
 #include "layers/OperationType.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/PropertyType.h"
 
@@ -248,9 +250,8 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         // A nameless node cannot be placed; guessing a name could overwrite a
         // real node, so it is left out together with everything it holds. The
         // outermost element needs no name: it addresses the root anyway.
-        Logger::warning(
-            "Layer element %.100s on line %d has no zel:name; ignored with its content\n", element,
-            line);
+        Logger::warning("Layer element %s on line %d has no zel:name; ignored with its content\n",
+                        logText(std::string(element).substr(0, 100)).c_str(), line);
         mSkipDepth = 1;
         return;
     }
@@ -304,6 +305,9 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         mListProperty = isListType(propertyType);
     }
     ++mNodeDepth;
+    if (++mNodeCount > LayerLimitExceeded::kMaxNodes) {
+        throw LayerLimitExceeded::nodes();
+    }
 }
 
 void ParserContext::startValue(const char* const* attributes, int line) {
@@ -325,6 +329,7 @@ void ParserContext::startValue(const char* const* attributes, int line) {
     }
     mInValue = true;
     mValueText.clear();
+    mItemCount = 0;
     // No "xml:lang" is the empty locale, not "default": the handler decides.
     if (locale != nullptr) {
         assignAttributeText(mLocale, locale);
@@ -368,6 +373,9 @@ void ParserContext::endValue() {
     if (mNotes) {
         mNotes->endValue(mValueText);
     }
+    if (++mValueCount > LayerLimitExceeded::kMaxValues) {
+        throw LayerLimitExceeded::values();
+    }
     if (mSeparator.empty()) {
         mHandler->setStringValue(mValueText, mLocale);
     } else {
@@ -380,6 +388,17 @@ void ParserContext::endValue() {
 void ParserContext::characters(const char* text, int length) {
     if (mInValue && mSkipDepth == 0 && length > 0) {
         mValueText.append(text, static_cast<size_t>(length));
+        // Refused as soon as the items are too many, not at the value's end;
+        // a separator cut between two pieces is counted at the end.
+        if (!mSeparator.empty()) {
+            const std::string_view piece(text, static_cast<size_t>(length));
+            for (size_t found = piece.find(mSeparator); found != std::string_view::npos;
+                 found = piece.find(mSeparator, found + mSeparator.size())) {
+                if (++mItemCount >= LayerLimitExceeded::kMaxListItems) {
+                    throw LayerLimitExceeded::listItems();
+                }
+            }
+        }
     }
 }
 
@@ -389,7 +408,21 @@ std::vector<std::string> ParserContext::getList() const {
     return items;
 }
 
+size_t ParserContext::countSeparators() const {
+    size_t count = 0;
+    for (size_t found = mValueText.find(mSeparator); found != std::string::npos;
+         found = mValueText.find(mSeparator, found + mSeparator.size())) {
+        ++count;
+    }
+    return count;
+}
+
 void ParserContext::splitValue(std::vector<std::string>& items) const {
+    // Counted first: a value of millions of separators would take gigabytes
+    // as items, where its text takes megabytes.
+    if (!mSeparator.empty() && countSeparators() >= LayerLimitExceeded::kMaxListItems) {
+        throw LayerLimitExceeded::listItems();
+    }
     // Reuses the vector's strings: most lists are short and alike.
     size_t count = 0;
     auto append = [&](const char* start, const char* end) {

@@ -1,5 +1,6 @@
 // ParserContext: the state of one XmlUpdateLayer::read. It turns the SAX1 parser's
-// element and character callbacks into ITreeHandler events.
+// element and character callbacks into ITreeHandler events, and throws
+// LayerLimitExceeded when the layer holds more than any policy may.
 //
 //   ParserContext context(handler);
 //   context.startDocument();
@@ -71,7 +72,9 @@ class ParserContext {
     void startNode(ElementKind kind, const char* name, const char* const* attributes, int line);
     void startValue(const char* const* attributes, int line);
     void endValue();
+    // Throws LayerLimitExceeded for a value of too many items.
     void splitValue(std::vector<std::string>& items) const;
+    size_t countSeparators() const;
 
     ITreeHandler* mHandler;
     bool mInValue;
@@ -93,6 +96,11 @@ class ParserContext {
     int mSkipDepth;
     // Only while a diagnostics sink listens.
     std::unique_ptr<LayerNotes> mNotes;
+    // Node elements and values of this layer, against LayerLimitExceeded's bounds.
+    size_t mNodeCount = 0;
+    size_t mValueCount = 0;
+    // Separators seen in the current value so far.
+    size_t mItemCount = 0;
 };
 
 }  // namespace vesk::legacy

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "layers/ITreeHandler.h"
+#include "layers/LayerLimitExceeded.h"
 #include "layers/ParserContext.h"
 #include "layers/SaxParser.h"
 
@@ -26,16 +27,33 @@ struct ReadSession {
     // The start lines of the open elements: the SAX1 parser names the open
     // element of a mismatched end tag with "line 0".
     std::vector<int> openLines;
+    bool limited = false;  // stopped at a bound
 };
 
 const char* text(const xmlChar* value) {
     return reinterpret_cast<const char*>(value);
 }
 
+// A layer past a bound is a broken layer: it stops here, with an error as
+// the parser's own, before the excess is built.
 template <typename Event>
 void deliver(void* data, Event event) {
     ReadSession& session = *static_cast<ReadSession*>(data);
-    session.parser.guard([&] { event(session); });
+    if (session.limited) {
+        return;
+    }
+    session.parser.guard([&] {
+        try {
+            event(session);
+        } catch (const LayerLimitExceeded& limit) {
+            session.limited = true;
+            session.error.failed = true;
+            session.error.line = session.parser.line();
+            session.error.column = 1;
+            session.error.message = "the layer exceeds a bound: " + limit.getMessage();
+            session.parser.stop();
+        }
+    });
 }
 
 void onStartDocument(void* data) {
