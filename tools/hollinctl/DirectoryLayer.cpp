@@ -192,8 +192,11 @@ void DirectoryLayer::write(const std::string& text) {
                    : ldap_add_ext_s(mConnection->session.get(), mDn.c_str(), add, nullptr, nullptr);
     }
     if (code != LDAP_SUCCESS) {
-        throw CommandError(kServiceError,
-                           "not written: " + printable(where()) + ": " + mConnection->reason(code));
+        // A consumer refers writes to its provider; referrals are not followed.
+        const std::string hint =
+            code == LDAP_REFERRAL ? "; this server is a replica: write on the provider" : "";
+        throw CommandError(kServiceError, "not written: " + printable(where()) + ": " +
+                                              mConnection->reason(code) + hint);
     }
 }
 
