@@ -81,9 +81,11 @@ DirectoryLayer::DirectoryLayer(const std::string& url, const std::string& scope,
         throw CommandError(kUsage, "the scope " + quotedText(scope) + " or the component " +
                                        quotedText(component) + " has no name in a directory");
     }
-    if (mConnection->session.open() != PAPISuccess) {
-        throw CommandError(kServiceError, "cannot sign in to the policy directory: " +
-                                              printable(mConnection->session.failure()));
+    if (const PAPIStatus status = mConnection->session.open(); status != PAPISuccess) {
+        const char* what = status == PAPIAuthenticationFailure
+                               ? "the policy directory refuses the bind: "
+                               : "cannot reach the policy directory: ";
+        throw CommandError(kServiceError, what + printable(mConnection->session.failure()));
     }
     mConnection->server = location.servers().at(mConnection->session.current());
 }

@@ -165,6 +165,8 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
     std::map<std::string, std::string> asReader = asAdmin;
     asReader["VESK_LDAP_BINDDN"] = TestDirectory::kReaderDn;
     asReader["VESK_LDAP_PASSWORD_FILE"] = reader;
+    // Several servers: the first does not answer, the one that did is named.
+    asReader["VESK_POLICY_STORE"] = "ldap://127.0.0.1:9 " + directory.url(base);
     const std::string wrong = directory.folder() + "/wrong.pw";
     writeFile(wrong, "wr0ng-Pa55word");
     ASSERT_EQ(chmod(wrong.c_str(), 0600), 0);
@@ -235,7 +237,7 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
          &asStranger,
          {"set", "--scope", "default", "org.edit/apps/editor", "ed"},
          3,
-         "Invalid credentials",
+         server + ": Invalid credentials",
          defaultLayer,
          {},
          {">ed<"},
