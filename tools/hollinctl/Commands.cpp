@@ -14,6 +14,7 @@
 #include "CacheRefresh.h"
 #include "ChangePrinter.h"
 #include "ContextCheck.h"
+#include "DirectoryLayer.h"
 #include "DumpWriter.h"
 #include "ExitStatus.h"
 #include "JsonWriter.h"
@@ -752,16 +753,16 @@ int Commands::edit(const CommandLine& line) {
         }
     }
     const std::string store = PolicyStore::storePath();
-    if (store.find("://") != std::string::npos) {
-        throw CommandError(kUsage, command +
-                                       " writes a store folder; for a directory, edit the "
-                                       "entry with ldapmodify");
-    }
+    // A directory's layer is read and written over one bound connection.
+    std::unique_ptr<DirectoryLayer> entry;
     const std::string folder = store + "/" + line.getScope();
-    const std::string fileName = folder + "/" + component + ".xml";
+    std::string fileName = folder + "/" + component + ".xml";
     std::string before;
-    struct stat info;
-    if (::lstat(fileName.c_str(), &info) == 0 || errno != ENOENT) {
+    if (store.find("://") != std::string::npos) {
+        entry = std::make_unique<DirectoryLayer>(store, line.getScope(), component);
+        before = entry->read();
+        fileName = entry->where();
+    } else if (struct stat info; ::lstat(fileName.c_str(), &info) == 0 || errno != ENOENT) {
         std::string problem;
         if (!readLayerFile(fileName, before, problem)) {
             throw CommandError(kServiceError,
@@ -790,7 +791,7 @@ int Commands::edit(const CommandLine& line) {
     const std::string after = edit.text();
 
     // What check says of the result, beyond what it said of the layer before.
-    const bool last = LayerChecker::isMergedLast(fileName);
+    const bool last = LayerChecker::isMergedLast("/" + line.getScope() + "/" + component + ".xml");
     const size_t known = before.empty() ? 0 : LayerChecker(before, last).check().size();
     const std::vector<LayerChecker::Finding> findings = LayerChecker(after, last).check();
     if (findings.size() > known) {
@@ -799,6 +800,12 @@ int Commands::edit(const CommandLine& line) {
                      finding.message);
         }
         throw CommandError(kNotFound, "not written: the edited layer has problems (above)");
+    }
+    if (entry != nullptr) {
+        entry->write(after);
+        write(command + " " + printable(line.getArguments()[0]) + " in " + printable(fileName) +
+              "\n");
+        return kSuccess;
     }
     std::error_code error;
     std::filesystem::create_directories(folder, error);

@@ -186,7 +186,7 @@ const char kEditHelp[] =
     "       hollinctl unlock --scope SCOPE COMPONENT/PATH\n"
     "\n"
     "Edits the layer of COMPONENT in SCOPE (default, groups/G, hosts/H, users/U\n"
-    "or entities/E) of a store folder, making it and its folder if need be:\n"
+    "or entities/E), making it and its folder if need be:\n"
     "  set     gives the property one value; its type is the one the property\n"
     "          has in the stack unless --type says otherwise; --lock locks it\n"
     "  unset   drops this layer's element for the node, so earlier layers apply\n"
@@ -195,10 +195,15 @@ const char kEditHelp[] =
     "Everything else in the layer stays as written. The result is checked as\n"
     "check does, and written only when it has no problem the layer did not\n"
     "have before, atomically: programs see the old layer or the new one.\n"
-    "A directory store is edited with ldapmodify.\n"
+    "In a directory (VESK_POLICY_STORE=ldap://...) the layer is the entry\n"
+    "cn=COMPONENT below the scope's entry, which must exist; the edit is one\n"
+    "modify (or one add of a new layer), bound as libvesk binds\n"
+    "(VESK_LDAP_BINDDN and VESK_LDAP_PASSWORD_FILE, or SASL EXTERNAL over\n"
+    "ldapi://), so the account needs write access to the policy.\n"
     "\n"
-    "Exit status 1 when there is nothing to unset or unlock or the result has\n"
-    "problems, 3 when the layer cannot be read or written.\n";
+    "Exit status 1 when there is nothing to unset or unlock, the result has\n"
+    "problems or the scope has no entry in the directory, 3 when the layer\n"
+    "cannot be read or written (the server's reason is given).\n";
 
 std::string withEntity(const char* help, const char* status) {
     return std::string(help) + kEntityOption + status;
