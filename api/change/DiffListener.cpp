@@ -9,6 +9,7 @@
 
 #include "change/INodeListener.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 
 namespace vesk::legacy {
@@ -101,9 +102,11 @@ void guarded(const std::string& where, Call&& call) {
         throw;  // thread cancellation must go on unwinding
 #endif
     } catch (const std::exception& e) {
-        Logger::error("Node listener failed for %s: %s\n", where.c_str(), e.what());
+        Logger::error("Node listener failed for %s: %s\n", logText(where).c_str(),
+                      logText(e.what()).c_str());
     } catch (...) {
-        Logger::error("Node listener failed for %s: %s\n", where.c_str(), "unknown exception");
+        Logger::error("Node listener failed for %s: %s\n", logText(where).c_str(),
+                      "unknown exception");
     }
 }
 
