@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
-class ILayerDiagnostics {
+class HOLLIN_EXPORT ILayerDiagnostics {
   public:
     virtual ~ILayerDiagnostics() = default;
 

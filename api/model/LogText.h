@@ -10,8 +10,10 @@
 
 #include <string>
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
-std::string logText(const std::string& text);
+HOLLIN_EXPORT std::string logText(const std::string& text);
 
 }  // namespace vesk::legacy

@@ -18,9 +18,11 @@
 #include <memory>
 #include <vector>
 
+#include "model/HollinExport.h"
+
 namespace vesk::legacy {
 
-class NodeArena {
+class HOLLIN_EXPORT NodeArena {
   private:
     struct Release {
         void operator()(NodeArena* arena) const noexcept;
