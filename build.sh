@@ -124,7 +124,8 @@ usage: ./build.sh COMMAND
   test     install what is missing, build, run all tests (normal and sanitizer builds)
   unit     normal build and its tests only
   asan     AddressSanitizer + UndefinedBehaviorSanitizer build and its tests only
-  fuzz [s] clang fuzz build (build-fuzz/), every fuzz target for s seconds (default 60)
+  fuzz [s] clang fuzz build (build-fuzz/), every fuzz target for s seconds (default 60;
+           CI runs 30; the long run is 7200, see fuzz/run-all.sh)
   tsan     ThreadSanitizer build (build-tsan/) and the concurrency tests
   valgrind normal build, then startlist and deskrunner (with a live rewrite) under memcheck
   bench [names]  Release build with the benchmarks (build-bench/), then run them

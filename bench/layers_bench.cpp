@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "RatioRows.h"
 #include "layers/ITreeHandler.h"
 #include "layers/TreeMerger.h"
 #include "layers/XmlUpdateLayer.h"
@@ -211,6 +212,10 @@ int main(int argc, char** argv) {
     // previous tree's destruction.
     mallopt(M_MXFAST, 0);
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    RatioRows rows(
+        {{"BM_ReadAndMerge/1/manual_time", "read+merge / bare SAX1 parse, 10 MB layer", 1.5},
+         {"BM_ReadAndMerge/0/manual_time", "read+merge / bare SAX1 parse, 20 KB layer", 1.5}});
+    benchmark::RunSpecifiedBenchmarks(&rows);
+    benchmark::Shutdown();
     return 0;
 }

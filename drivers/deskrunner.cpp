@@ -9,11 +9,13 @@
 
 #include "LauncherEntryPoints.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "tabard/MenuPlugin.h"
 
 using vesk::legacy::Exception;
 using vesk::legacy::Logger;
+using vesk::legacy::logText;
 
 namespace {
 
@@ -50,7 +52,7 @@ int main() {
             Logger::error(
                 "An error occurred while running the desktop applications 'launchers' plugin: "
                 "%s\n",
-                e.getMessage().c_str());
+                logText(e.getMessage()).c_str());
             running = false;
         }
         try {
@@ -60,7 +62,7 @@ int main() {
         } catch (const Exception& e) {
             Logger::error(
                 "An error occurred while running the desktop applications 'menu' plugin: %s\n",
-                e.getMessage().c_str());
+                logText(e.getMessage()).c_str());
         }
         // The plug-ins work on their own threads; a stop request is seen
         // within a second.

@@ -2,14 +2,16 @@
 // bytes, are a section and then up to four key and value pairs. They go through
 // gnome_config (as "fuzz/<section>/<key>" in $HOME/.gnome2) and through a desktop
 // item (each key set as a plain or, with the section text as language, a
-// localised string), and the files written are parsed back with GLib.
+// localised string, and the values once more as one list), and the files
+// written are parsed back with GLib.
 //
 // Findings: a write accepted in memory that reads back differently; a refused
 // write that sync does not report, or a failed sync without one; a written file
 // that GLib cannot load; a key in it that was not set, a key set that is not in
 // it, or a value that reads back differently, with GLib's own unescaping and
 // with gnome_config's after the cache is dropped; a desktop key outside
-// [A-Za-z0-9-] accepted; a GLib critical (a call GLib refused).
+// [A-Za-z0-9-] accepted; a list that does not read back item for item; a GLib
+// critical (a call GLib refused).
 #include <glib.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -37,6 +39,7 @@ namespace {
 constexpr size_t kMaxPairs = 4;
 constexpr char kConfigFile[] = "fuzz";
 constexpr char kDesktopGroup[] = "Desktop Entry";
+constexpr char kListKey[] = "Keywords";
 
 int sWarnings = 0;  // refusals logged by the stand-in
 
@@ -306,6 +309,25 @@ void fuzzDesktopItem(const std::vector<std::string>& fields) {
             localised && !plainLanguage ? attr + "[" + storedLocale(language) + "]" : attr;
         expected[{kDesktopGroup, key}] = value;
     }
+    // The values once more as one list, item for item: a ";", a tab or a
+    // leading blank inside an item stays inside it.
+    std::vector<std::string> items;
+    std::vector<const char*> strings;
+    for (size_t i = 2; i < fields.size(); i += 2) {
+        items.push_back(fields[i]);
+    }
+    for (const std::string& text : items) {
+        strings.push_back(text.c_str());
+    }
+    strings.push_back(nullptr);
+    const int beforeList = sWarnings;
+    if (!items.empty()) {
+        gnome_desktop_item_set_strings(item, kListKey, strings.data());
+    }
+    const bool listSet = !items.empty() && sWarnings == beforeList;
+    if (listSet) {
+        expected.erase({kDesktopGroup, kListKey});
+    }
     GError* error = nullptr;
     const gboolean saved = gnome_desktop_item_save(item, file.c_str(), TRUE, &error);
     gnome_desktop_item_unref(item);
@@ -317,6 +339,16 @@ void fuzzDesktopItem(const std::vector<std::string>& fields) {
     const KeyFile keys = loadWithGlib(file);
     if (!keys || !g_key_file_has_group(keys.get(), kDesktopGroup)) {
         finding("the saved desktop item has no [Desktop Entry] group");
+    }
+    if (listSet) {
+        gsize length = 0;
+        gchar** back =
+            g_key_file_get_string_list(keys.get(), kDesktopGroup, kListKey, &length, nullptr);
+        if (back == nullptr || std::vector<std::string>(back, back + length) != items) {
+            finding("desktop item list does not read back item for item");
+        }
+        g_strfreev(back);
+        g_key_file_remove_key(keys.get(), kDesktopGroup, kListKey, nullptr);
     }
     compareFile(keys.get(), expected, Escapes::Glib, "desktop item");
 }

@@ -7,6 +7,7 @@
 #include "change/TreeDiff.h"
 #include "layers/TreeMerger.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/NodePath.h"
@@ -113,8 +114,8 @@ ConfigurationAccess::~ConfigurationAccess() {
         try {
             mPolicyAccess.removeListener(componentPath(component), this);
         } catch (const Exception& e) {
-            Logger::error("Stop listening to component %s: %s", component.c_str(),
-                          e.getMessage().c_str());
+            Logger::error("Stop listening to component %s: %s\n", logText(component).c_str(),
+                          logText(e.getMessage()).c_str());
         }
     }
     mCopies->drain();
@@ -185,7 +186,8 @@ ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& 
         mCopies->drain();  // a copy this process still has to write is the newest
         copy = mCache.load(component);
     } catch (const std::exception& e) {
-        Logger::error("Cannot read the kept copy of %s: %s\n", component.c_str(), e.what());
+        Logger::error("Cannot read the kept copy of %s: %s\n", logText(component).c_str(),
+                      logText(e.what()).c_str());
     }
     if (copy) {
         served.reason = "the copy in " + copy->file + " written " + timeText(copy->written) +
@@ -193,21 +195,22 @@ ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& 
         Logger::warning(
             "Configuration of %s served from the copy in %s, written %s from the "
             "layers %s: %s\n",
-            component.c_str(), copy->file.c_str(), timeText(copy->written).c_str(),
-            joined(copy->stamps).c_str(), build.reason.c_str());
+            logText(component).c_str(), logText(copy->file).c_str(),
+            timeText(copy->written).c_str(), logText(joined(copy->stamps)).c_str(),
+            logText(build.reason).c_str());
         served.tree = std::move(copy->tree);
         return served;
     }
     if (build.unread) {
         served.reason = "no policy, as " + build.reason + " and no copy was kept";
-        Logger::error("No configuration for %s: %s, and no copy was kept\n", component.c_str(),
-                      build.reason.c_str());
+        Logger::error("No configuration for %s: %s, and no copy was kept\n",
+                      logText(component).c_str(), logText(build.reason).c_str());
         served.empty = true;
     } else {
         served.reason =
             "the layers merged up to the break, as " + build.reason + " and no copy was kept";
         Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
-                      component.c_str(), build.reason.c_str());
+                      logText(component).c_str(), logText(build.reason).c_str());
     }
     served.tree = std::move(build.tree);
     return served;
@@ -256,8 +259,8 @@ const ConfigurationAccess::Served& ConfigurationAccess::servedOf(std::string_vie
             mPolicyAccess.addListener(componentPath(name), const_cast<ConfigurationAccess*>(this));
             mRegistered.insert(name);
         } catch (const Exception& e) {
-            Logger::warning("Cannot watch component %s for its recovery: %s", name.c_str(),
-                            e.getMessage().c_str());
+            Logger::warning("Cannot watch component %s for its recovery: %s\n",
+                            logText(name).c_str(), logText(e.getMessage()).c_str());
             return kept;
         }
         // The layer may have been mended between the read and the registration.
@@ -267,29 +270,16 @@ const ConfigurationAccess::Served& ConfigurationAccess::servedOf(std::string_vie
 }
 
 Node* ConfigurationAccess::getNode(const std::string& path) const {
-    // Split as NodePath::setPath does (every "/" after the first separates,
-    // empty names count), into views of the path: this is the hot read, and
-    // it builds no strings.
+    // Split as NodePath::setPath does: the component before the first "/",
+    // then names; this is the hot read, and it builds no strings.
     const std::string_view text(path);
     const size_t slash = text.find('/');
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    Node* node = servedOf(text.substr(0, slash)).tree->getRoot();
+    Node* root = servedOf(text.substr(0, slash)).tree->getRoot();
     if (slash == std::string_view::npos) {
-        return node;
+        return root;
     }
-    for (size_t start = slash + 1; node != nullptr;) {
-        const size_t end = text.find('/', start);
-        StructuralNode* structural = node->asStructuralNode();
-        if (structural == nullptr) {
-            return nullptr;
-        }
-        node = structural->findChild(text.substr(start, end - start));
-        if (end == std::string_view::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    return node;
+    return StructuralNode::findPath(root, text.substr(slash + 1));
 }
 
 const std::string& ConfigurationAccess::getStringValue(const std::string& path) const {
@@ -379,12 +369,12 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
     try {
         build = buildTree(component);
     } catch (const Exception& e) {
-        Logger::error("Keeping the previous configuration of %s: %s", component.c_str(),
-                      e.getMessage().c_str());
+        Logger::error("Keeping the previous configuration of %s: %s\n", logText(component).c_str(),
+                      logText(e.getMessage()).c_str());
         return;
     } catch (const std::exception& e) {
-        Logger::error("Keeping the previous configuration of %s: %s\n", component.c_str(),
-                      e.what());
+        Logger::error("Keeping the previous configuration of %s: %s\n", logText(component).c_str(),
+                      logText(e.what()).c_str());
         return;
     }
     if (!build.complete) {
@@ -393,13 +383,13 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
         // nothing at all was served does a partial merge beat it.
         if (!served.empty || build.unread) {
             if (logFailure) {
-                Logger::error("Keeping the previous configuration of %s: %s\n", component.c_str(),
-                              build.reason.c_str());
+                Logger::error("Keeping the previous configuration of %s: %s\n",
+                              logText(component).c_str(), logText(build.reason).c_str());
             }
             return;
         }
         Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
-                      component.c_str(), build.reason.c_str());
+                      logText(component).c_str(), logText(build.reason).c_str());
         served.reason =
             "the layers merged up to the break, as " + build.reason + " and no copy was kept";
         served.empty = false;
@@ -415,9 +405,10 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
     if (served.complete) {
         // Written on the writer's thread while the listeners hear of the
         // change; handed over first, so that a copy another facade keeps
-        // from a later read lands after it. A process that exits right after
-        // a change may lose that copy (the one before stays), which only
-        // matters at a later start without the service.
+        // from a later read lands after it. A process that ends abruptly
+        // right after a change may lose that copy (the one before stays; a
+        // normal exit writes it), which only matters at a later start
+        // without the service.
         mCopies->post(mCache, component, served.tree, std::move(build.stamps), build.digest);
     }
     report(component, *oldTree, *served.tree);
@@ -433,9 +424,11 @@ void ConfigurationAccess::report(const std::string& component, const Tree& oldTr
         TreeDiff diff(component, diffListener->second.get(), const_cast<Tree*>(&oldTree));
         current.substract(oldTree, diff);
     } catch (const Exception& e) {
-        Logger::error("Reporting the changes of %s: %s", component.c_str(), e.getMessage().c_str());
+        Logger::error("Reporting the changes of %s: %s\n", logText(component).c_str(),
+                      logText(e.getMessage()).c_str());
     } catch (const std::exception& e) {
-        Logger::error("Reporting the changes of %s: %s\n", component.c_str(), e.what());
+        Logger::error("Reporting the changes of %s: %s\n", logText(component).c_str(),
+                      logText(e.what()).c_str());
     }
 }
 

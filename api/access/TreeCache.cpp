@@ -12,6 +12,7 @@
 #include <sstream>
 #include <utility>
 
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Tree.h"
 #include "output/AtomicFile.h"
@@ -173,7 +174,7 @@ bool TreeCache::prepareFolder() const {
         const std::string level = mFolder.substr(0, slash);
         if (::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) {
             // Also where an administrator has yet to make the folder for us.
-            Logger::info("Cannot create the policy cache folder %s: %s\n", level.c_str(),
+            Logger::info("Cannot create the policy cache folder %s: %s\n", logText(level).c_str(),
                          std::strerror(errno));
             return false;
         }
@@ -238,8 +239,8 @@ void TreeCache::store(const std::string& component, const Tree& tree,
     ::chmod(file.c_str(), 0600);
     AtomicFile stampsWriter(stampsFile);
     if (!stampsWriter.open() || !stampsWriter.write(wanted) || !stampsWriter.commit()) {
-        Logger::error("Cannot write the policy cache file %s: %s\n", stampsFile.c_str(),
-                      stampsWriter.getError().c_str());
+        Logger::error("Cannot write the policy cache file %s: %s\n", logText(stampsFile).c_str(),
+                      logText(stampsWriter.getError()).c_str());
         return;
     }
     ::chmod(stampsFile.c_str(), 0600);
@@ -261,7 +262,7 @@ std::optional<TreeCache::Copy> TreeCache::load(const std::string& component) con
         Logger::warning(
             "Ignoring the policy cache file %s: not a regular file of this user or "
             "root, or writable by others\n",
-            copy.file.c_str());
+            logText(copy.file).c_str());
         return std::nullopt;
     }
     copy.written = status.st_mtime;

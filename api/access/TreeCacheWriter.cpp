@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Tree.h"
 
@@ -74,11 +75,11 @@ void TreeCacheWriter::run() {
         try {
             copy.cache.store(copy.component, *copy.tree, copy.stamps, copy.digest);
         } catch (const Exception& e) {
-            Logger::error("Cannot keep a copy of the configuration of %s: %s",
-                          copy.component.c_str(), e.getMessage().c_str());
+            Logger::error("Cannot keep a copy of the configuration of %s: %s\n",
+                          logText(copy.component).c_str(), logText(e.getMessage()).c_str());
         } catch (const std::exception& e) {
             Logger::error("Cannot keep a copy of the configuration of %s: %s\n",
-                          copy.component.c_str(), e.what());
+                          logText(copy.component).c_str(), logText(e.what()).c_str());
         }
         copy.tree.reset();  // a tree nobody else holds is freed outside the lock
         lock.lock();

@@ -9,6 +9,7 @@
 
 #include "change/INodeListener.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 
 namespace vesk::legacy {
@@ -97,15 +98,18 @@ void guarded(const std::string& where, Call&& call) {
     try {
         call();
     } catch (const Exception& e) {
-        Logger::error("Node listener failed for %s: %s\n", where.c_str(), e.getMessage().c_str());
+        Logger::error("Node listener failed for %s: %s\n", logText(where).c_str(),
+                      logText(e.getMessage()).c_str());
 #if defined(__GLIBCXX__)
     } catch (abi::__forced_unwind&) {
         throw;  // thread cancellation must go on unwinding
 #endif
     } catch (const std::exception& e) {
-        Logger::error("Node listener failed for %s: %s\n", where.c_str(), e.what());
+        Logger::error("Node listener failed for %s: %s\n", logText(where).c_str(),
+                      logText(e.what()).c_str());
     } catch (...) {
-        Logger::error("Node listener failed for %s: %s\n", where.c_str(), "unknown exception");
+        Logger::error("Node listener failed for %s: %s\n", logText(where).c_str(),
+                      "unknown exception");
     }
 }
 

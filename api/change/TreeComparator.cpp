@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "layers/ITreeHandler.h"
+#include "model/ChildTable.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -16,30 +17,6 @@ const std::string kDefaultLocale = "default";
 
 // Below this size the pairwise match is cheaper than sorting copies.
 constexpr std::size_t kSortedCompareFrom = 16;
-
-// Appends the children of the group it visits, in name order, without
-// copying their names.
-class ChildCollector : public NodeVisitor {
-  public:
-    explicit ChildCollector(std::vector<Node*>& children) : mChildren(children) {}
-    virtual ~ChildCollector() = default;
-
-    bool preChildrenProcess(Node& node) override {
-        if (mDepth++ == 0) {
-            return true;  // the group itself
-        }
-        mChildren.push_back(&node);
-        return false;
-    }
-    bool postChildrenProcess(Node&) override {
-        --mDepth;
-        return true;
-    }
-
-  private:
-    std::vector<Node*>& mChildren;
-    int mDepth = 0;
-};
 
 bool sameKind(const Node& a, const Node& b) {
     return (a.asStructuralNode() != nullptr) == (b.asStructuralNode() != nullptr);
@@ -173,7 +150,7 @@ void TreeComparator::getContext(const Node& node, Node*& context) {
     }
     const std::string& name = node.getName();
     for (; parent.next < parent.last; ++parent.next) {
-        const int order = mOldChildren[parent.next]->getName().compare(name);
+        const int order = ChildTable::compare(mOldChildren[parent.next]->getName(), name);
         if (order == 0) {
             context = mOldChildren[parent.next++];
             ++parent.matched;
@@ -212,8 +189,7 @@ void TreeComparator::processStructural(StructuralNode& node) {
     const std::size_t end = mOldChildren.size();
     Context entry{context, &node, false, end, end, end, 0, true};
     if (context) {
-        ChildCollector collector(mOldChildren);
-        context->visit(collector);
+        context->asStructuralNode()->getChildNodes(mOldChildren);
         entry.last = mOldChildren.size();
         entry.next = entry.first;
         entry.removalsSent = false;

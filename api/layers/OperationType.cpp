@@ -17,4 +17,10 @@ OperationType operationFromText(const char* text) {
     return OperationType::Modify;
 }
 
+bool isOperationText(const char* text) {
+    return text != nullptr &&
+           (std::strcmp(text, "modify") == 0 || std::strcmp(text, "replace") == 0 ||
+            std::strcmp(text, "remove") == 0);
+}
+
 }  // namespace vesk::legacy

@@ -12,5 +12,7 @@ enum class OperationType : int {
 // The operation for a "zel:op" text (null for a missing attribute). Exact,
 // case-sensitive comparison: "Remove" is a modify.
 OperationType operationFromText(const char* text);
+// Whether the text names an operation ("modify", "replace" or "remove").
+bool isOperationText(const char* text);
 
 }  // namespace vesk::legacy

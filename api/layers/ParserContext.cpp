@@ -2,8 +2,12 @@
 
 #include <cstring>
 
+#include "layers/ILayerDiagnostics.h"
 #include "layers/ITreeHandler.h"
+#include "layers/LayerLimitExceeded.h"
+#include "layers/LayerNotes.h"
 #include "layers/OperationType.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/PropertyType.h"
 
@@ -44,11 +48,30 @@ bool isTypeName(const char* text, const char (&base)[N], bool list) {
     return list ? equals(text + N - 1, "-list") : text[N - 1] == '\0';
 }
 
+const char* const kTypeNames[] = {
+    "xs:boolean",    "xs:short",        "xs:int",           "xs:long",           "xs:double",
+    "xs:string",     "xs:hexBinary",    "zel:boolean-list", "zel:short-list",    "zel:int-list",
+    "zel:long-list", "zel:double-list", "zel:string-list",  "zel:hexBinary-list"};
+
+}  // namespace
+
+ParserContext::ParserContext(ITreeHandler& handler)
+    : mHandler(&handler), mInValue(false), mListProperty(false), mNodeDepth(0), mSkipDepth(0) {}
+
+ParserContext::~ParserContext() = default;
+
+void ParserContext::setDiagnostics(ILayerDiagnostics* sink) {
+    mNotes = sink != nullptr ? std::make_unique<LayerNotes>(*sink) : nullptr;
+}
+
 // A missing or unknown type name is a string. Every property passes here, so
 // the name is told by its first letters rather than compared with all fourteen:
 // "xs:" and a base name for the scalar types, "zel:", a base name and "-list"
 // for the list types, in PropertyType order.
-PropertyType typeFromText(const char* text) {
+PropertyType ParserContext::typeFromText(const char* text, bool* known) {
+    if (known != nullptr) {
+        *known = false;
+    }
     if (text == nullptr) {
         return TypeString;
     }
@@ -88,13 +111,36 @@ PropertyType typeFromText(const char* text) {
     if (type < 0) {
         return TypeString;
     }
+    if (known != nullptr) {
+        *known = true;
+    }
     return static_cast<PropertyType>(list ? type + TypeBooleanList : type);
 }
 
-}  // namespace
+const char* ParserContext::typeName(PropertyType type) {
+    const int index = static_cast<int>(type);
+    const int count = static_cast<int>(sizeof kTypeNames / sizeof kTypeNames[0]);
+    return index >= 0 && index < count ? kTypeNames[index] : kTypeNames[TypeString];
+}
 
-ParserContext::ParserContext(ITreeHandler& handler)
-    : mHandler(&handler), mInValue(false), mListProperty(false), mNodeDepth(0), mSkipDepth(0) {}
+ParserContext::NodeAttribute ParserContext::nodeAttributeOf(const char* bare) {
+    switch (bare[0]) {
+        case 'n':
+            return equals(bare, "name") ? NodeAttribute::Name : NodeAttribute::Other;
+        case 't':
+            return equals(bare, "type") ? NodeAttribute::Type : NodeAttribute::Other;
+        case 'o':
+            return equals(bare, "op") ? NodeAttribute::Operation : NodeAttribute::Other;
+        case 'f':
+            return equals(bare, "finalized") ? NodeAttribute::Finalised : NodeAttribute::Other;
+        default:
+            return NodeAttribute::Other;
+    }
+}
+
+bool ParserContext::isValueAttribute(const char* bare) {
+    return equals(bare, "separator");
+}
 
 void ParserContext::startDocument() {
     mHandler->startTree();
@@ -161,7 +207,9 @@ void ParserContext::startElement(const char* name, const char* const* attributes
     if (kind == ElementKind::Structural || kind == ElementKind::Property) {
         startNode(kind, name, attributes, line);
     } else if (kind == ElementKind::Value) {
-        startValue(attributes);
+        startValue(attributes, line);
+    } else if (mNotes) {
+        mNotes->startOther(name, line);
     }
 }
 
@@ -178,30 +226,32 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         if (bare == nullptr) {
             continue;
         }
-        switch (bare[0]) {
-            case 'n':
-                name = equals(bare, "name") ? value : name;
+        switch (nodeAttributeOf(bare)) {
+            case NodeAttribute::Name:
+                name = value;
                 break;
-            case 't':
-                type = equals(bare, "type") ? value : type;
+            case NodeAttribute::Type:
+                type = value;
                 break;
-            case 'o':
-                operation = equals(bare, "op") ? value : operation;
+            case NodeAttribute::Operation:
+                operation = value;
                 break;
-            case 'f':
-                finalised = equals(bare, "finalized") ? value : finalised;
+            case NodeAttribute::Finalised:
+                finalised = value;
                 break;
-            default:
+            case NodeAttribute::Other:
                 break;
         }
     }
     if (name == nullptr && mNodeDepth > 0) {
+        if (mNotes) {
+            mNotes->dropped(element, attributes, line);
+        }
         // A nameless node cannot be placed; guessing a name could overwrite a
         // real node, so it is left out together with everything it holds. The
         // outermost element needs no name: it addresses the root anyway.
-        Logger::warning(
-            "Layer element %.100s on line %d has no zel:name; ignored with its content\n", element,
-            line);
+        Logger::warning("Layer element %s on line %d has no zel:name; ignored with its content\n",
+                        logText(std::string(element).substr(0, 100)).c_str(), line);
         mSkipDepth = 1;
         return;
     }
@@ -213,6 +263,18 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
     const std::string& nodeName = mName;
     const int attributeBits = (finalised != nullptr && equals(finalised, "true")) ? 1 : 0;
     const OperationType op = operationFromText(operation);
+    if (mNotes) {
+        LayerNotes::NodeFields fields;
+        fields.name = name;
+        fields.operation = operation;
+        fields.type = type;
+        fields.finalised = finalised;
+        typeFromText(type, &fields.knownType);
+        fields.knownOperation = operation == nullptr || isOperationText(operation);
+        mNotes->startNode(kind == ElementKind::Structural ? LayerNotes::Kind::Structural
+                                                          : LayerNotes::Kind::Property,
+                          element, attributes, fields, line, mNodeDepth == 0);
+    }
 
     if (kind == ElementKind::Structural) {
         switch (op) {
@@ -243,9 +305,15 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         mListProperty = isListType(propertyType);
     }
     ++mNodeDepth;
+    if (++mNodeCount > LayerLimitExceeded::kMaxNodes) {
+        throw LayerLimitExceeded::nodes();
+    }
 }
 
-void ParserContext::startValue(const char* const* attributes) {
+void ParserContext::startValue(const char* const* attributes, int line) {
+    if (mNotes) {
+        mNotes->startValue(attributes, line);
+    }
     const char* locale = nullptr;
     const char* separator = nullptr;
     for (const char* const* attribute = attributes; attribute != nullptr && *attribute != nullptr;
@@ -254,13 +322,14 @@ void ParserContext::startValue(const char* const* attributes) {
         if (equals(*attribute, "xml:lang")) {
             locale = value;
         } else if (const char* bare = afterPrefix(*attribute)) {
-            if (equals(bare, "separator")) {
+            if (isValueAttribute(bare)) {
                 separator = value;
             }
         }
     }
     mInValue = true;
     mValueText.clear();
+    mItemCount = 0;
     // No "xml:lang" is the empty locale, not "default": the handler decides.
     if (locale != nullptr) {
         assignAttributeText(mLocale, locale);
@@ -295,9 +364,18 @@ void ParserContext::endElement(const char* name) {
         case ElementKind::Other:
             break;
     }
+    if (mNotes) {
+        mNotes->endElement();
+    }
 }
 
 void ParserContext::endValue() {
+    if (mNotes) {
+        mNotes->endValue(mValueText);
+    }
+    if (++mValueCount > LayerLimitExceeded::kMaxValues) {
+        throw LayerLimitExceeded::values();
+    }
     if (mSeparator.empty()) {
         mHandler->setStringValue(mValueText, mLocale);
     } else {
@@ -310,6 +388,17 @@ void ParserContext::endValue() {
 void ParserContext::characters(const char* text, int length) {
     if (mInValue && mSkipDepth == 0 && length > 0) {
         mValueText.append(text, static_cast<size_t>(length));
+        // Refused as soon as the items are too many, not at the value's end;
+        // a separator cut between two pieces is counted at the end.
+        if (!mSeparator.empty()) {
+            const std::string_view piece(text, static_cast<size_t>(length));
+            for (size_t found = piece.find(mSeparator); found != std::string_view::npos;
+                 found = piece.find(mSeparator, found + mSeparator.size())) {
+                if (++mItemCount >= LayerLimitExceeded::kMaxListItems) {
+                    throw LayerLimitExceeded::listItems();
+                }
+            }
+        }
     }
 }
 
@@ -319,7 +408,21 @@ std::vector<std::string> ParserContext::getList() const {
     return items;
 }
 
+size_t ParserContext::countSeparators() const {
+    size_t count = 0;
+    for (size_t found = mValueText.find(mSeparator); found != std::string::npos;
+         found = mValueText.find(mSeparator, found + mSeparator.size())) {
+        ++count;
+    }
+    return count;
+}
+
 void ParserContext::splitValue(std::vector<std::string>& items) const {
+    // Counted first: a value of millions of separators would take gigabytes
+    // as items, where its text takes megabytes.
+    if (!mSeparator.empty() && countSeparators() >= LayerLimitExceeded::kMaxListItems) {
+        throw LayerLimitExceeded::listItems();
+    }
     // Reuses the vector's strings: most lists are short and alike.
     size_t count = 0;
     auto append = [&](const char* start, const char* end) {

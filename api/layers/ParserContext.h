@@ -1,5 +1,6 @@
 // ParserContext: the state of one XmlUpdateLayer::read. It turns the SAX1 parser's
-// element and character callbacks into ITreeHandler events.
+// element and character callbacks into ITreeHandler events, and throws
+// LayerLimitExceeded when the layer holds more than any policy may.
 //
 //   ParserContext context(handler);
 //   context.startDocument();
@@ -7,19 +8,31 @@
 //   context.characters(text, length);
 //   context.endElement("prop");
 //   context.endDocument();
+//
+// With a diagnostics sink (setDiagnostics) it also reports what it ignores,
+// defaults or refuses; without one it reads exactly as fast as before.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "model/PropertyType.h"
+
 namespace vesk::legacy {
 
+class ILayerDiagnostics;
 class ITreeHandler;
+class LayerNotes;
 
 class ParserContext {
   public:
     explicit ParserContext(ITreeHandler& handler);
+    ~ParserContext();
+
+    // Not owned; must outlive the read. Null stops the reports.
+    void setDiagnostics(ILayerDiagnostics* sink);
 
     void startDocument();
     void endDocument();
@@ -39,6 +52,17 @@ class ParserContext {
     // in its output otherwise, so every "&#38;" stands for one "&".
     static std::string attributeText(const char* raw);
 
+    // The attributes of a node element, by their name after "zel:".
+    enum class NodeAttribute { Name, Type, Operation, Finalised, Other };
+    static NodeAttribute nodeAttributeOf(const char* bare);
+    // Whether a value element reads the attribute ("separator", after "zel:").
+    static bool isValueAttribute(const char* bare);
+    // The type of a zel:type text; a missing or unknown one is xs:string, and
+    // known (when not null) says whether the text named a type.
+    static PropertyType typeFromText(const char* text, bool* known = nullptr);
+    // The name a layer writes for the type: "xs:int", "zel:string-list".
+    static const char* typeName(PropertyType type);
+
   private:
     enum class ElementKind { Structural, Property, Value, Other };
     static ElementKind kindOf(const char* name);
@@ -46,9 +70,11 @@ class ParserContext {
     static void assignAttributeText(std::string& text, const char* raw);
 
     void startNode(ElementKind kind, const char* name, const char* const* attributes, int line);
-    void startValue(const char* const* attributes);
+    void startValue(const char* const* attributes, int line);
     void endValue();
+    // Throws LayerLimitExceeded for a value of too many items.
     void splitValue(std::vector<std::string>& items) const;
+    size_t countSeparators() const;
 
     ITreeHandler* mHandler;
     bool mInValue;
@@ -68,6 +94,13 @@ class ParserContext {
     // Above 0 while inside an element ignored for want of a name: counts the
     // open elements there, so that its end is found.
     int mSkipDepth;
+    // Only while a diagnostics sink listens.
+    std::unique_ptr<LayerNotes> mNotes;
+    // Node elements and values of this layer, against LayerLimitExceeded's bounds.
+    size_t mNodeCount = 0;
+    size_t mValueCount = 0;
+    // Separators seen in the current value so far.
+    size_t mItemCount = 0;
 };
 
 }  // namespace vesk::legacy

@@ -4,6 +4,7 @@
 
 #include "layers/Finaliser.h"
 #include "layers/IUpdateLayer.h"
+#include "layers/LayerLimitExceeded.h"
 #include "layers/NodeAttributeChanger.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -91,7 +92,7 @@ const std::string& targetLocale(PropertyNode& property, const std::string& local
 
 }  // namespace
 
-TreeMerger::TreeMerger() : mTree(nullptr) {}
+TreeMerger::TreeMerger() : mTree(nullptr), mArena(NodeArena::create()) {}
 
 TreeMerger::~TreeMerger() {
     // A root that never reached a tree belongs to nobody else.
@@ -109,6 +110,7 @@ bool TreeMerger::mayChange(const Node& node) {
 }
 
 void TreeMerger::merge(const IUpdateLayer& layer) {
+    const NodeArena::Scope scope(mArena);
     try {
         layer.read(*this);
     } catch (...) {
@@ -168,6 +170,19 @@ void TreeMerger::attach(StructuralNode* parent, const StructuralNode::Slot& slot
     // Otherwise the node is a new root waiting on the stack for its element to end.
 }
 
+void TreeMerger::countNode() {
+    if (++mNodesCreated > LayerLimitExceeded::kMaxNodes) {
+        throw LayerLimitExceeded::nodes();
+    }
+}
+
+void TreeMerger::countValues(size_t count) {
+    mValuesStored += count + 1;  // a value costs even without items
+    if (mValuesStored > LayerLimitExceeded::kMaxValues) {
+        throw LayerLimitExceeded::values();
+    }
+}
+
 void TreeMerger::modifyGenericNode(const std::string& name, int attributes, PropertyType type) {
     mStack.reserve(mStack.size() + 1);
     StructuralNode* parent;
@@ -178,6 +193,7 @@ void TreeMerger::modifyGenericNode(const std::string& name, int attributes, Prop
         return;
     }
     if (node == nullptr) {
+        countNode();
         std::unique_ptr<Node> created = createNode(name, type);
         attach(parent, slot, created.get());
         node = created.release();
@@ -207,6 +223,7 @@ void TreeMerger::replaceGenericNode(const std::string& name, int attributes, Pro
         mStack.push_back(node);
         return;
     }
+    countNode();
     std::unique_ptr<Node> created = createNode(name, type);
     // The new node takes the old one's entry, then the old one goes with its subtree.
     attach(parent, slot, created.get());
@@ -280,6 +297,7 @@ PropertyNode* TreeMerger::currentProperty() const {
 void TreeMerger::setStringValue(const std::string& value, const std::string& locale) {
     PropertyNode* property = currentProperty();
     if (property != nullptr && !property->isList()) {
+        countValues(1);
         property->setStringValue(value, targetLocale(*property, locale));
     }
 }
@@ -287,6 +305,7 @@ void TreeMerger::setStringValue(const std::string& value, const std::string& loc
 void TreeMerger::setListValue(const std::vector<std::string>& values, const std::string& locale) {
     PropertyNode* property = currentProperty();
     if (property != nullptr && property->isList()) {
+        countValues(values.size());
         property->setListValue(values, targetLocale(*property, locale));
     }
 }
@@ -294,6 +313,7 @@ void TreeMerger::setListValue(const std::vector<std::string>& values, const std:
 void TreeMerger::addListValues(const std::vector<std::string>& values, const std::string& locale) {
     PropertyNode* property = currentProperty();
     if (property != nullptr && property->isList()) {
+        countValues(values.size());
         property->addListValues(values, targetLocale(*property, locale));
     }
 }

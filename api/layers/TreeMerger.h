@@ -5,6 +5,9 @@
 //   for (const PolicyLayer& layer : layers) merger.merge(layer);
 //   std::unique_ptr<Tree> tree(merger.getTree());   // null when no layer made a root
 //
+// A tree that would take more nodes or values than LayerLimitExceeded allows
+// stops with that exception at the layer that asks for them.
+//
 // How layers combine (the one place these rules are written down):
 // - Each element addresses a node by name below its enclosing element's node;
 //   the outermost element of every layer addresses the root, whatever its name.
@@ -39,6 +42,7 @@
 #include <vector>
 
 #include "layers/ITreeHandler.h"
+#include "model/NodeArena.h"
 #include "model/StructuralNode.h"
 
 namespace vesk::legacy {
@@ -100,6 +104,9 @@ class TreeMerger : public ITreeHandler {
     void attach(StructuralNode* parent, const StructuralNode::Slot& slot, Node* node);
     void closeOpenEntries();
     PropertyNode* currentProperty() const;
+    // Count what the tree builds; throw LayerLimitExceeded past its bounds.
+    void countNode();
+    void countValues(size_t count);
 
     // Null until the first layer's outermost element ends; not owned.
     Tree* mTree;
@@ -107,6 +114,11 @@ class TreeMerger : public ITreeHandler {
     // refused elements. Before the tree exists, the bottom entry is the new
     // root, which nothing else owns yet.
     std::vector<Node*> mStack;
+    // Where the nodes merge creates live; it outlasts the merger while they do.
+    NodeArena::Handle mArena;
+    // Nodes created and values stored over all layers so far.
+    size_t mNodesCreated = 0;
+    size_t mValuesStored = 0;
 };
 
 }  // namespace vesk::legacy

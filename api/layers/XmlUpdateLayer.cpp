@@ -6,8 +6,10 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "layers/ITreeHandler.h"
+#include "layers/LayerLimitExceeded.h"
 #include "layers/ParserContext.h"
 #include "layers/SaxParser.h"
 
@@ -22,16 +24,36 @@ struct ReadSession {
     ParserContext context;
     SaxParser& parser;
     XmlUpdateLayer::ParseError error;
+    // The start lines of the open elements: the SAX1 parser names the open
+    // element of a mismatched end tag with "line 0".
+    std::vector<int> openLines;
+    bool limited = false;  // stopped at a bound
 };
 
 const char* text(const xmlChar* value) {
     return reinterpret_cast<const char*>(value);
 }
 
+// A layer past a bound is a broken layer: it stops here, with an error as
+// the parser's own, before the excess is built.
 template <typename Event>
 void deliver(void* data, Event event) {
     ReadSession& session = *static_cast<ReadSession*>(data);
-    session.parser.guard([&] { event(session); });
+    if (session.limited) {
+        return;
+    }
+    session.parser.guard([&] {
+        try {
+            event(session);
+        } catch (const LayerLimitExceeded& limit) {
+            session.limited = true;
+            session.error.failed = true;
+            session.error.line = session.parser.line();
+            session.error.column = 1;
+            session.error.message = "the layer exceeds a bound: " + limit.getMessage();
+            session.parser.stop();
+        }
+    });
 }
 
 void onStartDocument(void* data) {
@@ -44,13 +66,20 @@ void onEndDocument(void* data) {
 
 void onStartElement(void* data, const xmlChar* name, const xmlChar** attributes) {
     deliver(data, [&](ReadSession& session) {
+        const int line = session.parser.line();
+        session.openLines.push_back(line);
         session.context.startElement(text(name), reinterpret_cast<const char* const*>(attributes),
-                                     session.parser.line());
+                                     line);
     });
 }
 
 void onEndElement(void* data, const xmlChar* name) {
-    deliver(data, [&](ReadSession& session) { session.context.endElement(text(name)); });
+    deliver(data, [&](ReadSession& session) {
+        if (!session.openLines.empty()) {
+            session.openLines.pop_back();
+        }
+        session.context.endElement(text(name));
+    });
 }
 
 void onCharacters(void* data, const xmlChar* characters, int length) {
@@ -71,6 +100,12 @@ void recordError(ReadSession& session) {
     session.error.line = last.line;
     session.error.column = last.column;
     session.error.message = std::move(last.message);
+    const std::string unknownLine = " line 0 and ";
+    const size_t at = session.error.message.find(unknownLine);
+    if (at != std::string::npos && !session.openLines.empty()) {
+        session.error.message.replace(
+            at, unknownLine.size(), " line " + std::to_string(session.openLines.back()) + " and ");
+    }
 }
 
 void onError(void* data, const char*, ...) {
@@ -115,6 +150,11 @@ void XmlUpdateLayer::read(ITreeHandler& handler) const {
 }
 
 bool XmlUpdateLayer::read(ITreeHandler& handler, ParseError* error) const {
+    return read(handler, error, nullptr);
+}
+
+bool XmlUpdateLayer::read(ITreeHandler& handler, ParseError* error,
+                          ILayerDiagnostics* diagnostics) const {
     if (error != nullptr) {
         *error = ParseError();
     }
@@ -129,6 +169,7 @@ bool XmlUpdateLayer::read(ITreeHandler& handler, ParseError* error) const {
     // Layers keep libxml2's default depth and size limits (no XML_PARSE_HUGE).
     SaxParser parser(mText, 0);
     ReadSession session(handler, parser);
+    session.context.setDiagnostics(diagnostics);
     const bool parsed = parser.parse(makeSaxHandler(), &session);
     parser.rethrowHeld();
     if (!parsed && !session.error.failed) {

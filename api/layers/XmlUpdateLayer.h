@@ -17,6 +17,8 @@
 
 namespace vesk::legacy {
 
+class ILayerDiagnostics;
+
 class XmlUpdateLayer : public IUpdateLayer {
   public:
     // The parser's first error in a layer: where it was found and libxml2's text
@@ -36,6 +38,9 @@ class XmlUpdateLayer : public IUpdateLayer {
     // The same, reporting a parse error: returns true for a well-formed layer;
     // otherwise false, with *error (when not null) filled in. *error is reset first.
     bool read(ITreeHandler& handler, ParseError* error) const;
+    // The same, telling diagnostics (when not null) what the reader ignores,
+    // defaults or refuses on the way.
+    bool read(ITreeHandler& handler, ParseError* error, ILayerDiagnostics* diagnostics) const;
 
     const std::string& getText() const { return mText; }
 

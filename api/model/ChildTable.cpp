@@ -7,11 +7,12 @@ ChildTable::ChildTable() = default;
 ChildTable::~ChildTable() = default;
 
 std::size_t ChildTable::lowerBound(std::string_view name) const {
+    const std::uint64_t key = keyOf(name);
     std::size_t low = 0;
     std::size_t high = mSmall.size();
     while (low < high) {
         const std::size_t middle = low + (high - low) / 2;
-        if (less(mSmall[middle]->getName(), name)) {
+        if (compare(mSmall[middle], name, key) < 0) {
             low = middle + 1;
         } else {
             high = middle;
@@ -34,8 +35,8 @@ Node* ChildTable::find(std::string_view name, Position& at) {
         return at.mFound ? at.mAt->second : nullptr;
     }
     at.mIndex = lowerBound(name);
-    at.mFound = at.mIndex < mSmall.size() && mSmall[at.mIndex]->getName() == name;
-    return at.mFound ? mSmall[at.mIndex] : nullptr;
+    at.mFound = at.mIndex < mSmall.size() && mSmall[at.mIndex].node->getName() == name;
+    return at.mFound ? mSmall[at.mIndex].node : nullptr;
 }
 
 bool ChildTable::fits(std::string_view name, const Position& at) const {
@@ -50,10 +51,10 @@ bool ChildTable::fits(std::string_view name, const Position& at) const {
         return false;
     }
     if (at.mFound) {
-        return at.mIndex < mSmall.size() && mSmall[at.mIndex]->getName() == name;
+        return at.mIndex < mSmall.size() && mSmall[at.mIndex].node->getName() == name;
     }
-    return (at.mIndex == 0 || less(mSmall[at.mIndex - 1]->getName(), name)) &&
-           (at.mIndex == mSmall.size() || less(name, mSmall[at.mIndex]->getName()));
+    return (at.mIndex == 0 || less(mSmall[at.mIndex - 1].node->getName(), name)) &&
+           (at.mIndex == mSmall.size() || less(name, mSmall[at.mIndex].node->getName()));
 }
 
 Node* ChildTable::put(Node& node) {
@@ -76,15 +77,16 @@ Node* ChildTable::put(Node& node, const Position& at) {
         entry.mapped() = &node;
         mLarge->insert(std::move(entry));
     } else if (at.mFound) {
-        previous = mSmall[at.mIndex];
-        mSmall[at.mIndex] = &node;
+        previous = mSmall[at.mIndex].node;
+        mSmall[at.mIndex].node = &node;
     } else if (mLarge) {
         mLarge->emplace_hint(at.mAt, name, &node);
     } else if (mSmall.size() < kSmallLimit) {
         if (mSmall.capacity() == 0) {
             mSmall.reserve(8);
         }
-        mSmall.insert(mSmall.begin() + static_cast<std::ptrdiff_t>(at.mIndex), &node);
+        mSmall.insert(mSmall.begin() + static_cast<std::ptrdiff_t>(at.mIndex),
+                      Entry{keyOf(name), &node, name.size()});
     } else {
         growLarge();
         mLarge->emplace(name, &node);
@@ -95,8 +97,8 @@ Node* ChildTable::put(Node& node, const Position& at) {
 
 void ChildTable::growLarge() {
     auto large = std::make_unique<Large>();
-    for (Node* node : mSmall) {
-        large->emplace_hint(large->end(), node->getName(), node);
+    for (const Entry& entry : mSmall) {
+        large->emplace_hint(large->end(), entry.node->getName(), entry.node);
     }
     mLarge = std::move(large);
     Small().swap(mSmall);
@@ -112,8 +114,8 @@ Node* ChildTable::erase(std::string_view name) {
         }
     } else {
         const std::size_t index = lowerBound(name);
-        if (index < mSmall.size() && mSmall[index]->getName() == name) {
-            erased = mSmall[index];
+        if (index < mSmall.size() && mSmall[index].node->getName() == name) {
+            erased = mSmall[index].node;
             mSmall.erase(mSmall.begin() + static_cast<std::ptrdiff_t>(index));
         }
     }

@@ -6,7 +6,9 @@
 // Most groups hold a handful of children, so up to kSmallLimit entries are a
 // sorted array of pointers (one allocation, nothing copied per child); a larger
 // table becomes a balanced tree, so that a layer with a huge group cannot make
-// filing quadratic.
+// filing quadratic. Each array entry also keeps the first eight bytes of its
+// name as a number of the same order, so that a search mostly compares numbers
+// in one cache line instead of reading the names from the nodes.
 //
 //   ChildTable::Position at;
 //   if (table.find(name, at) == nullptr) table.put(*node, at);  // one search
@@ -14,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -24,7 +27,7 @@
 namespace vesk::legacy {
 
 class ChildTable {
-  private:
+  public:
     // Byte order, as std::string compares: negative, zero or positive as left
     // sorts before, equal to or after right. Names are short and often share a
     // prefix; an inline loop beats a call to memcmp there.
@@ -39,19 +42,51 @@ class ChildTable {
         }
         return left.size() < right.size() ? -1 : left.size() > right.size() ? 1 : 0;
     }
+
+  private:
+    // The first eight bytes of name, zero-padded, most significant first: keys
+    // of different value order names as compare does; equal keys say nothing.
+    static std::uint64_t keyOf(std::string_view name) noexcept {
+        std::uint64_t key = 0;
+        if (name.size() >= 8) {
+            std::memcpy(&key, name.data(), 8);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            key = __builtin_bswap64(key);
+#endif
+            return key;
+        }
+        for (std::size_t i = 0; i < 8; ++i) {
+            key = (key << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0U);
+        }
+        return key;
+    }
+    struct Entry {
+        std::uint64_t key;
+        Node* node;
+        std::size_t size;  // of the name: with the key it tells a short name whole
+    };
+    // compare for an entry of the small array and a name whose key is given.
+    static int compare(const Entry& entry, std::string_view name, std::uint64_t key) noexcept {
+        if (entry.key != key) {
+            return entry.key < key ? -1 : 1;
+        }
+        return compare(entry.node->getName(), name);
+    }
     struct NameOrder {
         using is_transparent = void;
         bool operator()(std::string_view left, std::string_view right) const noexcept {
             return compare(left, right) < 0;
         }
     };
-    using Small = std::vector<Node*>;
+    using Small = std::vector<Entry>;
     // Keys are views of the filed nodes' own names.
     using Large = std::map<std::string_view, Node*, NameOrder>;
 
   public:
     // Above this many entries the table is a balanced tree.
     static constexpr std::size_t kSmallLimit = 32;
+    // Up to this many entries find scans the keys.
+    static constexpr std::size_t kScannedUpTo = 12;
 
     // Where find met a name, or where that name would be filed. put checks that
     // it still fits the table and the node's name, and searches again if not.
@@ -70,29 +105,43 @@ class ChildTable {
     ChildTable(const ChildTable&) = delete;
     ChildTable& operator=(const ChildTable&) = delete;
 
-    std::size_t size() const { return mLarge ? mLarge->size() : mSmall.size(); }
+    std::size_t size() const {
+        return mLarge ? mLarge->size() : mSmall.size();
+    }
 
     // The node filed under name, or null. Inline: a path lookup is a row of these.
     Node* find(std::string_view name) const {
         if (mLarge) {
             return findLarge(name);
         }
-        std::size_t low = 0;
-        std::size_t high = mSmall.size();
-        while (low < high) {
-            const std::size_t middle = low + (high - low) / 2;
-            const int order = compare(mSmall[middle]->getName(), name);
-            if (order == 0) {
-                return mSmall[middle];
+        if (mSmall.empty()) {
+            return nullptr;
+        }
+        // A path lookup is a chain of dependent loads. A small table is
+        // scanned for the key: the branches predict well for the names a
+        // program reads again and again, so the next node's load starts
+        // before the compare is done. A larger table is halved without
+        // branches on the data. A name of up to eight bytes is told whole by
+        // key and size, without reading the node.
+        const std::uint64_t key = keyOf(name);
+        const Entry* entry = mSmall.data();
+        const Entry* const end = entry + mSmall.size();
+        if (mSmall.size() > kScannedUpTo) {
+            for (std::size_t left = mSmall.size(); left > 1;) {
+                const std::size_t half = left / 2;
+                entry = entry[half].key < key ? entry + half : entry;
+                left -= half;
             }
-            if (order < 0) {
-                low = middle + 1;
-            } else {
-                high = middle;
+        }
+        for (; entry != end && entry->key <= key; ++entry) {
+            if (entry->key == key && entry->size == name.size() &&
+                (name.size() <= 8 || compare(entry->node->getName(), name) == 0)) {
+                return entry->node;
             }
         }
         return nullptr;
     }
+
     Node* find(std::string_view name, Position& at);
     // Files node under its name. Returns the node filed under that name
     // before, which the entry no longer refers to, or null.
@@ -116,8 +165,8 @@ class ChildTable {
                 visit(entry.second);
             }
         } else {
-            for (Node* node : mSmall) {
-                visit(node);
+            for (const Entry& entry : mSmall) {
+                visit(entry.node);
             }
         }
     }

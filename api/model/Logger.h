@@ -17,7 +17,7 @@ namespace vesk::legacy {
 class Logger {
   public:
     // Verbosity order and syslog priority at once; lower is more severe.
-    enum LogLevel {
+    enum LogLevel : int {
         Emergency = 0,
         Alert = 1,
         Critical = 2,

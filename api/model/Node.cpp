@@ -1,5 +1,6 @@
 #include "model/Node.h"
 
+#include "model/NodeArena.h"
 #include "model/StructuralNode.h"
 
 namespace vesk::legacy {
@@ -13,6 +14,14 @@ Node::~Node() {
     if (mFiled) {
         static_cast<StructuralNode*>(mParent)->unfile(*this);
     }
+}
+
+void* Node::operator new(std::size_t size) {
+    return NodeArena::allocate(size);
+}
+
+void Node::operator delete(void* node, std::size_t size) noexcept {
+    NodeArena::release(node, size);
 }
 
 StructuralNode* Node::asStructuralNode() {

@@ -2,6 +2,7 @@
 // and the attribute bits the layer merger uses to protect finalised nodes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vesk::legacy {
@@ -26,6 +27,11 @@ class Node {
     // Copying would share children or values; clone() is the way to copy.
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
+
+    // From the calling thread's NodeArena while a scope installs one, else
+    // from the heap; delete finds the right place either way.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* node, std::size_t size) noexcept;
 
     // The only type tests: null when the node is of the other kind.
     virtual StructuralNode* asStructuralNode();
@@ -61,6 +67,8 @@ class Node {
     std::string mName;
     // True while the parent's children refer to this node.
     bool mFiled;
+    // Set by StructuralNode: lets a path walk test the kind without a virtual call.
+    bool mStructural = false;
 };
 
 }  // namespace vesk::legacy

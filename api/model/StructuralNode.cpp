@@ -6,7 +6,9 @@
 
 namespace vesk::legacy {
 
-StructuralNode::StructuralNode(const std::string& name) : Node(name) {}
+StructuralNode::StructuralNode(const std::string& name) : Node(name) {
+    mStructural = true;
+}
 
 StructuralNode::~StructuralNode() {
     mChildren.forEach([](Node* child) {
@@ -40,6 +42,10 @@ void StructuralNode::getChildren(std::vector<std::string>& names) const {
     mChildren.forEach([&names](Node* child) { names.push_back(child->getName()); });
 }
 
+void StructuralNode::getChildNodes(std::vector<Node*>& nodes) const {
+    mChildren.forEach([&nodes](Node* child) { nodes.push_back(child); });
+}
+
 Node* StructuralNode::getChild(const std::string& name) const {
     return mChildren.find(name);
 }
@@ -68,6 +74,30 @@ void StructuralNode::removeChild(const std::string& name) {
     if (Node* removed = mChildren.erase(name)) {
         removed->mFiled = false;
     }
+}
+
+Node* StructuralNode::findPath(Node* start, std::string_view names) {
+    // The hot read of every program: names are short, so the slash is found
+    // by an inline scan rather than a library call per name.
+    Node* node = start;
+    const char* next = names.data();
+    const char* const end = next + names.size();
+    while (node != nullptr) {
+        if (!node->mStructural) {
+            return nullptr;
+        }
+        const char* stop = next;
+        while (stop != end && *stop != '/') {
+            ++stop;
+        }
+        node = static_cast<StructuralNode*>(node)->mChildren.find(
+            std::string_view(next, static_cast<std::size_t>(stop - next)));
+        if (stop == end) {
+            break;
+        }
+        next = stop + 1;
+    }
+    return node;
 }
 
 void StructuralNode::unfile(Node& child) {

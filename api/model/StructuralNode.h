@@ -31,6 +31,8 @@ class StructuralNode : public Node {
 
     // Appends the child names in ascending byte order; the vector is not cleared.
     void getChildren(std::vector<std::string>& names) const;
+    // The same with the children themselves, for walks that would otherwise look each up.
+    void getChildNodes(std::vector<Node*>& nodes) const;
     Node* getChild(const std::string& name) const;
     // The same for a name not held in a std::string.
     Node* findChild(std::string_view name) const { return mChildren.find(name); }
@@ -47,6 +49,11 @@ class StructuralNode : public Node {
     void adoptChild(Node& child, const Slot& slot);
     // Unhooks the child of that name without destroying it.
     void removeChild(const std::string& name);
+
+    // The node that names leads to from start: names are separated by "/",
+    // every "/" separates and empty names count ("a//b" is "a", "", "b"). Null
+    // when a name is missing or a property stands before the last name.
+    static Node* findPath(Node* start, std::string_view names);
 
   private:
     friend class Node;  // a filed child unfiles itself when destroyed

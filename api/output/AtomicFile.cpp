@@ -1,6 +1,9 @@
 #include "output/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +25,10 @@ constexpr size_t kBufferSize = 64 * 1024;
 constexpr int kMaxLinks = 40;
 // Room left in a file name for the temporary suffix, within NAME_MAX (255).
 constexpr size_t kMaxBaseLength = 200;
+// Between the target's name and the writer's process id in a temporary name.
+constexpr char kTemporaryMark[] = ".tmp";
+// The bits a written file never carries, whatever it replaces.
+constexpr mode_t kNeverSet = S_ISUID | S_ISGID | S_ISVTX | S_IWGRP | S_IWOTH;
 
 std::string directoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -50,15 +57,37 @@ void syncDirectory(const std::string& directory) {
     }
 }
 
+// The process id in a temporary name "<stem><pid>.<counter>", or 0 when
+// name is no temporary name of stem.
+pid_t writerOf(const std::string& name, const std::string& stem) {
+    if (name.compare(0, stem.size(), stem) != 0) {
+        return 0;
+    }
+    const size_t dot = name.find('.', stem.size());
+    if (dot == std::string::npos || dot == stem.size() || dot + 1 == name.size() ||
+        name.find_first_not_of("0123456789", stem.size()) != dot ||
+        name.find_first_not_of("0123456789", dot + 1) != std::string::npos ||
+        dot - stem.size() > 9) {
+        return 0;
+    }
+    return static_cast<pid_t>(std::stol(name.substr(stem.size(), dot - stem.size())));
+}
+
 }  // namespace
 
-AtomicFile::AtomicFile(const std::string& fileName) : mFileName(fileName), mFd(-1) {}
+AtomicFile::AtomicFile(const std::string& fileName, mode_t newFileMode, Links links)
+    : mFileName(fileName), mNewFileMode(newFileMode), mLinks(links), mFd(-1) {}
+
+mode_t AtomicFile::safeMode(mode_t previous) {
+    return previous & 07777 & ~kNeverSet;
+}
 
 AtomicFile::~AtomicFile() {
     discard();
 }
 
 bool AtomicFile::fail(const std::string& what, int error) {
+    mErrorNumber = error;
     mError = error != 0 ? what + ": " + systemError(error) : what;
     discard();
     return false;
@@ -66,7 +95,7 @@ bool AtomicFile::fail(const std::string& what, int error) {
 
 bool AtomicFile::resolveTarget() {
     std::string path = mFileName;
-    for (int links = 0;; ++links) {
+    for (int links = 0; mLinks == Links::Follow; ++links) {
         struct stat status;
         if (::lstat(path.c_str(), &status) != 0) {
             if (errno == ENOENT) {
@@ -100,6 +129,7 @@ bool AtomicFile::open() {
         return true;
     }
     mError.clear();
+    mErrorNumber = 0;
     mBuffer.clear();
     if (mFileName.empty() || baseOf(mFileName).empty()) {
         return fail("not a file name: \"" + mFileName + "\"", 0);
@@ -107,31 +137,36 @@ bool AtomicFile::open() {
     if (!resolveTarget()) {
         return false;
     }
+    // lstat: the mode comes from the file being replaced, never through a
+    // link (which Links::Follow has resolved already, and Links::Replace
+    // replaces as it would any other entry).
     struct stat existing;
-    const bool exists = ::stat(mTarget.c_str(), &existing) == 0;
+    const bool exists = ::lstat(mTarget.c_str(), &existing) == 0;
     if (!exists && errno != ENOENT) {
         return fail("cannot examine " + mTarget, errno);
     }
-    if (exists && !S_ISREG(existing.st_mode)) {
+    const bool replacesFile = exists && S_ISREG(existing.st_mode);
+    if (exists && !replacesFile && !S_ISLNK(existing.st_mode)) {
         return fail(mTarget + " is not a regular file", 0);
     }
 
     static std::atomic<unsigned> sCounter{0};
-    const std::string stem =
-        directoryOf(mTarget) + "/." + baseOf(mTarget).substr(0, kMaxBaseLength) + ".tmp";
+    const std::string stem = "." + baseOf(mTarget).substr(0, kMaxBaseLength) + kTemporaryMark;
+    removeLeftovers(stem);
     const FileSystemCalls& calls = FileSystemCalls::sCurrent;
     for (int attempt = 0; mFd < 0; ++attempt) {
-        std::string candidate =
-            stem + std::to_string(::getpid()) + "." + std::to_string(sCounter++);
-        // 0666 lets the file-creation mask decide the mode of a new file.
-        mFd = calls.mOpen(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        std::string candidate = directoryOf(mTarget) + "/" + stem + std::to_string(::getpid()) +
+                                "." + std::to_string(sCounter++);
+        // The umask narrows the mode of a new file further.
+        mFd = calls.mOpen(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          safeMode(mNewFileMode));
         if (mFd >= 0) {
             mTemporary = candidate;
         } else if (errno != EEXIST || attempt == 100) {
             return fail("cannot create " + candidate, errno);
         }
     }
-    if (exists) {
+    if (replacesFile) {
         // Keep the owner where we may (best effort: only root can give files
         // away), then the mode, which fchown may have cut.
         if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) {
@@ -139,11 +174,33 @@ bool AtomicFile::open() {
                 // Not allowed: the new file is ours, as any new file would be.
             }
         }
-        if (calls.mChmod(mFd, existing.st_mode & 07777) != 0) {
+        if (calls.mChmod(mFd, safeMode(existing.st_mode)) != 0) {
             return fail("cannot set the mode of " + mTemporary, errno);
         }
     }
     return true;
+}
+
+// Temporaries of this file whose writer is gone: a writer killed between
+// creating and renaming leaves one behind. A live writer's temporary (its
+// process still exists, or belongs to someone we may not signal) stays.
+void AtomicFile::removeLeftovers(const std::string& stem) const {
+    const std::string directory = directoryOf(mTarget);
+    DIR* entries = ::opendir(directory.c_str());
+    if (entries == nullptr) {
+        return;  // creating the temporary file reports what is wrong
+    }
+    std::vector<std::string> gone;
+    while (const struct dirent* entry = ::readdir(entries)) {
+        const pid_t writer = writerOf(entry->d_name, stem);
+        if (writer > 0 && writer != ::getpid() && ::kill(writer, 0) != 0 && errno == ESRCH) {
+            gone.push_back(directory + "/" + entry->d_name);
+        }
+    }
+    ::closedir(entries);
+    for (const std::string& path : gone) {
+        FileSystemCalls::sCurrent.mUnlink(path.c_str());
+    }
 }
 
 bool AtomicFile::write(const std::string& bytes) {

@@ -1,7 +1,15 @@
-// Replaces a file so that a reader sees either its old or its whole new content:
-// the bytes go to a temporary file beside the target, are flushed to disk and
-// renamed over it. A symbolic link is followed, so its target is replaced and
-// the link stays; an existing file keeps its mode.
+// The one way this system writes a file: the bytes go to a hidden temporary
+// file beside the target, are flushed to disk and renamed over it, so a reader
+// sees either the old or the whole new content.
+//
+// Modes: a replaced file keeps the mode of the regular file it replaces, less
+// setuid, setgid, sticky and group or world write; a new file gets newFileMode
+// (0644 unless the caller says otherwise, so tree files), narrowed by the
+// umask and by the same rule. A symbolic link at the name is either followed,
+// so its target is replaced and the link stays (Links::Follow, the default),
+// or replaced itself by the new file (Links::Replace, for folders where anyone
+// may plant links). Temporary names stay within NAME_MAX, and temporaries that
+// a killed writer left behind are removed by the next write of the same file.
 //
 //   AtomicFile file("/home/u/tree.xml");
 //   if (!file.open() || !file.write(text) || !file.commit()) {
@@ -9,13 +17,18 @@
 //   }
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace vesk::legacy {
 
 class AtomicFile {
   public:
-    explicit AtomicFile(const std::string& fileName);
+    enum class Links { Follow, Replace };
+
+    explicit AtomicFile(const std::string& fileName, mode_t newFileMode = 0644,
+                        Links links = Links::Follow);
     // Removes the temporary file unless commit succeeded.
     ~AtomicFile();
 
@@ -35,19 +48,29 @@ class AtomicFile {
     // Drops the temporary file; the target stays as it was.
     void discard();
 
-    // What went wrong last, for the log (system error text included).
+    // What went wrong last, for the log (system error text included), and
+    // the system error number behind it (0 when there was none).
     const std::string& getError() const { return mError; }
+    int getErrorNumber() const { return mErrorNumber; }
+
+    // The mode a file replacing one of mode previous gets: the permission
+    // bits without setuid, setgid, sticky and group or world write.
+    static mode_t safeMode(mode_t previous);
 
   private:
     bool flush();
     bool fail(const std::string& what, int error);
     bool resolveTarget();
+    void removeLeftovers(const std::string& stem) const;
 
     std::string mFileName;
-    std::string mTarget;     // mFileName with symbolic links followed
+    std::string mTarget;     // mFileName, with symbolic links followed if so asked
     std::string mTemporary;  // empty while no temporary file exists
     std::string mBuffer;
     std::string mError;
+    int mErrorNumber = 0;
+    mode_t mNewFileMode;
+    Links mLinks;
     int mFd;
 };
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "model/LogText.h"
 #include "model/PropertyNode.h"
 
 namespace vesk::legacy {
@@ -15,10 +16,12 @@ bool NodeLogger::preChildrenProcess(Node& node) {
     }
     const char* readOnly = (node.getAttributes() & Node::kReadOnly) ? "readonly" : "";
     if (const PropertyNode* property = node.asPropertyNode()) {
-        Logger::log(mLevel, (prefix + "Property %s %s %s\n").c_str(), node.getName().c_str(),
-                    readOnly, property->getStringValue("default").c_str());
+        Logger::log(mLevel, (prefix + "Property %s %s %s\n").c_str(),
+                    logText(node.getName()).c_str(), readOnly,
+                    logText(property->getStringValue("default")).c_str());
     } else {
-        Logger::log(mLevel, (prefix + "Node %s %s\n").c_str(), node.getName().c_str(), readOnly);
+        Logger::log(mLevel, (prefix + "Node %s %s\n").c_str(), logText(node.getName()).c_str(),
+                    readOnly);
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
@@ -55,12 +56,7 @@ std::string pathForLog(const Node& node) {
     for (const Node* at = &node; at; at = at->getParent()) {
         path.insert(0, "/" + at->getName());
     }
-    for (char& c : path) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            c = '?';
-        }
-    }
-    return path;
+    return logText(path);
 }
 
 std::string attributesText(int attributes) {
@@ -112,8 +108,8 @@ NodeSerialize::~NodeSerialize() = default;
 
 void NodeSerialize::open() {
     if (!mStream.open()) {
-        Logger::error("Cannot write tree file %s: %s\n", mFileName.c_str(),
-                      mStream.getError().c_str());
+        Logger::error("Cannot write tree file %s: %s\n", logText(mFileName).c_str(),
+                      logText(mStream.getError()).c_str());
         return;
     }
     write(std::string(kTreeFileHeader) + "\n");
@@ -121,8 +117,8 @@ void NodeSerialize::open() {
 
 void NodeSerialize::close() {
     if (mStream.isOpen() && !mStream.commit()) {
-        Logger::error("Cannot write tree file %s: %s\n", mFileName.c_str(),
-                      mStream.getError().c_str());
+        Logger::error("Cannot write tree file %s: %s\n", logText(mFileName).c_str(),
+                      logText(mStream.getError()).c_str());
     }
 }
 
@@ -130,7 +126,8 @@ bool NodeSerialize::write(const std::string& text) {
     if (mStream.write(text)) {
         return true;
     }
-    Logger::error("Cannot write tree file %s: %s\n", mFileName.c_str(), mStream.getError().c_str());
+    Logger::error("Cannot write tree file %s: %s\n", logText(mFileName).c_str(),
+                  logText(mStream.getError()).c_str());
     return false;
 }
 
@@ -143,7 +140,7 @@ bool NodeSerialize::escape(const std::string& text, const Node& node, std::strin
     Logger::error(
         "Cannot write tree file %s: node %s holds a name, value or locale with a control "
         "character or invalid UTF-8\n",
-        mFileName.c_str(), pathForLog(node).c_str());
+        logText(mFileName).c_str(), pathForLog(node).c_str());
     mStream.discard();
     return false;
 }
@@ -207,7 +204,7 @@ void NodeSerialize::serializeValues(PropertyNode& property) {
             const std::string separator = listSeparator(items);
             if (separator.empty()) {
                 Logger::error("Cannot write tree file %s: no list separator for %s\n",
-                              mFileName.c_str(), pathForLog(property).c_str());
+                              logText(mFileName).c_str(), pathForLog(property).c_str());
                 mStream.discard();
                 return;
             }

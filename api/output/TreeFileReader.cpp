@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "layers/LayerLimitExceeded.h"
 #include "layers/OperationType.h"
 #include "layers/ParserContext.h"
 #include "layers/SaxParser.h"
@@ -380,7 +381,12 @@ bool TreeFileReader::read(TreeMerger& merger, std::string& problem) const {
     session.closeAll();
     merger.endTree();
 
-    parser.rethrowHeld();
+    try {
+        parser.rethrowHeld();
+    } catch (const LayerLimitExceeded& limit) {
+        problem = "the file exceeds a bound: " + limit.getMessage();
+        return false;
+    }
     if (!session.problem.empty()) {
         problem = session.problem;
         return false;

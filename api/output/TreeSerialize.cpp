@@ -4,6 +4,7 @@
 #include <string>
 
 #include "layers/TreeMerger.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/Tree.h"
@@ -50,7 +51,7 @@ void Tree::serialize(const std::string& fileName) const {
     // one that cannot be read back.
     if (mRoot && !mRoot->asStructuralNode()) {
         Logger::error("Cannot write tree file %s: the tree's root is a property, not a group\n",
-                      fileName.c_str());
+                      logText(fileName).c_str());
         return;
     }
     NodeSerialize writer(fileName);
@@ -65,7 +66,8 @@ void Tree::unserialize(const std::string& fileName) {
     std::string text;
     std::string problem;
     if (!readRegularFile(fileName, INT_MAX, "the file is too large", text, problem)) {
-        Logger::warning("Cannot read tree file %s: %s\n", fileName.c_str(), problem.c_str());
+        Logger::warning("Cannot read tree file %s: %s\n", logText(fileName).c_str(),
+                        logText(problem).c_str());
         return;
     }
     // The writer puts line feeds only around elements and values; a line feed
@@ -80,12 +82,13 @@ void Tree::unserialize(const std::string& fileName) {
     TreeMerger merger;
     const MergedTree owner(merger);
     if (!TreeFileReader(std::move(text)).read(merger, problem)) {
-        Logger::warning("Cannot read tree file %s: %s\n", fileName.c_str(), problem.c_str());
+        Logger::warning("Cannot read tree file %s: %s\n", logText(fileName).c_str(),
+                        logText(problem).c_str());
         return;
     }
     Tree* read = merger.getTree();
     if (!read || !read->getRoot()) {
-        Logger::warning("Cannot read tree file %s: it holds no tree\n", fileName.c_str());
+        Logger::warning("Cannot read tree file %s: it holds no tree\n", logText(fileName).c_str());
         return;
     }
     // Taken over rather than copied: the merger's tree is freed empty.

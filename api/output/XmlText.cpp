@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace vesk::legacy {
 
@@ -54,6 +55,13 @@ bool isXmlChar(uint32_t c) {
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
+// Allowed in XML, but invisible and able to steer a terminal or reorder the
+// text around it: C1 controls, line and paragraph separators, bidirectional
+// embeddings, overrides and isolates. Written as references, read back the same.
+bool isHiddenControl(uint32_t c) {
+    return (c >= 0x80 && c <= 0x9F) || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 }  // namespace
 
 bool XmlText::isRepresentable(const std::string& text) {
@@ -72,7 +80,18 @@ bool XmlText::escape(const std::string& text, std::string& out) {
     if (!isRepresentable(text)) {
         return false;
     }
-    for (const char c : text) {
+    for (size_t pos = 0; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        uint32_t codePoint = 0;
+        const size_t length =
+            static_cast<unsigned char>(c) >= 0x80 ? decode(text, pos, codePoint) : 0;
+        if (length > 0 && isHiddenControl(codePoint)) {
+            char reference[16];
+            std::snprintf(reference, sizeof reference, "&#x%x;", static_cast<unsigned>(codePoint));
+            out += reference;
+            pos += length - 1;
+            continue;
+        }
         switch (c) {
             case '&':
                 out += "&amp;";

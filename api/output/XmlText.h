@@ -1,6 +1,8 @@
 // Turns names, values and locales into text that a tree file can carry: markup
-// characters and tab, line feed and carriage return become references, so the
-// text reads back exactly; what XML 1.0 cannot carry at all is refused.
+// characters, tab, line feed and carriage return, and the invisible controls
+// that steer terminals (C1, bidirectional overrides, line separators) become
+// references, so the text reads back exactly and shows safely; what XML 1.0
+// cannot carry at all is refused.
 //
 //   std::string out;
 //   if (!XmlText::escape(value, out)) { /* control character or broken UTF-8 */ }

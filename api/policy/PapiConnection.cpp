@@ -81,7 +81,7 @@ PapiConnection::PapiConnection(const std::string& connectionString, StateCallbac
         handle = nullptr;
     }
     mHandle = handle;
-    checkPapiStatus(status);
+    checkPapiStatus(status, nullptr);
 }
 
 PapiConnection::~PapiConnection() {
@@ -98,7 +98,7 @@ void PapiConnection::readComponentLayers(const std::string& component,
     // Owned from here on, so that it is freed once whatever happens below,
     // also when the service hands out a list together with a failure.
     LayerList list(head, status);
-    checkPapiStatus(status);
+    checkPapiStatus(status, mHandle);
     std::vector<PapiLayer> read;
     for (const PAPILayerEntry* entry = list.get(); entry != nullptr; entry = entry->next) {
         if (entry->size < 0 || (entry->data == nullptr && entry->size > 0)) {
@@ -114,7 +114,7 @@ void PapiConnection::listComponentNames(const std::string& selector,
     PAPIStatus status = PAPISuccess;
     PAPINameEntry* head = papiListComponentNames(mHandle, selector.c_str(), &status);
     NameList list(head, status);
-    checkPapiStatus(status);
+    checkPapiStatus(status, mHandle);
     std::vector<std::string> read;
     for (const PAPINameEntry* entry = list.get(); entry != nullptr; entry = entry->next) {
         if (entry->name == nullptr) {
@@ -129,7 +129,7 @@ void* PapiConnection::addListener(const std::string& component, EventCallback ca
                                   void* userData) {
     PAPIStatus status = PAPISuccess;
     PAPIListenerId id = papiAddListener(mHandle, component.c_str(), callback, userData, &status);
-    checkPapiStatus(status);
+    checkPapiStatus(status, mHandle);
     return id;
 }
 

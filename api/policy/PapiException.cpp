@@ -25,4 +25,15 @@ void checkPapiStatus(PAPIStatus status) {
     throw PapiException(std::string(getPapiStatusText(status)) + "\n", status);
 }
 
+void checkPapiStatus(PAPIStatus status, PAPI* handle) {
+    if (status == PAPISuccess) {
+        return;
+    }
+    char buffer[1024] = "";
+    PAPIStatus asked = PAPISuccess;
+    papiGetFailureDetail(handle, buffer, sizeof buffer, &asked);
+    throw PapiException(std::string(getPapiStatusText(status)) + "\n", status,
+                        asked == PAPISuccess ? buffer : "");
+}
+
 }  // namespace vesk::legacy

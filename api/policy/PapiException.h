@@ -15,13 +15,17 @@ namespace vesk::legacy {
 
 class PapiException : public Exception {
   public:
-    PapiException(const std::string& message, PAPIStatus status)
-        : Exception(message), mStatus(status) {}
+    PapiException(const std::string& message, PAPIStatus status, std::string detail = "")
+        : Exception(message), mStatus(status), mDetail(std::move(detail)) {}
 
     PAPIStatus getStatus() const { return mStatus; }
+    // What failed and why, in the service's words ("/etc/vesk/store: Permission
+    // denied"); empty when the service said nothing more than the status.
+    const std::string& getDetail() const { return mDetail; }
 
   private:
     PAPIStatus mStatus;
+    std::string mDetail;
 };
 
 // The text for a status, without line end: "Connection failure" for 1 up to
@@ -30,5 +34,8 @@ const char* getPapiStatusText(PAPIStatus status);
 
 // Returns for 0; otherwise throws PapiException with the status's text plus "\n".
 void checkPapiStatus(PAPIStatus status);
+// The same with the service's detail of the failure on the handle (a null
+// handle: of the last failed papiInitialise on this thread).
+void checkPapiStatus(PAPIStatus status, PAPI* handle);
 
 }  // namespace vesk::legacy

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "policy/PapiException.h"
 
@@ -9,12 +10,12 @@ namespace vesk::legacy {
 
 namespace {
 
-// Logs what a listener threw. An Exception's message already ends in "\n".
+// Logs what a listener threw.
 void logListenerFailure(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
     } catch (const Exception& e) {
-        Logger::error("%s", e.getMessage().c_str());
+        Logger::error("%s\n", logText(e.getMessage()).c_str());
     } catch (...) {
         Logger::error("A policy listener failed with an unexpected exception\n");
     }
@@ -45,10 +46,10 @@ PolicyAccess::~PolicyAccess() {
         try {
             mConnection->removeListener(handle);
         } catch (const Exception& e) {
-            Logger::error("Cannot stop watching policy component %s: %s", component.c_str(),
-                          e.getMessage().c_str());
+            Logger::error("Cannot stop watching policy component %s: %s\n",
+                          logText(component).c_str(), logText(e.getMessage()).c_str());
         } catch (...) {
-            Logger::error("Cannot stop watching policy component %s\n", component.c_str());
+            Logger::error("Cannot stop watching policy component %s\n", logText(component).c_str());
         }
     }
     {

@@ -1,5 +1,6 @@
 #include "policy/PolicyLayer.h"
 
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "policy/PolicyLayerWrapper.h"
 
@@ -15,8 +16,8 @@ void PolicyLayer::read(ITreeHandler& handler) const {
     if (!read(handler, &error) && error.failed) {
         // Every text here comes from the service: arguments only, never the format.
         Logger::warning("Broken policy layer of component %s (%s), line %d, column %d: %s\n",
-                        mPath.getComponent().c_str(), mLayer.getStamp().c_str(), error.line,
-                        error.column, error.message.c_str());
+                        logText(mPath.getComponent()).c_str(), logText(mLayer.getStamp()).c_str(),
+                        error.line, error.column, logText(error.message).c_str());
     }
 }
 

@@ -4,6 +4,8 @@
 #define _GNU_SOURCE
 #include "kxtools.h"
 
+#include "output/ReplaceFile.h"
+
 #include <ctype.h>
 #include <dirent.h>
 #include <errno.h>
@@ -96,9 +98,10 @@ static int kx_parse_setting(const char* line, size_t len, size_t* name_len, cons
     return 1;
 }
 
-/* A file name of the configuration directory that may stand in the table. */
+/* A file name of the configuration directory that may stand in the table;
+ * a leading "#" would make its line a comment. */
 static int is_safe_file_name(const char* name) {
-    if (!*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+    if (!*name || *name == '#' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
         return 0;
     for (const char* p = name; *p; ++p) {
         unsigned char u = (unsigned char)*p;
@@ -138,44 +141,23 @@ static int read_file_at(int dirfd, const char* name, struct kx_buffer* out) {
     return 0;
 }
 
-/* Writes data to path through a temporary file in the same directory, so
- * readers see the old file or the complete new one. */
+/* Writes data to path through the system's one file writer, so readers see
+ * the old file or the complete new one; a link at path is replaced, never
+ * followed, and a new file gets mode 0644. */
 static int write_atomically(const char* path, const char* data, size_t len) {
-    size_t tmp_len = strlen(path) + 8;
-    char* tmp = malloc(tmp_len);
-    if (!tmp)
-        return -1;
-    snprintf(tmp, tmp_len, "%s.XXXXXX", path);
-    int fd = mkostemp(tmp, O_CLOEXEC);
-    if (fd < 0) {
-        free(tmp);
-        return -1;
+    return hollin_replace_file(path, data, len, 0644, 0, NULL, 0);
+}
+
+/* 1 for a variable that a shell reading the file would act on. */
+static int is_shell_variable(const char* name, size_t len) {
+    static const char* const variables[] = {
+        "PATH",      "IFS",      "ENV", "BASH_ENV",       "CDPATH", "GLOBIGNORE",
+        "SHELLOPTS", "BASHOPTS", "PS4", "PROMPT_COMMAND", "HOME",   "SHELL"};
+    for (size_t i = 0; i < sizeof variables / sizeof *variables; ++i) {
+        if (strlen(variables[i]) == len && strncmp(name, variables[i], len) == 0)
+            return 1;
     }
-    size_t done = 0;
-    int failed = 0;
-    while (done < len && !failed) {
-        ssize_t n = write(fd, data + done, len - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            failed = 1;
-        } else {
-            done += (size_t)n;
-        }
-    }
-    if (!failed && (fchmod(fd, 0644) != 0 || fsync(fd) != 0))
-        failed = 1;
-    if (close(fd) != 0)
-        failed = 1;
-    if (!failed && rename(tmp, path) != 0)
-        failed = 1;
-    if (failed) {
-        int saved = errno;
-        unlink(tmp);
-        errno = saved;
-    }
-    free(tmp);
-    return failed ? -1 : 0;
+    return len >= 3 && strncmp(name, "LD_", 3) == 0;
 }
 
 /* Appends one table line for a settings file, or returns 0 with a reason. */
@@ -203,6 +185,11 @@ static int table_line(const char* file, const struct kx_buffer* text, struct kx_
         const char* value;
         if (!kx_parse_setting(start, (size_t)(nl - start), &name_len, &value, &value_len)) {
             *reason = "line is not name=\"value\"";
+            ok = 0;
+            break;
+        }
+        if (is_shell_variable(start, name_len)) {
+            *reason = "setting of a shell variable";
             ok = 0;
             break;
         }

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 
 namespace vesk::legacy::plugins {
@@ -36,9 +37,10 @@ bool RetryScheduler::attempt(const Job& job) {
     try {
         return job();
     } catch (const Exception& e) {
-        Logger::error("A write failed and will be tried again: %s\n", e.getMessage().c_str());
+        Logger::error("A write failed and will be tried again: %s\n",
+                      logText(e.getMessage()).c_str());
     } catch (const std::exception& e) {
-        Logger::error("A write failed and will be tried again: %s\n", e.what());
+        Logger::error("A write failed and will be tried again: %s\n", logText(e.what()).c_str());
     }
     return false;
 }

@@ -11,6 +11,7 @@
 #include "StartupConstants.h"
 #include "gnome2/gnome-desktop-item.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 
 namespace vesk::legacy::plugins::startup {
@@ -108,10 +109,10 @@ void AutostartWriter::write(const std::vector<StartupApp>& apps) const {
         const std::string name = fileName(app.name);
         if (app.name.empty()) {
             Logger::warning("Skipping a startup command outside any application: %s\n",
-                            app.command.c_str());
+                            logText(app.command).c_str());
         } else if (name.empty()) {
             Logger::error("Skipping a startup application whose name is no file name: %s\n",
-                          app.name.c_str());
+                          logText(app.name).c_str());
         } else if (written.insert(name).second) {
             save(app, mDir + "/" + name);
         }
@@ -137,8 +138,8 @@ bool AutostartWriter::save(const StartupApp& app, const std::string& path) const
     GError* error = nullptr;
     const bool saved = gnome_desktop_item_save(item, path.c_str(), TRUE, &error);
     if (!saved) {
-        Logger::error("Could not save the autostart entry %s: %s\n", path.c_str(),
-                      error != nullptr ? error->message : "unknown failure");
+        Logger::error("Could not save the autostart entry %s: %s\n", logText(path).c_str(),
+                      logText(error != nullptr ? error->message : "unknown failure").c_str());
         g_clear_error(&error);
     }
     gnome_desktop_item_unref(item);
@@ -161,8 +162,8 @@ void AutostartWriter::removeOthers(const std::set<std::string>& keep) const {
     closedir(dir);
     for (const std::string& name : doomed) {
         if (unlink((mDir + "/" + name).c_str()) != 0 && errno != ENOENT) {
-            Logger::error("Could not remove the autostart entry %s/%s: %s\n", mDir.c_str(),
-                          name.c_str(), strerror(errno));
+            Logger::error("Could not remove the autostart entry %s/%s: %s\n", logText(mDir).c_str(),
+                          logText(name).c_str(), strerror(errno));
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "PluginRun.h"
 
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 
 namespace vesk::legacy::plugins::startup {
@@ -18,7 +19,7 @@ void runPluginOnce(const PluginEntryPoints& plugin) noexcept {
         plugin.uninitialise(handle);
     } catch (const Exception& e) {
         Logger::error("An error occurred while running the startup applications plugin: %s\n",
-                      e.getMessage().c_str());
+                      logText(e.getMessage()).c_str());
         plugin.uninitialise(handle);
     } catch (...) {
         Logger::error("An unexpected error has occurred.\n");

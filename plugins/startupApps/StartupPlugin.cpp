@@ -11,6 +11,7 @@
 #include "access/ConfigurationAccess.h"
 #include "gnome2/gnome-config.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/NodePath.h"
@@ -49,7 +50,7 @@ StartupPlugin::~StartupPlugin() {
         Logger::error(
             "An error occurred while stopping to listen for the startup applications: "
             "%s\n",
-            e.getMessage().c_str());
+            logText(e.getMessage()).c_str());
     }
 }
 
@@ -57,7 +58,8 @@ PolicyCopy StartupPlugin::readList() const {
     try {
         return PolicyCopy::take(ConfigurationAccess::defaultInstance(), kStartupNode);
     } catch (const Exception& e) {
-        Logger::error("An error occurred starting the applications: %s\n", e.getMessage().c_str());
+        Logger::error("An error occurred starting the applications: %s\n",
+                      logText(e.getMessage()).c_str());
     }
     return PolicyCopy();
 }
@@ -71,7 +73,7 @@ void StartupPlugin::onChangeComplete() {
         write(mRetry.generation(), readList());
     } catch (const Exception& e) {
         Logger::error("An error occurred while running the startup applications plugin: %s\n",
-                      e.getMessage().c_str());
+                      logText(e.getMessage()).c_str());
     }
 }
 
@@ -91,7 +93,7 @@ void StartupPlugin::write(std::uint64_t since, const PolicyCopy& copy) {
             } else {
                 Logger::error(
                     "An error occurred while running the startup applications plugin: %s\n",
-                    e.getMessage().c_str());
+                    logText(e.getMessage()).c_str());
             }
             return true;
         }
@@ -118,7 +120,7 @@ bool StartupPlugin::rewrite(Node* list, bool complete) {
             visitor.flush();
         } catch (const Exception& e) {
             Logger::error("An error occurred starting the applications: %s\n",
-                          e.getMessage().c_str());
+                          logText(e.getMessage()).c_str());
         }
     }
     // A failed autostart entry is retried with the session, like it.
@@ -153,7 +155,7 @@ bool StartupPlugin::writeAutostartEntries(Node* list, bool complete) const {
         return true;
     } catch (const Exception& e) {
         Logger::error("An error occurred writing the autostart entries: %s\n",
-                      e.getMessage().c_str());
+                      logText(e.getMessage()).c_str());
         return false;
     }
 }
@@ -182,7 +184,7 @@ void StartupPlugin::followUntilWritten() {
         mListening = true;
     } catch (const Exception& e) {
         Logger::error("Cannot listen for changes to the startup applications: %s\n",
-                      e.getMessage().c_str());
+                      logText(e.getMessage()).c_str());
         return;
     }
     Logger::info("waiting to write the startup applications from the policy in full\n");
@@ -195,7 +197,7 @@ void StartupPlugin::followUntilWritten() {
             write(since, copy);
         } catch (const Exception& e) {
             Logger::error("An error occurred while running the startup applications plugin: %s\n",
-                          e.getMessage().c_str());
+                          logText(e.getMessage()).c_str());
         }
     }
     std::unique_lock<std::mutex> lock(mSettledMutex);

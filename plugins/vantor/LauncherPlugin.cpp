@@ -14,6 +14,7 @@
 #include "PolicyCopy.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 
@@ -44,10 +45,10 @@ LauncherPlugin::~LauncherPlugin() {
         removeListener();
     } catch (const Exception& e) {
         Logger::error("An error occurred while stopping to listen for launcher changes: %s\n",
-                      e.getMessage().c_str());
+                      logText(e.getMessage()).c_str());
     } catch (const std::exception& e) {
         Logger::error("An error occurred while stopping to listen for launcher changes: %s\n",
-                      e.what());
+                      logText(e.what()).c_str());
     }
     // No longer registered; mRetry, destroyed first, waits for a retry that
     // is still running.
@@ -105,18 +106,18 @@ void LauncherPlugin::removeListener() {
 }
 
 void LauncherPlugin::onNodeAdded(const NodePath& path) {
-    Logger::debug("Node added: component=%s, path=%s\n", path.getComponent().c_str(),
-                  path.getPath().c_str());
+    Logger::debug("Node added: component=%s, path=%s\n", logText(path.getComponent()).c_str(),
+                  logText(path.getPath()).c_str());
 }
 
 void LauncherPlugin::onNodeRemoved(const NodePath& path) {
-    Logger::debug("Node removed: component=%s, path=%s\n", path.getComponent().c_str(),
-                  path.getPath().c_str());
+    Logger::debug("Node removed: component=%s, path=%s\n", logText(path.getComponent()).c_str(),
+                  logText(path.getPath()).c_str());
 }
 
 void LauncherPlugin::onNodeChanged(const NodePath& path) {
-    Logger::debug("Node changed: component=%s, path=%s\n", path.getComponent().c_str(),
-                  path.getPath().c_str());
+    Logger::debug("Node changed: component=%s, path=%s\n", logText(path.getComponent()).c_str(),
+                  logText(path.getPath()).c_str());
 }
 
 void LauncherPlugin::onChangeComplete() {
@@ -137,7 +138,8 @@ void LauncherPlugin::onChange() {
         // user has stay. Retries write from the copy.
         copy = PolicyCopy::take(access(), kLauncherNode);
     } catch (const Exception& e) {
-        Logger::error("An error occurred creating the launchers: %s\n", e.getMessage().c_str());
+        Logger::error("An error occurred creating the launchers: %s\n",
+                      logText(e.getMessage()).c_str());
         return;
     }
     if (!copy.node && !copy.complete) {

@@ -6,6 +6,7 @@
 
 #include "DesktopFolder.h"
 #include "LauncherConstants.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
@@ -39,7 +40,8 @@ void markTrusted(const std::string& path) {
     GError* error = nullptr;
     if (!g_file_set_attribute_string(file, "metadata::trusted", "true", G_FILE_QUERY_INFO_NONE,
                                      nullptr, &error)) {
-        Logger::debug("The launcher %s is not marked trusted: %s\n", path.c_str(), error->message);
+        Logger::debug("The launcher %s is not marked trusted: %s\n", logText(path).c_str(),
+                      logText(error->message).c_str());
         g_error_free(error);
     }
     g_object_unref(file);
@@ -98,7 +100,7 @@ void LauncherWriter::openLauncher(const std::string& name) {
     mSkipping = name.find('/') != std::string::npos;
     if (mSkipping) {
         Logger::error("Skipping a launcher whose name would leave the desktop folder: %s\n",
-                      name.c_str());
+                      logText(name).c_str());
         return;
     }
     mItem = gnome_desktop_item_new();
@@ -109,7 +111,7 @@ void LauncherWriter::writeProperty(const PropertyNode& property) {
     if (mItem == nullptr) {
         if (!mSkipping) {
             Logger::warning("Ignoring a launcher property outside any launcher: %s\n",
-                            name.c_str());
+                            logText(name).c_str());
         }
         return;
     }
@@ -124,16 +126,27 @@ void LauncherWriter::writeProperty(const PropertyNode& property) {
             mIsLink = true;
         }
     }
-    if (!property.isLocalised()) {
-        gnome_desktop_item_set_string(mItem, name.c_str(),
-                                      valueText(property, kDefaultLocale).c_str());
-        return;
-    }
     std::vector<std::string> locales;
-    property.getLocales(locales);
+    if (property.isLocalised()) {
+        property.getLocales(locales);
+    } else {
+        locales.push_back(kDefaultLocale);
+    }
     for (const std::string& locale : locales) {
-        gnome_desktop_item_set_localestring_lang(mItem, name.c_str(), locale.c_str(),
-                                                 valueText(property, locale).c_str());
+        if (property.isList()) {
+            // Item by item, so that a ";" inside one stays inside it.
+            const std::vector<std::string>& items = property.getListValue(locale);
+            std::vector<const char*> strings;
+            for (const std::string& item : items) {
+                strings.push_back(item.c_str());
+            }
+            strings.push_back(nullptr);
+            gnome_desktop_item_set_localestrings_lang(mItem, name.c_str(), locale.c_str(),
+                                                      strings.data());
+        } else {
+            gnome_desktop_item_set_localestring_lang(mItem, name.c_str(), locale.c_str(),
+                                                     property.getStringValue(locale).c_str());
+        }
     }
 }
 
@@ -153,16 +166,16 @@ void LauncherWriter::saveLauncher() {
         mFolderChecked = true;
         std::string why;
         if (!ensureDesktopDir(mBaseDir, why)) {
-            Logger::error("Could not create the desktop folder %s: %s\n", mBaseDir.c_str(),
-                          why.c_str());
+            Logger::error("Could not create the desktop folder %s: %s\n", logText(mBaseDir).c_str(),
+                          logText(why).c_str());
         }
     }
     GError* error = nullptr;
     if (gnome_desktop_item_save(mItem, path.c_str(), TRUE, &error)) {
         markTrusted(path);
     } else {
-        Logger::error("Could not save the launcher %s: %s\n", path.c_str(),
-                      error != nullptr ? error->message : "unknown failure");
+        Logger::error("Could not save the launcher %s: %s\n", logText(path).c_str(),
+                      logText(error != nullptr ? error->message : "unknown failure").c_str());
         g_clear_error(&error);
         ++mFailed;
     }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include "PolicyCopy.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Exception.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/NodePath.h"
 #include "model/PropertyNode.h"
@@ -24,6 +26,7 @@
 using vesk::legacy::ConfigurationAccess;
 using vesk::legacy::Exception;
 using vesk::legacy::Logger;
+using vesk::legacy::logText;
 using vesk::legacy::Node;
 using vesk::legacy::NodePath;
 using vesk::legacy::PropertyNode;
@@ -37,23 +40,6 @@ namespace {
 // events arrive on the policy watcher thread: one installation at a time. It
 // also guards kStorageGroupId.
 std::mutex sInstallMutex;
-
-// Log-safe form of an untrusted name: control characters and backslashes
-// escaped, everything else as it is.
-std::string printable(const std::string& text) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f || c == '\\') {
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xf];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
 
 // Why the character cannot stand in a name="value" line, or null. The tools
 // may read the files as shell text, so only inert characters pass.
@@ -71,6 +57,57 @@ const char* unsafeValueCharacter(unsigned char c) {
     if (c == '`')
         return "a backquote";
     return nullptr;
+}
+
+// Why decoded UTF-8 text cannot be shown or stored by the tools, or null:
+// invalid UTF-8, or a C1 control character (U+0080 to U+009F, which
+// terminals take as commands).
+const char* unsafeText(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
+        if (lead < 0xc2 || lead > 0xf4 || i + length > text.size())
+            return "invalid UTF-8";
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
+                return "invalid UTF-8";
+        }
+        const unsigned char second = static_cast<unsigned char>(text[i + 1]);
+        if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second >= 0xa0) ||
+            (lead == 0xf0 && second < 0x90) || (lead == 0xf4 && second >= 0x90))
+            return "invalid UTF-8";
+        if (lead == 0xc2 && second < 0xa0)
+            return "a C1 control character";
+        i += length;
+    }
+    return nullptr;
+}
+
+// Variables a shell acts on when it reads the file: the real tools may source
+// the settings files as root.
+bool isShellSetting(const std::string& name) {
+    static const char* const kShellVariables[] = {
+        "PATH",      "IFS",      "ENV", "BASH_ENV",       "CDPATH", "GLOBIGNORE",
+        "SHELLOPTS", "BASHOPTS", "PS4", "PROMPT_COMMAND", "HOME",   "SHELL"};
+    for (const char* variable : kShellVariables) {
+        if (name == variable)
+            return true;
+    }
+    return name.compare(0, 3, "LD_") == 0;
+}
+
+// The longest file name the configuration folder takes.
+size_t nameMax() {
+    for (const char* folder : {kTempApplicationStorage, kApplicationStorage}) {
+        const long max = pathconf(folder, _PC_NAME_MAX);
+        if (max > 0)
+            return static_cast<size_t>(max);
+    }
+    return NAME_MAX;
 }
 
 bool isSettingName(const std::string& name) {
@@ -206,9 +243,9 @@ void logCaughtFailure(const char* format) {
     try {
         throw;
     } catch (const Exception& e) {
-        Logger::error(format, e.getMessage().c_str());
+        Logger::error(format, logText(e.getMessage()).c_str());
     } catch (const std::exception& e) {
-        Logger::error(format, e.what());
+        Logger::error(format, logText(e.what()).c_str());
     } catch (...) {
         Logger::error(format, "unknown failure");
     }
@@ -303,6 +340,10 @@ std::string checkApplicationName(const std::string& name) {
         return "empty name";
     if (name == "." || name == "..")
         return "name \"" + name + "\" is not a file name";
+    if (name.size() > nameMax())
+        return "name longer than " + std::to_string(nameMax()) + " bytes";
+    if (name[0] == '#')
+        return "name starts with \"#\", which the table takes for a comment";
     for (unsigned char c : name) {
         if (c == '/')
             return "name contains \"/\"";
@@ -313,18 +354,26 @@ std::string checkApplicationName(const std::string& name) {
         if (c == '"')
             return "name contains a double quote";
     }
+    if (const char* what = unsafeText(name))
+        return std::string("name contains ") + what;
     return "";
 }
 
 std::string checkApplicationSettings(const ApplicationSettings& settings) {
     for (const auto& setting : settings) {
         if (!isSettingName(setting.first)) {
-            return "invalid setting name \"" + printable(setting.first) + "\"";
+            return "invalid setting name \"" + logText(setting.first) + "\"";
+        }
+        if (isShellSetting(setting.first)) {
+            return "setting name " + setting.first + " would change the shell reading the file";
         }
         for (unsigned char c : setting.second) {
             if (const char* what = unsafeValueCharacter(c)) {
                 return "value of setting " + setting.first + " contains " + what;
             }
+        }
+        if (const char* what = unsafeText(setting.second)) {
+            return "value of setting " + setting.first + " contains " + what;
         }
     }
     return "";
@@ -343,7 +392,8 @@ void writeApplication(const Node* node) {
         reason = checkApplicationSettings(settings);
     }
     if (!reason.empty()) {
-        Logger::error("Skipping application %s: %s\n", printable(name).c_str(), reason.c_str());
+        Logger::error("Skipping application %s: %s\n", logText(name).c_str(),
+                      logText(reason).c_str());
         return;
     }
     std::string text;
@@ -406,7 +456,7 @@ VELAppsWriter::VELAppsWriter() {
     try {
         mAccess.reset(new ConfigurationAccess(getFailoverGroupEntity()));
     } catch (const Exception& e) {
-        Logger::error("Init writer: %s\n", e.getMessage().c_str());
+        Logger::error("Init writer: %s\n", logText(e.getMessage()).c_str());
     }
 }
 

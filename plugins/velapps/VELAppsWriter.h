@@ -110,9 +110,15 @@ void propagateApplications();
 // failed. An empty list installs nothing and succeeds.
 bool installApplications(const vesk::legacy::StructuralNode& list);
 
-// Why a node name cannot be a settings file name, or "" when it can.
+// Why a node name cannot be a settings file name that the kiosk tools take,
+// or "" when it can: empty, "." or "..", longer than the folder's NAME_MAX, a
+// leading "#" (a comment in the table), "/", control characters (C1 included),
+// a double quote, invalid UTF-8.
 std::string checkApplicationName(const std::string& name);
-// Why the settings cannot be written as name="value" lines, or "".
+// Why the settings cannot be written as name="value" lines, or "": a name
+// outside [A-Za-z_][A-Za-z0-9_]* or one a shell acts on (PATH, IFS, LD_*, ...),
+// a value with quotes, backslashes, "$", backquotes, control characters or
+// invalid UTF-8.
 std::string checkApplicationSettings(const ApplicationSettings& settings);
 // A strict decimal group id, optionally surrounded by white space.
 bool parseGroupId(const std::string& text, gid_t& groupId);

@@ -33,10 +33,10 @@ void PrintTo(const Input& input, std::ostream* out) {
 
 std::vector<Input> inputs() {
     const std::pair<const char*, Target> targets[] = {
-        {"layer_merge", fuzzLayerMerge},
-        {"tree_file", fuzzTreeFile},
-        {"round_trip", fuzzRoundTrip},
-        {"key_file", fuzzKeyFile},
+        {"layer_merge", fuzzLayerMerge},       {"tree_file", fuzzTreeFile},
+        {"round_trip", fuzzRoundTrip},         {"key_file", fuzzKeyFile},
+        {"hollinctl", fuzzHollinctl},          {"kiosk", fuzzKiosk},
+        {"session_manual", fuzzSessionManual}, {"ldap_escape", fuzzLdapEscape},
     };
     std::vector<Input> all;
     for (const auto& [name, function] : targets) {

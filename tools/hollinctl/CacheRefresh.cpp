@@ -104,7 +104,7 @@ int CacheRefresh::run(const CommandLine& line, std::FILE* out, std::FILE* err) {
         RealUser as(account.uid);
         std::vector<std::string> components(arguments.begin() + 1, arguments.end());
         if (components.empty()) {
-            components = PolicyStore("").listComponents("");
+            components = PolicyStore(ScopePlan::forEntity("")).listComponents("");
         }
         ConfigurationAccess access("");
         for (const std::string& component : components) {

@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <algorithm>
+
 #include "ExitStatus.h"
 #include "TextEscape.h"
 
@@ -17,7 +19,11 @@ OutputFormat formatFromText(const std::string& text) {
     if (text == "xml") {
         return OutputFormat::Xml;
     }
-    throw CommandError(kUsage, "unknown format " + quotedText(text) + " (text, json or xml)");
+    if (text == "layer") {
+        return OutputFormat::Layer;
+    }
+    throw CommandError(kUsage,
+                       "unknown format " + quotedText(text) + " (text, json, xml or layer)");
 }
 
 }  // namespace
@@ -44,10 +50,32 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             line.mHelp = true;
             continue;
         }
+        if (word == "--all") {
+            line.mAll = true;
+            continue;
+        }
+        if (word == "--removed") {
+            line.mRemoved = true;
+            continue;
+        }
+        if (word == "--lock") {
+            line.mLock = true;
+            continue;
+        }
+        if (word == "-r") {
+            line.mRecursive = true;
+            continue;
+        }
+        if (word == "--strict") {
+            line.mStrict = true;
+            continue;
+        }
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
         std::string value;
-        if (name != "--entity" && name != "--format" && name != "--locale" && name != "--user") {
+        if (name != "--entity" && name != "--format" && name != "--locale" && name != "--user" &&
+            name != "--groups" && name != "--host" && name != "--store" && name != "--component" &&
+            name != "--scope" && name != "--type") {
             throw CommandError(kUsage, "unknown option " + quotedText(name));
         }
         if (equals != std::string::npos) {
@@ -60,9 +88,37 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
         if (name == "--entity") {
             line.mEntity = value;
             line.mHasEntity = true;
+        } else if (name == "--store") {
+            if (value.empty()) {
+                throw CommandError(kUsage, "--store needs a folder or an ldap:// URL");
+            }
+            line.mStore = value;
+            line.mHasStore = true;
+        } else if (name == "--type") {
+            line.mType = value;
+            line.mHasType = true;
+        } else if (name == "--component") {
+            line.mComponent = value;
+            line.mHasComponent = true;
+        } else if (name == "--scope") {
+            line.mScope = value;
+            line.mHasScope = true;
         } else if (name == "--user") {
             line.mUser = value;
             line.mHasUser = true;
+        } else if (name == "--groups") {
+            line.mGroups.clear();
+            for (size_t start = 0; start <= value.size();) {
+                const size_t comma = std::min(value.find(',', start), value.size());
+                if (comma > start) {
+                    line.mGroups.push_back(value.substr(start, comma - start));
+                }
+                start = comma + 1;
+            }
+            line.mHasGroups = true;
+        } else if (name == "--host") {
+            line.mHost = value;
+            line.mHasHost = true;
         } else if (name == "--format") {
             line.mFormat = formatFromText(value);
             line.mHasFormat = true;

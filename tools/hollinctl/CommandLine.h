@@ -12,7 +12,7 @@
 
 namespace vesk::legacy::hollinctl {
 
-enum class OutputFormat { Text, Json, Xml };
+enum class OutputFormat { Text, Json, Xml, Layer };
 
 class CommandLine {
   public:
@@ -28,11 +28,35 @@ class CommandLine {
     bool hasEntity() const { return mHasEntity; }
     OutputFormat getFormat() const { return mFormat; }
     bool hasFormat() const { return mHasFormat; }
-    const std::string& getLocale() const { return mLocale; }
-    bool hasLocale() const { return mHasLocale; }
-    // The account named by --user (hollinctl cache refresh).
+    // --store: the policy store, in place of $VESK_POLICY_STORE.
+    const std::string& getStore() const { return mStore; }
+    bool hasStore() const { return mHasStore; }
+    // check in context: --component C --scope SCOPE.
+    const std::string& getComponent() const { return mComponent; }
+    bool hasComponent() const { return mHasComponent; }
+    const std::string& getScope() const { return mScope; }
+    bool hasScope() const { return mHasScope; }
+    // Planning: --user NAME, --groups a,b (split at commas), --host NAME.
     const std::string& getUser() const { return mUser; }
     bool hasUser() const { return mHasUser; }
+    const std::vector<std::string>& getGroups() const { return mGroups; }
+    bool hasGroups() const { return mHasGroups; }
+    const std::string& getHost() const { return mHost; }
+    bool hasHost() const { return mHasHost; }
+    const std::string& getLocale() const { return mLocale; }
+    bool hasLocale() const { return mHasLocale; }
+    // --all: every scope searched, also those without a layer.
+    bool isAllRequested() const { return mAll; }
+    // --removed: also the nodes later layers removed.
+    bool isRemovedRequested() const { return mRemoved; }
+    // set: --type T, --lock.
+    const std::string& getType() const { return mType; }
+    bool hasType() const { return mHasType; }
+    bool isLockRequested() const { return mLock; }
+    // -r: check a whole store.
+    bool isRecursive() const { return mRecursive; }
+    // --strict: an answer from a stack with a broken layer exits with kBrokenLayer.
+    bool isStrict() const { return mStrict; }
 
   private:
     std::string mCommand;
@@ -42,10 +66,27 @@ class CommandLine {
     bool mHasEntity = false;
     OutputFormat mFormat = OutputFormat::Text;
     bool mHasFormat = false;
-    std::string mLocale;
-    bool mHasLocale = false;
+    std::string mStore;
+    bool mHasStore = false;
+    std::string mComponent;
+    bool mHasComponent = false;
+    std::string mScope;
+    bool mHasScope = false;
     std::string mUser;
     bool mHasUser = false;
+    std::vector<std::string> mGroups;
+    bool mHasGroups = false;
+    std::string mHost;
+    bool mHasHost = false;
+    std::string mLocale;
+    bool mHasLocale = false;
+    bool mAll = false;
+    bool mRemoved = false;
+    bool mStrict = false;
+    bool mRecursive = false;
+    std::string mType;
+    bool mHasType = false;
+    bool mLock = false;
 };
 
 }  // namespace vesk::legacy::hollinctl

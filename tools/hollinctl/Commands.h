@@ -11,6 +11,7 @@
 #include <string>
 
 #include "CommandLine.h"
+#include "LayerInfo.h"
 
 namespace vesk::legacy {
 class ConfigurationAccess;
@@ -32,6 +33,9 @@ class Commands {
     int get(const CommandLine& line);
     int watch(const CommandLine& line);
     int check(const CommandLine& line);
+    int checkStore(const CommandLine& line);
+    // set, unset, lock, unlock.
+    int edit(const CommandLine& line);
 
     void write(const std::string& text);
     // One line on the error stream when programs do not read the component
@@ -41,6 +45,11 @@ class Commands {
     bool noteServed(ConfigurationAccess& access, const std::string& component);
     // A message on the error stream, "hollinctl: " before it.
     void complain(const std::string& message);
+    // Warns of each broken layer on standard error, whatever the library's
+    // logging says; kBrokenLayer with --strict when there is one.
+    int reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers);
+    // A warning when --entity or --user names no folder of a file store.
+    void warnOfMissingFolder(const CommandLine& line);
 
     std::FILE* mOut;
     std::FILE* mErr;

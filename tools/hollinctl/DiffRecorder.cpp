@@ -55,7 +55,7 @@ void DiffRecorder::replaceProperty(const std::string& name, PropertyType, int at
 
 void DiffRecorder::removeNode(const std::string& name) {
     open(name, Frame{false, false, 0, false});
-    mBook.forget(mNames);
+    mBook.noteRemoved(mNames, mLayer);
 }
 
 void DiffRecorder::endNode() {

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "JsonWriter.h"
-#include "LayerWords.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
 #include "TextEscape.h"
 #include "change/TreeComparator.h"
+#include "layers/ParserContext.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
 
@@ -33,7 +33,7 @@ std::string pathText(const NodeHistories::Names& names) {
 
 std::string typeText(const Node& node) {
     const PropertyNode* property = node.asPropertyNode();
-    return property != nullptr ? layerTypeName(property->getType()) : "group";
+    return property != nullptr ? ParserContext::typeName(property->getType()) : "group";
 }
 
 std::string pad(const std::string& text, size_t width) {
@@ -41,7 +41,15 @@ std::string pad(const std::string& text, size_t width) {
     return used >= width ? text : text + std::string(width - used, ' ');
 }
 
-std::string valueText(const PropertyNode& property, const std::string& locale) {
+void trimRight(std::string& line) {
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+}
+
+}  // namespace
+
+std::string DumpWriter::valueText(const PropertyNode& property, const std::string& locale) {
     if (property.findBestValue(locale) == nullptr) {
         return "(no value)";
     }
@@ -56,17 +64,12 @@ std::string valueText(const PropertyNode& property, const std::string& locale) {
     return text + "]";
 }
 
-void trimRight(std::string& line) {
-    while (!line.empty() && line.back() == ' ') {
-        line.pop_back();
-    }
-}
-
-}  // namespace
-
-DumpWriter::DumpWriter(const std::string& component, const std::string& entity,
-                       std::vector<LayerInfo> layers, const Provenance& provenance)
-    : mComponent(component), mEntity(entity), mLayers(std::move(layers)), mProvenance(provenance) {}
+DumpWriter::DumpWriter(const std::string& component, ScopePlan plan, std::vector<LayerInfo> layers,
+                       const Provenance& provenance)
+    : mComponent(component),
+      mPlan(std::move(plan)),
+      mLayers(std::move(layers)),
+      mProvenance(provenance) {}
 
 DumpWriter::~DumpWriter() = default;
 
@@ -74,6 +77,16 @@ void DumpWriter::collect(Node& node, const NodeHistories::Names& names) {
     mNames = names;
     mDepth = 0;
     node.visit(*this);
+}
+
+void DumpWriter::collectRemoved(const NodeHistories::Names& names) {
+    mShowRemoved = true;
+    for (const auto& [removed, layer] : mProvenance.removed()) {
+        if (removed.size() >= names.size() &&
+            std::equal(names.begin(), names.end(), removed.begin())) {
+            mRemoved.emplace_back(removed, layer);
+        }
+    }
 }
 
 bool DumpWriter::preChildrenProcess(Node& node) {
@@ -112,8 +125,8 @@ std::string DumpWriter::lockText(const Node& node, const NodeHistory* history) c
 }
 
 std::string DumpWriter::text() const {
-    std::string out = printable(mComponent) + " for " + PolicyStore::describeEntity(mEntity) +
-                      ", " + std::to_string(mLayers.size()) +
+    std::string out = printable(mComponent) + " for " + mPlan.describe() + "\n" +
+                      std::to_string(mLayers.size()) +
                       (mLayers.size() == 1 ? " layer" : " layers") + ", most general first:\n";
     for (const LayerInfo& layer : mLayers) {
         out += "  " + std::to_string(layer.position) + "  " + printable(layer.stamp);
@@ -126,8 +139,13 @@ std::string DumpWriter::text() const {
         }
         out += '\n';
     }
+    std::string removed;
+    for (const auto& [names, layer] : mRemoved) {
+        removed += pad(printable(pathText(names)), kMaxPathColumn / 2) + "  removed by " +
+                   label(layer) + "\n";
+    }
     if (mRows.empty()) {
-        return out + "\nThe layers make no tree.\n";
+        return out + "\nThe layers make no tree.\n" + (removed.empty() ? "" : "\n" + removed);
     }
 
     struct Cells {
@@ -179,13 +197,23 @@ std::string DumpWriter::text() const {
             }
             out += "\n";
         }
+        if (history != nullptr) {
+            for (const NodeHistory::Ignored& ignored : history->ignored) {
+                out += std::string(kIndent) + "ignored: " + label(ignored.layer) + " (" +
+                       ignored.reason + ")\n";
+            }
+        }
+    }
+    if (!removed.empty()) {
+        out += "\n" + removed;
     }
     return out;
 }
 
 std::string DumpWriter::json() const {
     JsonWriter json;
-    json.beginObject().key("component").string(mComponent).key("entity").string(mEntity);
+    json.beginObject().key("component").string(mComponent);
+    mPlan.writeJson(json);
     json.key("store").string(PolicyStore::storePath());
     json.key("layers").beginArray();
     for (const LayerInfo& layer : mLayers) {
@@ -217,7 +245,7 @@ std::string DumpWriter::json() const {
         const PropertyNode* property = node.asPropertyNode();
         json.key("kind").string(property != nullptr ? "property" : "group");
         if (property != nullptr) {
-            json.key("type").string(layerTypeName(property->getType()));
+            json.key("type").string(ParserContext::typeName(property->getType()));
             json.key("localised").boolean(property->isLocalised());
             json.key("values").beginObject();
             std::vector<std::string> locales;
@@ -247,9 +275,31 @@ std::string DumpWriter::json() const {
                 reference(position);
             }
         }
+        json.endArray().key("ignored").beginArray();
+        if (history != nullptr) {
+            for (const NodeHistory::Ignored& ignored : history->ignored) {
+                json.beginObject().key("layer");
+                reference(ignored.layer);
+                json.key("reason").string(ignored.reason).endObject();
+            }
+        }
         json.endArray().endObject();
     }
-    json.endArray().endObject();
+    json.endArray();
+    if (mShowRemoved) {
+        json.key("removed").beginArray();
+        for (const auto& [names, layer] : mRemoved) {
+            json.beginObject().key("path").string(pathText(names)).key("names").beginArray();
+            for (const std::string& name : names) {
+                json.string(name);
+            }
+            json.endArray().key("removedBy");
+            reference(layer);
+            json.endObject();
+        }
+        json.endArray();
+    }
+    json.endObject();
     return json.text() + "\n";
 }
 

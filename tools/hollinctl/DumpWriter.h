@@ -3,7 +3,7 @@
 // set it, the layer that locked it and the layers whose changes the lock
 // refused. Text is aligned for a terminal; JSON is one document.
 //
-//   DumpWriter dump(component, entity, describeLayers(layers), provenance);
+//   DumpWriter dump(component, store.plan(), describeLayers(layers), provenance);
 //   dump.collect(*node, names);        // the subtree at node
 //   std::fputs(dump.text().c_str(), stdout);
 #pragma once
@@ -13,7 +13,12 @@
 
 #include "LayerInfo.h"
 #include "NodeHistories.h"
+#include "ScopePlan.h"
 #include "model/NodeVisitor.h"
+
+namespace vesk::legacy {
+class PropertyNode;
+}
 
 namespace vesk::legacy::hollinctl {
 
@@ -22,15 +27,20 @@ class Provenance;
 class DumpWriter : public NodeVisitor {
   public:
     // Nothing is owned; the provenance must outlive the writer.
-    DumpWriter(const std::string& component, const std::string& entity,
-               std::vector<LayerInfo> layers, const Provenance& provenance);
+    DumpWriter(const std::string& component, ScopePlan plan, std::vector<LayerInfo> layers,
+               const Provenance& provenance);
     virtual ~DumpWriter();
 
     // Adds node and everything below it; names are the node's names below the root.
     void collect(Node& node, const NodeHistories::Names& names);
+    // Adds the nodes at or below names that a later layer removed.
+    void collectRemoved(const NodeHistories::Names& names);
 
     std::string text() const;
     std::string json() const;
+
+    // A property's value as dump shows it: "text" or ["a", "b"], escaped.
+    static std::string valueText(const PropertyNode& property, const std::string& locale);
 
     bool preChildrenProcess(Node& node) override;
     bool postChildrenProcess(Node& node) override;
@@ -47,10 +57,12 @@ class DumpWriter : public NodeVisitor {
     std::string lockText(const Node& node, const NodeHistory* history) const;
 
     std::string mComponent;
-    std::string mEntity;
+    ScopePlan mPlan;
     std::vector<LayerInfo> mLayers;
     const Provenance& mProvenance;
     std::vector<Row> mRows;
+    std::vector<std::pair<NodeHistories::Names, int>> mRemoved;
+    bool mShowRemoved = false;
     // The walk's position: names of the current node, and its depth below the
     // node collect started at.
     NodeHistories::Names mNames;

@@ -13,6 +13,8 @@ constexpr int kSuccess = 0;
 constexpr int kNotFound = 1;  // no such component, node, value or file; check found problems
 constexpr int kUsage = 2;
 constexpr int kServiceError = 3;  // the policy service failed, or writing the output
+// With --strict: the answer was given, but merged from a stack with a broken layer.
+constexpr int kBrokenLayer = 4;
 
 // A failure that ends the command: the message (without "hollinctl: " and line
 // end) goes to standard error, the status is the exit status.

@@ -51,9 +51,10 @@ void JsonWriter::appendString(std::string& out, const std::string& text) {
                 out += "\\f";
                 break;
             default:
-                // DEL and the two line separators are valid JSON but end lines
-                // or confuse terminals and JavaScript readers of the output.
-                if (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) {
+                // DEL, C1 controls (U+009B starts a terminal command) and the
+                // invisible direction and line controls are valid JSON, but
+                // steer terminals and JavaScript readers of the output.
+                if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || isInvisibleControl(c)) {
                     appendUnicodeEscape(out, c);
                 } else {
                     out.append(text, pos, length);

@@ -49,6 +49,14 @@ std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers) {
     return infos;
 }
 
+std::string brokenText(const LayerInfo& layer) {
+    if (!layer.error.failed) {
+        return "";
+    }
+    return "layer " + layerLabel(layer) + " is broken at line " + std::to_string(layer.error.line) +
+           ", column " + std::to_string(layer.error.column) + ": " + printable(layer.error.message);
+}
+
 std::string layerLabel(const LayerInfo& layer) {
     return std::to_string(layer.position) + " " + printable(layer.scope);
 }

@@ -27,9 +27,16 @@ struct LayerInfo {
     long long time = -1;
     size_t size = 0;
     XmlUpdateLayer::ParseError error;  // failed: the layer is broken from error.line on
+    // Why the file could not be read ("Permission denied"), or "no file" for a
+    // scope searched without a layer (position 0 then); empty for a layer read.
+    std::string problem;
 };
 
 std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers);
+
+// "layer 2 hosts/ws12 is broken at line 3, column 1: <reason>", or "" for a
+// layer read in full.
+std::string brokenText(const LayerInfo& layer);
 
 // "1 default": how other output names a layer.
 std::string layerLabel(const LayerInfo& layer);

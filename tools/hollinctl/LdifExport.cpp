@@ -1,5 +1,7 @@
 #include "LdifExport.h"
 
+#include "StoreLint.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
@@ -311,6 +313,17 @@ int LdifExport::run(const CommandLine& line, std::FILE* out, std::FILE* err) {
     }
     if (arguments[1].find('=') == std::string::npos) {
         throw CommandError(kUsage, "BASE_DN " + quotedText(arguments[1]) + " is no DN");
+    }
+    // A broken layer would go into the directory and fail there: refused here.
+    bool broken = false;
+    for (const StoreLint::Finding& finding : StoreLint::run(arguments[0])) {
+        std::fprintf(err, "hollinctl: %s: %s%s\n", finding.where.c_str(),
+                     finding.broken ? "" : "warning: ", finding.message.c_str());
+        broken = broken || finding.broken;
+    }
+    if (broken) {
+        std::fprintf(err, "hollinctl: nothing exported: the store has broken layers\n");
+        return kNotFound;
     }
     std::vector<std::string> problems;
     LdifExport(arguments[0], arguments[1]).write(out, problems);

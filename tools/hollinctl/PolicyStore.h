@@ -3,8 +3,11 @@
 // and component failed. Opening and reading failures become
 // CommandError(kServiceError).
 //
-//   PolicyStore store("");                        // the current user
+//   PolicyStore store(ScopePlan::forEntity(""));     // the current user, through libvesk
 //   std::vector<PolicyLayer> layers = store.readLayers("com.example");
+//
+// A planned stack (another user, groups or host) is read from the store's
+// files by hollinctl itself, along the same scopes.
 #pragma once
 
 #include <memory>
@@ -12,7 +15,10 @@
 #include <vector>
 
 #include "ExitStatus.h"
+#include "ScopePlan.h"
 #include "policy/PolicyLayer.h"
+
+struct PAPIEvent;
 
 namespace vesk::legacy {
 class PapiConnection;
@@ -24,7 +30,7 @@ namespace vesk::legacy::hollinctl {
 
 class PolicyStore {
   public:
-    explicit PolicyStore(const std::string& entity);
+    explicit PolicyStore(ScopePlan plan);
     ~PolicyStore();
     PolicyStore(const PolicyStore&) = delete;
     PolicyStore& operator=(const PolicyStore&) = delete;
@@ -33,6 +39,13 @@ class PolicyStore {
     std::vector<std::string> listComponents(const std::string& prefix) const;
     // Most general first, as the library merges them.
     std::vector<PolicyLayer> readLayers(const std::string& component) const;
+    // The service's change events of the component, on its watcher thread;
+    // the id to pass to removeChangeListener.
+    void* addChangeListener(const std::string& component, void (*callback)(const PAPIEvent*, void*),
+                            void* userData) const;
+    void removeChangeListener(void* id) const;
+
+    const ScopePlan& plan() const { return mPlan; }
 
     // The store directory libvesk reads: $VESK_POLICY_STORE or the built-in path.
     static std::string storePath();
@@ -48,6 +61,10 @@ class PolicyStore {
     static void checkComponentName(const std::string& component);
 
   private:
+    std::vector<PolicyLayer> readPlannedLayers(const std::string& component) const;
+    std::vector<std::string> listPlannedComponents(const std::string& prefix) const;
+
+    ScopePlan mPlan;
     std::string mEntity;
     PapiConnection* mConnection;
     std::unique_ptr<PolicyAccess> mAccess;

@@ -40,12 +40,15 @@ Provenance::Provenance(const std::vector<PolicyLayer>& layers) {
         throw;
     }
     mTree.reset(merger.getTree());
+    if (!mTree) {
+        mTree = std::make_unique<Tree>();
+    }
 }
 
 Provenance::~Provenance() = default;
 
 Node* Provenance::getRoot() const {
-    return mTree ? mTree->getRoot() : nullptr;
+    return mTree->getRoot();
 }
 
 const NodeHistory* Provenance::find(const NodeHistories::Names& names) const {

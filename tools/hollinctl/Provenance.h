@@ -31,7 +31,12 @@ class Provenance {
 
     // The merged tree's root, null when the layers built none.
     Node* getRoot() const;
+    // The merged tree (empty when the layers built none).
+    const Tree& getTree() const { return *mTree; }
     const NodeHistory* find(const NodeHistories::Names& names) const;
+    const NodeHistories& histories() const { return mBook; }
+    // Nodes a later layer removed, with that layer.
+    const std::map<NodeHistories::Names, int>& removed() const { return mBook.removed(); }
 
   private:
     std::unique_ptr<Tree> mTree;

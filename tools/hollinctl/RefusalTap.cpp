@@ -1,6 +1,7 @@
 #include "RefusalTap.h"
 
 #include "change/TreeComparator.h"
+#include "layers/ParserContext.h"
 #include "layers/TreeMerger.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -33,6 +34,7 @@ void RefusalTap::read(ITreeHandler& handler) const {
     self.mHandler = &handler;
     self.mNames.clear();
     self.mLockedProperties.clear();
+    self.mClashes.clear();
     mLayer.read(self);
 }
 
@@ -46,11 +48,19 @@ Node* RefusalTap::lockedTarget(const std::string& name) const {
     return node;
 }
 
-void RefusalTap::open(const std::string& name, const PropertyNode* lockedProperty) {
+void RefusalTap::open(const std::string& name, const PropertyNode* lockedProperty,
+                      std::string clash) {
     if (!mLockedProperties.empty()) {
         mNames.push_back(name);
     }
     mLockedProperties.push_back(lockedProperty);
+    mClashes.push_back(std::move(clash));
+}
+
+void RefusalTap::ignoreIfClashing() {
+    if (!mClashes.empty() && !mClashes.back().empty()) {
+        mBook.noteIgnored(mNames, mPosition, mClashes.back());
+    }
 }
 
 void RefusalTap::refuse() {
@@ -73,7 +83,18 @@ void RefusalTap::modifyNode(const std::string& name, int attributes) {
 
 void RefusalTap::modifyProperty(const std::string& name, PropertyType type, int attributes) {
     Node* locked = lockedTarget(name);
-    open(name, locked != nullptr ? locked->asPropertyNode() : nullptr);
+    // An unlocked property keeps its type; values of the other kind go.
+    std::string clash;
+    StructuralNode* parent;
+    Node* node;
+    if (locked == nullptr && mMerger.getMergeContext(parent, name, node) && node != nullptr) {
+        const PropertyNode* existing = node->asPropertyNode();
+        if (existing != nullptr && existing->isList() != isListType(type)) {
+            clash = std::string(ParserContext::typeName(type)) + " on a " +
+                    ParserContext::typeName(existing->getType());
+        }
+    }
+    open(name, locked != nullptr ? locked->asPropertyNode() : nullptr, std::move(clash));
     mHandler->modifyProperty(name, type, attributes);
 }
 
@@ -82,6 +103,10 @@ void RefusalTap::replaceNode(const std::string& name, int attributes) {
     open(name, nullptr);
     if (refused) {
         refuse();
+    } else if (mLockedProperties.size() > 1) {
+        // A group replaced by one with the same children compares equal to the
+        // old one, yet it is this layer's now.
+        mBook.noteSet(mNames, mPosition);
     }
     mHandler->replaceNode(name, attributes);
 }
@@ -107,6 +132,7 @@ void RefusalTap::removeNode(const std::string& name) {
 void RefusalTap::endNode() {
     if (!mLockedProperties.empty()) {
         mLockedProperties.pop_back();
+        mClashes.pop_back();
         if (!mLockedProperties.empty()) {
             mNames.pop_back();
         }
@@ -117,6 +143,7 @@ void RefusalTap::endNode() {
 void RefusalTap::endProperty() {
     if (!mLockedProperties.empty()) {
         mLockedProperties.pop_back();
+        mClashes.pop_back();
         if (!mLockedProperties.empty()) {
             mNames.pop_back();
         }
@@ -125,6 +152,7 @@ void RefusalTap::endProperty() {
 }
 
 void RefusalTap::setStringValue(const std::string& value, const std::string& locale) {
+    ignoreIfClashing();
     const PropertyNode* locked = mLockedProperties.empty() ? nullptr : mLockedProperties.back();
     if (locked != nullptr && !locked->isList() &&
         !(holdsAlready(*locked, locale) &&
@@ -135,6 +163,7 @@ void RefusalTap::setStringValue(const std::string& value, const std::string& loc
 }
 
 void RefusalTap::setListValue(const std::vector<std::string>& values, const std::string& locale) {
+    ignoreIfClashing();
     const PropertyNode* locked = mLockedProperties.empty() ? nullptr : mLockedProperties.back();
     if (locked != nullptr && locked->isList() &&
         !(holdsAlready(*locked, locale) &&
@@ -145,6 +174,7 @@ void RefusalTap::setListValue(const std::vector<std::string>& values, const std:
 }
 
 void RefusalTap::addListValues(const std::vector<std::string>& values, const std::string& locale) {
+    ignoreIfClashing();
     const PropertyNode* locked = mLockedProperties.empty() ? nullptr : mLockedProperties.back();
     if (locked != nullptr && locked->isList() && !values.empty()) {
         refuse();

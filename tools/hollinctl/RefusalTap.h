@@ -1,8 +1,10 @@
 // A layer read into a TreeMerger through a tap that notes, before each event
 // reaches the merger, the changes the merger is about to refuse because they
 // address a locked (read-only) node: replacing or removing it, or giving a
-// property a value other than the one it holds. The merger itself works as
-// always; the tap only asks it where an event applies.
+// property a value other than the one it holds; and the values it is about to
+// drop because a property declared with another type already holds the other
+// kind (a text on a list). The merger itself works as always; the tap only
+// asks it where an event applies.
 //
 //   RefusalTap tapped(policyLayer, merger, 3, book);
 //   merger.merge(tapped);         // refusals of layer 3 land in book
@@ -47,8 +49,10 @@ class RefusalTap : public IUpdateLayer, public ITreeHandler {
   private:
     // The node the event for name addresses, if it exists and is locked.
     Node* lockedTarget(const std::string& name) const;
-    void open(const std::string& name, const PropertyNode* lockedProperty);
+    void open(const std::string& name, const PropertyNode* lockedProperty, std::string clash = "");
     void refuse();
+    // Notes the open property's clash, if it has one, as an ignored value.
+    void ignoreIfClashing();
 
     const IUpdateLayer& mLayer;
     TreeMerger& mMerger;
@@ -59,6 +63,8 @@ class RefusalTap : public IUpdateLayer, public ITreeHandler {
     // locked property it entered (null otherwise).
     NodeHistories::Names mNames;
     std::vector<const PropertyNode*> mLockedProperties;
+    // Per open element: why its values would be dropped ("" when they would not).
+    std::vector<std::string> mClashes;
 };
 
 }  // namespace vesk::legacy::hollinctl

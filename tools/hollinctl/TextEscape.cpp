@@ -10,14 +10,6 @@ bool isContinuation(unsigned char byte, unsigned char low = 0x80, unsigned char 
     return byte >= low && byte <= high;
 }
 
-// Characters that change how the text around them is displayed without
-// showing themselves: direction marks, embeddings, overrides and isolates,
-// zero-width characters, line and paragraph separators, the byte order mark.
-bool isInvisibleControl(std::uint32_t c) {
-    return (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
-}
-
 void appendByteEscape(std::string& out, unsigned char byte) {
     char buffer[8];
     std::snprintf(buffer, sizeof buffer, "\\x%02x", byte);
@@ -58,6 +50,11 @@ void appendEscaped(std::string& out, const std::string& text, bool quote) {
 }
 
 }  // namespace
+
+bool isInvisibleControl(std::uint32_t c) {
+    return (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
 
 size_t decodeUtf8(const std::string& text, size_t pos, std::uint32_t& codePoint) {
     const size_t left = text.size() - pos;

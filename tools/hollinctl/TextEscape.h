@@ -17,6 +17,11 @@ namespace vesk::legacy::hollinctl {
 // (overlong forms, surrogates and values above U+10FFFF are not well-formed).
 size_t decodeUtf8(const std::string& text, size_t pos, std::uint32_t& codePoint);
 
+// Characters that change how the text around them is displayed without
+// showing themselves: direction marks, embeddings, overrides and isolates,
+// zero-width characters, line and paragraph separators, the byte order mark.
+bool isInvisibleControl(std::uint32_t codePoint);
+
 // The text with every unsafe character escaped (\n, \t, \r, \xNN for other
 // control characters and stray bytes, \u{XXXX} for invisible direction
 // controls). Backslashes stay as they are.

@@ -9,5 +9,8 @@ namespace vesk::legacy::hollinctl {
 std::string toolHelp();
 // A command's help, or an empty text for an unknown command.
 std::string commandHelp(const std::string& command);
+// " (did you mean dump?)" for a command one or two letters off a real one,
+// else an empty text.
+std::string suggestCommand(const std::string& command);
 
 }  // namespace vesk::legacy::hollinctl

@@ -1,4 +1,6 @@
 // hollinctl: the administrator's view of effective desktop policy.
+#include <stdlib.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,11 +27,23 @@ int runCommand(int argc, char** argv) {
         return kSuccess;
     }
     const CommandLine line = CommandLine::parse(argc, argv);
-    if (line.isHelpRequested()) {
-        const std::string help =
-            line.getCommand().empty() ? toolHelp() : commandHelp(line.getCommand());
+    if (line.hasStore()) {
+        // libvesk reads the store from the variable; the option only sets it.
+        setenv("VESK_POLICY_STORE", line.getStore().c_str(), 1);
+    }
+    // "hollinctl help dump" is "hollinctl dump --help".
+    const bool helpCommand = line.getCommand() == "help";
+    if (line.isHelpRequested() || helpCommand) {
+        if (helpCommand && line.getArguments().size() > 1) {
+            throw CommandError(kUsage, "help takes one command");
+        }
+        const std::string command =
+            helpCommand ? (line.getArguments().empty() ? "" : line.getArguments()[0])
+                        : line.getCommand();
+        const std::string help = command.empty() ? toolHelp() : commandHelp(command);
         if (help.empty()) {
-            throw CommandError(kUsage, "unknown command " + quotedText(line.getCommand()));
+            throw CommandError(kUsage,
+                               "unknown command " + quotedText(command) + suggestCommand(command));
         }
         std::fputs(help.c_str(), stdout);
         return kSuccess;

@@ -159,7 +159,7 @@ TEST_F(TreeDiffTest, RegistrationsAndRemovalResultsPerPath) {
 }
 
 TEST_F(TreeDiffTest, ThrowingListenerIsLoggedAndTheOthersGoOn) {
-    a.during = [](const NodePath&) { throw Exception("boom"); };
+    a.during = [](const NodePath&) { throw Exception("boom\n"); };  // as the service's end
     top.during = [](const NodePath&) { throw std::runtime_error("bang"); };
     a.atEnd = [] { throw Exception("late"); };
     for (Recorder* listener : {&top, &a, &third}) {

@@ -1,6 +1,6 @@
 // The reader: event sequences for the parts of the format that are easy to misread,
 // parse errors, and hostile layers kept as fixtures (external entities, entity
-// expansion, deep nesting).
+// expansion, deep nesting) or built to size (memory bounds).
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 
@@ -8,7 +8,9 @@
 #include <chrono>
 #include <memory>
 
+#include "ChildRun.h"
 #include "LayerTestSupport.h"
+#include "layers/LayerLimitExceeded.h"
 #include "layers/TreeMerger.h"
 #include "model/NodeVisitor.h"
 
@@ -210,6 +212,112 @@ TEST(UntrustedInput, DeepNestingStopsAtTheParserLimitAndTheNextLayerLandsAtTheRo
     EXPECT_LE(depth.mMax, 257);
     EXPECT_NE(find(tree.get(), "after"), nullptr);
     EXPECT_NE(find(tree.get(), "n/n/n"), nullptr);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A layer of about size bytes: head, then unit repeated, then tail.
+std::string repeated(const std::string& head, const std::string& unit, const std::string& tail,
+                     size_t size) {
+    std::string text = "<group>" + head;
+    const size_t room = size - std::min(size, text.size() + tail.size() + 8);
+    text.reserve(size + 64);
+    if (unit.size() == 1) {
+        text.append(room, unit[0]);
+    }
+    while (text.size() + unit.size() + tail.size() + 8 < size) {
+        text += unit;
+    }
+    return text + tail + "</group>";
+}
+
+std::string numbered(const std::string& before, const std::string& after, size_t size) {
+    std::string text = "<group>";
+    text.reserve(size + 64);
+    for (size_t n = 0; text.size() + 64 < size; ++n) {
+        text += before + std::to_string(n) + after;
+    }
+    return text + "</group>";
+}
+
+// Every layer up to 64 MiB is read or refused, in at most ten times its size
+// plus 50 MB (the reading process included) and within 3 s (exit status 4);
+// under the sanitizers only read or refused is checked, on smaller layers. A
+// refusal is a broken layer, as a parse error is.
+TEST(UntrustedInput, EveryLayerUpTo64MiBIsReadOrRefusedInBoundedMemory) {
+    constexpr size_t kMiB = 1 << 20;
+    const size_t big = (kSanitized ? 16 : 64) * kMiB;
+    const std::string list = R"(<prop zel:name="l" zel:type="zel:string-list"><value>)";
+    const struct {
+        const char* shape;
+        std::function<std::string()> make;
+        bool read;
+    } layers[] = {
+        {"one list of blanks", [&] { return repeated(list, " ", "</value></prop>", big); }, false},
+        {"one list of commas",
+         [&] {
+             return repeated(R"(<prop zel:name="l" zel:type="zel:string-list">)"
+                             R"(<value zel:separator=",">)",
+                             ",", "</value></prop>", big);
+         },
+         false},
+        {"tiny nodes", [&] { return numbered(R"(<node zel:name="n)", R"("/>)", 17 * kMiB); },
+         false},
+        {"many lists just under the item bound",
+         [&] {
+             std::string items;
+             for (size_t i = 1; i < LayerLimitExceeded::kMaxListItems; ++i) {
+                 items += "a ";
+             }
+             return numbered(R"(<prop zel:name="l)",
+                             R"(" zel:type="zel:string-list"><value>)" + items + "</value></prop>",
+                             big);
+         },
+         false},
+        {"many locales",
+         [&] {
+             return numbered(R"(<prop zel:name="p"><value xml:lang="l)", R"(">x</value></prop>)",
+                             big);
+         },
+         false},
+        {"one long string",
+         [&] { return repeated(R"(<prop zel:name="s"><value>)", "x", "</value></prop>", big); },
+         true},
+        {"nodes under the bound",
+         [] { return numbered(R"(<prop zel:name="p)", R"("><value>v</value></prop>)", 6 * kMiB); },
+         true},
+        {"one list under the bound",
+         [&] { return repeated(list, "item ", "</value></prop>", 400000); }, true},
+    };
+    for (const auto& layer : layers) {
+        SCOPED_TRACE(layer.shape);
+        const ChildRun run = ChildRun::of([&] {
+            const std::string text = layer.make();
+            const auto start = std::chrono::steady_clock::now();
+            TreeMerger merger;
+            XmlUpdateLayer::ParseError error;
+            const XmlUpdateLayer parsed(text.data(), static_cast<int>(text.size()));
+            const bool read = parsed.read(merger, &error);
+            std::unique_ptr<Tree> tree(merger.getTree());
+            if (!read && error.message.find("exceeds a bound") == std::string::npos) {
+                return 3;  // refused, but not for a bound
+            }
+            if (!kSanitized && std::chrono::steady_clock::now() - start > std::chrono::seconds(3)) {
+                return 4;  // too slow
+            }
+            return read ? 0 : 1;
+        });
+        const size_t layerSize = layer.make().size();
+        EXPECT_EQ(run.exitStatus, layer.read ? 0 : 1);
+        // The sanitizers' own memory (shadow, quarantine) dwarfs any layer.
+        if (!kSanitized) {
+            EXPECT_LE(run.peakBytes, 10 * layerSize + 50 * kMiB) << layerSize << " bytes";
+        }
+    }
 }
 
 }  // namespace

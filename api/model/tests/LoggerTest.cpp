@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "SyslogSeam.h"
+#include "model/LogText.h"
 #include "model/Logger.h"
 
 using namespace vesk::legacy;
@@ -99,6 +101,37 @@ TEST_F(LoggerTest, ArgumentsReachBothOutputsAndOddLevelsLogAsInfo) {
     Logger::log(static_cast<Logger::LogLevel>(8), "high");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), text + "|low a");  // no prefix, no end
     EXPECT_EQ(logged(), (Lines{"3:" + text, "6:|low a", "6:high"}));
+}
+
+// Out-of-range levels must be representable, not undefined: a fixed type.
+static_assert(std::is_same_v<std::underlying_type_t<Logger::LogLevel>, int>);
+
+TEST(LogTextTest, NoTextForgesALineOrSteersATerminal) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"MERXcalc", "MERXcalc"},
+        {"evil\nMay  1 host su: root login", "evil\\x0aMay  1 host su: root login"},
+        {"cr\rtab\tesc\x1b[31mdel\x7f", "cr\\x0dtab\\x09esc\\x1b[31mdel\\x7f"},
+        {std::string("nul\0in", 6), "nul\\x00in"},
+        {"back\\slash \\x0a", "back\\x5cslash \\x5cx0a"},  // escapes stay unambiguous
+        {"csi \xc2\x9b"
+         "2J",
+         "csi \\xc2\\x9b"
+         "2J"},
+        {"rlo \xe2\x80\xaegnp.exe", "rlo \\xe2\\x80\\xaegnp.exe"},
+        {"isolate \xe2\x81\xa6", "isolate \\xe2\\x81\\xa6"},
+        {"line sep \xe2\x80\xa8", "line sep \\xe2\\x80\\xa8"},
+        {"Gr\xc3\xbc\xc3\x9f"
+         "e \xe2\x82\xac \xf0\x9f\x99\x82",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e \xe2\x82\xac \xf0\x9f\x99\x82"},
+        {"bad \xff \xc0\xaf \xed\xa0\x80 cut \xe2\x82",
+         "bad \\xff \\xc0\\xaf \\xed\\xa0\\x80 cut \\xe2\\x82"},
+        {"Connection failure\n", "Connection failure"},  // the format ends the line
+        {"two\n\n", "two\\x0a"},
+    };
+    for (const auto& [text, logged] : cases) {
+        EXPECT_EQ(logText(text), logged) << text;
+    }
 }
 
 }  // namespace

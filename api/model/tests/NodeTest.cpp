@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
+#include "model/NodeArena.h"
 #include "model/NodeVisitor.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -60,10 +62,21 @@ struct Counted : Base {
     ~Counted() override { ++sDestroyed; }
 };
 
-// count (at least 4) names out of order: an empty name, bytes >= 0x80, shared prefixes.
+// count (at least 4) names out of order: an empty name, bytes >= 0x80, shared
+// prefixes, and names alike in their first eight bytes that differ in length,
+// by a null byte or after the eighth byte.
 Names scrambledNames(size_t count) {
     Names names{"", "\xc3\xa9", "B", "a"};
-    for (size_t i = 4; i < count; ++i) {
+    const Names alike{"abcdefgh",
+                      "abcdefghj",
+                      std::string("abcdefgh\0", 9),
+                      "abcdefg",
+                      std::string("abcdefg\0", 8),
+                      "abcdefghi"};
+    for (size_t i = 0; i < alike.size() && names.size() < count; ++i) {
+        names.push_back(alike[i]);
+    }
+    for (size_t i = names.size(); i < count; ++i) {
         names.push_back("item" + std::to_string(i * 7 % count));  // 7 is prime to every count
     }
     return names;
@@ -89,8 +102,8 @@ TEST(NodeVisit, DepthFirstInByteOrderAndPrunesOnlyTheRefusedSubtree) {
 
 // Small groups and groups past the switch to the balanced tree.
 TEST(Children, OrderLookupAndNoReferenceToReplacedRemovedOrMovedChildren) {
-    for (size_t size :
-         {size_t(4), ChildTable::kSmallLimit, ChildTable::kSmallLimit + 1, size_t(200)}) {
+    for (size_t size : {size_t(4), ChildTable::kScannedUpTo, ChildTable::kSmallLimit,
+                        ChildTable::kSmallLimit + 1, size_t(200)}) {
         StructuralNode group("g");
         Names names = scrambledNames(size);
         for (const std::string& name : names) {
@@ -106,6 +119,10 @@ TEST(Children, OrderLookupAndNoReferenceToReplacedRemovedOrMovedChildren) {
         }
         EXPECT_EQ(group.getChild("item"), nullptr) << "a prefix is not a match";
         EXPECT_EQ(group.findChild(std::string_view("a\0", 2)), nullptr);
+        for (std::string_view absent : {std::string_view("abcdefghk"), std::string_view("abcdef"),
+                                        std::string_view("abcdefg\0\0", 9)}) {
+            EXPECT_EQ(group.findChild(absent), nullptr) << size << " " << absent;
+        }
 
         // Destroyed first, as the merger does: the new child takes the name.
         delete group.getChild("a");
@@ -162,6 +179,44 @@ TEST(Children, ASlotThatNoLongerFitsCostsASearchNotOrder) {
     EXPECT_EQ(group.getChild("m"), replacement);
     previous.reset();
     EXPECT_EQ(group.getChild("m"), replacement);
+}
+
+// Nodes from an arena mix with heap nodes in one tree, move between trees,
+// and outlive the scope and the handle; the last one, destroyed on another
+// thread, frees the arena (the leak check of the sanitizer build and the
+// valgrind run see the rest).
+TEST(NodeArena, NodesOutliveTheirBuilderAndMixWithHeapNodes) {
+    auto tree = std::make_unique<Tree>();
+    tree->setRoot(new StructuralNode("root"));
+    StructuralNode& root = *tree->getRoot()->asStructuralNode();
+    StructuralNode* kept = nullptr;
+    {
+        NodeArena::Handle arena = NodeArena::create();
+        NodeArena::Scope scope(arena);
+        for (int i = 0; i < 2000; ++i) {  // several chunks, and blocks reused
+            delete add(root, new StructuralNode("dropped" + std::to_string(i % 7)));
+            add(root, new PropertyNode("p" + std::to_string(i), TypeString))
+                ->setStringValue(std::string(40, 'v'), "default");
+        }
+        kept = add(root, new StructuralNode("kept"));
+        {
+            NodeArena::Handle inner = NodeArena::create();
+            NodeArena::Scope innerScope(inner);
+            add(*kept, new StructuralNode("inner"));
+        }
+        add(*kept, new PropertyNode("outer", TypeInt));
+    }
+    add(*kept, new StructuralNode("heap"));
+    EXPECT_EQ(childrenOf(*kept), (Names{"heap", "inner", "outer"}));
+    EXPECT_EQ(root.findChild("dropped3"), nullptr);
+    EXPECT_EQ(root.getChild("p1999")->asPropertyNode()->getStringValue("default"),
+              std::string(40, 'v'));
+
+    StructuralNode other("other");
+    other.adoptChild(*kept);  // outlives the tree it came from
+    std::thread([&tree] { tree.reset(); }).join();
+    EXPECT_EQ(childrenOf(*other.getChild("kept")->asStructuralNode()),
+              (Names{"heap", "inner", "outer"}));
 }
 
 TEST(Tree, OwnsOnlyItsCurrentRootAndCopiesDeep) {

@@ -81,14 +81,21 @@ TEST_F(AtomicWriteTest, ShortAndInterruptedWritesAreCompleted) {
     EXPECT_EQ(treeText(mTree), treeText(back));
 }
 
-TEST_F(AtomicWriteTest, AnExistingFileKeepsItsModeANewOneFollowsTheMask) {
+TEST_F(AtomicWriteTest, AnExistingFileKeepsItsSafeModeANewOneFollowsTheMask) {
     const mode_t previousMask = ::umask(027);
     mTree.serialize(mPath);
     EXPECT_EQ(S_IFREG | 0640u, modeOf(mPath));
-    ::chmod(mPath.c_str(), 0604);
     ::umask(077);
-    mTree.serialize(mPath);
-    EXPECT_EQ(S_IFREG | 0604u, modeOf(mPath));
+    // Never setuid, setgid or sticky, never writable by others.
+    for (const auto& [before, after] : {std::pair<mode_t, mode_t>{0604, 0604},
+                                        {04755, 0755},
+                                        {02775, 0755},
+                                        {0666, 0644},
+                                        {01700, 0700}}) {
+        ::chmod(mPath.c_str(), before);
+        mTree.serialize(mPath);
+        EXPECT_EQ(S_IFREG | after, modeOf(mPath)) << std::oct << before;
+    }
     ::umask(previousMask);
 }
 

@@ -97,6 +97,12 @@ TEST_F(NodeSerializeTest, MarkupAndLineBreaksEscapedAndSeparatorsAvoidItems) {
     property(top, "semi", TypeStringList).setListValue({"a;b", "c"}, "default");
     property(top, "both", TypeStringList).setListValue({"a;b|c", "d"}, "default");
     property(top, "utf8", TypeString).setStringValue("Grüße ✓ 😀", "default");
+    // Valid XML, but they steer terminals: written as references.
+    property(top, "hidden", TypeString)
+        .setStringValue(
+            "csi \xc2\x9b"
+            "2J rlo \xe2\x80\xae isolate \xe2\x81\xa6 sep \xe2\x80\xa8",
+            "default");
     PropertyNode& local = property(top, "loc", TypeString);
     local.localise();
     local.setStringValue("v", "de\"x");

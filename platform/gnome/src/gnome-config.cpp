@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -296,6 +297,12 @@ std::string readProblem(const std::string& full, GKeyFile* keys) {
     GError* error = nullptr;
     std::string problem;
     bool ok = g_file_get_contents(full.c_str(), &data, &length, &error);
+    // GLib reads a value only up to a NUL byte, so a rewrite would change the
+    // line it stands on (a carriage return before it becomes a line end).
+    if (ok && std::memchr(data, '\0', length) != nullptr) {
+        g_free(data);
+        return "it holds a NUL byte";
+    }
     if (ok) {
         const std::string text = withoutBlankLinesBeforeSections(data, length);
         ok = g_key_file_load_from_data(keys, text.data(), text.size(), kLoadFlags, &error);
@@ -380,7 +387,7 @@ bool writeFile(const std::string& full, ConfigFile& file) {
     GError* error = nullptr;
     KeyFilePtr check(g_key_file_new());
     bool ok = g_key_file_load_from_data(check.get(), data, length, kLoadFlags, &error) &&
-              gnome2_replace_file(full.c_str(), data, length, kNewFileMode, &error);
+              gnome2_replace_file(full.c_str(), data, length, kNewFileMode, TRUE, &error);
     g_free(data);
     if (!ok) {
         warn("Not written \"%s\": %s", shown(full).c_str(), shown(error->message).c_str());

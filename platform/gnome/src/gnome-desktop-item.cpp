@@ -14,7 +14,8 @@
 namespace {
 
 const char* const kGroup = "Desktop Entry";
-const mode_t kNewFileMode = 0644;
+// Launchers are executable: the desktop trusts an executable launcher it finds.
+const mode_t kNewFileMode = 0755;
 
 struct KeyFileFree {
     void operator()(GKeyFile* keys) const { g_key_file_free(keys); }
@@ -128,15 +129,17 @@ bool validValue(const char* attr, const char* value) {
         warn("Refusing the value of desktop entry key \"%s\": not UTF-8", shown(attr).c_str());
         return false;
     }
-    // Readers drop blanks at the start of a value, and the format has escapes
-    // only for the blank, tab, line feed and carriage return: a value starting
-    // with a vertical tab or form feed would read back shorter.
-    if (value[0] == '\v' || value[0] == '\f') {
-        warn(
-            "Refusing the value of desktop entry key \"%s\": it starts with a vertical tab or "
-            "form feed, which the format cannot keep",
-            shown(attr).c_str());
-        return false;
+    // The format has escapes only for the blank, tab, line feed and carriage
+    // return, and validators refuse any other control character in a value.
+    for (const char* p = value; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f) {
+            warn(
+                "Refusing the value of desktop entry key \"%s\": it holds a control character, "
+                "which the format cannot carry",
+                shown(attr).c_str());
+            return false;
+        }
     }
     return true;
 }
@@ -147,6 +150,67 @@ bool validEncoding(const char* attr, const char* value) {
         return true;
     }
     warn("Refusing the value of desktop entry key \"Encoding\": only UTF-8 can be read back");
+    return false;
+}
+
+// The value as the format writes it: backslash, line feed, carriage return
+// and tab as escapes (GLib writes a tab raw, which validators refuse), blanks
+// at the start as "\s" (readers drop them), and in a list item the separator
+// as "\;".
+std::string escapeValue(const char* value, bool listItem) {
+    std::string out;
+    bool leading = true;
+    for (const char* p = value; *p != '\0'; ++p) {
+        switch (*p) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case ' ':
+                out += leading ? "\\s" : " ";
+                break;
+            case ';':
+                out += listItem ? "\\;" : ";";
+                break;
+            default:
+                out += *p;
+        }
+        leading = leading && (*p == ' ' || *p == '\t');
+    }
+    return out;
+}
+
+// Stores the escaped text as attr, or attr[locale] when locale is not empty.
+void storeValue(GnomeDesktopItem* item, const char* attr, const std::string& locale,
+                const std::string& escaped) {
+    const std::string key = locale.empty() ? attr : std::string(attr) + "[" + locale + "]";
+    g_key_file_set_value(item->keys.get(), kGroup, key.c_str(), escaped.c_str());
+    item->modified = true;
+}
+
+// The locale of a language argument ("" for the plain key), or false after a
+// warning when it is not one.
+bool localeOf(const char* language, const char* attr, std::string& locale) {
+    locale.clear();
+    if (language == nullptr || language[0] == '\0' || strcmp(language, "default") == 0) {
+        return true;
+    }
+    locale = normaliseLocale(language);
+    if (validLocale(locale)) {
+        return true;
+    }
+    warn(
+        "Refusing locale \"%s\" of desktop entry key \"%s\": not of the form "
+        "lang[_COUNTRY][.ENCODING][@MODIFIER]",
+        shown(language).c_str(), shown(attr).c_str());
     return false;
 }
 
@@ -187,40 +251,60 @@ void gnome_desktop_item_set_string(GnomeDesktopItem* item, const char* attr, con
     }
     if (value == nullptr) {
         g_key_file_remove_key(item->keys.get(), kGroup, attr, nullptr);
+        item->modified = true;
     } else if (validValue(attr, value) && validEncoding(attr, value)) {
-        g_key_file_set_string(item->keys.get(), kGroup, attr, value);
-    } else {
-        return;
+        storeValue(item, attr, "", escapeValue(value, false));
     }
-    item->modified = true;
 }
 
 void gnome_desktop_item_set_localestring_lang(GnomeDesktopItem* item, const char* attr,
                                               const char* language, const char* value) {
-    if (language == nullptr || language[0] == '\0' || strcmp(language, "default") == 0) {
+    std::string locale;
+    if (!localeOf(language, attr, locale)) {
+        return;
+    }
+    if (locale.empty()) {
         gnome_desktop_item_set_string(item, attr, value);
         return;
     }
     if (!usable(item, attr, "gnome_desktop_item_set_localestring_lang")) {
         return;
     }
-    const std::string locale = normaliseLocale(language);
-    if (!validLocale(locale)) {
-        warn(
-            "Refusing locale \"%s\" of desktop entry key \"%s\": not of the form "
-            "lang[_COUNTRY][.ENCODING][@MODIFIER]",
-            shown(language).c_str(), shown(attr).c_str());
-        return;
-    }
     if (value == nullptr) {
         const std::string key = std::string(attr) + "[" + locale + "]";
         g_key_file_remove_key(item->keys.get(), kGroup, key.c_str(), nullptr);
+        item->modified = true;
     } else if (validValue(attr, value)) {
-        g_key_file_set_locale_string(item->keys.get(), kGroup, attr, locale.c_str(), value);
-    } else {
+        storeValue(item, attr, locale, escapeValue(value, false));
+    }
+}
+
+void gnome_desktop_item_set_strings(GnomeDesktopItem* item, const char* attr,
+                                    const char* const* strings) {
+    gnome_desktop_item_set_localestrings_lang(item, attr, nullptr, strings);
+}
+
+void gnome_desktop_item_set_localestrings_lang(GnomeDesktopItem* item, const char* attr,
+                                               const char* language, const char* const* strings) {
+    std::string locale;
+    if (!usable(item, attr, "gnome_desktop_item_set_localestrings_lang") ||
+        !localeOf(language, attr, locale)) {
         return;
     }
-    item->modified = true;
+    if (strings == nullptr) {
+        const std::string key = locale.empty() ? attr : std::string(attr) + "[" + locale + "]";
+        g_key_file_remove_key(item->keys.get(), kGroup, key.c_str(), nullptr);
+        item->modified = true;
+        return;
+    }
+    std::string value;
+    for (const char* const* string = strings; *string != nullptr; ++string) {
+        if (!validValue(attr, *string)) {
+            return;
+        }
+        value += escapeValue(*string, true) + ";";
+    }
+    storeValue(item, attr, locale, value);
 }
 
 gboolean gnome_desktop_item_save(GnomeDesktopItem* item, const char* under, gboolean force,
@@ -241,7 +325,8 @@ gboolean gnome_desktop_item_save(GnomeDesktopItem* item, const char* under, gboo
     }
     gsize length = 0;
     gchar* data = g_key_file_to_data(item->keys.get(), &length, nullptr);
-    const gboolean saved = gnome2_replace_file(path.c_str(), data, length, kNewFileMode, error);
+    const gboolean saved =
+        gnome2_replace_file(path.c_str(), data, length, kNewFileMode, FALSE, error);
     g_free(data);
     if (saved) {
         item->location = path;

@@ -1,8 +1,9 @@
-/* Internal to the GNOME 2 stand-in: the system calls through which files are
- * replaced, gathered in one table that tests can swap to make a disk fill up or
- * a rename fail, and the atomic file replacement built on them.
+/* Internal to the GNOME 2 stand-in: file replacement through the system's one
+ * file writer (AtomicFile, whose FileSystemCalls tests swap to make a disk
+ * fill up or a rename fail), and the mkdir of configuration folders behind a
+ * hook that tests can swap the same way.
  *
- *   gnome2_io_hooks.rename = failing_rename;  // a test
+ *   gnome2_io_hooks.mkdir = failing_mkdir;  // a test
  *   ...
  *   gnome2_io_hooks_reset();
  */
@@ -17,13 +18,6 @@ extern "C" {
 #endif
 
 struct Gnome2IoHooks {
-    int (*mkstemp)(char* name_template);
-    ssize_t (*write)(int fd, const void* buf, size_t count);
-    int (*fsync)(int fd);
-    int (*fchmod)(int fd, mode_t mode);
-    int (*close)(int fd);
-    int (*rename)(const char* from, const char* to);
-    int (*unlink)(const char* path);
     int (*mkdir)(const char* path, mode_t mode);
 };
 
@@ -33,13 +27,14 @@ extern struct Gnome2IoHooks gnome2_io_hooks;
 /* Puts back the real system calls. */
 void gnome2_io_hooks_reset(void);
 
-/* Replaces the file at path by data: writes a temporary file beside it, flushes
- * it to disk, gives it the mode of the file it replaces (new_mode when there is
- * none) and renames it into place. On failure the old file is untouched, the
- * temporary file is removed, FALSE is returned and *error (if given) is set in
- * the G_FILE_ERROR domain. */
+/* Replaces the file at path by data. A replaced regular file keeps its mode
+ * (never setuid, setgid, sticky, group- or world-writable); a new one gets
+ * new_mode. A symbolic link at path is written through to its target when
+ * follow_links, else replaced by the file. On failure the old file is
+ * untouched, FALSE is returned and *error (if given) is set in the
+ * G_FILE_ERROR domain. */
 gboolean gnome2_replace_file(const char* path, const char* data, gsize length, mode_t new_mode,
-                             GError** error);
+                             gboolean follow_links, GError** error);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,6 +17,9 @@
 #include "gnome2-io.h"
 #include "gnome2/gnome-config.h"
 #include "gnome2/gnome-desktop-item.h"
+#include "output/FileSystemCalls.h"
+
+using vesk::legacy::FileSystemCalls;
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -39,6 +43,8 @@ class TempHomeTest : public ::testing::Test {
         setenv("HOME", mHome.c_str(), 1);
         gnome_config_drop_all();
         gnome2_io_hooks_reset();
+        FileSystemCalls::sCurrent = FileSystemCalls::kSystem;
+        mSavedMask = umask(022);
         for (const char* domain : {GNOME_CONFIG_LOG_DOMAIN, GNOME_DESKTOP_ITEM_LOG_DOMAIN}) {
             mHandlers.emplace_back(
                 domain, g_log_set_handler(domain, G_LOG_LEVEL_WARNING, collect, &mWarnings));
@@ -50,6 +56,8 @@ class TempHomeTest : public ::testing::Test {
             g_log_remove_handler(handler.first, handler.second);
         }
         gnome2_io_hooks_reset();
+        FileSystemCalls::sCurrent = FileSystemCalls::kSystem;
+        umask(mSavedMask);
         gnome_config_drop_all();
         std::filesystem::remove_all(mHome);
     }
@@ -67,8 +75,30 @@ class TempHomeTest : public ::testing::Test {
                            [&](const std::string& w) { return w.find(part) != std::string::npos; });
     }
 
+    // The permission bits and type of path (of a link itself when link), 0 when
+    // there is nothing.
+    static mode_t modeOf(const std::string& path, bool link = false) {
+        struct stat st;
+        return (link ? lstat : stat)(path.c_str(), &st) == 0 ? st.st_mode : 0;
+    }
+
+    // A file of that mode at path, or (asLink) a symbolic link there to
+    // a file of that mode elsewhere, in mHome/elsewhere.
+    std::string plant(const std::string& path, mode_t mode, bool asLink) const {
+        std::string file = path;
+        if (asLink) {
+            std::filesystem::create_directories(mHome + "/elsewhere");
+            file = mHome + "/elsewhere/" + path.substr(path.rfind('/') + 1);
+            std::filesystem::create_symlink(file, path);
+        }
+        writeFile(file, "[S]\nplanted=1\n");
+        chmod(file.c_str(), mode);
+        return file;
+    }
+
     std::string mHome;
     std::vector<std::string> mWarnings;
+    mode_t mSavedMask = 022;
 
   private:
     static void collect(const gchar*, GLogLevelFlags, const gchar* message, gpointer warnings) {

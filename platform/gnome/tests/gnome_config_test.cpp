@@ -126,16 +126,34 @@ TEST_F(GnomeConfigTest, ChangesReachTheFileOnlyAtSync) {
     EXPECT_EQ(readFile(config("session-manual")), "[Default]\nnum_clients=7\n");
 }
 
-TEST_F(GnomeConfigTest, NewFilesArePrivateAndExistingOnesKeepTheirMode) {
-    install("old", "[S]\nk=1\n");
-    chmod(config("old").c_str(), 0640);
-    gnome_config_set_string_("old/S/k", "2", FALSE);
-    gnome_config_set_string_("new/S/k", "v", FALSE);
-    ASSERT_TRUE(gnome_config_sync());
-    struct stat st;
-    for (const auto& [file, mode] : {std::pair<const char*, mode_t>{"new", 0600}, {"old", 0640}}) {
-        ASSERT_EQ(stat(config(file).c_str(), &st), 0) << file;
-        EXPECT_EQ(st.st_mode & 07777, mode) << file;
+// A replaced file keeps the mode of the regular file it replaces, never one
+// that lets others change it or run it as someone else; a link (dotfiles kept
+// elsewhere) is written through and stays a link.
+TEST_F(GnomeConfigTest, ModesComeFromTheRegularFileAndLinksAreWrittenThrough) {
+    const struct {
+        const char* file;
+        mode_t before;  // 0: no file yet
+        bool linked;
+        mode_t after;
+    } cases[] = {
+        {"new", 0, false, 0600},
+        {"old", 0640, false, 0640},
+        {"setuid", 04755, false, 0755},
+        {"shared", 0666, false, 0644},
+        {"sticky", 01770, false, 0750},
+        {"session-manual", 0640, true, 0640},
+        {"linked-suid", 04755, true, 0755},
+        {"linked-shared", 0666, true, 0644},
+    };
+    std::filesystem::create_directories(config());
+    for (const auto& c : cases) {
+        const std::string file = c.before != 0 ? plant(config(c.file), c.before, c.linked) : "";
+        gnome_config_set_string_((std::string(c.file) + "/S/k").c_str(), "v", FALSE);
+        ASSERT_TRUE(gnome_config_sync()) << c.file;
+        const std::string written = c.linked ? file : config(c.file);
+        EXPECT_EQ(modeOf(written), S_IFREG | c.after) << c.file;
+        EXPECT_EQ(S_ISLNK(modeOf(config(c.file), true)), c.linked) << c.file;
+        EXPECT_NE(readFile(written).find("k=v\n"), std::string::npos) << c.file;
     }
 }
 
@@ -167,23 +185,31 @@ TEST_F(GnomeConfigTest, FailedSyncLeavesTheOldFileAndKeepsTheChange) {
         void (*arm)();
     } failures[] = {
         {"no temporary file",
-         [] { gnome2_io_hooks.mkstemp = [](char*) { return errno = EACCES, -1; }; }},
+         [] {
+             FileSystemCalls::sCurrent.mOpen = [](const char*, int, mode_t) {
+                 return errno = EACCES, -1;
+             };
+         }},
         {"full disk",
          [] {
-             gnome2_io_hooks.write = [](int, const void*, size_t) -> ssize_t {
+             FileSystemCalls::sCurrent.mWrite = [](int, const void*, size_t) -> ssize_t {
                  return errno = ENOSPC, -1;
              };
          }},
         {"short writes, then full",
          [] {
-             gnome2_io_hooks.write = [](int fd, const void* data, size_t n) -> ssize_t {
+             FileSystemCalls::sCurrent.mWrite = [](int fd, const void* data, size_t n) -> ssize_t {
                  static int calls = 0;
                  return ++calls % 3 != 0 ? ::write(fd, data, n > 4 ? 4 : n) : 0;
              };
          }},
-        {"fsync", [] { gnome2_io_hooks.fsync = [](int) { return errno = EIO, -1; }; }},
+        {"fsync", [] { FileSystemCalls::sCurrent.mSync = [](int) { return errno = EIO, -1; }; }},
         {"rename",
-         [] { gnome2_io_hooks.rename = [](const char*, const char*) { return errno = EIO, -1; }; }},
+         [] {
+             FileSystemCalls::sCurrent.mRename = [](const char*, const char*) {
+                 return errno = EIO, -1;
+             };
+         }},
     };
     const std::string before = fixture("session-manual-with-comments");
     for (const auto& failure : failures) {
@@ -196,7 +222,7 @@ TEST_F(GnomeConfigTest, FailedSyncLeavesTheOldFileAndKeepsTheChange) {
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config()), {}), 1)
             << "temporary file left behind";
         EXPECT_TRUE(warned("session-manual"));
-        gnome2_io_hooks_reset();
+        FileSystemCalls::sCurrent = FileSystemCalls::kSystem;
         EXPECT_TRUE(gnome_config_sync());
         EXPECT_NE(readFile(config("session-manual")).find("num_clients=9\n"), std::string::npos);
         gnome_config_drop_all();

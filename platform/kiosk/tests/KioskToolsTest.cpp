@@ -80,6 +80,8 @@ TEST_F(KioskToolsTest, BadSettingsFileLeavesThePreviousTable) {
              std::string("name=\"a\"\npathapp=\"/bin/x\""),         // no final line feed
              std::string("# c\nname=\"a\"\npathapp=\"/bin/x\"\n"),  // no comments either
              std::string("name=\"a\"\npathapp=\"/bin/x\"\n\0", 28),
+             std::string("name=\"a\"\npathapp=\"/bin/x\"\nPATH=\"/tmp\"\n"),
+             std::string("LD_PRELOAD=\"/tmp/x.so\"\nname=\"a\"\npathapp=\"/bin/x\"\n"),
          }) {
         put(std::string(kConfig) + "bad", bad);
         EXPECT_EQ(run("kxgentab"), 1) << bad;
@@ -88,6 +90,12 @@ TEST_F(KioskToolsTest, BadSettingsFileLeavesThePreviousTable) {
                   0)
             << "temporary file left for " << bad;
     }
+    // A name the table would take for a comment.
+    ASSERT_EQ(rename((mRoot + kConfig + "bad").c_str(), (mRoot + kConfig + "#bad").c_str()), 0);
+    put(std::string(kConfig) + "#bad", "name=\"a\"\npathapp=\"/bin/x\"\n");
+    EXPECT_EQ(run("kxgentab"), 1);
+    EXPECT_EQ(get(kTable), before);
+    ASSERT_EQ(rename((mRoot + kConfig + "#bad").c_str(), (mRoot + kConfig + "bad").c_str()), 0);
     // Neither links nor folders are read.
     put("/secret", "name=\"s\"\npathapp=\"/bin/s\"\n");
     ASSERT_EQ(system(("rm " + mRoot + kConfig + "bad").c_str()), 0);

@@ -10,10 +10,10 @@
  *
  * Every call takes the address of a status variable last and writes the call's
  * status there (0 on success). A call that fails returns no list and no handle.
- * The library never prints; errors reach the caller as statuses. Policy it
- * has to leave out without failing a call (a scope whose name cannot be one)
- * is named in a warning in the system log ("libvesk: ..."), under the
- * program's label.
+ * The library never prints; errors reach the caller as statuses, and
+ * papiGetFailureDetail says what failed and why. Policy it has to leave out
+ * without failing a call (a scope whose name cannot be one) is named in a
+ * warning in the system log ("libvesk: ..."), under the program's label.
  *
  * The file store: layers are files <store>/<scope>/<component>.xml, where
  * <store> is $VESK_POLICY_STORE or, when that is unset or empty, the path
@@ -173,6 +173,16 @@ PAPIListenerId papiAddListener(PAPI* handle, const char* component, PAPIListener
  * The caller must therefore not hold, across papiRemoveListener or
  * papiDeinitialise, a lock that its callback takes. */
 void papiRemoveListener(PAPI* handle, PAPIListenerId listenerId, PAPIStatus* status);
+
+/* What the last failed call on the handle was about, in words: the file,
+ * folder or URL and the system's or the network's reason, for example
+ * "/etc/vesk/store/default/org.example.xml: Permission denied" or
+ * "ldap://127.0.0.1:38999: Can't contact LDAP server (Connection refused)".
+ * With a null handle: the last failed papiInitialise on the calling thread.
+ * Copies at most size - 1 bytes and a NUL into buffer (which may be null when
+ * size is 0) and returns the length of the whole text, 0 when nothing failed
+ * yet. A later successful call leaves the text as it was. */
+int papiGetFailureDetail(PAPI* handle, char* buffer, int size, PAPIStatus* status);
 
 #ifdef __cplusplus
 }

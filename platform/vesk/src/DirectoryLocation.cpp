@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "FailureDetail.h"
+
 namespace vesk::legacy::store {
 
 namespace {
@@ -65,7 +67,8 @@ PAPIStatus DirectoryLocation::parse(const std::string& text, DirectoryLocation& 
     // their own, not a place: refused rather than half obeyed. (A "?" inside
     // the DN is written %3F.)
     if (text.find('?') != std::string::npos) {
-        return PAPIConnectionFailure;
+        return FailureDetail::fail(PAPIConnectionFailure,
+                                   text + ": URL has a query (write a \"?\" in the DN as %3F)");
     }
     DirectoryLocation parsed;
     size_t start = text.find_first_not_of(kSpaces);
@@ -74,12 +77,12 @@ PAPIStatus DirectoryLocation::parse(const std::string& text, DirectoryLocation& 
         const std::string one = text.substr(start, end - start);
         start = text.find_first_not_of(kSpaces, end);
         if (!isDirectoryUrl(one)) {
-            return PAPIConnectionFailure;
+            return FailureDetail::fail(PAPIConnectionFailure, one + ": not an LDAP URL");
         }
         const UrlDescription url(one);
         const LDAPURLDesc* description = url.get();
         if (description == nullptr) {
-            return PAPIConnectionFailure;
+            return FailureDetail::fail(PAPIConnectionFailure, one + ": not a valid LDAP URL");
         }
         const size_t hostStart = one.find("://") + 3;
         const size_t hostEnd = one.find('/', hostStart);
@@ -88,14 +91,19 @@ PAPIStatus DirectoryLocation::parse(const std::string& text, DirectoryLocation& 
         // same DN after several is no contradiction, two different ones are.
         const std::string dn = description->lud_dn != nullptr ? description->lud_dn : "";
         if (!dn.empty()) {
-            if (!isValidDn(dn) || (!parsed.mBaseDn.empty() && parsed.mBaseDn != dn)) {
-                return PAPIConnectionFailure;
+            if (!isValidDn(dn)) {
+                return FailureDetail::fail(PAPIConnectionFailure,
+                                           one + ": URL has no valid base DN");
+            }
+            if (!parsed.mBaseDn.empty() && parsed.mBaseDn != dn) {
+                return FailureDetail::fail(PAPIConnectionFailure,
+                                           text + ": the servers name two different base DNs");
             }
             parsed.mBaseDn = dn;
         }
     }
     if (parsed.mServers.empty() || parsed.mBaseDn.empty()) {
-        return PAPIConnectionFailure;
+        return FailureDetail::fail(PAPIConnectionFailure, text + ": URL has no base DN");
     }
     parsed.mBindDn = environment("VESK_LDAP_BINDDN");
     parsed.mPasswordFile = environment("VESK_LDAP_PASSWORD_FILE");

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "DirectoryWatcher.h"
+#include "FailureDetail.h"
 #include "LdapEscape.h"
 #include "ScopeStack.h"
 #include "SigpipeGuard.h"
@@ -161,11 +162,14 @@ PAPIStatus DirectoryStore::readLayers(const std::string& component, std::vector<
         if (answer.code == LDAP_NO_SUCH_OBJECT) {
             continue;
         }
+        const std::string dn = mLayout.layerDn(scope, component);
         if (answer.code != LDAP_SUCCESS) {
-            return LdapSession::statusOf(answer.code);
+            return FailureDetail::fail(LdapSession::statusOf(answer.code),
+                                       dn + ": " + ldap_err2string(answer.code));
         }
         if (answer.entries.size() != 1) {
-            return PAPILdbFailure;  // there, but not readable to us
+            // there, but not readable to us
+            return FailureDetail::fail(PAPILdbFailure, dn + ": not readable to this bind");
         }
         const Entry& entry = answer.entries.front();
         const DirectoryLayout::Place place = mLayout.locate(entry.dn);
@@ -175,7 +179,9 @@ PAPIStatus DirectoryStore::readLayers(const std::string& component, std::vector<
         }
         const std::vector<std::string>& data = valuesOf(entry.values, kDataAttribute);
         if (entry.oversized || !isLayer(entry.values) || data.size() != 1) {
-            return PAPILdbFailure;
+            return FailureDetail::fail(
+                PAPILdbFailure,
+                dn + ": not a veskLayer entry with one veskLayerData value of at most 64 MiB");
         }
         read.push_back(Layer{data.front(), stampOf(mLayout.scopes()[scope], entry.values)});
     }
@@ -345,21 +351,30 @@ PAPIStatus DirectoryStore::runLocked(const std::vector<Query>& queries,
         // A connection just made that fails at once is a server that is not
         // there; an old one may only have timed out.
         if (fresh || attempt > 0) {
-            return PAPIConnectionFailure;
+            return FailureDetail::fail(PAPIConnectionFailure,
+                                       currentServer() + ": " + ldap_err2string(lost));
         }
     }
     if (status != PAPISuccess) {
         return status;
     }
     if (collected.front().code == LDAP_NO_SUCH_OBJECT) {
-        return PAPIConnectionFailure;
+        return FailureDetail::fail(PAPIConnectionFailure, currentServer() + ": base DN " +
+                                                              mLayout.baseDn() + ": no such entry");
     }
     if (collected.front().code != LDAP_SUCCESS) {
-        return LdapSession::statusOf(collected.front().code);
+        return FailureDetail::fail(LdapSession::statusOf(collected.front().code),
+                                   currentServer() + ": base DN " + mLayout.baseDn() + ": " +
+                                       ldap_err2string(collected.front().code));
     }
     collected.erase(collected.begin());
     answers = std::move(collected);
     return PAPISuccess;
+}
+
+std::string DirectoryStore::currentServer() const {
+    const std::vector<std::string>& servers = mLocation.servers();
+    return servers.empty() ? std::string() : servers[mSession.current() % servers.size()];
 }
 
 PAPIStatus DirectoryStore::runOnce(const std::vector<Query>& queries, std::vector<Answer>& answers,

@@ -47,6 +47,8 @@ class DirectoryStore : public Backend {
     std::string failureDetail() override;
 
   private:
+    // The server in use or to be tried next, for messages.
+    std::string currentServer() const;
     struct Query {
         std::string base;
         int scope;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <set>
 
+#include "FailureDetail.h"
 #include "StoreWatcher.h"
 
 namespace vesk::legacy::store {
@@ -45,7 +46,7 @@ bool present(const std::string& path) {
 
 PAPIStatus LayerStore::readLayers(const std::string& component, std::vector<Layer>& layers) {
     if (!ScopeStack::isValidName(component)) {
-        return PAPIInvalidArg;
+        return FailureDetail::fail(PAPIInvalidArg, "\"" + component + "\" cannot name a component");
     }
     if (!mStack->rootAccessible()) {
         return PAPIConnectionFailure;
@@ -74,11 +75,22 @@ PAPIStatus LayerStore::readLayer(const std::string& scope, const std::string& co
     if (file.get() < 0) {
         // Only a missing file means "no layer here"; EACCES, ENOTDIR, a
         // dangling symlink and the rest would silently drop policy.
-        return errno == ENOENT && !present(path) ? PAPISuccess : PAPILdbFailure;
+        const int error = errno;
+        if (error == ENOENT && !present(path)) {
+            return PAPISuccess;
+        }
+        return FailureDetail::failWithErrno(
+            PAPILdbFailure, path + (error == ENOENT ? " (a link to nothing)" : ""), error);
     }
     struct stat info;
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxLayerSize) {
-        return PAPILdbFailure;
+    if (fstat(file.get(), &info) != 0) {
+        return FailureDetail::failWithErrno(PAPILdbFailure, path, errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return FailureDetail::fail(PAPILdbFailure, path + ": not a regular file");
+    }
+    if (info.st_size > kMaxLayerSize) {
+        return FailureDetail::fail(PAPILdbFailure, path + ": larger than 64 MiB");
     }
     // Read straight into the layer; one byte of room beyond the size seen
     // tells a file that grew while we read it.
@@ -89,7 +101,7 @@ PAPIStatus LayerStore::readLayer(const std::string& scope, const std::string& co
     for (;;) {
         if (used == layer.data.size()) {
             if (used > limit) {
-                return PAPILdbFailure;
+                return FailureDetail::fail(PAPILdbFailure, path + ": larger than 64 MiB");
             }
             layer.data.resize(std::min(layer.data.size() * 2, limit + 1));
         }
@@ -101,12 +113,12 @@ PAPIStatus LayerStore::readLayer(const std::string& scope, const std::string& co
             if (errno == EINTR) {
                 continue;
             }
-            return PAPILdbFailure;
+            return FailureDetail::failWithErrno(PAPILdbFailure, path, errno);
         }
         used += static_cast<size_t>(count);
     }
     if (used > limit) {
-        return PAPILdbFailure;
+        return FailureDetail::fail(PAPILdbFailure, path + ": larger than 64 MiB");
     }
     layer.data.resize(used);
     layer.stamp = scope + " " + std::to_string(static_cast<long long>(info.st_mtime));
@@ -126,7 +138,7 @@ PAPIStatus LayerStore::listComponentNames(const std::string& selector,
             if (errno == ENOENT) {
                 continue;
             }
-            return PAPILdbFailure;
+            return FailureDetail::failWithErrno(PAPILdbFailure, mStack->scopePath(scope), errno);
         }
         while (const struct dirent* entry = readdir(folder)) {
             const std::string name = entry->d_name;

@@ -1,14 +1,19 @@
 #include "LdapSession.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
 
+#include "FailureDetail.h"
 #include "SigpipeGuard.h"
 
 namespace vesk::legacy::store {
@@ -105,6 +110,72 @@ PAPIStatus bindStatus(int code) {
     return code == LDAP_NO_MEMORY ? PAPIOutOfMemoryFailure : PAPIAuthenticationFailure;
 }
 
+// Why a TCP connection to the server of an ldap:// or ldaps:// URL fails, in
+// the system's words ("connect 127.0.0.1:389: Connection refused", "host
+// ldap.example.org: Name or service not known"): libldap reports only that it
+// could not connect. Empty when a connection can be made.
+std::string connectFailure(const std::string& uri) {
+    LDAPURLDesc* url = nullptr;
+    if (ldap_url_parse(uri.c_str(), &url) != LDAP_URL_SUCCESS || url == nullptr) {
+        return "";
+    }
+    const std::string scheme = url->lud_scheme != nullptr ? url->lud_scheme : "";
+    const std::string host =
+        url->lud_host != nullptr && url->lud_host[0] != '\0' ? url->lud_host : "localhost";
+    const int port = url->lud_port != 0 ? url->lud_port : (scheme == "ldaps" ? 636 : 389);
+    ldap_free_urldesc(url);
+    if (scheme != "ldap" && scheme != "ldaps") {
+        return "";
+    }
+    struct addrinfo hints = {};
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* found = nullptr;
+    const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (resolved != 0) {
+        return "host " + host + ": " + gai_strerror(resolved);
+    }
+    std::string failure;
+    for (const struct addrinfo* address = found; address != nullptr; address = address->ai_next) {
+        char numeric[INET6_ADDRSTRLEN] = "?";
+        const void* raw =
+            address->ai_family == AF_INET6
+                ? static_cast<const void*>(
+                      &reinterpret_cast<const sockaddr_in6*>(address->ai_addr)->sin6_addr)
+                : static_cast<const void*>(
+                      &reinterpret_cast<const sockaddr_in*>(address->ai_addr)->sin_addr);
+        inet_ntop(address->ai_family, raw, numeric, sizeof numeric);
+        const int socket =
+            ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (socket < 0) {
+            continue;
+        }
+        int error = 0;
+        if (::connect(socket, address->ai_addr, address->ai_addrlen) != 0) {
+            error = errno;
+            if (error == EINPROGRESS) {
+                struct pollfd wait = {socket, POLLOUT, 0};
+                socklen_t length = sizeof error;
+                error = poll(&wait, 1, kConnectSeconds * 1000) == 1 &&
+                                getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0
+                            ? error
+                            : ETIMEDOUT;
+            }
+        }
+        ::close(socket);
+        if (error == 0) {
+            failure.clear();
+            break;
+        }
+        if (failure.empty()) {
+            char buffer[256];
+            failure = "connect " + std::string(numeric) + ":" + std::to_string(port) + ": " +
+                      strerror_r(error, buffer, sizeof buffer);
+        }
+    }
+    freeaddrinfo(found);
+    return failure;
+}
+
 }  // namespace
 
 LdapSession::~LdapSession() {
@@ -147,6 +218,7 @@ PAPIStatus LdapSession::open() {
         }
     }
     mFailure = failure;
+    FailureDetail::note(mFailure);
     return status;
 }
 
@@ -228,6 +300,11 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
         }
         if (detail != nullptr && *detail != '\0') {
             reason += std::string(" (") + detail + ")";
+        } else if (!tlsStarted && (code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR)) {
+            const std::string connect = connectFailure(server);
+            if (!connect.empty()) {
+                reason += " (" + connect + ")";
+            }
         }
         ldap_memfree(detail);
         close();

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "FailureDetail.h"
 #include "SystemLog.h"
 
 namespace vesk::legacy::store {
@@ -139,6 +140,7 @@ std::string ScopeStack::storeRoot() {
 bool ScopeStack::rootAccessible() const {
     const int fd = open(mRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
+        FailureDetail::failWithErrno(PAPIConnectionFailure, mRoot, errno);
         return false;
     }
     close(fd);
@@ -165,7 +167,8 @@ PAPIStatus ScopeStack::forConnection(const char* connectionString,
 PAPIStatus ScopeStack::scopesFor(const char* connectionString, std::vector<std::string>& result) {
     const std::string entity = connectionString != nullptr ? connectionString : "";
     if (!entity.empty() && !isValidName(entity)) {
-        return PAPIInvalidArg;
+        return FailureDetail::fail(PAPIInvalidArg,
+                                   "entity \"" + entity + "\" cannot name a store folder");
     }
     std::vector<std::string> scopes{kDefaultScope};
     const auto add = [&scopes](const char* folder, const char* kind, const std::string& name) {
@@ -181,7 +184,8 @@ PAPIStatus ScopeStack::scopesFor(const char* connectionString, std::vector<std::
         std::string user;
         gid_t primary = 0;
         if (!lookUpUser(getuid(), user, primary)) {
-            return PAPIAuthenticationFailure;
+            return FailureDetail::fail(PAPIAuthenticationFailure,
+                                       "uid " + std::to_string(getuid()) + " has no user entry");
         }
         for (const std::string& group : groupNames(user, primary)) {
             add(kGroupsFolder, "group name cannot name a scope, its layers are left out:", group);

@@ -90,6 +90,7 @@ TEST_F(FileStoreTest, StoreAwayIsConnectionFailureAndItsArrivalOneEventPerCompon
     const struct {
         const char* what;
         std::function<void()> away, back;
+        std::string reason;  // the end of papiGetFailureDetail's text
     } cases[] = {
         // Neither the store nor the folder holding it exists at first.
         {"missing", [&] { storeAt(later + "/store"); },
@@ -97,10 +98,12 @@ TEST_F(FileStoreTest, StoreAwayIsConnectionFailureAndItsArrivalOneEventPerCompon
              fs::create_directories(later);
              std::this_thread::sleep_for(milliseconds(200));
              fs::rename(mStore.mRoot, later + "/store");
-         }},
+         },
+         later + "/store: No such file or directory"},
         {"unreadable", [&] { fs::permissions(mStore.mRoot, fs::perms::none); },
-         [&] { fs::permissions(mStore.mRoot, fs::perms::owner_all); }},
-        {"a file", [&] { storeAt(mStore.layer("default", kComponent)); }, nullptr},
+         [&] { fs::permissions(mStore.mRoot, fs::perms::owner_all); }, ": Permission denied"},
+        {"a file", [&] { storeAt(mStore.layer("default", kComponent)); }, nullptr,
+         kComponent + std::string(".xml: Not a directory")},
     };
     for (const auto& step : cases) {
         SCOPED_TRACE(step.what);
@@ -117,6 +120,9 @@ TEST_F(FileStoreTest, StoreAwayIsConnectionFailureAndItsArrivalOneEventPerCompon
         EXPECT_EQ(status, PAPIConnectionFailure);
         EXPECT_TRUE(names(handle, "", status).empty());
         EXPECT_EQ(status, PAPIConnectionFailure);
+        const std::string detail = failureDetail(handle);
+        EXPECT_EQ(detail.substr(detail.size() - std::min(detail.size(), step.reason.size())),
+                  step.reason);
         if (step.back) {
             step.back();
             ASSERT_TRUE(withLayers.waitFor(1));
@@ -136,24 +142,33 @@ TEST_F(FileStoreTest, StoreAwayIsConnectionFailureAndItsArrivalOneEventPerCompon
 // that are no layer are not listed.
 TEST_F(FileStoreTest, LayerThatCannotBeReadIsDatabaseErrorAndOtherFilesAreNoLayers) {
     const std::string layer = mStore.layer("default", "c");
-    const std::vector<std::pair<const char*, std::function<void()>>> cases{
-        {"fifo", [&] { ASSERT_EQ(mkfifo(layer.c_str(), 0644), 0); }},
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string detail;  // a part of what papiGetFailureDetail says
+    };
+    const Case cases[] = {
+        {"fifo", [&] { ASSERT_EQ(mkfifo(layer.c_str(), 0644), 0); },
+         layer + ": not a regular file"},
         // Not "no layer": that would read as all its policy removed.
-        {"dangling symlink", [&] { fs::create_symlink(mStore.path("gone.xml"), layer); }},
-        {"directory", [&] { fs::create_directories(layer); }},
+        {"dangling symlink", [&] { fs::create_symlink(mStore.path("gone.xml"), layer); },
+         layer + " (a link to nothing): No such file or directory"},
+        {"directory", [&] { fs::create_directories(layer); }, layer + ": not a regular file"},
         // A layer in an earlier scope must not be returned on its own.
         {"scope path is a file",
          [&] {
              writeFile(layer, "<default/>");
              writeFile(mStore.path("hosts"), "");
-         }},
+         },
+         ": Not a directory"},
         {"larger than 64 MiB",
          [&] {
              writeFile(layer, "");
              ASSERT_EQ(truncate(layer.c_str(), 64 * 1024 * 1024 + 1), 0);
-         }},
+         },
+         layer + ": larger than 64 MiB"},
     };
-    for (const auto& [what, make] : cases) {
+    for (const auto& [what, make, detail] : cases) {
         SCOPED_TRACE(what);
         fs::remove_all(mStore.mRoot);
         fs::create_directories(mStore.path("default"));
@@ -163,6 +178,7 @@ TEST_F(FileStoreTest, LayerThatCannotBeReadIsDatabaseErrorAndOtherFilesAreNoLaye
         const auto start = Clock::now();
         EXPECT_EQ(papiReadComponentLayers(handle, "c", &status), nullptr);
         EXPECT_EQ(status, PAPILdbFailure);
+        EXPECT_NE(failureDetail(handle).find(detail), std::string::npos) << failureDetail(handle);
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
         closeHandle(handle);
     }
@@ -176,6 +192,18 @@ TEST_F(FileStoreTest, LayerThatCannotBeReadIsDatabaseErrorAndOtherFilesAreNoLaye
     EXPECT_EQ(names(handle, "", status), std::vector<std::string>{"org.a"});
     EXPECT_EQ(status, PAPISuccess);
     closeHandle(handle);
+    papiGetFailureDetail(handle, nullptr, 0, &status);
+    EXPECT_EQ(status, PAPIInvalidArg);
+
+    // A failed papiInitialise, told per thread; cut to the buffer, always
+    // terminated, with the whole length returned.
+    EXPECT_EQ(papiInitialise("a/b", &status), nullptr);
+    EXPECT_EQ(failureDetail(nullptr), "entity \"a/b\" cannot name a store folder");
+    char small[5] = "xxxx";
+    EXPECT_EQ(papiGetFailureDetail(nullptr, small, sizeof small, &status),
+              static_cast<int>(failureDetail(nullptr).size()));
+    EXPECT_EQ(status, PAPISuccess);
+    EXPECT_EQ(std::string(small), "enti");
 }
 
 TEST_F(FileStoreTest, HalfWrittenFilesEndOnTheirCloseAndScopeFoldersThatComeAndGoAreWatched) {

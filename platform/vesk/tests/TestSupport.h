@@ -130,6 +130,14 @@ inline std::vector<std::string> names(PAPI* handle, const char* selector, PAPISt
     return names;
 }
 
+// The text of papiGetFailureDetail, asked for with room to spare.
+inline std::string failureDetail(PAPI* handle) {
+    PAPIStatus status = -1;
+    char buffer[4096] = "";
+    papiGetFailureDetail(handle, buffer, sizeof buffer, &status);
+    return status == PAPISuccess ? buffer : "status " + std::to_string(status);
+}
+
 // Collects the events of one listener.
 struct Recorder {
     struct Seen {

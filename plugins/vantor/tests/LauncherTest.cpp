@@ -93,6 +93,8 @@ TEST_F(LauncherTest, WritesThePolicySetAndDeletesOnlyItsOwnFiles) {
     EXPECT_LT(log().find(failed + "Xblocked"), log().find(failed + "xblocked")) << log();
     EXPECT_NE(log().find(failed + "xblocked"), std::string::npos);
     EXPECT_NE(log().find("leave the desktop folder: sub/../../escape\n"), std::string::npos);
+    EXPECT_NE(log().find("folder: sub/line\\x0aDec  7 host su: forged\n"), std::string::npos);
+    EXPECT_EQ(log().find("\nDec  7"), std::string::npos) << "a forged log line";
     EXPECT_NE(log().find("outside any launcher: Type\n"), std::string::npos);
     EXPECT_NE(log().find("outside any launcher: zoom\n"), std::string::npos);
     EXPECT_EQ(count(log(), "listening for changes to launcher definitions\n"), 2u);

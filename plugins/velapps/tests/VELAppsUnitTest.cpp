@@ -23,6 +23,43 @@ TEST(KioskGroupTool, OnlyAPlainDecimalIdIsAGroup) {
     }
 }
 
+// The end-to-end cases live in data/hostile.xml; these are the ones a layer
+// cannot carry (invalid UTF-8) and the edges of each rule.
+TEST(KioskChecks, NamesAndSettingsTheToolsCannotTakeAreRefused) {
+    const std::pair<std::string, const char*> names[] = {
+        {std::string(255, 'x'), ""},
+        {std::string(256, 'x'), "name longer than 255 bytes"},
+        {"#x", "name starts with \"#\", which the table takes for a comment"},
+        {"x#", ""},
+        {"caf\xc3\xa9 \xc2\xa0", ""},  // letters and the no-break space are fine
+        {"c1\xc2\x80", "name contains a C1 control character"},
+        {"c1\xc2\x9f", "name contains a C1 control character"},
+        {"bad\xff", "name contains invalid UTF-8"},
+        {"overlong\xc1\x81", "name contains invalid UTF-8"},
+        {"surrogate\xed\xa0\x80", "name contains invalid UTF-8"},
+        {"cut\xe2\x82", "name contains invalid UTF-8"},
+    };
+    for (const auto& [name, reason] : names) {
+        EXPECT_EQ(checkApplicationName(name), reason) << name;
+    }
+    const std::pair<std::string, std::string> settings[] = {
+        {"PATH", "setting name PATH would change the shell reading the file"},
+        {"LD_LIBRARY_PATH", "setting name LD_LIBRARY_PATH would change the shell reading the file"},
+        {"PROMPT_COMMAND", "setting name PROMPT_COMMAND would change the shell reading the file"},
+        {"BASH_ENV", "setting name BASH_ENV would change the shell reading the file"},
+        {"Path", ""},
+        {"LD", ""},
+        {"homepage", ""},
+    };
+    for (const auto& [name, reason] : settings) {
+        EXPECT_EQ(checkApplicationSettings({{name, "/x"}, {"pathapp", "/x"}}), reason) << name;
+    }
+    EXPECT_EQ(checkApplicationSettings({{"pathapp", "/x\xc2\x9b"}}),
+              "value of setting pathapp contains a C1 control character");
+    EXPECT_EQ(checkApplicationSettings({{"pathapp", "/x\xfe"}}),
+              "value of setting pathapp contains invalid UTF-8");
+}
+
 TEST(KioskPlugin, EntryPointsAreExportedWithCLinkageAndAcceptNull) {
     void* library = dlopen(HOLLIN_BINARY_DIR "/lib/libvelapps.so", RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();

@@ -27,8 +27,18 @@ TEST(CheckTest, EachKindOfBrokenLayerIsFoundOnItsLine) {
         const char* message;
     };
     const Case cases[] = {
+        // The SAX1 parser itself names the open element's line as 0.
         {"malformed-unclosed-prop.xml",
-         ":5:10: ", "malformed XML: Opening and ending tag mismatch"},
+         ":5:10: ", "malformed XML: Opening and ending tag mismatch: prop line 4 and node"},
+        {"bare-ampersand.xml",
+         ":3:38: ", "malformed XML: xmlParseEntityRef: no name (a bare \"&\": write &amp;)"},
+        {"blanks-around-value.xml",
+         ":4: ", "the value of <prop> \"browser\" has blanks or line breaks around it"},
+        {"attributes-without-prefix.xml", ":3: ",
+         "<prop> has no zel:name: the reader drops it with everything inside it (did you mean "
+         "zel:name?)"},
+        {"attributes-without-prefix.xml",
+         ":4: ", "attribute type on <prop> \"favourites\" is ignored: did you mean zel:type?"},
         {"node-without-name.xml", ":4: ", "<node> has no zel:name: the reader drops it"},
         {"unknown-type-name.xml", ":4: ", "unknown type \"xs:float\" on <prop> \"ratio\""},
         {"tree-file-list-type.xml", ":3: ",
@@ -87,6 +97,24 @@ TEST(CheckTest, CleanFilesPassAndFinalisingInTheLastScopeIsFound) {
               std::string::npos)
         << last.out;
     EXPECT_NE(last.err.find("cannot read " + kData + "missing.xml"), std::string::npos) << last.err;
+
+    // Standard input, and the findings as JSON.
+    const ToolRunner::Result json =
+        ToolRunner::run({"sh", "-c",
+                         std::string(HOLLINCTL_BINARY) + " check --format=json " + sample +
+                             " - missing.xml < " + kData + "node-without-name.xml"},
+                        {{"VESKLEG_LOG", ""}});
+    EXPECT_EQ(json.status, 1) << json.err;
+    const ToolRunner::Result summary = ToolRunner::run(
+        {"python3", "-c",
+         "import json, sys\n"
+         "for f in json.loads(sys.argv[1])['files']:\n"
+         "    print(f['file'], f['error'], [(x['line'], x['column']) for x in f['findings']])",
+         json.out});
+    EXPECT_EQ(summary.out, sample +
+                               " None []\n- None [(4, None)]\nmissing.xml No such file or "
+                               "directory []\n")
+        << json.out << summary.err;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 
 #include "TestDirectory.h"
@@ -53,28 +54,50 @@ TEST(ExportLdifTest, ExportedFileStoreServesTheSameLayersFromTheDirectory) {
     // The sample store, and what else a store may hold.
     fs::create_directories(scratch);
     fs::copy(sample, store, fs::copy_options::recursive);
+    // A broken layer would fail in the directory as in the store: nothing is
+    // exported then.
+    for (const auto& [file, data] : std::vector<std::pair<std::string, std::string>>{
+             {"default/org.bytes.xml", std::string(" <a>\n\0\xff</a> ", 13)},
+             {"default/empty.xml", ""}}) {
+        writeFile(store + "/" + file, data);
+        const ToolRunner::Result refused =
+            ToolRunner::run({HOLLINCTL_BINARY, "export-ldif", store, base});
+        EXPECT_EQ(refused.status, 1) << file;
+        EXPECT_EQ(refused.out, "") << file;
+        EXPECT_NE(refused.err.find("malformed XML"), std::string::npos) << refused.err;
+        fs::remove(store + "/" + file);
+    }
+    ASSERT_EQ(mkfifo((store + "/default/fifo.xml").c_str(), 0644), 0);
+    EXPECT_EQ(ToolRunner::run({HOLLINCTL_BINARY, "export-ldif", store, base}).status, 1);
+    fs::remove(store + "/default/fifo.xml");
+
+    auto layer = [](const std::string& name) {
+        return "<zel:component-data zel:name=\"" + name + "\"/>";
+    };
     const std::vector<std::pair<std::string, std::string>> files{
-        {"default/org.bytes.xml", std::string(" <a>\n\0\xff</a> ", 13)},
-        {"default/empty.xml", ""},
-        {"default/a,b+c.xml", "<specials/>"},
-        {"default/caf\xc3\xa9.xml", "<utf8/>"},
+        // Bytes that LDIF must carry in base64: leading blank, line end, CR, UTF-8.
+        {"default/org.bytes.xml", " <zel:component-data>\r\n\xc3\xa9</zel:component-data> "},
+        {"default/a,b+c.xml", layer("specials")},
+        {"default/caf\xc3\xa9.xml", layer("utf8")},
         {"default/notes.txt", "not a layer"},
-        {"groups/" + groupNames().front() + "/org.a.xml", "<group/>"},
-        {"hosts/" + hostName() + "/org.a.xml", "<host/>"},
-        {"users/" + userName() + "/org.a.xml", std::string(300, 'u')},
-        {"entities/kiosk.default/org.k.xml", "<kiosk/>"},
-        {"entities/other/org.k.xml", "<other/>"},
+        {"groups/" + groupNames().front() + "/org.a.xml", layer("group")},
+        {"hosts/" + hostName() + "/org.a.xml", layer("host")},
+        // Longer than an LDIF line.
+        {"users/" + userName() + "/org.a.xml",
+         "<zel:component-data zel:name=\"" + std::string(300, 'u') + "\"/>"},
+        {"entities/kiosk.default/org.k.xml", layer("kiosk")},
+        {"entities/other/org.k.xml", layer("other")},
         // Left out: a name differing from Org.A only in case (the later one in
-        // byte order), one that is not UTF-8, and a FIFO.
-        {"default/Org.A.xml", "<capital/>"},
-        {"default/org.a.xml", "<small/>"},
-        {"default/\xff.xml", "<not utf-8/>"}};
+        // byte order), and one that is not UTF-8.
+        {"default/Org.A.xml", layer("capital")},
+        {"default/org.a.xml", layer("small")},
+        {"default/\xff.xml", layer("not-utf-8")}};
     for (const auto& [file, data] : files) {
         writeFile(store + "/" + file, data);
     }
-    ASSERT_EQ(mkfifo((store + "/default/fifo.xml").c_str(), 0644), 0);
     ToolRunner::Result exported = ToolRunner::run({HOLLINCTL_BINARY, "export-ldif", store, base});
     ASSERT_EQ(exported.status, 1) << exported.err;
+    // The two left out, and notes.txt as a warning of check -r.
     EXPECT_EQ(std::count(exported.err.begin(), exported.err.end(), '\n'), 3) << exported.err;
     writeFile(scratch + "/policy.ldif", exported.out);
     ToolRunner::Result added = ToolRunner::run(
@@ -82,7 +105,7 @@ TEST(ExportLdifTest, ExportedFileStoreServesTheSameLayersFromTheDirectory) {
          TestDirectory::kAdminPassword, "-f", scratch + "/policy.ldif"});
     ASSERT_EQ(added.status, 0) << added.err;
 
-    for (const char* leftOut : {"org.a.xml", "\xff.xml", "fifo.xml"}) {
+    for (const char* leftOut : {"org.a.xml", "\xff.xml"}) {
         fs::remove(store + "/default/" + leftOut);
     }
     setenv("VESK_POLICY_STORE", store.c_str(), 1);
@@ -101,6 +124,162 @@ TEST(ExportLdifTest, ExportedFileStoreServesTheSameLayersFromTheDirectory) {
                          "|com.orvek.ferrun.applications|default",
                          "kiosk.default|com.orvek.Lumora.Apps|entities/kiosk.default",
                          "kiosk.default|com.orvek.ferrun.applications|default"}));
+}
+
+// set, unset, lock and unlock on a directory: each edit is one modify (or one
+// add) of the layer entry, signed in as libvesk signs in, and libvesk then
+// reads the result.
+TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
+    TestDirectory directory(HOLLIN_SOURCE_DIR "/platform/vesk/ldap/vesk.ldif");
+    std::string error;
+    ASSERT_TRUE(directory.start(error)) << error;
+    const std::string base = "ou=edit," + std::string(TestDirectory::kSuffix);
+    const std::string user = "uid=" + userName() + ",ou=users," + base;
+    const std::string defaultLayer = "cn=org.edit,ou=default," + base;
+    const std::string userLayer = "cn=org.edit," + user;
+    for (const auto& [dn, cls, rdn, value] : std::vector<std::array<std::string, 4>>{
+             {base, "organizationalUnit", "ou", "edit"},
+             {"ou=default," + base, "organizationalUnit", "ou", "default"},
+             {"ou=users," + base, "organizationalUnit", "ou", "users"},
+             {user, "veskScope", "uid", userName()}}) {
+        ASSERT_EQ(directory.addEntry(dn, {{"objectClass", {cls}}, {rdn, {value}}}), 0) << dn;
+    }
+    const std::string nano =
+        "<zel:component-data xmlns:zel=\"urn:vesk:policy-layer\" zel:name=\"org.edit\">\n"
+        "  <!-- kept -->\n  <node zel:name=\"apps\">\n"
+        "    <prop zel:name=\"editor\" zel:type=\"xs:string\"><value>nano</value></prop>\n"
+        "    <prop zel:name=\"pager\" zel:type=\"xs:string\"><value>less</value></prop>\n"
+        "  </node>\n</zel:component-data>\n";
+    ASSERT_EQ(directory.addEntry(defaultLayer, {{"objectClass", {"veskLayer"}},
+                                                {"cn", {"org.edit"}},
+                                                {"veskLayerData", {nano}}}),
+              0);
+    const std::string admin = directory.folder() + "/admin.pw";
+    const std::string reader = directory.folder() + "/reader.pw";
+    writeFile(admin, TestDirectory::kAdminPassword);
+    writeFile(reader, TestDirectory::kReaderPassword);
+    ASSERT_EQ(chmod(admin.c_str(), 0600) | chmod(reader.c_str(), 0600), 0);
+    const std::map<std::string, std::string> asAdmin{{"VESK_POLICY_STORE", directory.url(base)},
+                                                     {"VESK_LDAP_BINDDN", TestDirectory::kAdminDn},
+                                                     {"VESK_LDAP_PASSWORD_FILE", admin}};
+    std::map<std::string, std::string> asReader = asAdmin;
+    asReader["VESK_LDAP_BINDDN"] = TestDirectory::kReaderDn;
+    asReader["VESK_LDAP_PASSWORD_FILE"] = reader;
+    // Several servers: the first does not answer, the one that did is named.
+    asReader["VESK_POLICY_STORE"] = "ldap://127.0.0.1:9 " + directory.url(base);
+    const std::string wrong = directory.folder() + "/wrong.pw";
+    writeFile(wrong, "wr0ng-Pa55word");
+    ASSERT_EQ(chmod(wrong.c_str(), 0600), 0);
+    std::map<std::string, std::string> asStranger = asReader;
+    asStranger["VESK_LDAP_PASSWORD_FILE"] = wrong;
+    const std::string scope = "users/" + userName();
+    std::string server = directory.url("");
+    server.pop_back();  // the slash before the base DN
+
+    struct Case {
+        const char* what;
+        const std::map<std::string, std::string>* environment;
+        std::vector<std::string> args;
+        int status;
+        std::string message;  // in standard error, or "" for none
+        std::string dn;       // whose data then holds...
+        std::vector<std::string> holds;
+        std::vector<std::string> lacks;
+        std::string editor;  // what get then says of org.edit/apps/editor
+    };
+    const std::vector<Case> cases{
+        {"set makes the layer entry",
+         &asAdmin,
+         {"set", "--scope", scope, "org.edit/apps/editor", "vi"},
+         0,
+         "",
+         userLayer,
+         {">vi<"},
+         {},
+         "vi"},
+        {"set replaces one value and keeps the rest",
+         &asAdmin,
+         {"set", "--scope", "default", "org.edit/apps/pager", "more"},
+         0,
+         "",
+         defaultLayer,
+         {"<!-- kept -->", ">nano<", ">more<"},
+         {">less<"},
+         "vi"},
+        {"lock",
+         &asAdmin,
+         {"lock", "--scope", "default", "org.edit/apps/editor"},
+         0,
+         "",
+         defaultLayer,
+         {"zel:finalized=\"true\"", ">nano<"},
+         {},
+         "nano"},
+        {"unset",
+         &asAdmin,
+         {"unset", "--scope", scope, "org.edit/apps/editor"},
+         0,
+         "",
+         userLayer,
+         {},
+         {">vi<"},
+         "nano"},
+        {"a reader may not write",
+         &asReader,
+         {"set", "--scope", "default", "org.edit/apps/editor", "ed"},
+         3,
+         "not written: " + defaultLayer + " on " + server + ": Insufficient access",
+         defaultLayer,
+         {">nano<"},
+         {">ed<"},
+         "nano"},
+        {"a wrong password",
+         &asStranger,
+         {"set", "--scope", "default", "org.edit/apps/editor", "ed"},
+         3,
+         server + ": Invalid credentials",
+         defaultLayer,
+         {},
+         {">ed<"},
+         "nano"},
+        {"a scope without its entry is not made",
+         &asAdmin,
+         {"set", "--scope", "groups/nobody", "org.edit/apps/editor", "ed"},
+         1,
+         "has no entry cn=nobody,ou=groups," + base,
+         "",
+         {},
+         {},
+         "nano"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{HOLLINCTL_BINARY};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolRunner::Result result = ToolRunner::run(args, *c.environment);
+        EXPECT_EQ(result.status, c.status) << c.what << ": " << result.err;
+        if (c.message.empty()) {
+            EXPECT_EQ(result.err, "") << c.what;
+        } else {
+            EXPECT_NE(result.err.find(c.message), std::string::npos)
+                << c.what << ": " << result.err;
+        }
+        for (const char* secret :
+             {TestDirectory::kAdminPassword, TestDirectory::kReaderPassword, "wr0ng-Pa55word"}) {
+            EXPECT_EQ(result.err.find(secret), std::string::npos) << c.what;
+        }
+        const std::string data = c.dn.empty() ? "" : directory.value(c.dn, "veskLayerData");
+        for (const std::string& text : c.holds) {
+            EXPECT_NE(data.find(text), std::string::npos)
+                << c.what << ": " << text << " in " << data;
+        }
+        for (const std::string& text : c.lacks) {
+            EXPECT_EQ(data.find(text), std::string::npos) << c.what << ": " << text;
+        }
+        const ToolRunner::Result get =
+            ToolRunner::run({HOLLINCTL_BINARY, "get", "org.edit/apps/editor"}, asAdmin);
+        EXPECT_EQ(get.out, c.editor + "\n") << c.what << ": " << get.err;
+    }
+    EXPECT_EQ(directory.value(userLayer, "objectClass"), "veskLayer");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -197,6 +198,56 @@ print([(l["position"], l["scope"], l["wellFormed"]) for l in d["layers"]]))",
     }
 }
 
+TEST_F(HollinctlTest, DumpShowsWhatLaterLayersReplacedRemovedOrDropped) {
+    writeLayer("default", kComponent, kDefaultLayer);
+    // The same content as before, but the host's group now; a removal.
+    writeLayer(mHostScope, kComponent, R"(<zel:component-data zel:name="org.test.desktop">
+  <node zel:name="kiosk" zel:op="replace"><prop zel:name="mode"><value>off</value></prop></node>
+  <node zel:name="apps"><prop zel:name="title" zel:op="remove"/></node>
+</zel:component-data>
+)");
+    // Text on a list and a list on a text: the merger keeps the first type and
+    // drops the value; an untyped value on a text is no clash.
+    writeLayer(mUserScope, kComponent, R"(<zel:component-data zel:name="org.test.desktop">
+  <node zel:name="apps">
+    <prop zel:name="favourites" zel:type="xs:string"><value>x</value></prop>
+    <prop zel:name="editor" zel:type="zel:string-list"><value>a b</value></prop>
+    <prop zel:name="browser"><value>lynx</value></prop>
+  </node>
+</zel:component-data>
+)");
+    const ToolRunner::Result json = tool({"dump", kComponent, "/apps", "--format=json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(lines(python(R"(
+for n in json.load(open(sys.argv[1]))["nodes"]:
+    for i in n["ignored"]:
+        print(n["path"], i["layer"]["position"], i["reason"]))",
+                           json.out)),
+              (std::vector<std::string>{"/apps/editor 3 zel:string-list on a xs:string",
+                                        "/apps/favourites 3 xs:string on a zel:string-list"}));
+    const ToolRunner::Result text = tool({"dump", kComponent, "/apps/favourites"});
+    EXPECT_NE(text.out.find("    ignored: 3 " + mUserScope + " (xs:string on a zel:string-list)\n"),
+              std::string::npos)
+        << text.out;
+    const ToolRunner::Result removed = tool({"dump", kComponent, "/apps", "--removed"});
+    EXPECT_NE(removed.out.find("/apps/title           removed by 2 " + mHostScope + "\n"),
+              std::string::npos)
+        << removed.out;
+    EXPECT_EQ(tool({"dump", kComponent, "/apps"}).out.find("removed by"), std::string::npos);
+    const ToolRunner::Result removedJson = tool({"dump", kComponent, "--removed", "--format=json"});
+    EXPECT_EQ(python("print([(r['path'], r['removedBy']['position']) for r in "
+                     "json.load(open(sys.argv[1]))['removed']])",
+                     removedJson.out),
+              "[('/apps/title', 2)]\n");
+    EXPECT_EQ(tool({"dump", kComponent, "/kiosk", "--removed", "--format=json"}).out.find("title"),
+              std::string::npos);
+
+    const ToolRunner::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
+    EXPECT_EQ(
+        python("print(json.load(open(sys.argv[1]))['nodes'][0]['setBy']['position'])", kiosk.out),
+        "2\n");
+}
+
 TEST_F(HollinctlTest, DumpOfASubtreeAndItsErrors) {
     writeThreeLayers();
     const ToolRunner::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
@@ -238,6 +289,54 @@ TEST_F(HollinctlTest, DumpAsTreeFileReadsBackWithUnserialize) {
     ASSERT_NE(favourites, nullptr);
     EXPECT_EQ(favourites->getListValue("default"), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(apps->getChild("title")->asPropertyNode()->getStringValue("de"), "Netzsucher");
+}
+
+TEST_F(HollinctlTest, DumpAsLayerMergesAloneIntoTheSameTree) {
+    writeThreeLayers();
+    // Values and names that need escapes, lists whose items hold the default
+    // separator or are empty, locales.
+    writeLayer(mUserScope, "org.test.odd", R"(<zel:component-data>
+  <node zel:name="a &amp; &lt;b&gt; &quot;c&quot;" zel:finalized="true">
+    <prop zel:name="text"><value>one
+two	&amp; "three" &lt;/value&gt;</value></prop>
+    <prop zel:name="spaced" zel:type="zel:string-list"><value zel:separator="|">a b|c| |</value></prop>
+    <prop zel:name="bars" zel:type="zel:string-list"><value zel:separator=",">x y,a|b,c;d</value></prop>
+    <prop zel:name="empty" zel:type="zel:int-list"><value></value></prop>
+    <prop zel:name="none" zel:type="xs:int"/>
+  </node>
+  <prop zel:name="title"><value>Plain</value><value xml:lang="de">Deutsch</value></prop>
+  <prop zel:name="only" zel:type="zel:string-list"><value xml:lang="fr">un deux</value></prop>
+</zel:component-data>
+)");
+    // Path, type, locked (itself or below a lock: one layer cannot leave a node
+    // unlocked below a lock, and says so), values: what survives the round trip.
+    const char* const summary = R"(
+locked = set()
+for n in json.load(open(sys.argv[1]))["nodes"]:
+    lock = n["lock"] is not None or n["path"].rsplit("/", 1)[0] in locked
+    if lock: locked.add(n["path"])
+    print(n["path"], n.get("type"), lock, json.dumps(n.get("values"), sort_keys=True))
+)";
+    for (const std::string& component : {kComponent, std::string("org.test.odd")}) {
+        const ToolRunner::Result layer = tool({"dump", component, "--format=layer"});
+        ASSERT_EQ(layer.status, 0) << layer.err;
+        const fs::path alone = mDir / ("alone-" + component);
+        fs::create_directories(alone / "default");
+        std::ofstream(alone / "default" / (component + ".xml"), std::ios::binary) << layer.out;
+        const ToolRunner::Result check =
+            tool({"check", (alone / "default" / (component + ".xml")).string()});
+        EXPECT_EQ(check.status, 0) << check.out << layer.out;
+        const ToolRunner::Result again = ToolRunner::run(
+            {HOLLINCTL_BINARY, "dump", component, "--format=json", "--store", alone.string()});
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(python(summary, again.out),
+                  python(summary, tool({"dump", component, "--format=json"}).out))
+            << layer.out;
+    }
+    EXPECT_NE(tool({"dump", kComponent, "--format=layer"})
+                  .err.find("warning: /kiosk/extra was added below a lock"),
+              std::string::npos);
+    EXPECT_EQ(tool({"dump", kComponent, "apps", "--format=layer"}).status, 2);
 }
 
 TEST_F(HollinctlTest, GetAnswersAsProgramsReadAndFailsWithStatusOne) {
@@ -308,6 +407,271 @@ for l in json.load(open(sys.argv[1]))["layers"]:
                   mUserScope + " " + std::to_string(sizeof kUserLayer - 1) + " int None\n");
 }
 
+TEST_F(HollinctlTest, LayersListsAnUnreadableLayerAsARowAndAllScopesSearched) {
+    writeThreeLayers();
+    const std::string folder = (mStore / mHostScope / (kComponent + ".xml")).string();
+    fs::remove(folder);
+    fs::create_directories(folder);
+    // libvesk fails the whole stack; each layer still gets its row.
+    const ToolRunner::Result broken = tool({"layers", kComponent, "--format=json"});
+    EXPECT_EQ(broken.status, 3) << broken.err;
+    EXPECT_EQ(
+        lines(python(R"(
+for l in json.load(open(sys.argv[1]))["layers"]:
+    print(l["position"], l["scope"], l["size"] is None, l["problem"] or "ok"))",
+                     broken.out)),
+        (std::vector<std::string>{"1 default False ok",
+                                  "2 " + mHostScope + " True " + folder + ": not a regular file",
+                                  "3 " + mUserScope + " False ok"}));
+    EXPECT_NE(
+        tool({"layers", kComponent}).err.find(folder + ": not a regular file (Database error)"),
+        std::string::npos);
+
+    // Every scope searched, with the ones without a file between them.
+    fs::remove(folder);
+    const ToolRunner::Result all = tool({"layers", kComponent, "--all"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    const std::vector<std::string> out = lines(all.out);
+    ASSERT_GE(out.size(), 4u) << all.out;
+    EXPECT_EQ(out[1].compare(0, 12, "1    default"), 0) << out[1];
+    EXPECT_EQ(out.back().compare(0, 3, "2  "), 0) << out.back();
+    EXPECT_NE(out[out.size() - 2].find(mHostScope), std::string::npos) << all.out;
+    EXPECT_NE(out[out.size() - 2].find("no file"), std::string::npos) << all.out;
+    EXPECT_EQ(tool({"dump", kComponent, "--all"}).status, 2);
+}
+
+TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
+    // Each scope sets the editor to its own name; the last in the stack wins.
+    for (const std::string scope :
+         {"default", "groups/adm", "groups/staff", "hosts/ws12", "users/alice", "entities/kiosk"}) {
+        writeLayer(scope, kComponent,
+                   "<zel:component-data><node zel:name=\"apps\"><prop zel:name=\"editor\">"
+                   "<value>" +
+                       scope + "</value></prop></node></zel:component-data>");
+    }
+    struct Case {
+        std::vector<std::string> options;
+        int status;
+        std::string out;
+        std::string err;  // a part of standard error
+    };
+    const Case cases[] = {
+        {{"--user", "alice", "--groups", "staff", "--host", "ws12"}, 0, "users/alice\n", ""},
+        // Groups stack in byte order, whatever order they are given in.
+        {{"--user", "alice", "--groups=staff,adm"}, 0, "users/alice\n", ""},
+        {{"--user", "bob", "--groups=staff,adm"}, 0, "groups/staff\n", "no folder users/bob"},
+        {{"--user", "bob", "--groups=adm", "--host=ws12"}, 0, "hosts/ws12\n", ""},
+        {{"--entity", "kiosk", "--host", "ws12"}, 0, "entities/kiosk\n", ""},
+        {{"--entity", "kiosk.test", "--host", "ws12"}, 0, "hosts/ws12\n", "no folder entities/"},
+        {{"--user", "../alice"}, 2, "", "not a name of a store folder"},
+        {{"--groups", "a/b"}, 2, "", "not a name of a store folder"},
+        {{"--entity", "kiosk", "--user", "alice"}, 2, "", "--entity takes no --user"},
+    };
+    for (const Case& test : cases) {
+        std::vector<std::string> args{"get", kComponent + "/apps/editor"};
+        args.insert(args.end(), test.options.begin(), test.options.end());
+        const ToolRunner::Result result = tool(args);
+        EXPECT_EQ(result.status, test.status) << test.options[1] << ": " << result.err;
+        EXPECT_EQ(result.out, test.out) << test.options[1];
+        EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(tool({"watch", kComponent, "--user", "alice"}).status, 2);
+
+    // Every document names whose stack it is.
+    const ToolRunner::Result json = tool(
+        {"dump", kComponent, "--user=alice", "--groups=staff", "--host=ws12", "--format=json"});
+    EXPECT_EQ(python("d = json.load(open(sys.argv[1])); print(d['user'], d['groups'], d['host'], "
+                     "[l['scope'] for l in d['layers']])",
+                     json.out),
+              "alice ['staff'] ws12 ['default', 'groups/staff', 'hosts/ws12', 'users/alice']\n");
+    const ToolRunner::Result text = tool({"layers", kComponent, "--user=alice", "--groups=staff"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(tool({"dump", kComponent, "--user=alice", "--groups=staff"})
+                  .out.find(kComponent + " for user \"alice\" (groups staff; host "),
+              0u);
+}
+
+TEST_F(HollinctlTest, CheckInContextTellsLocksClashesAndChangesBeforeDeploying) {
+    writeThreeLayers();
+    const fs::path file = mDir / "new.xml";
+    std::ofstream(file) << R"(<zel:component-data>
+  <node zel:name="apps">
+    <prop zel:name="browser"><value>lynx</value></prop>
+    <prop zel:name="favourites" zel:type="xs:string"><value>x</value></prop>
+    <prop zel:name="title"><value>Browser</value></prop>
+  </node>
+</zel:component-data>
+)";
+    const std::string f = file.string();
+    struct Case {
+        std::string scope;
+        int status;
+        std::vector<std::string> out;
+    };
+    const Case cases[] = {
+        // In the host's place: the host's own lock does not hold against it,
+        // and the host's lock on kiosk is gone with its layer.
+        {mHostScope,
+         1,
+         {f + ": merged as layer 2 " + mHostScope + " of 3 of \"org.test.desktop\" for",
+          f + ": /apps/favourites: xs:string on a zel:string-list: the value would be dropped",
+          "changed org.test.desktop/apps/browser", "changed org.test.desktop/apps",
+          "changed org.test.desktop/kiosk/mode", "changed org.test.desktop/kiosk",
+          "changed org.test.desktop"}},
+        {mUserScope,
+         1,
+         {f + ": merged as layer 3 " + mUserScope + " of 3 of \"org.test.desktop\" for",
+          f + ": /apps/browser is locked by 2 " + mHostScope + ": this change would be refused",
+          f + ": /apps/favourites: xs:string on a zel:string-list: the value would be dropped",
+          "changed org.test.desktop/apps/editor", "changed org.test.desktop/apps",
+          // As watch prints a removal: before and after the node's old subtree.
+          "removed org.test.desktop/kiosk/extra", "removed org.test.desktop/kiosk/extra",
+          "changed org.test.desktop/kiosk", "changed org.test.desktop"}},
+    };
+    for (const Case& test : cases) {
+        const ToolRunner::Result result =
+            tool({"check", "--component", kComponent, "--scope", test.scope, f});
+        EXPECT_EQ(result.status, test.status) << result.err;
+        std::vector<std::string> out = lines(result.out);
+        if (!out.empty()) {
+            out[0] = out[0].substr(0, out[0].find(" for ") + 4);
+        }
+        EXPECT_EQ(out, test.out) << result.out;
+    }
+    EXPECT_EQ(tool({"check", "--component", kComponent, "--scope", "groups/../x", f}).status, 2);
+    EXPECT_EQ(tool({"check", "--component", kComponent, f}).status, 2);
+}
+
+TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
+    writeThreeLayers();
+    const fs::path s = mStore;
+    fs::create_directories(s / "group" / "staff");
+    fs::create_directories(s / "user");
+    std::ofstream(s / "default" / "org.test.upper.XML") << "<zel:component-data/>";
+    std::ofstream(s / "default" / "notes.txt") << "notes";
+    ASSERT_EQ(mkfifo((s / "default" / "org.test.fifo.xml").c_str(), 0644), 0);
+    std::ofstream(s / "default" / "org.test.broken.xml") << "<zel:component-data>\n<node>";
+    fs::create_directories(s / "groups");
+    std::ofstream(s / "groups" / "staff") << "";
+    fs::create_directories(s / "users" / "no-such-user-h7");
+    std::string upperHost = hostName();
+    std::transform(upperHost.begin(), upperHost.end(), upperHost.begin(), ::toupper);
+    if (upperHost != hostName()) {
+        fs::create_directories(s / "hosts" / upperHost);
+    }
+    struct Case {
+        std::string where;
+        std::string message;  // a part of the line
+    };
+    const std::string st = s.string();
+    const Case cases[] = {
+        {st + "/group",
+         "folder outside the scopes (default, groups, hosts, users, entities): "
+         "never read (did you mean groups/?)"},
+        {st + "/user", "(did you mean users/?)"},
+        {st + "/default/org.test.upper.XML", "only names ending in .xml are read"},
+        {st + "/default/notes.txt", "warning: not a layer (no .xml): never read"},
+        {st + "/default/org.test.fifo.xml", "not a regular file: fails every stack it is in"},
+        {st + "/default/org.test.broken.xml:2", "malformed XML"},
+        {st + "/groups/staff", "a file where a group folder belongs"},
+        {st + "/users/no-such-user-h7", "warning: no user of that name on this system"},
+    };
+    const ToolRunner::Result result = tool({"check", "-r", st});
+    EXPECT_EQ(result.status, 1) << result.err;
+    const std::vector<std::string> out = lines(result.out);
+    for (const Case& test : cases) {
+        EXPECT_TRUE(std::any_of(out.begin(), out.end(), [&](const std::string& line) {
+            return line.compare(0, test.where.size() + 1, test.where + ":") == 0 &&
+                   line.find(test.message) != std::string::npos;
+        })) << test.where;
+    }
+    if (upperHost != hostName()) {
+        EXPECT_NE(result.out.find("host names are compared as written"), std::string::npos);
+    }
+    // The configured store by default; a broken layer stops the export.
+    EXPECT_EQ(tool({"check", "-r"}).out, result.out);
+    fs::remove(s / "default" / "org.test.fifo.xml");
+    const ToolRunner::Result exported = tool({"export-ldif", st, "dc=example"});
+    EXPECT_EQ(exported.status, 1);
+    EXPECT_EQ(exported.out, "");
+    EXPECT_NE(exported.err.find("nothing exported: the store has broken layers"),
+              std::string::npos);
+}
+
+TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
+    writeThreeLayers();
+    const std::string c = kComponent;
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;               // a part of standard error
+        std::vector<std::string> get;  // then: get ARGS
+        std::string value;             // its output
+    };
+    const Case cases[] = {
+        // A new layer in a new scope folder; the type comes from the stack.
+        {{"set", "--scope", "groups/staff", c + "/apps/favourites", "x y"},
+         0,
+         "",
+         {c + "/apps/favourites", "--groups=staff"},
+         "x\ny\n"},
+        // Into the user's existing layer, which keeps its other settings.
+        {{"set", "--scope", mUserScope, c + "/apps/editor", "a & <b>"},
+         0,
+         "",
+         {c + "/kiosk/extra"},
+         "yes\n"},
+        {{}, 0, "", {c + "/apps/editor"}, "a & <b>\n"},
+        {{"unset", "--scope", mUserScope, c + "/apps/editor"}, 0, "", {c + "/apps/editor"}, "vi\n"},
+        {{"unset", "--scope", mUserScope, c + "/apps/editor"}, 1, "has no element for", {}, ""},
+        // A lock in the default layer holds against the user's layer.
+        {{"lock", "--scope", "default", c + "/apps/editor"}, 0, "", {}, ""},
+        {{"set", "--scope", mUserScope, c + "/apps/editor", "nano"},
+         0,
+         "",
+         {c + "/apps/editor"},
+         "vi\n"},
+        {{"unlock", "--scope", "default", c + "/apps/editor"},
+         0,
+         "",
+         {c + "/apps/editor"},
+         "nano\n"},
+        {{"unlock", "--scope", "default", c + "/apps/editor"}, 1, "has no lock", {}, ""},
+        // Refused: what check would find, a lock that locks nothing, and
+        // places that are not a scope or a node.
+        {{"set", "--scope", "default", c + "/apps/editor", " vi "}, 1, "blanks", {}, ""},
+        {{"lock", "--scope", mUserScope, c + "/apps/editor"}, 1, "merged last", {}, ""},
+        {{"set", "--scope", "groups/../x", c + "/a", "v"}, 2, "not a scope", {}, ""},
+        {{"set", c + "/a", "v"}, 2, "needs --scope", {}, ""},
+        {{"set", "--scope", "default", c, "v"}, 2, "a node below the root", {}, ""},
+        {{"set", "--scope", "default", c + "/a", "v", "--type", "xs:float"},
+         2,
+         "unknown type",
+         {},
+         ""},
+    };
+    for (const Case& test : cases) {
+        if (!test.args.empty()) {
+            const ToolRunner::Result result = tool(test.args);
+            EXPECT_EQ(result.status, test.status) << test.args[0] << " " << test.args[3];
+            EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
+        }
+        if (!test.get.empty()) {
+            std::vector<std::string> args{"get"};
+            args.insert(args.end(), test.get.begin(), test.get.end());
+            EXPECT_EQ(tool(args).out, test.value) << test.get[0];
+        }
+    }
+    EXPECT_EQ(tool({"check", "-r"}).status, 0) << tool({"check", "-r"}).out;
+    // A scope folder that cannot be made is an error that says why.
+    std::ofstream(mStore / "entities") << "";
+    const ToolRunner::Result blocked =
+        tool({"set", "--scope", "entities/kiosk", c + "/apps/editor", "vi"});
+    EXPECT_EQ(blocked.status, 3);
+    EXPECT_NE(blocked.err.find("kiosk/org.test.desktop.xml: Not a directory"), std::string::npos)
+        << blocked.err;
+}
+
 TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
     writeThreeLayers();
     writeLayer("default", "org.test.apps", "<zel:component-data/>");
@@ -320,6 +684,12 @@ TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
     const ToolRunner::Result json = tool({"--format=json", "list"});
     EXPECT_EQ(python("print(json.load(open(sys.argv[1]))['components'])", json.out),
               "['org.test.apps', 'org.test.desktop']\n");
+
+    // --store in place of the variable.
+    EXPECT_EQ(ToolRunner::run({HOLLINCTL_BINARY, "list", "--store", mStore.string()},
+                              {{"VESK_POLICY_STORE", ""}})
+                  .out,
+              "org.test.apps\norg.test.desktop\n");
 
     const ToolRunner::Result none = tool({"list", "net."});
     EXPECT_EQ(none.status, 1);
@@ -374,9 +744,15 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
         {{"dump", kComponent, "--entity"}, 2, "--entity needs a value"},
         {{"--bogus", "list"}, 2, "unknown option \"--bogus\""},
         {{"dump", ".."}, 2, "not a component name"},
+        {{"dupm", "x"}, 2, "unknown command \"dupm\" (did you mean dump?)"},
+        {{"help", "lyers"}, 2, "unknown command \"lyers\" (did you mean layers?)"},
+        {{"get", kComponent, "apps/browser"},
+         2,
+         "COMPONENT/PATH as one word: \"org.test.desktop/apps/browser\""},
+        {{"list", "--store="}, 2, "--store needs a folder"},
+        {{"watch", kComponent, "--strict"}, 2, "watch takes no --strict"},
         {{"cache"}, 2, "cache takes the subcommand refresh"},
         {{"cache", "refresh"}, 2, "cache refresh takes --user NAME"},
-        {{"dump", kComponent, "--user", "x"}, 2, "dump takes no --user"},
     };
     for (const Case& test : cases) {
         const ToolRunner::Result result = tool(test.args);
@@ -398,7 +774,9 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
             ToolRunner::run(command, {{"VESK_POLICY_STORE", missing}, {"VESKLEG_LOG", ""}});
         EXPECT_EQ(result.status, 3) << args[0] << ": " << result.err;
         EXPECT_NE(result.err.find("policy store " + missing), std::string::npos) << result.err;
-        EXPECT_NE(result.err.find("Connection failure"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(missing + ": No such file or directory (Connection failure)"),
+                  std::string::npos)
+            << result.err;
     }
     // watch waits for the store to come, and says why it sees nothing yet.
     ToolRunner watcher({HOLLINCTL_BINARY, "watch", kComponent},
@@ -459,10 +837,114 @@ TEST_F(HollinctlTest, CacheRefreshKeepsAUsersPolicyInRootsFolder) {
         << result.err;
 }
 
+TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
+    writeThreeLayers();
+    const fs::path file = mDir / "a-file";
+    std::ofstream(file) << "not a store";
+    const fs::path locked = mDir / "locked";
+    fs::create_directories(locked / "default");
+    fs::permissions(locked, fs::perms::none);
+    fs::create_directories(mStore / mUserScope / (kComponent + ".xml.d"));
+    const std::string folderLayer = "org.test.folder";
+    fs::create_directories(mStore / "default" / (folderLayer + ".xml"));
+    struct Case {
+        std::string store;
+        std::string component;
+        int status;
+        std::string err;  // a part of standard error
+    };
+    const Case cases[] = {
+        {file.string(), kComponent, 3, file.string() + ": Not a directory (Connection failure)"},
+        {locked.string(), kComponent, 3, locked.string() + ": Permission denied"},
+        {mStore.string(), folderLayer, 3,
+         (mStore / "default" / (folderLayer + ".xml")).string() +
+             ": not a regular file (Database error)"},
+        // Nothing listens on port 1 of the loopback.
+        {"ldap://127.0.0.1:1/dc=example", kComponent, 3,
+         "ldap://127.0.0.1:1: Can't contact LDAP server (connect 127.0.0.1:1: Connection refused)"},
+        {"ldap://127.0.0.1:1/", kComponent, 3, "URL has no base DN"},
+        {"ldap://no-such-host.invalid/dc=x", kComponent, 3, "host no-such-host.invalid: "},
+        {"ldap://127.0.0.1:1/dc=x?cn", kComponent, 3, "URL has a query"},
+        {"http://example.org/policy", kComponent, 3,
+         "http://example.org/policy: not a URL libvesk reads"},
+        {"", kComponent, -1, "VESK_POLICY_STORE is empty, so the built-in store"},
+    };
+    for (const Case& test : cases) {
+        if (test.store == locked.string() && geteuid() == 0) {
+            continue;  // root reads any folder
+        }
+        // An empty value given to the runner would unset the variable.
+        const ToolRunner::Result result = ToolRunner::run(
+            {"env", "VESK_POLICY_STORE=" + test.store, HOLLINCTL_BINARY, "dump", test.component},
+            {{"VESKLEG_LOG", ""}});
+        if (test.status >= 0) {
+            EXPECT_EQ(result.status, test.status) << test.store << ": " << result.err;
+        }
+        EXPECT_NE(result.err.find(test.err), std::string::npos) << test.store << ": " << result.err;
+    }
+    fs::permissions(locked, fs::perms::owner_all);
+}
+
+// Reads lines of standard output until one starts with prefix (node events
+// come between); the line, or "" when none came.
+std::string awaitLine(ToolRunner& watcher, const std::string& prefix) {
+    std::string line;
+    while (watcher.readOutLine(line, 10s)) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+            return line;
+        }
+    }
+    return "";
+}
+
+TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
+    writeThreeLayers();
+    const std::string hostLayer = kHostLayer;
+    const std::string broken = hostLayer.substr(0, hostLayer.find("<node zel:name=\"kiosk\""));
+    writeLayer(mHostScope, kComponent, broken);
+    const std::string warning = "warning: layer 2 " + mHostScope + " is broken at line";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"get", kComponent + "/apps/browser"}, 0},
+        {{"get", kComponent + "/apps/browser", "--strict"}, 4},
+        {{"dump", kComponent, "--strict", "--format=json"}, 4},
+        {{"layers", kComponent, "--strict"}, 4},
+    };
+    for (const Case& test : cases) {
+        // The library's own log is off: hollinctl says it anyway.
+        const ToolRunner::Result result = tool(test.args);
+        EXPECT_EQ(result.status, test.status) << test.args[0] << ": " << result.err;
+        EXPECT_FALSE(result.out.empty()) << test.args[0];
+        if (test.args[0] != "layers") {
+            EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
+        }
+    }
+    EXPECT_EQ(tool({"list", "--strict"}).status, 2);
+
+    ToolRunner watcher({HOLLINCTL_BINARY, "watch", kComponent}, environment());
+    const std::string start = awaitLine(watcher, "broken");
+    EXPECT_NE(start.find(kComponent + ": layer 2 " + mHostScope + " is broken at line"),
+              std::string::npos)
+        << start;
+    writeLayer(mHostScope, kComponent, kHostLayer);
+    EXPECT_NE(awaitLine(watcher, "mended").find("layer 2 " + mHostScope + " is read in full"),
+              std::string::npos);
+    fs::remove(mStore / mUserScope / (kComponent + ".xml"));
+    EXPECT_NE(awaitLine(watcher, "vanished").find("the layer of " + mUserScope + " is gone"),
+              std::string::npos);
+    fs::remove(mStore / mHostScope / (kComponent + ".xml"));
+    fs::create_directories(mStore / mHostScope / (kComponent + ".xml"));
+    EXPECT_NE(awaitLine(watcher, "unreadable").find("not a regular file"), std::string::npos);
+    EXPECT_EQ(watcher.stop(SIGTERM), 0);
+}
+
 TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
     EXPECT_NE(tool({"--help"}).out.find("Usage: hollinctl COMMAND"), std::string::npos);
     EXPECT_EQ(tool({"--version"}).out, "hollinctl " HOLLIN_VERSION "\n");
-    for (const char* command : {"list", "layers", "dump", "get", "watch", "check"}) {
+    for (const char* command : {"list", "layers", "dump", "get", "watch", "check", "set"}) {
         const ToolRunner::Result result = tool({command, "--help"});
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out.find(std::string("Usage: hollinctl ") + command), 0u) << result.out;
@@ -471,6 +953,8 @@ TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
         }
     }
     EXPECT_NE(tool({"check", "--help"}).out.find("merged last"), std::string::npos);
+    EXPECT_EQ(tool({"help", "dump"}).out, tool({"dump", "--help"}).out);
+    EXPECT_EQ(tool({"help"}).out, tool({"--help"}).out);
 }
 
 TEST_F(HollinctlTest, WatchPrintsEachChangeWithinASecondUntilTerminated) {
@@ -497,6 +981,13 @@ TEST_F(HollinctlTest, WatchPrintsEachChangeWithinASecondUntilTerminated) {
         EXPECT_EQ(watcher.stop(signal), 0) << format;
 
         if (format == "text") {
+            // The new value, the layer that set it and the time follow the address.
+            ASSERT_EQ(seen.size(), 3u);
+            EXPECT_EQ(seen[0].substr(0, seen[0].find(" [")),
+                      "changed org.test.desktop/apps/editor = \"nano\" (3 " + mUserScope + ")");
+            for (std::string& event : seen) {
+                event = event.substr(0, std::min(event.find(" ("), event.find(" = ")));
+            }
             EXPECT_EQ(seen, (std::vector<std::string>{"changed org.test.desktop/apps/editor",
                                                       "changed org.test.desktop/apps",
                                                       "changed org.test.desktop"}));
@@ -505,12 +996,13 @@ TEST_F(HollinctlTest, WatchPrintsEachChangeWithinASecondUntilTerminated) {
             for (const std::string& object : seen) {
                 document += python(
                     "d = json.load(open(sys.argv[1])); print(d['event'], d['path'], "
-                    "d['names'])",
+                    "d['names'], d['value'], d['setBy'] and d['setBy']['position'], "
+                    "d['time'][-1])",
                     object);
             }
             EXPECT_EQ(document,
-                      "changed /apps/editor ['apps', 'editor']\nchanged /apps ['apps']\n"
-                      "changed / []\n");
+                      "changed /apps/editor ['apps', 'editor'] vim 3 Z\n"
+                      "changed /apps ['apps'] None 1 Z\nchanged / [] None 1 Z\n");
         }
     }
 }

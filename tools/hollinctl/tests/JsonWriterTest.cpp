@@ -31,6 +31,9 @@ TEST(JsonWriterTest, EscapesControlsAndReplacesBytesThatAreNotUtf8) {
         {std::string("nul\0x", 5), R"("nul\u0000x")"},
         {"\xe2\x82\xac \xf0\x9f\x98\x80", "\"\xe2\x82\xac \xf0\x9f\x98\x80\""},  // kept as UTF-8
         {"\xe2\x80\xa8\xe2\x80\xa9", R"("\u2028\u2029")"},
+        {"\xc2\x80\xc2\x85\xc2\x9b\xc2\x9f\xc2\xa0",
+         "\"\\u0080\\u0085\\u009b\\u009f\xc2\xa0\""},  // C1
+        {"\xe2\x80\xae\xe2\x81\xa6\xe2\x80\x8f\xef\xbb\xbf", R"("\u202e\u2066\u200f\ufeff")"},
         {"\xff", R"("\ufffd")"},
         {"\xc0\xaf", R"("\ufffd\ufffd")"},                      // overlong
         {"\xed\xa0\x80", R"("\ufffd\ufffd\ufffd")"},            // surrogate

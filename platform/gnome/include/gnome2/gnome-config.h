@@ -60,7 +60,10 @@ void gnome_config_set_string_(const gchar* path, const gchar* value, gboolean pr
 void gnome_config_clean_key_(const gchar* path, gboolean priv);
 
 /* Write every changed file (atomically: a temporary file beside it, flushed,
- * with the old file's mode, renamed into place; ~/.gnome2 is created if missing).
+ * renamed into place; ~/.gnome2 is created if missing, mode 0700). A file that
+ * is a symbolic link is written through to its target and the link stays. A
+ * replaced file keeps its mode, less setuid, setgid, sticky and group or world
+ * write; a new one gets 0600.
  * TRUE on success. On failure the file stays as it was on disk, the changes stay
  * in memory for a later sync, the reason is logged, and FALSE is returned. */
 gboolean gnome_config_sync(void);

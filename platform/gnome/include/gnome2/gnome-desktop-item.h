@@ -60,9 +60,18 @@ void gnome_desktop_item_set_string(GnomeDesktopItem* item, const char* attr, con
 void gnome_desktop_item_set_localestring_lang(GnomeDesktopItem* item, const char* attr,
                                               const char* language, const char* value);
 
+/* Sets attr (or attr[language], as above) to the list of strings, which ends
+ * with NULL; a ";" inside a string is kept as part of it. NULL removes the key. */
+void gnome_desktop_item_set_strings(GnomeDesktopItem* item, const char* attr,
+                                    const char* const* strings);
+void gnome_desktop_item_set_localestrings_lang(GnomeDesktopItem* item, const char* attr,
+                                               const char* language, const char* const* strings);
+
 /* Saves the item to the file path under (NULL: where it was last saved) through a
- * temporary file beside it, flushed and renamed into place; an existing file
- * keeps its mode, a new one gets 0644. Without force an item unchanged since it
+ * temporary file beside it, flushed and renamed into place. A replaced regular
+ * file keeps its mode, less setuid, setgid, sticky and group or world write; a
+ * new one, or one replacing a symbolic link (which is not followed), gets 0755
+ * narrowed by the umask. Without force an item unchanged since it
  * was last saved there is not written again. TRUE on success; on failure the old
  * file is untouched, FALSE is returned and *error is set (the caller frees it). */
 gboolean gnome_desktop_item_save(GnomeDesktopItem* item, const char* under, gboolean force,

@@ -1,0 +1,136 @@
+#include "ContextCheck.h"
+
+#include <climits>
+
+#include "LayerInfo.h"
+#include "PolicyStore.h"
+#include "Provenance.h"
+#include "change/DiffListener.h"
+#include "change/INodeListener.h"
+#include "change/TreeDiff.h"
+#include "model/NodePath.h"
+#include "model/Tree.h"
+#include "policy/PapiLayer.h"
+#include "policy/PolicyLayer.h"
+
+namespace vesk::legacy::hollinctl {
+
+namespace {
+
+// The order of scopes that are not in the stack: default, groups, hosts,
+// then the last scope (users/ or entities/).
+int kindRank(const std::string& scope) {
+    if (scope == "default") {
+        return 0;
+    }
+    if (scope.compare(0, 7, "groups/") == 0) {
+        return 1;
+    }
+    return scope.compare(0, 6, "hosts/") == 0 ? 2 : 3;
+}
+
+std::string pathText(const std::vector<std::string>& names) {
+    std::string path;
+    for (const std::string& name : names) {
+        path += "/" + name;
+    }
+    return path.empty() ? "/" : path;
+}
+
+class Collector : public INodeListener {
+  public:
+    explicit Collector(std::vector<ContextCheck::Result::Entry>& changes) : mChanges(changes) {}
+    void onNodeAdded(const NodePath& path) override { note("added", path); }
+    void onNodeRemoved(const NodePath& path) override { note("removed", path); }
+    void onNodeChanged(const NodePath& path) override { note("changed", path); }
+
+  private:
+    void note(const char* event, const NodePath& path) {
+        mChanges.push_back({path.getComponent() + path.getPath(), event});
+    }
+    std::vector<ContextCheck::Result::Entry>& mChanges;
+};
+
+}  // namespace
+
+ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::string& component,
+                                       const std::string& scope, const std::string& text) {
+    Result result;
+    const std::vector<PolicyLayer> live = store.readLayers(component);
+    const std::vector<std::string>& scopes = store.plan().scopes();
+    auto rankOf = [&](const std::string& layerScope) {
+        for (size_t i = 0; i < scopes.size(); ++i) {
+            if (scopes[i] == layerScope) {
+                return static_cast<long>(i) * 4 + kindRank(layerScope);
+            }
+        }
+        return -1L;
+    };
+    long rank = rankOf(scope);
+    result.inStack = rank >= 0;
+    std::vector<LayerInfo> infos = describeLayers(live);
+    NodePath path;
+    path.setPath(component);
+    const int size = static_cast<int>(std::min<size_t>(text.size(), INT_MAX));
+    const PolicyLayer checked(path, PapiLayer(text.data(), size, scope + " (checked)"));
+    std::vector<PolicyLayer> merged;
+    int position = 0;
+    bool placed = false;
+    for (size_t i = 0; i < live.size(); ++i) {
+        const std::string& layerScope = infos[i].scope;
+        long layerRank = rankOf(layerScope);
+        if (!result.inStack) {
+            // Not in the stack: in the place its kind of scope has.
+            layerRank = kindRank(layerScope);
+            rank = kindRank(scope);
+        }
+        if (layerScope == scope) {
+            continue;  // the file takes this layer's place
+        }
+        if (!placed && layerRank > rank) {
+            merged.push_back(checked);
+            position = static_cast<int>(merged.size());
+            placed = true;
+        }
+        merged.push_back(live[i]);
+    }
+    if (!placed) {
+        merged.push_back(checked);
+        position = static_cast<int>(merged.size());
+    }
+    result.place = std::to_string(position) + " " + scope + " of " + std::to_string(merged.size());
+
+    const Provenance before(live);
+    const Provenance after(merged);
+    const std::vector<LayerInfo> mergedInfos = describeLayers(merged);
+    for (const auto& [names, history] : after.histories().all()) {
+        for (int layer : history.refusedFrom) {
+            if (layer == position && history.lockedBy > 0 &&
+                static_cast<size_t>(history.lockedBy) <= mergedInfos.size()) {
+                result.refused.push_back(
+                    {pathText(names), layerLabel(mergedInfos[history.lockedBy - 1])});
+            } else if (layer == position) {
+                result.refused.push_back({pathText(names), "an earlier layer"});
+            }
+        }
+        for (const NodeHistory::Ignored& ignored : history.ignored) {
+            if (ignored.layer == position) {
+                result.ignored.push_back({pathText(names), ignored.reason});
+            }
+        }
+    }
+
+    DiffListener registry(component);
+    Collector collector(result.changes);
+    registry.addListener(path, &collector);
+    Tree old(before.getTree());
+    {
+        Tree walked(after.getTree());
+        TreeDiff diff(component, &registry, &old);
+        walked.substract(old, diff);
+    }
+    registry.removeListener(path, &collector);
+    return result;
+}
+
+}  // namespace vesk::legacy::hollinctl

@@ -1,0 +1,149 @@
+#include "StoreLint.h"
+
+#include <dirent.h>
+#include <grp.h>
+#include <limits.h>
+#include <pwd.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "ExitStatus.h"
+#include "LayerChecker.h"
+#include "TextEscape.h"
+#include "output/RegularFile.h"
+
+namespace vesk::legacy::hollinctl {
+
+namespace {
+
+const char* const kFolders[] = {"default", "groups", "hosts", "users", "entities"};
+
+// The entries of a folder in byte order, without "." and "..".
+std::vector<std::string> entriesOf(const std::string& folder) {
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) {
+        throw CommandError(kServiceError,
+                           "cannot read " + printable(folder) + ": " + std::strerror(errno));
+    }
+    std::vector<std::string> names;
+    while (const struct dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    ::closedir(directory);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string hostName() {
+    char buffer[HOST_NAME_MAX + 2] = {};
+    gethostname(buffer, HOST_NAME_MAX + 1);
+    return buffer;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// One scope folder: its layers, checked as check does, and what is no layer.
+void lintScope(const std::string& folder, bool mergedLast, std::vector<StoreLint::Finding>& out) {
+    for (const std::string& name : entriesOf(folder)) {
+        const std::string path = folder + "/" + name;
+        if (!endsWith(name, ".xml")) {
+            if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".xml") == 0) {
+                out.push_back(
+                    {printable(path), "only names ending in .xml are read; rename it", false});
+            } else if (name[0] != '.') {
+                out.push_back({printable(path), "not a layer (no .xml): never read", true});
+            }
+            continue;
+        }
+        std::string text;
+        std::string problem;
+        if (!readRegularFile(path, 64 * 1024 * 1024, "larger than 64 MiB", text, problem)) {
+            out.push_back({printable(path),
+                           problem + ": fails every stack it is in (\"Database error\")", false,
+                           true});
+            continue;
+        }
+        LayerChecker checker(std::move(text), mergedLast);
+        for (const LayerChecker::Finding& finding : checker.check()) {
+            std::string where = printable(path) + ":" + std::to_string(finding.line);
+            if (finding.column > 0) {
+                where += ":" + std::to_string(finding.column);
+            }
+            out.push_back({where, finding.message, false,
+                           finding.message.compare(0, 13, "malformed XML") == 0});
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<StoreLint::Finding> StoreLint::run(const std::string& store) {
+    std::vector<Finding> out;
+    const std::string host = hostName();
+    for (const std::string& name : entriesOf(store)) {
+        const std::string path = store + "/" + name;
+        const bool known =
+            std::find(std::begin(kFolders), std::end(kFolders), name) != std::end(kFolders);
+        if (!known || !isFolder(path)) {
+            std::string hint;
+            for (const char* folder : kFolders) {
+                if (strcasecmp(name.c_str(), folder) == 0 || name + "s" == folder) {
+                    hint = " (did you mean " + std::string(folder) + "/?)";
+                }
+            }
+            if (name[0] != '.' || !hint.empty()) {
+                out.push_back({printable(path),
+                               std::string(isFolder(path) ? "folder" : "file") +
+                                   " outside the scopes (default, groups, hosts, users, "
+                                   "entities): never read" +
+                                   hint,
+                               false});
+            }
+            continue;
+        }
+        if (name == "default") {
+            lintScope(path, false, out);
+            continue;
+        }
+        for (const std::string& scope : entriesOf(path)) {
+            const std::string scopePath = path + "/" + scope;
+            if (!isFolder(scopePath)) {
+                out.push_back({printable(scopePath),
+                               "a file where a " + name.substr(0, name.size() - 1) +
+                                   " folder belongs: never read",
+                               false});
+                continue;
+            }
+            if (name == "hosts" && scope != host && strcasecmp(scope.c_str(), host.c_str()) == 0) {
+                out.push_back(
+                    {printable(scopePath),
+                     "host names are compared as written: this host is " + quotedText(host),
+                     false});
+            } else if (name == "users" && ::getpwnam(scope.c_str()) == nullptr) {
+                out.push_back({printable(scopePath), "no user of that name on this system", true});
+            } else if (name == "groups" && ::getgrnam(scope.c_str()) == nullptr) {
+                out.push_back({printable(scopePath), "no group of that name on this system", true});
+            }
+            lintScope(scopePath, name == "users" || name == "entities", out);
+        }
+    }
+    return out;
+}
+
+}  // namespace vesk::legacy::hollinctl
