@@ -94,10 +94,13 @@ struct ConfigurationAccess::Build {
     std::uint64_t digest = TreeCache::kDigestStart;  // of the layers' texts
 };
 
-ConfigurationAccess::ConfigurationAccess() : mCache("", TreeCache::defaultFolder()) {}
+ConfigurationAccess::ConfigurationAccess()
+    : mCache("", TreeCache::defaultFolder()), mCopies(TreeCacheWriter::shared()) {}
 
 ConfigurationAccess::ConfigurationAccess(const std::string& connectionString)
-    : mCache(connectionString, TreeCache::defaultFolder()), mPolicyAccess(connectionString) {}
+    : mCache(connectionString, TreeCache::defaultFolder()),
+      mCopies(TreeCacheWriter::shared()),
+      mPolicyAccess(connectionString) {}
 
 ConfigurationAccess::~ConfigurationAccess() {
     // Not under mMutex: unregistering waits for a callback in progress, and
@@ -115,6 +118,7 @@ ConfigurationAccess::~ConfigurationAccess() {
                           logText(e.getMessage()).c_str());
         }
     }
+    mCopies->drain();
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     mDiffListeners.clear();
     mTrees.clear();
@@ -165,26 +169,21 @@ ConfigurationAccess::Build ConfigurationAccess::buildTree(const std::string& com
     return build;
 }
 
-void ConfigurationAccess::keepCopy(const std::string& component, const Build& build) const {
-    try {
-        mCache.store(component, *build.tree, build.stamps, build.digest);
-    } catch (const std::exception& e) {
-        Logger::error("Cannot keep a copy of the configuration of %s: %s\n",
-                      logText(component).c_str(), logText(e.what()).c_str());
-    }
-}
-
 ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& component,
                                                              Build build) const {
     Served served;
     if (build.complete) {
-        keepCopy(component, build);
         served.tree = std::move(build.tree);
         served.complete = true;
+        // In place before the first build returns, behind any copy posted
+        // before it.
+        mCopies->post(mCache, component, served.tree, std::move(build.stamps), build.digest);
+        mCopies->drain();
         return served;
     }
     std::optional<TreeCache::Copy> copy;
     try {
+        mCopies->drain();  // a copy this process still has to write is the newest
         copy = mCache.load(component);
     } catch (const std::exception& e) {
         Logger::error("Cannot read the kept copy of %s: %s\n", logText(component).c_str(),
@@ -389,7 +388,6 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
             "the layers merged up to the break, as " + build.reason + " and no copy was kept";
         served.empty = false;
     } else {
-        keepCopy(component, build);
         served.complete = true;
         served.empty = false;
         served.reason.clear();
@@ -398,15 +396,27 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
     // holding a snapshot of it.
     std::shared_ptr<const Tree> oldTree = std::move(served.tree);
     served.tree = std::move(build.tree);
-    const Tree& current = *served.tree;
+    if (served.complete) {
+        // Written on the writer's thread while the listeners hear of the
+        // change; handed over first, so that a copy another facade keeps
+        // from a later read lands after it. A process that ends abruptly
+        // right after a change may lose that copy (the one before stays; a
+        // normal exit writes it), which only matters at a later start
+        // without the service.
+        mCopies->post(mCache, component, served.tree, std::move(build.stamps), build.digest);
+    }
+    report(component, *oldTree, *served.tree);
+}
 
+void ConfigurationAccess::report(const std::string& component, const Tree& oldTree,
+                                 const Tree& current) const {
     auto diffListener = mDiffListeners.find(component);
     if (diffListener == mDiffListeners.end()) {
         return;
     }
     try {
-        TreeDiff diff(component, diffListener->second.get(), const_cast<Tree*>(oldTree.get()));
-        current.substract(*oldTree, diff);
+        TreeDiff diff(component, diffListener->second.get(), const_cast<Tree*>(&oldTree));
+        current.substract(oldTree, diff);
     } catch (const std::exception& e) {
         Logger::error("Reporting the changes of %s: %s\n", logText(component).c_str(),
                       logText(e.what()).c_str());

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "access/TreeCache.h"
+#include "access/TreeCacheWriter.h"
 #include "model/HollinExport.h"
 #include "policy/IPolicyListener.h"
 #include "policy/PolicyAccess.h"
@@ -133,16 +134,17 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
     Build buildTree(const std::string& component) const;
     // The tree served at the component's first build.
     Served firstServed(const std::string& component, Build build) const;
-    // Keeps a copy of a complete build for the next start without service.
-    void keepCopy(const std::string& component, const Build& build) const;
     // The entry for a component, built if not yet kept; for a caller that
     // holds mMutex.
     const Served& servedOf(std::string_view component) const;
     // Swaps in a rebuild and tells the listeners what changed; logFailure
     // false when the failure was just logged by the first build.
     void rebuild(const std::string& component, bool logFailure) const;
+    // Tells the component's listeners what changed from the old tree.
+    void report(const std::string& component, const Tree& oldTree, const Tree& current) const;
 
     TreeCache mCache;
+    std::shared_ptr<TreeCacheWriter> mCopies;  // writes the copies off the listeners' path
     // Ordered by std::less<> so that a component is found by a view of a path.
     mutable std::map<std::string, Served, std::less<>> mTrees;
     std::map<std::string, std::unique_ptr<DiffListener>> mDiffListeners;

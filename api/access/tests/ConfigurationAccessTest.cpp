@@ -134,6 +134,33 @@ TEST_F(ConfigurationAccessTest, IncompleteLayersServeTheKeptCopyUntilTheyRecover
     }
 }
 
+// The copies of changes are written behind the listeners' backs: a process
+// starting without the service must still find the last complete read kept,
+// not one a burst of changes or another facade's first read left behind.
+TEST_F(ConfigurationAccessTest, TheKeptCopyIsTheLastCompleteRead) {
+    setenv("HOLLIN_CACHE_DIR", (mFolder + "/cache").c_str(), 1);
+    setLayers("comp", {layerWith("0")});
+    auto changing = std::make_unique<ConfigurationAccess>();
+    Recorder listener(*changing, "comp/a/p");
+    changing->addListener(NodePath("comp", {"a"}), &listener);
+    for (int n = 1; n <= 30; ++n) {
+        setLayers("comp", {layerWith(std::to_string(n))});
+        fakepapi::fire("comp", PAPIEventComponentModified);
+        if (n == 15) {
+            EXPECT_EQ(ConfigurationAccess().getStringValue("comp/a/p"), "15");
+        }
+    }
+    fakepapi::state().readStatus = PAPIConnectionFailure;
+    EXPECT_EQ(ConfigurationAccess().getStringValue("comp/a/p"), "30") << "while the writer runs";
+    changing->removeListener(NodePath("comp", {"a"}), &listener);
+    fakepapi::state().readStatus = PAPISuccess;
+    setLayers("comp", {layerWith("31")});
+    fakepapi::fire("comp", PAPIEventComponentModified);
+    changing.reset();
+    fakepapi::state().readStatus = PAPIConnectionFailure;
+    EXPECT_EQ(ConfigurationAccess().getStringValue("comp/a/p"), "31") << "after it is gone";
+}
+
 // An edit that lands while the facade registers with the service reaches the
 // tree, whether the tree was built before the registration or not.
 TEST_F(ConfigurationAccessTest, EditDuringRegistrationIsNotLost) {
