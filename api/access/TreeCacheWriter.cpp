@@ -74,9 +74,6 @@ void TreeCacheWriter::run() {
         lock.unlock();
         try {
             copy.cache.store(copy.component, *copy.tree, copy.stamps, copy.digest);
-        } catch (const Exception& e) {
-            Logger::error("Cannot keep a copy of the configuration of %s: %s\n",
-                          logText(copy.component).c_str(), logText(e.getMessage()).c_str());
         } catch (const std::exception& e) {
             Logger::error("Cannot keep a copy of the configuration of %s: %s\n",
                           logText(copy.component).c_str(), logText(e.what()).c_str());
