@@ -53,7 +53,11 @@ std::string readAll(const std::string& path) {
 
 // Every key of every section with its raw value, or false when GLib cannot
 // load the text.
-bool rawKeys(const std::string& text, Raw& keys, std::vector<std::string>& defaults) {
+// A last line without its line break counts as ended, as startlist reads it.
+bool rawKeys(std::string text, Raw& keys, std::vector<std::string>& defaults) {
+    if (!text.empty() && text.back() != '\n') {
+        text += '\n';
+    }
     std::unique_ptr<GKeyFile, void (*)(GKeyFile*)> file(g_key_file_new(), g_key_file_free);
     if (!g_key_file_load_from_data(
             file.get(), text.data(), text.size(),

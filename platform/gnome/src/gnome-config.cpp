@@ -304,7 +304,13 @@ std::string readProblem(const std::string& full, GKeyFile* keys) {
         return "it holds a NUL byte";
     }
     if (ok) {
-        const std::string text = withoutBlankLinesBeforeSections(data, length);
+        std::string text = withoutBlankLinesBeforeSections(data, length);
+        // A last line without its line break is read as if it had one: GLib
+        // keeps a carriage return there as part of the value, and drops it
+        // once the rewrite adds the break.
+        if (!text.empty() && text.back() != '\n') {
+            text += '\n';
+        }
         ok = g_key_file_load_from_data(keys, text.data(), text.size(), kLoadFlags, &error);
     }
     if (!ok) {
