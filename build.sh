@@ -125,7 +125,7 @@ usage: ./build.sh COMMAND
   unit     normal build and its tests only
   asan     AddressSanitizer + UndefinedBehaviorSanitizer build and its tests only
   fuzz [s] clang fuzz build (build-fuzz/), every fuzz target for s seconds (default 60;
-           CI runs 30; the long run is 7200, see fuzz/run-all.sh)
+           "ci": the repeatable pass CI runs; the long run is 7200, see fuzz/run-all.sh)
   tsan     ThreadSanitizer build (build-tsan/) and the concurrency tests
   valgrind normal build, then startlist and deskrunner (with a live rewrite) under memcheck
   bench [names]  Release build with the benchmarks (build-bench/), then run them
