@@ -53,8 +53,18 @@ std::string readAll(const std::string& path) {
 
 // Every key of every section with its raw value, or false when GLib cannot
 // load the text.
-// A last line without its line break counts as ended, as startlist reads it.
-bool rawKeys(std::string text, Raw& keys, std::vector<std::string>& defaults) {
+// As startlist reads a file: carriage returns at the end of a line dropped,
+// a last line without its line break counted as ended.
+bool rawKeys(const std::string& original, Raw& keys, std::vector<std::string>& defaults) {
+    std::string text;
+    for (size_t i = 0; i < original.size(); ++i) {
+        const size_t end = original.find_first_not_of('\r', i);
+        if (original[i] == '\r' && (end == std::string::npos || original[end] == '\n')) {
+            i = (end == std::string::npos ? original.size() : end) - 1;
+            continue;
+        }
+        text += original[i];
+    }
     if (!text.empty() && text.back() != '\n') {
         text += '\n';
     }

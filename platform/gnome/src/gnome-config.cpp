@@ -284,6 +284,27 @@ std::string withoutBlankLinesBeforeSections(const gchar* data, gsize length) {
     return out;
 }
 
+std::string withoutTrailingCarriageReturns(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 1);
+    size_t returns = 0;  // carriage returns held back until a line break or other text
+    for (const char c : text) {
+        if (c == '\r') {
+            ++returns;
+            continue;
+        }
+        if (c != '\n') {
+            out.append(returns, '\r');
+        }
+        returns = 0;
+        out += c;
+    }
+    if (!out.empty() && out.back() != '\n') {
+        out += '\n';
+    }
+    return out;
+}
+
 std::string readProblem(const std::string& full, GKeyFile* keys) {
     struct stat st;
     if (stat(full.c_str(), &st) != 0) {
@@ -304,13 +325,12 @@ std::string readProblem(const std::string& full, GKeyFile* keys) {
         return "it holds a NUL byte";
     }
     if (ok) {
-        std::string text = withoutBlankLinesBeforeSections(data, length);
-        // A last line without its line break is read as if it had one: GLib
-        // keeps a carriage return there as part of the value, and drops it
-        // once the rewrite adds the break.
-        if (!text.empty() && text.back() != '\n') {
-            text += '\n';
-        }
+        // Carriage returns at the end of a line go, and a last line without
+        // its line break is read as if it had one: GLib takes one carriage
+        // return before a line break as part of the break and keeps the rest
+        // in the value, so each rewrite would drop one more.
+        const std::string lines = withoutTrailingCarriageReturns(std::string(data, length));
+        const std::string text = withoutBlankLinesBeforeSections(lines.data(), lines.size());
         ok = g_key_file_load_from_data(keys, text.data(), text.size(), kLoadFlags, &error);
     }
     if (!ok) {
