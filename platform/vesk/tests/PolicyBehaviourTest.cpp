@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "GroupSeam.h"
 #include "TestSupport.h"
 
 namespace vesk::legacy::store::test {
@@ -19,7 +20,10 @@ class PolicyBehaviourTest : public ::testing::TestWithParam<TestPolicyStoreFacto
         mStore = GetParam()();
         mStore->open();
     }
-    void TearDown() override { mStore->close(); }
+    void TearDown() override {
+        groupseam::clear();
+        mStore->close();
+    }
 
     // A layer as describe() shows it: stamped with its scope and the time the store keeps.
     std::string layer(const std::string& scope, const std::string& data,
@@ -32,47 +36,60 @@ class PolicyBehaviourTest : public ::testing::TestWithParam<TestPolicyStoreFacto
 };
 
 TEST_P(PolicyBehaviourTest, StacksRunFromDefaultToTheEntityOwnScopeWithExactBytes) {
-    const std::vector<std::string> groups = groupNames();
     const std::string host = "hosts/" + hostName();
     ASSERT_FALSE(userName().empty());
-    ASSERT_FALSE(groups.empty());
     const std::string bytes("<user\0b\r\n\xff/>", 12);
 
     // Written in an order unlike the stacks, with decoys of other entities.
     mStore->writeLayer(mUserScope, kComponent, bytes);
     mStore->writeLayer("entities/kiosk.default", kComponent, "<kiosk/>");
     mStore->writeLayer(host, kComponent, "<host/>");
-    for (auto group = groups.rbegin(); group != groups.rend(); ++group) {
-        mStore->writeLayer("groups/" + *group, kComponent, "<" + *group + "/>");
-    }
     mStore->writeLayer("default", kComponent, "<default/>");
     for (const char* decoy : {"users/someone-else", "hosts/other-host", "entities/other"}) {
         mStore->writeLayer(decoy, kComponent, "<other/>");
     }
     mStore->writeLayer("default", "empty", "");
 
-    std::vector<std::string> userStack{layer("default", "<default/>")};
-    for (const std::string& group : groups) {
-        userStack.push_back(layer("groups/" + group, "<" + group + "/>"));
-    }
-    userStack.push_back(layer(host, "<host/>"));
-    userStack.push_back(layer(mUserScope, bytes));
-    const std::vector<std::string> kioskStack{layer("default", "<default/>"),
-                                              layer(host, "<host/>"),
-                                              layer("entities/kiosk.default", "<kiosk/>")};
-    for (const char* connection : {static_cast<const char*>(nullptr), "", "kiosk.default"}) {
-        SCOPED_TRACE(connection != nullptr ? connection : "null");
-        PAPI* handle = openHandle(connection);
-        PAPIStatus status = -1;
-        EXPECT_EQ(describe(handle, kComponent, status),
-                  connection != nullptr && connection[0] != '\0' ? kioskStack : userStack);
-        EXPECT_EQ(status, PAPISuccess);
-        // An empty layer is a layer; a component without layers is null with success.
-        EXPECT_EQ(describe(handle, "empty", status),
-                  std::vector<std::string>{layer("default", "", "empty")});
-        EXPECT_TRUE(describe(handle, "absent", status).empty());
-        EXPECT_EQ(status, PAPISuccess);
-        closeHandle(handle);
+    // The user's groups as the name services list them, and the order their
+    // scopes stack in: by unsigned bytes, each once; a group without a name
+    // ("") has no scope.
+    const struct {
+        std::vector<std::string> listed, stacked;
+    } groupCases[] = {
+        {{"staff"}, {"staff"}},
+        {{"wheel", "audio", "Video", "_ops"}, {"Video", "_ops", "audio", "wheel"}},
+        {{"users", "\xc3\xa9t\xc3\xa9", "", "dev-2", "adm", "users", "dev"},
+         {"adm", "dev", "dev-2", "users", "\xc3\xa9t\xc3\xa9"}},
+    };
+    for (const auto& groups : groupCases) {
+        SCOPED_TRACE(groups.stacked.back());
+        for (auto group = groups.stacked.rbegin(); group != groups.stacked.rend(); ++group) {
+            mStore->writeLayer("groups/" + *group, kComponent, "<" + *group + "/>");
+        }
+        groupseam::set(groups.listed);
+        std::vector<std::string> userStack{layer("default", "<default/>")};
+        for (const std::string& group : groups.stacked) {
+            userStack.push_back(layer("groups/" + group, "<" + group + "/>"));
+        }
+        userStack.push_back(layer(host, "<host/>"));
+        userStack.push_back(layer(mUserScope, bytes));
+        const std::vector<std::string> kioskStack{layer("default", "<default/>"),
+                                                  layer(host, "<host/>"),
+                                                  layer("entities/kiosk.default", "<kiosk/>")};
+        for (const char* connection : {static_cast<const char*>(nullptr), "", "kiosk.default"}) {
+            SCOPED_TRACE(connection != nullptr ? connection : "null");
+            PAPI* handle = openHandle(connection);
+            PAPIStatus status = -1;
+            EXPECT_EQ(describe(handle, kComponent, status),
+                      connection != nullptr && connection[0] != '\0' ? kioskStack : userStack);
+            EXPECT_EQ(status, PAPISuccess);
+            // An empty layer is a layer; a component without layers is null with success.
+            EXPECT_EQ(describe(handle, "empty", status),
+                      std::vector<std::string>{layer("default", "", "empty")});
+            EXPECT_TRUE(describe(handle, "absent", status).empty());
+            EXPECT_EQ(status, PAPISuccess);
+            closeHandle(handle);
+        }
     }
 }
 
