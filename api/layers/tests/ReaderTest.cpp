@@ -10,6 +10,7 @@
 
 #include "ChildRun.h"
 #include "LayerTestSupport.h"
+#include "SyslogSeam.h"
 #include "layers/LayerLimitExceeded.h"
 #include "layers/TreeMerger.h"
 #include "model/NodeVisitor.h"
@@ -17,9 +18,10 @@
 namespace vesk::legacy::test {
 namespace {
 
-TEST(Reader, GivesTheseEvents) {
+TEST(Reader, GivesTheseEventsAndWarnings) {
     struct Case {
         std::string what, document, events;
+        std::string logged = "";  // what the reader warns of
     };
     // Bodies inside <zel:component-data zel:name="c">, and the events between the root's.
     std::vector<Case> cases = {
@@ -66,7 +68,9 @@ TEST(Reader, GivesTheseEvents) {
         {"a nameless inner element is skipped with its content; an empty name is a name",
          R"(<node><prop zel:name="p"><value>v</value></prop><node zel:name="x"/></node>
         <prop zel:type="xs:int"><value>1</value></prop><node zel:name=""/>)",
-         "modifyNode(,0) endNode"},
+         "modifyNode(,0) endNode",
+         "Layer element node on line 1 has no zel:name; ignored with its content\n"
+         "Layer element prop on line 2 has no zel:name; ignored with its content\n"},
     };
     for (Case& c : cases) {
         c.document = "<zel:component-data zel:name=\"c\">" + c.document + "</zel:component-data>";
@@ -120,8 +124,10 @@ TEST(Reader, GivesTheseEvents) {
     for (const Case& c : cases) {
         RecordingHandler handler;
         XmlUpdateLayer::ParseError error;
+        syslogseam::clear();
         EXPECT_TRUE(layerOf(c.document).read(handler, &error)) << c.what << ": " << error.message;
         EXPECT_EQ(handler.mText, c.events) << c.what;
+        EXPECT_EQ(syslogseam::text(), c.logged) << c.what;
     }
 }
 
