@@ -3,7 +3,7 @@
 // FIFO, a folder, a dangling symlink or too large, half-written files, scope
 // folders that come and go, permissions, links and symlinks changing under a
 // listener, names that cannot name a scope, an inotify instance that cannot
-// be had, a process that exits while it listens.
+// be had, notices the kernel dropped, a process that exits while it listens.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "GroupSeam.h"
+#include "InotifySeam.h"
 #include "SyslogSeam.h"
 #include "TestSupport.h"
 
@@ -356,11 +357,21 @@ TEST_F(FileStoreTest, EveryWayALayerOrItsFolderChangesIsAnEvent) {
          },
          PAPISuccess,
          {"<default/>", "<host 2/>", "<linked 3/>"}},
+        {"notices lost: the kernel's queue overflowed (the folder's file is no layer)",
+         [&] {
+             inotifyseam::overflowNext();
+             writeFile(mStore.path("default/notes.txt"), "lost");
+         },
+         PAPISuccess,
+         {"<default/>", "<host 2/>", "<linked 3/>"}},
         {"symlink left dangling", [&] { fs::remove(target); }, PAPILdbFailure, {}},
     };
+    // Another listened component, its layer never changed.
+    mStore.writeLayer("default", "org.other", "<other/>");
     PAPI* handle = openHandle();
-    Recorder recorder;
+    Recorder recorder, other;
     listen(handle, recorder);
+    listen(handle, other, "org.other");
     PAPIStatus status = -1;
     EXPECT_TRUE(describe(handle, kComponent, status, false).empty());
     EXPECT_EQ(status, PAPILdbFailure);
@@ -373,6 +384,11 @@ TEST_F(FileStoreTest, EveryWayALayerOrItsFolderChangesIsAnEvent) {
         EXPECT_EQ(describe(handle, kComponent, status, false), step.layers);
         EXPECT_EQ(status, step.status);
     }
+    // Once when the store could be read again at the first step, and once for
+    // the lost notices.
+    const std::vector<Recorder::Seen> heard = other.seen();
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[1].type, PAPIEventComponentModified);
     closeHandle(handle);
 }
 
