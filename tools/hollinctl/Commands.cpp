@@ -268,6 +268,22 @@ LayerInfo readScopeLayer(const std::string& scope, const std::string& component)
     return info;
 }
 
+// Opens a checked file's object in `check --format=json`: its name, why it
+// could not be read (null when it could) and its findings. The caller may add
+// more keys before closing it.
+void beginFileObject(JsonWriter& document, const std::string& file, const std::string* error,
+                     const std::vector<LayerChecker::Finding>& findings) {
+    document.beginObject().key("file").string(file).key("error");
+    error != nullptr ? document.string(*error) : document.null();
+    document.key("findings").beginArray();
+    for (const LayerChecker::Finding& finding : findings) {
+        document.beginObject().key("line").number(finding.line).key("column");
+        finding.column > 0 ? document.number(finding.column) : document.null();
+        document.key("message").string(finding.message).endObject();
+    }
+    document.endArray();
+}
+
 }  // namespace
 
 Commands::Commands(std::FILE* out, std::FILE* err) : mOut(out), mErr(err) {}
@@ -889,8 +905,7 @@ int Commands::check(const CommandLine& line) {
             complain("cannot read " + shown + ": " + problem);
             status = kNotFound;
             if (json) {
-                document.beginObject().key("file").string(fromStdin ? "-" : fileName);
-                document.key("error").string(problem).key("findings").beginArray().endArray();
+                beginFileObject(document, fromStdin ? "-" : fileName, &problem, {});
                 document.endObject();
             }
             continue;
@@ -905,14 +920,8 @@ int Commands::check(const CommandLine& line) {
             status = kNotFound;
         }
         if (inContext && json) {
-            document.beginObject().key("file").string(fromStdin ? "-" : fileName);
-            document.key("error").null().key("findings").beginArray();
-            for (const LayerChecker::Finding& finding : findings) {
-                document.beginObject().key("line").number(finding.line).key("column");
-                finding.column > 0 ? document.number(finding.column) : document.null();
-                document.key("message").string(finding.message).endObject();
-            }
-            document.endArray().key("context").beginObject();
+            beginFileObject(document, fromStdin ? "-" : fileName, nullptr, findings);
+            document.key("context").beginObject();
             document.key("component")
                 .string(line.getComponent())
                 .key("scope")
@@ -961,14 +970,8 @@ int Commands::check(const CommandLine& line) {
             write(text);
         }
         if (json) {
-            document.beginObject().key("file").string(fromStdin ? "-" : fileName);
-            document.key("error").null().key("findings").beginArray();
-            for (const LayerChecker::Finding& finding : findings) {
-                document.beginObject().key("line").number(finding.line).key("column");
-                finding.column > 0 ? document.number(finding.column) : document.null();
-                document.key("message").string(finding.message).endObject();
-            }
-            document.endArray().endObject();
+            beginFileObject(document, fromStdin ? "-" : fileName, nullptr, findings);
+            document.endObject();
             continue;
         }
         for (const LayerChecker::Finding& finding : findings) {
