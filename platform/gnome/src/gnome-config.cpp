@@ -152,41 +152,6 @@ bool parsePath(const gchar* path, gboolean priv, bool withKey, ConfigPath& out) 
     return validFile(out.file) && validSection(out.section) && (!withKey || validKey(out.key));
 }
 
-std::string escape(const std::string& value) {
-    std::string out;
-    out.reserve(value.size() + 8);
-    for (std::string::size_type i = 0; i < value.size(); ++i) {
-        const char c = value[i];
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            // GLib drops blanks at the start of a value when it reads a file.
-            case ' ':
-                out += i == 0 ? "\\s" : " ";
-                break;
-            case '\v':
-                out += i == 0 ? "\\v" : "\v";
-                break;
-            case '\f':
-                out += i == 0 ? "\\f" : "\f";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 // Lenient: an unknown escape or a trailing backslash is kept as it stands, so a
 // hand-edited value is read rather than lost.
 std::string unescape(const char* raw) {
@@ -390,7 +355,7 @@ void setValue(const gchar* path, gboolean priv, const std::string& value) {
         return;
     }
     ConfigFile& file = fileFor(where);
-    const std::string escaped = escape(value);
+    const std::string escaped = gnome2_escape_value(value, false);
     gchar* old =
         g_key_file_get_value(file.keys.get(), where.section.c_str(), where.key.c_str(), nullptr);
     if (old == nullptr || escaped != old) {

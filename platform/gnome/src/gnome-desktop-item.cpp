@@ -153,41 +153,6 @@ bool validEncoding(const char* attr, const char* value) {
     return false;
 }
 
-// The value as the format writes it: backslash, line feed, carriage return
-// and tab as escapes (GLib writes a tab raw, which validators refuse), blanks
-// at the start as "\s" (readers drop them), and in a list item the separator
-// as "\;".
-std::string escapeValue(const char* value, bool listItem) {
-    std::string out;
-    bool leading = true;
-    for (const char* p = value; *p != '\0'; ++p) {
-        switch (*p) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case ' ':
-                out += leading ? "\\s" : " ";
-                break;
-            case ';':
-                out += listItem ? "\\;" : ";";
-                break;
-            default:
-                out += *p;
-        }
-        leading = leading && (*p == ' ' || *p == '\t');
-    }
-    return out;
-}
-
 // Stores the escaped text as attr, or attr[locale] when locale is not empty.
 void storeValue(GnomeDesktopItem* item, const char* attr, const std::string& locale,
                 const std::string& escaped) {
@@ -253,7 +218,7 @@ void gnome_desktop_item_set_string(GnomeDesktopItem* item, const char* attr, con
         g_key_file_remove_key(item->keys.get(), kGroup, attr, nullptr);
         item->modified = true;
     } else if (validValue(attr, value) && validEncoding(attr, value)) {
-        storeValue(item, attr, "", escapeValue(value, false));
+        storeValue(item, attr, "", gnome2_escape_value(value, false));
     }
 }
 
@@ -275,7 +240,7 @@ void gnome_desktop_item_set_localestring_lang(GnomeDesktopItem* item, const char
         g_key_file_remove_key(item->keys.get(), kGroup, key.c_str(), nullptr);
         item->modified = true;
     } else if (validValue(attr, value)) {
-        storeValue(item, attr, locale, escapeValue(value, false));
+        storeValue(item, attr, locale, gnome2_escape_value(value, false));
     }
 }
 
@@ -302,7 +267,7 @@ void gnome_desktop_item_set_localestrings_lang(GnomeDesktopItem* item, const cha
         if (!validValue(attr, *string)) {
             return;
         }
-        value += escapeValue(*string, true) + ";";
+        value += gnome2_escape_value(*string, true) + ";";
     }
     storeValue(item, attr, locale, value);
 }

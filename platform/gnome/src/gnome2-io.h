@@ -1,7 +1,8 @@
 /* Internal to the GNOME 2 stand-in: file replacement through the system's one
  * file writer (AtomicFile, whose FileSystemCalls tests swap to make a disk
- * fill up or a rename fail), and the mkdir of configuration folders behind a
- * hook that tests can swap the same way.
+ * fill up or a rename fail), the mkdir of configuration folders behind a
+ * hook that tests can swap the same way, and the escaping of key file values
+ * that gnome_config and desktop items share.
  *
  *   gnome2_io_hooks.mkdir = failing_mkdir;  // a test
  *   ...
@@ -38,6 +39,16 @@ gboolean gnome2_replace_file(const char* path, const char* data, gsize length, m
 
 #ifdef __cplusplus
 }
+
+#include <string>
+
+/* A value as a key file line holds it: backslash, line feed, carriage return
+ * and tab as escapes anywhere (GLib writes a tab raw, which validators
+ * refuse); a blank, vertical tab or form feed at the start as "\s", "\v" or
+ * "\f", since readers drop whitespace there (one escape is enough: the line
+ * then no longer starts with whitespace); in a list item the separator as
+ * "\;". */
+std::string gnome2_escape_value(const std::string& value, bool list_item);
 #endif
 
 #endif
