@@ -144,32 +144,44 @@ class ListNotice : public INodeListener {
     Clock::time_point mAt;
 };
 
-void BM_NotificationFloor(benchmark::State& state) {
+// Runs each iteration of the benchmark on a scratch store whose list a
+// listener follows: iteration(scratch, access, listener, n) with n the number
+// of edits so far, which it counts on; false ends the run.
+template <typename Iteration>
+void onListenedList(benchmark::State& state, Iteration iteration) {
     Scratch scratch;
     setenv("VESK_POLICY_STORE", (scratch.root / "store").c_str(), 1);
-    std::vector<double> samples;
-    {
-        ConfigurationAccess access;
-        ListNotice listener;
-        NodePath list;
-        list.setPath(kList);
-        access.addListener(list, &listener);
-        int n = 0;
-        for (auto _ : state) {
-            std::this_thread::sleep_for(kApart);
-            const Clock::time_point written = Clock::now();
-            scratch.edit(++n);
-            Clock::time_point notified;
-            if (!listener.wait(notified)) {
-                state.SkipWithError("no notification within 5 s");
-                break;
-            }
-            const std::chrono::duration<double> took = notified - written;
-            state.SetIterationTime(took.count());
-            samples.push_back(took.count() * 1000);
+    ConfigurationAccess access;
+    ListNotice listener;
+    NodePath list;
+    list.setPath(kList);
+    access.addListener(list, &listener);
+    int n = 0;
+    for (auto _ : state) {
+        if (!iteration(scratch, access, listener, n)) {
+            break;
         }
-        access.removeListener(list, &listener);
     }
+    access.removeListener(list, &listener);
+}
+
+void BM_NotificationFloor(benchmark::State& state) {
+    std::vector<double> samples;
+    onListenedList(state,
+                   [&](Scratch& scratch, ConfigurationAccess&, ListNotice& listener, int& n) {
+                       std::this_thread::sleep_for(kApart);
+                       const Clock::time_point written = Clock::now();
+                       scratch.edit(++n);
+                       Clock::time_point notified;
+                       if (!listener.wait(notified)) {
+                           state.SkipWithError("no notification within 5 s");
+                           return false;
+                       }
+                       const std::chrono::duration<double> took = notified - written;
+                       state.SetIterationTime(took.count());
+                       samples.push_back(took.count() * 1000);
+                       return true;
+                   });
     record(state, "floor", samples);
 }
 BENCHMARK(BM_NotificationFloor)->Iterations(kEdits)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -177,31 +189,21 @@ BENCHMARK(BM_NotificationFloor)->Iterations(kEdits)->UseManualTime()->Unit(bench
 // Rebuilds per burst: 10 edits within about 50 ms, then quiet; each rebuild
 // that sees a new list reports it. The last report must show the final edit.
 void BM_BurstEvents(benchmark::State& state) {
-    Scratch scratch;
-    setenv("VESK_POLICY_STORE", (scratch.root / "store").c_str(), 1);
     std::vector<double> counts;
-    {
-        ConfigurationAccess access;
-        ListNotice listener;
-        NodePath list;
-        list.setPath(kList);
-        access.addListener(list, &listener);
-        int n = 0;
-        for (auto _ : state) {
+    onListenedList(
+        state, [&](Scratch& scratch, ConfigurationAccess& access, ListNotice& listener, int& n) {
             for (int i = 0; i < 10; ++i) {
                 scratch.edit(++n);
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-            const int events = listener.take();
-            counts.push_back(events);
+            counts.push_back(listener.take());
             if (access.getNode(std::string(kList) + "/l" + std::to_string(n)) == nullptr) {
                 state.SkipWithError("the last tree is not the final one");
-                break;
+                return false;
             }
-        }
-        access.removeListener(list, &listener);
-    }
+            return true;
+        });
     record(state, "burst", counts);
 }
 BENCHMARK(BM_BurstEvents)->Iterations(5)->Unit(benchmark::kMillisecond);

@@ -12,11 +12,7 @@
 //   bench_ldap_fleet                                  # 1 x 1 (floor), 10 x 50, 10 x 500
 //   bench_ldap_fleet --benchmark_filter=/10/50/       # the small fleet only
 #include <benchmark/benchmark.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,8 +30,11 @@
 #include <vector>
 
 #include "TestFleet.h"
+#include "WorkerProcesses.h"
 #include "papi.h"
 
+using bench::nowNs;
+using bench::rssKb;
 using vesk::legacy::store::test::TestDirectory;
 using vesk::legacy::store::test::TestFleet;
 
@@ -44,22 +43,6 @@ namespace {
 const char kComponent[] = "org.bench";
 const std::string kBase = std::string("ou=bench,") + TestDirectory::kSuffix;
 const std::string kLayerDn = std::string("cn=org.bench,ou=default,") + kBase;
-
-std::int64_t nowNs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-long rssKb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return -1;
-}
 
 // User and system CPU time of a process in seconds.
 double cpuSeconds(pid_t pid) {
@@ -114,9 +97,7 @@ struct Record {
 int sReportFd = -1;
 
 void report(Record::Kind kind, std::int32_t value = 0) {
-    const Record record{nowNs(), kind, value};
-    const ssize_t written = write(sReportFd, &record, sizeof record);
-    static_cast<void>(written);
+    bench::sendRecord(sReportFd, Record{nowNs(), kind, value});
 }
 
 void reportEvent(const PAPIEvent*, void*) {
@@ -176,24 +157,13 @@ TestFleet& fleet() {
 // The desktops: processes alternate between the two consumers as their nearest.
 class Desktops {
   public:
-    Desktops(int processes, int handles) : mHandles(processes * handles) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        mReadFd = fds[0];
-        for (int p = 0; p < processes; ++p) {
-            const std::string store =
-                fleet().consumer(p % 2).url("") + " " + fleet().consumer(1 - p % 2).url(kBase);
-            const pid_t child = fork();
-            if (child == 0) {
-                prctl(PR_SET_PDEATHSIG, SIGKILL);
-                close(mReadFd);
-                runWorker(handles, store, fds[1]);
-            }
-            mWorkers.push_back(child);
-        }
-        close(fds[1]);
+    Desktops(int processes, int handles)
+        : mHandles(processes * handles), mWorkers(processes, [handles](int index, int reportFd) {
+              runWorker(handles,
+                        fleet().consumer(index % 2).url("") + " " +
+                            fleet().consumer(1 - index % 2).url(kBase),
+                        reportFd);
+          }) {
         std::vector<Record> ready;
         if (!collect(Record::Ready, processes, ready, std::chrono::seconds(600))) {
             throw std::runtime_error("workers did not start listening (" +
@@ -204,38 +174,16 @@ class Desktops {
             mMemoryKb += record.value;
         }
     }
-    ~Desktops() {
-        for (pid_t worker : mWorkers) {
-            kill(worker, SIGKILL);
-            waitpid(worker, nullptr, 0);
-        }
-        close(mReadFd);
-    }
-    Desktops(const Desktops&) = delete;
-    Desktops& operator=(const Desktops&) = delete;
 
     // Waits for count records of the kind, other kinds counted aside.
     bool collect(Record::Kind kind, int count, std::vector<Record>& records,
                  std::chrono::seconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (static_cast<int>(records.size()) < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            struct pollfd fd = {mReadFd, POLLIN, 0};
-            if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
-                return false;
-            }
-            Record record;
-            if (read(mReadFd, &record, sizeof record) != sizeof record) {
-                return false;
-            }
-            if (record.kind == kind) {
-                records.push_back(record);
-            } else {
+        return mWorkers.collect(count, records, timeout, [&](const Record& record) {
+            if (record.kind != kind) {
                 ++mOther[record.kind];
             }
-        }
-        return true;
+            return record.kind == kind;
+        });
     }
     int other(Record::Kind kind) { return mOther[kind]; }
     int handles() const { return mHandles; }
@@ -244,8 +192,7 @@ class Desktops {
   private:
     int mHandles;
     long mMemoryKb = 0;
-    int mReadFd = -1;
-    std::vector<pid_t> mWorkers;
+    bench::WorkerProcesses<Record> mWorkers;
     std::map<int, int> mOther;
 };
 
@@ -253,16 +200,6 @@ void edit(const std::string& value) {
     if (fleet().provider().replaceValues(kLayerDn, "veskLayerData", {value}) != 0) {
         throw std::runtime_error("edit refused");
     }
-}
-
-// Milliseconds from start to each record, sorted.
-std::vector<double> latencies(const std::vector<Record>& records, std::int64_t start) {
-    std::vector<double> result;
-    for (const Record& record : records) {
-        result.push_back(static_cast<double>(record.at - start) / 1e6);
-    }
-    std::sort(result.begin(), result.end());
-    return result;
 }
 
 double sFloorMaxMs = 0;
@@ -286,7 +223,7 @@ void BM_FleetHearsOneEditOnTheProvider(benchmark::State& state) {
                               std::chrono::seconds(60))) {
             throw std::runtime_error("not every callback ran: " + std::to_string(events.size()));
         }
-        const std::vector<double> times = latencies(events, start);
+        const std::vector<double> times = bench::latenciesMs(events, start);
         consumerCpu += cpuSeconds(consumers[0]) + cpuSeconds(consumers[1]) - cpuBefore;
         medianSum += times[times.size() / 2];
         maxSum += times.back();
@@ -363,7 +300,7 @@ void BM_ConsumerRestartsUnderItsDesktops(benchmark::State& state) {
         if (!told) {
             throw std::runtime_error("not every handle was told: " + std::to_string(events.size()));
         }
-        const std::vector<double> times = latencies(events, start);
+        const std::vector<double> times = bench::latenciesMs(events, start);
         // Those whose state callback has not run yet get the rest of 30 s.
         const int moved = desktops.other(Record::Connected) - before;
         std::vector<Record> connected;

@@ -8,25 +8,23 @@
 //   bench_ldap_listeners                      # 1 x 1 (floor), then 5 x 100
 //   bench_ldap_listeners --benchmark_filter=5/100
 #include <benchmark/benchmark.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "TestDirectory.h"
+#include "WorkerProcesses.h"
 #include "papi.h"
 
+using bench::nowNs;
+using bench::rssKb;
 using vesk::legacy::store::test::TestDirectory;
 
 namespace {
@@ -34,22 +32,6 @@ namespace {
 const char kComponent[] = "org.bench";
 const std::string kLayerDn =
     std::string("cn=org.bench,ou=default,ou=bench,") + TestDirectory::kSuffix;
-
-std::int64_t nowNs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-long rssKb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return -1;
-}
 
 // What a callback reports: when it ran (readiness is reported as time 0).
 struct Record {
@@ -59,9 +41,7 @@ struct Record {
 int sReportFd = -1;
 
 void reportEvent(const PAPIEvent*, void*) {
-    const Record record{nowNs()};
-    const ssize_t written = write(sReportFd, &record, sizeof record);
-    static_cast<void>(written);
+    bench::sendRecord(sReportFd, Record{nowNs()});
 }
 
 // One worker process: opens its handles, listens, says it is ready, waits.
@@ -77,9 +57,7 @@ void reportEvent(const PAPIEvent*, void*) {
         }
         opened.push_back(handle);
     }
-    const Record ready{0};
-    const ssize_t written = write(reportFd, &ready, sizeof ready);
-    static_cast<void>(written);
+    bench::sendRecord(reportFd, Record{0});
     for (;;) {
         pause();
     }
@@ -107,36 +85,14 @@ TestDirectory& directory() {
 
 class Fleet {
   public:
-    Fleet(int processes, int handles) : mExpected(processes * handles) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        mReadFd = fds[0];
-        for (int p = 0; p < processes; ++p) {
-            const pid_t child = fork();
-            if (child == 0) {
-                prctl(PR_SET_PDEATHSIG, SIGKILL);
-                close(mReadFd);
-                runWorker(handles, fds[1]);
-            }
-            mWorkers.push_back(child);
-        }
-        close(fds[1]);
+    Fleet(int processes, int handles)
+        : mExpected(processes * handles),
+          mWorkers(processes, [handles](int, int reportFd) { runWorker(handles, reportFd); }) {
         std::vector<Record> ready;
-        if (!collect(processes, ready, std::chrono::seconds(120))) {
+        if (!mWorkers.collect(processes, ready, std::chrono::seconds(120))) {
             throw std::runtime_error("workers did not start listening");
         }
     }
-    ~Fleet() {
-        for (pid_t worker : mWorkers) {
-            kill(worker, SIGKILL);
-            waitpid(worker, nullptr, 0);
-        }
-        close(mReadFd);
-    }
-    Fleet(const Fleet&) = delete;
-    Fleet& operator=(const Fleet&) = delete;
 
     // One edit; the latency of every handle's callback in milliseconds, sorted.
     std::vector<double> edit(int round) {
@@ -146,41 +102,17 @@ class Fleet {
             throw std::runtime_error("edit refused");
         }
         std::vector<Record> records;
-        if (!collect(mExpected, records, std::chrono::seconds(30))) {
+        if (!mWorkers.collect(mExpected, records, std::chrono::seconds(30))) {
             throw std::runtime_error("not every callback ran");
         }
-        std::vector<double> latencies;
-        for (const Record& record : records) {
-            latencies.push_back(static_cast<double>(record.at - start) / 1e6);
-        }
-        std::sort(latencies.begin(), latencies.end());
-        return latencies;
+        return bench::latenciesMs(records, start);
     }
 
-    pid_t worker() const { return mWorkers.front(); }
+    pid_t worker() const { return mWorkers.first(); }
 
   private:
-    bool collect(int count, std::vector<Record>& records, std::chrono::seconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (static_cast<int>(records.size()) < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            struct pollfd fd = {mReadFd, POLLIN, 0};
-            if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
-                return false;
-            }
-            Record record;
-            if (read(mReadFd, &record, sizeof record) != sizeof record) {
-                return false;
-            }
-            records.push_back(record);
-        }
-        return true;
-    }
-
     int mExpected;
-    int mReadFd = -1;
-    std::vector<pid_t> mWorkers;
+    bench::WorkerProcesses<Record> mWorkers;
 };
 
 double sFloorMaxMs = 0;
