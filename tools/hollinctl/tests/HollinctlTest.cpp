@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -723,6 +725,28 @@ TEST_F(HollinctlTest, UntrustedTextIsEscapedOnTerminalsAndValidInJson) {
     EXPECT_EQ(python("print(ascii(json.load(open(sys.argv[1]))['nodes'][1]['values']['default']))",
                      json.out),
               "'one\\ntwo\\t\\u202etxt.exe \\x85\\u2028 \"q\" \\\\'\n");
+
+    // Component names of random bytes (all a file name may hold): the listing
+    // is valid JSON with one entry per layer, and text without raw controls.
+    std::mt19937 random(20241206);
+    std::set<std::string> names{evilName, kComponent};
+    while (names.size() < 300) {
+        std::string name(1 + random() % 24, '\0');
+        for (char& c : name) {
+            c = static_cast<char>(1 + random() % 255);
+        }
+        if (name.find('/') == std::string::npos && name != "." && name != "..") {
+            names.insert(name);
+            writeLayer("default", name, "<zel:component-data/>");
+        }
+    }
+    const ToolRunner::Result many = tool({"list", "--format=json"});
+    EXPECT_EQ(python("print(len(json.load(open(sys.argv[1]))['components']))", many.out), "300\n");
+    const std::string shown = tool({"list"}).out;
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 300);
+    for (unsigned char c : shown) {
+        EXPECT_TRUE(c == '\n' || (c >= 0x20 && c != 0x7f)) << "raw control in " << shown;
+    }
 }
 
 TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {

@@ -1,16 +1,11 @@
-// The JSON writer and terminal escaping: every byte string must come out as
-// valid JSON (checked by Python's parser) and as text without raw controls.
+// The JSON writer's and the terminal's escapes, byte for byte; that the tool's
+// whole output parses as JSON is HollinctlTest's part.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <fstream>
-#include <random>
 #include <string>
 
 #include "JsonWriter.h"
 #include "TextEscape.h"
-#include "ToolRunner.h"
 
 using namespace vesk::legacy::hollinctl;
 
@@ -43,45 +38,6 @@ TEST(JsonWriterTest, EscapesControlsAndReplacesBytesThatAreNotUtf8) {
     for (const auto& [input, expected] : cases) {
         EXPECT_EQ(json(input), expected);
     }
-}
-
-TEST(JsonWriterTest, NestsWithCommasAndColons) {
-    JsonWriter writer;
-    writer.beginObject().key("a").beginArray().number(1).boolean(false).null().beginObject();
-    writer.endObject().beginArray().endArray().endArray().key("b").string("x").endObject();
-    EXPECT_EQ(writer.text(), R"({"a":[1,false,null,{},[]],"b":"x"})");
-}
-
-TEST(JsonWriterTest, RandomBytesAlwaysMakeValidJsonAndNoRawControls) {
-    std::mt19937 random(20241206);
-    JsonWriter writer;
-    writer.beginArray();
-    std::vector<std::string> texts;
-    for (int i = 0; i < 300; ++i) {
-        std::string text(random() % 24, '\0');
-        for (char& c : text) {
-            c = static_cast<char>(random() % 256);
-        }
-        texts.push_back(text);
-        writer.string(text);
-
-        const std::string shown = printable(text);
-        for (unsigned char c : shown) {
-            EXPECT_TRUE(c >= 0x20 && c != 0x7f) << "raw control in " << shown;
-        }
-    }
-    writer.endArray();
-
-    char name[] = "/tmp/hollinctl-json-XXXXXX";
-    const int fd = mkstemp(name);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    std::ofstream(name, std::ios::binary) << writer.text();
-    const ToolRunner::Result result = ToolRunner::run(
-        {"python3", "-c", "import json, sys; print(len(json.load(open(sys.argv[1]))))", name});
-    unlink(name);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "300\n");
 }
 
 TEST(JsonWriterTest, PrintableAndQuotedTextOnATerminal) {
