@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "FullDisk.h"
 #include "Program.h"
 #include "SyslogSeam.h"
 #include "TestFiles.h"
@@ -42,37 +43,6 @@ void writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// Takes every free byte of the volume while it lives.
-class FullDisk {
-  public:
-    explicit FullDisk(const fs::path& volume) : mFiller(volume / ".filler") {
-        const int fd = ::open(mFiller.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        EXPECT_GE(fd, 0);
-        const std::vector<char> block(65536, 'x');
-        for (size_t size = block.size(); size > 0; size /= 2) {
-            while (::write(fd, block.data(), size) == static_cast<ssize_t>(size)) {
-            }
-        }
-        EXPECT_EQ(errno, ENOSPC);
-        ::close(fd);
-    }
-    ~FullDisk() { fs::remove(mFiller); }
-
-  private:
-    fs::path mFiller;
-};
-
-bool eventually(const std::function<bool()>& condition, std::chrono::seconds timeout = 20s) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
 class DiskFaultTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -80,28 +50,22 @@ class DiskFaultTest : public testing::Test {
             GTEST_SKIP() << "needs run-in-namespace.sh";
         }
         mVolume = "/var/opt";
-        char pattern[] = "/tmp/hollin-disk-fault-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        mScratch = pattern;  // outside the full volume: the store and the logs
-        setenv("VESK_POLICY_STORE", (mScratch / "store").c_str(), 1);
+        setenv("VESK_POLICY_STORE", (mDir / "store").c_str(), 1);
     }
-    void TearDown() override {
-        unsetenv("VESK_POLICY_STORE");
-        if (!mScratch.empty()) {
-            fs::remove_all(mScratch);
-        }
-    }
+    void TearDown() override { unsetenv("VESK_POLICY_STORE"); }
 
     void writeLayer(const std::string& scope, const std::string& component,
                     const std::string& body) {
-        const fs::path file = mScratch / "store" / scope / (component + ".xml");
+        const fs::path file = mDir / "store" / scope / (component + ".xml");
         writeFile(file.string() + ".new", "<zel:component-data zel:name=\"" + component + "\">" +
                                               body + "</zel:component-data>");
         fs::rename(file.string() + ".new", file);
     }
 
     fs::path mVolume;
-    fs::path mScratch;
+    // Outside the full volume: the store and the logs.
+    const testsupport::TempDir mScratch{"hollin-disk-fault"};
+    const fs::path mDir = mScratch.path;
 };
 
 TEST_F(DiskFaultTest, TreeFileKeepsItsOldContent) {
@@ -119,7 +83,8 @@ TEST_F(DiskFaultTest, TreeFileKeepsItsOldContent) {
 
     property->setStringValue(std::string(8192, 'y'), "default");
     {
-        FullDisk full(mVolume);
+        const testsupport::FullDisk full(mVolume / ".filler");
+        ASSERT_TRUE(full.full());
         tree.serialize(file.string());
         EXPECT_EQ(readFile(file), old);
         EXPECT_NE(syslogseam::text().find("Cannot write tree file " + file.string()),
@@ -148,7 +113,7 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
         {"XDG_CONFIG_HOME", (home / ".config").string()},
         {"VESKLEG_LOG", "1"},
         {"VESKLEG_LOG_LEVEL", "Warning"}};
-    const std::string errors = (mScratch / "startlist.err").string();
+    const std::string errors = (mDir / "startlist.err").string();
     fs::create_directories(home);
     writeLayer("default", "com.orvek.ferrun.applications", startupLayer("xclock -digital"));
     {
@@ -163,9 +128,10 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
     writeLayer("default", "com.orvek.ferrun.applications", startupLayer("xeyes"));
     std::unique_ptr<Program> startlist;
     {
-        FullDisk full(mVolume);
+        const testsupport::FullDisk full(mVolume / ".filler");
+        ASSERT_TRUE(full.full());
         startlist = std::make_unique<Program>(binary("startlist"), environment, errors);
-        EXPECT_TRUE(eventually([&] {
+        EXPECT_TRUE(testsupport::waitUntil([&] {
             return readFile(errors).find("session-manual") != std::string::npos;
         })) << readFile(errors);
         EXPECT_EQ(readFile(session), old);
@@ -192,24 +158,25 @@ TEST_F(DiskFaultTest, DeskrunnerKeepsTheOldLauncherAndRewritesByItselfOnceThereI
     const fs::path launcher = home / "Desktop" / "MERXterminal.desktop";
     const std::string old = "[Desktop Entry]\nType=Application\nName=Old\nExec=old-terminal\n";
     writeFile(launcher, old);
-    const std::string errors = (mScratch / "deskrunner.err").string();
+    const std::string errors = (mDir / "deskrunner.err").string();
 
     std::unique_ptr<Program> deskrunner;
     {
-        FullDisk full(mVolume);
+        const testsupport::FullDisk full(mVolume / ".filler");
+        ASSERT_TRUE(full.full());
         deskrunner = std::make_unique<Program>(
             binary("deskrunner"),
             std::map<std::string, std::string>{
                 {"HOME", home.string()}, {"VESKLEG_LOG", "1"}, {"VESKLEG_LOG_LEVEL", "Error"}},
             errors);
-        EXPECT_TRUE(eventually([&] {
+        EXPECT_TRUE(testsupport::waitUntil([&] {
             return readFile(errors).find("MERXterminal.desktop") != std::string::npos;
         })) << readFile(errors);
         EXPECT_EQ(readFile(launcher), old);
         EXPECT_TRUE(deskrunner->running());
     }
     // Room again: the launcher is written by itself, without a policy edit.
-    EXPECT_TRUE(eventually([&] {
+    EXPECT_TRUE(testsupport::waitUntil([&] {
         return readFile(launcher).find("Exec=xterm\n") != std::string::npos;
     })) << readFile(launcher);
     EXPECT_TRUE(deskrunner->running());

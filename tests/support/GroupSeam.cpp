@@ -1,10 +1,8 @@
 #include "GroupSeam.h"
 
 #include <dlfcn.h>
-#include <errno.h>
 #include <grp.h>
 
-#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -15,11 +13,8 @@ const gid_t kFirstGid = 0x7ffe0000;  // far above the ids of real groups
 
 std::mutex sMutex;  // watcher threads may look the stack up again
 std::optional<std::vector<std::string>> sNames;
-
-template <typename Function>
-Function* real(const char* name) {
-    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
-}
+char sNoPassword[] = "";
+char* sNoMembers[] = {nullptr};
 
 }  // namespace
 
@@ -38,48 +33,35 @@ void clear() {
 using namespace groupseam;
 
 extern "C" int getgrouplist(const char* user, gid_t group, gid_t* groups, int* ngroups) {
-    {
-        std::lock_guard<std::mutex> lock(sMutex);
-        if (sNames) {
-            const int count = static_cast<int>(sNames->size());
-            const bool fits = *ngroups >= count;
-            for (int i = 0; fits && i < count; ++i) {
-                groups[i] = kFirstGid + static_cast<gid_t>(i);
-            }
-            *ngroups = count;
-            return fits ? count : -1;
-        }
+    std::unique_lock<std::mutex> lock(sMutex);
+    if (!sNames) {
+        lock.unlock();
+        using Real = int(const char*, gid_t, gid_t*, int*);
+        return reinterpret_cast<Real*>(dlsym(RTLD_NEXT, "getgrouplist"))(user, group, groups,
+                                                                         ngroups);
     }
-    return real<int(const char*, gid_t, gid_t*, int*)>("getgrouplist")(user, group, groups,
-                                                                       ngroups);
+    const int count = static_cast<int>(sNames->size());
+    const bool fits = *ngroups >= count;
+    for (int i = 0; fits && i < count; ++i) {
+        groups[i] = kFirstGid + static_cast<gid_t>(i);
+    }
+    *ngroups = count;
+    return fits ? count : -1;
 }
 
+// The entry points into the seam's own names, which stay put until the next
+// set(): callers copy the name at once.
 extern "C" int getgrgid_r(gid_t gid, struct group* entry, char* buffer, size_t size,
                           struct group** result) {
-    {
-        std::lock_guard<std::mutex> lock(sMutex);
-        if (sNames && gid >= kFirstGid && gid - kFirstGid < sNames->size()) {
-            const std::string& name = (*sNames)[gid - kFirstGid];
-            *result = nullptr;
-            if (name.empty()) {
-                return 0;
-            }
-            // The member list (empty) and the name live in the caller's buffer.
-            if (size < sizeof(char*) + name.size() + 1) {
-                return ERANGE;
-            }
-            char** members = reinterpret_cast<char**>(buffer);
-            members[0] = nullptr;
-            char* text = buffer + sizeof(char*);
-            std::memcpy(text, name.c_str(), name.size() + 1);
-            entry->gr_name = text;
-            entry->gr_passwd = text + name.size();
-            entry->gr_gid = gid;
-            entry->gr_mem = members;
-            *result = entry;
-            return 0;
-        }
+    std::unique_lock<std::mutex> lock(sMutex);
+    if (!sNames || gid < kFirstGid || gid - kFirstGid >= sNames->size()) {
+        lock.unlock();
+        using Real = int(gid_t, struct group*, char*, size_t, struct group**);
+        return reinterpret_cast<Real*>(dlsym(RTLD_NEXT, "getgrgid_r"))(gid, entry, buffer, size,
+                                                                       result);
     }
-    return real<int(gid_t, struct group*, char*, size_t, struct group**)>("getgrgid_r")(
-        gid, entry, buffer, size, result);
+    std::string& name = (*sNames)[gid - kFirstGid];
+    *entry = {name.data(), sNoPassword, gid, sNoMembers};
+    *result = name.empty() ? nullptr : entry;  // an empty name: a group id without a name
+    return 0;
 }

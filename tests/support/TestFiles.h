@@ -4,6 +4,7 @@
 #pragma once
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,19 +19,24 @@
 
 namespace testsupport {
 
-// A fresh folder under /tmp, removed with all it holds when the test is over.
+// A fresh folder (under /tmp unless another parent is given), removed with
+// all it holds when the test is over (by the process that made it: a forked
+// child leaves it alone).
 class TempDir {
   public:
-    explicit TempDir(const std::string& prefix = "hollin-test") {
-        std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    explicit TempDir(const std::string& prefix = "hollin-test",
+                     const std::string& parent = "/tmp") {
+        std::string pattern = parent + "/" + prefix + "-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("cannot make a scratch folder " + pattern);
         }
         path = pattern;
     }
     ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
+        if (getpid() == mOwner) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -39,6 +45,9 @@ class TempDir {
     operator std::filesystem::path() const { return path; }
 
     std::string path;
+
+  private:
+    pid_t mOwner = getpid();
 };
 
 // The whole file; empty when it cannot be read.

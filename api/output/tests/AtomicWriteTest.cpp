@@ -38,14 +38,14 @@ class AtomicWriteTest : public ::testing::Test {
         mTree.serialize(mPath);
         FileSystemCalls::sCurrent = mSaved;
         EXPECT_EQ(kOldBytes, readFile(mPath));
-        EXPECT_EQ(std::vector<std::string>{"tree.xml"}, directoryEntries(mScratch.path()));
+        EXPECT_EQ(std::vector<std::string>{"tree.xml"}, testsupport::listDir(mScratch.path));
         const std::string logged = syslogseam::text();
         EXPECT_EQ(1u, syslogseam::messages().size()) << logged;
         EXPECT_EQ(0u, logged.find("Cannot write tree file " + mPath + ": " + what)) << logged;
     }
 
     ScratchDirectory mScratch;
-    const std::string mPath = mScratch.path() + "/tree.xml";
+    const std::string mPath = mScratch.path + "/tree.xml";
     const FileSystemCalls mSaved = FileSystemCalls::sCurrent;
     Tree mTree;
 };
@@ -100,24 +100,24 @@ TEST_F(AtomicWriteTest, AnExistingFileKeepsItsSafeModeANewOneFollowsTheMask) {
 }
 
 TEST_F(AtomicWriteTest, SymbolicLinksAreWrittenThroughNotReplaced) {
-    const std::string real = mScratch.path() + "/real";
+    const std::string real = mScratch.path + "/real";
     ASSERT_EQ(0, ::mkdir(real.c_str(), 0755));
     writeFile(real + "/tree.xml", kOldBytes);
     ::chmod((real + "/tree.xml").c_str(), 0600);
     // A relative link to a link to the file, and a link to a file not there yet.
-    ASSERT_EQ(0, ::symlink("real/tree.xml", (mScratch.path() + "/hop").c_str()));
+    ASSERT_EQ(0, ::symlink("real/tree.xml", (mScratch.path + "/hop").c_str()));
     ASSERT_EQ(0, ::symlink("hop", mPath.c_str()));
-    ASSERT_EQ(0, ::symlink((real + "/later.xml").c_str(), (mScratch.path() + "/dangling").c_str()));
+    ASSERT_EQ(0, ::symlink((real + "/later.xml").c_str(), (mScratch.path + "/dangling").c_str()));
 
     mTree.serialize(mPath);
-    mTree.serialize(mScratch.path() + "/dangling");
+    mTree.serialize(mScratch.path + "/dangling");
     EXPECT_EQ("", syslogseam::text());
     EXPECT_TRUE(S_ISLNK(modeOf(mPath, true)));
-    EXPECT_TRUE(S_ISLNK(modeOf(mScratch.path() + "/dangling", true)));
+    EXPECT_TRUE(S_ISLNK(modeOf(mScratch.path + "/dangling", true)));
     EXPECT_EQ(S_IFREG | 0600u, modeOf(real + "/tree.xml"));
     EXPECT_NE(std::string::npos, readFile(real + "/tree.xml").find("\nnew\n"));
     EXPECT_EQ(readFile(real + "/tree.xml"), readFile(real + "/later.xml"));
-    EXPECT_EQ((std::vector<std::string>{"later.xml", "tree.xml"}), directoryEntries(real));
+    EXPECT_EQ((std::vector<std::string>{"later.xml", "tree.xml"}), testsupport::listDir(real));
 }
 
 TEST_F(AtomicWriteTest, TextXmlCannotCarryIsRefusedAndLogged) {

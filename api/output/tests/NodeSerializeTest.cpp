@@ -22,7 +22,7 @@ class NodeSerializeTest : public ::testing::Test {
         expectReadBack(tree, golden);
     }
     void expectWritten(const Tree& tree, const std::string& golden) {
-        const std::string path = mScratch.path() + "/tree.xml";
+        const std::string path = mScratch.path + "/tree.xml";
         tree.serialize(path);
         EXPECT_EQ(readFile(kData + golden), readFile(path));
         EXPECT_EQ("", syslogseam::text());
@@ -113,14 +113,14 @@ TEST_F(NodeSerializeTest, FinalisedAndNotFinalisedTogetherWriteOneAttribute) {
     // Both words would repeat an attribute, which no XML reader accepts.
     Tree tree;
     property(root(tree, "r"), "p", TypeString, Node::kFinalised | Node::kNotFinalised);
-    tree.serialize(mScratch.path() + "/tree.xml");
-    EXPECT_NE(std::string::npos, readFile(mScratch.path() + "/tree.xml")
+    tree.serialize(mScratch.path + "/tree.xml");
+    EXPECT_NE(std::string::npos, readFile(mScratch.path + "/tree.xml")
                                      .find("<prop zel:name=\"p\" zel:finalised=\"true\"  "
                                            "zel:type=\"xs:string\" >\n<value>\n\n</value>\n"));
 }
 
 TEST_F(NodeSerializeTest, VisitorAnswersFalseWhileTheStreamIsNotOpen) {
-    NodeSerialize writer(mScratch.path() + "/never-opened.xml");
+    NodeSerialize writer(mScratch.path + "/never-opened.xml");
     StructuralNode group("g");
     PropertyNode property("p", TypeString);
     for (Node* node : {static_cast<Node*>(&group), static_cast<Node*>(&property)}) {
@@ -128,7 +128,7 @@ TEST_F(NodeSerializeTest, VisitorAnswersFalseWhileTheStreamIsNotOpen) {
         EXPECT_FALSE(writer.postChildrenProcess(*node));
     }
     writer.close();
-    EXPECT_TRUE(directoryEntries(mScratch.path()).empty());
+    EXPECT_TRUE(testsupport::listDir(mScratch.path).empty());
 }
 
 }  // namespace

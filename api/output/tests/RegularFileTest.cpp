@@ -14,7 +14,7 @@ const char kTooLarge[] = "over the limit";
 
 TEST(RegularFile, ReadsAWholeFileUpToTheLimit) {
     ScratchDirectory scratch;
-    const std::string path = scratch.path() + "/file";
+    const std::string path = scratch.path + "/file";
     // Longer than one read, with a NUL inside.
     const std::string bytes = std::string(200000, 'a') + '\0' + "end";
     writeFile(path, bytes);
@@ -29,16 +29,16 @@ TEST(RegularFile, ReadsAWholeFileUpToTheLimit) {
 
 TEST(RegularFile, RefusesWhatIsNoRegularFileWithoutHanging) {
     ScratchDirectory scratch;
-    const std::string fifo = scratch.path() + "/fifo";
+    const std::string fifo = scratch.path + "/fifo";
     ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
     const struct {
         std::string path;
         std::string problem;
     } cases[] = {
         {fifo, "not a regular file"},
-        {scratch.path(), "not a regular file"},
+        {scratch.path, "not a regular file"},
         {"/dev/zero", "not a regular file"},
-        {scratch.path() + "/missing", "No such file or directory"},
+        {scratch.path + "/missing", "No such file or directory"},
     };
     for (const auto& c : cases) {
         std::string text;

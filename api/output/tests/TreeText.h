@@ -103,23 +103,9 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-inline std::vector<std::string> directoryEntries(const std::string& directory) {
-    return testsupport::listDir(directory);
-}
-
-// A fresh directory under the build tree, removed with its content at the end.
-class ScratchDirectory {
-  public:
-    ScratchDirectory() : mPath(HOLLIN_BINARY_DIR "/output-test-XXXXXX") {
-        if (!mkdtemp(mPath.data())) {
-            std::abort();
-        }
-    }
-    ~ScratchDirectory() { std::filesystem::remove_all(mPath); }
-    const std::string& path() const { return mPath; }
-
-  private:
-    std::string mPath;
+// A scratch folder in the build tree, beside the test binary.
+struct ScratchDirectory : testsupport::TempDir {
+    ScratchDirectory() : TempDir("output-test", HOLLIN_BINARY_DIR) {}
 };
 
 }  // namespace outputtest

@@ -67,7 +67,7 @@ class UnserializeTest : public ::testing::Test {
     void SetUp() override { syslogseam::clear(); }
 
     ScratchDirectory mScratch;
-    const std::string mPath = mScratch.path() + "/tree.xml";
+    const std::string mPath = mScratch.path + "/tree.xml";
 };
 
 TEST_F(UnserializeTest, RoundTripKeepsStructureTypesValuesLocalesAndBits) {
@@ -122,7 +122,7 @@ TEST_F(UnserializeTest, HeaderOnlyFileIsAnEmptyTree) {
 }
 
 TEST_F(UnserializeTest, BrokenFilesLeaveTheTreeAloneAndAreLoggedByName) {
-    std::vector<std::string> files = {mScratch.path() + "/missing.xml", mScratch.path()};
+    std::vector<std::string> files = {mScratch.path + "/missing.xml", mScratch.path};
     for (const auto& entry : std::filesystem::directory_iterator(kData + "broken")) {
         files.push_back(entry.path().string());
     }

@@ -35,9 +35,6 @@ inline std::string fixture(const std::string& name) {
 class TempHomeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char name[] = "/tmp/gnome2-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        mHome = name;
         setenv("HOME", mHome.c_str(), 1);
         gnome_config_drop_all();
         gnome2_io_hooks_reset();
@@ -57,7 +54,6 @@ class TempHomeTest : public ::testing::Test {
         FileSystemCalls::sCurrent = FileSystemCalls::kSystem;
         umask(mSavedMask);
         gnome_config_drop_all();
-        std::filesystem::remove_all(mHome);
     }
 
     std::string config(const std::string& file = "") const { return mHome + "/.gnome2/" + file; }
@@ -94,7 +90,8 @@ class TempHomeTest : public ::testing::Test {
         return file;
     }
 
-    std::string mHome;
+    const testsupport::TempDir mScratch{"gnome2-test"};
+    const std::string mHome = mScratch.path;
     std::vector<std::string> mWarnings;
     mode_t mSavedMask = 022;
 

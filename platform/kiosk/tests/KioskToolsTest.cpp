@@ -5,9 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "TestFiles.h"
 
 namespace {
 
@@ -20,13 +23,9 @@ const char* const kActiveHead = "# active kiosk applications, profile kiosk\n";
 class KioskToolsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char name[] = "/tmp/kxtools.XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        mRoot = name;
-        ASSERT_EQ(system(("mkdir -p " + mRoot + kConfig + " " + mRoot + "/opt/MERXkx/etc").c_str()),
-                  0);
+        std::filesystem::create_directories(mRoot + kConfig);
+        std::filesystem::create_directories(mRoot + "/opt/MERXkx/etc");
     }
-    void TearDown() override { ASSERT_EQ(system(("rm -rf " + mRoot).c_str()), 0); }
 
     // Runs the tool on the private root; returns its exit status and output.
     int run(const std::string& tool, const std::string& args = "", std::string* out = nullptr) {
@@ -50,7 +49,8 @@ class KioskToolsTest : public ::testing::Test {
         return in ? text.str() : "<missing>";
     }
 
-    std::string mRoot;
+    const testsupport::TempDir mScratch{"kxtools"};
+    const std::string mRoot = mScratch.path;
 };
 
 TEST_F(KioskToolsTest, TableAndActiveListFromSettingsFiles) {
@@ -86,8 +86,7 @@ TEST_F(KioskToolsTest, BadSettingsFileLeavesThePreviousTable) {
         put(std::string(kConfig) + "bad", bad);
         EXPECT_EQ(run("kxgentab"), 1) << bad;
         EXPECT_EQ(get(kTable), before) << bad;
-        EXPECT_EQ(system(("test $(ls -A " + mRoot + "/var/opt/MERXkx/kiosk | wc -l) = 2").c_str()),
-                  0)
+        EXPECT_EQ(testsupport::listDir(mRoot + "/var/opt/MERXkx/kiosk").size(), 2u)
             << "temporary file left for " << bad;
     }
     // A name the table would take for a comment.
@@ -98,7 +97,7 @@ TEST_F(KioskToolsTest, BadSettingsFileLeavesThePreviousTable) {
     ASSERT_EQ(rename((mRoot + kConfig + "#bad").c_str(), (mRoot + kConfig + "bad").c_str()), 0);
     // Neither links nor folders are read.
     put("/secret", "name=\"s\"\npathapp=\"/bin/s\"\n");
-    ASSERT_EQ(system(("rm " + mRoot + kConfig + "bad").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(mRoot + kConfig + "bad"));
     ASSERT_EQ(symlink((mRoot + "/secret").c_str(), (mRoot + kConfig + "link").c_str()), 0);
     EXPECT_EQ(run("kxgentab"), 1);
     ASSERT_EQ(unlink((mRoot + kConfig + "link").c_str()), 0);

@@ -29,16 +29,15 @@ namespace fs = std::filesystem;
 class FilePolicyStore : public TestPolicyStore {
   public:
     void open() override {
-        char pattern[] = "/tmp/vesk-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        mTemp = pattern;
+        mScratch = std::make_unique<testsupport::TempDir>("vesk-test");
+        mTemp = mScratch->path;
         mRoot = mTemp + "/store";
         fs::create_directories(mRoot);
         ASSERT_EQ(setenv("VESK_POLICY_STORE", mRoot.c_str(), 1), 0);
     }
     void close() override {
         unsetenv("VESK_POLICY_STORE");
-        fs::remove_all(mTemp);
+        mScratch.reset();
     }
     void writeLayer(const std::string& scope, const std::string& component,
                     const std::string& data) override {
@@ -64,6 +63,7 @@ class FilePolicyStore : public TestPolicyStore {
         return path(scope + "/" + component + ".xml");
     }
 
+    std::unique_ptr<testsupport::TempDir> mScratch;
     std::string mTemp;  // holds the store, so the store itself can vanish
     std::string mRoot;
 };

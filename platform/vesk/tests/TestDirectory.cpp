@@ -58,18 +58,11 @@ struct berval toBerval(const std::string& text) {
 }  // namespace
 
 TestDirectory::TestDirectory(std::string schemaLdif, Options options)
-    : mSchema(std::move(schemaLdif)), mOptions(std::move(options)), mOwner(getpid()) {
-    char pattern[] = "/tmp/vesk-slapd-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) {
-        mFolder = pattern;
-    }
-}
+    : mSchema(std::move(schemaLdif)), mOptions(std::move(options)), mOwner(getpid()) {}
 
 TestDirectory::~TestDirectory() {
     if (getpid() == mOwner) {
         stop();
-        std::error_code ignored;
-        fs::remove_all(mFolder, ignored);
     }
 }
 
@@ -197,7 +190,7 @@ bool TestDirectory::start(std::string& error) {
     if (mPid > 0) {
         return true;
     }
-    if (mFolder.empty() || (!mConfigured && !configure(error))) {
+    if (!mConfigured && !configure(error)) {
         return false;
     }
     if (mPort != 0) {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
+
 namespace vesk::legacy::store::test {
 
 class TestDirectory {
@@ -88,7 +90,8 @@ class TestDirectory {
 
     std::string mSchema;
     Options mOptions;
-    std::string mFolder;
+    testsupport::TempDir mScratch{"vesk-slapd"};
+    std::string mFolder = mScratch.path;
     int mPort = 0;
     int mTlsPort = 0;
     pid_t mPid = 0;

@@ -11,27 +11,9 @@ namespace vesk::legacy::store::test {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-TestFleet::TestFleet(std::string schemaLdif) : mSchema(std::move(schemaLdif)), mOwner(getpid()) {
-    char pattern[] = "/tmp/vesk-fleet-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) {
-        mFolder = pattern;
-    }
-}
-
-TestFleet::~TestFleet() {
-    mConsumers.clear();
-    mProvider.reset();
-    if (getpid() == mOwner && !mFolder.empty()) {
-        std::error_code ignored;
-        fs::remove_all(mFolder, ignored);
-    }
-}
+TestFleet::TestFleet(std::string schemaLdif) : mSchema(std::move(schemaLdif)) {}
 
 bool TestFleet::start(std::string& error) {
-    if (mFolder.empty()) {
-        error = "no folder for the fleet";
-        return false;
-    }
     if (!mProvider) {
         if (!TestDirectory::makeCertificates(mFolder + "/ca", error) ||
             !TestDirectory::makeCertificates(mFolder + "/other", error)) {

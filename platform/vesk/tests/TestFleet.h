@@ -23,7 +23,6 @@ class TestFleet {
     static constexpr size_t kConsumers = 2;
 
     explicit TestFleet(std::string schemaLdif);
-    ~TestFleet();
     TestFleet(const TestFleet&) = delete;
     TestFleet& operator=(const TestFleet&) = delete;
 
@@ -41,10 +40,10 @@ class TestFleet {
 
   private:
     std::string mSchema;
-    std::string mFolder;
+    testsupport::TempDir mScratch{"vesk-fleet"};  // removed after the servers
+    std::string mFolder = mScratch.path;
     std::unique_ptr<TestDirectory> mProvider;
     std::vector<std::unique_ptr<TestDirectory>> mConsumers;
-    pid_t mOwner;
 };
 
 }  // namespace vesk::legacy::store::test

@@ -3,7 +3,6 @@
 // must open and close, and a recorder of events.
 #pragma once
 
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <pwd.h>
@@ -66,24 +65,6 @@ extern const char kBackendName[];  // the suffix of the suite's test names
 inline std::string userName() {
     const struct passwd* entry = getpwuid(getuid());
     return entry != nullptr ? entry->pw_name : "";
-}
-
-// Ascending.
-inline std::vector<std::string> groupNames() {
-    const struct passwd* entry = getpwuid(getuid());
-    std::vector<gid_t> gids(256);
-    int count = static_cast<int>(gids.size());
-    std::vector<std::string> names;
-    if (entry != nullptr && getgrouplist(entry->pw_name, entry->pw_gid, gids.data(), &count) >= 0) {
-        for (int i = 0; i < count; ++i) {
-            if (const struct group* group = getgrgid(gids[static_cast<size_t>(i)])) {
-                names.push_back(group->gr_name);
-            }
-        }
-    }
-    std::sort(names.begin(), names.end());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
-    return names;
 }
 
 inline std::string hostName() {

@@ -42,12 +42,9 @@ std::string app(const std::string& node, const std::string& command, const std::
 // A scratch HOME and policy store, removed at the end.
 struct Scratch {
     Scratch() {
-        char name[] = "/tmp/startlist-e2e-XXXXXX";
-        root = mkdtemp(name) != nullptr ? name : "/nonexistent";
         fs::create_directories(root + "/home/.gnome2");
         fs::create_directories(root + "/store/default");
     }
-    ~Scratch() { fs::remove_all(root); }
 
     std::string session() const { return readFile(root + "/home/.gnome2/session-manual"); }
     void install(const std::string& fixture) const {
@@ -81,16 +78,10 @@ struct Scratch {
         errors = readFile(root + "/err");
     }
 
-    std::string root, errors;
+    const testsupport::TempDir dir{"startlist-e2e"};
+    const std::string root = dir.path;
+    std::string errors;
 };
-
-bool eventually(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition() && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
 
 // Blank lines are the configuration layer's layout between sections, not
 // ours; every other line (comments, keys, their order and escaping) counts.
@@ -228,7 +219,7 @@ TEST(StartlistEndToEnd, StoreMissingAtLoginIsFollowedOnceCreated) {
         const auto session = [&] { return scratch.session(); };
         // Ours dropped, or taken from the kept copy.
         const std::string first = cached ? "RestartCommand=xclock " : "";
-        EXPECT_TRUE(eventually([&] {
+        EXPECT_TRUE(testsupport::waitUntil([&] {
             return session().find("xclock -digital") == std::string::npos &&
                    session().find(first) != std::string::npos;
         })) << session();

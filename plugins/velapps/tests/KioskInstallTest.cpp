@@ -14,10 +14,12 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include "FullDisk.h"
 #include "KioskSystem.h"
 #include "VELAppsPlugin.h"
 #include "VELAppsWriter.h"
@@ -221,7 +223,8 @@ class KioskInstallTest : public ::testing::Test {
     }
     void heal() {
         clearFaults();
-        ASSERT_EQ(system(("rm -f " + kFake + "fail-* /var/opt/filler").c_str()), 0);
+        mFull.reset();
+        ASSERT_EQ(system(("rm -f " + kFake + "fail-*").c_str()), 0);
     }
     std::string messages() { return readFile(kFake + "stderr.log"); }
     // The tool calls since the last call of calls().
@@ -230,6 +233,8 @@ class KioskInstallTest : public ::testing::Test {
         unlink((kFake + "calls.log").c_str());
         return text == "<missing>" ? "" : text;
     }
+
+    std::optional<testsupport::FullDisk> mFull;  // the /var/opt tmpfs, while a case wants it full
 };
 
 // data/installed.xml against data/installed; three installations in a row,
@@ -323,17 +328,6 @@ TEST_F(KioskInstallTest, HostileNamesAndValuesSkipTheirApplication) {
     EXPECT_EQ(snapshot(kKiosk), "config/ {" + plain({"good1", "zgood2"}) + "}\n");
 }
 
-// Takes every byte of the /var/opt tmpfs.
-void fillDisk() {
-    const int fd = open("/var/opt/filler", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const std::string block(65536, 'x');
-    for (size_t size = block.size(); size > 0; size /= 2) {
-        while (write(fd, block.data(), size) == static_cast<ssize_t>(size)) {
-        }
-    }
-    close(fd);
-}
-
 TEST_F(KioskInstallTest, AFailedInstallationKeepsThePreviousConfiguration) {
     const std::string cfg = "Write apps: Error accessing " + kConfig + ": ";
     const std::string tmp = "Write apps: Error accessing " + kTemp;
@@ -359,7 +353,7 @@ TEST_F(KioskInstallTest, AFailedInstallationKeepsThePreviousConfiguration) {
         {[] { armFault("chmod", kTemp, EPERM); }, tmp + ": Operation not permitted"},
         {[] { armFault("open", kTemp + "/b", EMFILE); }, tmp + "/b: Too many open files"},
         {[] { armFault("close", kTemp + "/b", EIO); }, tmp + "/b: Input/output error"},
-        {fillDisk, tmp + "/b: No space left on device"},
+        {[this] { mFull.emplace("/var/opt/filler"); }, tmp + "/b: No space left on device"},
         // The restore fails too: logged, and the backup kept.
         {[] {
              failTool("kxgentab", "1");

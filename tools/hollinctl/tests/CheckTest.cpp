@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "ToolRunner.h"
+#include "Program.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -14,10 +15,10 @@ namespace {
 
 const std::string kData = std::string(HOLLIN_SOURCE_DIR) + "/tools/hollinctl/tests/data/";
 
-ToolRunner::Result check(const std::vector<std::string>& files) {
+Program::Result check(const std::vector<std::string>& files) {
     std::vector<std::string> args = {HOLLINCTL_BINARY, "check"};
     args.insert(args.end(), files.begin(), files.end());
-    return ToolRunner::run(args, {{"VESKLEG_LOG", ""}});
+    return Program::run(args, {{"VESKLEG_LOG", ""}});
 }
 
 TEST(CheckTest, EachKindOfBrokenLayerIsFoundOnItsLine) {
@@ -65,7 +66,7 @@ TEST(CheckTest, EachKindOfBrokenLayerIsFoundOnItsLine) {
     };
     for (const Case& test : cases) {
         const std::string file = kData + test.file;
-        const ToolRunner::Result result = check({file});
+        const Program::Result result = check({file});
         EXPECT_EQ(result.status, 1) << test.file;
         const std::string expected = file + test.where + test.message;
         EXPECT_NE(result.out.find(expected), std::string::npos)
@@ -78,18 +79,16 @@ TEST(CheckTest, CleanFilesPassAndFinalisingInTheLastScopeIsFound) {
     const std::string sample = std::string(HOLLIN_SOURCE_DIR) +
                                "/examples/store/default/com.orvek.ferrun.applications.xml";
     const std::string finalising = kData + "finalises-browser.xml";
-    const ToolRunner::Result clean = check({sample, finalising});
+    const Program::Result clean = check({sample, finalising});
     EXPECT_EQ(clean.status, 0) << clean.out << clean.err;
     EXPECT_EQ(clean.out, sample + ": ok\n" + finalising + ": ok\n");
 
     // The same file as a user's layer: nothing is merged after it.
-    char pattern[] = "/tmp/hollinctl-check-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path userLayer = fs::path(pattern) / "store/users/alice/org.test.xml";
+    const testsupport::TempDir scratch("hollinctl-check");
+    const fs::path userLayer = scratch / "store/users/alice/org.test.xml";
     fs::create_directories(userLayer.parent_path());
     fs::copy_file(finalising, userLayer);
-    const ToolRunner::Result last = check({sample, userLayer.string(), kData + "missing.xml"});
-    fs::remove_all(pattern);
+    const Program::Result last = check({sample, userLayer.string(), kData + "missing.xml"});
     EXPECT_EQ(last.status, 1);
     EXPECT_NE(last.out.find(sample + ": ok\n"), std::string::npos);
     EXPECT_NE(last.out.find(userLayer.string() + ":3: finalising <prop> \"browser\" has no "
@@ -99,13 +98,13 @@ TEST(CheckTest, CleanFilesPassAndFinalisingInTheLastScopeIsFound) {
     EXPECT_NE(last.err.find("cannot read " + kData + "missing.xml"), std::string::npos) << last.err;
 
     // Standard input, and the findings as JSON.
-    const ToolRunner::Result json =
-        ToolRunner::run({"sh", "-c",
-                         std::string(HOLLINCTL_BINARY) + " check --format=json " + sample +
-                             " - missing.xml < " + kData + "node-without-name.xml"},
-                        {{"VESKLEG_LOG", ""}});
+    const Program::Result json =
+        Program::run({"sh", "-c",
+                      std::string(HOLLINCTL_BINARY) + " check --format=json " + sample +
+                          " - missing.xml < " + kData + "node-without-name.xml"},
+                     {{"VESKLEG_LOG", ""}});
     EXPECT_EQ(json.status, 1) << json.err;
-    const ToolRunner::Result summary = ToolRunner::run(
+    const Program::Result summary = Program::run(
         {"python3", "-c",
          "import json, sys\n"
          "for f in json.loads(sys.argv[1])['files']:\n"

@@ -23,7 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "ToolRunner.h"
+#include "Program.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -118,9 +119,6 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 class DocsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/hollinctl-docs-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        mDir = pattern;
         const struct passwd* user = getpwuid(getuid());
         ASSERT_NE(user, nullptr);
         mUser = user->pw_name;
@@ -130,7 +128,6 @@ class DocsTest : public ::testing::Test {
         gethostname(host, sizeof host - 1);
         mHost = host;
     }
-    void TearDown() override { fs::remove_all(mDir); }
 
     // The documents' paths and names as they are on this machine.
     std::string local(std::string text) const {
@@ -205,7 +202,7 @@ class DocsTest : public ::testing::Test {
             }
             const fs::path input = mDir / "input";
             std::ofstream(input, std::ios::binary) << step.text;
-            const ToolRunner::Result result = ToolRunner::run(
+            const Program::Result result = Program::run(
                 {"sh", "-c",
                  "cd " + source + " && (" + local(step.command) + ") < " + input.string()},
                 {{"PATH", bin + ":" + (path != nullptr ? path : "/usr/bin:/bin")},
@@ -232,7 +229,8 @@ class DocsTest : public ::testing::Test {
         return text;
     }
 
-    fs::path mDir;
+    const testsupport::TempDir mScratch{"hollinctl-docs"};
+    const fs::path mDir = mScratch.path;
     std::string mUser;
     std::string mGroup;
     std::string mHost;

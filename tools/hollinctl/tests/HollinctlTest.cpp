@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "ToolRunner.h"
+#include "Program.h"
+#include "TestFiles.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -99,15 +100,11 @@ std::vector<std::string> lines(const std::string& text) {
 class HollinctlTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/hollinctl-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        mDir = pattern;
         mStore = mDir / "store";
         mUserScope = "users/" + userName();
         mHostScope = "hosts/" + hostName();
         fs::create_directories(mStore / "default");
     }
-    void TearDown() override { fs::remove_all(mDir); }
 
     void writeLayer(const std::string& scope, const std::string& component,
                     const std::string& text) {
@@ -125,9 +122,9 @@ class HollinctlTest : public ::testing::Test {
     std::map<std::string, std::string> environment() const {
         return {{"VESK_POLICY_STORE", mStore.string()}, {"TZ", "UTC"}, {"VESKLEG_LOG", ""}};
     }
-    ToolRunner::Result tool(std::vector<std::string> args) const {
+    Program::Result tool(std::vector<std::string> args) const {
         args.insert(args.begin(), HOLLINCTL_BINARY);
-        return ToolRunner::run(args, environment());
+        return Program::run(args, environment());
     }
 
     // Runs a Python script on a JSON text (its file is sys.argv[1]); the
@@ -135,13 +132,14 @@ class HollinctlTest : public ::testing::Test {
     std::string python(const std::string& script, const std::string& json) {
         const fs::path file = mDir / "output.json";
         std::ofstream(file, std::ios::binary) << json;
-        const ToolRunner::Result result =
-            ToolRunner::run({"python3", "-c", "import json, sys\n" + script, file.string()});
+        const Program::Result result =
+            Program::run({"python3", "-c", "import json, sys\n" + script, file.string()});
         EXPECT_EQ(result.status, 0) << result.err << "\nfor JSON: " << json;
         return result.out;
     }
 
-    fs::path mDir;
+    const testsupport::TempDir mScratch{"hollinctl-test"};
+    const fs::path mDir = mScratch.path;
     fs::path mStore;
     std::string mUserScope;
     std::string mHostScope;
@@ -160,7 +158,7 @@ for node in document["nodes"]:
 
 TEST_F(HollinctlTest, DumpShowsWhoSetAndWhoLockedEachNodeAndWhatTheLockRefused) {
     writeThreeLayers();
-    const ToolRunner::Result json = tool({"dump", kComponent, "--format=json"});
+    const Program::Result json = tool({"dump", kComponent, "--format=json"});
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(lines(python(kNodeSummary, json.out)),
               (std::vector<std::string>{
@@ -182,7 +180,7 @@ print([(l["position"], l["scope"], l["wellFormed"]) for l in d["layers"]]))",
                   "', True)]\n");
 
     // The same in text: the browser's line names the layers by stamp scope.
-    const ToolRunner::Result text = tool({"dump", kComponent});
+    const Program::Result text = tool({"dump", kComponent});
     ASSERT_EQ(text.status, 0) << text.err;
     const std::vector<std::string> out = lines(text.out);
     auto browser = std::find_if(out.begin(), out.end(), [](const std::string& line) {
@@ -218,7 +216,7 @@ TEST_F(HollinctlTest, DumpShowsWhatLaterLayersReplacedRemovedOrDropped) {
   </node>
 </zel:component-data>
 )");
-    const ToolRunner::Result json = tool({"dump", kComponent, "/apps", "--format=json"});
+    const Program::Result json = tool({"dump", kComponent, "/apps", "--format=json"});
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(lines(python(R"(
 for n in json.load(open(sys.argv[1]))["nodes"]:
@@ -227,16 +225,16 @@ for n in json.load(open(sys.argv[1]))["nodes"]:
                            json.out)),
               (std::vector<std::string>{"/apps/editor 3 zel:string-list on a xs:string",
                                         "/apps/favourites 3 xs:string on a zel:string-list"}));
-    const ToolRunner::Result text = tool({"dump", kComponent, "/apps/favourites"});
+    const Program::Result text = tool({"dump", kComponent, "/apps/favourites"});
     EXPECT_NE(text.out.find("    ignored: 3 " + mUserScope + " (xs:string on a zel:string-list)\n"),
               std::string::npos)
         << text.out;
-    const ToolRunner::Result removed = tool({"dump", kComponent, "/apps", "--removed"});
+    const Program::Result removed = tool({"dump", kComponent, "/apps", "--removed"});
     EXPECT_NE(removed.out.find("/apps/title           removed by 2 " + mHostScope + "\n"),
               std::string::npos)
         << removed.out;
     EXPECT_EQ(tool({"dump", kComponent, "/apps"}).out.find("removed by"), std::string::npos);
-    const ToolRunner::Result removedJson = tool({"dump", kComponent, "--removed", "--format=json"});
+    const Program::Result removedJson = tool({"dump", kComponent, "--removed", "--format=json"});
     EXPECT_EQ(python("print([(r['path'], r['removedBy']['position']) for r in "
                      "json.load(open(sys.argv[1]))['removed']])",
                      removedJson.out),
@@ -244,7 +242,7 @@ for n in json.load(open(sys.argv[1]))["nodes"]:
     EXPECT_EQ(tool({"dump", kComponent, "/kiosk", "--removed", "--format=json"}).out.find("title"),
               std::string::npos);
 
-    const ToolRunner::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
+    const Program::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
     EXPECT_EQ(
         python("print(json.load(open(sys.argv[1]))['nodes'][0]['setBy']['position'])", kiosk.out),
         "2\n");
@@ -252,17 +250,17 @@ for n in json.load(open(sys.argv[1]))["nodes"]:
 
 TEST_F(HollinctlTest, DumpOfASubtreeAndItsErrors) {
     writeThreeLayers();
-    const ToolRunner::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
+    const Program::Result kiosk = tool({"dump", kComponent, "/kiosk", "--format=json"});
     ASSERT_EQ(kiosk.status, 0) << kiosk.err;
     EXPECT_EQ(
         python("print([n['path'] for n in json.load(open(sys.argv[1]))['nodes']])", kiosk.out),
         "['/kiosk', '/kiosk/extra', '/kiosk/mode']\n");
 
-    const ToolRunner::Result missingNode = tool({"dump", kComponent, "apps/nothing"});
+    const Program::Result missingNode = tool({"dump", kComponent, "apps/nothing"});
     EXPECT_EQ(missingNode.status, 1);
     EXPECT_NE(missingNode.err.find("apps/nothing"), std::string::npos) << missingNode.err;
 
-    const ToolRunner::Result noLayers = tool({"dump", "org.test.none"});
+    const Program::Result noLayers = tool({"dump", "org.test.none"});
     EXPECT_EQ(noLayers.status, 1);
     EXPECT_NE(noLayers.err.find("\"org.test.none\" has no layers"), std::string::npos)
         << noLayers.err;
@@ -271,7 +269,7 @@ TEST_F(HollinctlTest, DumpOfASubtreeAndItsErrors) {
 
 TEST_F(HollinctlTest, DumpAsTreeFileReadsBackWithUnserialize) {
     writeThreeLayers();
-    const ToolRunner::Result xml = tool({"dump", kComponent, "--format=xml"});
+    const Program::Result xml = tool({"dump", kComponent, "--format=xml"});
     ASSERT_EQ(xml.status, 0) << xml.err;
     const fs::path file = mDir / "tree.xml";
     std::ofstream(file, std::ios::binary) << xml.out;
@@ -320,15 +318,15 @@ for n in json.load(open(sys.argv[1]))["nodes"]:
     print(n["path"], n.get("type"), lock, json.dumps(n.get("values"), sort_keys=True))
 )";
     for (const std::string& component : {kComponent, std::string("org.test.odd")}) {
-        const ToolRunner::Result layer = tool({"dump", component, "--format=layer"});
+        const Program::Result layer = tool({"dump", component, "--format=layer"});
         ASSERT_EQ(layer.status, 0) << layer.err;
         const fs::path alone = mDir / ("alone-" + component);
         fs::create_directories(alone / "default");
         std::ofstream(alone / "default" / (component + ".xml"), std::ios::binary) << layer.out;
-        const ToolRunner::Result check =
+        const Program::Result check =
             tool({"check", (alone / "default" / (component + ".xml")).string()});
         EXPECT_EQ(check.status, 0) << check.out << layer.out;
-        const ToolRunner::Result again = ToolRunner::run(
+        const Program::Result again = Program::run(
             {HOLLINCTL_BINARY, "dump", component, "--format=json", "--store", alone.string()});
         ASSERT_EQ(again.status, 0) << again.err;
         EXPECT_EQ(python(summary, again.out),
@@ -370,12 +368,12 @@ TEST_F(HollinctlTest, GetAnswersAsProgramsReadAndFailsWithStatusOne) {
     for (const Case& test : cases) {
         std::vector<std::string> args = test.args;
         args.insert(args.begin(), "get");
-        const ToolRunner::Result result = tool(args);
+        const Program::Result result = tool(args);
         EXPECT_EQ(result.status, test.status) << test.args[0] << "\n" << result.err;
         EXPECT_EQ(result.out, test.out) << test.args[0];
         EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
     }
-    const ToolRunner::Result json = tool({"get", c + "/apps/favourites", "--format=json"});
+    const Program::Result json = tool({"get", c + "/apps/favourites", "--format=json"});
     ASSERT_EQ(json.status, 0);
     EXPECT_EQ(python("d = json.load(open(sys.argv[1])); print(d['path'], d['type'], d['value'])",
                      json.out),
@@ -387,7 +385,7 @@ TEST_F(HollinctlTest, LayersInMergeOrderWithScopeTimeSizeAndBrokenOnes) {
     // A broken layer still counts: the reader stops at the error.
     const std::string broken = "<zel:component-data>\n<node zel:name=\"a\">\n";
     writeLayer(mHostScope, kComponent, broken);
-    const ToolRunner::Result text = tool({"layers", kComponent});
+    const Program::Result text = tool({"layers", kComponent});
     ASSERT_EQ(text.status, 0) << text.err;
     const std::vector<std::string> out = lines(text.out);
     ASSERT_EQ(out.size(), 4u) << text.out;
@@ -398,7 +396,7 @@ TEST_F(HollinctlTest, LayersInMergeOrderWithScopeTimeSizeAndBrokenOnes) {
     EXPECT_NE(out[3].find(mUserScope), std::string::npos);
     EXPECT_NE(out[3].find(std::to_string(sizeof kUserLayer - 1)), std::string::npos);
 
-    const ToolRunner::Result json = tool({"layers", kComponent, "--format=json"});
+    const Program::Result json = tool({"layers", kComponent, "--format=json"});
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(python(R"(
 for l in json.load(open(sys.argv[1]))["layers"]:
@@ -415,7 +413,7 @@ TEST_F(HollinctlTest, LayersListsAnUnreadableLayerAsARowAndAllScopesSearched) {
     fs::remove(folder);
     fs::create_directories(folder);
     // libvesk fails the whole stack; each layer still gets its row.
-    const ToolRunner::Result broken = tool({"layers", kComponent, "--format=json"});
+    const Program::Result broken = tool({"layers", kComponent, "--format=json"});
     EXPECT_EQ(broken.status, 3) << broken.err;
     EXPECT_EQ(
         lines(python(R"(
@@ -431,7 +429,7 @@ for l in json.load(open(sys.argv[1]))["layers"]:
 
     // Every scope searched, with the ones without a file between them.
     fs::remove(folder);
-    const ToolRunner::Result all = tool({"layers", kComponent, "--all"});
+    const Program::Result all = tool({"layers", kComponent, "--all"});
     EXPECT_EQ(all.status, 0) << all.err;
     const std::vector<std::string> out = lines(all.out);
     ASSERT_GE(out.size(), 4u) << all.out;
@@ -472,7 +470,7 @@ TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
     for (const Case& test : cases) {
         std::vector<std::string> args{"get", kComponent + "/apps/editor"};
         args.insert(args.end(), test.options.begin(), test.options.end());
-        const ToolRunner::Result result = tool(args);
+        const Program::Result result = tool(args);
         EXPECT_EQ(result.status, test.status) << test.options[1] << ": " << result.err;
         EXPECT_EQ(result.out, test.out) << test.options[1];
         EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
@@ -480,13 +478,13 @@ TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
     EXPECT_EQ(tool({"watch", kComponent, "--user", "alice"}).status, 2);
 
     // Every document names whose stack it is.
-    const ToolRunner::Result json = tool(
+    const Program::Result json = tool(
         {"dump", kComponent, "--user=alice", "--groups=staff", "--host=ws12", "--format=json"});
     EXPECT_EQ(python("d = json.load(open(sys.argv[1])); print(d['user'], d['groups'], d['host'], "
                      "[l['scope'] for l in d['layers']])",
                      json.out),
               "alice ['staff'] ws12 ['default', 'groups/staff', 'hosts/ws12', 'users/alice']\n");
-    const ToolRunner::Result text = tool({"layers", kComponent, "--user=alice", "--groups=staff"});
+    const Program::Result text = tool({"layers", kComponent, "--user=alice", "--groups=staff"});
     EXPECT_EQ(text.status, 0) << text.err;
     EXPECT_EQ(tool({"dump", kComponent, "--user=alice", "--groups=staff"})
                   .out.find(kComponent + " for user \"alice\" (groups staff; host "),
@@ -531,7 +529,7 @@ TEST_F(HollinctlTest, CheckInContextTellsLocksClashesAndChangesBeforeDeploying) 
           "changed org.test.desktop/kiosk", "changed org.test.desktop"}},
     };
     for (const Case& test : cases) {
-        const ToolRunner::Result result =
+        const Program::Result result =
             tool({"check", "--component", kComponent, "--scope", test.scope, f});
         EXPECT_EQ(result.status, test.status) << result.err;
         std::vector<std::string> out = lines(result.out);
@@ -578,7 +576,7 @@ TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
         {st + "/groups/staff", "a file where a group folder belongs"},
         {st + "/users/no-such-user-h7", "warning: no user of that name on this system"},
     };
-    const ToolRunner::Result result = tool({"check", "-r", st});
+    const Program::Result result = tool({"check", "-r", st});
     EXPECT_EQ(result.status, 1) << result.err;
     const std::vector<std::string> out = lines(result.out);
     for (const Case& test : cases) {
@@ -593,7 +591,7 @@ TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
     // The configured store by default; a broken layer stops the export.
     EXPECT_EQ(tool({"check", "-r"}).out, result.out);
     fs::remove(s / "default" / "org.test.fifo.xml");
-    const ToolRunner::Result exported = tool({"export-ldif", st, "dc=example"});
+    const Program::Result exported = tool({"export-ldif", st, "dc=example"});
     EXPECT_EQ(exported.status, 1);
     EXPECT_EQ(exported.out, "");
     EXPECT_NE(exported.err.find("nothing exported: the store has broken layers"),
@@ -654,7 +652,7 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
     };
     for (const Case& test : cases) {
         if (!test.args.empty()) {
-            const ToolRunner::Result result = tool(test.args);
+            const Program::Result result = tool(test.args);
             EXPECT_EQ(result.status, test.status) << test.args[0] << " " << test.args[3];
             EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
         }
@@ -667,7 +665,7 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
     EXPECT_EQ(tool({"check", "-r"}).status, 0) << tool({"check", "-r"}).out;
     // A scope folder that cannot be made is an error that says why.
     std::ofstream(mStore / "entities") << "";
-    const ToolRunner::Result blocked =
+    const Program::Result blocked =
         tool({"set", "--scope", "entities/kiosk", c + "/apps/editor", "vi"});
     EXPECT_EQ(blocked.status, 3);
     EXPECT_NE(blocked.err.find("kiosk/org.test.desktop.xml: Not a directory"), std::string::npos)
@@ -683,17 +681,17 @@ TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
     EXPECT_EQ(tool({"list", "org.test.d"}).out, "org.test.desktop\n");
     EXPECT_EQ(tool({"list", "--entity", "kiosk.test"}).out,
               "com.other.kiosk\norg.test.apps\norg.test.desktop\n");
-    const ToolRunner::Result json = tool({"--format=json", "list"});
+    const Program::Result json = tool({"--format=json", "list"});
     EXPECT_EQ(python("print(json.load(open(sys.argv[1]))['components'])", json.out),
               "['org.test.apps', 'org.test.desktop']\n");
 
     // --store in place of the variable.
-    EXPECT_EQ(ToolRunner::run({HOLLINCTL_BINARY, "list", "--store", mStore.string()},
-                              {{"VESK_POLICY_STORE", ""}})
+    EXPECT_EQ(Program::run({HOLLINCTL_BINARY, "list", "--store", mStore.string()},
+                           {{"VESK_POLICY_STORE", ""}})
                   .out,
               "org.test.apps\norg.test.desktop\n");
 
-    const ToolRunner::Result none = tool({"list", "net."});
+    const Program::Result none = tool({"list", "net."});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.out, "");
     EXPECT_NE(none.err.find("starting with \"net.\""), std::string::npos) << none.err;
@@ -708,20 +706,20 @@ TEST_F(HollinctlTest, UntrustedTextIsEscapedOnTerminalsAndValidInJson) {
                "<zel:component-data><prop zel:name=\"p\"><value>one\ntwo\t\xe2\x80\xae"
                "txt.exe \xc2\x85\xe2\x80\xa8 \"q\" \\</value></prop></zel:component-data>");
 
-    const ToolRunner::Result list = tool({"list"});
+    const Program::Result list = tool({"list"});
     EXPECT_EQ(list.out, "org.\\x1b[31mred.\\xff\norg.test.desktop\n");
-    const ToolRunner::Result listJson = tool({"list", "--format=json"});
+    const Program::Result listJson = tool({"list", "--format=json"});
     EXPECT_EQ(python("print(ascii(json.load(open(sys.argv[1]))['components']))", listJson.out),
               "['org.\\x1b[31mred.\\ufffd', 'org.test.desktop']\n");
 
-    const ToolRunner::Result text = tool({"dump", kComponent});
+    const Program::Result text = tool({"dump", kComponent});
     EXPECT_NE(text.out.find(R"(    "one\ntwo\t\u{202E}txt.exe \xc2\x85\u{2028} \"q\" \\")"),
               std::string::npos)
         << text.out;
     EXPECT_EQ(text.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(text.out.find("\xe2\x80\xae"), std::string::npos);
 
-    const ToolRunner::Result json = tool({"dump", kComponent, "--format=json"});
+    const Program::Result json = tool({"dump", kComponent, "--format=json"});
     EXPECT_EQ(python("print(ascii(json.load(open(sys.argv[1]))['nodes'][1]['values']['default']))",
                      json.out),
               "'one\\ntwo\\t\\u202etxt.exe \\x85\\u2028 \"q\" \\\\'\n");
@@ -740,7 +738,7 @@ TEST_F(HollinctlTest, UntrustedTextIsEscapedOnTerminalsAndValidInJson) {
             writeLayer("default", name, "<zel:component-data/>");
         }
     }
-    const ToolRunner::Result many = tool({"list", "--format=json"});
+    const Program::Result many = tool({"list", "--format=json"});
     EXPECT_EQ(python("print(len(json.load(open(sys.argv[1]))['components']))", many.out), "300\n");
     const std::string shown = tool({"list"}).out;
     EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 300);
@@ -779,7 +777,7 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
         {{"cache", "refresh"}, 2, "cache refresh takes --user NAME"},
     };
     for (const Case& test : cases) {
-        const ToolRunner::Result result = tool(test.args);
+        const Program::Result result = tool(test.args);
         EXPECT_EQ(result.status, test.status) << result.err;
         EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
         EXPECT_EQ(result.out, "");
@@ -794,8 +792,8 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
                                                  {"get", kComponent + "/apps/browser"}}) {
         std::vector<std::string> command = args;
         command.insert(command.begin(), HOLLINCTL_BINARY);
-        const ToolRunner::Result result =
-            ToolRunner::run(command, {{"VESK_POLICY_STORE", missing}, {"VESKLEG_LOG", ""}});
+        const Program::Result result =
+            Program::run(command, {{"VESK_POLICY_STORE", missing}, {"VESKLEG_LOG", ""}});
         EXPECT_EQ(result.status, 3) << args[0] << ": " << result.err;
         EXPECT_NE(result.err.find("policy store " + missing), std::string::npos) << result.err;
         EXPECT_NE(result.err.find(missing + ": No such file or directory (Connection failure)"),
@@ -803,8 +801,8 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
             << result.err;
     }
     // watch waits for the store to come, and says why it sees nothing yet.
-    ToolRunner watcher({HOLLINCTL_BINARY, "watch", kComponent},
-                       {{"VESK_POLICY_STORE", missing}, {"VESKLEG_LOG", ""}});
+    Program watcher({HOLLINCTL_BINARY, "watch", kComponent},
+                    {{"VESK_POLICY_STORE", missing}, {"VESKLEG_LOG", ""}});
     std::string line;
     ASSERT_TRUE(watcher.readErrLine(line, 10s));
     EXPECT_NE(line.find("programs starting now get no policy, as the policy service could not "
@@ -829,9 +827,9 @@ TEST_F(HollinctlTest, CacheRefreshKeepsAUsersPolicyInRootsFolder) {
     env["HOLLIN_CACHE_DIR"] = folder.string();
     const auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), HOLLINCTL_BINARY);
-        return ToolRunner::run(args, env);
+        return Program::run(args, env);
     };
-    ToolRunner::Result result = run({"cache", "refresh", "--user", "nobody"});
+    Program::Result result = run({"cache", "refresh", "--user", "nobody"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, kComponent + "\n");
     const struct {
@@ -898,7 +896,7 @@ TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
             continue;  // root reads any folder
         }
         // An empty value given to the runner would unset the variable.
-        const ToolRunner::Result result = ToolRunner::run(
+        const Program::Result result = Program::run(
             {"env", "VESK_POLICY_STORE=" + test.store, HOLLINCTL_BINARY, "dump", test.component},
             {{"VESKLEG_LOG", ""}});
         if (test.status >= 0) {
@@ -911,7 +909,7 @@ TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
 
 // Reads lines of standard output until one starts with prefix (node events
 // come between); the line, or "" when none came.
-std::string awaitLine(ToolRunner& watcher, const std::string& prefix) {
+std::string awaitLine(Program& watcher, const std::string& prefix) {
     std::string line;
     while (watcher.readOutLine(line, 10s)) {
         if (line.compare(0, prefix.size(), prefix) == 0) {
@@ -939,7 +937,7 @@ TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
     };
     for (const Case& test : cases) {
         // The library's own log is off: hollinctl says it anyway.
-        const ToolRunner::Result result = tool(test.args);
+        const Program::Result result = tool(test.args);
         EXPECT_EQ(result.status, test.status) << test.args[0] << ": " << result.err;
         EXPECT_FALSE(result.out.empty()) << test.args[0];
         if (test.args[0] != "layers") {
@@ -948,7 +946,7 @@ TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
     }
     EXPECT_EQ(tool({"list", "--strict"}).status, 2);
 
-    ToolRunner watcher({HOLLINCTL_BINARY, "watch", kComponent}, environment());
+    Program watcher({HOLLINCTL_BINARY, "watch", kComponent}, environment());
     const std::string start = awaitLine(watcher, "broken");
     EXPECT_NE(start.find(kComponent + ": layer 2 " + mHostScope + " is broken at line"),
               std::string::npos)
@@ -969,7 +967,7 @@ TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
     EXPECT_NE(tool({"--help"}).out.find("Usage: hollinctl COMMAND"), std::string::npos);
     EXPECT_EQ(tool({"--version"}).out, "hollinctl " HOLLIN_VERSION "\n");
     for (const char* command : {"list", "layers", "dump", "get", "watch", "check", "set"}) {
-        const ToolRunner::Result result = tool({command, "--help"});
+        const Program::Result result = tool({command, "--help"});
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out.find(std::string("Usage: hollinctl ") + command), 0u) << result.out;
         for (const std::string& line : lines(result.out)) {
@@ -985,8 +983,8 @@ TEST_F(HollinctlTest, WatchPrintsEachChangeUntilTerminated) {
     writeThreeLayers();
     for (const auto& [format, signal] : {std::pair<std::string, int>{"text", SIGTERM},
                                          std::pair<std::string, int>{"json", SIGINT}}) {
-        ToolRunner watcher({HOLLINCTL_BINARY, "watch", kComponent, "--format=" + format},
-                           environment());
+        Program watcher({HOLLINCTL_BINARY, "watch", kComponent, "--format=" + format},
+                        environment());
         std::string line;
         ASSERT_TRUE(watcher.readErrLine(line, 10s)) << "watch did not start";
         ASSERT_EQ(line.compare(0, 8, "Watching"), 0) << line;
