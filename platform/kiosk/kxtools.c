@@ -193,8 +193,9 @@ static int table_line(const char* file, const struct kx_buffer* text, struct kx_
             ok = 0;
             break;
         }
-        if (name_len == 7 && strncmp(start, "pathapp", 7) == 0 && value_len > 0)
-            has_path = 1;
+        /* The last one counts, as for the importer and a shell reading the file. */
+        if (name_len == 7 && strncmp(start, "pathapp", 7) == 0)
+            has_path = value_len > 0;
         if (name_len == 4 && strncmp(start, "name", 4) == 0)
             has_name = 1;
         ok = buffer_append(&line, "\t", 1) == 0 && buffer_append(&line, start, name_len) == 0 &&

@@ -161,6 +161,7 @@ std::string DirectoryLayer::read() {
                                               "value of at most 64 MiB");
     }
     mExists = true;
+    mRead = text;
     return text;
 }
 
@@ -168,9 +169,18 @@ void DirectoryLayer::write(const std::string& text) {
     berval data{static_cast<ber_len_t>(text.size()), const_cast<char*>(text.data())};
     berval* dataValues[] = {&data, nullptr};
     LDAPMod dataMod{};
-    dataMod.mod_op = (mExists ? LDAP_MOD_REPLACE : LDAP_MOD_ADD) | LDAP_MOD_BVALUES;
+    dataMod.mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
     dataMod.mod_type = kData;
     dataMod.mod_bvalues = dataValues;
+    // The old value is deleted by its bytes rather than replaced, so that an
+    // edit someone else made since read() makes this one fail instead of
+    // being overwritten.
+    berval old{static_cast<ber_len_t>(mRead.size()), mRead.data()};
+    berval* oldValues[] = {&old, nullptr};
+    LDAPMod oldMod{};
+    oldMod.mod_op = LDAP_MOD_DELETE | LDAP_MOD_BVALUES;
+    oldMod.mod_type = kData;
+    oldMod.mod_bvalues = oldValues;
     std::string component = mComponent;
     char* cnValues[] = {component.data(), nullptr};
     char* classValues[] = {kLayerClass, nullptr};
@@ -182,7 +192,7 @@ void DirectoryLayer::write(const std::string& text) {
     classMod.mod_op = LDAP_MOD_ADD;
     classMod.mod_type = kObjectClass;
     classMod.mod_values = classValues;
-    LDAPMod* replace[] = {&dataMod, nullptr};
+    LDAPMod* replace[] = {&oldMod, &dataMod, nullptr};
     LDAPMod* add[] = {&classMod, &cnMod, &dataMod, nullptr};
 
     int code = LDAP_SUCCESS;
@@ -195,8 +205,12 @@ void DirectoryLayer::write(const std::string& text) {
     }
     if (code != LDAP_SUCCESS) {
         // A consumer refers writes to its provider; referrals are not followed.
+        const bool changed = code == LDAP_NO_SUCH_ATTRIBUTE || code == LDAP_ALREADY_EXISTS ||
+                             code == LDAP_NO_SUCH_OBJECT;
         const std::string hint =
-            code == LDAP_REFERRAL ? "; this server is a replica: write on the provider" : "";
+            code == LDAP_REFERRAL ? "; this server is a replica: write on the provider"
+            : changed             ? "; the layer changed since it was read: run the command again"
+                                  : "";
         throw CommandError(kServiceError, "not written: " + printable(where()) + ": " +
                                               mConnection->reason(code) + hint);
     }

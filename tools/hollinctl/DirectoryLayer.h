@@ -23,6 +23,7 @@ class DirectoryLayer {
     // has no entry or the entry in the layer's place is not a layer.
     std::string read();
     // Replaces the layer's data, or adds its entry when read() found none.
+    // Fails, writing nothing, when the layer changed since read().
     void write(const std::string& text);
     // "<layer DN> on <server>", for messages.
     std::string where() const;
@@ -34,6 +35,7 @@ class DirectoryLayer {
     std::string mComponent;
     std::string mDn;
     bool mExists = false;
+    std::string mRead;
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -75,10 +75,11 @@ TEST_F(KioskToolsTest, BadSettingsFileLeavesThePreviousTable) {
              std::string("name=\"a\"\npathapp=\"/bin/x\"\nx=\"a\"b\"\n"),
              std::string("name=\"a\"\npathapp=\"/bin/x\"\nx-y=\"1\"\n"),
              std::string("name=\"a\"\npathapp=\"/bin/x\"\nx=1\n"),
-             std::string("name=\"a\"\n"),                           // no pathapp
-             std::string("name=\"a\"\npathapp=\"\"\n"),             // empty pathapp
-             std::string("name=\"a\"\npathapp=\"/bin/x\""),         // no final line feed
-             std::string("# c\nname=\"a\"\npathapp=\"/bin/x\"\n"),  // no comments either
+             std::string("name=\"a\"\n"),                                    // no pathapp
+             std::string("name=\"a\"\npathapp=\"\"\n"),                      // empty pathapp
+             std::string("name=\"a\"\npathapp=\"/bin/x\"\npathapp=\"\"\n"),  // the last is empty
+             std::string("name=\"a\"\npathapp=\"/bin/x\""),                  // no final line feed
+             std::string("# c\nname=\"a\"\npathapp=\"/bin/x\"\n"),           // no comments either
              std::string("name=\"a\"\npathapp=\"/bin/x\"\n\0", 28),
              std::string("name=\"a\"\npathapp=\"/bin/x\"\nPATH=\"/tmp\"\n"),
              std::string("LD_PRELOAD=\"/tmp/x.so\"\nname=\"a\"\npathapp=\"/bin/x\"\n"),

@@ -7,6 +7,8 @@
 #include <array>
 #include <filesystem>
 
+#include "DirectoryLayer.h"
+#include "ExitStatus.h"
 #include "GroupSeam.h"
 #include "Program.h"
 #include "TestDirectory.h"
@@ -282,6 +284,29 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
         EXPECT_EQ(get.out, c.editor + "\n") << c.what << ": " << get.err;
     }
     EXPECT_EQ(directory.value(userLayer, "objectClass"), "veskLayer");
+
+    // Two editors of one layer: the second writes what it read before the
+    // first wrote; it is refused and the first one's edit stands.
+    for (const auto& [name, value] : asAdmin) {
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+    hollinctl::DirectoryLayer first(directory.url(base), "default", "org.edit");
+    hollinctl::DirectoryLayer second(directory.url(base), "default", "org.edit");
+    const std::string before = first.read();
+    ASSERT_EQ(second.read(), before);
+    first.write(before + "<!-- first -->\n");
+    try {
+        second.write(before + "<!-- second -->\n");
+        ADD_FAILURE() << "an edit on a stale read was written";
+    } catch (const hollinctl::CommandError& error) {
+        EXPECT_EQ(error.getStatus(), hollinctl::kServiceError);
+        EXPECT_NE(std::string(error.what()).find("changed since it was read"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_EQ(directory.value(defaultLayer, "veskLayerData"), before + "<!-- first -->\n");
+    for (const auto& entry : asAdmin) {
+        unsetenv(entry.first.c_str());
+    }
 }
 
 }  // namespace
