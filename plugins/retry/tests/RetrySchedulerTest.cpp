@@ -7,19 +7,14 @@
 #include <thread>
 
 #include "RetryScheduler.h"
+#include "TestFiles.h"
 
 using vesk::legacy::plugins::RetryScheduler;
 using namespace std::chrono_literals;
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (!condition() && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(2ms);
-    }
-    return condition();
-}
+using testsupport::waitUntil;
 
 // Fails (or throws) the given number of times, then succeeds.
 struct Flaky {

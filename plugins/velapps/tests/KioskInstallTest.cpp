@@ -21,6 +21,7 @@
 
 #include "FullDisk.h"
 #include "KioskSystem.h"
+#include "TestFiles.h"
 #include "VELAppsPlugin.h"
 #include "VELAppsWriter.h"
 #include "model/Logger.h"
@@ -411,14 +412,6 @@ TEST_F(KioskInstallTest, TwoWritersInOneProcessTakeTurns) {
     EXPECT_EQ(snapshot(kConfig), plain({"a", "b"}));
 }
 
-bool eventually(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition() && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
-
 size_t imports(const std::string& calls) {
     size_t count = 0;
     for (size_t at = calls.find("kxkiosk"); at != std::string::npos;
@@ -444,7 +437,7 @@ TEST_F(KioskInstallTest, EachChangeInstallsOnceAndAFailureIsRetried) {
     const auto imported = [] {
         return readFile(kFake + "calls.log").find("kxkiosk") != std::string::npos;
     };
-    EXPECT_TRUE(eventually(imported));
+    EXPECT_TRUE(testsupport::waitUntil(imported));
     EXPECT_EQ(calls(), accepted("", "a "));
     EXPECT_EQ(snapshot(kConfig), plain({"a"}));
     std::vector<std::string> many;
@@ -453,7 +446,7 @@ TEST_F(KioskInstallTest, EachChangeInstallsOnceAndAFailureIsRetried) {
     }
     for (const std::vector<std::string>& apps : {std::vector<std::string>{"b"}, many, {"c", "d"}}) {
         setApps(apps);
-        EXPECT_TRUE(eventually(imported));
+        EXPECT_TRUE(testsupport::waitUntil(imported));
         // Further installations of the same change would follow at once.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_EQ(imports(calls()), 1u) << apps.size();

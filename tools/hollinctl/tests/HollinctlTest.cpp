@@ -109,9 +109,7 @@ class HollinctlTest : public ::testing::Test {
     void writeLayer(const std::string& scope, const std::string& component,
                     const std::string& text) {
         fs::create_directories(mStore / scope);
-        const fs::path tmp = mStore / scope / ".layer.tmp";
-        std::ofstream(tmp, std::ios::binary) << text;
-        fs::rename(tmp, mStore / scope / (component + ".xml"));
+        testsupport::writeFile((mStore / scope / (component + ".xml")).string(), text);
     }
     void writeThreeLayers() {
         writeLayer("default", kComponent, kDefaultLayer);
