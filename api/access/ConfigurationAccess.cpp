@@ -123,6 +123,7 @@ ConfigurationAccess::~ConfigurationAccess() {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     mDiffListeners.clear();
     mPaths.clear();
+    mLastServed = nullptr;
     mTrees.clear();
 }
 
@@ -279,7 +280,14 @@ Node* ConfigurationAccess::getNode(const std::string& path) const {
     // then names.
     const std::string_view text(path);
     const size_t slash = text.find('/');
-    Node* root = servedOf(text.substr(0, slash)).tree->getRoot();
+    const std::string_view component = text.substr(0, slash);
+    if (mLastServed == nullptr || component != mLastComponent) {
+        mLastServed = nullptr;  // stays so when servedOf throws
+        const Served& served = servedOf(component);
+        mLastComponent.assign(component.data(), component.size());
+        mLastServed = &served;
+    }
+    Node* root = mLastServed->tree->getRoot();
     Node* node = slash == std::string_view::npos
                      ? root
                      : StructuralNode::findPath(root, text.substr(slash + 1));

@@ -156,6 +156,10 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
     // and at most kMaxPaths of them.
     static constexpr std::size_t kMaxPaths = 4096;
     mutable std::unordered_map<std::string, Node*> mPaths;
+    // The component getNode walked last: programs read mostly one. Entries of
+    // mTrees stay where they are until the facade goes.
+    mutable std::string mLastComponent;
+    mutable const Served* mLastServed = nullptr;
     std::map<std::string, std::unique_ptr<DiffListener>> mDiffListeners;
     // Components registered with the service by this facade.
     mutable std::set<std::string> mRegistered;
