@@ -291,7 +291,7 @@ Node* ConfigurationAccess::getNode(const std::string& path) const {
     Node* node = slash == std::string_view::npos
                      ? root
                      : StructuralNode::findPath(root, text.substr(slash + 1));
-    if (node != nullptr) {
+    if (node != nullptr && path.size() <= kMaxPathLength) {
         // Missing paths are not kept: any text names one. A program reads
         // the same few paths again and again, so a full table starts over.
         if (mPaths.size() >= kMaxPaths) {

@@ -151,10 +151,11 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
     std::shared_ptr<TreeCacheWriter> mCopies;  // writes the copies off the listeners' path
     // Ordered by std::less<> so that a component is found by a view of a path.
     mutable std::map<std::string, Served, std::less<>> mTrees;
-    // Full paths getNode found, so that a read again is one hash lookup. Only
-    // nodes of served trees, which nobody changes: at most one entry per node,
-    // and at most kMaxPaths of them.
-    static constexpr std::size_t kMaxPaths = 4096;
+    // Full paths getNode found, so that a read again is one hash lookup: nodes
+    // of served trees, which nobody changes. At most kMaxPaths paths of at
+    // most kMaxPathLength bytes, whatever the callers ask for.
+    static constexpr std::size_t kMaxPaths = 1024;
+    static constexpr std::size_t kMaxPathLength = 256;
     mutable std::unordered_map<std::string, Node*> mPaths;
     // The component getNode walked last: programs read mostly one. Entries of
     // mTrees stay where they are until the facade goes.
