@@ -273,15 +273,21 @@ const ConfigurationAccess::Served& ConfigurationAccess::servedOf(std::string_vie
 Node* ConfigurationAccess::getNode(const std::string& path) const {
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     auto found = mPaths.find(path);
-    if (found != mPaths.end()) {
-        return found->second;
-    }
+    return found != mPaths.end() ? found->second : walk(path);
+}
+
+Node* ConfigurationAccess::walk(const std::string& path) const {
     // Split as NodePath::setPath does: the component before the first "/",
-    // then names.
+    // then names. The last component holds no "/", so a path that starts
+    // with it and a "/" or its end is of that component.
     const std::string_view text(path);
-    const size_t slash = text.find('/');
-    const std::string_view component = text.substr(0, slash);
-    if (mLastServed == nullptr || component != mLastComponent) {
+    const std::size_t last = mLastComponent.size();
+    std::size_t slash = last < text.size() ? last : std::string_view::npos;
+    if (mLastServed == nullptr || text.size() < last ||
+        (slash != std::string_view::npos && text[slash] != '/') ||
+        text.compare(0, last, mLastComponent) != 0) {
+        slash = text.find('/');
+        const std::string_view component = text.substr(0, slash);
         mLastServed = nullptr;  // stays so when servedOf throws
         const Served& served = servedOf(component);
         mLastComponent.assign(component.data(), component.size());

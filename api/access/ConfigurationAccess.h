@@ -143,6 +143,8 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
     void rebuild(const std::string& component, bool logFailure) const;
     // Tells the component's listeners what changed from the old tree.
     void report(const std::string& component, const Tree& oldTree, const Tree& current) const;
+    // getNode for a path not kept in mPaths; for a caller that holds mMutex.
+    Node* walk(const std::string& path) const;
     // Forgets the nodes getNode found in the component's tree, before that
     // tree is replaced or freed.
     void forgetPaths(std::string_view component) const;
