@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <exception>
+#include <iterator>
 
 #include "change/DiffListener.h"
 #include "change/TreeDiff.h"
@@ -121,6 +122,8 @@ ConfigurationAccess::~ConfigurationAccess() {
     mCopies->drain();
     std::lock_guard<std::recursive_mutex> lock(mMutex);
     mDiffListeners.clear();
+    mPaths.clear();
+    mLastServed = nullptr;
     mTrees.clear();
 }
 
@@ -268,16 +271,50 @@ const ConfigurationAccess::Served& ConfigurationAccess::servedOf(std::string_vie
 }
 
 Node* ConfigurationAccess::getNode(const std::string& path) const {
-    // Split as NodePath::setPath does: the component before the first "/",
-    // then names; this is the hot read, and it builds no strings.
-    const std::string_view text(path);
-    const size_t slash = text.find('/');
     std::lock_guard<std::recursive_mutex> lock(mMutex);
-    Node* root = servedOf(text.substr(0, slash)).tree->getRoot();
-    if (slash == std::string_view::npos) {
-        return root;
+    auto found = mPaths.find(path);
+    return found != mPaths.end() ? found->second : walk(path);
+}
+
+Node* ConfigurationAccess::walk(const std::string& path) const {
+    // Split as NodePath::setPath does: the component before the first "/",
+    // then names. The last component holds no "/", so a path that starts
+    // with it and a "/" or its end is of that component.
+    const std::string_view text(path);
+    const std::size_t last = mLastComponent.size();
+    std::size_t slash = last < text.size() ? last : std::string_view::npos;
+    if (mLastServed == nullptr || text.size() < last ||
+        (slash != std::string_view::npos && text[slash] != '/') ||
+        text.compare(0, last, mLastComponent) != 0) {
+        slash = text.find('/');
+        const std::string_view component = text.substr(0, slash);
+        mLastServed = nullptr;  // stays so when servedOf throws
+        const Served& served = servedOf(component);
+        mLastComponent.assign(component.data(), component.size());
+        mLastServed = &served;
     }
-    return StructuralNode::findPath(root, text.substr(slash + 1));
+    Node* root = mLastServed->tree->getRoot();
+    Node* node = slash == std::string_view::npos
+                     ? root
+                     : StructuralNode::findPath(root, text.substr(slash + 1));
+    if (node != nullptr && path.size() <= kMaxPathLength) {
+        // Missing paths are not kept: any text names one. A program reads
+        // the same few paths again and again, so a full table starts over.
+        if (mPaths.size() >= kMaxPaths) {
+            mPaths.clear();
+        }
+        mPaths.emplace(path, node);
+    }
+    return node;
+}
+
+void ConfigurationAccess::forgetPaths(std::string_view component) const {
+    for (auto entry = mPaths.begin(); entry != mPaths.end();) {
+        const std::string_view path(entry->first);
+        const bool inComponent = path.substr(0, component.size()) == component &&
+                                 (path.size() == component.size() || path[component.size()] == '/');
+        entry = inComponent ? mPaths.erase(entry) : std::next(entry);
+    }
 }
 
 const std::string& ConfigurationAccess::getStringValue(const std::string& path) const {
@@ -395,6 +432,7 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
     // The old tree lives until the comparison is over, and longer for those
     // holding a snapshot of it.
     std::shared_ptr<const Tree> oldTree = std::move(served.tree);
+    forgetPaths(component);  // before the listeners read
     served.tree = std::move(build.tree);
     if (served.complete) {
         // Written on the writer's thread while the listeners hear of the

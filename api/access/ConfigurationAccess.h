@@ -35,6 +35,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "access/TreeCache.h"
@@ -142,11 +143,26 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
     void rebuild(const std::string& component, bool logFailure) const;
     // Tells the component's listeners what changed from the old tree.
     void report(const std::string& component, const Tree& oldTree, const Tree& current) const;
+    // getNode for a path not kept in mPaths; for a caller that holds mMutex.
+    Node* walk(const std::string& path) const;
+    // Forgets the nodes getNode found in the component's tree, before that
+    // tree is replaced or freed.
+    void forgetPaths(std::string_view component) const;
 
     TreeCache mCache;
     std::shared_ptr<TreeCacheWriter> mCopies;  // writes the copies off the listeners' path
     // Ordered by std::less<> so that a component is found by a view of a path.
     mutable std::map<std::string, Served, std::less<>> mTrees;
+    // Full paths getNode found, so that a read again is one hash lookup: nodes
+    // of served trees, which nobody changes. At most kMaxPaths paths of at
+    // most kMaxPathLength bytes, whatever the callers ask for.
+    static constexpr std::size_t kMaxPaths = 1024;
+    static constexpr std::size_t kMaxPathLength = 256;
+    mutable std::unordered_map<std::string, Node*> mPaths;
+    // The component getNode walked last: programs read mostly one. Entries of
+    // mTrees stay where they are until the facade goes.
+    mutable std::string mLastComponent;
+    mutable const Served* mLastServed = nullptr;
     std::map<std::string, std::unique_ptr<DiffListener>> mDiffListeners;
     // Components registered with the service by this facade.
     mutable std::set<std::string> mRegistered;

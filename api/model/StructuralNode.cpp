@@ -76,7 +76,9 @@ void StructuralNode::removeChild(const std::string& name) {
     }
 }
 
-Node* StructuralNode::findPath(Node* start, std::string_view names) {
+// On a cache line of its own: the speed of its scan loops depends on where
+// they fall within the lines, and should not change with the code before it.
+__attribute__((aligned(64))) Node* StructuralNode::findPath(Node* start, std::string_view names) {
     // The hot read of every program: names are short, so the slash is found
     // by an inline scan rather than a library call per name.
     Node* node = start;

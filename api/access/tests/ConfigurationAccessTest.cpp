@@ -203,6 +203,23 @@ TEST_F(ConfigurationAccessTest, PathsSplitAtEverySlashAndComponentsMatchWhole) {
     }
     EXPECT_EQ(access.getNode("comp2")->getName(), "comp");
     EXPECT_EQ(countCalls("papiReadComponentLayers"), 4) << "comp, comp2, co and the empty name";
+
+    // Paths read before a change of comp follow it; comp2's stay as they were.
+    const Node* other = access.getNode("comp2/p");
+    setLayers("comp",
+              {layer("<node zel:name=''><prop zel:name='p'><value>f</value></prop></node>"
+                     "<node zel:name='a'><prop zel:name='q'><value>u</value></prop></node>")});
+    access.onComponentModify("comp");
+    for (const auto& [path, value] : {std::pair{"comp//p", "f"},
+                                      {"comp/a//q", nullptr},
+                                      {"comp/a/", nullptr},
+                                      {"comp/a/q", "u"}}) {
+        EXPECT_EQ(access.getNode(path) != nullptr, value != nullptr) << path;
+        if (value != nullptr) {
+            EXPECT_EQ(access.getStringValue(path), value) << path;
+        }
+    }
+    EXPECT_EQ(access.getNode("comp2/p"), other);
 }
 
 // One service registration per component, tried again after a failure and
