@@ -93,10 +93,6 @@ void SaxParser::stop() {
     xmlStopParser(mParser.get());
 }
 
-int SaxParser::line() const {
-    return xmlSAX2GetLineNumber(mParser.get());
-}
-
 SaxParser::Error SaxParser::lastError(const char* fallback) const {
     const xmlError& record = mParser->lastError;
     Error error;

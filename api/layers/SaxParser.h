@@ -59,7 +59,8 @@ class SaxParser {
         }
     }
     void stop();
-    int line() const;
+    // Inline: every element start asks for it.
+    int line() const { return mParser->input != nullptr ? mParser->input->line : 0; }
     // The parser's last error; fallback stands for a missing message.
     Error lastError(const char* fallback) const;
 
