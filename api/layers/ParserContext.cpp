@@ -408,24 +408,15 @@ std::vector<std::string> ParserContext::getList() const {
     return items;
 }
 
-size_t ParserContext::countSeparators() const {
-    size_t count = 0;
-    for (size_t found = mValueText.find(mSeparator); found != std::string::npos;
-         found = mValueText.find(mSeparator, found + mSeparator.size())) {
-        ++count;
-    }
-    return count;
-}
-
 void ParserContext::splitValue(std::vector<std::string>& items) const {
-    // Counted first: a value of millions of separators would take gigabytes
-    // as items, where its text takes megabytes.
-    if (!mSeparator.empty() && countSeparators() >= LayerLimitExceeded::kMaxListItems) {
-        throw LayerLimitExceeded::listItems();
-    }
-    // Reuses the vector's strings: most lists are short and alike.
+    // Reuses the vector's strings: most lists are short and alike. Refused at
+    // the bound's separator, before more items are made: a value of millions
+    // of separators would take gigabytes as items, where its text takes megabytes.
     size_t count = 0;
     auto append = [&](const char* start, const char* end) {
+        if (count >= LayerLimitExceeded::kMaxListItems) {
+            throw LayerLimitExceeded::listItems();
+        }
         if (count < items.size()) {
             items[count].assign(start, end);
         } else {

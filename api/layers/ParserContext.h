@@ -42,6 +42,9 @@ class ParserContext {
     void startElement(const char* name, const char* const* attributes, int line);
     void endElement(const char* name);
     void characters(const char* text, int length);
+    // Whether characters would keep any text now: most text between elements
+    // is line breaks that the reader can drop unseen.
+    bool takesCharacters() const { return mInValue && mSkipDepth == 0; }
 
     // The current value text cut at every occurrence of the separator; empty
     // items stay, and the rest after the last separator is the last item.
@@ -74,7 +77,6 @@ class ParserContext {
     void endValue();
     // Throws LayerLimitExceeded for a value of too many items.
     void splitValue(std::vector<std::string>& items) const;
-    size_t countSeparators() const;
 
     ITreeHandler* mHandler;
     bool mInValue;

@@ -3,10 +3,10 @@
 #include <libxml/SAX2.h>
 #include <libxml/parserInternals.h>
 
-#include <algorithm>
-#include <cstring>
+#include <climits>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 
 namespace vesk::legacy {
 
@@ -23,23 +23,10 @@ void SaxParser::ParserDeleter::operator()(xmlParserCtxtPtr parser) const {
     xmlFreeParserCtxt(parser);
 }
 
-// The text is handed to the parser in pieces as it asks for them. The memory
-// parser would first copy the whole text into a buffer of its own; in pieces,
-// the parser reads from a small buffer that stays in the cache.
-int SaxParser::readPiece(void* context, char* buffer, int length) {
-    SaxParser& parser = *static_cast<SaxParser*>(context);
-    if (length <= 0) {
-        return 0;
+SaxParser::SaxParser(const std::string& text, int extraOptions) {
+    if (text.size() > static_cast<size_t>(INT_MAX)) {
+        throw std::length_error("text too large for the XML parser");
     }
-    const size_t count = std::min(static_cast<size_t>(length), parser.mLeft);
-    std::memcpy(buffer, parser.mNext, count);
-    parser.mNext += count;
-    parser.mLeft -= count;
-    return static_cast<int>(count);
-}
-
-SaxParser::SaxParser(const std::string& text, int extraOptions)
-    : mNext(text.data()), mLeft(text.size()) {
     // Texts are parsed on the policy service's callback thread too; libxml2
     // wants its global set-up done once before any parse.
     std::call_once(sParserInitialised, xmlInitParser);
@@ -51,8 +38,11 @@ SaxParser::SaxParser(const std::string& text, int extraOptions)
     if (!mParser) {
         throw std::bad_alloc();
     }
-    xmlParserInputBufferPtr buffer =
-        xmlParserInputBufferCreateIO(readPiece, nullptr, this, XML_CHAR_ENCODING_NONE);
+    // The whole text in one buffer of the parser's own, as xmlSAXUserParseMemory
+    // has it: fed in pieces instead, the parser spends more on refilling and
+    // moving its buffer than the one copy costs.
+    xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateMem(
+        text.data(), static_cast<int>(text.size()), XML_CHAR_ENCODING_NONE);
     if (buffer == nullptr) {
         throw std::bad_alloc();
     }
@@ -91,10 +81,6 @@ void SaxParser::rethrowHeld() const {
 
 void SaxParser::stop() {
     xmlStopParser(mParser.get());
-}
-
-int SaxParser::line() const {
-    return xmlSAX2GetLineNumber(mParser.get());
 }
 
 SaxParser::Error SaxParser::lastError(const char* fallback) const {

@@ -31,7 +31,8 @@ class SaxParser {
         std::string message;  // without a trailing line end
     };
 
-    // text must outlive the parser. extraOptions are added to the pinned ones.
+    // The parser keeps a copy of text (at most INT_MAX bytes, else
+    // std::length_error). extraOptions are added to the pinned ones.
     SaxParser(const std::string& text, int extraOptions);
     SaxParser(const SaxParser&) = delete;
     SaxParser& operator=(const SaxParser&) = delete;
@@ -59,7 +60,8 @@ class SaxParser {
         }
     }
     void stop();
-    int line() const;
+    // Inline: every element start asks for it.
+    int line() const { return mParser->input != nullptr ? mParser->input->line : 0; }
     // The parser's last error; fallback stands for a missing message.
     Error lastError(const char* fallback) const;
 
@@ -67,10 +69,6 @@ class SaxParser {
     struct ParserDeleter {
         void operator()(xmlParserCtxtPtr parser) const;
     };
-    static int readPiece(void* context, char* buffer, int length);
-
-    const char* mNext;
-    size_t mLeft;
     std::unique_ptr<xmlParserCtxt, ParserDeleter> mParser;
     std::exception_ptr mThrown;
 };

@@ -33,17 +33,6 @@ void applyAttributes(Node& node, int attributes) {
     }
 }
 
-// A node created inside an element that this layer finalises is finalised
-// with it; otherwise the next layer could change what was locked.
-bool insideFinalised(const Node* ancestor) {
-    for (; ancestor != nullptr; ancestor = ancestor->getParent()) {
-        if (ancestor->getAttributes() & Node::kFinalised) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Whether a node below this one is read-only.
 bool holdsReadOnly(const Node& node) {
     const StructuralNode* group = node.asStructuralNode();
@@ -160,7 +149,10 @@ bool TreeMerger::findPlace(StructuralNode*& parent, const std::string& name, Nod
 
 void TreeMerger::attach(StructuralNode* parent, const StructuralNode::Slot& slot, Node* node) {
     if (parent != nullptr) {
-        if (insideFinalised(parent)) {
+        // A node created inside an element that this layer finalises is
+        // finalised with it; otherwise the next layer could change what was
+        // locked. The open entries are the parent's ancestors.
+        if (mFinalisedFrom < mStack.size()) {
             node->modifyAttributes(Node::kFinalised);
         }
         parent->adoptChild(*node, slot);
@@ -189,7 +181,7 @@ void TreeMerger::modifyGenericNode(const std::string& name, int attributes, Prop
     Node* node;
     StructuralNode::Slot slot;
     if (!findPlace(parent, name, node, slot) || (node == nullptr && !mayBecome(parent, type))) {
-        mStack.push_back(nullptr);
+        push(nullptr);
         return;
     }
     if (node == nullptr) {
@@ -199,7 +191,7 @@ void TreeMerger::modifyGenericNode(const std::string& name, int attributes, Prop
         node = created.release();
     }
     applyAttributes(*node, attributes);
-    mStack.push_back(node);
+    push(node);
 }
 
 void TreeMerger::replaceGenericNode(const std::string& name, int attributes, PropertyType type) {
@@ -209,18 +201,18 @@ void TreeMerger::replaceGenericNode(const std::string& name, int attributes, Pro
     StructuralNode::Slot slot;
     if (!findPlace(parent, name, node, slot) || (node != nullptr && !mayChange(*node)) ||
         !mayBecome(parent, type)) {
-        mStack.push_back(nullptr);
+        push(nullptr);
         return;
     }
     if (node != nullptr && holdsReadOnly(*node)) {
         // The locked nodes below stay; a property could not hold them.
         if (type != kStructural) {
-            mStack.push_back(nullptr);
+            push(nullptr);
             return;
         }
         dropUnlocked(*node->asStructuralNode());
         applyAttributes(*node, attributes);
-        mStack.push_back(node);
+        push(node);
         return;
     }
     countNode();
@@ -230,7 +222,7 @@ void TreeMerger::replaceGenericNode(const std::string& name, int attributes, Pro
     delete node;
     node = created.release();
     applyAttributes(*node, attributes);
-    mStack.push_back(node);
+    push(node);
 }
 
 void TreeMerger::modifyNode(const std::string& name, int attributes) {
@@ -267,7 +259,15 @@ void TreeMerger::removeNode(const std::string& name) {
         }
     }
     // The matching end needs an entry to pop.
-    mStack.push_back(nullptr);
+    push(nullptr);
+}
+
+void TreeMerger::push(Node* node) {
+    if (node != nullptr && (node->getAttributes() & Node::kFinalised) &&
+        mFinalisedFrom > mStack.size()) {
+        mFinalisedFrom = mStack.size();
+    }
+    mStack.push_back(node);
 }
 
 void TreeMerger::endNode() {
@@ -280,6 +280,9 @@ void TreeMerger::endNode() {
         mTree = tree.release();
     }
     mStack.pop_back();
+    if (mFinalisedFrom >= mStack.size()) {
+        mFinalisedFrom = kNoneFinalised;
+    }
 }
 
 void TreeMerger::endProperty() {

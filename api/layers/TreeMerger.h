@@ -103,6 +103,8 @@ class HOLLIN_EXPORT TreeMerger : public ITreeHandler {
     bool findPlace(StructuralNode*& parent, const std::string& name, Node*& node,
                    StructuralNode::Slot& slot) const;
     void attach(StructuralNode* parent, const StructuralNode::Slot& slot, Node* node);
+    // Opens an entry for node (null for a removed or refused element).
+    void push(Node* node);
     void closeOpenEntries();
     PropertyNode* currentProperty() const;
     // Count what the tree builds; throw LayerLimitExceeded past its bounds.
@@ -115,6 +117,10 @@ class HOLLIN_EXPORT TreeMerger : public ITreeHandler {
     // refused elements. Before the tree exists, the bottom entry is the new
     // root, which nothing else owns yet.
     std::vector<Node*> mStack;
+    // The index of the outermost open entry whose node this layer finalises,
+    // or kNoneFinalised: a node's bits do not change while it is open.
+    static constexpr size_t kNoneFinalised = static_cast<size_t>(-1);
+    size_t mFinalisedFrom = kNoneFinalised;
     // Where the nodes merge creates live; it outlasts the merger while they do.
     NodeArena::Handle mArena;
     // Nodes created and values stored over all layers so far.

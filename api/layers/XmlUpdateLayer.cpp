@@ -83,6 +83,9 @@ void onEndElement(void* data, const xmlChar* name) {
 }
 
 void onCharacters(void* data, const xmlChar* characters, int length) {
+    if (!static_cast<ReadSession*>(data)->context.takesCharacters()) {
+        return;
+    }
     deliver(data,
             [&](ReadSession& session) { session.context.characters(text(characters), length); });
 }

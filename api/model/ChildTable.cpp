@@ -6,8 +6,7 @@ ChildTable::ChildTable() = default;
 
 ChildTable::~ChildTable() = default;
 
-std::size_t ChildTable::lowerBound(std::string_view name) const {
-    const std::uint64_t key = keyOf(name);
+std::size_t ChildTable::lowerBound(std::string_view name, std::uint64_t key) const {
     std::size_t low = 0;
     std::size_t high = mSmall.size();
     while (low < high) {
@@ -34,8 +33,12 @@ Node* ChildTable::find(std::string_view name, Position& at) {
         at.mFound = at.mAt != mLarge->end() && at.mAt->first == name;
         return at.mFound ? at.mAt->second : nullptr;
     }
-    at.mIndex = lowerBound(name);
-    at.mFound = at.mIndex < mSmall.size() && mSmall[at.mIndex].node->getName() == name;
+    at.mKey = keyOf(name);
+    at.mSize = name.size();
+    at.mIndex = lowerBound(name, at.mKey);
+    at.mFound = at.mIndex < mSmall.size() && mSmall[at.mIndex].key == at.mKey &&
+                mSmall[at.mIndex].size == name.size() &&
+                (name.size() <= 8 || mSmall[at.mIndex].node->getName() == name);
     return at.mFound ? mSmall[at.mIndex].node : nullptr;
 }
 
@@ -49,6 +52,9 @@ bool ChildTable::fits(std::string_view name, const Position& at) const {
     }
     if (at.mIndex > mSmall.size()) {
         return false;
+    }
+    if (name.size() <= 8 && at.mSize == name.size() && at.mKey == keyOf(name)) {
+        return true;  // the name find looked for, in the table as it was then
     }
     if (at.mFound) {
         return at.mIndex < mSmall.size() && mSmall[at.mIndex].node->getName() == name;

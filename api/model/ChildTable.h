@@ -97,6 +97,9 @@ class HOLLIN_EXPORT ChildTable {
         const ChildTable* mOwner = nullptr;
         std::uint64_t mGeneration = 0;
         std::size_t mIndex = 0;
+        // Of the name searched: a name of up to eight bytes is told whole by them.
+        std::uint64_t mKey = 0;
+        std::size_t mSize = 0;
         Large::iterator mAt{};
         bool mFound = false;
     };
@@ -177,7 +180,10 @@ class HOLLIN_EXPORT ChildTable {
         return compare(left, right) < 0;
     }
     Node* findLarge(std::string_view name) const;
-    std::size_t lowerBound(std::string_view name) const;
+    std::size_t lowerBound(std::string_view name) const {
+        return lowerBound(name, keyOf(name));
+    }
+    std::size_t lowerBound(std::string_view name, std::uint64_t key) const;
     bool fits(std::string_view name, const Position& at) const;
     void growLarge();
 

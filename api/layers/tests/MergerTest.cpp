@@ -38,6 +38,7 @@ TEST(Merger, FinalisedGroupProtectsWhatItHeldAndWhatItDeclaredButTakesNewChildre
            <node zel:name="g" zel:finalized="true"><node zel:name="h"><prop zel:name="deep">
            <value>2</value></prop></node><prop zel:name="new"><value>3</value></prop></node>
            <node zel:name="g"><prop zel:name="old"><value>4</value></prop></node>
+           <node zel:name="free"><prop zel:name="q"><value>6</value></prop></node>
            <prop zel:name="p" zel:finalized="true"><value>x</value></prop></group>)";
     const std::string attack =
         R"(<group><node zel:name="g"><prop zel:name="old"><value>X</value></prop>
@@ -66,6 +67,7 @@ TEST(Merger, FinalisedGroupProtectsWhatItHeldAndWhatItDeclaredButTakesNewChildre
     EXPECT_EQ(bitsOf(last.get(), "g"), Node::kFinalised);
     EXPECT_EQ(bitsOf(last.get(), "g/new"), Node::kFinalised);
     EXPECT_EQ(bitsOf(last.get(), "g/added"), Node::kFinalised);
+    EXPECT_EQ(bitsOf(last.get(), "free/q"), 0) << "made after the finalised group closed";
 }
 
 // A lock deep in a group holds against later layers that replace or remove
