@@ -126,7 +126,7 @@ usage: ./build.sh COMMAND
   asan     AddressSanitizer + UndefinedBehaviorSanitizer build and its tests only
   fuzz [s] clang fuzz build (build-fuzz/), every fuzz target for s seconds (default 60;
            "ci": the repeatable pass CI runs; "long": 10 million executions per target,
-           some six hours, see fuzz/run-all.sh)
+           some seven hours, see fuzz/run-all.sh)
   tsan     ThreadSanitizer build (build-tsan/) and the concurrency tests
   valgrind normal build, then startlist and deskrunner (with a live rewrite) under memcheck
   bench [names]  Release build with the benchmarks (build-bench/), then run them

@@ -7,14 +7,16 @@
 # number of runs per target, about 150 s in all.
 # "long" (./build.sh fuzz long): the long run, 10 million executions per
 # target (or RUNS), layer_merge with inputs up to 1 MiB, every target under
-# the 2 GiB RSS limit. On this 2-core machine with nothing else running that
-# takes about six hours: ldap_escape a few minutes, kiosk, session_manual,
-# tree_file, key_file and round_trip half an hour or less each, layer_merge
-# about an hour (its inputs grow towards 1 MiB), hollinctl about two hours
-# (some 1 400 executions per second; it runs the tool's commands on layer
-# files for every input). The targets run one after another; to use both
-# cores, run two copies of this script on separate build folders (copies of
-# bin/ are enough) with the targets split between them.
+# the 2 GiB RSS limit. On this 2-core machine that takes about seven hours,
+# reckoned from executions per CPU second over the first 20 000 runs:
+# ldap_escape a few minutes, kiosk and session_manual some 15 to 20 minutes,
+# tree_file, key_file and round_trip some 40 minutes each, layer_merge an
+# hour and a half or more (as its inputs grow towards 1 MiB, up to half a
+# second each), hollinctl about three hours (some 1 000 executions per
+# second: it runs the tool's check and dump on layer files for every input).
+# The targets run one after another; to use both cores, run two copies of
+# this script on separate build folders (copies of bin/ are enough) with the
+# targets split between them.
 # New inputs collect in BUILD_DIR/fuzz-corpus/<target>, so later runs go on
 # from there; failing inputs land in BUILD_DIR/fuzz-artifacts/<target>/, to be
 # copied into fuzz/regressions/<target>/ once fixed.
