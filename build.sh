@@ -66,12 +66,12 @@ asan()    {
         run_ctest build-asan "$@"
 }
 unit()    { build; run_ctest build "$@"; }
-fuzz()    { # [seconds per target]
+fuzz()    { # [seconds per target | ci | long [runs]]
     deps
     step "configuring build-fuzz/" env CC=clang CXX=clang++ cmake -S "$ROOT" \
         -B "$ROOT/build-fuzz" -G Ninja -DHOLLIN_FUZZ=ON -DHOLLIN_TESTS=OFF
     step "compiling build-fuzz/" cmake --build "$ROOT/build-fuzz" -j "$JOBS" --target fuzz_targets
-    "$ROOT/fuzz/run-all.sh" "$ROOT/build-fuzz" "${1:-60}"
+    "$ROOT/fuzz/run-all.sh" "$ROOT/build-fuzz" "${1:-60}" ${2:+"$2"}
 }
 tsan()    {
     deps
@@ -125,7 +125,8 @@ usage: ./build.sh COMMAND
   unit     normal build and its tests only
   asan     AddressSanitizer + UndefinedBehaviorSanitizer build and its tests only
   fuzz [s] clang fuzz build (build-fuzz/), every fuzz target for s seconds (default 60;
-           "ci": the repeatable pass CI runs; the long run is 7200, see fuzz/run-all.sh)
+           "ci": the repeatable pass CI runs; "long": 10 million executions per target,
+           some seven hours, see fuzz/run-all.sh)
   tsan     ThreadSanitizer build (build-tsan/) and the concurrency tests
   valgrind normal build, then startlist and deskrunner (with a live rewrite) under memcheck
   bench [names]  Release build with the benchmarks (build-bench/), then run them

@@ -1,16 +1,23 @@
 // hollinctl on mutated layers: the input is cut at "\n%%\n" into the layer of
-// the default scope and the current user's layer of one component in a
-// scratch store. "hollinctl check" runs on both files and "hollinctl dump
-// --format=json" on the component (the provenance of every node).
+// the default scope and a user's layer of one component in a scratch store.
+// "hollinctl check" runs on both files and "hollinctl dump --format=json" on
+// the component (the provenance of every node).
 //
 // Findings: an exit status above 3 (or an exception the tool lets out); JSON
 // output that does not parse.
-#include <pwd.h>
+//
+// The commands run in this process as the program runs them, on the layer
+// files (the tool reads its arguments and its store from disk; the store is
+// on a memory file system). The dump names its user, groups and host, so it
+// reads the store's files along that stack itself: no connection to the
+// service, no listener and no cached copy per input, and no user or host
+// look-up. Output goes to memory.
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -34,6 +41,7 @@ using hollinctl::CommandLine;
 using hollinctl::Commands;
 
 constexpr char kComponent[] = "fuzz.component";
+constexpr char kUser[] = "fuzz";
 
 struct Store {
     std::string defaultLayer;
@@ -43,9 +51,7 @@ struct Store {
 const Store& store() {
     static const Store sStore = [] {
         const std::string root = ScratchDirectory::path() + "/store";
-        const struct passwd* user = ::getpwuid(::getuid());
-        const std::string userFolder =
-            root + "/users/" + (user != nullptr ? user->pw_name : "nobody");
+        const std::string userFolder = root + "/users/" + kUser;
         for (const std::string& folder : {root, root + "/default", root + "/users", userFolder}) {
             ::mkdir(folder.c_str(), 0700);
         }
@@ -59,10 +65,14 @@ const Store& store() {
 // Runs one command line as the program would; returns its exit status and
 // what it wrote to standard output.
 int run(const std::vector<const char*>& arguments, std::string& output) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::fopen("/dev/null", "w");
+    char* outText = nullptr;
+    size_t outSize = 0;
+    char* errText = nullptr;
+    size_t errSize = 0;
+    std::FILE* out = ::open_memstream(&outText, &outSize);
+    std::FILE* err = ::open_memstream(&errText, &errSize);
     if (out == nullptr || err == nullptr) {
-        finding("no temporary output file");
+        finding("no memory stream for the output");
     }
     int status;
     try {
@@ -74,15 +84,11 @@ int run(const std::vector<const char*>& arguments, std::string& output) {
     } catch (const Exception&) {
         status = hollinctl::kServiceError;
     }
-    std::fflush(out);
-    std::rewind(out);
-    output.clear();
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) {
-        output.append(buffer, n);
-    }
     std::fclose(out);
     std::fclose(err);
+    output.assign(outText, outSize);
+    std::free(outText);
+    std::free(errText);
     return status;
 }
 
@@ -102,8 +108,10 @@ int fuzzHollinctl(const uint8_t* data, size_t size) {
     if (layers.size() > 1) {
         check.push_back(paths.userLayer.c_str());
     }
-    for (const auto& arguments :
-         {check, std::vector<const char*>{"hollinctl", "dump", kComponent, "--format=json"}}) {
+    const std::vector<const char*> dump = {"hollinctl", "dump",         kComponent,   "--user",
+                                           kUser,       "--groups",     "fuzz-group", "--host",
+                                           "fuzz-host", "--format=json"};
+    for (const auto& arguments : {check, dump}) {
         const int status = run(arguments, output);
         if (status < 0 || status > 3) {
             finding(std::string("hollinctl ") + arguments[1] + " exits with " +

@@ -358,9 +358,10 @@ void fuzzDesktopItem(const std::vector<std::string>& fields) {
 int fuzzKeyFile(const uint8_t* data, size_t size) {
     home();
     // C strings end at the first NUL, so every NUL separates, and what lies
-    // beyond the last field used is dropped.
-    std::vector<std::string> fields = splitFields(data, size, std::string(1, '\0'), SIZE_MAX);
-    fields.resize(std::min(fields.size(), 1 + 2 * kMaxPairs));
+    // beyond the last field used is dropped (not cut up first).
+    constexpr size_t kFields = 1 + 2 * kMaxPairs;
+    std::vector<std::string> fields = splitFields(data, size, std::string(1, '\0'), kFields + 1);
+    fields.resize(std::min(fields.size(), kFields));
     fuzzConfig(fields);
     fuzzDesktopItem(fields);
     return 0;

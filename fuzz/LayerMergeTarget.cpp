@@ -13,6 +13,7 @@
 // kinds, types, values per locale).
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CheckingHandler.h"
@@ -77,10 +78,12 @@ int fuzzLayerMerge(const uint8_t* data, size_t size) {
     NodePath path(kComponent, {});
     size_t skip = 0;
     if (size > 0 && data[0] == '/') {
-        const std::string text(reinterpret_cast<const char*>(data), size);
+        // The first line only: the input can be 1 MiB.
+        const std::string_view text(reinterpret_cast<const char*>(data), size);
         const size_t lineEnd = text.find('\n');
-        skip = lineEnd == std::string::npos ? size : lineEnd + 1;
-        path.setPath(kComponent + text.substr(0, skip - (lineEnd == std::string::npos ? 0 : 1)));
+        skip = lineEnd == std::string_view::npos ? size : lineEnd + 1;
+        path.setPath(kComponent + std::string(text.substr(
+                                      0, lineEnd == std::string_view::npos ? size : lineEnd)));
     }
     const std::vector<std::string> layers = splitFields(data + skip, size - skip, "\n%%\n", 3);
 

@@ -145,6 +145,9 @@ bool AtomicFile::open() {
     if (!exists && errno != ENOENT) {
         return fail("cannot examine " + mTarget, errno);
     }
+    if (exists && mLinks == Links::Refuse) {
+        return fail("cannot create " + mTarget, EEXIST);
+    }
     const bool replacesFile = exists && S_ISREG(existing.st_mode);
     if (exists && !replacesFile && !S_ISLNK(existing.st_mode)) {
         return fail(mTarget + " is not a regular file", 0);

@@ -8,8 +8,11 @@
 // umask and by the same rule. A symbolic link at the name is either followed,
 // so its target is replaced and the link stays (Links::Follow, the default),
 // or replaced itself by the new file (Links::Replace, for folders where anyone
-// may plant links). Temporary names stay within NAME_MAX, and temporaries that
-// a killed writer left behind are removed by the next write of the same file.
+// may plant links). Where the file must be new (Links::Refuse, for a folder
+// just made that others may write into), any entry at the name, a link or a
+// file, fails the write instead of lending the new file its owner and mode.
+// Temporary names stay within NAME_MAX, and temporaries that a killed writer
+// left behind are removed by the next write of the same file.
 //
 //   AtomicFile file("/home/u/tree.xml");
 //   if (!file.open() || !file.write(text) || !file.commit()) {
@@ -27,7 +30,7 @@ namespace vesk::legacy {
 
 class HOLLIN_EXPORT AtomicFile {
   public:
-    enum class Links { Follow, Replace };
+    enum class Links { Follow, Replace, Refuse };
 
     explicit AtomicFile(const std::string& fileName, mode_t newFileMode = 0644,
                         Links links = Links::Follow);

@@ -25,9 +25,6 @@ int kioskOpenAt(int dirFd, const char* path, int flags, mode_t mode) {
 int kioskUnlinkAt(int dirFd, const char* path, int flags) {
     return unlinkat(dirFd, path, flags);
 }
-ssize_t kioskWrite(int fd, const void* data, size_t size) {
-    return write(fd, data, size);
-}
 int kioskClose(int fd) {
     return close(fd);
 }

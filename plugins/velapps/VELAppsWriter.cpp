@@ -22,7 +22,9 @@
 #include "model/NodePath.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
+#include "output/AtomicFile.h"
 
+using vesk::legacy::AtomicFile;
 using vesk::legacy::ConfigurationAccess;
 using vesk::legacy::Exception;
 using vesk::legacy::Logger;
@@ -124,26 +126,15 @@ bool isSettingName(const std::string& name) {
 }
 
 void writeFile(const std::string& path, const std::string& text) {
-    // O_EXCL|O_NOFOLLOW: the temporary directory is group-writable, so a
-    // planted file or link must make the installation fail, not redirect it.
-    int fd = kioskOpenAt(AT_FDCWD, path.c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0)
-        handleAccessError(path, errno);
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t written = kioskWrite(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            int saved = written < 0 ? errno : ENOSPC;
-            kioskClose(fd);
-            handleAccessError(path, saved);
-        }
-        done += static_cast<size_t>(written);
+    // Refuse: the temporary directory is group-writable, so a file or link
+    // planted at the name must make the installation fail, not redirect it
+    // or give the file its owner.
+    AtomicFile file(path, 0644, AtomicFile::Links::Refuse);
+    if (!file.open() || !file.write(text) || !file.commit()) {
+        if (file.getErrorNumber() == 0)
+            throw Exception("Error accessing " + path + ": " + file.getError());
+        handleAccessError(path, file.getErrorNumber());
     }
-    if (kioskClose(fd) != 0)
-        handleAccessError(path, errno);
 }
 
 // Removes the entry name of the open directory dirFd and everything below

@@ -8,6 +8,7 @@
 
 #include "SyslogSeam.h"
 #include "TreeText.h"
+#include "output/AtomicFile.h"
 #include "output/FileSystemCalls.h"
 
 using namespace outputtest;
@@ -118,6 +119,32 @@ TEST_F(AtomicWriteTest, SymbolicLinksAreWrittenThroughNotReplaced) {
     EXPECT_NE(std::string::npos, readFile(real + "/tree.xml").find("\nnew\n"));
     EXPECT_EQ(readFile(real + "/tree.xml"), readFile(real + "/later.xml"));
     EXPECT_EQ((std::vector<std::string>{"later.xml", "tree.xml"}), testsupport::listDir(real));
+}
+
+// A file that must be new, in a folder others may write into: whatever was
+// planted at its name (a link to a file of ours, a file of theirs) stays as
+// it is, the write fails with EEXIST, and no temporary file is left.
+TEST_F(AtomicWriteTest, AFileThatMustBeNewRefusesAnythingPlantedAtItsName) {
+    const std::string victim = mScratch.path() + "/victim";
+    writeFile(victim, kOldBytes);
+    for (const bool link : {true, false}) {
+        if (link) {
+            ASSERT_EQ(0, ::symlink(victim.c_str(), mPath.c_str()));
+        } else {
+            writeFile(mPath, "planted");
+        }
+        AtomicFile file(mPath, 0644, AtomicFile::Links::Refuse);
+        EXPECT_FALSE(file.open() && file.write("new") && file.commit()) << link;
+        EXPECT_EQ(EEXIST, file.getErrorNumber());
+        EXPECT_EQ(link, S_ISLNK(modeOf(mPath, true)));
+        EXPECT_EQ(kOldBytes, readFile(victim));
+        EXPECT_EQ((std::vector<std::string>{"tree.xml", "victim"}),
+                  directoryEntries(mScratch.path()));
+        ::unlink(mPath.c_str());
+    }
+    AtomicFile file(mPath, 0644, AtomicFile::Links::Refuse);
+    ASSERT_TRUE(file.open() && file.write("new") && file.commit()) << file.getError();
+    EXPECT_EQ("new", readFile(mPath));
 }
 
 TEST_F(AtomicWriteTest, TextXmlCannotCarryIsRefusedAndLogged) {

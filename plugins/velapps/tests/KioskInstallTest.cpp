@@ -25,12 +25,17 @@
 #include "VELAppsPlugin.h"
 #include "VELAppsWriter.h"
 #include "model/Logger.h"
+#include "output/FileSystemCalls.h"
+
+using vesk::legacy::FileSystemCalls;
 
 // Failure injection: the binary links with -Wl,--wrap=kioskRename (and the
 // other calls of KioskSystem.h), so each call passes through __wrap_kioskX and
 // fails while a fault of that call and path is armed. The path is the first
-// path argument ("from -> to" for rename; for write and close the file the
-// descriptor is open on; for system the command); "" matches any.
+// path argument ("from -> to" for rename; for close the file the descriptor
+// is open on; for system the command); "" matches any. The settings files go
+// through AtomicFile, whose open, write and close (FileSystemCalls) fail the
+// same way, keyed by the file written rather than its temporary.
 namespace {
 
 struct Fault {
@@ -57,6 +62,34 @@ std::string openPath(int fd) {
     const ssize_t length =
         readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
     return length > 0 ? std::string(path, length) : std::string();
+}
+
+// The file an AtomicFile temporary "dir/.name.tmp<pid>.<n>" stands for.
+std::string writtenFile(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t mark = path.rfind(".tmp");
+    if (slash == std::string::npos || mark == std::string::npos || mark < slash ||
+        path.compare(slash + 1, 1, ".") != 0) {
+        return path;
+    }
+    return path.substr(0, slash + 1) + path.substr(slash + 2, mark - slash - 2);
+}
+
+int openOrFail(const char* path, int flags, mode_t mode) {
+    return failing("open", writtenFile(path)) ? -1 : ::open(path, flags, mode);
+}
+
+ssize_t writeOrFail(int fd, const void* data, size_t size) {
+    return failing("write", writtenFile(openPath(fd))) ? -1 : ::write(fd, data, size);
+}
+
+// A failing close still releases the descriptor, as close(2) does.
+int closeOrFail(int fd, int (*close)(int)) {
+    const bool fail = failing("close", writtenFile(openPath(fd)));
+    const int error = errno;
+    const int result = close(fd);
+    errno = fail ? error : errno;
+    return fail ? -1 : result;
 }
 
 void armFault(const std::string& call, const std::string& path, int error) {
@@ -89,18 +122,11 @@ KIOSK_WRAP(int, kioskOpenAt, "open", path, (int dirFd, const char* path, int fla
            (dirFd, path, flags, mode))
 KIOSK_WRAP(int, kioskUnlinkAt, "unlink", path, (int dirFd, const char* path, int flags),
            (dirFd, path, flags))
-KIOSK_WRAP(ssize_t, kioskWrite, "write", openPath(fd), (int fd, const void* data, size_t size),
-           (fd, data, size))
 KIOSK_WRAP(int, kioskSystem, "system", command, (const char* command), (command))
 
 int __real_kioskClose(int fd);
 int __wrap_kioskClose(int fd) {
-    // A failing close still releases the descriptor, as close(2) does.
-    const bool fail = failing("close", openPath(fd));
-    const int error = errno;
-    const int result = __real_kioskClose(fd);
-    errno = fail ? error : errno;
-    return fail ? -1 : result;
+    return closeOrFail(fd, __real_kioskClose);
 }
 }
 
@@ -209,8 +235,15 @@ class KioskInstallTest : public ::testing::Test {
                             "run-in-namespace.sh); the real kiosk paths stay untouched";
         }
         reset();
+        FileSystemCalls& calls = FileSystemCalls::sCurrent;
+        calls.mOpen = openOrFail;
+        calls.mWrite = writeOrFail;
+        calls.mClose = [](int fd) { return closeOrFail(fd, ::close); };
     }
-    void TearDown() override { clearFaults(); }
+    void TearDown() override {
+        clearFaults();
+        FileSystemCalls::sCurrent = FileSystemCalls::kSystem;
+    }
 
     // A clean kiosk, store and fake state; each case of a table starts here.
     void reset() {
