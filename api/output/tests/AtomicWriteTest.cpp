@@ -125,7 +125,7 @@ TEST_F(AtomicWriteTest, SymbolicLinksAreWrittenThroughNotReplaced) {
 // planted at its name (a link to a file of ours, a file of theirs) stays as
 // it is, the write fails with EEXIST, and no temporary file is left.
 TEST_F(AtomicWriteTest, AFileThatMustBeNewRefusesAnythingPlantedAtItsName) {
-    const std::string victim = mScratch.path() + "/victim";
+    const std::string victim = mScratch.path + "/victim";
     writeFile(victim, kOldBytes);
     for (const bool link : {true, false}) {
         if (link) {
@@ -139,7 +139,7 @@ TEST_F(AtomicWriteTest, AFileThatMustBeNewRefusesAnythingPlantedAtItsName) {
         EXPECT_EQ(link, S_ISLNK(modeOf(mPath, true)));
         EXPECT_EQ(kOldBytes, readFile(victim));
         EXPECT_EQ((std::vector<std::string>{"tree.xml", "victim"}),
-                  directoryEntries(mScratch.path()));
+                  testsupport::listDir(mScratch.path));
         ::unlink(mPath.c_str());
     }
     AtomicFile file(mPath, 0644, AtomicFile::Links::Refuse);
