@@ -12,7 +12,7 @@ set(FUZZ_KIOSK_SOURCES
   ${PROJECT_SOURCE_DIR}/plugins/retry/PolicyCopy.cpp
   ${PROJECT_SOURCE_DIR}/platform/kiosk/kxtools.c)
 set(FUZZ_SESSION_SOURCES ${PROJECT_SOURCE_DIR}/plugins/startupApps/SessionConfig.cpp)
-set(FUZZ_LDAP_SOURCES ${PROJECT_SOURCE_DIR}/platform/vesk/src/LdapEscape.cpp)
+set(FUZZ_LDAP_SOURCES ${PROJECT_SOURCE_DIR}/vesk/ldap/LdapEscape.cpp)
 
 # fuzz_target_extras(binary name): for one target, or for "all" of them.
 function(fuzz_target_extras binary name)
@@ -29,7 +29,7 @@ function(fuzz_target_extras binary name)
   endif()
   if(name STREQUAL "ldap_escape" OR name STREQUAL "all")
     target_sources(${binary} PRIVATE ${FUZZ_LDAP_SOURCES})
-    target_include_directories(${binary} PRIVATE ${PROJECT_SOURCE_DIR}/platform/vesk/src)
+    target_include_directories(${binary} PRIVATE ${PROJECT_SOURCE_DIR}/vesk/ldap)
     target_link_libraries(${binary} PRIVATE PkgConfig::FUZZ_LDAP)
   endif()
   if(name STREQUAL "hollinctl" OR name STREQUAL "all")

@@ -7,12 +7,12 @@
 #include <array>
 #include <filesystem>
 
-#include "DirectoryLayer.h"
 #include "ExitStatus.h"
 #include "GroupSeam.h"
+#include "LdapLayer.h"
 #include "Program.h"
+#include "StoreTestSupport.h"
 #include "TestDirectory.h"
-#include "TestSupport.h"
 
 namespace vesk::legacy::store::test {
 namespace {
@@ -42,7 +42,7 @@ std::vector<std::string> everything() {
 // The same layers, in the same scopes and order, byte for byte; what a
 // directory cannot hold is reported.
 TEST(ExportLdifTest, ExportedFileStoreServesTheSameLayersFromTheDirectory) {
-    TestDirectory directory(HOLLIN_SOURCE_DIR "/platform/vesk/ldap/vesk.ldif");
+    TestDirectory directory(HOLLIN_SOURCE_DIR "/vesk/ldap/vesk.ldif");
     std::string error;
     ASSERT_TRUE(directory.start(error)) << error;
     const std::string scratch = directory.folder() + "/export";
@@ -134,7 +134,7 @@ TEST(ExportLdifTest, ExportedFileStoreServesTheSameLayersFromTheDirectory) {
 // add) of the layer entry, signed in as libvesk signs in, and libvesk then
 // reads the result.
 TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
-    TestDirectory directory(HOLLIN_SOURCE_DIR "/platform/vesk/ldap/vesk.ldif");
+    TestDirectory directory(HOLLIN_SOURCE_DIR "/vesk/ldap/vesk.ldif");
     std::string error;
     ASSERT_TRUE(directory.start(error)) << error;
     const std::string base = "ou=edit," + std::string(TestDirectory::kSuffix);
@@ -290,8 +290,8 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
     for (const auto& [name, value] : asAdmin) {
         setenv(name.c_str(), value.c_str(), 1);
     }
-    hollinctl::DirectoryLayer first(directory.url(base), "default", "org.edit");
-    hollinctl::DirectoryLayer second(directory.url(base), "default", "org.edit");
+    hollinctl::LdapLayer first(directory.url(base), "default", "org.edit");
+    hollinctl::LdapLayer second(directory.url(base), "default", "org.edit");
     const std::string before = first.read();
     ASSERT_EQ(second.read(), before);
     first.write(before + "<!-- first -->\n");

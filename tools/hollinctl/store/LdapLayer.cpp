@@ -1,0 +1,217 @@
+#include "LdapLayer.h"
+
+#include <ldap.h>
+#include <strings.h>
+
+#include <vector>
+
+#include "ExitStatus.h"
+#include "FailureDetail.h"
+#include "LdapLayout.h"
+#include "LdapLocation.h"
+#include "LdapSession.h"
+#include "SigpipeGuard.h"
+#include "TextEscape.h"
+
+namespace vesk::legacy::hollinctl {
+
+using store::LdapLayout;
+using store::LdapLocation;
+using store::LdapSession;
+
+namespace {
+
+// As libvesk reads it: a larger entry is no layer.
+constexpr size_t kMaxLayerSize = 64 * 1024 * 1024;
+
+char kObjectClass[] = "objectClass";
+char kLayerClass[] = "veskLayer";
+char kData[] = "veskLayerData";
+char kCn[] = "cn";
+
+struct Message {
+    LDAPMessage* message = nullptr;
+    ~Message() { ldap_msgfree(message); }
+};
+
+}  // namespace
+
+struct LdapLayer::Connection {
+    explicit Connection(const LdapLocation& location) : session(location), layout("", {}) {}
+    LdapSession session;
+    LdapLayout layout;
+    std::string server;
+
+    // The server's words for a failed request: its result and what it added.
+    std::string reason(int code) {
+        std::string text = ldap_err2string(code);
+        char* detail = nullptr;
+        if (LDAP* ldap = session.get();
+            ldap != nullptr &&
+            ldap_get_option(ldap, LDAP_OPT_DIAGNOSTIC_MESSAGE, &detail) == LDAP_OPT_SUCCESS &&
+            detail != nullptr) {
+            if (*detail != '\0') {
+                text += " (" + printable(detail) + ")";
+            }
+            ldap_memfree(detail);
+        }
+        return text;
+    }
+
+    int searchBase(const std::string& dn, char** attributes, Message& result) {
+        timeval timeout{LdapSession::kOperationSeconds, 0};
+        store::SigpipeGuard guard;
+        return ldap_search_ext_s(session.get(), dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
+                                 attributes, 0, nullptr, nullptr, &timeout, 2, &result.message);
+    }
+};
+
+LdapLayer::LdapLayer(const std::string& url, const std::string& scope, const std::string& component)
+    : mScope(scope), mComponent(component) {
+    LdapLocation location;
+    if (LdapLocation::parse(url, location) != PAPISuccess) {
+        throw CommandError(kServiceError, "cannot open the policy store " + printable(url) + ": " +
+                                              printable(store::FailureDetail::current()));
+    }
+    mConnection = std::make_unique<Connection>(location);
+    mConnection->layout = LdapLayout(location.baseDn(), {scope});
+    mDn = mConnection->layout.layerDn(0, component);
+    if (mDn.empty()) {
+        throw CommandError(kUsage, "the scope " + quotedText(scope) + " or the component " +
+                                       quotedText(component) + " has no name in a directory");
+    }
+    if (const PAPIStatus status = mConnection->session.open(); status != PAPISuccess) {
+        const char* what = status == PAPIAuthenticationFailure
+                               ? "the policy directory refuses the bind: "
+                               : "cannot reach the policy directory: ";
+        throw CommandError(kServiceError, what + printable(mConnection->session.failure()));
+    }
+    mConnection->server = location.servers().at(mConnection->session.current());
+}
+
+LdapLayer::~LdapLayer() = default;
+
+std::string LdapLayer::where() const {
+    return mDn + " on " + mConnection->server;
+}
+
+std::string LdapLayer::read() {
+    char* attributes[] = {kObjectClass, kData, nullptr};
+    Message result;
+    const int code = mConnection->searchBase(mDn, attributes, result);
+    if (code == LDAP_NO_SUCH_OBJECT) {
+        const std::string scopeDn = mConnection->layout.scopeDn(0);
+        char* none[] = {const_cast<char*>(LDAP_NO_ATTRS), nullptr};
+        Message scopeResult;
+        const int scopeCode = mConnection->searchBase(scopeDn, none, scopeResult);
+        if (scopeCode == LDAP_NO_SUCH_OBJECT) {
+            // A scope entry names a group, host or user: not made on the side.
+            throw CommandError(kNotFound, "the scope " + quotedText(mScope) + " has no entry " +
+                                              printable(scopeDn) + " on " +
+                                              printable(mConnection->server) + "; add it first");
+        }
+        if (scopeCode != LDAP_SUCCESS) {
+            throw CommandError(kServiceError, "cannot read " + printable(scopeDn) + " on " +
+                                                  printable(mConnection->server) + ": " +
+                                                  mConnection->reason(scopeCode));
+        }
+        mExists = false;
+        return std::string();
+    }
+    if (code != LDAP_SUCCESS) {
+        throw CommandError(kServiceError,
+                           "cannot read " + printable(where()) + ": " + mConnection->reason(code));
+    }
+    LDAP* ldap = mConnection->session.get();
+    LDAPMessage* entry = ldap_first_entry(ldap, result.message);
+    if (entry == nullptr) {
+        throw CommandError(kServiceError,
+                           "cannot read " + printable(where()) + ": the server sent no entry");
+    }
+    // LDAP matches names regardless of case; a layer's name is exact, as a
+    // file name is, so an entry named otherwise is not this layer.
+    char* foundDn = ldap_get_dn(ldap, entry);
+    const LdapLayout::Place place = mConnection->layout.locate(foundDn != nullptr ? foundDn : "");
+    const std::string found = foundDn != nullptr ? foundDn : "";
+    ldap_memfree(foundDn);
+    if (place.kind != LdapLayout::Place::Kind::Layer || place.component != mComponent) {
+        throw CommandError(kServiceError, "not written: the entry " + printable(found) + " on " +
+                                              printable(mConnection->server) +
+                                              " stands in the place of " + printable(mDn));
+    }
+    bool isLayer = false;
+    if (berval** classes = ldap_get_values_len(ldap, entry, kObjectClass)) {
+        for (int i = 0; classes[i] != nullptr; ++i) {
+            isLayer =
+                isLayer || (classes[i]->bv_len == sizeof kLayerClass - 1 &&
+                            strncasecmp(classes[i]->bv_val, kLayerClass, classes[i]->bv_len) == 0);
+        }
+        ldap_value_free_len(classes);
+    }
+    berval** values = ldap_get_values_len(ldap, entry, kData);
+    const int count = values != nullptr ? ldap_count_values_len(values) : 0;
+    const bool fits = count == 1 && values[0]->bv_len <= kMaxLayerSize;
+    std::string text = fits ? std::string(values[0]->bv_val, values[0]->bv_len) : std::string();
+    ldap_value_free_len(values);
+    if (!isLayer || !fits) {
+        throw CommandError(kServiceError, "not written: " + printable(where()) +
+                                              " is not a veskLayer entry with one veskLayerData "
+                                              "value of at most 64 MiB");
+    }
+    mExists = true;
+    mRead = text;
+    return text;
+}
+
+void LdapLayer::write(const std::string& text) {
+    berval data{static_cast<ber_len_t>(text.size()), const_cast<char*>(text.data())};
+    berval* dataValues[] = {&data, nullptr};
+    LDAPMod dataMod{};
+    dataMod.mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
+    dataMod.mod_type = kData;
+    dataMod.mod_bvalues = dataValues;
+    // The old value is deleted by its bytes rather than replaced, so that an
+    // edit someone else made since read() makes this one fail instead of
+    // being overwritten.
+    berval old{static_cast<ber_len_t>(mRead.size()), mRead.data()};
+    berval* oldValues[] = {&old, nullptr};
+    LDAPMod oldMod{};
+    oldMod.mod_op = LDAP_MOD_DELETE | LDAP_MOD_BVALUES;
+    oldMod.mod_type = kData;
+    oldMod.mod_bvalues = oldValues;
+    std::string component = mComponent;
+    char* cnValues[] = {component.data(), nullptr};
+    char* classValues[] = {kLayerClass, nullptr};
+    LDAPMod cnMod{};
+    cnMod.mod_op = LDAP_MOD_ADD;
+    cnMod.mod_type = kCn;
+    cnMod.mod_values = cnValues;
+    LDAPMod classMod{};
+    classMod.mod_op = LDAP_MOD_ADD;
+    classMod.mod_type = kObjectClass;
+    classMod.mod_values = classValues;
+    LDAPMod* replace[] = {&oldMod, &dataMod, nullptr};
+    LDAPMod* add[] = {&classMod, &cnMod, &dataMod, nullptr};
+
+    int code = LDAP_SUCCESS;
+    {
+        store::SigpipeGuard guard;
+        code = mExists
+                   ? ldap_modify_ext_s(mConnection->session.get(), mDn.c_str(), replace, nullptr,
+                                       nullptr)
+                   : ldap_add_ext_s(mConnection->session.get(), mDn.c_str(), add, nullptr, nullptr);
+    }
+    if (code != LDAP_SUCCESS) {
+        // A consumer refers writes to its provider; referrals are not followed.
+        const bool changed = code == LDAP_NO_SUCH_ATTRIBUTE || code == LDAP_ALREADY_EXISTS ||
+                             code == LDAP_NO_SUCH_OBJECT;
+        const std::string hint =
+            code == LDAP_REFERRAL ? "; this server is a replica: write on the provider"
+            : changed             ? "; the layer changed since it was read: run the command again"
+                                  : "";
+        throw CommandError(kServiceError, "not written: " + printable(where()) + ": " +
+                                              mConnection->reason(code) + hint);
+    }
+}
+
+}  // namespace vesk::legacy::hollinctl

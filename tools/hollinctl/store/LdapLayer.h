@@ -1,0 +1,41 @@
+// One layer entry of a policy directory (VESK_POLICY_STORE=ldap://...), read
+// and written by set, unset, lock and unlock, signed in as libvesk signs in.
+//
+//   LdapLayer layer(url, "groups/staff", "org.example");
+//   std::string text = layer.read();  // "" when the scope has no such layer yet
+//   layer.write(edited);              // one modify, or one add
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vesk::legacy::hollinctl {
+
+class LdapLayer {
+  public:
+    // Connects and binds; throws CommandError naming the servers and why.
+    LdapLayer(const std::string& url, const std::string& scope, const std::string& component);
+    ~LdapLayer();
+    LdapLayer(const LdapLayer&) = delete;
+    LdapLayer& operator=(const LdapLayer&) = delete;
+
+    // The layer's bytes, "" when it has no entry yet. Throws when the scope
+    // has no entry or the entry in the layer's place is not a layer.
+    std::string read();
+    // Replaces the layer's data, or adds its entry when read() found none.
+    // Fails, writing nothing, when the layer changed since read().
+    void write(const std::string& text);
+    // "<layer DN> on <server>", for messages.
+    std::string where() const;
+
+  private:
+    struct Connection;
+    std::unique_ptr<Connection> mConnection;
+    std::string mScope;
+    std::string mComponent;
+    std::string mDn;
+    bool mExists = false;
+    std::string mRead;
+};
+
+}  // namespace vesk::legacy::hollinctl
