@@ -1,5 +1,7 @@
 #include "model/LogText.h"
 
+#include "model/Utf8.h"
+
 namespace vesk::legacy {
 
 namespace {
@@ -9,28 +11,6 @@ void escapeByte(std::string& out, unsigned char c) {
     out += "\\x";
     out += kHex[c >> 4];
     out += kHex[c & 0xf];
-}
-
-// The length of the well-formed UTF-8 sequence at text[i] that ends before
-// end, 0 when there is none.
-size_t sequenceLength(const std::string& text, size_t end, size_t i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
-    if (lead < 0xc2 || lead > 0xf4 || i + length > end) {
-        return 0;
-    }
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xc0) != 0x80) {
-            return 0;
-        }
-    }
-    const unsigned char second = byte(i + 1);
-    if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second >= 0xa0) ||
-        (lead == 0xf0 && second < 0x90) || (lead == 0xf4 && second >= 0x90)) {
-        return 0;  // overlong, surrogate or beyond U+10FFFF
-    }
-    return length;
 }
 
 // C1 controls, U+2028/U+2029 and the bidirectional embeddings, overrides
@@ -67,7 +47,8 @@ std::string logText(const std::string& text) {
             ++i;
             continue;
         }
-        const size_t length = sequenceLength(text, end, i);
+        std::uint32_t codePoint;
+        const size_t length = utf8::decode(text, i, end, codePoint);
         if (length == 0 || isInvisibleControl(text, i, length)) {
             for (size_t k = 0; k < (length == 0 ? 1 : length); ++k) {
                 escapeByte(out, static_cast<unsigned char>(text[i + k]));

@@ -1,5 +1,7 @@
 #include "output/XmlText.h"
 
+#include "model/Utf8.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -7,48 +9,6 @@
 namespace vesk::legacy {
 
 namespace {
-
-// Length of the UTF-8 sequence starting at text[pos] and its code point, or 0
-// for a malformed, overlong or surrogate sequence.
-size_t decode(const std::string& text, size_t pos, uint32_t& codePoint) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    size_t length;
-    uint32_t minimum;
-    if (lead < 0x80) {
-        codePoint = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        minimum = 0x80;
-        codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        minimum = 0x800;
-        codePoint = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        minimum = 0x10000;
-        codePoint = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (pos + length > text.size()) {
-        return 0;
-    }
-    for (size_t i = 1; i < length; ++i) {
-        const unsigned char next = byte(pos + i);
-        if ((next & 0xC0) != 0x80) {
-            return 0;
-        }
-        codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    if (codePoint < minimum || codePoint > 0x10FFFF ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
-}
 
 bool isXmlChar(uint32_t c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
@@ -67,7 +27,7 @@ bool isHiddenControl(uint32_t c) {
 bool XmlText::isRepresentable(const std::string& text) {
     for (size_t pos = 0; pos < text.size();) {
         uint32_t codePoint = 0;
-        const size_t length = decode(text, pos, codePoint);
+        const size_t length = utf8::decode(text, pos, codePoint);
         if (length == 0 || !isXmlChar(codePoint)) {
             return false;
         }
@@ -84,7 +44,7 @@ bool XmlText::escape(const std::string& text, std::string& out) {
         const char c = text[pos];
         uint32_t codePoint = 0;
         const size_t length =
-            static_cast<unsigned char>(c) >= 0x80 ? decode(text, pos, codePoint) : 0;
+            static_cast<unsigned char>(c) >= 0x80 ? utf8::decode(text, pos, codePoint) : 0;
         if (length > 0 && isHiddenControl(codePoint)) {
             char reference[16];
             std::snprintf(reference, sizeof reference, "&#x%x;", static_cast<unsigned>(codePoint));

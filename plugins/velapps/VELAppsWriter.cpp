@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "model/NodePath.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
+#include "model/Utf8.h"
 #include "output/AtomicFile.h"
 
 using vesk::legacy::AtomicFile;
@@ -66,23 +68,11 @@ const char* unsafeValueCharacter(unsigned char c) {
 // terminals take as commands).
 const char* unsafeText(const std::string& text) {
     for (size_t i = 0; i < text.size();) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        const size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
-        if (lead < 0xc2 || lead > 0xf4 || i + length > text.size())
+        std::uint32_t codePoint;
+        const size_t length = vesk::legacy::utf8::decode(text, i, codePoint);
+        if (length == 0)
             return "invalid UTF-8";
-        for (size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
-                return "invalid UTF-8";
-        }
-        const unsigned char second = static_cast<unsigned char>(text[i + 1]);
-        if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second >= 0xa0) ||
-            (lead == 0xf0 && second < 0x90) || (lead == 0xf4 && second >= 0x90))
-            return "invalid UTF-8";
-        if (lead == 0xc2 && second < 0xa0)
+        if (codePoint >= 0x80 && codePoint <= 0x9f)
             return "a C1 control character";
         i += length;
     }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "model/Utf8.h"
+
 namespace vesk::legacy::store {
 
 namespace {
@@ -55,44 +57,7 @@ std::string LdapEscape::filterValue(const std::string& value) {
 }
 
 bool LdapEscape::isValidUtf8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 0;
-        unsigned int point = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xe0) == 0xc0) {
-            length = 2;
-            point = lead & 0x1f;
-        } else if ((lead & 0xf0) == 0xe0) {
-            length = 3;
-            point = lead & 0x0f;
-        } else if ((lead & 0xf8) == 0xf0) {
-            length = 4;
-            point = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xc0) != 0x80) {
-                return false;
-            }
-            point = (point << 6) | (next & 0x3f);
-        }
-        // Overlong forms, surrogates and points beyond Unicode are not UTF-8.
-        static const unsigned int kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (point < kSmallest[length] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
+    return utf8::isValid(text);
 }
 
 }  // namespace vesk::legacy::store

@@ -2,13 +2,11 @@
 
 #include <cstdio>
 
+#include "model/Utf8.h"
+
 namespace vesk::legacy::hollinctl {
 
 namespace {
-
-bool isContinuation(unsigned char byte, unsigned char low = 0x80, unsigned char high = 0xBF) {
-    return byte >= low && byte <= high;
-}
 
 void appendByteEscape(std::string& out, unsigned char byte) {
     char buffer[8];
@@ -57,43 +55,7 @@ bool isInvisibleControl(std::uint32_t c) {
 }
 
 size_t decodeUtf8(const std::string& text, size_t pos, std::uint32_t& codePoint) {
-    const size_t left = text.size() - pos;
-    auto at = [&](size_t i) { return static_cast<unsigned char>(text[pos + i]); };
-    const unsigned char lead = at(0);
-    if (lead < 0x80) {
-        codePoint = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        if (left < 2 || !isContinuation(at(1))) {
-            return 0;
-        }
-        codePoint = ((lead & 0x1Fu) << 6) | (at(1) & 0x3Fu);
-        return 2;
-    }
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        // E0 needs A0..BF next (no overlong form), ED needs 80..9F (no surrogates).
-        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
-        if (left < 3 || !isContinuation(at(1), low, high) || !isContinuation(at(2))) {
-            return 0;
-        }
-        codePoint = ((lead & 0x0Fu) << 12) | ((at(1) & 0x3Fu) << 6) | (at(2) & 0x3Fu);
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        // F0 needs 90..BF next (no overlong form), F4 needs 80..8F (at most U+10FFFF).
-        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
-        const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
-        if (left < 4 || !isContinuation(at(1), low, high) || !isContinuation(at(2)) ||
-            !isContinuation(at(3))) {
-            return 0;
-        }
-        codePoint = ((lead & 0x07u) << 18) | ((at(1) & 0x3Fu) << 12) | ((at(2) & 0x3Fu) << 6) |
-                    (at(3) & 0x3Fu);
-        return 4;
-    }
-    return 0;
+    return utf8::decode(text, pos, codePoint);
 }
 
 std::string printable(const std::string& text) {
