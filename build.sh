@@ -4,6 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
+# The project's own builds stop on a warning; a plain cmake configure does not.
+WERROR=-DHOLLIN_WERROR=${HOLLIN_WERROR:-ON}
 
 # Everything a fresh Debian 12 machine needs; only missing packages are installed.
 # dex and libglib2.0-bin (gio) run the written autostart entries and launchers in
@@ -49,7 +51,7 @@ deps() {
 
 configure_build() { # dir [cmake options...]
     local dir=$1; shift
-    step "configuring $dir/" cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@"
+    step "configuring $dir/" cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$WERROR" "$@"
     step "compiling $dir/" cmake --build "$ROOT/$dir" -j "$JOBS"
 }
 
@@ -69,13 +71,13 @@ unit()    { build; run_ctest build "$@"; }
 fuzz()    { # [seconds per target | ci | long [runs]]
     deps
     step "configuring build-fuzz/" env CC=clang CXX=clang++ cmake -S "$ROOT" \
-        -B "$ROOT/build-fuzz" -G Ninja -DHOLLIN_FUZZ=ON -DHOLLIN_TESTS=OFF
+        -B "$ROOT/build-fuzz" -G Ninja "$WERROR" -DHOLLIN_FUZZ=ON -DHOLLIN_TESTS=OFF
     step "compiling build-fuzz/" cmake --build "$ROOT/build-fuzz" -j "$JOBS" --target fuzz_targets
     "$ROOT/fuzz/run-all.sh" "$ROOT/build-fuzz" "${1:-60}" ${2:+"$2"}
 }
 tsan()    {
     deps
-    step "configuring build-tsan/" cmake -S "$ROOT" -B "$ROOT/build-tsan" -G Ninja -DHOLLIN_TSAN=ON
+    step "configuring build-tsan/" cmake -S "$ROOT" -B "$ROOT/build-tsan" -G Ninja "$WERROR" -DHOLLIN_TSAN=ON
     step "compiling build-tsan/" cmake --build "$ROOT/build-tsan" -j "$JOBS" --target concurrency_tests
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build-tsan -L concurrency "$@"
 }
