@@ -12,7 +12,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp -r "$(dirname "$0")/../../examples/store" "$scratch/store"
 export VESK_POLICY_STORE=$scratch/store
-mkdir -p "$scratch/store/entities/hostile" "$scratch/run"
+mkdir -p "$scratch/store/entities/hostile" "$scratch/run/stores"
 for name in 'c.$(touch${IFS}PWNED)' 'cn=`touch${IFS}PWNED`,dc=x'; do
     echo '<zel:component-data/>' >"$scratch/store/entities/hostile/$name.xml"
 done
@@ -35,6 +35,14 @@ hollinctl dump |com.orvek.ferrun.applications
 hollinctl --entity kiosk.default layers com.orvek.L|com.orvek.Lumora.Apps
 hollinctl get com.orvek.f|com.orvek.ferrun.applications/
 hollinctl dump com.orvek.ferrun.applications --locale |
+hollinctl se|set
+hollinctl c|check cache
+hollinctl help d|dump
+hollinctl layers --a|--all
+hollinctl dump x --format = l|layer
+hollinctl get --user roo|root
+hollinctl --store st|stores
+hollinctl set --scope us|users/
 hollinctl --entity hostile dump c|c.$(touch${IFS}PWNED) cn=`touch${IFS}PWNED`,dc=x com.orvek.ferrun.applications
 hollinctl --entity hostile get c.|c.$(touch${IFS}PWNED)/
 CASES

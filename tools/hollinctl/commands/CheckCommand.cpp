@@ -63,7 +63,7 @@ const char CheckCommand::kHelp[] =
     "\n"
     "Problems are printed as FILE:LINE[:COLUMN]: message, a clean file as\n"
     "FILE: ok. Exit status 0 when every file is clean, 1 when a file has\n"
-    "problems or cannot be read.\n"
+    "problems or cannot be read, 3 when the store of check -r cannot be read.\n"
     "\n"
     "  --format=json        {\"files\": [{\"file\", \"error\" (why it cannot be\n"
     "                       read, or null), \"findings\": [{\"line\", \"column\",\n"

@@ -101,6 +101,8 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
         {{"--bogus", "list"}, 2, "unknown option \"--bogus\""},
         {{"dump", ".."}, 2, "not a component name"},
         {{"dupm", "x"}, 2, "unknown command \"dupm\" (did you mean dump?)"},
+        // The command is looked up before its options.
+        {{"chek", "-r"}, 2, "unknown command \"chek\" (did you mean check?)"},
         {{"help", "lyers"}, 2, "unknown command \"lyers\" (did you mean layers?)"},
         {{"get", kComponent, "apps/browser"},
          2,
@@ -246,7 +248,8 @@ TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
 TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
     EXPECT_NE(tool({"--help"}).out.find("Usage: hollinctl COMMAND"), std::string::npos);
     EXPECT_EQ(tool({"--version"}).out, "hollinctl " HOLLIN_VERSION "\n");
-    for (const char* command : {"list", "layers", "dump", "get", "watch", "check", "set"}) {
+    for (const char* command :
+         {"list", "layers", "dump", "get", "watch", "check", "set", "export-ldif", "help"}) {
         const Program::Result result = tool({command, "--help"});
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out.find(std::string("Usage: hollinctl ") + command), 0u) << result.out;
@@ -255,6 +258,9 @@ TEST_F(HollinctlTest, HelpForTheToolAndEachCommand) {
         }
     }
     EXPECT_NE(tool({"check", "--help"}).out.find("merged last"), std::string::npos);
+    EXPECT_NE(tool({"check", "--help"}).out.find("3 when the store of check -r"),
+              std::string::npos);
+    EXPECT_EQ(tool({"check", "-r", (mDir / "none").string()}).status, 3);
     EXPECT_EQ(tool({"help", "dump"}).out, tool({"dump", "--help"}).out);
     EXPECT_EQ(tool({"help"}).out, tool({"--help"}).out);
 }
