@@ -1,7 +1,15 @@
 #include "WatchCommand.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <stdio_ext.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "ChangePrinter.h"
@@ -38,6 +46,47 @@ const char WatchCommand::kHelp[] =
     "                       {\"event\", \"component\", \"layer\", \"line\", \"column\",\n"
     "                       \"message\", \"time\"}\n";
 
+namespace {
+
+// Waits for SIGINT or SIGTERM, for the reader of the output to go away (a
+// pipe's reading end closed: "watch C | head -1") or for a line that cannot
+// be written. The errno of the output's failure, 0 for a signal.
+int waitForTheEnd(const sigset_t& stopSignals, std::FILE* out, ChangePrinter& printer) {
+    const int signals = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    const int failed = ::eventfd(0, EFD_CLOEXEC);
+    printer.onFailure([failed] {
+        const uint64_t one = 1;
+        (void)!::write(failed, &one, sizeof one);
+    });
+    // No events asked of the output: poll reports POLLERR when a pipe's
+    // reader is gone, and nothing for files and terminals.
+    struct pollfd wanted[] = {{signals, POLLIN, 0}, {failed, POLLIN, 0}, {::fileno(out), 0, 0}};
+    int failure = 0;
+    for (;;) {
+        if (::poll(wanted, 3, -1) < 0 && errno != EINTR) {
+            failure = errno;  // cannot wait: leave as for a failed output
+            break;
+        }
+        if ((wanted[2].revents & (POLLERR | POLLHUP)) != 0) {
+            failure = EPIPE;
+            break;
+        }
+        if (wanted[1].revents != 0) {
+            failure = printer.failure();
+            break;
+        }
+        if (wanted[0].revents != 0) {
+            break;
+        }
+    }
+    printer.onFailure(nullptr);
+    ::close(signals);
+    ::close(failed);
+    return failure;
+}
+
+}  // namespace
+
 int WatchCommand::run(const CommandLine& line, CommandIo& io) {
     line.expectArguments(1, 1);
     const std::string& component = line.getArguments()[0];
@@ -49,7 +98,11 @@ int WatchCommand::run(const CommandLine& line, CommandIo& io) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // SIGPIPE too: a closed output is noticed as a write error or by poll,
+    // and ends the watch with status 0 rather than by the signal.
+    sigset_t blocked = stopSignals;
+    sigaddset(&blocked, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
 
     // Declared before the facade, so that it outlives every call it gets.
     ChangePrinter printer(io.out(), line.getFormat());
@@ -77,13 +130,21 @@ int WatchCommand::run(const CommandLine& line, CommandIo& io) {
     std::fflush(io.err());
     layerWatch.start();
 
-    int received = 0;
-    while (sigwait(&stopSignals, &received) != 0) {
-    }
+    const int failure = waitForTheEnd(stopSignals, io.out(), printer);
     try {
         access->removeListener(path, &printer);
     } catch (const PapiException&) {
         // Leaving anyway; the facade withdraws what is left when destroyed.
+    }
+    if (failure != 0) {
+        // What could not be written is dropped, so that the exit does not
+        // try again; a reader that left is no failure.
+        __fpurge(io.out());
+        std::clearerr(io.out());
+        if (failure != EPIPE) {
+            throw CommandError(kServiceError,
+                               std::string("cannot write the output: ") + std::strerror(failure));
+        }
     }
     return kSuccess;
 }

@@ -107,4 +107,34 @@ TEST_F(HollinctlTest, WatchPrintsEachChangeUntilTerminated) {
     }
 }
 
+TEST_F(HollinctlTest, WatchEndsWhenItsOutputCannotBeWritten) {
+    writeThreeLayers();
+    struct Case {
+        std::string output;  // where the shell sends standard output
+        int status;          // of the pipeline, with pipefail
+        std::string err;     // the last line on standard error
+        std::string editor;  // the value the edit sets
+    };
+    const Case cases[] = {
+        // The reader leaves after one line: that is the end, not a failure.
+        {"| head -1 >/dev/null", 0, "Watching", "ed"},
+        // The reason is the write's, not some earlier call's.
+        {">/dev/full", 3, "hollinctl: cannot write the output: No space left on device", "vim"},
+    };
+    for (const Case& test : cases) {
+        Program watcher({"bash", "-o", "pipefail", "-c",
+                         "\"$0\" watch " + kComponent + " " + test.output, HOLLINCTL_BINARY},
+                        environment());
+        std::string line;
+        ASSERT_TRUE(watcher.readErrLine(line, 10s)) << "watch did not start";
+        std::string edited = kUserLayer;
+        writeLayer(mUserScope, kComponent, edited.replace(edited.find("emacs"), 5, test.editor));
+        EXPECT_EQ(watcher.wait(10s), test.status) << test.output;
+        for (std::string more; watcher.readErrLine(more, 1s);) {
+            line = more;
+        }
+        EXPECT_EQ(line.compare(0, test.err.size(), test.err), 0) << test.output << ": " << line;
+    }
+}
+
 }  // namespace
