@@ -30,6 +30,9 @@ int Commands::run(const CommandLine& line) {
         mIo.complain("warning: VESK_POLICY_STORE is empty, so the built-in store " +
                      printable(PolicyStore::defaultStorePath()) + " is read");
     }
+    if (name != "help" && name != "check" && name != "export-ldif") {
+        PolicyStore::checkLocation();
+    }
     if (name != "cache") {
         mIo.warnOfMissingFolder(line);
     }

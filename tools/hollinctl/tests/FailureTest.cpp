@@ -205,14 +205,54 @@ TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
     fs::create_directories(mStore / mUserScope / (kComponent + ".xml.d"));
     const std::string folderLayer = "org.test.folder";
     fs::create_directories(mStore / "default" / (folderLayer + ".xml"));
+    // Password files for a simple bind; the server is never reached.
+    const std::string password = (mDir / "password").string();
+    const std::string empty = (mDir / "empty").string();
+    const std::string shared = (mDir / "shared").string();
+    for (const std::string& name : {password, empty, shared}) {
+        std::ofstream(name) << (name == empty ? "" : "secret\n");
+        fs::permissions(name, name == shared ? fs::perms(0644) : fs::perms::owner_read);
+    }
+    const std::string bindDn = "VESK_LDAP_BINDDN=cn=admin,dc=x";
     struct Case {
         std::string store;
         std::string component;
         int status;
         std::string err;  // a part of standard error
+        std::vector<std::string> environment = {};
+        bool asNobody = false;  // run as uid 65534 (when the test is root)
     };
+    const std::string directory = "ldap://127.0.0.1:1/dc=x";
     const Case cases[] = {
         {file.string(), kComponent, 3, file.string() + ": Not a directory (Connection failure)"},
+        // A wrong setting, not a connection that failed.
+        {"ldap://127.0.0.1:1/", kComponent, 3, "ldap://127.0.0.1:1/: URL has no base DN\n"},
+        {directory,
+         kComponent,
+         3,
+         "VESK_LDAP_PASSWORD_FILE is set without VESK_LDAP_BINDDN",
+         {"VESK_LDAP_PASSWORD_FILE=" + password}},
+        {directory,
+         kComponent,
+         3,
+         "the password file " + empty + " is empty",
+         {bindDn, "VESK_LDAP_PASSWORD_FILE=" + empty}},
+        {directory,
+         kComponent,
+         3,
+         "the password file " + shared + " is open to others (mode 0644",
+         {bindDn, "VESK_LDAP_PASSWORD_FILE=" + shared}},
+        {directory,
+         kComponent,
+         3,
+         "the password file " + password + "x is missing",
+         {bindDn, "VESK_LDAP_PASSWORD_FILE=" + password + "x"}},
+        {directory,
+         kComponent,
+         3,
+         "the password file " + password + " cannot be read: Permission denied",
+         {bindDn, "VESK_LDAP_PASSWORD_FILE=" + password},
+         true},
         {locked.string(), kComponent, 3, locked.string() + ": Permission denied"},
         {mStore.string(), folderLayer, 3,
          (mStore / "default" / (folderLayer + ".xml")).string() +
@@ -220,7 +260,6 @@ TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
         // Nothing listens on port 1 of the loopback.
         {"ldap://127.0.0.1:1/dc=example", kComponent, 3,
          "ldap://127.0.0.1:1: Can't contact LDAP server (connect 127.0.0.1:1: Connection refused)"},
-        {"ldap://127.0.0.1:1/", kComponent, 3, "URL has no base DN"},
         {"ldap://no-such-host.invalid/dc=x", kComponent, 3, "host no-such-host.invalid: "},
         {"ldap://127.0.0.1:1/dc=x?cn", kComponent, 3, "URL has a query"},
         {"http://example.org/policy", kComponent, 3,
@@ -231,10 +270,18 @@ TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
         if (test.store == locked.string() && geteuid() == 0) {
             continue;  // root reads any folder
         }
+        if (test.asNobody && geteuid() != 0) {
+            continue;  // no other user to be
+        }
         // An empty value given to the runner would unset the variable.
-        const Program::Result result = Program::run(
-            {"env", "VESK_POLICY_STORE=" + test.store, HOLLINCTL_BINARY, "dump", test.component},
-            {{"VESKLEG_LOG", ""}});
+        std::vector<std::string> command{"env", "VESK_POLICY_STORE=" + test.store};
+        command.insert(command.end(), test.environment.begin(), test.environment.end());
+        command.insert(command.end(), {HOLLINCTL_BINARY, "dump", test.component});
+        if (test.asNobody) {
+            command.insert(command.begin(),
+                           {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+        }
+        const Program::Result result = Program::run(command, {{"VESKLEG_LOG", ""}});
         if (test.status >= 0) {
             EXPECT_EQ(result.status, test.status) << test.store << ": " << result.err;
         }
