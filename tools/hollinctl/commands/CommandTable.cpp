@@ -23,6 +23,7 @@ namespace {
 using C = CommandTable::Completion;
 
 const char kPlanning[] = "--entity --user --groups --host";
+const char kWatchOptions[] = "--entity --user --groups --host --format";
 
 const char kEditStatus[] =
     "Exit status 1 when there is nothing to unset or unlock, the result has\n"
@@ -140,7 +141,7 @@ const std::vector<CommandTable::Command>& CommandTable::commands() {
          "Exit status 1 when there is no such node, it is a group, or it has no value\n"
          "for the locale; 4 with --strict when a layer is broken.",
          &GetCommand::run},
-        {"watch", "COMPONENT", C::Component, nullptr, "--entity --format", "text json",
+        {"watch", "COMPONENT", C::Component, nullptr, kWatchOptions, "text json",
          "one line per change, until interrupted", WatchCommand::kHelp,
          "Exit status 0 when interrupted.", &WatchCommand::run},
         {"check", "FILE...", C::File, nullptr, kCheckOptions.c_str(), "text json",

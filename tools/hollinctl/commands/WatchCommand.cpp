@@ -18,6 +18,7 @@
 #include "ExitStatus.h"
 #include "LayerWatch.h"
 #include "PlanOptions.h"
+#include "PlannedWatch.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
 #include "TextEscape.h"
@@ -33,8 +34,13 @@ const char WatchCommand::kHelp[] =
     "Prints one line per change notification, as programs receive them: the event\n"
     "(added, removed, changed) and the node's address, children before their\n"
     "parents, then the node's value now, the layer that set it and the time.\n"
-    "Runs until interrupted (SIGINT or SIGTERM), then exits 0. A removed node is\n"
-    "reported before and after its children.\n"
+    "Runs until interrupted (SIGINT or SIGTERM) or until the output is closed\n"
+    "(watch C | head -1), then exits 0. A removed node is reported before and\n"
+    "after its children.\n"
+    "\n"
+    "With --user, --groups or --host it watches that planned stack of the file\n"
+    "store's folders, merged anew after each change as a program of that user\n"
+    "would merge it.\n"
     "\n"
     "The layers are reported as events of their own, with the time: \"broken\"\n"
     "(only what comes before the error applies; also at the start), \"mended\",\n"
@@ -85,6 +91,25 @@ int waitForTheEnd(const sigset_t& stopSignals, std::FILE* out, ChangePrinter& pr
     return failure;
 }
 
+// The facade of the caller's own stack, with the printer listening to the
+// component as programs do.
+std::unique_ptr<ConfigurationAccess> listen(const std::string& entity, const NodePath& path,
+                                            ChangePrinter& printer) {
+    std::unique_ptr<ConfigurationAccess> access;
+    try {
+        access = std::make_unique<ConfigurationAccess>(entity);
+    } catch (const PapiException& failure) {
+        throw PolicyStore::serviceError("cannot open", entity, failure);
+    }
+    try {
+        access->addListener(path, &printer);
+    } catch (const PapiException& failure) {
+        throw PolicyStore::serviceError("cannot watch " + quotedText(path.getComponent()) + " in",
+                                        entity, failure);
+    }
+    return access;
+}
+
 }  // namespace
 
 int WatchCommand::run(const CommandLine& line, CommandIo& io) {
@@ -106,35 +131,35 @@ int WatchCommand::run(const CommandLine& line, CommandIo& io) {
 
     // Declared before the facade, so that it outlives every call it gets.
     ChangePrinter printer(io.out(), line.getFormat());
-    std::unique_ptr<ConfigurationAccess> access;
+    ScopePlan plan = PlanOptions::plan(line);
+    const bool planned = plan.isPlanned();
     NodePath path;
     path.setPath(component);
-    try {
-        access = std::make_unique<ConfigurationAccess>(line.getEntity());
-    } catch (const PapiException& failure) {
-        throw PolicyStore::serviceError("cannot open", line.getEntity(), failure);
-    }
-    const PolicyStore store(PlanOptions::plan(line));
+    std::unique_ptr<ConfigurationAccess> access =
+        planned ? nullptr : listen(line.getEntity(), path, printer);
+    const PolicyStore store(std::move(plan));
     printer.describeWith(&store);
-    try {
-        access->addListener(path, &printer);
-    } catch (const PapiException& failure) {
-        throw PolicyStore::serviceError("cannot watch " + quotedText(component) + " in",
-                                        line.getEntity(), failure);
+    if (access != nullptr) {
+        // A store that cannot be read now is watched all the same, for its return.
+        io.noteServed(*access, component);
     }
-    // A store that cannot be read now is watched all the same, for its return.
-    io.noteServed(*access, component);
     LayerWatch layerWatch(store, component, printer);
+    PlannedWatch plannedWatch(store, component, printer, layerWatch);
+    if (planned) {
+        plannedWatch.start();
+    }
     std::fprintf(io.err(), "Watching %s%s; stop with Ctrl-C.\n", printable(component).c_str(),
                  PlanOptions::where(store.plan()).c_str());
     std::fflush(io.err());
     layerWatch.start();
 
     const int failure = waitForTheEnd(stopSignals, io.out(), printer);
-    try {
-        access->removeListener(path, &printer);
-    } catch (const PapiException&) {
-        // Leaving anyway; the facade withdraws what is left when destroyed.
+    if (access != nullptr) {
+        try {
+            access->removeListener(path, &printer);
+        } catch (const PapiException&) {
+            // Leaving anyway; the facade withdraws what is left when destroyed.
+        }
     }
     if (failure != 0) {
         // What could not be written is dropped, so that the exit does not

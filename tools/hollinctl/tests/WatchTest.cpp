@@ -137,4 +137,21 @@ TEST_F(HollinctlTest, WatchEndsWhenItsOutputCannotBeWritten) {
     }
 }
 
+TEST_F(HollinctlTest, WatchOfAPlannedStackSeesThatUsersLayers) {
+    writeLayer("default", kComponent, kDefaultLayer);
+    Program watcher({HOLLINCTL_BINARY, "watch", kComponent, "--user=alice", "--groups=staff"},
+                    environment());
+    std::string line;
+    while (watcher.readErrLine(line, 10s) && line.compare(0, 8, "Watching") != 0) {
+    }
+    ASSERT_NE(line.find("Watching org.test.desktop for user \"alice\""), std::string::npos) << line;
+    // A scope of alice's stack that the caller's own stack does not have, in
+    // folders that appear only now.
+    writeLayer("users/alice", kComponent, kUserLayer);
+    const std::string seen = awaitLine(watcher, "changed org.test.desktop/apps/editor");
+    EXPECT_EQ(seen.substr(0, seen.find(" [")),
+              "changed org.test.desktop/apps/editor = \"emacs\" (2 users/alice)");
+    EXPECT_EQ(watcher.stop(SIGTERM), 0);
+}
+
 }  // namespace
