@@ -38,7 +38,8 @@ const char kLayersHelp[] =
     "reader finds a layer broken (it stops reading that layer there). A layer of\n"
     "a file store that cannot be read is a row with the reason.\n"
     "\n"
-    "  --all                every scope searched, \"no file\" where there is none\n"
+    "  --all                every scope searched, \"no file\" where there is none,\n"
+    "                       \"left out\" where its name cannot name a scope\n"
     "  --format=json        {\"component\": ..., \"layers\": [{\"position\", \"stamp\",\n"
     "                       \"scope\", \"time\", \"size\", \"error\", \"problem\"},\n"
     "                       ...]}\n";

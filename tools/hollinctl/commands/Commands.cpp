@@ -240,18 +240,33 @@ bool isFileStore(const std::string& store) {
     return store.find("://") == std::string::npos;
 }
 
+const char kLeftOut[] = "left out: the name cannot name a scope";
+
+// The row of a scope searched that gave no layer: "no file", or left out by
+// libvesk whatever files are there.
+LayerInfo absentScope(const std::string& scope) {
+    LayerInfo info;
+    info.scope = scope;
+    info.problem = ScopePlan::namesAScope(scope) ? "no file" : kLeftOut;
+    return info;
+}
+
+bool isAbsent(const LayerInfo& info) {
+    return info.problem == "no file" || info.problem == kLeftOut;
+}
+
 // One scope's layer read straight from the file store: its row, or the
 // reason it cannot be read; "no file" where the scope has none.
 LayerInfo readScopeLayer(const std::string& scope, const std::string& component) {
     const std::string fileName = PolicyStore::storePath() + "/" + scope + "/" + component + ".xml";
-    LayerInfo info;
-    info.scope = scope;
+    LayerInfo info = absentScope(scope);
     info.stamp = scope;
     struct stat status;
-    if (::lstat(fileName.c_str(), &status) != 0 && errno == ENOENT) {
-        info.problem = "no file";
+    if (!ScopePlan::namesAScope(scope) ||
+        (::lstat(fileName.c_str(), &status) != 0 && errno == ENOENT)) {
         return info;
     }
+    info.problem.clear();
     std::string text;
     std::string problem;
     if (!readLayerFile(fileName, text, problem)) {
@@ -470,10 +485,7 @@ int Commands::layers(const CommandLine& line) {
             if (next < infos.size() && infos[next].scope == scope) {
                 all.push_back(infos[next++]);
             } else {
-                LayerInfo missing;
-                missing.scope = scope;
-                missing.problem = "no file";
-                all.push_back(missing);
+                all.push_back(absentScope(scope));
             }
         }
         all.insert(all.end(), infos.begin() + static_cast<std::ptrdiff_t>(next), infos.end());
@@ -481,12 +493,12 @@ int Commands::layers(const CommandLine& line) {
     }
     if (!line.isAllRequested()) {
         infos.erase(std::remove_if(infos.begin(), infos.end(),
-                                   [](const LayerInfo& info) { return info.problem == "no file"; }),
+                                   [](const LayerInfo& info) { return isAbsent(info); }),
                     infos.end());
     }
     int position = 0;
     for (LayerInfo& info : infos) {
-        info.position = info.problem == "no file" ? 0 : ++position;
+        info.position = isAbsent(info) ? 0 : ++position;
     }
     if (status == kSuccess && line.isStrict()) {
         for (const LayerInfo& layer : infos) {
