@@ -132,7 +132,7 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
         std::string reason;  // why it is not complete
     };
 
-    // Reads and merges the component's layers; up to a broken one, the tree
+    // Reads and merges the component's layers; with a broken one, the tree
     // holds only those before it. Throws for service failures other than an
     // unreachable service or an unreadable layer.
     Build buildTree(const std::string& component) const;

@@ -333,7 +333,7 @@ int Commands::reportBroken(const CommandLine& line, const std::vector<LayerInfo>
     bool broken = false;
     for (const LayerInfo& layer : layers) {
         if (layer.error.failed) {
-            complain("warning: " + brokenText(layer) + "; only what comes before is applied");
+            complain("warning: " + brokenWarning(layer));
             broken = true;
         }
     }

@@ -57,6 +57,15 @@ std::string brokenText(const LayerInfo& layer) {
            ", column " + std::to_string(layer.error.column) + ": " + printable(layer.error.message);
 }
 
+std::string brokenWarning(const LayerInfo& layer) {
+    if (!layer.error.failed) {
+        return "";
+    }
+    return brokenText(layer) +
+           "; programs keep the policy they have, or start from the kept copy, or without one "
+           "from the layers before it";
+}
+
 std::string layerLabel(const LayerInfo& layer) {
     return std::to_string(layer.position) + " " + printable(layer.scope);
 }

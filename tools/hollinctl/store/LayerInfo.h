@@ -37,6 +37,8 @@ std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers);
 // "layer 2 hosts/ws12 is broken at line 3, column 1: <reason>", or "" for a
 // layer read in full.
 std::string brokenText(const LayerInfo& layer);
+// brokenText and what programs make of the layer: "" for a layer read in full.
+std::string brokenWarning(const LayerInfo& layer);
 
 // "1 default": how other output names a layer.
 std::string layerLabel(const LayerInfo& layer);
