@@ -73,6 +73,15 @@ std::string joined(const std::vector<std::string>& texts) {
     return result.empty() ? "none" : result;
 }
 
+// Logs that only the layers before a broken one are served; the reason to keep.
+std::string beforeTheBreak(const std::string& component, const std::string& reason) {
+    Logger::error(
+        "Configuration of %s holds only the layers before the broken one, no copy was "
+        "kept: %s\n",
+        logText(component).c_str(), logText(reason).c_str());
+    return "only the layers before the broken one, as " + reason + " and no copy was kept";
+}
+
 }  // namespace
 
 ConfigurationAccess& ConfigurationAccess::defaultInstance() {
@@ -147,29 +156,45 @@ ConfigurationAccess::Build ConfigurationAccess::buildTree(const std::string& com
         return build;
     }
 
+    std::size_t broken = layers.size();
+    build.tree = merged(layers, broken, &build);
+    if (broken < layers.size()) {
+        // Half a layer may have lost a lock that a later layer then
+        // overrides: where this tree is served (no copy kept), it holds only
+        // the layers before the broken one.
+        build.tree = merged(layers, broken, nullptr);
+    }
+    return build;
+}
+
+std::unique_ptr<Tree> ConfigurationAccess::merged(const std::vector<PolicyLayer>& layers,
+                                                  std::size_t& count, Build* build) {
     TreeMerger merger;
     try {
-        for (const PolicyLayer& layer : layers) {
+        for (std::size_t index = 0; index < count; ++index) {
+            const PolicyLayer& layer = layers[index];
             XmlUpdateLayer::ParseError error;
             merger.merge(CheckedLayer(layer, error));
-            build.stamps.push_back(layer.getLayer().getStamp());
-            build.digest = TreeCache::digest(build.digest, layer.getLayer().getText());
-            if (error.failed && build.complete) {
-                build.complete = false;
-                build.reason = "layer " + layer.getLayer().getStamp() + " breaks off at line " +
-                               std::to_string(error.line) + ", column " +
-                               std::to_string(error.column) + ": " + error.message;
+            if (build == nullptr) {
+                continue;
+            }
+            build->stamps.push_back(layer.getLayer().getStamp());
+            build->digest = TreeCache::digest(build->digest, layer.getLayer().getText());
+            if (error.failed) {
+                build->complete = false;
+                build->reason = "layer " + layer.getLayer().getStamp() + " breaks off at line " +
+                                std::to_string(error.line) + ", column " +
+                                std::to_string(error.column) + ": " + error.message;
+                count = index;
+                break;
             }
         }
     } catch (...) {
         delete merger.getTree();  // the merger never frees the tree it built
         throw;
     }
-    build.tree.reset(merger.getTree());
-    if (!build.tree) {
-        build.tree = std::make_unique<Tree>();
-    }
-    return build;
+    std::unique_ptr<Tree> tree(merger.getTree());
+    return tree ? std::move(tree) : std::make_unique<Tree>();
 }
 
 ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& component,
@@ -210,10 +235,7 @@ ConfigurationAccess::Served ConfigurationAccess::firstServed(const std::string& 
                       logText(component).c_str(), logText(build.reason).c_str());
         served.empty = true;
     } else {
-        served.reason =
-            "the layers merged up to the break, as " + build.reason + " and no copy was kept";
-        Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
-                      logText(component).c_str(), logText(build.reason).c_str());
+        served.reason = beforeTheBreak(component, build.reason);
     }
     served.tree = std::move(build.tree);
     return served;
@@ -400,6 +422,7 @@ void ConfigurationAccess::onComponentChange(const std::string& component) const 
 
 void ConfigurationAccess::rebuild(const std::string& component, bool logFailure) const {
     Served& served = mTrees.find(component)->second;
+    const bool wasComplete = served.complete;
     Build build;
     try {
         build = buildTree(component);
@@ -419,10 +442,7 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
             }
             return;
         }
-        Logger::error("Configuration of %s merged up to a break, no copy was kept: %s\n",
-                      logText(component).c_str(), logText(build.reason).c_str());
-        served.reason =
-            "the layers merged up to the break, as " + build.reason + " and no copy was kept";
+        served.reason = beforeTheBreak(component, build.reason);
         served.empty = false;
     } else {
         served.complete = true;
@@ -443,14 +463,17 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
         // without the service.
         mCopies->post(mCache, component, served.tree, std::move(build.stamps), build.digest);
     }
-    report(component, *oldTree, *served.tree);
+    report(component, *oldTree, *served.tree, served.complete && !wasComplete);
 }
 
 void ConfigurationAccess::report(const std::string& component, const Tree& oldTree,
-                                 const Tree& current) const {
+                                 const Tree& current, bool becameComplete) const {
     auto diffListener = mDiffListeners.find(component);
     if (diffListener == mDiffListeners.end()) {
         return;
+    }
+    if (becameComplete) {
+        diffListener->second->completeEveryoneNext();
     }
     try {
         TreeDiff diff(component, diffListener->second.get(), const_cast<Tree*>(&oldTree));

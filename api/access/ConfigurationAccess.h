@@ -25,8 +25,10 @@
 //
 // A component whose layers cannot all be read in full is not left without
 // policy: at its first build the facade serves the copy kept from its last
-// complete build (TreeCache), else what could be read; a change that cannot be
-// read in full keeps the tree served before. isComplete says which it is.
+// complete build (TreeCache), else the layers before the first broken one (a
+// later layer must not set what a lost lock of the broken one protected); a
+// change that cannot be read in full keeps the tree served before. isComplete
+// says which it is.
 #pragma once
 
 #include <map>
@@ -92,7 +94,7 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
 
     // True when the tree served for the component was built from layers that
     // all read and parsed in full; false when it is the copy kept from an
-    // earlier complete build, a merge up to a broken layer, or empty because
+    // earlier complete build, the layers before a broken one, or empty because
     // the service could not be reached. Builds the tree if not yet kept.
     bool isComplete(const std::string& component) const;
     // What is served instead of a complete tree and why, as "the copy in FILE
@@ -130,9 +132,15 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
         std::string reason;  // why it is not complete
     };
 
-    // Reads and merges the component's layers. Throws for service failures
-    // other than an unreachable service or an unreadable layer.
+    // Reads and merges the component's layers; with a broken one, the tree
+    // holds only those before it. Throws for service failures other than an
+    // unreachable service or an unreadable layer.
     Build buildTree(const std::string& component) const;
+    // Merges the first count layers. With a build to fill in (stamps, digest,
+    // completeness), stops at the first broken layer, leaving its position in
+    // count; the tree then holds part of it.
+    static std::unique_ptr<Tree> merged(const std::vector<PolicyLayer>& layers, std::size_t& count,
+                                        Build* build);
     // The tree served at the component's first build.
     Served firstServed(const std::string& component, Build build) const;
     // The entry for a component, built if not yet kept; for a caller that
@@ -141,8 +149,11 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
     // Swaps in a rebuild and tells the listeners what changed; logFailure
     // false when the failure was just logged by the first build.
     void rebuild(const std::string& component, bool logFailure) const;
-    // Tells the component's listeners what changed from the old tree.
-    void report(const std::string& component, const Tree& oldTree, const Tree& current) const;
+    // Tells the component's listeners what changed from the old tree; every
+    // listener's onChangeComplete when the read became complete, changed
+    // nodes or not (a listener waiting for a full read learns of it).
+    void report(const std::string& component, const Tree& oldTree, const Tree& current,
+                bool becameComplete) const;
     // getNode for a path not kept in mPaths; for a caller that holds mMutex.
     Node* walk(const std::string& path) const;
     // Forgets the nodes getNode found in the component's tree, before that

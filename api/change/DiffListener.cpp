@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <utility>
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
 #endif
@@ -154,15 +155,33 @@ bool DiffListener::isRegistered(const INodeListener* listener) const {
 void DiffListener::beginChange() const {
     mChangeLimits.push_back(Listeners::nextSerial());
     mNotified.emplace_back();
+    mEveryone.push_back(std::exchange(mEveryoneNext, false));
+}
+
+void DiffListener::completeEveryoneNext() const {
+    mEveryoneNext = true;
 }
 
 void DiffListener::endChange() const {
     if (mChangeLimits.empty()) {
         return;
     }
+    const std::uint64_t limit = mChangeLimits.back();
     mChangeLimits.pop_back();
-    const std::vector<INodeListener*> notified = std::move(mNotified.back());
+    std::vector<INodeListener*> notified = std::move(mNotified.back());
     mNotified.pop_back();
+    if (mEveryone.back()) {
+        for (const auto& entry : mListeners) {
+            for (const Listeners::Registration& registration : entry.second->getRegistrations()) {
+                if (registration.serial < limit &&
+                    std::find(notified.begin(), notified.end(), registration.listener) ==
+                        notified.end()) {
+                    notified.push_back(registration.listener);
+                }
+            }
+        }
+    }
+    mEveryone.pop_back();
     // A listener may remove another (which may then be gone) during its call:
     // look each one up just before calling it.
     for (INodeListener* listener : notified) {

@@ -56,6 +56,10 @@ class HOLLIN_EXPORT DiffListener {
     // needs one end.
     void beginChange() const;
     void endChange() const;
+    // Makes the next change event end with onChangeComplete to every
+    // listener registered before it, whether a node of its concerned it or
+    // not: a read that became complete is news to all of them.
+    void completeEveryoneNext() const;
 
     const std::string& getComponent() const { return mComponent; }
 
@@ -80,6 +84,10 @@ class HOLLIN_EXPORT DiffListener {
     // Per running change event, innermost last: the listeners notified in it,
     // in the order of their first call.
     mutable std::vector<std::vector<INodeListener*>> mNotified;
+    // Per running change event, innermost last: whether it ends with every
+    // listener; and the wish for the next event to begin.
+    mutable std::vector<bool> mEveryone;
+    mutable bool mEveryoneNext = false;
 };
 
 }  // namespace vesk::legacy

@@ -22,7 +22,10 @@ class HOLLIN_EXPORT INodeListener {
     virtual void onNodeChanged(const NodePath& path) = 0;
     // Once per change event, after all of that event's node calls, to every
     // listener that got at least one of them (once, however often it is
-    // registered). Not called for a listener removed during the event.
+    // registered); to every listener of the component when the event is the
+    // first read in full after one that was not (the store came back, a
+    // layer was mended), even when none of its nodes changed. Not called for
+    // a listener removed during the event.
     virtual void onChangeComplete() {}
     virtual ~INodeListener() = default;
 };

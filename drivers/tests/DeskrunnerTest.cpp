@@ -157,22 +157,55 @@ TEST(DeskrunnerTest, BrokenLayerKeepsTheLaunchersAndTheirLocks) {
     }
     fs::remove_all(desktop);
     fs::create_directories(desktop);
-    Program restarted(binary("deskrunner"), environment, scratch / "stderr2");
-    ASSERT_TRUE(waitUntil(intact)) << listDir(desktop).size() << readFile(scratch / "stderr2");
-    EXPECT_NE(readFile(scratch / "stderr2").find("served from the copy in"), std::string::npos);
-    restarted.signal(SIGTERM);
-    EXPECT_EQ(restarted.wait(3s), 0);
+    {
+        Program restarted(binary("deskrunner"), environment, scratch / "stderr2");
+        ASSERT_TRUE(waitUntil(intact)) << listDir(desktop).size() << readFile(scratch / "stderr2");
+        EXPECT_NE(readFile(scratch / "stderr2").find("served from the copy in"), std::string::npos);
+        restarted.signal(SIGTERM);
+        EXPECT_EQ(restarted.wait(3s), 0);
+    }
+
+    // Without a copy (a first login) the user's layer never gets to set what
+    // the default layer's lost lock protected: no layer from the broken one
+    // on applies, and no launcher is written or deleted.
+    fs::remove_all(desktop);
+    fs::create_directories(desktop);
+    writeFile(defaultLayer, whole.substr(0, whole.find("<node zel:name=\"c\"") + 30));
+    std::map<std::string, std::string> firstLogin = environment;
+    firstLogin["HOLLIN_CACHE_DIR"] = "off";
+    firstLogin["VESKLEG_LOG_LEVEL"] = "Info";
+    Program first(binary("deskrunner"), firstLogin, scratch / "stderr3");
+    ASSERT_TRUE(waitUntil([&] {
+        return readFile(scratch / "stderr3").find("menu plug-in started\n") != std::string::npos;
+    })) << readFile(scratch / "stderr3");
+    EXPECT_EQ(listDir(desktop), Names{});
+    EXPECT_NE(readFile(scratch / "stderr3").find("only the layers before the broken one"),
+              std::string::npos)
+        << readFile(scratch / "stderr3");
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(3s), 0);
 }
 
 // A store missing at login and created later: deskrunner listens all the
 // same and follows without a restart, first from the copy a complete read
 // kept at an earlier login when there is one. Until the store is there no
-// launcher is deleted.
+// launcher is deleted; once it is, the stale one goes, also when the store
+// brings the policy of the copy.
 TEST(DeskrunnerTest, StoreMissingAtStartIsFollowedOnceCreated) {
     TempDir scratch;
-    for (const bool cached : {false, true}) {
-        SCOPED_TRACE(cached ? "with a kept copy" : "without");
-        const std::string root = scratch / (cached ? "cached" : "plain");
+    const struct {
+        const char* what;
+        bool cached;
+        const char* returned;  // the launcher of the store that appears
+    } cases[] = {
+        {"without a kept copy", false, "b"},
+        {"with a kept copy", true, "b"},
+        {"back with the policy of the copy", true, "a"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string root =
+            scratch / (std::string(c.cached ? "cached-" : "plain-") + c.returned);
         const std::string store = root + "/store", desktop = root + "/home/Desktop";
         const std::string layerFile = "/default/com.orvek.ferrun.applications.xml";
         const std::map<std::string, std::string> environment = {
@@ -182,7 +215,7 @@ TEST(DeskrunnerTest, StoreMissingAtStartIsFollowedOnceCreated) {
             {"VESKLEG_LOG", "1"},
             {"VESKLEG_LOG_LEVEL", "Info"}};
         fs::create_directories(desktop);
-        if (cached) {
+        if (c.cached) {
             fs::create_directories(store + "/default");
             writeFile(store + layerFile, layer(launchers(launcher("a", "a"))));
             Program earlier(binary("deskrunner"), environment, root + "/earlier.err");
@@ -194,17 +227,17 @@ TEST(DeskrunnerTest, StoreMissingAtStartIsFollowedOnceCreated) {
         writeFile(desktop + "/MERXold.desktop", "old\n");
         Program runner(binary("deskrunner"), environment, root + "/stderr");
         const Names first =
-            cached ? Names{"MERXa.desktop", "MERXold.desktop"} : Names{"MERXold.desktop"};
+            c.cached ? Names{"MERXa.desktop", "MERXold.desktop"} : Names{"MERXold.desktop"};
         ASSERT_TRUE(waitUntil([&] {
-            return readFile(root + "/stderr").find("listening for changes to launcher") !=
-                   std::string::npos;
+            return readFile(root + "/stderr").find("menu plug-in started\n") != std::string::npos;
         })) << readFile(root + "/stderr");
         EXPECT_TRUE(waitUntil([&] { return listDir(desktop) == first; }));
         // The store appears whole, as a folder renamed into place.
         fs::create_directories(root + "/new/default");
-        writeFile(root + "/new" + layerFile, layer(launchers(launcher("b", "b"))));
+        writeFile(root + "/new" + layerFile, layer(launchers(launcher(c.returned, c.returned))));
         fs::rename(root + "/new", store);
-        EXPECT_TRUE(waitUntil([&] { return listDir(desktop) == Names{"MERXb.desktop"}; }))
+        const Names after{"MERX" + std::string(c.returned) + ".desktop"};
+        EXPECT_TRUE(waitUntil([&] { return listDir(desktop) == after; }))
             << readFile(root + "/stderr");
         runner.signal(SIGTERM);
         EXPECT_EQ(runner.wait(3s), 0);

@@ -20,7 +20,7 @@ namespace vesk::legacy::plugins {
 struct PolicyCopy {
     // Null when there is no node at the path.
     std::shared_ptr<Node> node;
-    // False for a kept copy, a merge up to a broken layer or an empty tree
+    // False for a kept copy, the layers before a broken one or an empty tree
     // served because the store could not be reached.
     bool complete = false;
 

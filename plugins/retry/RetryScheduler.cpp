@@ -60,6 +60,10 @@ bool RetryScheduler::runUnlessReplaced(std::uint64_t since, Job job) {
         }
         ++mGeneration;
         mPending = nullptr;
+        // A new write waits the first delay, not what the one it replaces
+        // had reached: startlist writes twice at start, and its first retry
+        // must not wait twice as long.
+        mDelay = mFirst;
     }
     const bool succeeded = attempt(job);
     std::lock_guard<std::mutex> lock(mMutex);

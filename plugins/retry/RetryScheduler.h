@@ -1,7 +1,7 @@
 // Retries a plug-in's failed write by itself: after a failure the write runs
 // again on a thread of the scheduler's own, first after 2 s, then after twice
 // the previous delay up to 5 min, until it succeeds or a newer write replaces
-// it. A success sets the delay back to the first.
+// it. A success or a newer write sets the delay back to the first.
 //
 //   RetryScheduler retry;
 //   retry.run([copy] { return install(*copy); });   // now, then again on failure

@@ -70,27 +70,39 @@ TEST_F(ConfigurationAccessTest, ReadsEachComponentOnce) {
 }
 
 // At the first build a component whose layers cannot be read in full is
-// served the copy kept from its last complete build; without one, what could
-// be read. Either way it is watched, and the event of its recovery brings the
+// served the copy kept from its last complete build; without one, the layers
+// before the broken one. Either way it is watched, and the event of its recovery brings the
 // layers' tree and the listeners' calls. A change that cannot be read in
 // full keeps what is served.
 TEST_F(ConfigurationAccessTest, IncompleteLayersServeTheKeptCopyUntilTheyRecover) {
     const std::string whole = layerWith("y");
     const std::string broken = whole.substr(0, whole.find("</value>") + 8);
     const std::string latin1 = layerWith("caf\xe9");
+    // A site layer that sets p and then locks a, cut short before the lock:
+    // the later layer must not get to set p.
+    const std::string locking = layer(
+        "<node zel:name=\"a\"><prop zel:name=\"p\"><value>y</value></prop></node>"
+        "<node zel:name=\"a\" zel:finalized=\"true\"/>");
+    const std::string lockLost = locking.substr(0, locking.rfind("<node"));
     const struct {
         const char* name;
         PAPIStatus status;
-        std::string layer;
+        std::vector<std::string> layers;
         bool copyKept;
         const char* served;  // comp/a/p at the first build
     } cases[] = {
-        {"unreachable", PAPIConnectionFailure, layerWith("y"), true, "x"},
-        {"unreadable layer", PAPILdbFailure, layerWith("y"), true, "x"},
-        {"truncated", PAPISuccess, broken, true, "x"},
-        {"Latin-1 byte", PAPISuccess, latin1, true, "x"},
-        {"unreachable, no copy", PAPIConnectionFailure, layerWith("y"), false, ""},
-        {"truncated, no copy", PAPISuccess, broken, false, "y"},
+        {"unreachable", PAPIConnectionFailure, {layerWith("y")}, true, "x"},
+        {"unreadable layer", PAPILdbFailure, {layerWith("y")}, true, "x"},
+        {"truncated", PAPISuccess, {broken}, true, "x"},
+        {"Latin-1 byte", PAPISuccess, {latin1}, true, "x"},
+        {"unreachable, no copy", PAPIConnectionFailure, {layerWith("y")}, false, ""},
+        // Without a copy only the layers before the broken one apply.
+        {"lock cut short, no copy", PAPISuccess, {lockLost, layerWith("evil")}, false, ""},
+        {"second layer broken, no copy",
+         PAPISuccess,
+         {layerWith("x"), broken, layerWith("evil")},
+         false,
+         "x"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -100,7 +112,7 @@ TEST_F(ConfigurationAccessTest, IncompleteLayersServeTheKeptCopyUntilTheyRecover
             setLayers("comp", {layerWith("x")});
             EXPECT_EQ(ConfigurationAccess().getStringValue("comp/a/p"), "x");
         }
-        setLayers("comp", {c.layer});
+        setLayers("comp", c.layers);
         fakepapi::state().readStatus = c.status;
         ConfigurationAccess access;
         Recorder listener(access, "comp/a/p");

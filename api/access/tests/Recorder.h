@@ -1,7 +1,7 @@
 // A node listener for the facade tests: records "<kind> <path>=<value>" for
 // each call, value being what the facade answers for one property during the
-// call, runs an optional action, and lets a test wait for calls that arrive on
-// the service's thread.
+// call, runs an optional action, counts the ends of change events, and lets a
+// test wait for calls that arrive on the service's thread.
 #pragma once
 
 #include <chrono>
@@ -28,12 +28,25 @@ class Recorder : public INodeListener {
     void onNodeAdded(const NodePath& path) override { record("added ", path); }
     void onNodeRemoved(const NodePath& path) override { record("removed ", path); }
     void onNodeChanged(const NodePath& path) override { record("changed ", path); }
+    void onChangeComplete() override {
+        std::lock_guard<std::mutex> lock(mMutex);
+        ++mCompletes;
+        mArrived.notify_all();
+    }
 
     // Takes the calls so far, once there are count of them (ten seconds at most).
     Lines take(std::size_t count = 0) {
         std::unique_lock<std::mutex> lock(mMutex);
         mArrived.wait_for(lock, std::chrono::seconds(10), [&] { return mCalls.size() >= count; });
         return std::exchange(mCalls, Lines());
+    }
+
+    // The ends of change events so far, once there are count of them (ten
+    // seconds at most).
+    std::size_t completes(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mMutex);
+        mArrived.wait_for(lock, std::chrono::seconds(10), [&] { return mCompletes >= count; });
+        return mCompletes;
     }
 
   private:
@@ -52,4 +65,5 @@ class Recorder : public INodeListener {
     std::mutex mMutex;
     std::condition_variable mArrived;
     Lines mCalls;
+    std::size_t mCompletes = 0;
 };

@@ -51,6 +51,18 @@ TEST(RetrySchedulerTest, RetriesUntilTheJobSucceedsThenNeverAgain) {
     }
 }
 
+// A newer write starts from the first delay, not from the doubled delay of the
+// write it replaced (startlist writes again right after a failed first write).
+TEST(RetrySchedulerTest, ANewerJobIsRetriedAfterTheFirstDelay) {
+    RetryScheduler retry(1s, 1min);
+    Flaky first{1000}, newer{1};
+    retry.run(first.job());
+    const auto start = std::chrono::steady_clock::now();
+    retry.run(newer.job());
+    ASSERT_TRUE(waitUntil([&] { return newer.runs == 2; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1900ms);
+}
+
 TEST(RetrySchedulerTest, ANewerJobTheEndOrCancelDropsThePendingOne) {
     Flaky stale{1000}, newer{1};
     {

@@ -204,37 +204,77 @@ TEST(StartlistEndToEnd, BrokenSessionFilesStayByteIdentical) {
 
 // The store missing at login: the user's entries stay and ours go (or come
 // from the copy a complete read kept at an earlier login). startlist stays
-// until the store appears, follows it without a restart and then exits.
+// until the store appears, follows it without a restart and then exits, also
+// when the store comes back with the policy of the copy or a broken launcher
+// layer is mended: the startup list did not change, the read is now complete.
 TEST(StartlistEndToEnd, StoreMissingAtLoginIsFollowedOnceCreated) {
-    for (const bool cached : {false, true}) {
-        SCOPED_TRACE(cached ? "with a kept copy" : "without");
+    const std::string user = getpwuid(getuid())->pw_name;
+    const std::string launcherLayer =
+        "<zel:component-data zel:name=\"com.orvek.ferrun.applications\"><node "
+        "zel:name=\"launcher_list\"><node zel:name=\"t\"><prop zel:name=\"Exec\"><value>xterm"
+        "</value></prop></node></node></zel:component-data>";
+    const struct {
+        const char* what;
+        bool cached;
+        bool brokenLayer;  // instead of the store missing
+        const char *node, *returned;
+    } cases[] = {
+        {"without a kept copy", false, false, "eyes", "xeyes"},
+        {"with a kept copy", true, false, "eyes", "xeyes"},
+        {"back with the policy of the copy", true, false, "clock", "xclock"},
+        {"a broken launcher layer mended", true, true, "clock", "xclock"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         Scratch scratch;
         scratch.install("three-entries-one-ours");
-        if (cached) {
+        if (c.cached) {
             scratch.policy(app("clock", "xclock", "20"));
             scratch.run();
+            fs::remove_all(scratch.root + "/config/autostart");  // written from full reads only
         }
-        fs::rename(scratch.root + "/store", scratch.root + "/later");
-        Program startlist(kStartlist, scratch.environment("store"), scratch.root + "/err");
+        const std::string userLayer =
+            scratch.root + "/store/users/" + user + "/com.orvek.ferrun.applications.xml";
+        if (c.brokenLayer) {
+            fs::create_directories(fs::path(userLayer).parent_path());
+            writeFile(userLayer, launcherLayer.substr(0, 90));
+        } else {
+            fs::rename(scratch.root + "/store", scratch.root + "/later");
+        }
+        std::map<std::string, std::string> environment = scratch.environment("store");
+        environment["VESKLEG_LOG_LEVEL"] = "Info";
+        Program startlist(kStartlist, environment, scratch.root + "/err");
         const auto session = [&] { return scratch.session(); };
         // Ours dropped, or taken from the kept copy.
-        const std::string first = cached ? "RestartCommand=xclock " : "";
+        const std::string first = c.cached ? "RestartCommand=xclock " : "";
         EXPECT_TRUE(testsupport::waitUntil([&] {
             return session().find("xclock -digital") == std::string::npos &&
                    session().find(first) != std::string::npos;
         })) << session();
+        EXPECT_TRUE(testsupport::waitUntil([&] {
+            return readFile(scratch.root + "/err").find("waiting to write the startup") !=
+                   std::string::npos;
+        }));
         EXPECT_TRUE(startlist.running());
-        if (!cached) {
+        if (!c.cached) {
             expectGolden("three-entries-one-ours.store-unreachable.expected", session());
             EXPECT_NE(readFile(scratch.root + "/err")
                           .find("No configuration for com.orvek.ferrun.applications: "),
                       std::string::npos);
         }
-        scratch.policy(app("eyes", "xeyes", "30"), "later");
-        fs::rename(scratch.root + "/later", scratch.root + "/store");
+        if (c.brokenLayer) {
+            writeFile(userLayer + ".new", launcherLayer);
+            fs::rename(userLayer + ".new", userLayer);
+        } else {
+            scratch.policy(app(c.node, c.returned, "20"), "later");
+            fs::rename(scratch.root + "/later", scratch.root + "/store");
+        }
         EXPECT_EQ(startlist.wait(std::chrono::seconds(20)), 0) << readFile(scratch.root + "/err");
-        EXPECT_NE(session().find("xeyes"), std::string::npos) << session();
-        EXPECT_EQ(session().find("xclock"), std::string::npos) << session();
+        EXPECT_NE(session().find(c.returned), std::string::npos) << session();
+        EXPECT_TRUE(fs::exists(scratch.root + "/config/autostart/MERX" + c.node + ".desktop"));
+        if (c.node == std::string("eyes")) {
+            EXPECT_EQ(session().find("xclock"), std::string::npos) << session();
+        }
     }
 }
 

@@ -490,4 +490,26 @@ TEST_F(KioskInstallTest, EachChangeInstallsOnceAndAFailureIsRetried) {
                               ": /opt/MERXkx/sbin/kxkiosk -i kiosk exited with status 1\n");
 }
 
+// Started while the store is away, the kiosk serves the kept copy and installs
+// nothing from it; the store's return installs, also when it brings the very
+// policy of the copy (no node changed, the read became complete).
+TEST_F(KioskInstallTest, StoreBackWithThePolicyOfTheCopyInstalls) {
+    setenv("HOLLIN_CACHE_DIR", (kFake + "cache").c_str(), 1);
+    setApps({"a"});
+    install();
+    ASSERT_EQ(snapshot(kConfig), plain({"a"}));
+    ASSERT_EQ(system(("rm -rf " + kConfig + " && mv " + kStore + " " + kStore + ".away").c_str()),
+              0);
+    calls();
+    void* handle = velAppsInitialise();
+    velAppsExecute(handle);
+    EXPECT_EQ(calls(), "");
+    ASSERT_EQ(rename((kStore + ".away").c_str(), kStore.c_str()), 0);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return snapshot(kConfig) == plain({"a"}); }))
+        << messages();
+    Uninitialise(handle);
+    setenv("HOLLIN_CACHE_DIR", "off", 1);
+    ASSERT_EQ(system(("rm -rf " + kFake + "cache").c_str()), 0);
+}
+
 }  // namespace

@@ -42,7 +42,7 @@ int CommandIo::reportBroken(const CommandLine& line, const std::vector<LayerInfo
     bool broken = false;
     for (const LayerInfo& layer : layers) {
         if (layer.error.failed) {
-            complain("warning: " + brokenText(layer) + "; only what comes before is applied");
+            complain("warning: " + brokenWarning(layer));
             broken = true;
         }
     }

@@ -69,8 +69,7 @@ void LayerWatch::examine() {
                                    before->second.error.column != layer.error.column ||
                                    before->second.error.message != layer.error.message)) {
             mPrinter.print(
-                mPrinter.layerLine("broken", mComponent, &layer,
-                                   brokenText(layer) + "; only what comes before is applied", now));
+                mPrinter.layerLine("broken", mComponent, &layer, brokenWarning(layer), now));
         } else if (!layer.error.failed && wasBroken) {
             mPrinter.print(mPrinter.layerLine("mended", mComponent, &layer,
                                               "layer " + layerLabel(layer) + " is read in full",

@@ -23,7 +23,8 @@ const char LayersCommand::kHelp[] =
     "reader finds a layer broken (it stops reading that layer there). A layer of\n"
     "a file store that cannot be read is a row with the reason.\n"
     "\n"
-    "  --all                every scope searched, \"no file\" where there is none\n"
+    "  --all                every scope searched, \"no file\" where there is none,\n"
+    "                       \"left out\" where its name cannot name a scope\n"
     "  --format=json        {\"component\": ..., \"layers\": [{\"position\", \"stamp\",\n"
     "                       \"scope\", \"time\", \"size\", \"error\", \"problem\"},\n"
     "                       ...]}\n";
@@ -59,10 +60,7 @@ std::vector<LayerInfo> readInfos(const CommandLine& line, const PolicyStore& sto
             if (next < infos.size() && infos[next].scope == scope) {
                 all.push_back(infos[next++]);
             } else {
-                LayerInfo missing;
-                missing.scope = scope;
-                missing.problem = "no file";
-                all.push_back(missing);
+                all.push_back(LayerInfo::absent(scope));
             }
         }
         all.insert(all.end(), infos.begin() + static_cast<std::ptrdiff_t>(next), infos.end());
@@ -70,7 +68,7 @@ std::vector<LayerInfo> readInfos(const CommandLine& line, const PolicyStore& sto
     }
     if (!line.isAllRequested()) {
         infos.erase(std::remove_if(infos.begin(), infos.end(),
-                                   [](const LayerInfo& info) { return info.problem == "no file"; }),
+                                   [](const LayerInfo& info) { return info.isAbsent(); }),
                     infos.end());
     }
     return infos;
@@ -153,7 +151,7 @@ int LayersCommand::run(const CommandLine& line, CommandIo& io) {
     std::vector<LayerInfo> infos = readInfos(line, store, component, io, status);
     int position = 0;
     for (LayerInfo& info : infos) {
-        info.position = info.problem == "no file" ? 0 : ++position;
+        info.position = info.isAbsent() ? 0 : ++position;
     }
     if (status == kSuccess && line.isStrict()) {
         for (const LayerInfo& layer : infos) {

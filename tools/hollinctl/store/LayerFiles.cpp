@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "PolicyStore.h"
+#include "ScopePlan.h"
 #include "TextEscape.h"
 #include "model/NodePath.h"
 #include "output/RegularFile.h"
@@ -43,14 +44,14 @@ bool LayerFiles::readStandardInput(std::string& text, std::string& problem) {
 
 LayerInfo LayerFiles::readScope(const std::string& scope, const std::string& component) {
     const std::string fileName = PolicyStore::storePath() + "/" + scope + "/" + component + ".xml";
-    LayerInfo info;
-    info.scope = scope;
+    LayerInfo info = LayerInfo::absent(scope);
     info.stamp = scope;
     struct stat status;
-    if (::lstat(fileName.c_str(), &status) != 0 && errno == ENOENT) {
-        info.problem = "no file";
+    if (!ScopePlan::namesAScope(scope) ||
+        (::lstat(fileName.c_str(), &status) != 0 && errno == ENOENT)) {
         return info;
     }
+    info.problem.clear();
     std::string text;
     std::string problem;
     if (!read(fileName, text, problem)) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "JsonWriter.h"
+#include "ScopePlan.h"
 #include "TextEscape.h"
 #include "layers/TreeMerger.h"
 #include "model/Tree.h"
@@ -55,6 +56,30 @@ std::string brokenText(const LayerInfo& layer) {
     }
     return "layer " + layerLabel(layer) + " is broken at line " + std::to_string(layer.error.line) +
            ", column " + std::to_string(layer.error.column) + ": " + printable(layer.error.message);
+}
+
+namespace {
+const char kLeftOut[] = "left out: the name cannot name a scope";
+}
+
+LayerInfo LayerInfo::absent(const std::string& scope) {
+    LayerInfo info;
+    info.scope = scope;
+    info.problem = ScopePlan::namesAScope(scope) ? "no file" : kLeftOut;
+    return info;
+}
+
+bool LayerInfo::isAbsent() const {
+    return problem == "no file" || problem == kLeftOut;
+}
+
+std::string brokenWarning(const LayerInfo& layer) {
+    if (!layer.error.failed) {
+        return "";
+    }
+    return brokenText(layer) +
+           "; programs keep the policy they have, or start from the kept copy, or without one "
+           "from the layers before it";
 }
 
 std::string layerLabel(const LayerInfo& layer) {

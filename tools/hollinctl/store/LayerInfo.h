@@ -30,6 +30,11 @@ struct LayerInfo {
     // Why the file could not be read ("Permission denied"), or "no file" for a
     // scope searched without a layer (position 0 then); empty for a layer read.
     std::string problem;
+
+    // The row of a scope searched that gave no layer: "no file", or left out
+    // because libvesk cannot name the scope, whatever files are there.
+    static LayerInfo absent(const std::string& scope);
+    bool isAbsent() const;
 };
 
 std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers);
@@ -37,6 +42,8 @@ std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers);
 // "layer 2 hosts/ws12 is broken at line 3, column 1: <reason>", or "" for a
 // layer read in full.
 std::string brokenText(const LayerInfo& layer);
+// brokenText and what programs make of the layer: "" for a layer read in full.
+std::string brokenWarning(const LayerInfo& layer);
 
 // "1 default": how other output names a layer.
 std::string layerLabel(const LayerInfo& layer);

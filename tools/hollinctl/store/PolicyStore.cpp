@@ -137,8 +137,9 @@ std::vector<PolicyLayer> PolicyStore::readPlannedLayers(const std::string& compo
     for (const std::string& scope : mPlan.scopes()) {
         const std::string fileName = storePath() + "/" + scope + "/" + component + ".xml";
         struct stat info;
-        if (::lstat(fileName.c_str(), &info) != 0 && errno == ENOENT) {
-            continue;
+        if (!ScopePlan::namesAScope(scope) ||
+            (::lstat(fileName.c_str(), &info) != 0 && errno == ENOENT)) {
+            continue;  // left out, as libvesk does
         }
         std::string text;
         std::string problem;

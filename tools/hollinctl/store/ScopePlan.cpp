@@ -61,6 +61,12 @@ void ScopePlan::addScopes() {
     }
 }
 
+bool ScopePlan::namesAScope(const std::string& scope) {
+    const size_t slash = scope.find('/');
+    const std::string name = slash == std::string::npos ? scope : scope.substr(slash + 1);
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 ScopePlan ScopePlan::forEntity(const std::string& entity) {
     ScopePlan plan;
     plan.mEntity = entity;

@@ -30,6 +30,9 @@ class ScopePlan {
     static ScopePlan forPlannedEntity(const std::string& entity, const std::string& host);
 
     const std::vector<std::string>& scopes() const { return mScopes; }
+    // Whether libvesk reads the scope: not one whose name (a group's, say)
+    // cannot be one folder name; it is left out of the stack.
+    static bool namesAScope(const std::string& scope);
     const std::string& entity() const { return mEntity; }
     const std::string& user() const { return mUser; }
     const std::vector<std::string>& groups() const { return mGroups; }
