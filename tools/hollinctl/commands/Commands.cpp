@@ -828,6 +828,18 @@ int Commands::edit(const CommandLine& line) {
         throw CommandError(kServiceError,
                            "cannot make the folder " + printable(folder) + ": " + error.message());
     }
+    // A linked layer is edited at its target only inside the store: a link in
+    // a folder others can write must not make root rewrite any file it names.
+    std::error_code outside;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(fileName, outside);
+    const std::filesystem::path root = std::filesystem::weakly_canonical(store, outside);
+    if (outside ||
+        std::mismatch(root.begin(), root.end(), target.begin(), target.end()).first != root.end() ||
+        target == root) {
+        throw CommandError(kServiceError, "not written: " + printable(fileName) + " leads to " +
+                                              printable(target.string()) + ", outside the store " +
+                                              printable(store));
+    }
     AtomicFile file(fileName);
     if (!file.open() || !file.write(after) || !file.commit()) {
         throw CommandError(kServiceError, "cannot write " + printable(fileName) + ": " +
