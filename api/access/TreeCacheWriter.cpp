@@ -1,5 +1,6 @@
 #include "access/TreeCacheWriter.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -66,7 +67,8 @@ void TreeCacheWriter::run() {
         } else if (mPending.empty()) {
             // A copy that failed (a full disk) is tried again while the
             // process runs, and once more as the writer goes.
-            mWork.wait_for(lock, kRetryPause, [this] { return mStopping || !mPending.empty(); });
+            mWork.wait_for(lock, mRetryPause, [this] { return mStopping || !mPending.empty(); });
+            mRetryPause = std::min(mRetryPause * 2, kLongestRetryPause);
             for (auto& waiting : mRetry) {
                 mPending.try_emplace(waiting.first, std::move(waiting.second));  // newer stays
             }
@@ -93,6 +95,8 @@ void TreeCacheWriter::run() {
         lock.lock();
         if (!written && !mStopping && mPending.count(file) == 0) {
             mRetry.insert_or_assign(file, std::move(copy));
+        } else if (written && mRetry.empty()) {
+            mRetryPause = kFirstRetryPause;
         }
         lock.unlock();
         copy.tree.reset();  // a tree nobody else holds is freed outside the lock

@@ -9,7 +9,7 @@
 // Copies of one file are written in the order they were posted; one still
 // waiting when a newer one is posted is dropped, so a newer copy is never
 // overwritten by an older one. A copy that could not be written (a full disk)
-// is tried again every few seconds until a newer one replaces it. The last
+// is tried again, after 2 s doubling up to 5 min, until a newer one replaces it. The last
 // owner's release writes what waits and tries the failed ones once more.
 #pragma once
 
@@ -57,7 +57,8 @@ class TreeCacheWriter {
         std::uint64_t digest = 0;
     };
 
-    static constexpr std::chrono::seconds kRetryPause{2};
+    static constexpr std::chrono::seconds kFirstRetryPause{2};
+    static constexpr std::chrono::seconds kLongestRetryPause{300};
 
     void run();
 
@@ -66,7 +67,8 @@ class TreeCacheWriter {
     std::condition_variable mIdle;
     // By the file the copy goes to.
     std::map<std::string, Copy> mPending;
-    std::map<std::string, Copy> mRetry;  // failed, to be tried again
+    std::map<std::string, Copy> mRetry;                   // failed, to be tried again
+    std::chrono::seconds mRetryPause = kFirstRetryPause;  // doubles while they fail
     bool mWriting = false;
     bool mStopping = false;
     std::thread mThread;
