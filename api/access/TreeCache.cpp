@@ -222,7 +222,8 @@ int TreeCache::openFolder(bool create) const {
     std::string problem;
     const mode_t mode = mFolder == kSystemFolder ? 0755 : 0700;
     const int fd = TrustedFolder::open(mFolder, create, problem, 0755, mode);
-    if (fd < 0 && errno != ENOENT && errno != EACCES) {
+    const int error = errno;
+    if (fd < 0 && error != ENOENT && error != EACCES) {
         Logger::warning("Not using the policy cache folder %s: %s\n", logText(mFolder).c_str(),
                         logText(problem).c_str());
     } else if (fd < 0 && create) {
@@ -293,7 +294,8 @@ bool TreeCache::store(const std::string& component, const Tree& tree,
     }
     const int fd = openFolder(tree.getRoot() != nullptr);
     if (fd < 0) {
-        return true;  // said why, if it matters; nothing a retry mends
+        // Said why, if it matters; only room (for a folder to be made) comes back.
+        return errno != ENOSPC && errno != EDQUOT;
     }
     const FolderLock lock(fd, LOCK_EX);
     // A folder kept for this process by someone else is theirs to fill.

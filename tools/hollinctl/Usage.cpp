@@ -219,9 +219,11 @@ const char kCacheHelp[] =
     "user's primary group. Programs of the user started with the same\n"
     "HOLLIN_CACHE_DIR serve these copies when the store cannot be read in full at\n"
     "start, and the user cannot change them. Run it from a timer or at login.\n"
+    "FOLDER and every folder above it must be root's and writable by no one else.\n"
     "\n"
-    "Exit status 0 when every component was kept, 2 usage error, 3 when one could\n"
-    "not be read in full (its previous copy stays).\n";
+    "Exit status 0 when every component was kept, 1 when one has no layers, 2 usage\n"
+    "error, 3 when one could not be read in full (its previous copy stays), FOLDER\n"
+    "was refused or the user cannot reach it.\n";
 
 std::string toolHelp() {
     return std::string(

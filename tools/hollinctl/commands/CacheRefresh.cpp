@@ -46,6 +46,18 @@ class RealUser {
     RealUser& operator=(const RealUser&) = delete;
 };
 
+// Closes the folder's descriptor however the command ends.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : mFd(fd) {}
+    ~Descriptor() { ::close(mFd); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+  private:
+    int mFd;
+};
+
 struct Account {
     uid_t uid;
     gid_t gid;
@@ -152,10 +164,7 @@ int CacheRefresh::run(const CommandLine& line, std::FILE* out, std::FILE* err) {
     if (fd < 0) {
         throw CommandError(kServiceError, "refusing the folder of copies: " + printable(problem));
     }
-    const std::unique_ptr<int, void (*)(int*)> owned(new int(fd), [](int* held) {
-        ::close(*held);
-        delete held;
-    });
+    const Descriptor owned(fd);
     if (!handOver(fd, path, account.gid, 0750, problem)) {
         throw CommandError(kServiceError, "cannot hand the folder over: " + problem);
     }
