@@ -938,6 +938,14 @@ TEST_F(HollinctlTest, CacheRefreshRefusesWhatTheUserPlanted) {
         {"a copy a link to a root file",
          [&] { plant(home / "cache" / "@com.orvek.ferrun.applications.xml", victim); },
          home / "cache", home.string() + ": owned by another user"},
+        {"a link of the user's in root's folder",
+         [&] {
+             plant(home / "cache" / "x", victim);
+             fs::remove(mDir / "link");
+             fs::create_symlink(home / "cache", mDir / "link");
+             lchown((mDir / "link").c_str(), nobody->pw_uid, nobody->pw_gid);
+         },
+         mDir / "link", (mDir / "link").string() + ": a link owned by another user"},
     };
     for (const auto& c : cases) {
         testsupport::writeFile(victim.string(), "secret");
