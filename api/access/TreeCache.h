@@ -9,8 +9,12 @@
 //   std::optional<TreeCache::Copy> copy = cache.load("org.example");
 //
 // One tree file and one stamps file per connection string and component, in a
-// folder of mode 0700, files of mode 0600. Names are encoded, so whatever the
-// service calls a component, the files stay inside the folder.
+// folder of mode 0700, files of mode 0600, written and read under a lock on
+// the folder. The stamps file records the user and the connection string the
+// copy was made for; a copy made for someone else is never served. Names are
+// encoded, so whatever the service calls a component, the files stay inside
+// the folder, and the folder is used only where no one but root and this
+// user can change it (see TrustedFolder).
 #pragma once
 
 #include <cstdint>
@@ -56,25 +60,41 @@ class HOLLIN_EXPORT TreeCache {
     static std::uint64_t digest(std::uint64_t previous, const std::string& text);
 
     const std::string& getFolder() const { return mFolder; }
+    // Off, no process-wide store() writes: for commands that only read, so
+    // that what they read never replaces a copy another program relies on.
+    static void setWritesCopies(bool writes);
+
     // The tree file of the component.
     std::string fileOf(const std::string& component) const;
 
     // Writes the copy unless the one kept came from layers with the same
     // stamps and digest. A folder this process may not write (one filled for it by an
-    // administrator) is left alone quietly; other failures are logged.
-    void store(const std::string& component, const Tree& tree,
+    // administrator) is left alone quietly; other failures are logged. False
+    // when writing failed (a full disk), so that the caller may try again.
+    bool store(const std::string& component, const Tree& tree,
                const std::vector<std::string>& stamps, std::uint64_t layersDigest) const;
     // The copy kept for the component; nullopt when there is none that can be
     // trusted (owned by this user or root, writable by no one else) and read.
     std::optional<Copy> load(const std::string& component) const;
 
   private:
+    // What a stamps file says.
+    struct Record {
+        std::string text;
+        bool recorded = false;  // says whom the copy was made for
+        std::string user;       // encoded as in the file
+        std::string connection;
+        std::vector<std::string> stamps;
+    };
+
     std::string stampsFileOf(const std::string& component) const;
-    bool readStamps(const std::string& component, std::vector<std::string>& stamps) const;
-    bool prepareFolder() const;
+    bool readStamps(int folder, const std::string& component, Record& record) const;
+    // The folder's descriptor, or -1 (logged where it matters).
+    int openFolder(bool create) const;
 
     std::string mConnectionString;
     std::string mFolder;
+    std::string mUser;  // whose policy the copies hold
 };
 
 }  // namespace vesk::legacy

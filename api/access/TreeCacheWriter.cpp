@@ -1,5 +1,6 @@
 #include "access/TreeCacheWriter.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -61,23 +62,43 @@ void TreeCacheWriter::drain() {
 void TreeCacheWriter::run() {
     std::unique_lock<std::mutex> lock(mMutex);
     for (;;) {
-        mWork.wait(lock, [this] { return mStopping || !mPending.empty(); });
+        if (mRetry.empty()) {
+            mWork.wait(lock, [this] { return mStopping || !mPending.empty(); });
+        } else if (mPending.empty()) {
+            // A copy that failed (a full disk) is tried again while the
+            // process runs, and once more as the writer goes.
+            mWork.wait_for(lock, mRetryPause, [this] { return mStopping || !mPending.empty(); });
+            mRetryPause = std::min(mRetryPause * 2, kLongestRetryPause);
+            for (auto& waiting : mRetry) {
+                mPending.try_emplace(waiting.first, std::move(waiting.second));  // newer stays
+            }
+            mRetry.clear();
+        }
         if (mPending.empty()) {
             return;  // stopping, and nothing left to write
         }
         // One thread writes, one copy at a time: a copy posted while this one
         // is written waits for it, so it lands last.
         auto next = mPending.begin();
+        const std::string file = next->first;
         Copy copy = std::move(next->second);
         mPending.erase(next);
         mWriting = true;
         lock.unlock();
+        bool written = true;
         try {
-            copy.cache.store(copy.component, *copy.tree, copy.stamps, copy.digest);
+            written = copy.cache.store(copy.component, *copy.tree, copy.stamps, copy.digest);
         } catch (const std::exception& e) {
             Logger::error("Cannot keep a copy of the configuration of %s: %s\n",
                           logText(copy.component).c_str(), logText(e.what()).c_str());
         }
+        lock.lock();
+        if (!written && !mStopping && mPending.count(file) == 0) {
+            mRetry.insert_or_assign(file, std::move(copy));
+        } else if (written && mRetry.empty()) {
+            mRetryPause = kFirstRetryPause;
+        }
+        lock.unlock();
         copy.tree.reset();  // a tree nobody else holds is freed outside the lock
         lock.lock();
         mWriting = false;

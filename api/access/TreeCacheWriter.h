@@ -8,9 +8,12 @@
 //
 // Copies of one file are written in the order they were posted; one still
 // waiting when a newer one is posted is dropped, so a newer copy is never
-// overwritten by an older one. The last owner's release writes what waits.
+// overwritten by an older one. A copy that could not be written (a full disk)
+// is tried again, after 2 s doubling up to 5 min, until a newer one replaces it. The last
+// owner's release writes what waits and tries the failed ones once more.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -54,6 +57,9 @@ class TreeCacheWriter {
         std::uint64_t digest = 0;
     };
 
+    static constexpr std::chrono::seconds kFirstRetryPause{2};
+    static constexpr std::chrono::seconds kLongestRetryPause{300};
+
     void run();
 
     std::mutex mMutex;
@@ -61,6 +67,8 @@ class TreeCacheWriter {
     std::condition_variable mIdle;
     // By the file the copy goes to.
     std::map<std::string, Copy> mPending;
+    std::map<std::string, Copy> mRetry;                   // failed, to be tried again
+    std::chrono::seconds mRetryPause = kFirstRetryPause;  // doubles while they fail
     bool mWriting = false;
     bool mStopping = false;
     std::thread mThread;

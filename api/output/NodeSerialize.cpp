@@ -104,6 +104,10 @@ std::string NodeSerialize::listSeparator(const std::vector<std::string>& items) 
 NodeSerialize::NodeSerialize(const std::string& fileName)
     : mFileName(fileName), mStream(fileName) {}
 
+NodeSerialize::NodeSerialize(const std::string& fileName, mode_t newFileMode,
+                             AtomicFile::Links links)
+    : mFileName(fileName), mStream(fileName, newFileMode, links) {}
+
 NodeSerialize::~NodeSerialize() = default;
 
 void NodeSerialize::open() {
@@ -115,11 +119,16 @@ void NodeSerialize::open() {
     write(std::string(kTreeFileHeader) + "\n");
 }
 
-void NodeSerialize::close() {
-    if (mStream.isOpen() && !mStream.commit()) {
+bool NodeSerialize::close() {
+    if (!mStream.isOpen()) {
+        return false;  // a failure, logged when it happened
+    }
+    if (!mStream.commit()) {
         Logger::error("Cannot write tree file %s: %s\n", logText(mFileName).c_str(),
                       logText(mStream.getError()).c_str());
+        return false;
     }
+    return true;
 }
 
 bool NodeSerialize::write(const std::string& text) {

@@ -23,6 +23,8 @@ class PropertyNode;
 class HOLLIN_EXPORT NodeSerialize : public NodeVisitor {
   public:
     explicit NodeSerialize(const std::string& fileName);
+    // A new file gets newFileMode; links at the name are treated as links says.
+    NodeSerialize(const std::string& fileName, mode_t newFileMode, AtomicFile::Links links);
     // Without close() the old file stays as it was.
     virtual ~NodeSerialize();
 
@@ -34,8 +36,8 @@ class HOLLIN_EXPORT NodeSerialize : public NodeVisitor {
 
     // Starts the new file with the header line.
     void open();
-    // Puts the new file in place of the old one.
-    void close();
+    // Puts the new file in place of the old one; false when it is not (logged).
+    bool close();
     bool isOpen() const { return mStream.isOpen(); }
 
     void serializeValues(PropertyNode& property);

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +28,7 @@
 #include "Program.h"
 #include "SyslogSeam.h"
 #include "TestFiles.h"
+#include "access/TreeCache.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
 #include "model/Tree.h"
@@ -97,6 +100,31 @@ TEST_F(DiskFaultTest, TreeFileKeepsItsOldContent) {
     EXPECT_NE(readFile(file).find(std::string(8192, 'y')), std::string::npos);
 }
 
+// A root process without a home keeps its copies in /var/cache/hollin, made
+// open to pass through so that the users' folders an administrator keeps below
+// it can be reached.
+TEST_F(DiskFaultTest, SystemCopiesFolderIsOpenToPassThrough) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    ASSERT_EQ(mount("hollin-var-cache", "/var/cache", "tmpfs", 0, "size=1m,mode=0755"), 0);
+    const std::string home = getenv("HOME") != nullptr ? getenv("HOME") : "";
+    unsetenv("HOME");
+    unsetenv("XDG_CACHE_HOME");
+    unsetenv("HOLLIN_CACHE_DIR");
+    const TreeCache cache("", TreeCache::defaultFolder());
+    setenv("HOLLIN_CACHE_DIR", "off", 1);
+    setenv("HOME", home.c_str(), 1);
+    Tree tree;
+    tree.setRoot(new StructuralNode("comp"));
+    EXPECT_TRUE(cache.store("comp", tree, {"default 1"}, 1));
+    struct stat status;
+    ASSERT_EQ(stat("/var/cache/hollin", &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0755u);
+    EXPECT_TRUE(cache.load("comp"));
+    umount2("/var/cache", MNT_DETACH);
+}
+
 // startlist stays while it cannot save, and saves by itself once there is
 // room, without a policy edit; then it exits normally.
 TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
@@ -112,7 +140,8 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
         {"HOME", home.string()},
         {"XDG_CONFIG_HOME", (home / ".config").string()},
         {"VESKLEG_LOG", "1"},
-        {"VESKLEG_LOG_LEVEL", "Warning"}};
+        {"VESKLEG_LOG_LEVEL", "Warning"},
+        {"HOLLIN_CACHE_DIR", (home / "cache").string()}};
     const std::string errors = (mDir / "startlist.err").string();
     fs::create_directories(home);
     writeLayer("default", "com.orvek.ferrun.applications", startupLayer("xclock -digital"));
@@ -126,6 +155,7 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
     ASSERT_NE(oldEntry.find("Exec=xclock -digital\n"), std::string::npos) << oldEntry;
 
     writeLayer("default", "com.orvek.ferrun.applications", startupLayer("xeyes"));
+    fs::remove_all(home / "cache");  // a first login on a full disk
     std::unique_ptr<Program> startlist;
     {
         const testsupport::FullDisk full(mVolume / ".filler");
@@ -144,6 +174,8 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
     EXPECT_EQ(startlist->wait(60s), 0) << readFile(errors);
     EXPECT_NE(readFile(session).find("xeyes"), std::string::npos) << readFile(session);
     EXPECT_NE(readFile(autostart).find("Exec=xeyes\n"), std::string::npos) << readFile(autostart);
+    const fs::path copy = home / "cache" / "@com.orvek.ferrun.applications.xml";
+    EXPECT_NE(readFile(copy).find("xeyes"), std::string::npos) << "the copy after the full disk";
 }
 
 TEST_F(DiskFaultTest, DeskrunnerKeepsTheOldLauncherAndRewritesByItselfOnceThereIsRoom) {

@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "ExitStatus.h"
 #include "TextEscape.h"
+#include "access/TreeCache.h"
 #include "model/Exception.h"
 #include "model/Logger.h"
 
@@ -39,6 +40,9 @@ int runCommand(int argc, char** argv) {
     if (line.getCommand().empty()) {
         throw CommandError(kUsage, "no command given");
     }
+    // What a command reads never replaces a kept copy: only cache refresh
+    // writes copies, into the folder it is pointed at.
+    TreeCache::setWritesCopies(false);
     return Commands(stdout, stderr).run(line);
 }
 

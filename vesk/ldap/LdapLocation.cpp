@@ -1,10 +1,15 @@
 #include "LdapLocation.h"
 
+#include <fcntl.h>
 #include <ldap.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "FailureDetail.h"
 
@@ -116,6 +121,25 @@ PAPIStatus LdapLocation::parse(const std::string& text, LdapLocation& location) 
     }
     parsed.mCaFile = environment("VESK_LDAP_CACERT");
     parsed.mStartTls = environment("VESK_LDAP_STARTTLS") == "1";
+    // A CA file that cannot be read would leave libldap to whatever CA it
+    // finds elsewhere: never a fallback.
+    if (!parsed.mCaFile.empty()) {
+        const int fd = ::open(parsed.mCaFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        struct stat status;
+        const int error = fd < 0                      ? errno
+                          : ::fstat(fd, &status) != 0 ? errno
+                          : S_ISREG(status.st_mode)   ? 0
+                                                      : EINVAL;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (error != 0) {
+            return FailureDetail::fail(
+                PAPIConnectionFailure,
+                "VESK_LDAP_CACERT " + parsed.mCaFile + ": " +
+                    (error == EINVAL ? std::string("not a regular file") : std::strerror(error)));
+        }
+    }
     location = std::move(parsed);
     return PAPISuccess;
 }

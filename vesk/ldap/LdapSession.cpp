@@ -11,6 +11,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
 #include <vector>
 
 #include "FailureDetail.h"
@@ -116,6 +120,63 @@ PAPIStatus readPassword(const std::string& path, Secret& secret, std::string& pr
     return used == 0 ? PAPIAuthenticationFailure : PAPISuccess;
 }
 
+// The system's ldap.conf, which names the CA when VESK_LDAP_CACERT does not.
+const char kSystemConfig[] = "/etc/ldap/ldap.conf";
+
+// libldap reads, besides ldap.conf, ~/ldaprc, ~/.ldaprc, ./ldaprc, $LDAPRC
+// and LDAP* variables: whoever can write the current folder (or, for a
+// program run as root from a user's shell, the user's home and environment)
+// could choose the CA that vouches for the policy server. Its own reading is
+// switched off before it first runs; the CA settings of the system's
+// ldap.conf are applied here, and nothing else of them is needed.
+void initialiseLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char* previous = std::getenv("LDAPNOINIT");
+        const std::string kept = previous != nullptr ? previous : "";
+        setenv("LDAPNOINIT", "1", 1);
+        int version = 0;
+        ldap_get_option(nullptr, LDAP_OPT_PROTOCOL_VERSION, &version);  // runs its start
+        if (previous != nullptr) {
+            setenv("LDAPNOINIT", kept.c_str(), 1);
+        } else {
+            unsetenv("LDAPNOINIT");  // programs started later read their own
+        }
+        std::ifstream config(kSystemConfig);
+        for (std::string line; std::getline(config, line);) {
+            std::istringstream words(line);
+            std::string key;
+            std::string value;
+            if (!(words >> key) || key[0] == '#' || !(words >> value)) {
+                continue;
+            }
+            if (strcasecmp(key.c_str(), "TLS_CACERT") == 0) {
+                ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, value.c_str());
+            } else if (strcasecmp(key.c_str(), "TLS_CACERTDIR") == 0) {
+                ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTDIR, value.c_str());
+            }
+        }
+    });
+}
+
+// Whether a simple bind's password would cross the network unencrypted.
+bool sendsInClear(const std::string& server, bool startTls) {
+    return strncasecmp(server.c_str(), "ldaps://", 8) != 0 &&
+           strncasecmp(server.c_str(), "ldapi://", 8) != 0 && !startTls;
+}
+
+// Called by libldap as each connection is made, before anything is read from
+// it: the limit on an answer's size holds from the first byte.
+int limitIncoming(LDAP*, Sockbuf* buffer, LDAPURLDesc*, struct sockaddr*,
+                  struct ldap_conncb* self) {
+    ber_len_t limit = kMaxIncoming;
+    ber_sockbuf_ctrl(buffer, LBER_SB_OPT_SET_MAX_INCOMING, &limit);
+    *static_cast<bool*>(self->lc_arg) = true;
+    return 0;
+}
+
+void connectionClosed(LDAP*, Sockbuf*, struct ldap_conncb*) {}
+
 // Called by libldap once TCP is connected and the TLS handshake begins, so a
 // failure after it is the handshake's: the certificate, as a rule.
 int noteTlsStarted(LDAP*, void*, void*, void* started) {
@@ -205,6 +266,11 @@ LdapSession::~LdapSession() {
     close();
 }
 
+bool LdapSession::cleartextBindAllowed() {
+    const char* allowed = std::getenv("VESK_LDAP_ALLOW_CLEARTEXT_BIND");
+    return allowed != nullptr && std::string(allowed) == "1";
+}
+
 bool LdapSession::lostConnection(int code) {
     return code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR || code == LDAP_TIMEOUT ||
            code == LDAP_UNAVAILABLE || code == LDAP_BUSY;
@@ -253,6 +319,16 @@ void LdapSession::failOver() {
 }
 
 PAPIStatus LdapSession::openServer(const std::string& server, std::string& reason) {
+    initialiseLibrary();
+    const bool startTls = mLocation.startTls() && strncasecmp(server.c_str(), "ldap://", 7) == 0;
+    if (mLocation.authentication(server) == LdapLocation::Authentication::Simple &&
+        sendsInClear(server, startTls) && !cleartextBindAllowed()) {
+        reason =
+            "refusing to send the bind password unencrypted: use ldaps://, StartTLS "
+            "(VESK_LDAP_STARTTLS=1) or ldapi://, or, in a test lab only, set "
+            "VESK_LDAP_ALLOW_CLEARTEXT_BIND=1";
+        return PAPIAuthenticationFailure;
+    }
     LDAP* ldap = nullptr;
     if (ldap_initialize(&ldap, server.c_str()) != LDAP_SUCCESS || ldap == nullptr) {
         reason = "not a server address";
@@ -279,7 +355,6 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
     // ldap.conf allows; the CA is ldap.conf's unless the location names one.
     // A TLS context of the connection's own holds these; made only where TLS
     // is used, as it costs a copy of the CA list.
-    const bool startTls = mLocation.startTls() && strncasecmp(server.c_str(), "ldap://", 7) == 0;
     if (startTls || strncasecmp(server.c_str(), "ldaps://", 8) == 0) {
         const int demand = LDAP_OPT_X_TLS_DEMAND;
         ldap_set_option(mLdap, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
@@ -289,6 +364,9 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
         const int client = 0;
         ldap_set_option(mLdap, LDAP_OPT_X_TLS_NEWCTX, &client);
     }
+    mConnected = false;
+    mConnectCallback = {limitIncoming, connectionClosed, &mConnected};
+    ldap_set_option(mLdap, LDAP_OPT_CONNECT_CB, &mConnectCallback);
     bool tlsStarted = false;
     ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&noteTlsStarted));
     ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_ARG, &tlsStarted);
@@ -304,6 +382,7 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
     if (status == PAPISuccess) {
         status = bind(server, passwordProblem);
     }
+    const int error = errno;
     if (status != PAPISuccess) {
         int code = LDAP_OTHER;
         ldap_get_option(mLdap, LDAP_OPT_RESULT_CODE, &code);
@@ -314,6 +393,9 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
                                    : "the CA in " + mLocation.caFile();
         if (code == LDAP_SUCCESS && status == PAPIAuthenticationFailure) {
             reason = "the password file " + mLocation.passwordFile() + " " + passwordProblem;
+        } else if (mConnected && error == ERANGE && lostConnection(code)) {
+            reason = "the server's answer is larger than the limit of " +
+                     std::to_string(kMaxIncoming >> 20) + " MiB; " + ldap_err2string(code);
         } else if (tlsStarted && lostConnection(code)) {
             reason = "TLS refused: the server's certificate could not be verified against " + ca +
                      " (not signed by it, not for this name, or expired), or that CA cannot be "
@@ -324,7 +406,9 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
         }
         if (detail != nullptr && *detail != '\0') {
             reason += std::string(" (") + detail + ")";
-        } else if (!tlsStarted && (code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR)) {
+        } else if (!mConnected && (code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR)) {
+            // Only where no connection was made: a later attempt's reason
+            // ("Connection refused" once the server is gone) is not this one's.
             const std::string connect = connectFailure(server);
             if (!connect.empty()) {
                 reason += " (" + connect + ")";
@@ -342,12 +426,6 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
     const int socket = fd();
     if (socket >= 0) {
         fcntl(socket, F_SETFD, fcntl(socket, F_GETFD) | FD_CLOEXEC);
-    }
-    Sockbuf* buffer = nullptr;
-    if (ldap_get_option(mLdap, LDAP_OPT_SOCKBUF, &buffer) == LDAP_OPT_SUCCESS &&
-        buffer != nullptr) {
-        ber_len_t limit = kMaxIncoming;
-        ber_sockbuf_ctrl(buffer, LBER_SB_OPT_SET_MAX_INCOMING, &limit);
     }
     return PAPISuccess;
 }

@@ -2,8 +2,11 @@
 // servers that answers (starting with the one used last), signed in as the
 // location says: anonymous, a simple bind with the password read from its
 // file at every bind (so a changed password is taken and no copy stays in
-// memory), or SASL EXTERNAL over ldapi://. TLS (ldaps://, StartTLS) always
-// demands a server certificate that the CA vouches for. Not thread-safe: its
+// memory), or SASL EXTERNAL over ldapi://. A password is sent only over
+// ldaps://, StartTLS or ldapi://, unless VESK_LDAP_ALLOW_CLEARTEXT_BIND=1 (for
+// test labs). TLS (ldaps://, StartTLS) always demands a server certificate
+// that the CA vouches for. libldap's own configuration files and variables
+// are not read; the CA is the location's, else the system ldap.conf's. Not thread-safe: its
 // owner serialises the use.
 //
 //   LdapSession session(location);
@@ -58,6 +61,8 @@ class LdapSession {
     // The connection's socket, or -1.
     int fd();
 
+    // Whether VESK_LDAP_ALLOW_CLEARTEXT_BIND=1 lets a password go unencrypted.
+    static bool cleartextBindAllowed();
     // Whether an error code means the connection is gone.
     static bool lostConnection(int code);
     // The status of a failed request (not of a bind).
@@ -73,6 +78,9 @@ class LdapSession {
     std::string mFailure;
     LDAP* mLdap = nullptr;
     pid_t mOwner = 0;
+    // Told by libldap of each connection it makes, at a fixed address.
+    struct ldap_conncb mConnectCallback = {};
+    bool mConnected = false;
 };
 
 }  // namespace vesk::legacy::store

@@ -102,6 +102,25 @@ TEST_F(TreeCacheTest, CopyIsWrittenWhenItChangedAndReadOnlyWhenTrusted) {
         inode = now.st_ino;
     }
 
+    // The stamps say whom the copy was made for; an older copy that does not
+    // is still read from the user's own folder.
+    const std::string stampsFile = file.substr(0, file.size() - 4) + ".stamps";
+    const std::string stamps = testsupport::readFile(stampsFile);
+    const size_t user = stamps.find("\nuser ") + 6;
+    const std::string recorded = stamps.substr(user, stamps.find('\n', user) - user);
+    const struct {
+        std::string stamps;
+        bool served;
+    } records[] = {
+        {std::string(stamps).replace(user, recorded.size(), "mallory"), false},
+        {std::string(stamps).replace(stamps.find("connection "), 11, "connection x"), false},
+        {"hollin tree copy 1\n1\ndefault 1\n", true},
+    };
+    for (const auto& record : records) {
+        testsupport::writeFile(stampsFile, record.stamps);
+        EXPECT_EQ(cache.load("comp").has_value(), record.served) << record.stamps;
+    }
+
     chmod(file.c_str(), 0620);
     EXPECT_FALSE(cache.load("comp")) << "writable by the group";
     chmod(file.c_str(), 0600);

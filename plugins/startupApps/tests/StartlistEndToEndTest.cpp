@@ -180,6 +180,21 @@ TEST(StartlistEndToEnd, NothingConfiguredAndNothingThereWritesNothing) {
     EXPECT_FALSE(fs::exists(scratch.root + "/home/.gnome2"));
 }
 
+// A folder of copies that others may write is not used: a link another user
+// planted at the copy's name never lends startlist's rights to its target.
+TEST(StartlistEndToEnd, KeptCopyIsNeverWrittenThroughAPlantedLink) {
+    Scratch scratch;
+    scratch.policy(app("clock", "xclock", "20"));
+    const std::string victim = scratch.root + "/victim";
+    writeFile(victim, "secret");
+    fs::create_directories(scratch.root + "/cache");
+    fs::permissions(scratch.root + "/cache", fs::perms::all | fs::perms::sticky_bit);
+    fs::create_symlink(victim, scratch.root + "/cache/@com.orvek.ferrun.applications.xml");
+    scratch.run();
+    EXPECT_EQ(readFile(victim), "secret");
+    EXPECT_NE(scratch.session().find("xclock"), std::string::npos) << scratch.errors;
+}
+
 // A file startlist cannot use is never rewritten; the run says why and exits 0.
 TEST(StartlistEndToEnd, BrokenSessionFilesStayByteIdentical) {
     const std::string corrupted =

@@ -12,7 +12,8 @@ const char CacheCommand::kHelp[] =
     "keeps each one that reads in full in FOLDER, owned by root and readable by the\n"
     "user's primary group. Programs of the user started with the same\n"
     "HOLLIN_CACHE_DIR serve these copies when the store cannot be read in full at\n"
-    "start, and the user cannot change them. Run it from a timer or at login.\n";
+    "start, and the user cannot change them. Run it from a timer or at login.\n"
+    "FOLDER and every folder above it must be root's and writable by no one else.\n";
 
 int CacheCommand::run(const CommandLine& line, CommandIo& io) {
     return CacheRefresh::run(line, io.out(), io.err());

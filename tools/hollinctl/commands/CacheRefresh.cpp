@@ -2,10 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +21,7 @@
 #include "TextEscape.h"
 #include "access/ConfigurationAccess.h"
 #include "access/TreeCache.h"
+#include "access/TrustedFolder.h"
 
 namespace vesk::legacy::hollinctl {
 
@@ -42,9 +46,22 @@ class RealUser {
     RealUser& operator=(const RealUser&) = delete;
 };
 
+// Closes the folder's descriptor however the command ends.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : mFd(fd) {}
+    ~Descriptor() { ::close(mFd); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+  private:
+    int mFd;
+};
+
 struct Account {
     uid_t uid;
     gid_t gid;
+    std::vector<gid_t> groups;
 };
 
 Account lookUp(const std::string& name) {
@@ -55,15 +72,66 @@ Account lookUp(const std::string& name) {
     if (rc != 0 || found == nullptr) {
         throw CommandError(kNotFound, "no user " + quotedText(name));
     }
-    return Account{found->pw_uid, found->pw_gid};
+    Account account{found->pw_uid, found->pw_gid, std::vector<gid_t>(64)};
+    int count = static_cast<int>(account.groups.size());
+    if (::getgrouplist(found->pw_name, found->pw_gid, account.groups.data(), &count) < 0) {
+        account.groups.resize(static_cast<size_t>(count));
+        ::getgrouplist(found->pw_name, found->pw_gid, account.groups.data(), &count);
+    }
+    account.groups.resize(static_cast<size_t>(std::max(count, 0)));
+    return account;
+}
+
+// Whether the user can list and read the folder: tried as the user in a
+// child, so that every level, ACL and group counts as the kernel sees it.
+bool reachable(const std::string& folder, const Account& account) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only async-signal-safe calls here: the parent has threads.
+        const bool ok = ::setgroups(account.groups.size(), account.groups.data()) == 0 &&
+                        ::setgid(account.gid) == 0 && ::setuid(account.uid) == 0 &&
+                        ::access(folder.c_str(), R_OK | X_OK) == 0;
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Root's, readable by the user's primary group and no one else; the user can
-// neither change nor replace what is in it.
-bool handOver(const std::string& path, gid_t gid, mode_t mode, std::string& problem) {
-    if (::chown(path.c_str(), 0, gid) != 0 || ::chmod(path.c_str(), mode) != 0) {
+// neither change nor replace what is in it. Through descriptors only: a link
+// planted at a name is never followed.
+bool handOver(int fd, const std::string& path, gid_t gid, mode_t mode, std::string& problem) {
+    if (::fchown(fd, 0, gid) != 0 || ::fchmod(fd, mode) != 0) {
         problem = printable(path) + ": " + std::strerror(errno);
         return false;
+    }
+    return true;
+}
+
+bool handOverCopies(int folder, const std::string& path, gid_t gid, std::string& problem) {
+    if (!handOver(folder, path, gid, 0750, problem)) {
+        return false;
+    }
+    const std::string prefix = TreeCache::encodeName("") + "@";
+    std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(::dup(folder)), ::closedir);
+    for (struct dirent* entry; entries && (entry = ::readdir(entries.get()));) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        const int fd = ::openat(folder, name.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        struct stat file;
+        const bool regular = fd >= 0 && ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode);
+        const bool done = !regular || handOver(fd, path + "/" + name, gid, 0640, problem);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!done) {
+            return false;
+        }
     }
     return true;
 }
@@ -87,29 +155,38 @@ int CacheRefresh::run(const CommandLine& line, std::FILE* out, std::FILE* err) {
                            "cache refresh needs HOLLIN_CACHE_DIR, the user's folder of copies");
     }
     const Account account = lookUp(line.getUser());
-    // Levels above the folder are created open to traverse, as the user's
-    // programs must reach the folder.
     const std::string path(folder);
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        ::mkdir(path.substr(0, slash).c_str(), 0755);
+    // Levels above the folder are created open to traverse, as the user's
+    // programs must reach the folder; none that another user could change or
+    // replace is used.
+    std::string problem;
+    const int fd = TrustedFolder::open(path, true, problem, 0755, 0750);
+    if (fd < 0) {
+        throw CommandError(kServiceError, "refusing the folder of copies: " + printable(problem));
     }
-    if (::mkdir(folder, 0700) != 0 && errno != EEXIST) {
-        throw CommandError(kServiceError,
-                           "cannot create " + printable(path) + ": " + std::strerror(errno));
+    const Descriptor owned(fd);
+    if (!handOver(fd, path, account.gid, 0750, problem)) {
+        throw CommandError(kServiceError, "cannot hand the folder over: " + problem);
     }
 
     int status = kSuccess;
+    TreeCache::setWritesCopies(true);
     {
         RealUser as(account.uid);
         std::vector<std::string> components(arguments.begin() + 1, arguments.end());
+        const std::vector<std::string> present =
+            PolicyStore(ScopePlan::forEntity("")).listComponents("");
         if (components.empty()) {
-            components = PolicyStore(ScopePlan::forEntity("")).listComponents("");
+            components = present;
         }
         ConfigurationAccess access("");
         for (const std::string& component : components) {
             PolicyStore::checkComponentName(component);
-            if (access.isComplete(component)) {
+            if (std::find(present.begin(), present.end(), component) == present.end()) {
+                std::fprintf(err, "hollinctl: %s not refreshed: %s has no layers of it\n",
+                             printable(component).c_str(), printable(line.getUser()).c_str());
+                status = std::max(status, kNotFound);
+            } else if (access.isComplete(component)) {
                 std::fprintf(out, "%s\n", printable(component).c_str());
             } else {
                 std::fprintf(err, "hollinctl: %s not refreshed: %s\n", printable(component).c_str(),
@@ -119,21 +196,15 @@ int CacheRefresh::run(const CommandLine& line, std::FILE* out, std::FILE* err) {
         }
     }
 
-    std::string problem;
-    bool handedOver = handOver(folder, account.gid, 0750, problem);
-    const std::string prefix = TreeCache::encodeName("") + "@";
-    std::unique_ptr<DIR, int (*)(DIR*)> entries(::opendir(folder), ::closedir);
-    for (struct dirent* entry; handedOver && entries && (entry = ::readdir(entries.get()));) {
-        const std::string name = entry->d_name;
-        struct stat file;
-        const std::string path = std::string(folder) + "/" + name;
-        if (name.compare(0, prefix.size(), prefix) == 0 && ::lstat(path.c_str(), &file) == 0 &&
-            S_ISREG(file.st_mode)) {
-            handedOver = handOver(path, account.gid, 0640, problem);
-        }
-    }
-    if (!handedOver) {
+    if (!handOverCopies(fd, path, account.gid, problem)) {
         std::fprintf(err, "hollinctl: cannot hand the copies over: %s\n", problem.c_str());
+        status = kServiceError;
+    }
+    if (!reachable(path, account)) {
+        std::fprintf(err,
+                     "hollinctl: %s cannot reach %s: its programs will not find the copies "
+                     "(open the folders above it to pass through)\n",
+                     printable(line.getUser()).c_str(), printable(path).c_str());
         status = kServiceError;
     }
     return status;

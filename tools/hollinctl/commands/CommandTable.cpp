@@ -163,8 +163,9 @@ const std::vector<CommandTable::Command>& CommandTable::commands() {
         {"cache", "refresh [COMPONENT...]", C::Component, "refresh", "--user --groups --host", "",
          "as root: keep the user's policy in $HOLLIN_CACHE_DIR for logins without store",
          CacheCommand::kHelp,
-         "Exit status 0 when every component was kept, 2 usage error, 3 when one could\n"
-         "not be read in full (its previous copy stays).",
+         "Exit status 0 when every component was kept, 1 when one has no layers, 2 usage\n"
+         "error, 3 when one could not be read in full (its previous copy stays), FOLDER\n"
+         "was refused or the user cannot reach it.",
          &CacheCommand::run},
         {"help", "[COMMAND]", C::Command, nullptr, "", "", "this help, or a command's",
          HelpCommand::kHelp, nullptr, &HelpCommand::run},

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -129,6 +130,21 @@ void writeTarget(const Target& target, const std::string& after) {
     if (error) {
         throw CommandError(kServiceError, "cannot make the folder " + printable(target.folder) +
                                               ": " + error.message());
+    }
+    // A linked layer is edited at its target only inside the store: a link in
+    // a folder others can write must not make root rewrite any file it names.
+    const std::string store = PolicyStore::storePath();
+    std::error_code outside;
+    const std::filesystem::path resolved =
+        std::filesystem::weakly_canonical(target.fileName, outside);
+    const std::filesystem::path root = std::filesystem::weakly_canonical(store, outside);
+    if (outside ||
+        std::mismatch(root.begin(), root.end(), resolved.begin(), resolved.end()).first !=
+            root.end() ||
+        resolved == root) {
+        throw CommandError(kServiceError, "not written: " + printable(target.fileName) +
+                                              " leads to " + printable(resolved.string()) +
+                                              ", outside the store " + printable(store));
     }
     AtomicFile file(target.fileName);
     if (!file.open() || !file.write(after) || !file.commit()) {

@@ -163,9 +163,11 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
     writeFile(admin, TestDirectory::kAdminPassword);
     writeFile(reader, TestDirectory::kReaderPassword);
     ASSERT_EQ(chmod(admin.c_str(), 0600) | chmod(reader.c_str(), 0600), 0);
+    // Plain ldap:// on loopback, the lab case the opt-out is for.
     const std::map<std::string, std::string> asAdmin{{"VESK_POLICY_STORE", directory.url(base)},
                                                      {"VESK_LDAP_BINDDN", TestDirectory::kAdminDn},
-                                                     {"VESK_LDAP_PASSWORD_FILE", admin}};
+                                                     {"VESK_LDAP_PASSWORD_FILE", admin},
+                                                     {"VESK_LDAP_ALLOW_CLEARTEXT_BIND", "1"}};
     std::map<std::string, std::string> asReader = asAdmin;
     asReader["VESK_LDAP_BINDDN"] = TestDirectory::kReaderDn;
     asReader["VESK_LDAP_PASSWORD_FILE"] = reader;

@@ -149,14 +149,15 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
 }
 
 // Run by root for a user: the copy goes where the user may read and not write;
-// a component that does not read in full is not refreshed, and dump says that
-// programs read the copy.
+// a component that does not read in full is not refreshed, and a copy made for
+// the user is not served to root.
 TEST_F(HollinctlTest, CacheRefreshKeepsAUsersPolicyInRootsFolder) {
     const struct passwd* nobody = getpwnam("nobody");
     if (geteuid() != 0 || nobody == nullptr) {
         GTEST_SKIP() << "needs root and the user nobody";
     }
     const gid_t group = nobody->pw_gid;
+    fs::permissions(mDir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     writeLayer("default", kComponent, kDefaultLayer);
     const fs::path folder = mDir / "cache" / "users" / "nobody";
     std::map<std::string, std::string> env = environment();
@@ -183,6 +184,20 @@ TEST_F(HollinctlTest, CacheRefreshKeepsAUsersPolicyInRootsFolder) {
         EXPECT_EQ(status.st_gid, e.gid) << e.path;
         EXPECT_EQ(status.st_mode & 07777, e.mode) << e.path;
     }
+    EXPECT_NE(testsupport::readFile(folder / ("@" + kComponent + ".stamps")).find("user nobody\n"),
+              std::string::npos);
+
+    result = run({"cache", "refresh", "--user", "nobody", "org.nothing"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("org.nothing not refreshed: nobody has no layers of it"),
+              std::string::npos)
+        << result.err;
+
+    // Read-only commands leave the copy alone, even where root may write.
+    const std::string copy = testsupport::readFile(folder / ("@" + kComponent + ".xml"));
+    writeLayer(mUserScope, kComponent, kUserLayer);
+    EXPECT_EQ(run({"dump", kComponent}).status, 0);
+    EXPECT_EQ(testsupport::readFile(folder / ("@" + kComponent + ".xml")), copy);
 
     writeLayer("default", kComponent, std::string(kDefaultLayer).substr(0, 200));
     result = run({"cache", "refresh", "--user", "nobody", kComponent});
@@ -190,9 +205,78 @@ TEST_F(HollinctlTest, CacheRefreshKeepsAUsersPolicyInRootsFolder) {
     EXPECT_NE(result.err.find("not refreshed: the copy in"), std::string::npos) << result.err;
     result = run({"dump", kComponent});
     EXPECT_NE(result.err.find("note: for " + kComponent +
-                              ", programs starting now get the copy in " + folder.string()),
+                              ", programs starting now get the layers "
+                              "merged up to the break"),
               std::string::npos)
+        << "nobody's copy served to root: " << result.err;
+
+    const fs::path hidden = mDir / "hidden" / "users" / "nobody";
+    fs::create_directories(hidden.parent_path());
+    fs::permissions(mDir / "hidden", fs::perms::owner_all);
+    env["HOLLIN_CACHE_DIR"] = hidden.string();
+    writeLayer("default", kComponent, kDefaultLayer);
+    result = run({"cache", "refresh", "--user", "nobody"});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_NE(result.err.find("nobody cannot reach " + hidden.string()), std::string::npos)
         << result.err;
+}
+
+// Root refreshing a folder the user controls: neither a link planted as the
+// folder nor one planted as a copy lends root's rights to what it points to.
+TEST_F(HollinctlTest, CacheRefreshRefusesWhatTheUserPlanted) {
+    const struct passwd* nobody = getpwnam("nobody");
+    if (geteuid() != 0 || nobody == nullptr) {
+        GTEST_SKIP() << "needs root and the user nobody";
+    }
+    writeLayer("default", "com.orvek.ferrun.applications",
+               "<zel:component-data zel:name=\"com.orvek.ferrun.applications\"/>");
+    const fs::path victim = mDir / "victim";
+    const fs::path home = mDir / "home";
+    fs::create_directories(home);
+    const auto plant = [&](const fs::path& link, const fs::path& target) {
+        fs::remove_all(home);
+        fs::create_directories(home / "cache");
+        fs::create_symlink(target, link);
+        for (const fs::path& path : {home, home / "cache", link}) {
+            ASSERT_EQ(lchown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+    };
+    const struct {
+        const char* name;
+        std::function<void()> setUp;
+        fs::path folder;
+        std::string reason;
+    } cases[] = {
+        {"the folder a link to a root file", [&] { plant(home / "link", victim); }, home / "link",
+         home.string() + ": owned by another user"},
+        {"a copy a link to a root file",
+         [&] { plant(home / "cache" / "@com.orvek.ferrun.applications.xml", victim); },
+         home / "cache", home.string() + ": owned by another user"},
+        {"a link of the user's in root's folder",
+         [&] {
+             plant(home / "cache" / "x", victim);
+             fs::remove(mDir / "link");
+             fs::create_symlink(home / "cache", mDir / "link");
+             lchown((mDir / "link").c_str(), nobody->pw_uid, nobody->pw_gid);
+         },
+         mDir / "link", (mDir / "link").string() + ": a link owned by another user"},
+    };
+    for (const auto& c : cases) {
+        testsupport::writeFile(victim.string(), "secret");
+        chmod(victim.c_str(), 0600);
+        c.setUp();
+        std::map<std::string, std::string> env = environment();
+        env["HOLLIN_CACHE_DIR"] = c.folder.string();
+        const Program::Result result =
+            Program::run({HOLLINCTL_BINARY, "cache", "refresh", "--user", "nobody"}, env);
+        EXPECT_EQ(result.status, 3) << c.name;
+        EXPECT_NE(result.err.find(c.reason), std::string::npos) << c.name << ": " << result.err;
+        struct stat status;
+        ASSERT_EQ(stat(victim.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0600u) << c.name;
+        EXPECT_EQ(status.st_gid, 0u) << c.name;
+        EXPECT_EQ(testsupport::readFile(victim), "secret") << c.name;
+    }
 }
 
 TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {

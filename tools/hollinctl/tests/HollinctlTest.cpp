@@ -356,6 +356,29 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
     EXPECT_EQ(blocked.status, 3);
     EXPECT_NE(blocked.err.find("kiosk/org.test.desktop.xml: Not a directory"), std::string::npos)
         << blocked.err;
+
+    // A linked layer is edited at its target inside the store, never outside.
+    const fs::path outside = mDir / "outside.xml";
+    testsupport::writeFile(outside.string(), kDefaultLayer);
+    writeLayer("hosts/target", c, kDefaultLayer);
+    for (const auto& [scope, target] : {std::pair{"groups/in", mStore / "hosts/target"},
+                                        std::pair{"groups/out", outside.parent_path()}}) {
+        fs::create_directories(mStore / scope);
+        const fs::path link = mStore / scope / (c + ".xml");
+        fs::create_symlink(
+            target / (scope == std::string("groups/in") ? c + ".xml" : "outside.xml"), link);
+        const Program::Result result = tool({"set", "--scope", scope, c + "/apps/editor", "ed"});
+        const bool in = scope == std::string("groups/in");
+        EXPECT_EQ(result.status, in ? 0 : 3) << result.err;
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(testsupport::readFile(fs::canonical(link)).find(">ed<") != std::string::npos, in);
+        if (!in) {
+            EXPECT_NE(result.err.find(link.string() + " leads to " + outside.string()),
+                      std::string::npos)
+                << result.err;
+        }
+    }
+    EXPECT_EQ(testsupport::readFile(outside.string()), kDefaultLayer);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -17,6 +18,7 @@
 #include <functional>
 #include <thread>
 
+#include "FakeLdapServer.h"
 #include "LdapLocation.h"
 #include "LdapSession.h"
 #include "StoreTestSupport.h"
@@ -170,7 +172,10 @@ class LdapStoreTest : public ::testing::Test {
 TEST_F(LdapStoreTest, SignInStatusesAndNothingPrintedLeastOfAllAPassword) {
     const std::string good = TestDirectory::kReaderPassword;
     const std::string here = mDirectory.url(mStore.mBase);
+    // Passwords go over the local socket: over ldap:// they are refused.
+    const std::string local = mDirectory.localUrl(mStore.mBase);
     const std::string passwordFile = scratch() + "/password";
+    const testsupport::FakeLdapServer listening(testsupport::FakeLdapServer::Close);
     const char* reader = TestDirectory::kReaderDn;
     const struct {
         const char* what;
@@ -184,7 +189,7 @@ TEST_F(LdapStoreTest, SignInStatusesAndNothingPrintedLeastOfAllAPassword) {
         {"anonymous", here, nullptr, "", 0, PAPISuccess, PAPISuccess},
         {"local socket, SASL EXTERNAL", mDirectory.localUrl(mStore.mBase), nullptr, "", 0,
          PAPISuccess, PAPISuccess},
-        {"reader with its password file", here, reader, good + "\n", 0600, PAPISuccess,
+        {"reader with its password file", local, reader, good + "\n", 0600, PAPISuccess,
          PAPISuccess},
         {"the first server down, the second ours", "ldap://127.0.0.1:1 " + here, nullptr, "", 0,
          PAPISuccess, PAPISuccess},
@@ -201,12 +206,16 @@ TEST_F(LdapStoreTest, SignInStatusesAndNothingPrintedLeastOfAllAPassword) {
          nullptr, "", 0, PAPISuccess, PAPIConnectionFailure},
         {"nothing listening", "ldap://127.0.0.1:1/dc=x", nullptr, "", 0, PAPISuccess,
          PAPIConnectionFailure},
-        {"wrong password", here, reader, "wr0ng-Pa55word-7d1c", 0600, PAPIAuthenticationFailure,
+        {"wrong password", local, reader, "wr0ng-Pa55word-7d1c", 0600, PAPIAuthenticationFailure,
          -1},
-        {"password file others may read", here, reader, good, 0640, PAPIAuthenticationFailure, -1},
+        {"password file others may read", local, reader, good, 0640, PAPIAuthenticationFailure, -1},
         // An empty password would be an unauthenticated bind: anonymous in disguise.
-        {"empty password file", here, reader, "\n", 0600, PAPIAuthenticationFailure, -1},
-        {"bind DN without a password file", here, reader, "", 0, PAPIAuthenticationFailure, -1},
+        {"empty password file", local, reader, "\n", 0600, PAPIAuthenticationFailure, -1},
+        {"bind DN without a password file", local, reader, "", 0, PAPIAuthenticationFailure, -1},
+        // Refused before anything is sent, though the password is right.
+        {"password over plain ldap://", listening.url("dc=x"), reader, good, 0600,
+         PAPIAuthenticationFailure, -1},
+        {"CA file that cannot be read", here, nullptr, "", 0, PAPIConnectionFailure, -1},
     };
     // Nothing may be printed, so no password can be (what is caught here also
     // holds the messages of any case that fails).
@@ -217,6 +226,8 @@ TEST_F(LdapStoreTest, SignInStatusesAndNothingPrintedLeastOfAllAPassword) {
         unsetenv("VESK_LDAP_BINDDN");
         unsetenv("VESK_LDAP_PASSWORD_FILE");
         setenv("VESK_POLICY_STORE", c.store.c_str(), 1);
+        const bool noCa = std::string(c.what) == "CA file that cannot be read";
+        setenv("VESK_LDAP_CACERT", noCa ? "/nonexistent/ca.pem" : "", 1);
         std::remove(passwordFile.c_str());
         if (c.bindDn != nullptr) {
             setenv("VESK_LDAP_BINDDN", c.bindDn, 1);
@@ -236,8 +247,31 @@ TEST_F(LdapStoreTest, SignInStatusesAndNothingPrintedLeastOfAllAPassword) {
         }
         papiDeinitialise(handle, &status);
     }
+    unsetenv("VESK_LDAP_CACERT");
     const std::string printed = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(printed + ::testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(listening.bindArrived()) << "the password went out unencrypted";
+    EXPECT_EQ(listening.connections(), 0);
+}
+
+// A server answering the bind with a length header of 2 GiB: the answer is
+// refused at its header, not read into memory, and the reason is this
+// connection's (not a later "Connection refused").
+TEST_F(LdapStoreTest, HugeAnswerToTheBindIsRefusedAtItsHeader) {
+    const testsupport::FakeLdapServer server(testsupport::FakeLdapServer::HugeAnswer, 200 << 20);
+    struct rusage before;
+    getrusage(RUSAGE_SELF, &before);
+    LdapLocation location;
+    ASSERT_EQ(LdapLocation::parse(server.url("dc=x"), location), PAPISuccess);
+    LdapSession session(location);
+    EXPECT_EQ(session.open(), PAPIConnectionFailure);
+    struct rusage after;
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << "KiB more at most";
+    EXPECT_TRUE(server.bindArrived());
+    EXPECT_NE(session.failure().find("larger than the limit of 65 MiB"), std::string::npos)
+        << session.failure();
+    EXPECT_EQ(session.failure().find("refused"), std::string::npos) << session.failure();
 }
 
 TEST_F(LdapStoreTest, NamesWithDnOrFilterSyntaxOrAnotherCaseReadOnlyTheirOwnLayer) {
@@ -565,7 +599,6 @@ TEST_F(FleetTest, CertificateOfAnotherCaIsRefusedWithItsReason) {
     } cases[] = {
         {"ldaps://, another CA", consumer.tlsUrl(""), mFleet.otherCaFile(), false},
         {"StartTLS, another CA", consumer.url(""), mFleet.otherCaFile(), true},
-        {"StartTLS, a CA file that is not there", consumer.url(""), "/nonexistent/ca.pem", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -583,6 +616,30 @@ TEST_F(FleetTest, CertificateOfAnotherCaIsRefusedWithItsReason) {
         EXPECT_EQ(failure.rfind(c.server.substr(0, c.server.size() - 1) + ": TLS refused: ", 0), 0u)
             << failure;
         EXPECT_NE(failure.find(c.ca), std::string::npos) << failure;
+    }
+}
+
+// A CA file that is not there is an error, never a fall back to the CA that
+// ./ldaprc names (anyone who can write the current folder can put one there).
+TEST_F(FleetTest, MissingCaFileIsAnErrorAndLdaprcInTheCurrentFolderChoosesNoCa) {
+    const testsupport::TempDir folder("hollin-ldaprc");
+    writeFile(folder.path + "/ldaprc", "TLS_CACERT " + mFleet.caFile() + "\n");
+    const std::string output = folder.path + "/get.log";
+    const std::string store = mFleet.consumer(0).tlsUrl("") + mBase;
+    for (const std::string ca : {"/nonexistent/ca.pem", ""}) {
+        SCOPED_TRACE(ca);
+        const int status = TestDirectory::runTool(
+            {"/bin/sh", "-c",
+             "cd \"$1\" && VESK_POLICY_STORE=\"$2\" VESK_LDAP_CACERT=\"$3\" exec \"$4\" layers " +
+                 std::string(kComponent),
+             "sh", folder.path, store, ca, kBin + "hollinctl"},
+            output);
+        EXPECT_EQ(status, 3) << readFile(output);
+        EXPECT_NE(readFile(output).find(ca.empty() ? "TLS refused"
+                                                   : "VESK_LDAP_CACERT " + ca +
+                                                         ": No such file or directory"),
+                  std::string::npos)
+            << readFile(output);
     }
 }
 
