@@ -3,7 +3,9 @@
 // store and HOME, rewriting live and ending on SIGTERM.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -65,6 +67,44 @@ TEST(DeskrunnerTest, OutcomesOfStartingThePlugins) {
         EXPECT_EQ(runner.wait(3s), 0);
         EXPECT_EQ(readFile(scratch / "stderr"), expand(o.log));
     }
+}
+
+// Under a private session bus (and no logind session or X display) one
+// deskrunner runs per session: a second start ends at once, and closing the
+// bus ends the first within two seconds.
+TEST(DeskrunnerTest, EndsWithItsSessionBusAndRunsOncePerSession) {
+    TempDir scratch;
+    const std::string release = scratch / "release";
+    ASSERT_EQ(mkfifo(release.c_str(), 0600), 0);
+    // The bus lives as long as the shell, which waits for the fifo to close.
+    Program bus({"dbus-run-session", "--", "sh", "-c",
+                 "echo \"$DBUS_SESSION_BUS_ADDRESS\"; cat \"$0\"", release},
+                {});
+    std::string address;
+    ASSERT_TRUE(bus.readOutLine(address, 10s));
+    const std::map<std::string, std::string> session = {{"DBUS_SESSION_BUS_ADDRESS", address},
+                                                        {"XDG_RUNTIME_DIR", scratch.path},
+                                                        {"XDG_SESSION_ID", ""},
+                                                        {"DISPLAY", ""},
+                                                        {"VESKLEG_LOG", "1"},
+                                                        {"VESKLEG_LOG_LEVEL", "Info"}};
+    Program first(binary("deskrunner_fakes"), session, scratch / "first");
+    ASSERT_TRUE(waitUntil([&] {
+        return readFile(scratch / "first").find("M!") != std::string::npos;
+    })) << readFile(scratch / "first");
+    Program second(binary("deskrunner_fakes"), session, scratch / "second");
+    EXPECT_EQ(second.wait(2s), 0);
+    EXPECT_NE(readFile(scratch / "second").find("deskrunner already runs for the session bus-"),
+              std::string::npos)
+        << readFile(scratch / "second");
+    EXPECT_EQ(readFile(scratch / "second").find("L+"), std::string::npos);
+    EXPECT_TRUE(first.running());
+
+    ::close(::open(release.c_str(), O_WRONLY | O_CLOEXEC));  // the shell ends, and its bus
+    EXPECT_EQ(first.wait(2s), 0) << readFile(scratch / "first");
+    EXPECT_NE(readFile(scratch / "first").find("has ended\nL-\nM-\n"), std::string::npos)
+        << readFile(scratch / "first");
+    EXPECT_EQ(bus.wait(5s), 0);
 }
 
 // Launchers written at the start (an older one deleted, the user's file kept),
