@@ -120,7 +120,7 @@ TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
         writeFile(store + "/default/com.orvek.ferrun.applications.xml", layer(launchers(list)));
     };
     setLayer(launcher("a", "a1") + launcher("b", "b"));
-    writeFile(desktop + "/MERXold.desktop", "old\n");
+    writeFile(desktop + "/MERXold.desktop", "old\nX-MERX-Managed=true\n");
     writeFile(desktop + "/notes.txt", "mine\n");
     Program runner(binary("deskrunner"),
                    {{"HOME", scratch / "home"},
@@ -231,7 +231,7 @@ TEST(DeskrunnerTest, StoreMissingAtStartIsFollowedOnceCreated) {
             EXPECT_EQ(earlier.wait(3s), 0);
             fs::remove_all(store);
         }
-        writeFile(desktop + "/MERXold.desktop", "old\n");
+        writeFile(desktop + "/MERXold.desktop", "old\nX-MERX-Managed=true\n");
         Program runner(binary("deskrunner"), environment, root + "/stderr");
         const Names first =
             cached ? Names{"MERXa.desktop", "MERXold.desktop"} : Names{"MERXold.desktop"};

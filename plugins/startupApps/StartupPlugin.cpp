@@ -1,10 +1,13 @@
 #include "StartupPlugin.h"
 
+#include <cstdlib>
 #include <exception>
 #include <utility>
 
 #include "AppVisitor.h"
 #include "AutostartWriter.h"
+#include "DesktopFolder.h"
+#include "ManagedFile.h"
 #include "PolicyCopy.h"
 #include "SessionConfig.h"
 #include "StartupConstants.h"
@@ -101,6 +104,32 @@ void StartupPlugin::write(std::uint64_t since, const PolicyCopy& copy) {
     if (corrupted) {
         std::rethrow_exception(corrupted);
     }
+}
+
+bool StartupPlugin::removeWritten() {
+    bool removed = true;
+    try {
+        // An empty list read in full takes back all that earlier runs wrote.
+        removed = rewrite(nullptr, true) && isSettled();
+    } catch (const Exception& e) {
+        Logger::error("Could not remove the startup applications: %s\n",
+                      logText(e.getMessage()).c_str());
+        removed = false;
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        const std::string plain = std::string(home) + (home[1] != '\0' ? "/Desktop" : "Desktop");
+        std::string named = launchers::userDesktopDir();
+        while (named.size() > 1 && named.back() == '/') {
+            named.pop_back();
+        }
+        for (const std::string& dir : {plain, named}) {
+            if (!dir.empty()) {
+                ManagedFile::removeAll(dir, {}, "launcher");
+            }
+        }
+    }
+    return removed;
 }
 
 bool StartupPlugin::rewrite(Node* list, bool complete) {

@@ -48,6 +48,12 @@ class StartupPlugin : public INodeListener {
     // anything is written; a fault of policy is logged and the list written.
     // A failed save is tried again by itself while the plug-in lives.
     void execute();
+    // Takes back everything written for the user, policy unread: our
+    // autostart entries, our entries of the session list and their record,
+    // and our launchers in the desktop folder (and in $HOME/Desktop when
+    // user-dirs.dirs names another). The user's own files and entries stay.
+    // False, logged, when something could not be removed or saved.
+    bool removeWritten();
     // Whether nothing is left to do: the last write came from a read of the
     // policy in full and was saved, or it failed in a way no retry can mend.
     bool isSettled() const;
