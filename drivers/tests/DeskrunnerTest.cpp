@@ -69,20 +69,43 @@ TEST(DeskrunnerTest, OutcomesOfStartingThePlugins) {
     }
 }
 
+// A private session bus, as dbus-run-session gives a session, open until
+// close() or the end of the object.
+class PrivateBus {
+  public:
+    PrivateBus(const TempDir& scratch, const std::string& home)
+        : mRelease(fifo(scratch / "release")),
+          mBus({"dbus-run-session", "--", "sh", "-c",
+                "echo \"$DBUS_SESSION_BUS_ADDRESS\"; cat \"$0\"", mRelease},
+               {{"HOME", home}}) {
+        EXPECT_TRUE(mBus.readOutLine(address, 10s));
+    }
+    ~PrivateBus() { close(); }
+    // The shell ends, and with it the bus.
+    void close() {
+        if (mBus.running()) {
+            ::close(::open(mRelease.c_str(), O_WRONLY | O_CLOEXEC));
+            EXPECT_EQ(mBus.wait(5s), 0);
+        }
+    }
+    std::string address;
+
+  private:
+    static std::string fifo(const std::string& path) {
+        EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+        return path;
+    }
+    std::string mRelease;
+    Program mBus;
+};
+
 // Under a private session bus (and no logind session or X display) one
 // deskrunner runs per session: a second start ends at once, and closing the
 // bus ends the first within two seconds.
 TEST(DeskrunnerTest, EndsWithItsSessionBusAndRunsOncePerSession) {
     TempDir scratch;
-    const std::string release = scratch / "release";
-    ASSERT_EQ(mkfifo(release.c_str(), 0600), 0);
-    // The bus lives as long as the shell, which waits for the fifo to close.
-    Program bus({"dbus-run-session", "--", "sh", "-c",
-                 "echo \"$DBUS_SESSION_BUS_ADDRESS\"; cat \"$0\"", release},
-                {});
-    std::string address;
-    ASSERT_TRUE(bus.readOutLine(address, 10s));
-    const std::map<std::string, std::string> session = {{"DBUS_SESSION_BUS_ADDRESS", address},
+    PrivateBus bus(scratch, scratch.path);
+    const std::map<std::string, std::string> session = {{"DBUS_SESSION_BUS_ADDRESS", bus.address},
                                                         {"XDG_RUNTIME_DIR", scratch.path},
                                                         {"XDG_SESSION_ID", ""},
                                                         {"DISPLAY", ""},
@@ -100,11 +123,57 @@ TEST(DeskrunnerTest, EndsWithItsSessionBusAndRunsOncePerSession) {
     EXPECT_EQ(readFile(scratch / "second").find("L+"), std::string::npos);
     EXPECT_TRUE(first.running());
 
-    ::close(::open(release.c_str(), O_WRONLY | O_CLOEXEC));  // the shell ends, and its bus
+    bus.close();
     EXPECT_EQ(first.wait(2s), 0) << readFile(scratch / "first");
     EXPECT_NE(readFile(scratch / "first").find("has ended\nL-\nM-\n"), std::string::npos)
         << readFile(scratch / "first");
-    EXPECT_EQ(bus.wait(5s), 0);
+}
+
+// Where gvfs keeps metadata, each launcher written, and again after it was
+// rewritten, carries the SHA-256 of its contents for Xfce's desktop.
+TEST(DeskrunnerTest, LaunchersCarryTheirChecksumWhereGvfsKeepsMetadata) {
+    TempDir scratch;
+    const std::string home = scratch / "home", store = scratch / "store";
+    const std::string launcherA = home + "/Desktop/MERXa.desktop";
+    fs::create_directories(home + "/Desktop");
+    fs::create_directories(store + "/default");
+    PrivateBus bus(scratch, home);
+    const std::map<std::string, std::string> session = {{"HOME", home},
+                                                        {"DBUS_SESSION_BUS_ADDRESS", bus.address},
+                                                        {"XDG_RUNTIME_DIR", scratch.path},
+                                                        {"XDG_SESSION_ID", ""},
+                                                        {"DISPLAY", ""},
+                                                        {"VESK_POLICY_STORE", store}};
+    const auto checksum = [&](const std::string& path) {
+        const std::string out =
+            Program::run({"gio", "info", "-a", "metadata::xfce-exe-checksum", path}, session).out;
+        const std::string key = "metadata::xfce-exe-checksum: ";
+        const size_t at = out.find(key);
+        return at == std::string::npos ? "" : out.substr(at + key.size(), 64);
+    };
+    const std::string probe = scratch / "probe";
+    writeFile(probe, "");
+    Program::run({"gio", "set", probe, "metadata::xfce-exe-checksum", std::string(64, 'f')},
+                 session);
+    if (checksum(probe) != std::string(64, 'f')) {
+        GTEST_SKIP() << "no metadata kept here (gvfs, gvfs-daemons not installed?)";
+    }
+    const auto sha256 = [](const std::string& path) {
+        return Program::run({"sha256sum", path}).out.substr(0, 64);
+    };
+    const std::string layerFile = store + "/default/com.orvek.ferrun.applications.xml";
+    writeFile(layerFile, layer(launchers(launcher("a", "a1") + launcher("b", "b"))));
+    Program runner(binary("deskrunner"), session, scratch / "stderr");
+    for (const std::string& path : {launcherA, home + "/Desktop/MERXb.desktop"}) {
+        EXPECT_TRUE(waitUntil([&] { return fs::exists(path) && checksum(path) == sha256(path); }))
+            << path << " " << checksum(path);
+    }
+    writeFile(layerFile, layer(launchers(launcher("a", "a2") + launcher("b", "b"))));
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(launcherA).find("Exec=a2\n") != std::string::npos &&
+               checksum(launcherA) == sha256(launcherA);
+    })) << checksum(launcherA);
+    EXPECT_EQ(runner.stop(SIGTERM), 0);
 }
 
 // Launchers written at the start (an older one deleted, the user's file kept),
