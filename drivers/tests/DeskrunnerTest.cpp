@@ -178,7 +178,8 @@ TEST(DeskrunnerTest, LaunchersCarryTheirChecksumWhereGvfsKeepsMetadata) {
 
 // Launchers written at the start (an older one deleted, the user's file kept),
 // rewritten within a second of an edit, left as they are when the store goes;
-// SIGTERM stops both plug-ins, launchers first.
+// a launcher the user deleted or edited comes back with a change to any
+// other; SIGTERM stops both plug-ins, launchers first.
 TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
     TempDir scratch;
     const std::string store = scratch / "store", desktop = scratch / "home/Desktop";
@@ -188,7 +189,7 @@ TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
     const auto setLayer = [&](const std::string& list) {
         writeFile(store + "/default/com.orvek.ferrun.applications.xml", layer(launchers(list)));
     };
-    setLayer(launcher("a", "a1") + launcher("b", "b"));
+    setLayer(launcher("a", "a1") + launcher("b", "b") + launcher("d", "d"));
     writeFile(desktop + "/MERXold.desktop", "old\nX-MERX-Managed=true\n");
     writeFile(desktop + "/notes.txt", "mine\n");
     Program runner(binary("deskrunner"),
@@ -200,14 +201,20 @@ TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
     ASSERT_TRUE(waitUntil([&] {
         return readFile(errors).find("menu plug-in started\n") != std::string::npos;
     })) << readFile(errors);
-    EXPECT_EQ(listDir(desktop), (Names{"MERXa.desktop", "MERXb.desktop", "notes.txt"}));
+    EXPECT_EQ(listDir(desktop),
+              (Names{"MERXa.desktop", "MERXb.desktop", "MERXd.desktop", "notes.txt"}));
+    const std::string b = readFile(desktop + "/MERXb.desktop");
+    writeFile(desktop + "/MERXb.desktop", "edited\n");
+    fs::remove(desktop + "/MERXd.desktop");
 
-    setLayer(launcher("a", "a2") + launcher("c", "c"));
-    const Names next = {"MERXa.desktop", "MERXc.desktop", "notes.txt"};
+    setLayer(launcher("a", "a2") + launcher("b", "b") + launcher("c", "c") + launcher("d", "d"));
+    const Names next = {"MERXa.desktop", "MERXb.desktop", "MERXc.desktop", "MERXd.desktop",
+                        "notes.txt"};
     ASSERT_TRUE(waitUntil([&] {
         return listDir(desktop) == next &&
                readFile(desktop + "/MERXa.desktop").find("Exec=a2\n") != std::string::npos;
     }));
+    EXPECT_EQ(readFile(desktop + "/MERXb.desktop"), b);
     EXPECT_EQ(readFile(desktop + "/notes.txt"), "mine\n");
 
     const std::string a = readFile(desktop + "/MERXa.desktop");
