@@ -96,9 +96,12 @@ memcheck() { build; "$ROOT/tests/reliability/valgrind.sh" "$ROOT/build"; }
 # and unpacked into a scratch root where the installed hollinctl must run.
 package() {
     deps
-    configure_build build-package -DCMAKE_INSTALL_PREFIX=/usr -DHOLLIN_TESTS=OFF
+    configure_build build-package -DCMAKE_INSTALL_PREFIX=/usr -DHOLLIN_TESTS=OFF \
+        -DCMAKE_BUILD_TYPE=Release
     rm -f "$ROOT"/build-package/*.deb
     step "packaging (cpack -G DEB)" sh -c 'cd "$1" && cpack -G DEB' cpack "$ROOT/build-package"
+    step "dropping the ldconfig calls dpkg's trigger makes" \
+        "$ROOT/dist/drop-ldconfig-scripts.sh" "$ROOT/build-package"
     "$ROOT/tests/packaging/check-packages.sh" "$ROOT/build-package"
 }
 format_check() {
