@@ -202,7 +202,7 @@ bool StartupPlugin::isSettled() const {
     return mSettled;
 }
 
-void StartupPlugin::followUntilWritten() {
+void StartupPlugin::followUntilWritten(std::chrono::seconds limit) {
     if (isSettled()) {
         return;
     }
@@ -230,7 +230,12 @@ void StartupPlugin::followUntilWritten() {
         }
     }
     std::unique_lock<std::mutex> lock(mSettledMutex);
-    mSettledChanged.wait(lock, [this] { return mSettled; });
+    if (!mSettledChanged.wait_for(lock, limit, [this] { return mSettled; })) {
+        Logger::warning(
+            "The startup applications could not be written from the policy in full within %lld "
+            "s; the next login tries again\n",
+            static_cast<long long>(limit.count()));
+    }
 }
 
 void StartupPlugin::readSessionEntries() {

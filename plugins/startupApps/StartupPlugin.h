@@ -14,6 +14,7 @@
 //   plugin.followUntilWritten();   // returns at once when execute did it all
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -58,9 +59,12 @@ class StartupPlugin : public INodeListener {
     // policy in full and was saved, or it failed in a way no retry can mend.
     bool isSettled() const;
     // Unless settled: listens for the startup list, writes again on each
-    // change (and by itself after a failed save), and returns once settled.
+    // change (and by itself after a failed save), and returns once settled,
+    // or after limit, logged: policy that stays unreadable that long is left
+    // to the next login rather than kept waiting for all the session.
     // Returns at once, logged, when it cannot listen.
-    void followUntilWritten();
+    static constexpr std::chrono::seconds kFollowLimit{10 * 60};
+    void followUntilWritten(std::chrono::seconds limit = kFollowLimit);
 
     void onNodeAdded(const NodePath&) override {}
     void onNodeRemoved(const NodePath&) override {}

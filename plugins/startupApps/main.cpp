@@ -4,7 +4,7 @@
 // or a cached copy was written) or the list could not be saved (a full
 // disk), it stays, listens for the startup list and writes again, on each
 // change and by itself with a growing delay, and exits after the first save
-// of a list read in full.
+// of a list read in full, or after ten minutes (the next login tries again).
 // "startlist --remove" takes back all it and deskrunner wrote for the user
 // (StartupPlugin::removeWritten), reading no policy; status 1 on a failure.
 #include <cstdio>
