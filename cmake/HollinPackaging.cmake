@@ -90,7 +90,10 @@ file(WRITE ${control}/conffiles
 file(WRITE ${control}/lib/conffiles "/etc/vesk/store.conf\n")
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${control}/triggers ${control}/lib/conffiles)
 set(CPACK_DEBIAN_KIOSK_PACKAGE_CONTROL_EXTRA ${control}/triggers)
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${control}/triggers ${control}/conffiles)
+# Its libraries are private (no linker cache); gvfs keeps the metadata that
+# makes desktops trust the launchers.
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${control}/conffiles)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_SUGGESTS gvfs)
 
 configure_file(${PROJECT_SOURCE_DIR}/dist/changelog ${PROJECT_BINARY_DIR}/dist/changelog @ONLY)
 execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/dist/changelog)
