@@ -20,6 +20,16 @@ using namespace launchertest;
 
 namespace {
 
+// The programs start outside the tester's desktop session unless a test gives
+// them one: no lock of a real session, nothing that ends with it.
+const bool kOutsideTheSession = [] {
+    for (const char* name : {"XDG_SESSION_ID", "DISPLAY", "WAYLAND_DISPLAY",
+                             "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"}) {
+        unsetenv(name);
+    }
+    return true;
+}();
+
 // The doubles' log in short (see FakePlugins.cpp); "LE" and "ME" stand for
 // the host's message on a failure of that plug-in, "X" for any other failure.
 std::string expand(const std::string& codes) {
