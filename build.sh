@@ -9,12 +9,14 @@ WERROR=-DHOLLIN_WERROR=${HOLLIN_WERROR:-ON}
 
 # Everything a fresh Debian 12 machine needs; only missing packages are installed.
 # dex and libglib2.0-bin (gio) run the written autostart entries and launchers in
-# the tests; scdoc makes the manual pages; dpkg-dev, file and lintian the packages.
+# the tests; scdoc makes the manual pages; dpkg-dev, file and lintian the packages;
+# deskrunner follows its X display through xcb; dbus and xvfb give the tests a
+# private session bus and X display, gvfs keeps the launchers' metadata.
 PACKAGES=(build-essential cmake ninja-build pkg-config git
           libxml2-dev libglib2.0-dev libglib2.0-bin libgtest-dev libgmock-dev libbenchmark-dev
           clang clang-format libclang-rt-14-dev valgrind util-linux
           desktop-file-utils dex scdoc python3 slapd ldap-utils libldap2-dev
-          dpkg-dev file lintian)
+          dpkg-dev file lintian libxcb1-dev dbus gvfs gvfs-daemons xvfb)
 
 # What the steps print goes to this file; the terminal gets one line per step,
 # and the end of the file when a step fails.
@@ -96,9 +98,12 @@ memcheck() { build; "$ROOT/tests/reliability/valgrind.sh" "$ROOT/build"; }
 # and unpacked into a scratch root where the installed hollinctl must run.
 package() {
     deps
-    configure_build build-package -DCMAKE_INSTALL_PREFIX=/usr -DHOLLIN_TESTS=OFF
+    configure_build build-package -DCMAKE_INSTALL_PREFIX=/usr -DHOLLIN_TESTS=OFF \
+        -DCMAKE_BUILD_TYPE=Release
     rm -f "$ROOT"/build-package/*.deb
     step "packaging (cpack -G DEB)" sh -c 'cd "$1" && cpack -G DEB' cpack "$ROOT/build-package"
+    step "dropping the ldconfig calls dpkg's trigger makes" \
+        "$ROOT/dist/drop-ldconfig-scripts.sh" "$ROOT/build-package"
     "$ROOT/tests/packaging/check-packages.sh" "$ROOT/build-package"
 }
 format_check() {

@@ -7,7 +7,10 @@ set(CPACK_PACKAGE_NAME hollin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${HOLLIN_MAINTAINER})
 set(CPACK_PACKAGE_VENDOR "hollin")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "centrally managed desktop policy")
+# No project-wide summary: CPack would put it first in every package's
+# description, before the package's own summary line.
+set(CPACK_DEBIAN_PACKAGE_SOURCE hollin)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -24,13 +27,13 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # server's, not ours to ship.
 set(CPACK_COMPONENTS_ALL lib dev desktop kiosk tools schema)
 
-# name | section | summary | description ("~" breaks a line) | depends on lib
-# (no ";" in the texts: it would split the entry)
+# name | section | summary | description ("~" ends a line of one wrapped
+# paragraph) | depends on lib (no ";" in the texts: it would split the entry)
 set(HOLLIN_PACKAGES
   "lib|libs|library of centrally managed desktop policy|libhollin merges the XML policy layers of a configuration component,~answers queries and tells listeners what changed. libvesk reads the~layers from a file store or an LDAP directory.|"
   "dev|libdevel|development files of libhollin|Headers and pkg-config file of libhollin, and the libvesk client~interface.|lib"
   "desktop|x11|desktop programs of centrally managed desktop policy|startlist writes the startup applications of policy as XDG autostart~entries at login, and deskrunner keeps the launchers of policy on the~desktop for the whole session. Both start with the session through~their autostart entries, or deskrunner through its systemd user unit.|lib"
-  "kiosk|libs|kiosk plug-in of centrally managed desktop policy|libvelapps installs the kiosk application list of a thin-client server~from policy and hands it to the server's kiosk tools.|lib"
+  "kiosk|libs|kiosk plug-in library of centrally managed desktop policy|libvelapps installs the kiosk application list of a thin-client server~from policy and hands it to the server's kiosk tools.|lib"
   "tools|admin|administrator's view of centrally managed desktop policy|hollinctl shows the effective policy of a component, layer by layer,~with the layer that set and the layer that locked each node, and~checks layer files before they are deployed.|lib"
   "schema|net|LDAP schema of centrally managed desktop policy|The OpenLDAP schema (also as LDIF) of a directory that keeps desktop~policy layers.|")
 
@@ -45,7 +48,7 @@ foreach(entry ${HOLLIN_PACKAGES})
   if(count GREATER 4)
     list(GET fields 4 depends)
   endif()
-  string(REPLACE "~" "\n " description "${description}")
+  string(REPLACE "~" "\n" description "${description}")
   string(TOUPPER ${component} upper)
   if(component STREQUAL "lib")
     set(package libhollin0)
@@ -55,12 +58,15 @@ foreach(entry ${HOLLIN_PACKAGES})
     set(package hollin-directory-schema)
   elseif(component STREQUAL "tools")
     set(package hollinctl)
+  elseif(component STREQUAL "kiosk")
+    # The thin-client server loads it: a library package named after it.
+    set(package libvelapps0)
   else()
     set(package hollin-${component})
   endif()
   set(CPACK_DEBIAN_${upper}_PACKAGE_NAME ${package})
   set(CPACK_DEBIAN_${upper}_PACKAGE_SECTION ${section})
-  set(CPACK_COMPONENT_${upper}_DESCRIPTION "${summary}\n ${description}")
+  set(CPACK_DEBIAN_${upper}_DESCRIPTION "${summary}\n${description}")
   if(depends STREQUAL "lib")
     set(CPACK_COMPONENT_${upper}_DEPENDS lib)
   endif()
@@ -75,14 +81,19 @@ foreach(entry ${HOLLIN_PACKAGES})
 endforeach()
 
 # Packages with shared libraries update the linker cache through dpkg's
-# trigger; files in /etc are the administrator's to edit: conffiles.
+# trigger (build.sh drops the maintainer scripts CPack adds to call it once
+# more); files in /etc are the administrator's to edit: conffiles.
 set(control ${PROJECT_BINARY_DIR}/dist/control)
 file(WRITE ${control}/triggers "activate-noawait ldconfig\n")
 file(WRITE ${control}/conffiles
   "/etc/xdg/autostart/hollin-deskrunner.desktop\n/etc/xdg/autostart/hollin-startlist.desktop\n")
-set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${control}/triggers)
+file(WRITE ${control}/lib/conffiles "/etc/vesk/store.conf\n")
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${control}/triggers ${control}/lib/conffiles)
 set(CPACK_DEBIAN_KIOSK_PACKAGE_CONTROL_EXTRA ${control}/triggers)
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${control}/triggers ${control}/conffiles)
+# Its libraries are private (no linker cache); gvfs keeps the metadata that
+# makes desktops trust the launchers.
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${control}/conffiles)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_SUGGESTS gvfs)
 
 configure_file(${PROJECT_SOURCE_DIR}/dist/changelog ${PROJECT_BINARY_DIR}/dist/changelog @ONLY)
 execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/dist/changelog)

@@ -1,13 +1,15 @@
 // deskrunner: hosts the launchers plug-in and the desktop menu plug-in for the
 // length of a desktop session. It runs while either of them started and ends
-// on SIGTERM or SIGINT, stopping both plug-ins first, so that a session ending
-// during a rewrite does not leave half a set of launchers.
+// on SIGTERM, SIGINT or SIGHUP, or when its session ends, stopping both
+// plug-ins first, so that a session ending during a rewrite does not leave
+// half a set of launchers. One runs per session; a second start ends at once.
 #include <signal.h>
-#include <unistd.h>
+#include <time.h>
 
 #include <csignal>
 
 #include "LauncherEntryPoints.h"
+#include "SessionWatch.h"
 #include "model/Exception.h"
 #include "model/LogText.h"
 #include "model/Logger.h"
@@ -33,6 +35,7 @@ void handleStopSignals() {
     action.sa_flags = 0;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 }  // namespace
@@ -40,6 +43,11 @@ void handleStopSignals() {
 int main() {
     Logger::initialise("Halvorn");
     handleStopSignals();
+    SessionWatch session;
+    if (!session.claim()) {
+        Logger::uninitialise();
+        return 0;
+    }
     void* launchers = nullptr;
     void* menu = nullptr;
     bool running = false;
@@ -64,10 +72,15 @@ int main() {
                 "An error occurred while running the desktop applications 'menu' plugin: %s\n",
                 logText(e.getMessage()).c_str());
         }
-        // The plug-ins work on their own threads; a stop request is seen
-        // within a second.
+        // The plug-ins work on their own threads; a stop request or the end
+        // of the session is seen within a fifth of a second.
+        const struct timespec step = {0, 200 * 1000 * 1000};
         while (running && sStopRequested == 0) {
-            sleep(1);
+            if (session.ended()) {
+                Logger::info("The session %s has ended\n", session.identity().c_str());
+                break;
+            }
+            nanosleep(&step, nullptr);
         }
         try {
             launchersPluginUninitialise(launchers);

@@ -3,11 +3,15 @@
 // store and HOME, rewriting live and ending on SIGTERM.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "LauncherTestSupport.h"
@@ -17,6 +21,16 @@ using namespace std::chrono_literals;
 using namespace launchertest;
 
 namespace {
+
+// The programs start outside the tester's desktop session unless a test gives
+// them one: no lock of a real session, nothing that ends with it.
+const bool kOutsideTheSession = [] {
+    for (const char* name : {"XDG_SESSION_ID", "DISPLAY", "WAYLAND_DISPLAY",
+                             "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"}) {
+        unsetenv(name);
+    }
+    return true;
+}();
 
 // The doubles' log in short (see FakePlugins.cpp); "LE" and "ME" stand for
 // the host's message on a failure of that plug-in, "X" for any other failure.
@@ -67,9 +81,137 @@ TEST(DeskrunnerTest, OutcomesOfStartingThePlugins) {
     }
 }
 
+// A private session bus, as dbus-run-session gives a session, open until
+// close() or the end of the object.
+class PrivateBus {
+  public:
+    PrivateBus(const TempDir& scratch, const std::string& home)
+        : mRelease(fifo(scratch / "release")),
+          mBus({"dbus-run-session", "--", "sh", "-c",
+                "echo \"$DBUS_SESSION_BUS_ADDRESS\"; cat \"$0\"", mRelease},
+               {{"HOME", home}}) {
+        EXPECT_TRUE(mBus.readOutLine(address, 10s));
+    }
+    ~PrivateBus() { close(); }
+    // The shell ends, and with it the bus.
+    void close() {
+        if (mBus.running()) {
+            ::close(::open(mRelease.c_str(), O_WRONLY | O_CLOEXEC));
+            EXPECT_EQ(mBus.wait(5s), 0);
+        }
+    }
+    std::string address;
+
+  private:
+    static std::string fifo(const std::string& path) {
+        EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+        return path;
+    }
+    std::string mRelease;
+    Program mBus;
+};
+
+// Under a private session bus (and no logind session or X display), and on
+// an X display of its own (Xvfb, where installed) beside that bus, one
+// deskrunner runs per session: a second start ends at once, and the end of
+// the bus or of the display ends the first within two seconds.
+TEST(DeskrunnerTest, EndsWithItsSessionAndRunsOncePerSession) {
+    for (const bool onDisplay : {false, true}) {
+        SCOPED_TRACE(onDisplay ? "X display" : "session bus");
+        TempDir scratch;
+        PrivateBus bus(scratch, scratch.path);
+        std::map<std::string, std::string> session = {{"DBUS_SESSION_BUS_ADDRESS", bus.address},
+                                                      {"XDG_RUNTIME_DIR", scratch.path},
+                                                      {"VESKLEG_LOG", "1"},
+                                                      {"VESKLEG_LOG_LEVEL", "Info"}};
+        std::unique_ptr<Program> xserver;
+        std::string display;
+        if (onDisplay) {
+            if (Program::run({"sh", "-c", "command -v Xvfb"}).status != 0) {
+                std::cout << "no Xvfb: the display case is left out\n";
+                continue;
+            }
+            xserver = std::make_unique<Program>(
+                std::vector<std::string>{"Xvfb", "-displayfd", "1", "-nolisten", "tcp"},
+                std::map<std::string, std::string>{});
+            ASSERT_TRUE(xserver->readOutLine(display, 10s));
+            session["DISPLAY"] = ":" + display;
+        }
+        Program first(binary("deskrunner_fakes"), session, scratch / "first");
+        ASSERT_TRUE(waitUntil([&] {
+            return readFile(scratch / "first").find("M!") != std::string::npos;
+        })) << readFile(scratch / "first");
+        Program second(binary("deskrunner_fakes"), session, scratch / "second");
+        EXPECT_EQ(second.wait(2s), 0);
+        const std::string key = onDisplay ? "display-:" + display : "bus-";
+        EXPECT_NE(readFile(scratch / "second").find("already runs for the session " + key),
+                  std::string::npos)
+            << readFile(scratch / "second");
+        EXPECT_EQ(readFile(scratch / "second").find("L+"), std::string::npos);
+        EXPECT_TRUE(first.running());
+
+        if (onDisplay) {
+            xserver->stop(SIGTERM);
+        } else {
+            bus.close();
+        }
+        EXPECT_EQ(first.wait(2s), 0) << readFile(scratch / "first");
+        EXPECT_NE(readFile(scratch / "first").find("has ended\nL-\nM-\n"), std::string::npos)
+            << readFile(scratch / "first");
+    }
+}
+
+// Where gvfs keeps metadata, each launcher written, and again after it was
+// rewritten, carries the SHA-256 of its contents for Xfce's desktop.
+TEST(DeskrunnerTest, LaunchersCarryTheirChecksumWhereGvfsKeepsMetadata) {
+    TempDir scratch;
+    const std::string home = scratch / "home", store = scratch / "store";
+    const std::string launcherA = home + "/Desktop/MERXa.desktop";
+    fs::create_directories(home + "/Desktop");
+    fs::create_directories(store + "/default");
+    PrivateBus bus(scratch, home);
+    const std::map<std::string, std::string> session = {{"HOME", home},
+                                                        {"DBUS_SESSION_BUS_ADDRESS", bus.address},
+                                                        {"XDG_RUNTIME_DIR", scratch.path},
+                                                        {"XDG_SESSION_ID", ""},
+                                                        {"DISPLAY", ""},
+                                                        {"VESK_POLICY_STORE", store}};
+    const auto checksum = [&](const std::string& path) {
+        const std::string out =
+            Program::run({"gio", "info", "-a", "metadata::xfce-exe-checksum", path}, session).out;
+        const std::string key = "metadata::xfce-exe-checksum: ";
+        const size_t at = out.find(key);
+        return at == std::string::npos ? "" : out.substr(at + key.size(), 64);
+    };
+    const std::string probe = scratch / "probe";
+    writeFile(probe, "");
+    Program::run({"gio", "set", probe, "metadata::xfce-exe-checksum", std::string(64, 'f')},
+                 session);
+    if (checksum(probe) != std::string(64, 'f')) {
+        GTEST_SKIP() << "no metadata kept here (gvfs, gvfs-daemons not installed?)";
+    }
+    const auto sha256 = [](const std::string& path) {
+        return Program::run({"sha256sum", path}).out.substr(0, 64);
+    };
+    const std::string layerFile = store + "/default/com.orvek.ferrun.applications.xml";
+    writeFile(layerFile, layer(launchers(launcher("a", "a1") + launcher("b", "b"))));
+    Program runner(binary("deskrunner"), session, scratch / "stderr");
+    for (const std::string& path : {launcherA, home + "/Desktop/MERXb.desktop"}) {
+        EXPECT_TRUE(waitUntil([&] { return fs::exists(path) && checksum(path) == sha256(path); }))
+            << path << " " << checksum(path);
+    }
+    writeFile(layerFile, layer(launchers(launcher("a", "a2") + launcher("b", "b"))));
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(launcherA).find("Exec=a2\n") != std::string::npos &&
+               checksum(launcherA) == sha256(launcherA);
+    })) << checksum(launcherA);
+    EXPECT_EQ(runner.stop(SIGTERM), 0);
+}
+
 // Launchers written at the start (an older one deleted, the user's file kept),
 // rewritten within a second of an edit, left as they are when the store goes;
-// SIGTERM stops both plug-ins, launchers first.
+// a launcher the user deleted or edited comes back with a change to any
+// other; SIGTERM stops both plug-ins, launchers first.
 TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
     TempDir scratch;
     const std::string store = scratch / "store", desktop = scratch / "home/Desktop";
@@ -79,8 +221,8 @@ TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
     const auto setLayer = [&](const std::string& list) {
         writeFile(store + "/default/com.orvek.ferrun.applications.xml", layer(launchers(list)));
     };
-    setLayer(launcher("a", "a1") + launcher("b", "b"));
-    writeFile(desktop + "/MERXold.desktop", "old\n");
+    setLayer(launcher("a", "a1") + launcher("b", "b") + launcher("d", "d"));
+    writeFile(desktop + "/MERXold.desktop", "old\nX-MERX-Managed=true\n");
     writeFile(desktop + "/notes.txt", "mine\n");
     Program runner(binary("deskrunner"),
                    {{"HOME", scratch / "home"},
@@ -91,14 +233,20 @@ TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
     ASSERT_TRUE(waitUntil([&] {
         return readFile(errors).find("menu plug-in started\n") != std::string::npos;
     })) << readFile(errors);
-    EXPECT_EQ(listDir(desktop), (Names{"MERXa.desktop", "MERXb.desktop", "notes.txt"}));
+    EXPECT_EQ(listDir(desktop),
+              (Names{"MERXa.desktop", "MERXb.desktop", "MERXd.desktop", "notes.txt"}));
+    const std::string b = readFile(desktop + "/MERXb.desktop");
+    writeFile(desktop + "/MERXb.desktop", "edited\n");
+    fs::remove(desktop + "/MERXd.desktop");
 
-    setLayer(launcher("a", "a2") + launcher("c", "c"));
-    const Names next = {"MERXa.desktop", "MERXc.desktop", "notes.txt"};
+    setLayer(launcher("a", "a2") + launcher("b", "b") + launcher("c", "c") + launcher("d", "d"));
+    const Names next = {"MERXa.desktop", "MERXb.desktop", "MERXc.desktop", "MERXd.desktop",
+                        "notes.txt"};
     ASSERT_TRUE(waitUntil([&] {
         return listDir(desktop) == next &&
                readFile(desktop + "/MERXa.desktop").find("Exec=a2\n") != std::string::npos;
     }));
+    EXPECT_EQ(readFile(desktop + "/MERXb.desktop"), b);
     EXPECT_EQ(readFile(desktop + "/notes.txt"), "mine\n");
 
     const std::string a = readFile(desktop + "/MERXa.desktop");
@@ -224,7 +372,7 @@ TEST(DeskrunnerTest, StoreMissingAtStartIsFollowedOnceCreated) {
             EXPECT_EQ(earlier.wait(3s), 0);
             fs::remove_all(store);
         }
-        writeFile(desktop + "/MERXold.desktop", "old\n");
+        writeFile(desktop + "/MERXold.desktop", "old\nX-MERX-Managed=true\n");
         Program runner(binary("deskrunner"), environment, root + "/stderr");
         const Names first =
             c.cached ? Names{"MERXa.desktop", "MERXold.desktop"} : Names{"MERXold.desktop"};

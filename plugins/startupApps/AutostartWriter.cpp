@@ -1,13 +1,12 @@
 #include "AutostartWriter.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <glib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
+#include "ManagedFile.h"
 #include "StartupConstants.h"
 #include "gnome2/gnome-desktop-item.h"
 #include "model/Exception.h"
@@ -64,11 +63,6 @@ bool execValue(const std::string& command, std::string& value, std::string& why)
     }
     g_strfreev(argv);
     return true;
-}
-
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 }  // namespace
@@ -135,6 +129,7 @@ bool AutostartWriter::save(const StartupApp& app, const std::string& path) const
     gnome_desktop_item_set_string(item, "Exec", exec.c_str());
     gnome_desktop_item_set_string(item, "X-KDE-autostart-phase", kdePhase(app.order));
     gnome_desktop_item_set_string(item, kOrderKey, app.order.c_str());
+    gnome_desktop_item_set_string(item, ManagedFile::kMarkerKey, "true");
     GError* error = nullptr;
     const bool saved = gnome_desktop_item_save(item, path.c_str(), TRUE, &error);
     if (!saved) {
@@ -147,25 +142,7 @@ bool AutostartWriter::save(const StartupApp& app, const std::string& path) const
 }
 
 void AutostartWriter::removeOthers(const std::set<std::string>& keep) const {
-    DIR* dir = opendir(mDir.c_str());
-    if (dir == nullptr) {
-        return;
-    }
-    std::vector<std::string> doomed;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.rfind(kAutostartPrefix, 0) == 0 && endsWith(name, kExtension) &&
-            keep.count(name) == 0) {
-            doomed.push_back(name);
-        }
-    }
-    closedir(dir);
-    for (const std::string& name : doomed) {
-        if (unlink((mDir + "/" + name).c_str()) != 0 && errno != ENOENT) {
-            Logger::error("Could not remove the autostart entry %s/%s: %s\n", logText(mDir).c_str(),
-                          logText(name).c_str(), strerror(errno));
-        }
-    }
+    ManagedFile::removeAll(mDir, keep, "autostart entry");
 }
 
 }  // namespace vesk::legacy::plugins::startup

@@ -1,8 +1,8 @@
 // Writes the startup applications of policy as XDG autostart entries, which
 // every current session manager starts: one file "MERX<name>.desktop" per
 // application in $XDG_CONFIG_HOME/autostart (~/.config/autostart by default).
-// The new set is written first; then the "MERX*.desktop" files not in it go.
-// Other files of the folder are the user's and stay.
+// The new set is written first; then our other entries (ManagedFile: the name
+// and the marker) go. Other files of the folder are the user's and stay.
 //
 //   AutostartWriter writer(AutostartWriter::defaultDir());
 //   writer.write({{"clock", "xclock -digital", "10"}});

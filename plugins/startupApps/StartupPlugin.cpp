@@ -1,10 +1,13 @@
 #include "StartupPlugin.h"
 
+#include <cstdlib>
 #include <exception>
 #include <utility>
 
 #include "AppVisitor.h"
 #include "AutostartWriter.h"
+#include "DesktopFolder.h"
+#include "ManagedFile.h"
 #include "PolicyCopy.h"
 #include "SessionConfig.h"
 #include "StartupConstants.h"
@@ -103,6 +106,32 @@ void StartupPlugin::write(std::uint64_t since, const PolicyCopy& copy) {
     }
 }
 
+bool StartupPlugin::removeWritten() {
+    bool removed = true;
+    try {
+        // An empty list read in full takes back all that earlier runs wrote.
+        removed = rewrite(nullptr, true) && isSettled();
+    } catch (const Exception& e) {
+        Logger::error("Could not remove the startup applications: %s\n",
+                      logText(e.getMessage()).c_str());
+        removed = false;
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        const std::string plain = std::string(home) + (home[1] != '\0' ? "/Desktop" : "Desktop");
+        std::string named = launchers::userDesktopDir();
+        while (named.size() > 1 && named.back() == '/') {
+            named.pop_back();
+        }
+        for (const std::string& dir : {plain, named}) {
+            if (!dir.empty()) {
+                ManagedFile::removeAll(dir, {}, "launcher");
+            }
+        }
+    }
+    return removed;
+}
+
 bool StartupPlugin::rewrite(Node* list, bool complete) {
     const bool autostarted = writeAutostartEntries(list, complete);
     // The previous run's record is consumed while reading, so reading comes
@@ -173,7 +202,7 @@ bool StartupPlugin::isSettled() const {
     return mSettled;
 }
 
-void StartupPlugin::followUntilWritten() {
+void StartupPlugin::followUntilWritten(std::chrono::seconds limit) {
     if (isSettled()) {
         return;
     }
@@ -201,7 +230,12 @@ void StartupPlugin::followUntilWritten() {
         }
     }
     std::unique_lock<std::mutex> lock(mSettledMutex);
-    mSettledChanged.wait(lock, [this] { return mSettled; });
+    if (!mSettledChanged.wait_for(lock, limit, [this] { return mSettled; })) {
+        Logger::warning(
+            "The startup applications could not be written from the policy in full within %lld "
+            "s; the next login tries again\n",
+            static_cast<long long>(limit.count()));
+    }
 }
 
 void StartupPlugin::readSessionEntries() {

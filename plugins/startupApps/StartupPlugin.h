@@ -14,6 +14,7 @@
 //   plugin.followUntilWritten();   // returns at once when execute did it all
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -48,13 +49,22 @@ class StartupPlugin : public INodeListener {
     // anything is written; a fault of policy is logged and the list written.
     // A failed save is tried again by itself while the plug-in lives.
     void execute();
+    // Takes back everything written for the user, policy unread: our
+    // autostart entries, our entries of the session list and their record,
+    // and our launchers in the desktop folder (and in $HOME/Desktop when
+    // user-dirs.dirs names another). The user's own files and entries stay.
+    // False, logged, when something could not be removed or saved.
+    bool removeWritten();
     // Whether nothing is left to do: the last write came from a read of the
     // policy in full and was saved, or it failed in a way no retry can mend.
     bool isSettled() const;
     // Unless settled: listens for the startup list, writes again on each
-    // change (and by itself after a failed save), and returns once settled.
+    // change (and by itself after a failed save), and returns once settled,
+    // or after limit, logged: policy that stays unreadable that long is left
+    // to the next login rather than kept waiting for all the session.
     // Returns at once, logged, when it cannot listen.
-    void followUntilWritten();
+    static constexpr std::chrono::seconds kFollowLimit{10 * 60};
+    void followUntilWritten(std::chrono::seconds limit = kFollowLimit);
 
     void onNodeAdded(const NodePath&) override {}
     void onNodeRemoved(const NodePath&) override {}

@@ -16,7 +16,8 @@ inline constexpr char kLinkType[] = "Link";
 inline constexpr char kExec[] = "Exec";
 inline constexpr char kUrl[] = "URL";
 
-// Every file whose name starts with kPrefix in the desktop folder is ours.
+// A file of the desktop folder named kPrefix + name + kDefltExt is ours when
+// it carries the marker of ManagedFile.
 inline constexpr char kPrefix[] = "MERX";
 inline constexpr char kDefltExt[] = ".desktop";
 // The desktop folder below HOME.

@@ -11,6 +11,7 @@
 #include "DesktopFolder.h"
 #include "LauncherConstants.h"
 #include "LauncherWriter.h"
+#include "ManagedFile.h"
 #include "PolicyCopy.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Exception.h"
@@ -29,6 +30,7 @@ LauncherPlugin::LauncherPlugin(int argc, const char* const* argv, ConfigurationA
     : mAccess(access), mStopped(false), mListening(false), mRewrites(0) {
     mListPath.setPath(kLauncherNode);
     if (argc > 0 && argv != nullptr && argv[0] != nullptr && argv[0][0] != '\0') {
+        mGivenDir = true;
         mBaseDir = argv[0];
         if (mBaseDir.back() != '/') {
             mBaseDir += '/';
@@ -56,20 +58,24 @@ ConfigurationAccess& LauncherPlugin::access() const {
 }
 
 void LauncherPlugin::setDefaultBaseDir() {
+    mBaseDir = defaultDir(false);
+}
+
+std::string LauncherPlugin::defaultDir(bool plain) {
     const char* home = std::getenv("HOME");
     // A relative HOME would put the launchers into whatever the current
     // directory happens to be.
     if (home == nullptr || home[0] != '/') {
-        mBaseDir.clear();
-        return;
+        return std::string();
     }
-    mBaseDir = userDesktopDir();
-    if (mBaseDir.empty()) {
-        mBaseDir = std::string(home).size() > 1 ? home : "";
-        mBaseDir += kDesktopDir;
-    } else if (mBaseDir.back() != '/') {
-        mBaseDir += '/';
+    std::string dir = plain ? std::string() : userDesktopDir();
+    if (dir.empty()) {
+        dir = std::string(home).size() > 1 ? home : "";
+        dir += kDesktopDir;
+    } else if (dir.back() != '/') {
+        dir += '/';
     }
+    return dir;
 }
 
 void LauncherPlugin::execute() {
@@ -149,7 +155,20 @@ void LauncherPlugin::onChange() {
 }
 
 bool LauncherPlugin::write(Node* list, bool complete) {
-    LauncherWriter writer(mBaseDir);
+    // user-dirs.dirs may have moved the desktop folder since the last write
+    // (xdg-user-dirs-update at the first login in another language), or
+    // since an earlier session: our launchers in the folder left behind go.
+    std::string dir = mBaseDir;
+    if (!mGivenDir) {
+        dir = defaultDir(false);
+        if (mWrittenDir.empty()) {
+            mWrittenDir = defaultDir(true);
+        }
+    }
+    if (dir.empty()) {
+        return true;
+    }
+    LauncherWriter writer(dir);
     if (list != nullptr) {
         list->visit(writer);
         writer.saveLauncher();
@@ -158,29 +177,18 @@ bool LauncherPlugin::write(Node* list, bool complete) {
     // that was not complete (the store unreachable, a layer broken): what it
     // lacks may only be missing from it.
     if (complete) {
-        removeLaunchers(writer.getFileNames());
+        removeLaunchers(dir, writer.getFileNames());
+        if (!mWrittenDir.empty() && mWrittenDir != dir) {
+            removeLaunchers(mWrittenDir);
+        }
+        mWrittenDir = dir;
     }
     ++mRewrites;
     return writer.getFailedCount() == 0;
 }
 
-void LauncherPlugin::removeLaunchers(const std::set<std::string>& keep) {
-    DIR* dir = opendir(mBaseDir.c_str());
-    if (dir == nullptr) {
-        return;
-    }
-    const std::string prefix = kPrefix;
-    std::vector<std::string> doomed;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.compare(0, prefix.size(), prefix) == 0 && keep.count(name) == 0) {
-            doomed.push_back(name);
-        }
-    }
-    closedir(dir);
-    for (const std::string& name : doomed) {
-        unlink((mBaseDir + name).c_str());  // a failure leaves that one file
-    }
+void LauncherPlugin::removeLaunchers(const std::string& dir, const std::set<std::string>& keep) {
+    ManagedFile::removeAll(dir.substr(0, dir.size() - 1), keep, "launcher");
 }
 
 }  // namespace vesk::legacy::plugins::launchers

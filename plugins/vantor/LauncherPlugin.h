@@ -61,14 +61,17 @@ class LauncherPlugin : public INodeListener {
     // Reads a copy of the list on any thread; a write of a newer change
     // started meanwhile is not overtaken.
     void onChange();
-    // Deletes the launcher files (names starting with "MERX") of the folder
-    // except those named in keep.
-    void removeLaunchers(const std::set<std::string>& keep = std::set<std::string>());
+    // Deletes our launcher files (ManagedFile) of the folder dir (ending in
+    // "/") except those named in keep.
+    static void removeLaunchers(const std::string& dir,
+                                const std::set<std::string>& keep = std::set<std::string>());
     // The desktop folder that user-dirs.dirs names (a German session's
     // $HOME/Schreibtisch/), else $HOME/Desktop/ ("/Desktop/" for a HOME of
     // "/"); empty, so that nothing is written, when HOME is unset, empty or
     // relative.
     void setDefaultBaseDir();
+    // That folder read now; with plain, $HOME/Desktop/ whatever user-dirs.dirs says.
+    static std::string defaultDir(bool plain);
     void addListener();
     void removeListener();
 
@@ -85,6 +88,8 @@ class LauncherPlugin : public INodeListener {
     bool write(Node* list, bool complete);
 
     std::string mBaseDir;
+    bool mGivenDir = false;        // the folder came as an argument: it stays
+    std::string mWrittenDir;       // where the last complete write went; write() only
     ConfigurationAccess* mAccess;  // null: the default facade
     NodePath mListPath;
     std::atomic<bool> mStopped;

@@ -6,6 +6,7 @@
 
 #include "DesktopFolder.h"
 #include "LauncherConstants.h"
+#include "ManagedFile.h"
 #include "model/LogText.h"
 #include "model/Logger.h"
 #include "model/Node.h"
@@ -33,17 +34,30 @@ std::string valueText(const PropertyNode& property, const std::string& locale) {
     return text;
 }
 
-// GNOME's desktop runs only launchers marked trusted in GIO's metadata, which
-// only gvfs keeps; without gvfs the mark is not needed.
+// GNOME's desktop runs only launchers marked trusted in GIO's metadata, and
+// Xfce's only those whose recorded SHA-256 matches the file, so an edited
+// launcher asks again; only gvfs keeps such metadata, and without gvfs
+// neither desktop asks for it.
 void markTrusted(const std::string& path) {
     GFile* file = g_file_new_for_path(path.c_str());
     GError* error = nullptr;
-    if (!g_file_set_attribute_string(file, "metadata::trusted", "true", G_FILE_QUERY_INFO_NONE,
-                                     nullptr, &error)) {
-        Logger::debug("The launcher %s is not marked trusted: %s\n", logText(path).c_str(),
-                      logText(error->message).c_str());
-        g_error_free(error);
+    gchar* text = nullptr;
+    gsize size = 0;
+    gchar* sum = nullptr;
+    if (g_file_get_contents(path.c_str(), &text, &size, &error)) {
+        sum = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<guchar*>(text), size);
+        g_free(text);
     }
+    if (sum == nullptr ||
+        !g_file_set_attribute_string(file, "metadata::trusted", "true", G_FILE_QUERY_INFO_NONE,
+                                     nullptr, &error) ||
+        !g_file_set_attribute_string(file, "metadata::xfce-exe-checksum", sum,
+                                     G_FILE_QUERY_INFO_NONE, nullptr, &error)) {
+        Logger::debug("The launcher %s is not marked trusted: %s\n", logText(path).c_str(),
+                      logText(error != nullptr ? error->message : "no checksum").c_str());
+        g_clear_error(&error);
+    }
+    g_free(sum);
     g_object_unref(file);
 }
 
@@ -160,6 +174,7 @@ void LauncherWriter::saveLauncher() {
     if (mHasExec) {
         gnome_desktop_item_set_string(mItem, mIsLink ? kUrl : kExec, mExec.c_str());
     }
+    gnome_desktop_item_set_string(mItem, ManagedFile::kMarkerKey, "true");
     const std::string fileName = std::string(kPrefix) + mName + kDefltExt;
     const std::string path = mBaseDir + fileName;
     if (!mFolderChecked) {

@@ -37,12 +37,21 @@ lintian_clean() {
 }
 check "lintian reports no error" lintian_clean "$@"
 grep -v '^running with root' "$scratch/lintian" | sed 's/^/    lintian: /'
+check "lintian finds the libraries, scripts and hardening in order" sh -c \
+    '! grep -E "maintscript-calls-ldconfig|package-name-doesnt-match-sonames|hardening-no-|custom-library-search-path" "$1"' \
+    check "$scratch/lintian"
 check "the installed hollinctl runs: hollinctl $version" sh -c \
     '[ "$(LD_LIBRARY_PATH="$1" "$2/usr/bin/hollinctl" --version)" = "hollinctl $3" ]' \
     check "$libdir" "$scratch/root" "$version"
 check "the desktop programs find all their libraries" sh -c \
-    '! LD_LIBRARY_PATH="$1" ldd "$2/usr/bin/startlist" "$2/usr/bin/deskrunner" | grep "not found"' \
+    '! LD_LIBRARY_PATH="$1:$1/hollin" ldd "$2/usr/bin/startlist" "$2/usr/bin/deskrunner" | grep "not found"' \
     check "$libdir" "$scratch/root"
+check "the private libraries are found through the programs' run path" sh -c \
+    'readelf -d "$1/usr/bin/deskrunner" | grep -q "RUNPATH.*/usr/lib/$2/hollin"' \
+    check "$scratch/root" "$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
+check "the store setting names the empty store" sh -c \
+    '[ "$(cat "$1/etc/vesk/store.conf")" = /etc/vesk/store ] && [ -d "$1/etc/vesk/store/default" ]' \
+    check "$scratch/root"
 check "the autostart entries pass desktop-file-validate" sh -c \
     'out=$(desktop-file-validate "$1"/etc/xdg/autostart/*.desktop 2>&1); echo "$out"; [ -z "$out" ]' \
     check "$scratch/root"

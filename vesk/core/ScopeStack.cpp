@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "FailureDetail.h"
+#include "StoreSetting.h"
 #include "SystemLog.h"
 
 namespace vesk::legacy::store {
@@ -119,7 +120,18 @@ bool ScopeStack::isValidName(const std::string& name) {
 
 std::string ScopeStack::configuredStore() {
     const char* configured = std::getenv("VESK_POLICY_STORE");
-    return (configured != nullptr && configured[0] != '\0') ? configured : VESK_DEFAULT_STORE;
+    if (configured != nullptr && configured[0] != '\0') {
+        return configured;
+    }
+    std::string why;
+    const std::string chosen = StoreSetting::read(VESK_STORE_SETTING, 0, why);
+    if (!why.empty()) {
+        // Refused, nothing is read: the file itself stands as the store,
+        // which no read can open, rather than a store its writer did not name.
+        SystemLog::warning("the store setting is refused, no policy is read:", why);
+        return VESK_STORE_SETTING;
+    }
+    return chosen.empty() ? VESK_DEFAULT_STORE : chosen;
 }
 
 std::string ScopeStack::storeRoot() {

@@ -32,7 +32,8 @@ class ScopeStack {
 
     // A name that can stand as one path element inside the store.
     static bool isValidName(const std::string& name);
-    // VESK_POLICY_STORE, else the build-time default, as configured.
+    // VESK_POLICY_STORE, else the line of the system's store setting
+    // (StoreSetting), else the build-time default.
     static std::string configuredStore();
     // The configured store as a directory: absolute, no trailing "/".
     static std::string storeRoot();

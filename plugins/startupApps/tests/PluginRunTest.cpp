@@ -7,6 +7,7 @@
 
 #include "PluginRun.h"
 #include "StartupEntryPoints.h"
+#include "StartupPlugin.h"
 #include "model/Exception.h"
 #include "model/Logger.h"
 
@@ -47,6 +48,26 @@ TEST(PluginRun, EveryFailureIsLoggedAndThePluginDestroyed) {
     startupPluginExecute(nullptr);  // a null handle is no plug-in
     startupPluginFollow(nullptr);
     startupPluginUninitialise(nullptr);
+}
+
+// Without a store startlist waits for one a limited time only, then leaves
+// the startup applications to the next login.
+TEST(PluginRun, FollowingAMissingStoreEndsAfterTheLimit) {
+    setenv("VESK_POLICY_STORE", "/nonexistent/hollin-store", 1);
+    setenv("VESKLEG_LOG", "1", 1);
+    setenv("HOME", "/nonexistent", 1);
+    setenv("VESKLEG_LOG_LEVEL", "Warning", 1);
+    vesk::legacy::Logger::initialise("startlist-test");
+    testing::internal::CaptureStderr();
+    {
+        vesk::legacy::plugins::startup::StartupPlugin plugin(0, nullptr);
+        plugin.execute();
+        ASSERT_FALSE(plugin.isSettled());
+        plugin.followUntilWritten(std::chrono::seconds(1));
+    }
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("within 1 s; the next login tries"),
+              std::string::npos);
+    vesk::legacy::Logger::uninitialise();
 }
 
 }  // namespace

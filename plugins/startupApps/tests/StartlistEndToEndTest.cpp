@@ -309,7 +309,7 @@ std::string sortedOutput(const std::string& command) {
 // The autostart folder as an XDG session starter sees it: dex starts exactly
 // the applications of policy and the user's own entry; every entry passes
 // the validator. Our entries of earlier runs go when policy drops them, and
-// the user's files stay.
+// the user's files stay, also one named like ours but without our marker.
 TEST(StartlistEndToEnd, AutostartEntriesAsASessionStartsThem) {
     Scratch scratch;
     const std::string autostart = scratch.root + "/config/autostart";
@@ -317,7 +317,9 @@ TEST(StartlistEndToEnd, AutostartEntriesAsASessionStartsThem) {
     writeFile(autostart + "/mine.desktop",
               "[Desktop Entry]\nType=Application\nName=Mine\nExec=mine --now\n");
     writeFile(autostart + "/MERXnotes.txt", "not an entry\n");
-    writeFile(autostart + "/MERXold.desktop", "[Desktop Entry]\nExec=old\n");
+    writeFile(autostart + "/MERXold.desktop", "[Desktop Entry]\nExec=old\nX-MERX-Managed=true\n");
+    writeFile(autostart + "/MERXown.desktop",
+              "[Desktop Entry]\nType=Application\nName=Own\nExec=own\n");
     const std::string dex = "XDG_CONFIG_HOME=" + scratch.root +
                             "/config XDG_CONFIG_DIRS=/nonexistent dex --autostart --dry-run";
     const struct {
@@ -326,11 +328,12 @@ TEST(StartlistEndToEnd, AutostartEntriesAsASessionStartsThem) {
         {app("b", "xbiff", "10") + app("a", "xload -update 5", "") +
              app("c", "xclock -digital", "60") + app("x/y", "escape", "") +
              app("d", "unbalanced 'quote", ""),
-         "Executing command: mine --now\nExecuting command: xbiff\n"
+         "Executing command: mine --now\nExecuting command: own\nExecuting command: xbiff\n"
          "Executing command: xclock -digital\nExecuting command: xload -update 5\n",
-         "MERXa.desktop MERXb.desktop MERXc.desktop MERXnotes.txt mine.desktop "},
-        {app("b", "xbiff", "10"), "Executing command: mine --now\nExecuting command: xbiff\n",
-         "MERXb.desktop MERXnotes.txt mine.desktop "},
+         "MERXa.desktop MERXb.desktop MERXc.desktop MERXnotes.txt MERXown.desktop mine.desktop "},
+        {app("b", "xbiff", "10"),
+         "Executing command: mine --now\nExecuting command: own\nExecuting command: xbiff\n",
+         "MERXb.desktop MERXnotes.txt MERXown.desktop mine.desktop "},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.files);
@@ -357,6 +360,66 @@ TEST(StartlistEndToEnd, AutostartEntriesAsASessionStartsThem) {
     EXPECT_NE(entry.find("X-MERX-Order=10\n"), std::string::npos) << entry;
     EXPECT_EQ(readFile(autostart + "/mine.desktop"),
               "[Desktop Entry]\nType=Application\nName=Mine\nExec=mine --now\n");
+}
+
+// Every file of a scratch HOME and XDG_CONFIG_HOME with its contents, by path
+// below the scratch folder.
+std::map<std::string, std::string> tree(const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const char* dir : {"/home", "/config"}) {
+        for (const auto& entry : fs::recursive_directory_iterator(root + dir)) {
+            if (entry.is_regular_file()) {
+                files[entry.path().lexically_relative(root).string()] = readFile(entry.path());
+            }
+        }
+    }
+    return files;
+}
+
+// "startlist --remove" takes back every file and session entry hollin wrote
+// (autostart entries, launchers in the desktop folder and in the one
+// user-dirs.dirs moved it from) and leaves all of the user's byte for byte,
+// also those named like ours without our marker; a second run finds nothing.
+TEST(StartlistEndToEnd, RemoveTakesBackExactlyWhatHollinWrote) {
+    Scratch scratch;
+    const std::string home = scratch.root + "/home", config = scratch.root + "/config";
+    const std::string mine = "[Desktop Entry]\nType=Application\nName=Mine\nExec=mine\n";
+    const std::string ours = mine + "X-MERX-Managed=true\n";
+    fs::create_directories(config + "/autostart");
+    fs::create_directories(home + "/Desktop");
+    fs::create_directories(home + "/Schreibtisch");
+    writeFile(config + "/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    for (const std::string& file :
+         {config + "/autostart/mine.desktop", config + "/autostart/MERXmine.desktop",
+          home + "/Desktop/MERXmine.desktop", home + "/Schreibtisch/notes"}) {
+        writeFile(file, mine);
+    }
+    writeFile(home + "/Schreibtisch/MERXtoo.desktop", "X-MERX-Managed=true\n" + mine);  // ours
+    const auto userFiles = tree(scratch.root);  // the session list aside, all the user's
+
+    scratch.install("extra-keys");
+    scratch.policy(app("clock", "xclock", "") + app("eyes", "xeyes", ""));
+    scratch.run();
+    for (const std::string& launcher :
+         {home + "/Desktop/MERXold.desktop", home + "/Schreibtisch/MERXa.desktop"}) {
+        writeFile(launcher, ours);
+    }
+    ASSERT_TRUE(fs::exists(config + "/autostart/MERXeyes.desktop"));
+    ASSERT_NE(scratch.session().find("xeyes"), std::string::npos);
+
+    for (int run = 0; run < 2; ++run) {
+        const Program::Result removed =
+            Program::run({kStartlist, "--remove"}, scratch.environment("gone"));
+        EXPECT_EQ(removed.status, 0) << removed.err;
+        EXPECT_EQ(removed.err, "");
+        expectGolden("extra-keys.removed.expected", scratch.session());
+        auto left = tree(scratch.root);
+        left.erase("home/.gnome2/session-manual");
+        auto expected = userFiles;
+        expected.erase("home/Schreibtisch/MERXtoo.desktop");
+        EXPECT_EQ(left, expected);
+    }
+    EXPECT_EQ(Program::run({kStartlist, "--bogus"}).status, 2);
 }
 
 // A command is split as the shell splits it and each argument quoted anew

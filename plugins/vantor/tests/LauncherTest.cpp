@@ -78,8 +78,8 @@ class LauncherTest : public ::testing::Test {
 };
 
 // data/before holds files of the user and of earlier runs, data/after what the
-// launchers of the layer in data/ leave: every file whose name starts with
-// "MERX" is a launcher file, and only those.
+// launchers of the layer in data/ leave: a file "MERX*.desktop" with the line
+// "X-MERX-Managed=true" is a launcher file, and only those.
 TEST_F(LauncherTest, WritesThePolicySetAndDeletesOnlyItsOwnFiles) {
     fs::copy(kData + "before", mDesktop, fs::copy_options::recursive);
     fs::copy_file(kData + "com.orvek.ferrun.applications.xml", mStore + kLayer);
@@ -221,18 +221,28 @@ TEST_F(LauncherTest, ChoosesTheFolder) {
 
 // What real desktops do with the files: a German session's desktop folder,
 // missing at login, is created (readable by all) with the launchers in it;
-// each passes the validator, and GIO's launcher runs its command.
+// each passes the validator, and GIO's launcher runs its command. Once
+// user-dirs.dirs has moved the folder (as at the first login in German), the
+// next write takes our launchers out of the old one, the user's files stay.
 TEST_F(LauncherTest, LaunchersInAMissingLocalisedDesktopFolderLaunch) {
     const std::string home = mDir / "home", launched = mDir / "launched";
+    const std::string old = home + "/Desktop", mine = "[Desktop Entry]\nName=mine\n";
     fs::create_directories(home + "/.config");
-    writeFile(home + "/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    fs::create_directories(old);
+    writeFile(old + "/MERXmine.desktop", mine);
     setenv("HOME", home.c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");
     setLayer(launchers(launcher("touch", "touch " + launched) + launcher("two", "true")));
     LauncherPlugin plugin(0, nullptr, access());
     plugin.onChange();
+    const Names ours = {"MERXtouch.desktop", "MERXtwo.desktop"};
+    ASSERT_EQ(listDir(old), (Names{"MERXmine.desktop", "MERXtouch.desktop", "MERXtwo.desktop"}));
+    writeFile(home + "/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    plugin.onChange();
     const std::string desktop = home + "/Schreibtisch";
-    ASSERT_EQ(listDir(desktop), (Names{"MERXtouch.desktop", "MERXtwo.desktop"})) << log();
+    ASSERT_EQ(listDir(desktop), ours) << log();
+    EXPECT_EQ(listDir(old), Names{"MERXmine.desktop"});
+    EXPECT_EQ(readFile(old + "/MERXmine.desktop"), mine);
     EXPECT_EQ(fs::status(desktop).permissions(), fs::perms(0755));
     const std::string report = mDir / "validator";
     EXPECT_EQ(system(("cd " + desktop + " && desktop-file-validate MERX*.desktop >" + report +
@@ -250,14 +260,14 @@ TEST_F(LauncherTest, LaunchersInAMissingLocalisedDesktopFolderLaunch) {
 TEST_F(LauncherTest, EntryPointsWithTheStoreMissingAtLogin) {
     const fs::path store = mDir / "missing";
     setenv("VESK_POLICY_STORE", store.c_str(), 1);
-    writeFile(mDesktop + "/MERXa.desktop", "old\n");
+    writeFile(mDesktop + "/MERXa.desktop", "old\nX-MERX-Managed=true\n");
     launchersPluginExecute(nullptr);
     launchersPluginUninitialise(nullptr);
     const char* args[] = {mDesktop.c_str()};
     void* handle = launchersPluginInitialise(1, args);
     EXPECT_STREQ(gnome_program_get_app_id(gnome_program_get()), "launchers");
     EXPECT_NO_THROW(launchersPluginExecute(handle));
-    EXPECT_EQ(readFile(mDesktop + "/MERXa.desktop"), "old\n") << log();
+    EXPECT_EQ(readFile(mDesktop + "/MERXa.desktop"), "old\nX-MERX-Managed=true\n") << log();
     fs::create_directories(store / "default");
     writeFile(store.string() + kLayer, layer(launchers(launcher("b", "b"))));
     EXPECT_TRUE(waitUntil([&] { return fs::exists(mDesktop + "/MERXb.desktop"); })) << log();
