@@ -7,12 +7,14 @@ JOBS=${JOBS:-$(nproc)}
 
 # Everything a fresh Debian 12 machine needs; only missing packages are installed.
 # dex and libglib2.0-bin (gio) run the written autostart entries and launchers in
-# the tests; scdoc makes the manual pages; dpkg-dev, file and lintian the packages.
+# the tests; dconf-cli, dconf-service, gsettings-desktop-schemas and dbus-daemon carry the
+# settings tests; scdoc makes the manual pages; dpkg-dev, file and lintian the packages.
 PACKAGES=(build-essential cmake ninja-build pkg-config git
           libxml2-dev libglib2.0-dev libglib2.0-bin libgtest-dev libgmock-dev libbenchmark-dev
           clang clang-format libclang-rt-14-dev valgrind util-linux
           desktop-file-utils dex scdoc python3 slapd ldap-utils libldap2-dev
-          dpkg-dev file lintian)
+          dpkg-dev file lintian
+          dconf-cli dconf-service gsettings-desktop-schemas dbus-daemon)
 
 # What the steps print goes to this file; the terminal gets one line per step,
 # and the end of the file when a step fails.
