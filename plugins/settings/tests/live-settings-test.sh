@@ -38,6 +38,7 @@ for u in a:61001:61101 b:61002:61102; do
     mkdir -p "$work/home-$name" && chown "${rest%%:*}" "$work/home-$name" || exit 1
 done
 printf 'hxsstaff:x:61101:hxsa\nhxslab:x:61102:hxsb\n' >>"$work/group"
+echo "hxsys:x:990:990::/nonexistent:/bin/sh" >>"$work/passwd"
 mount --bind "$work/passwd" /etc/passwd && mount --bind "$work/group" /etc/group ||
     unavailable "passwd and group cannot be replaced in the namespace"
 
@@ -193,6 +194,23 @@ expect "the user's settings are the user's" "uint32 7" \
     "$(in_session hxsa "gsettings set $S lock-delay 7 && gsettings get $S lock-delay")"
 "$DCONF_TOOL" remove --user hxsb >/dev/null || fail "remove failed"
 [ ! -e /run/dconf/user/61002 ] && [ ! -e /etc/dconf/db/hollin_61002.d ] || fail "remove left files"
+
+# --- follow serves a user whose session appears, never a system account.
+layer default "$(path screensaver "$(prop lock-delay xs:int 120)")"
+mkdir /run/user/990 /run/user/61002
+wait_until 2 "[ -e /run/dconf/user/61002 ]" || fail "follow did not serve a new session"
+[ ! -e /run/dconf/user/990 ] || fail "a system account got a profile"
+kill "$follow" && wait "$follow" 2>/dev/null
+follow=
+
+# --- the PAM hook acts at session open only, and not for system accounts.
+"$DCONF_TOOL" remove --user hxsb >/dev/null
+PAM_TYPE=close_session PAM_USER=hxsb "$DCONF_TOOL" apply --pam || fail "the hook failed at close"
+[ ! -e /run/dconf/user/61002 ] || fail "the hook applied at session close"
+PAM_TYPE=open_session PAM_USER=hxsys "$DCONF_TOOL" apply --pam || fail "the hook failed for hxsys"
+[ ! -e /run/dconf/user/990 ] || fail "the hook gave a system account a profile"
+PAM_TYPE=open_session PAM_USER=hxsb "$DCONF_TOOL" apply --pam >/dev/null || fail "the hook failed"
+expect "the hook applies at session open" "uint32 120" "$(get hxsb "$S lock-delay")"
 
 [ $failures = 0 ] || { echo "$failures failures; apply log:" >&2; cat "$work/apply.log" >&2; exit 1; }
 echo "all settings cases passed"
