@@ -27,6 +27,8 @@
 #include "PolicyStore.h"
 #include "Provenance.h"
 #include "ScopePlan.h"
+#include "SettingsCheck.h"
+#include "SettingsMapping.h"
 #include "StoreLint.h"
 #include "TextEscape.h"
 #include "Usage.h"
@@ -685,6 +687,10 @@ int Commands::get(const CommandLine& line) {
         }
     } else {
         write(printable(property->getStringValue(locale)) + "\n");
+    }
+    if (path.getComponent() == settings::SettingsMapping::kComponent &&
+        line.getFormat() != OutputFormat::Json) {
+        write(printable(settings::SettingsCheck::describe(path.getNames(), *property)) + "\n");
     }
     return status;
 }

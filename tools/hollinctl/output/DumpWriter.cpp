@@ -1,5 +1,8 @@
 #include "DumpWriter.h"
 
+#include "SettingsCheck.h"
+#include "SettingsMapping.h"
+
 #include <algorithm>
 
 #include "JsonWriter.h"
@@ -187,6 +190,11 @@ std::string DumpWriter::text() const {
                     out += "[" + printable(locale) + "] ";
                 }
                 out += valueText(*property, locale) + "\n";
+            }
+            if (mComponent == settings::SettingsMapping::kComponent) {
+                out += kIndent +
+                       printable(settings::SettingsCheck::describe(mRows[i].names, *property)) +
+                       "\n";
             }
         }
         const NodeHistory* history = mProvenance.find(mRows[i].names);
