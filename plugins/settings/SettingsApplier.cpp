@@ -1,8 +1,14 @@
 #include "SettingsApplier.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "DconfDatabase.h"
@@ -26,6 +32,27 @@ uid_t uidOf(const std::string& user) {
     return entry->pw_uid;
 }
 
+// Held while one user's files are written: the PAM hook and the service may
+// apply the same user at once.
+class UserLock {
+  public:
+    UserLock(const std::string& folder, uid_t uid) {
+        ::mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0755);
+        ::mkdir(folder.c_str(), 0755);
+        const std::string name = folder + "/.hollin-" + std::to_string(uid) + ".lock";
+        mFd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (mFd < 0 || ::flock(mFd, LOCK_EX) != 0) {
+            throw std::runtime_error("cannot lock " + name + ": " + std::strerror(errno));
+        }
+    }
+    ~UserLock() { ::close(mFd); }
+    UserLock(const UserLock&) = delete;
+    UserLock& operator=(const UserLock&) = delete;
+
+  private:
+    int mFd = -1;
+};
+
 std::string joined(const std::vector<std::string>& names) {
     std::string text = SettingsMapping::kComponent;
     for (const std::string& name : names) {
@@ -48,6 +75,7 @@ SettingsApplier::Places SettingsApplier::Places::system() {
 
 SettingsApplier::Outcome SettingsApplier::apply(const std::string& user) const {
     const uid_t uid = uidOf(user);
+    const UserLock held(mPlaces.profiles, uid);
     UserSettings settings(user, mPlaces.cache);
     if (!settings.read()) {
         throw std::runtime_error("the settings policy of \"" + user +
@@ -83,6 +111,7 @@ SettingsApplier::Outcome SettingsApplier::apply(const std::string& user) const {
 
 bool SettingsApplier::remove(const std::string& user) const {
     const uid_t uid = uidOf(user);
+    const UserLock held(mPlaces.profiles, uid);
     const std::string name = databaseName(uid);
     const bool profileRemoved = MandatoryProfile(uid, mPlaces.profiles).remove(name);
     const bool databaseRemoved = DconfDatabase(name, mPlaces.databases).remove();

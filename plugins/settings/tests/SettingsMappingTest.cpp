@@ -3,13 +3,18 @@
 // ranges, locks and the names that cannot be dconf's.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "DconfDatabase.h"
 #include "FollowService.h"
 #include "MandatoryProfile.h"
 #include "SchemaIndex.h"
+#include "SettingsCheck.h"
 #include "SettingsMapping.h"
 #include "TestFiles.h"
 #include "layers/TreeMerger.h"
@@ -176,6 +181,61 @@ TEST(SettingsFilesTest, DatabaseNamesProfilesAndFirstUserId) {
     writeFile(dir.path + "/login.defs", "# UID_MIN 5\nUID_MIN\t\t 2000\nUID_MAX 60000\n");
     EXPECT_EQ(FollowService::firstUserId(dir.path + "/login.defs"), 2000u);
     EXPECT_EQ(FollowService::firstUserId(dir.path + "/missing"), 1000u);
+}
+
+TEST(SettingsFilesTest, DatabaseIsCompiledOnlyWhenChangedAndTheOldFileInvalidated) {
+    TempDir dir;
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent", 1);  // no real bus
+    DconfDatabase database("hollin_7", dir.path);
+    const std::string keyfile = "[org/x]\na=uint32 3\n";
+    ASSERT_TRUE(database.write(keyfile, "/org/x/a\n"));
+    EXPECT_FALSE(database.write(keyfile, "/org/x/a\n"));
+    writeFile(dir.path + "/profile", "file-db:" + database.file() + "\n");
+    const std::string read =
+        "DCONF_PROFILE=" + dir.path + "/profile dconf read /org/x/a > " + dir.path + "/read";
+    ASSERT_EQ(std::system(read.c_str()), 0);
+    EXPECT_EQ(readFile(dir.path + "/read"), "uint32 3\n");
+
+    // A session with the old file mapped must see it replaced.
+    std::ifstream old(database.file(), std::ios::binary);
+    ASSERT_TRUE(database.write("[org/x]\na=uint32 4\n", ""));
+    char header[8] = {1};
+    old.read(header, sizeof header);
+    EXPECT_EQ(std::string(header, 8), std::string(8, '\0'));
+    ASSERT_EQ(std::system(read.c_str()), 0);
+    EXPECT_EQ(readFile(dir.path + "/read"), "uint32 4\n");
+
+    EXPECT_TRUE(database.remove());
+    EXPECT_FALSE(database.remove());
+    EXPECT_EQ(listDir(dir.path), (std::vector<std::string>{"profile", "read"}));
+}
+
+TEST(SettingsFilesTest, ProfileIsOnlyRewrittenWhenChangedAndOnlyOursRemoved) {
+    TempDir dir;
+    MandatoryProfile profile(7, dir.path + "/run/user", {dir.path + "/site"});
+    EXPECT_TRUE(profile.write("hollin_7"));
+    EXPECT_FALSE(profile.write("hollin_7"));
+    EXPECT_TRUE(profile.isOurs("hollin_7"));
+    EXPECT_FALSE(profile.isOurs("hollin_8"));
+    writeFile(profile.file(), "user-db:user\nsystem-db:hollin_7\n");  // the site's own
+    EXPECT_FALSE(profile.remove("hollin_7"));
+    EXPECT_EQ(readFile(profile.file()), "user-db:user\nsystem-db:hollin_7\n");
+    EXPECT_TRUE(profile.write("hollin_7"));
+    EXPECT_TRUE(profile.remove("hollin_7"));
+}
+
+TEST_F(SettingsMappingTest, CheckNamesUnknownKeysAndLocksTheSiteHoldsAlready) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.path + "/site.d/locks");
+    writeFile(dir.path + "/site.d/locks/00", "/org/gnome/desktop/screensaver/lock-delay \n# no\n");
+    EXPECT_EQ(SettingsCheck::siteLocks({"system-db:site", "system-db:gone"}, dir.path),
+              (std::set<std::string>{"/org/gnome/desktop/screensaver/lock-delay"}));
+    tree = merged({at("org/gnome/desktop/screensaver", prop("lock-dely", "xs:int", "3"))});
+    const std::vector<std::string> warnings = SettingsCheck::run(tree->getRoot());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("did you mean /org/gnome/desktop/screensaver/lock-delay?"),
+              std::string::npos)
+        << warnings[0];
 }
 
 }  // namespace
