@@ -95,6 +95,22 @@ set(CPACK_DEBIAN_KIOSK_PACKAGE_CONTROL_EXTRA ${control}/triggers)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${control}/conffiles)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_SUGGESTS gvfs)
 
+# hollin-settings: hollin-dconf with its system unit and PAM profile, apart
+# from hollin-desktop: it runs as root, and a machine may want one without
+# the other.
+list(APPEND CPACK_COMPONENTS_ALL settings)
+set(CPACK_DEBIAN_SETTINGS_PACKAGE_NAME hollin-settings)
+set(CPACK_DEBIAN_SETTINGS_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_SETTINGS_PACKAGE_DEPENDS "dconf-cli, dconf-gsettings-backend")
+set(CPACK_COMPONENT_SETTINGS_DESCRIPTION "desktop settings of centrally managed policy, held by dconf\n \
+hollin-dconf applies the settings policy of each user as a dconf system\n \
+database with locks and a mandatory profile, written by root, so the\n \
+locks hold against the user. Its service and PAM hook are not enabled.")
+foreach(file ${PROJECT_SOURCE_DIR}/dist/copyright ${PROJECT_BINARY_DIR}/dist/changelog.gz)
+  install(FILES ${file} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/hollin-settings
+    COMPONENT settings)
+endforeach()
+
 configure_file(${PROJECT_SOURCE_DIR}/dist/changelog ${PROJECT_BINARY_DIR}/dist/changelog @ONLY)
 execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/dist/changelog)
 

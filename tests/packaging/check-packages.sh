@@ -60,6 +60,9 @@ check "the user unit, the manual pages and the completion are there" sh -c \
         usr/share/man/man1/deskrunner.1.gz usr/share/man/man1/startlist.1.gz \
         usr/share/man/man5/hollin-layers.5.gz usr/share/bash-completion/completions/hollinctl \
         usr/share/vesk/ldap/vesk.schema' check "$scratch/root"
+check "hollin-dconf, its system unit, PAM profile and manual page are there" sh -c \
+    'cd "$1" && ls usr/sbin/hollin-dconf usr/lib/systemd/system/hollin-dconf.service \
+        usr/share/pam-configs/hollin-dconf usr/share/man/man8/hollin-dconf.8.gz' check "$scratch/root"
 check "the manual pages read without a warning" sh -c \
     'for page in "$1"/usr/share/man/man*/*.gz; do
          out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "SettingsCheck.h"
+#include "SettingsMapping.h"
 #include "TextEscape.h"
 #include "layers/TreeMerger.h"
 #include "layers/XmlUpdateLayer.h"
@@ -30,6 +32,13 @@ std::string withHint(const std::string& message) {
 
 }  // namespace
 
+namespace {
+
+const std::string kSettingsName =
+    std::string("zel:name=\"") + settings::SettingsMapping::kComponent + "\"";
+
+}  // namespace
+
 LayerChecker::LayerChecker(std::string text, bool mergedLast)
     : mText(std::move(text)), mMergedLast(mergedLast) {}
 
@@ -50,7 +59,9 @@ void LayerChecker::onFinding(int line, int column, const std::string& message) {
 
 void LayerChecker::onFinalisation(const std::vector<std::string>& names, const std::string& what,
                                   int line) {
-    if (mMergedLast) {
+    // For the settings component a lock in the last scope is meaningful:
+    // dconf holds it against the user's own changes.
+    if (mMergedLast && mText.find(kSettingsName) == std::string::npos) {
         onFinding(line, 0,
                   "finalising " + what +
                       " has no effect: this scope is merged last, so no later layer is there "
@@ -87,6 +98,11 @@ std::vector<LayerChecker::Finding> LayerChecker::check() {
                       "finalising " + finalisation.what +
                           " has no effect: a later element of this layer removes or replaces it "
                           "(or a node above it)");
+        }
+    }
+    if (root != nullptr && mText.find(kSettingsName) != std::string::npos) {
+        for (const std::string& warning : settings::SettingsCheck::run(root)) {
+            onFinding(0, 0, warning);
         }
     }
     std::stable_sort(mFindings.begin(), mFindings.end(),

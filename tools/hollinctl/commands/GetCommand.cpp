@@ -10,6 +10,8 @@
 #include "PlanOptions.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
+#include "SettingsCheck.h"
+#include "SettingsMapping.h"
 #include "TextEscape.h"
 #include "access/ConfigurationAccess.h"
 #include "layers/ParserContext.h"
@@ -141,6 +143,10 @@ int GetCommand::run(const CommandLine& line, CommandIo& io) {
         throw CommandError(kNotFound, message);
     }
     io.write(valueText(line, store, path, *property, locale));
+    if (path.getComponent() == settings::SettingsMapping::kComponent &&
+        line.getFormat() != OutputFormat::Json) {
+        io.write(printable(settings::SettingsCheck::describe(path.getNames(), *property)) + "\n");
+    }
     return status;
 }
 

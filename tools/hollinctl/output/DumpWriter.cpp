@@ -1,5 +1,8 @@
 #include "DumpWriter.h"
 
+#include "SettingsCheck.h"
+#include "SettingsMapping.h"
+
 #include <algorithm>
 
 #include "JsonWriter.h"
@@ -156,6 +159,10 @@ std::string DumpWriter::rowNotes(const Row& row) const {
                 out += "[" + printable(locale) + "] ";
             }
             out += valueText(*property, locale) + "\n";
+        }
+        if (mComponent == settings::SettingsMapping::kComponent) {
+            out +=
+                kIndent + printable(settings::SettingsCheck::describe(row.names, *property)) + "\n";
         }
     }
     const NodeHistory* history = mProvenance.find(row.names);

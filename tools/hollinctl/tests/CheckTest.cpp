@@ -61,6 +61,10 @@ TEST(CheckTest, EachKindOfBrokenLayerIsFoundOnItsLine) {
         {"content-of-removed-node.xml",
          ":4: ", "<prop> inside the removed <node> \"apps\" (line 3) is ignored"},
         {"prefixed-prop-element.xml", ":3: ", "unknown element <zel:prop> is ignored"},
+        // Settings: the key no schema knows, with the nearest one it does.
+        {"settings-misspelt-locked-key.xml", ":0: ",
+         "/org/gnome/desktop/screensaver/lock-dely: no installed schema knows this key (did you "
+         "mean /org/gnome/desktop/screensaver/lock-delay?)"},
         {"slash-in-name.xml",
          ":3: ", "<node> \"apps/editors\": a \"/\" in zel:name makes the node unreachable"},
     };
@@ -96,6 +100,11 @@ TEST(CheckTest, CleanFilesPassAndFinalisingInTheLastScopeIsFound) {
               std::string::npos)
         << last.out;
     EXPECT_NE(last.err.find("cannot read " + kData + "missing.xml"), std::string::npos) << last.err;
+    // A settings lock in a user's layer holds against the user's own changes.
+    const fs::path userSettings = scratch / "store/users/alice/com.orvek.ferrun.settings.xml";
+    fs::copy_file(kData + "settings-misspelt-locked-key.xml", userSettings);
+    const Program::Result settings = check({userSettings.string()});
+    EXPECT_EQ(settings.out.find("merged last"), std::string::npos) << settings.out;
 
     // Standard input, and the findings as JSON.
     const Program::Result json =
