@@ -126,7 +126,7 @@ bool AutostartWriter::save(const StartupApp& app, const std::string& path) const
         Logger::error(
             "Skipping the startup application %s: its command does not split into "
             "arguments: %s\n",
-            app.name.c_str(), why.c_str());
+            logText(app.name).c_str(), logText(why).c_str());
         return false;
     }
     GnomeDesktopItem* item = gnome_desktop_item_new();
