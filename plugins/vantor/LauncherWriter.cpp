@@ -2,9 +2,11 @@
 
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "DesktopFolder.h"
+#include "ExecLine.h"
 #include "LauncherConstants.h"
 #include "model/LogText.h"
 #include "model/Logger.h"
@@ -95,6 +97,7 @@ void LauncherWriter::openLauncher(const std::string& name) {
     mName = name;
     mExec.clear();
     mHasExec = false;
+    mHasName = false;
     mIsLink = false;
     mDefaultType = true;
     mSkipping = name.find('/') != std::string::npos;
@@ -119,6 +122,12 @@ void LauncherWriter::writeProperty(const PropertyNode& property) {
         mExec = valueText(property, kDefaultLocale);
         mHasExec = true;
         return;
+    }
+    if (name == kNameKey) {
+        std::vector<std::string> named;
+        property.getLocales(named);
+        mHasName = !property.isLocalised() ||
+                   std::find(named.begin(), named.end(), kDefaultLocale) != named.end();
     }
     if (name == kType) {
         mDefaultType = false;
@@ -150,6 +159,28 @@ void LauncherWriter::writeProperty(const PropertyNode& property) {
     }
 }
 
+bool LauncherWriter::completeLauncher(std::string& why) {
+    if (!mHasName) {
+        why = "it has no Name";
+        return false;
+    }
+    if (!mHasExec) {
+        return true;
+    }
+    if (mIsLink) {
+        gnome_desktop_item_set_string(mItem, kUrl, mExec.c_str());
+        return true;
+    }
+    // Split as the shell splits and quoted anew, as the startup commands are.
+    std::string exec;
+    if (!ExecLine::quote(mExec, exec, why, true)) {
+        why = "its Exec does not split into arguments: " + why;
+        return false;
+    }
+    gnome_desktop_item_set_string(mItem, kExec, exec.c_str());
+    return true;
+}
+
 void LauncherWriter::saveLauncher() {
     if (mItem == nullptr) {
         return;
@@ -157,8 +188,14 @@ void LauncherWriter::saveLauncher() {
     if (mDefaultType) {
         gnome_desktop_item_set_string(mItem, kType, kAppType);
     }
-    if (mHasExec) {
-        gnome_desktop_item_set_string(mItem, mIsLink ? kUrl : kExec, mExec.c_str());
+    std::string why;
+    if (!completeLauncher(why)) {
+        // Desktops refuse or misread such a file; the one before goes too.
+        Logger::warning("Skipping the launcher %s: %s\n", logText(mName).c_str(),
+                        logText(why).c_str());
+        gnome_desktop_item_unref(mItem);
+        mItem = nullptr;
+        return;
     }
     const std::string fileName = std::string(kPrefix) + mName + kDefltExt;
     const std::string path = mBaseDir + fileName;
