@@ -1,0 +1,21 @@
+#include "CacheCommand.h"
+
+#include "CacheRefresh.h"
+#include "CommandIo.h"
+
+namespace vesk::legacy::hollinctl {
+
+const char CacheCommand::kHelp[] =
+    "Usage: HOLLIN_CACHE_DIR=FOLDER hollinctl cache refresh --user NAME [COMPONENT...]\n"
+    "\n"
+    "Run as root: reads the user's policy of every component (or those named) and\n"
+    "keeps each one that reads in full in FOLDER, owned by root and readable by the\n"
+    "user's primary group. Programs of the user started with the same\n"
+    "HOLLIN_CACHE_DIR serve these copies when the store cannot be read in full at\n"
+    "start, and the user cannot change them. Run it from a timer or at login.\n";
+
+int CacheCommand::run(const CommandLine& line, CommandIo& io) {
+    return CacheRefresh::run(line, io.out(), io.err());
+}
+
+}  // namespace vesk::legacy::hollinctl

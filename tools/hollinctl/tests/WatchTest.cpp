@@ -1,0 +1,110 @@
+// hollinctl watch end to end: change notifications and layer events.
+#include "HollinctlFixture.h"
+
+namespace {
+
+using namespace hollinctltest;
+
+std::string awaitLine(Program& watcher, const std::string& prefix) {
+    std::string line;
+    while (watcher.readOutLine(line, 10s)) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+            return line;
+        }
+    }
+    return "";
+}
+
+TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
+    writeThreeLayers();
+    const std::string hostLayer = kHostLayer;
+    const std::string broken = hostLayer.substr(0, hostLayer.find("<node zel:name=\"kiosk\""));
+    writeLayer(mHostScope, kComponent, broken);
+    const std::string warning = "warning: layer 2 " + mHostScope + " is broken at line";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"get", kComponent + "/apps/browser"}, 0},
+        {{"get", kComponent + "/apps/browser", "--strict"}, 4},
+        {{"dump", kComponent, "--strict", "--format=json"}, 4},
+        {{"layers", kComponent, "--strict"}, 4},
+    };
+    for (const Case& test : cases) {
+        // The library's own log is off: hollinctl says it anyway.
+        const Program::Result result = tool(test.args);
+        EXPECT_EQ(result.status, test.status) << test.args[0] << ": " << result.err;
+        EXPECT_FALSE(result.out.empty()) << test.args[0];
+        if (test.args[0] != "layers") {
+            EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
+        }
+    }
+    EXPECT_EQ(tool({"list", "--strict"}).status, 2);
+
+    Program watcher({HOLLINCTL_BINARY, "watch", kComponent}, environment());
+    const std::string start = awaitLine(watcher, "broken");
+    EXPECT_NE(start.find(kComponent + ": layer 2 " + mHostScope + " is broken at line"),
+              std::string::npos)
+        << start;
+    writeLayer(mHostScope, kComponent, kHostLayer);
+    EXPECT_NE(awaitLine(watcher, "mended").find("layer 2 " + mHostScope + " is read in full"),
+              std::string::npos);
+    fs::remove(mStore / mUserScope / (kComponent + ".xml"));
+    EXPECT_NE(awaitLine(watcher, "vanished").find("the layer of " + mUserScope + " is gone"),
+              std::string::npos);
+    fs::remove(mStore / mHostScope / (kComponent + ".xml"));
+    fs::create_directories(mStore / mHostScope / (kComponent + ".xml"));
+    EXPECT_NE(awaitLine(watcher, "unreadable").find("not a regular file"), std::string::npos);
+    EXPECT_EQ(watcher.stop(SIGTERM), 0);
+}
+
+TEST_F(HollinctlTest, WatchPrintsEachChangeUntilTerminated) {
+    writeThreeLayers();
+    for (const auto& [format, signal] : {std::pair<std::string, int>{"text", SIGTERM},
+                                         std::pair<std::string, int>{"json", SIGINT}}) {
+        Program watcher({HOLLINCTL_BINARY, "watch", kComponent, "--format=" + format},
+                        environment());
+        std::string line;
+        ASSERT_TRUE(watcher.readErrLine(line, 10s)) << "watch did not start";
+        ASSERT_EQ(line.compare(0, 8, "Watching"), 0) << line;
+
+        std::string edited = kUserLayer;
+        edited.replace(edited.find("emacs"), 5, format == "text" ? "nano" : "vim");
+        writeLayer(mUserScope, kComponent, edited);
+        std::vector<std::string> seen;
+        ASSERT_TRUE(watcher.readOutLine(line, 5s)) << "no notification";
+        seen.push_back(line);
+        while (seen.size() < 3 && watcher.readOutLine(line, 2s)) {
+            seen.push_back(line);
+        }
+        EXPECT_EQ(watcher.stop(signal), 0) << format;
+
+        if (format == "text") {
+            // The new value, the layer that set it and the time follow the address.
+            ASSERT_EQ(seen.size(), 3u);
+            EXPECT_EQ(seen[0].substr(0, seen[0].find(" [")),
+                      "changed org.test.desktop/apps/editor = \"nano\" (3 " + mUserScope + ")");
+            for (std::string& event : seen) {
+                event = event.substr(0, std::min(event.find(" ("), event.find(" = ")));
+            }
+            EXPECT_EQ(seen, (std::vector<std::string>{"changed org.test.desktop/apps/editor",
+                                                      "changed org.test.desktop/apps",
+                                                      "changed org.test.desktop"}));
+        } else {
+            std::string document;
+            for (const std::string& object : seen) {
+                document += python(
+                    "d = json.load(open(sys.argv[1])); print(d['event'], d['path'], "
+                    "d['names'], d['value'], d['setBy'] and d['setBy']['position'], "
+                    "d['time'][-1])",
+                    object);
+            }
+            EXPECT_EQ(document,
+                      "changed /apps/editor ['apps', 'editor'] vim 3 Z\n"
+                      "changed /apps ['apps'] None 1 Z\nchanged / [] None 1 Z\n");
+        }
+    }
+}
+
+}  // namespace
