@@ -199,8 +199,47 @@ void BM_ReadAndMerge(benchmark::State& state) {
     state.counters["KB"] = static_cast<double>(layer.mText.size()) / 1024;
 }
 
+// A layer that removes a group again and again, merged over a layer that
+// locks every child of that group: each removal must cost the same however
+// often it repeats, so the time per removal stays flat from 1 000 to 100 000.
+void BM_RepeatedRemoval(benchmark::State& state) {
+    constexpr int kLocks = 1000;
+    std::string locks = "<group><node zel:name=\"g\">";
+    for (int i = 0; i < kLocks; ++i) {
+        locks += "<prop zel:name=\"p" + std::to_string(i) + "\" zel:finalized=\"true\"/>";
+    }
+    locks += "</node></group>";
+    std::string removals = "<group>";
+    for (int64_t i = 0; i < state.range(0); ++i) {
+        removals += "<node zel:name=\"g\" zel:op=\"remove\"/>";
+    }
+    removals += "</group>";
+    const XmlUpdateLayer locking(locks.data(), static_cast<int>(locks.size()));
+    const XmlUpdateLayer removing(removals.data(), static_cast<int>(removals.size()));
+    double ours = 0;
+    double floor = 0;
+    for (auto _ : state) {
+        TreeMerger merger;
+        merger.merge(locking);
+        const double seconds = secondsOf([&] { merger.merge(removing); });
+        std::unique_ptr<Tree> tree(merger.getTree());
+        state.SetIterationTime(seconds);
+        ours += seconds;
+        floor += secondsOf([&] { bareParse(removals); });
+    }
+    state.counters["ratio"] = floor > 0 ? ours / floor : 0;
+    state.counters["ns/removal"] =
+        1e9 * ours / static_cast<double>(state.iterations() * state.range(0));
+}
+
 }  // namespace
 
+BENCHMARK(BM_RepeatedRemoval)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareParse)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadOnly)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadAndMerge)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -214,7 +253,11 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RatioRows rows(
         {{"BM_ReadAndMerge/1/manual_time", "read+merge / bare SAX1 parse, 10 MB layer", 1.5},
-         {"BM_ReadAndMerge/0/manual_time", "read+merge / bare SAX1 parse, 20 KB layer", 1.5}});
+         {"BM_ReadAndMerge/0/manual_time", "read+merge / bare SAX1 parse, 20 KB layer", 1.5},
+         {"BM_RepeatedRemoval/1000/manual_time", "1 000 removals over 1 000 locks / bare parse",
+          3.0},
+         {"BM_RepeatedRemoval/100000/manual_time", "100 000 removals over 1 000 locks / bare parse",
+          3.0}});
     benchmark::RunSpecifiedBenchmarks(&rows);
     benchmark::Shutdown();
     return 0;

@@ -13,6 +13,7 @@ TreeDiff::TreeDiff(const std::string& component, const DiffListener* diffListene
       mDiffListener(diffListener),
       mOldTree(oldTree),
       mInTree(false),
+      mPath(component, {}),
       mRemoved(nullptr) {}
 
 TreeDiff::~TreeDiff() {
@@ -27,8 +28,9 @@ void TreeDiff::startTree() {
         return;
     }
     mInTree = true;
-    mNames.clear();
     mActions.clear();
+    mOldNodes.clear();
+    mPath = NodePath(mComponent, {});
     if (mDiffListener) {
         mDiffListener->beginChange();
     }
@@ -45,7 +47,17 @@ void TreeDiff::endTree() {
 }
 
 void TreeDiff::open(const std::string& name, ActionType action) {
-    mNames.push_back(name);
+    // The root's own name is not part of the paths; any name addresses it.
+    Node* old = nullptr;
+    if (mOldNodes.empty()) {
+        old = mOldTree != nullptr ? mOldTree->getRoot() : nullptr;
+    } else {
+        mPath.append(name);
+        const StructuralNode* group =
+            mOldNodes.back() != nullptr ? mOldNodes.back()->asStructuralNode() : nullptr;
+        old = group != nullptr ? group->getChild(name) : nullptr;
+    }
+    mOldNodes.push_back(old);
     mActions.push_back(action);
 }
 
@@ -82,24 +94,13 @@ void TreeDiff::removeNode(const std::string& name) {
 }
 
 void TreeDiff::reportRemovedSubtree() {
-    if (!mOldTree || mRemoved) {
+    if (mRemoved || mOldNodes.empty() || mOldNodes.back() == nullptr) {
         return;
     }
-    // Find the removed node by its names and walk only its subtree; the
-    // root's own name is not compared, since any name addresses the root.
-    Node* node = mOldTree->getRoot();
-    for (std::size_t i = 1; node && i < mNames.size(); ++i) {
-        const StructuralNode* group = node->asStructuralNode();
-        node = group ? group->getChild(mNames[i]) : nullptr;
-    }
-    if (!node) {
-        return;
-    }
-    mRemoved = node;
-    mRemovedNames.assign(mNames.begin() + 1, mNames.end());
-    node->visit(*this);
+    // Walk only the removed node's subtree, from the path it has already.
+    mRemoved = mOldNodes.back();
+    mRemoved->visit(*this);
     mRemoved = nullptr;
-    mRemovedNames.clear();
 }
 
 bool TreeDiff::preChildrenProcess(Node& node) {
@@ -107,28 +108,30 @@ bool TreeDiff::preChildrenProcess(Node& node) {
         return false;
     }
     if (&node != mRemoved) {
-        mRemovedNames.push_back(node.getName());
+        mPath.append(node.getName());
     }
-    report(NodePath(mComponent, mRemovedNames), ActionType::Removed);
+    report(mPath, ActionType::Removed);
     return true;
 }
 
 bool TreeDiff::postChildrenProcess(Node& node) {
     if (mRemoved && &node != mRemoved) {
-        mRemovedNames.pop_back();
+        mPath.removeLast();
     }
     return true;
 }
 
 void TreeDiff::endNode() {
-    if (!mInTree || mNames.empty()) {
+    if (!mInTree || mActions.empty()) {
         return;
     }
-    const NodePath path(mComponent, std::vector<std::string>(mNames.begin() + 1, mNames.end()));
     const ActionType action = mActions.back();
+    report(mPath, action);
     mActions.pop_back();
-    mNames.pop_back();
-    report(path, action);
+    mOldNodes.pop_back();
+    if (!mOldNodes.empty()) {
+        mPath.removeLast();
+    }
 }
 
 void TreeDiff::endProperty() {

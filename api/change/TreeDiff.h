@@ -17,13 +17,13 @@
 #include "layers/ActionType.h"
 #include "layers/ITreeHandler.h"
 #include "model/HollinExport.h"
+#include "model/NodePath.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy {
 
 class DiffListener;
 class Node;
-class NodePath;
 class Tree;
 
 class HOLLIN_EXPORT TreeDiff : public ITreeHandler, public NodeVisitor {
@@ -63,14 +63,16 @@ class HOLLIN_EXPORT TreeDiff : public ITreeHandler, public NodeVisitor {
     const DiffListener* mDiffListener;
     Tree* mOldTree;
     bool mInTree;
-    // Names of the nodes opened and not yet closed, the root's first, and
-    // what each is reported as when it closes.
-    std::vector<std::string> mNames;
+    // Per node opened and not yet closed, the root's first: what it is
+    // reported as when it closes, and its node in the old tree (or null).
     std::vector<ActionType> mActions;
-    // During a removal walk: the removed node of the old tree, and the names
-    // below the root down to the node being visited.
+    std::vector<Node*> mOldNodes;
+    // The path of the innermost open node, or during a removal walk of the
+    // node visited: kept up to date name by name, so that reporting costs
+    // no more than the names do, however long the paths.
+    NodePath mPath;
+    // During a removal walk: the removed node of the old tree.
     Node* mRemoved;
-    std::vector<std::string> mRemovedNames;
 };
 
 }  // namespace vesk::legacy

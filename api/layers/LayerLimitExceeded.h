@@ -21,6 +21,20 @@ class LayerLimitExceeded {
     // Values and list items one tree may store, over all its layers.
     static constexpr size_t kMaxValues = 1000000;
 
+    // Bytes in one node name, and in a node's path below the root (names and
+    // the "/" between them): whatever prints or matches full paths then costs
+    // at most this much per node.
+    static constexpr size_t kMaxNameBytes = 4096;
+    static constexpr size_t kMaxPathBytes = 65536;
+
+    static LayerLimitExceeded nameLength() {
+        return LayerLimitExceeded("a node name is longer than " + std::to_string(kMaxNameBytes) +
+                                  " bytes");
+    }
+    static LayerLimitExceeded pathLength() {
+        return LayerLimitExceeded("a node path is longer than " + std::to_string(kMaxPathBytes) +
+                                  " bytes");
+    }
     static LayerLimitExceeded listItems() {
         return LayerLimitExceeded("a list value holds more than " + std::to_string(kMaxListItems) +
                                   " items");

@@ -261,6 +261,15 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         mName.clear();
     }
     const std::string& nodeName = mName;
+    if (nodeName.size() > LayerLimitExceeded::kMaxNameBytes) {
+        throw LayerLimitExceeded::nameLength();
+    }
+    // The root's own name is not part of the paths below it.
+    const size_t pathBytes =
+        mPathBytes.empty() ? 0 : mPathBytes.back() + nodeName.size() + (mNodeDepth > 1 ? 1 : 0);
+    if (pathBytes > LayerLimitExceeded::kMaxPathBytes) {
+        throw LayerLimitExceeded::pathLength();
+    }
     const int attributeBits = (finalised != nullptr && equals(finalised, "true")) ? 1 : 0;
     const OperationType op = operationFromText(operation);
     if (mNotes) {
@@ -305,6 +314,7 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         mListProperty = isListType(propertyType);
     }
     ++mNodeDepth;
+    mPathBytes.push_back(pathBytes);
     if (++mNodeCount > LayerLimitExceeded::kMaxNodes) {
         throw LayerLimitExceeded::nodes();
     }
@@ -352,10 +362,12 @@ void ParserContext::endElement(const char* name) {
     switch (kindOf(name)) {
         case ElementKind::Structural:
             --mNodeDepth;
+            mPathBytes.pop_back();
             mHandler->endNode();
             break;
         case ElementKind::Property:
             --mNodeDepth;
+            mPathBytes.pop_back();
             mHandler->endProperty();
             break;
         case ElementKind::Value:

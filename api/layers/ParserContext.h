@@ -93,6 +93,8 @@ class ParserContext {
     std::vector<std::string> mItems;
     // Node events opened and not yet closed; at 0 the next node addresses the root.
     int mNodeDepth;
+    // The path length below the root at each open node event, innermost last.
+    std::vector<size_t> mPathBytes;
     // Above 0 while inside an element ignored for want of a name: counts the
     // open elements there, so that its end is found.
     int mSkipDepth;

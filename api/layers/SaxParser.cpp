@@ -4,6 +4,7 @@
 #include <libxml/parserInternals.h>
 
 #include <climits>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -13,6 +14,49 @@ namespace vesk::legacy {
 namespace {
 
 std::once_flag sParserInitialised;
+
+// The offset of the first start tag holding more than SaxParser::kMaxAttributes
+// attributes, or npos. Each attribute has one "=" outside quotes; comments,
+// CDATA sections, processing instructions and declarations hold none.
+size_t crowdedElement(const std::string& text) {
+    const char* const data = text.data();
+    const size_t size = text.size();
+    size_t at = 0;
+    for (;;) {
+        const void* open = at < size ? std::memchr(data + at, '<', size - at) : nullptr;
+        if (open == nullptr) {
+            return std::string::npos;
+        }
+        const size_t start = static_cast<size_t>(static_cast<const char*>(open) - data);
+        at = start + 1;
+        if (at < size && (data[at] == '!' || data[at] == '?')) {
+            const char* close = data[at] == '?'                        ? "?>"
+                                : text.compare(at, 3, "!--") == 0      ? "-->"
+                                : text.compare(at, 8, "![CDATA[") == 0 ? "]]>"
+                                                                       : nullptr;
+            if (close != nullptr) {
+                at = text.find(close, at);
+                if (at == std::string::npos) {
+                    return std::string::npos;
+                }
+            }
+            continue;
+        }
+        size_t attributes = 0;
+        for (; at < size && data[at] != '>' && data[at] != '<'; ++at) {
+            const char c = data[at];
+            if (c == '"' || c == '\'') {
+                const void* end = std::memchr(data + at + 1, c, size - at - 1);
+                if (end == nullptr) {
+                    return std::string::npos;
+                }
+                at = static_cast<size_t>(static_cast<const char*>(end) - data);
+            } else if (c == '=' && ++attributes > SaxParser::kMaxAttributes) {
+                return start;
+            }
+        }
+    }
+}
 
 }  // namespace
 
@@ -26,6 +70,19 @@ void SaxParser::ParserDeleter::operator()(xmlParserCtxtPtr parser) const {
 SaxParser::SaxParser(const std::string& text, int extraOptions) {
     if (text.size() > static_cast<size_t>(INT_MAX)) {
         throw std::length_error("text too large for the XML parser");
+    }
+    const size_t crowded = crowdedElement(text);
+    if (crowded != std::string::npos) {
+        mCrowded.failed = true;
+        mCrowded.line = 1;
+        size_t lineStart = 0;
+        for (size_t at = text.find('\n'); at < crowded; at = text.find('\n', at + 1)) {
+            ++mCrowded.line;
+            lineStart = at + 1;
+        }
+        mCrowded.column = static_cast<int>(crowded - lineStart + 1);
+        mCrowded.message = "the text exceeds a bound: an element holds more than " +
+                           std::to_string(kMaxAttributes) + " attributes";
     }
     // Texts are parsed on the policy service's callback thread too; libxml2
     // wants its global set-up done once before any parse.
@@ -67,6 +124,9 @@ SaxParser::SaxParser(const std::string& text, int extraOptions) {
 SaxParser::~SaxParser() = default;
 
 bool SaxParser::parse(const xmlSAXHandler& sax, void* userData) {
+    if (mCrowded.failed) {
+        return false;
+    }
     *mParser->sax = sax;
     mParser->userData = userData;
     xmlParseDocument(mParser.get());
@@ -84,6 +144,9 @@ void SaxParser::stop() {
 }
 
 SaxParser::Error SaxParser::lastError(const char* fallback) const {
+    if (mCrowded.failed) {
+        return mCrowded;
+    }
     const xmlError& record = mParser->lastError;
     Error error;
     error.failed = record.code != XML_ERR_OK;

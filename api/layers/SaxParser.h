@@ -23,6 +23,11 @@ namespace vesk::legacy {
 
 class SaxParser {
   public:
+    // Attributes one element may hold; the formats need a handful. libxml2's
+    // duplicate check costs the square of an element's attributes, so a text
+    // with a crowded element is refused before the parser sees it.
+    static constexpr std::size_t kMaxAttributes = 64;
+
     // An error the parser recorded: where, and libxml2's untrusted text for it.
     struct Error {
         bool failed = false;  // false when the record holds no error
@@ -39,8 +44,9 @@ class SaxParser {
     ~SaxParser();
 
     // Parses the text once, calling sax's callbacks with userData. True when
-    // the document was well-formed. A held exception is not rethrown here, so
-    // that the caller can close what the callbacks left open first.
+    // the document was well-formed (false without a callback for a crowded element). A held
+    // exception is not rethrown here, so that the caller can close what the callbacks left open
+    // first.
     bool parse(const xmlSAXHandler& sax, void* userData);
     void rethrowHeld() const;
 
@@ -71,6 +77,8 @@ class SaxParser {
     };
     std::unique_ptr<xmlParserCtxt, ParserDeleter> mParser;
     std::exception_ptr mThrown;
+    // Set by the constructor when an element holds too many attributes.
+    Error mCrowded;
 };
 
 }  // namespace vesk::legacy

@@ -33,42 +33,6 @@ void applyAttributes(Node& node, int attributes) {
     }
 }
 
-// Whether a node below this one is read-only.
-bool holdsReadOnly(const Node& node) {
-    const StructuralNode* group = node.asStructuralNode();
-    if (group == nullptr) {
-        return false;
-    }
-    std::vector<std::string> names;
-    group->getChildren(names);
-    for (const std::string& name : names) {
-        const Node* child = group->getChild(name);
-        if (!TreeMerger::mayChange(*child) || holdsReadOnly(*child)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Destroys what no lock protects below the group; returns whether anything
-// stayed (read-only nodes, and the groups that lead to them).
-bool dropUnlocked(StructuralNode& group) {
-    bool kept = false;
-    std::vector<std::string> names;
-    group.getChildren(names);
-    for (const std::string& name : names) {
-        Node* child = group.getChild(name);
-        StructuralNode* subgroup = child->asStructuralNode();
-        if (!TreeMerger::mayChange(*child) || (subgroup != nullptr && dropUnlocked(*subgroup))) {
-            kept = true;
-            continue;
-        }
-        group.removeChild(name);
-        delete child;
-    }
-    return kept;
-}
-
 // The locale a value event writes to, localising the property when the event
 // names a locale.
 const std::string& targetLocale(PropertyNode& property, const std::string& locale) {
@@ -100,6 +64,7 @@ bool TreeMerger::mayChange(const Node& node) {
 
 void TreeMerger::merge(const IUpdateLayer& layer) {
     const NodeArena::Scope scope(mArena);
+    mPruned.clear();
     try {
         layer.read(*this);
     } catch (...) {
@@ -116,6 +81,7 @@ void TreeMerger::closeOpenEntries() {
 }
 
 void TreeMerger::startTree() {
+    mPruned.clear();  // the next layer's locks differ
     if (mTree != nullptr && mTree->getRoot() != nullptr) {
         Finaliser finaliser;
         mTree->getRoot()->visit(finaliser);
@@ -156,10 +122,84 @@ void TreeMerger::attach(StructuralNode* parent, const StructuralNode::Slot& slot
             node->modifyAttributes(Node::kFinalised);
         }
         parent->adoptChild(*node, slot);
+        noteAdded(*parent, node->getName());
     } else if (mTree != nullptr) {
         mTree->setRoot(node);
     }
     // Otherwise the node is a new root waiting on the stack for its element to end.
+}
+
+bool TreeMerger::holdsReadOnly(const Node& node) const {
+    const StructuralNode* group = node.asStructuralNode();
+    if (group == nullptr) {
+        return false;
+    }
+    if (mPruned.count(group) != 0) {
+        return true;
+    }
+    std::vector<Node*> children;
+    group->getChildNodes(children);
+    for (const Node* child : children) {
+        if (!mayChange(*child) || holdsReadOnly(*child)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TreeMerger::dropUnlocked(StructuralNode& group) {
+    auto pruned = mPruned.find(&group);
+    bool kept = false;
+    if (pruned == mPruned.end()) {
+        std::vector<Node*> children;
+        group.getChildNodes(children);
+        for (Node* child : children) {
+            kept = keepOrDrop(*child) || kept;
+        }
+    } else {
+        // Only what was added since can go; the locks it held still stand.
+        std::vector<std::string> added;
+        added.swap(pruned->second);
+        for (const std::string& name : added) {
+            if (Node* child = group.findChild(name)) {
+                keepOrDrop(*child);
+            }
+        }
+        kept = true;
+    }
+    if (kept) {
+        mPruned[&group].clear();  // the recursion may have moved the entry
+    }
+    return kept;
+}
+
+bool TreeMerger::keepOrDrop(Node& node) {
+    StructuralNode* group = node.asStructuralNode();
+    if (!mayChange(node) || (group != nullptr && dropUnlocked(*group))) {
+        return true;
+    }
+    delete &node;  // unfiles itself
+    return false;
+}
+
+void TreeMerger::noteAdded(StructuralNode& parent, const std::string& name) {
+    StructuralNode* group = &parent;
+    std::string added = name;
+    for (;;) {
+        auto pruned = mPruned.find(group);
+        if (pruned == mPruned.end()) {
+            return;
+        }
+        const bool wasPure = pruned->second.empty();
+        pruned->second.push_back(added);
+        // A group already holding additions is known to its own parent.
+        Node* up = group->getParent();
+        if (!wasPure || up == nullptr) {
+            return;
+        }
+        added = group->getName();
+        group = up->asStructuralNode();
+    }
 }
 
 void TreeMerger::countNode() {

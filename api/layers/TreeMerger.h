@@ -39,6 +39,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "layers/ITreeHandler.h"
@@ -107,6 +108,15 @@ class HOLLIN_EXPORT TreeMerger : public ITreeHandler {
     void push(Node* node);
     void closeOpenEntries();
     PropertyNode* currentProperty() const;
+    // Whether a node below this one is read-only.
+    bool holdsReadOnly(const Node& node) const;
+    // Destroys what no lock protects below the group; returns whether anything
+    // stayed (read-only nodes, and the groups that lead to them).
+    bool dropUnlocked(StructuralNode& group);
+    // dropUnlocked for one child: true when it stays.
+    bool keepOrDrop(Node& node);
+    // Records a node this layer created below parent for the pruned groups above it.
+    void noteAdded(StructuralNode& parent, const std::string& name);
     // Count what the tree builds; throw LayerLimitExceeded past its bounds.
     void countNode();
     void countValues(size_t count);
@@ -123,6 +133,12 @@ class HOLLIN_EXPORT TreeMerger : public ITreeHandler {
     size_t mFinalisedFrom = kNoneFinalised;
     // Where the nodes merge creates live; it outlasts the merger while they do.
     NodeArena::Handle mArena;
+    // The groups this layer has pruned down to their locks, each with the
+    // names of the children added to it since (its own or of a pruned group
+    // below). Pruning such a group again looks at those alone, so a layer
+    // that repeats a removal pays for each repetition once, not per lock.
+    // Locks do not change within a layer; the next layer starts afresh.
+    std::unordered_map<const StructuralNode*, std::vector<std::string>> mPruned;
     // Nodes created and values stored over all layers so far.
     size_t mNodesCreated = 0;
     size_t mValuesStored = 0;

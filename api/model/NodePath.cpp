@@ -39,6 +39,20 @@ void NodePath::setPath(const std::string& text) {
     }
 }
 
+void NodePath::append(const std::string& name) {
+    mPath += '/';
+    mPath += name;
+    mNames.push_back(name);
+}
+
+void NodePath::removeLast() {
+    if (mNames.empty()) {
+        return;
+    }
+    mPath.resize(mPath.size() - mNames.back().size() - 1);
+    mNames.pop_back();
+}
+
 NodePath::CompareResult NodePath::compare(const NodePath& other) const {
     if (mComponent != other.mComponent) {
         return Different;

@@ -31,6 +31,11 @@ class HOLLIN_EXPORT NodePath {
     // Empty names are kept and nothing is trimmed.
     void setPath(const std::string& text);
 
+    // One name more or less at the end: a walk keeps one path up to date at
+    // the cost of the name, instead of building each node's path anew.
+    void append(const std::string& name);
+    void removeLast();  // nothing when there are no names
+
     CompareResult compare(const NodePath& other) const;
     // Compares the names alone; the component is not looked at.
     CompareResult compare(const std::vector<std::string>& names) const;

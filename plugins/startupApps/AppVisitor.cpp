@@ -1,5 +1,6 @@
 #include "AppVisitor.h"
 
+#include "ExecLine.h"
 #include "PluginCommands.h"
 #include "StartupConstants.h"
 #include "model/PropertyNode.h"
@@ -50,6 +51,12 @@ void AppVisitor::flush() {
 void AppVisitor::emit() {
     if (mApps != nullptr) {
         mApps->push_back({mName, mCommand, mOrder});
+    }
+    // A command that does not split is no autostart entry either (the
+    // autostart writer says why): both lists hold the same applications.
+    std::string exec, why;
+    if (!ExecLine::quote(mCommand, exec, why)) {
+        return;
     }
     // Earlier runs recorded every command with this trailing blank; keeping it
     // lets this run recognise the entries they wrote.

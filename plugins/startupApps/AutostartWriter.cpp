@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "ExecLine.h"
 #include "ManagedFile.h"
 #include "StartupConstants.h"
 #include "gnome2/gnome-desktop-item.h"
@@ -28,41 +29,6 @@ const char* kdePhase(const std::string& order) {
     char* end = nullptr;
     const long value = std::strtol(order.c_str(), &end, 10);
     return !order.empty() && *end == '\0' && value < std::atol(kDefaultOrder) ? "1" : "2";
-}
-
-// The command is a shell-quoted argument list, as the session manager split
-// it; Exec quotes with double quotes only and expands "%f" and the like. Each
-// argument is quoted anew so that Exec runs the same arguments. False when
-// the command does not split (an open quote).
-bool execValue(const std::string& command, std::string& value, std::string& why) {
-    gint argc = 0;
-    gchar** argv = nullptr;
-    GError* error = nullptr;
-    if (!g_shell_parse_argv(command.c_str(), &argc, &argv, &error)) {
-        why = error->message;
-        g_error_free(error);
-        return false;
-    }
-    value.clear();
-    for (gint i = 0; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const bool quoted = argument.empty() ||
-                            argument.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;
-        value += i > 0 ? " " : "";
-        value += quoted ? "\"" : "";
-        for (char c : argument) {
-            if (quoted && strchr("\"`$\\", c) != nullptr) {
-                value += '\\';
-            }
-            value += c;
-            if (c == '%') {
-                value += '%';
-            }
-        }
-        value += quoted ? "\"" : "";
-    }
-    g_strfreev(argv);
-    return true;
 }
 
 }  // namespace
@@ -116,11 +82,12 @@ void AutostartWriter::write(const std::vector<StartupApp>& apps) const {
 
 bool AutostartWriter::save(const StartupApp& app, const std::string& path) const {
     std::string exec, why;
-    if (!execValue(app.command, exec, why)) {
+    // The command is a shell-quoted argument list, as the session manager split it.
+    if (!ExecLine::quote(app.command, exec, why)) {
         Logger::error(
             "Skipping the startup application %s: its command does not split into "
             "arguments: %s\n",
-            app.name.c_str(), why.c_str());
+            logText(app.name).c_str(), logText(why).c_str());
         return false;
     }
     GnomeDesktopItem* item = gnome_desktop_item_new();

@@ -14,6 +14,7 @@ inline constexpr char kType[] = "Type";
 inline constexpr char kAppType[] = "Application";
 inline constexpr char kLinkType[] = "Link";
 inline constexpr char kExec[] = "Exec";
+inline constexpr char kNameKey[] = "Name";
 inline constexpr char kUrl[] = "URL";
 
 // A file of the desktop folder named kPrefix + name + kDefltExt is ours when

@@ -2,9 +2,11 @@
 
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "DesktopFolder.h"
+#include "ExecLine.h"
 #include "LauncherConstants.h"
 #include "ManagedFile.h"
 #include "model/LogText.h"
@@ -109,6 +111,7 @@ void LauncherWriter::openLauncher(const std::string& name) {
     mName = name;
     mExec.clear();
     mHasExec = false;
+    mHasName = false;
     mIsLink = false;
     mDefaultType = true;
     mSkipping = name.find('/') != std::string::npos;
@@ -133,6 +136,12 @@ void LauncherWriter::writeProperty(const PropertyNode& property) {
         mExec = valueText(property, kDefaultLocale);
         mHasExec = true;
         return;
+    }
+    if (name == kNameKey) {
+        std::vector<std::string> named;
+        property.getLocales(named);
+        mHasName = !property.isLocalised() ||
+                   std::find(named.begin(), named.end(), kDefaultLocale) != named.end();
     }
     if (name == kType) {
         mDefaultType = false;
@@ -164,6 +173,28 @@ void LauncherWriter::writeProperty(const PropertyNode& property) {
     }
 }
 
+bool LauncherWriter::completeLauncher(std::string& why) {
+    if (!mHasName) {
+        why = "it has no Name";
+        return false;
+    }
+    if (!mHasExec) {
+        return true;
+    }
+    if (mIsLink) {
+        gnome_desktop_item_set_string(mItem, kUrl, mExec.c_str());
+        return true;
+    }
+    // Split as the shell splits and quoted anew, as the startup commands are.
+    std::string exec;
+    if (!ExecLine::quote(mExec, exec, why, true)) {
+        why = "its Exec does not split into arguments: " + why;
+        return false;
+    }
+    gnome_desktop_item_set_string(mItem, kExec, exec.c_str());
+    return true;
+}
+
 void LauncherWriter::saveLauncher() {
     if (mItem == nullptr) {
         return;
@@ -171,8 +202,14 @@ void LauncherWriter::saveLauncher() {
     if (mDefaultType) {
         gnome_desktop_item_set_string(mItem, kType, kAppType);
     }
-    if (mHasExec) {
-        gnome_desktop_item_set_string(mItem, mIsLink ? kUrl : kExec, mExec.c_str());
+    std::string why;
+    if (!completeLauncher(why)) {
+        // Desktops refuse or misread such a file; the one before goes too.
+        Logger::warning("Skipping the launcher %s: %s\n", logText(mName).c_str(),
+                        logText(why).c_str());
+        gnome_desktop_item_unref(mItem);
+        mItem = nullptr;
+        return;
     }
     gnome_desktop_item_set_string(mItem, ManagedFile::kMarkerKey, "true");
     const std::string fileName = std::string(kPrefix) + mName + kDefltExt;

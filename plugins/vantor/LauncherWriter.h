@@ -47,6 +47,9 @@ class LauncherWriter : public NodeVisitor {
   private:
     void openLauncher(const std::string& name);
     void writeProperty(const PropertyNode& property);
+    // Sets Exec (or a link's URL); false, with the reason, when no valid
+    // launcher can be written.
+    bool completeLauncher(std::string& why);
 
     std::string mBaseDir;
     bool mIsLink;       // the open launcher's Type is "Link"
@@ -57,6 +60,8 @@ class LauncherWriter : public NodeVisitor {
     // An Exec property was seen: without one no Exec (or URL) key is written,
     // so a URL configured directly stays.
     bool mHasExec;
+    // A Name without locale was seen: a launcher needs one to be valid.
+    bool mHasName = false;
     // The open launcher is refused (its name would leave the folder): its
     // properties go nowhere.
     bool mSkipping;

@@ -14,10 +14,16 @@ for component in lib dev; do
     cmake --install "$build" --prefix "$prefix" --component $component >/dev/null
 done
 libdir=$(dirname "$(find "$prefix" -name 'libhollin.so' | head -n 1)")
+# Headers only under include/hollin: a name of ours right in include/ could
+# clash with another package's (papi.h did).
+stray=$(cd "$prefix/include" && ls -A | grep -vx hollin || true)
+[ -z "$stray" ] || { echo "FAILED: headers outside include/hollin: $stray"; exit 1; }
 
 mkdir "$scratch/consumer"
 cat >"$scratch/consumer/main.cpp" <<'CPP'
 #include <cstdio>
+
+#include <hollin/papi.h>
 
 #include "access/ConfigurationAccess.h"
 #include "change/INodeListener.h"
@@ -31,13 +37,14 @@ using namespace vesk::legacy;
 class Printer : public INodeListener {};
 
 int main() {
+    PAPIStatus status = 0;  // the C interface, under its installed name
     NodePath path;
     path.setPath("org.example/a/key");
     std::printf("%s\n", path.getComponent().c_str());
     try {
         throw Exception("thrown by the consumer");
     } catch (const std::exception& e) {
-        return e.what()[0] == 't' ? 0 : 1;
+        return e.what()[0] == 't' ? status : 1;
     }
 }
 CPP

@@ -84,6 +84,15 @@ TEST(Merger, LocksBelowAReplacedOrRemovedGroupStay) {
             </prop></node></group>)",
          "<none>", "<none>", "4"},
         {R"(<group><node zel:name="g" zel:op="remove"/></group>)", "<none>", "<none>", "<none>"},
+        // What a layer adds after pruning a group, at any depth, goes when it prunes again.
+        {R"(<group><node zel:name="g" zel:op="remove"/><node zel:name="g"><prop zel:name="added">
+            <value>4</value></prop><node zel:name="h"><prop zel:name="loose"><value>9</value>
+            </prop></node></node><node zel:name="g" zel:op="remove"/></group>)",
+         "<none>", "<none>", "<none>"},
+        {R"(<group><node zel:name="g" zel:op="remove"/><node zel:name="g" zel:op="replace"/>
+            <node zel:name="g"><node zel:name="h"><prop zel:name="loose"><value>9</value></prop>
+            </node><prop zel:name="added"><value>4</value></prop></node></group>)",
+         "<none>", "9", "4"},
         {R"(<group zel:op="replace"/>)", "<none>", "<none>", "<none>"},
         // A property could hold nothing: that replace is refused.
         {R"(<group><prop zel:name="g" zel:op="replace"><value>5</value></prop></group>)", "1", "3",

@@ -161,8 +161,8 @@ TEST(StartlistEndToEnd, ARunReplacesExactlyTheEntriesOfThePreviousRun) {
             scratch.policy(list);
         }
         scratch.run();
-        // Only the autostart entry of d is refused: its command ends in a
-        // lone backslash, which splits into no arguments.
+        // Only d is refused, as autostart entry and in session-manual alike:
+        // its command ends in a lone backslash, which splits into no arguments.
         const bool hostile = golden == std::string("hostile-commands");
         EXPECT_EQ(scratch.errors.rfind("Skipping the startup application d: ", 0),
                   hostile ? 0 : std::string::npos);

@@ -95,16 +95,20 @@ TEST_F(LauncherTest, WritesThePolicySetAndDeletesOnlyItsOwnFiles) {
     EXPECT_NE(log().find("leave the desktop folder: sub/../../escape\n"), std::string::npos);
     EXPECT_NE(log().find("folder: sub/line\\x0aDec  7 host su: forged\n"), std::string::npos);
     EXPECT_EQ(log().find("\nDec  7"), std::string::npos) << "a forged log line";
+    EXPECT_NE(log().find("Skipping the launcher open-quote: its Exec does not split"),
+              std::string::npos);
+    EXPECT_NE(log().find("Skipping the launcher nameless: it has no Name\n"), std::string::npos);
     EXPECT_NE(log().find("outside any launcher: Type\n"), std::string::npos);
     EXPECT_NE(log().find("outside any launcher: zoom\n"), std::string::npos);
     EXPECT_EQ(count(log(), "listening for changes to launcher definitions\n"), 2u);
-    // An application with Name, Exec and Type, and a link configured through
+    // Applications with Name, Exec and Type, and a link configured through
     // Exec, pass the validator without a remark.
     const std::string report = mDir / "validator";
-    EXPECT_EQ(system(("cd " + mDesktop + " && desktop-file-validate MERXeditor.desktop " +
-                      "MERXweb.desktop >" + report + " 2>&1 && test ! -s " + report)
-                         .c_str()),
-              0)
+    EXPECT_EQ(
+        system(("cd " + mDesktop + " && desktop-file-validate MERXeditor.desktop " +
+                "MERXscript.desktop MERXweb.desktop >" + report + " 2>&1 && test ! -s " + report)
+                   .c_str()),
+        0)
         << readFile(report);
 }
 

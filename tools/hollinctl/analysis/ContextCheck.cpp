@@ -1,7 +1,10 @@
 #include "ContextCheck.h"
 
+#include <algorithm>
 #include <climits>
 
+#include "ExecLine.h"
+#include "LauncherConstants.h"
 #include "LayerInfo.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
@@ -9,6 +12,8 @@
 #include "change/INodeListener.h"
 #include "change/TreeDiff.h"
 #include "model/NodePath.h"
+#include "model/PropertyNode.h"
+#include "model/StructuralNode.h"
 #include "model/Tree.h"
 #include "policy/PapiLayer.h"
 #include "policy/PolicyLayer.h"
@@ -50,6 +55,37 @@ class Collector : public INodeListener {
     }
     std::vector<ContextCheck::Result::Entry>& mChanges;
 };
+
+const PropertyNode* propertyOf(const StructuralNode& group, const char* name) {
+    const Node* node = group.findChild(name);
+    return node != nullptr ? node->asPropertyNode() : nullptr;
+}
+
+// Why the launchers plug-in would skip this launcher, and the name of the node
+// to blame; nothing when it writes it.
+std::string launcherProblem(const StructuralNode& launcher, const char*& blamed) {
+    using namespace plugins::launchers;
+    const PropertyNode* name = propertyOf(launcher, kNameKey);
+    std::vector<std::string> locales;
+    if (name != nullptr) {
+        name->getLocales(locales);
+    }
+    if (name == nullptr || (name->isLocalised() && std::find(locales.begin(), locales.end(),
+                                                             "default") == locales.end())) {
+        blamed = nullptr;
+        return "it has no Name";
+    }
+    const PropertyNode* type = propertyOf(launcher, kType);
+    const PropertyNode* exec = propertyOf(launcher, kExec);
+    std::string value, why;
+    if (exec == nullptr || exec->isList() ||
+        (type != nullptr && !type->isList() && type->getStringValue("default") == kLinkType) ||
+        plugins::ExecLine::quote(exec->getStringValue("default"), value, why, true)) {
+        return std::string();
+    }
+    blamed = kExec;
+    return "its Exec does not split into arguments: " + why;
+}
 
 }  // namespace
 
@@ -118,6 +154,40 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
                 result.ignored.push_back({pathText(names), ignored.reason});
             }
         }
+    }
+
+    const Tree mergedTree(after.getTree());
+    const StructuralNode* root =
+        mergedTree.getRoot() != nullptr ? mergedTree.getRoot()->asStructuralNode() : nullptr;
+    const Node* list = root != nullptr && component + "/" + plugins::launchers::kRootNode ==
+                                              plugins::launchers::kLauncherNode
+                           ? root->findChild(plugins::launchers::kRootNode)
+                           : nullptr;
+    std::vector<Node*> launchers;
+    if (list != nullptr && list->asStructuralNode() != nullptr) {
+        list->asStructuralNode()->getChildNodes(launchers);
+    }
+    for (const Node* node : launchers) {
+        const StructuralNode* launcher = node->asStructuralNode();
+        const char* blamed = nullptr;
+        const std::string why =
+            launcher != nullptr && node->getName().find('/') == std::string::npos
+                ? launcherProblem(*launcher, blamed)
+                : std::string();
+        if (why.empty()) {
+            continue;
+        }
+        NodeHistories::Names names{plugins::launchers::kRootNode, node->getName()};
+        if (blamed != nullptr) {
+            names.push_back(blamed);
+        }
+        const NodeHistory* history = after.histories().find(names);
+        const int layer = history != nullptr ? history->setBy : 0;
+        result.launchers.push_back(
+            {pathText({plugins::launchers::kRootNode, node->getName()}),
+             why + (layer > 0 && static_cast<size_t>(layer) <= mergedInfos.size()
+                        ? " (layer " + layerLabel(mergedInfos[layer - 1]) + ")"
+                        : std::string())});
     }
 
     DiffListener registry(component);

@@ -26,6 +26,9 @@ class ContextCheck {
         std::vector<Entry> refused;  // detail: "1 default", the layer that locked it
         std::vector<Entry> ignored;  // detail: "xs:string on a zel:string-list"
         std::vector<Entry> changes;  // detail: "added", "changed", "removed"
+        // Launchers of the merged list that the desktop skips, as no valid
+        // launcher file can be written; detail: why, and the layer to blame.
+        std::vector<Entry> launchers;
     };
 
     static Result run(const PolicyStore& store, const std::string& component,

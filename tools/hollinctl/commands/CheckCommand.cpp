@@ -31,7 +31,9 @@ const char CheckCommand::kHelp[] =
     "With --component and --scope, FILE is also merged into the live stack in\n"
     "the place of SCOPE's layer (default, groups/G, hosts/H, users/U or\n"
     "entities/E): the locks it would run into, the values it would have dropped\n"
-    "for their type, and the nodes it would change, as watch prints them.\n"
+    "for their type, the launchers the desktop would skip (no Name, or an Exec\n"
+    "that does not split into arguments), and the nodes it would change, as\n"
+    "watch prints them.\n"
     "\n"
     "Reads each layer file (\"-\": standard input) with the library's reader and\n"
     "merger, as layers from the policy service are read, and reports what the\n"
@@ -97,15 +99,17 @@ void writeContextJson(JsonWriter& document, const CommandLine& line,
     const std::pair<const char*, const std::vector<ContextCheck::Result::Entry>*> lists[] = {
         {"refused", &context.refused},
         {"ignored", &context.ignored},
-        {"changes", &context.changes}};
+        {"changes", &context.changes},
+        {"launchers", &context.launchers}};
     for (const auto& [key, entries] : lists) {
         document.key(key).beginArray();
         for (const ContextCheck::Result::Entry& entry : *entries) {
             document.beginObject().key("path").string(entry.path);
+            const std::string list = key;
             document
-                .key(std::string(key) == "refused"   ? "lockedBy"
-                     : std::string(key) == "ignored" ? "reason"
-                                                     : "event")
+                .key(list == "refused"                          ? "lockedBy"
+                     : list == "ignored" || list == "launchers" ? "reason"
+                                                                : "event")
                 .string(entry.detail)
                 .endObject();
         }
@@ -129,6 +133,10 @@ std::string contextText(const std::string& shown, const CommandLine& line, const
     for (const ContextCheck::Result::Entry& entry : context.ignored) {
         text += shown + ": " + printable(entry.path) + ": " + entry.detail +
                 ": the value would be dropped\n";
+    }
+    for (const ContextCheck::Result::Entry& entry : context.launchers) {
+        text += shown + ": " + printable(entry.path) + ": " + printable(entry.detail) +
+                ": the desktop would skip this launcher\n";
     }
     for (const ContextCheck::Result::Entry& entry : context.changes) {
         std::string event = entry.detail;
@@ -195,7 +203,8 @@ class FileCheck {
         }
         LayerChecker checker(std::move(text), !fromStdin && LayerChecker::isMergedLast(fileName));
         const Findings findings = checker.check();
-        const bool clean = findings.empty() && context.refused.empty() && context.ignored.empty();
+        const bool clean = findings.empty() && context.refused.empty() && context.ignored.empty() &&
+                           context.launchers.empty();
         mStatus = clean ? mStatus : kNotFound;
         if (mJson) {
             beginFileObject(mDocument, named, nullptr, findings);

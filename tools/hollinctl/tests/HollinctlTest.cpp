@@ -226,6 +226,26 @@ TEST_F(HollinctlTest, CheckInContextTellsLocksClashesAndChangesBeforeDeploying) 
     }
     EXPECT_EQ(tool({"check", "--component", kComponent, "--scope", "groups/../x", f}).status, 2);
     EXPECT_EQ(tool({"check", "--component", kComponent, f}).status, 2);
+
+    // Launchers the desktop would skip, with the layer to blame; a link's URL
+    // is no command.
+    std::ofstream(file) << R"(<zel:component-data><node zel:name="launcher_list">
+      <node zel:name="nameless"><prop zel:name="Exec"><value>xterm</value></prop></node>
+      <node zel:name="open"><prop zel:name="Name"><value>O</value></prop>
+        <prop zel:name="Exec"><value>sh -c 'echo</value></prop></node>
+      <node zel:name="web"><prop zel:name="Name"><value>W</value></prop>
+        <prop zel:name="Type"><value>Link</value></prop>
+        <prop zel:name="Exec"><value>http://x/'a</value></prop></node>
+    </node></zel:component-data>)";
+    const Program::Result launchers =
+        tool({"check", "--component", "com.orvek.ferrun.applications", "--scope", "default", f});
+    EXPECT_EQ(launchers.status, 1);
+    EXPECT_NE(launchers.out.find(f + ": /launcher_list/nameless: it has no Name (layer 1 default"),
+              std::string::npos)
+        << launchers.out;
+    EXPECT_NE(launchers.out.find(f + ": /launcher_list/open: its Exec does not split"),
+              std::string::npos);
+    EXPECT_EQ(launchers.out.find("/launcher_list/web:"), std::string::npos);
 }
 
 TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
