@@ -65,6 +65,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
         // event whatever the layers look like then.
         bool unreachable = false;
         std::vector<std::string> fingerprint;
+        // Since when a layer seen before has been away (zero: none is), while
+        // its removal settles.
+        std::chrono::steady_clock::time_point removedSince;
     };
     // A change event for a listener, or (with stateCallback set) a state.
     struct Call {
@@ -82,6 +85,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     int pollTimeout();
     void takeChanges(const ChangeSource::Changes& changes);
     std::chrono::steady_clock::time_point batchDue() const;  // with mMutex held
+    // With mMutex held: true while a vanished layer of the component settles.
+    bool holdRemoval(ComponentState& state, const Backend::Presence& presence,
+                     std::chrono::steady_clock::time_point now);
+    std::chrono::steady_clock::time_point settledAt(const ComponentState& state) const;
     std::vector<Call> stateCalls();
     std::vector<Call> collectCalls();
     void dispatch(const std::vector<Call>& calls);
