@@ -30,6 +30,8 @@ const uint32_t kFolderMask =
 // while still being written is a failed read until its close brings another
 // event.
 const uint32_t kLayerFolderMask = kFolderMask | IN_CLOSE_WRITE;
+// A layer file's own watch: its removal and renames are the folder's to tell.
+const uint32_t kLayerFileMask = IN_CLOSE_WRITE | IN_ATTRIB;
 const char kLayerSuffix[] = ".xml";
 const size_t kLayerSuffixLength = sizeof kLayerSuffix - 1;
 // Symlinks followed from one layer, as the kernel does when opening it.
@@ -237,8 +239,9 @@ bool FileWatcher::mountsChanged() {
     return true;
 }
 
-// Every symlinked layer and scope of the stack, resolved step by step.
-std::vector<FileWatcher::Target> FileWatcher::linkTargets() {
+// Every layer file of the stack, and every symlinked layer and scope,
+// resolved step by step.
+std::vector<FileWatcher::Target> FileWatcher::layerTargets() {
     std::vector<Target> targets;
     mLinks.clear();
     for (const Target& scope : mFixed) {
@@ -255,13 +258,18 @@ std::vector<FileWatcher::Target> FileWatcher::linkTargets() {
         }
         while (const struct dirent* entry = readdir(folder)) {
             const std::string name = entry->d_name;
-            if (!isLayerName(name) || (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)) {
+            if (!isLayerName(name)) {
                 continue;
             }
             const std::string layer = scope.path + "/" + name;
+            const std::string component = name.substr(0, name.size() - kLayerSuffixLength);
             if (isSymlink(layer)) {
                 mLinks.insert(layer);
-                addLinkSteps(layer, name.substr(0, name.size() - kLayerSuffixLength), targets);
+                addLinkSteps(layer, component, targets);
+            } else if (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) {
+                // A write through a hard link elsewhere is told only to the
+                // file's own watch, not to this folder's.
+                targets.push_back({layer, Kind::LayerFile, {}, component});
             }
         }
         closedir(folder);
@@ -331,16 +339,18 @@ int FileWatcher::placeWatches() {
         return EBADF;
     }
     std::vector<Target> targets = mFixed;
-    for (std::vector<Target> more : {ancestorTargets(), linkTargets()}) {
+    for (std::vector<Target> more : {ancestorTargets(), layerTargets()}) {
         targets.insert(targets.end(), more.begin(), more.end());
     }
     int error = 0;
     std::map<int, std::vector<size_t>> watches;
     for (size_t i = 0; i < targets.size(); ++i) {
-        const uint32_t mask = targets[i].kind == Kind::Scope || targets[i].kind == Kind::LinkStep
-                                  ? kLayerFolderMask
-                                  : kFolderMask;
-        const int wd = mSubscriber->addWatch(targets[i].path, mask | IN_ONLYDIR);
+        const Kind kind = targets[i].kind;
+        const uint32_t mask = kind == Kind::LayerFile ? kLayerFileMask
+                              : kind == Kind::Scope || kind == Kind::LinkStep
+                                  ? kLayerFolderMask | IN_ONLYDIR
+                                  : kFolderMask | IN_ONLYDIR;
+        const int wd = mSubscriber->addWatch(targets[i].path, mask);
         if (wd >= 0) {
             watches[wd].push_back(i);
         } else if (errno != ENOENT && errno != ENOTDIR && errno != EACCES && error == 0) {
@@ -407,11 +417,18 @@ bool FileWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
     bool replace = false;
     for (size_t index : found->second) {
         const Target& target = mTargets[index];
+        if (target.kind == Kind::LayerFile) {
+            if (mask & (IN_CLOSE_WRITE | IN_ATTRIB)) {
+                changes.components.insert(target.component);
+            }
+            continue;
+        }
         if (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
             changes.structure = true;
             continue;
         }
         switch (target.kind) {
+            case Kind::LayerFile:
             case Kind::Ancestor:
             case Kind::Structure:
                 if (target.names.count(name) != 0) {
@@ -439,10 +456,11 @@ bool FileWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
                     }
                     changes.components.insert(name.substr(0, name.size() - kLayerSuffixLength));
                     changes.settling = changes.settling || (mask & (IN_DELETE | IN_MOVED_FROM));
-                    if ((mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM)) &&
-                        (mLinks.count(path) != 0 || isSymlink(path))) {
-                        replace = true;
-                    }
+                    // A layer that came, went or became readable: its own
+                    // watch, or its link's steps.
+                    replace =
+                        replace ||
+                        (mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ATTRIB));
                 }
                 break;
         }

@@ -3,7 +3,8 @@
 // holding the scopes and the nearest existing folder above the root are
 // watched too, so a store or scope created later is picked up; a layer or
 // scope that is a symlink is watched on every folder its path runs through,
-// so a link swapped anywhere on the way is a change; and the mount table is
+// so a link swapped anywhere on the way is a change; each layer file is
+// watched itself, for writes through a hard link outside the store; and the mount table is
 // watched, so a volume mounted over the store or a scope folder is seen.
 // Where a watch cannot be set up (no inotify instance or watch left), it
 // checks the stack every 2 s instead, until the watches can be placed.
@@ -55,7 +56,8 @@ class FileWatcher : public ChangeSource {
         Ancestor,   // a folder above the store root, for the next step down
         Structure,  // the root or a folder holding scopes
         Scope,      // a scope's own folder, holding layers
-        LinkStep    // a folder on the way to a symlinked layer or scope
+        LinkStep,   // a folder on the way to a symlinked layer or scope
+        LayerFile   // a layer file itself, written through another hard link
     };
     struct Target {
         std::string path;
@@ -70,7 +72,7 @@ class FileWatcher : public ChangeSource {
     int placeWatches();
     void enterPolling(int error);
     std::vector<Target> ancestorTargets() const;
-    std::vector<Target> linkTargets();
+    std::vector<Target> layerTargets();
     void addLinkSteps(const std::string& link, const std::string& component,
                       std::vector<Target>& targets) const;
     bool mountsChanged();

@@ -304,6 +304,8 @@ TEST_F(FileStoreTest, EveryWayALayerOrItsFolderChangesIsAnEvent) {
     const std::string user = "users/" + userName();
     const std::string target = mStore.mTemp + "/target.xml";
     mStore.writeLayer(host, kComponent, "<host/>");
+    const std::string hardLink = mStore.mTemp + "/host-layer";
+    fs::create_hard_link(mStore.layer(host, kComponent), hardLink);
     fs::create_directories(mStore.path(user));
     // Created unreadable: it cannot be watched until it is made readable.
     fs::permissions(mStore.path(host), fs::perms::none);
@@ -329,7 +331,10 @@ TEST_F(FileStoreTest, EveryWayALayerOrItsFolderChangesIsAnEvent) {
          PAPILdbFailure,
          {}},
         {"layer made readable",
-         [&] { fs::permissions(mStore.layer(host, kComponent), fs::perms::owner_read); },
+         [&] {
+             fs::permissions(mStore.layer(host, kComponent),
+                             fs::perms::owner_read | fs::perms::owner_write);
+         },
          PAPISuccess,
          {"<host 2/>"}},
         {"unnamed file linked into place",
@@ -409,6 +414,10 @@ TEST_F(FileStoreTest, EveryWayALayerOrItsFolderChangesIsAnEvent) {
          },
          PAPISuccess,
          {"<default/>", "<host 2/>", "<rel2 again/>"}},
+        {"layer edited in place through a hard link outside the store",
+         [&] { writeFile(hardLink, "<host 3/>"); },
+         PAPISuccess,
+         {"<default/>", "<host 3/>", "<rel2 again/>"}},
     };
     // Another listened component, its layer never changed.
     mStore.writeLayer("default", "org.other", "<other/>");
