@@ -166,6 +166,11 @@ PAPIStatus Connection::removeListener(std::uintptr_t id) {
     return PAPISuccess;
 }
 
+bool Connection::polling() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mWatching && mWatcher->polling();
+}
+
 void Connection::requestStop() {
     std::lock_guard<std::mutex> lock(mMutex);
     mStopping = true;

@@ -43,6 +43,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Waits for a callback of this listener in progress on the watcher
     // thread, unless it is that callback which asks.
     PAPIStatus removeListener(std::uintptr_t id);
+    // Changes are found by checking on a timer (see ChangeSource::polling).
+    bool polling();
 
     // Stops the watcher: joins it, or detaches it when called from one of its
     // callbacks. No callback starts after it returns.

@@ -13,6 +13,7 @@
 //   if (watcher.open() == PAPISuccess) { poll on watcher.fd(); watcher.process(true, changes); }
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -46,7 +47,7 @@ class FileWatcher : public ChangeSource {
     void process(bool readable, Changes& changes) override;
 
     // Changes are found by checking on a timer, not told by the kernel.
-    bool polling() const { return mPolling; }
+    bool polling() const override { return mPolling; }
 
     // How often the stack is checked while it cannot be watched.
     static constexpr std::chrono::milliseconds kPollInterval{2000};
@@ -89,7 +90,7 @@ class FileWatcher : public ChangeSource {
     int mEpoll = -1;   // the hub, this watcher's queue and the mount table
     int mMounts = -1;  // /proc/self/mountinfo
     std::string mMountTable;
-    bool mPolling = false;
+    std::atomic<bool> mPolling{false};
     Clock::time_point mNextPoll;
 };
 
