@@ -375,6 +375,7 @@ std::vector<Connection::Call> Connection::collectCalls() {
         if (presence.unreachable) {
             mRetry.insert(component);
             state.unreachable = true;
+            state.removedSince = Clock::time_point();  // the retry looks again
             failed = true;
             continue;
         }

@@ -981,6 +981,7 @@ TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
         Program polling(args, environment());
         EXPECT_NE(awaitLine(polling, "polling").find("checked for changes every 2 s"),
                   std::string::npos);
+        awaitLine(polling, "unreadable");
         fs::remove(mStore / mHostScope / (kComponent + ".xml"));
         writeLayer(mHostScope, kComponent, kHostLayer);
         EXPECT_NE(awaitLine(polling, "readable").find("can be read again"), std::string::npos);
