@@ -243,13 +243,11 @@ bool FileWatcher::mountsChanged() {
 // resolved step by step.
 std::vector<FileWatcher::Target> FileWatcher::layerTargets() {
     std::vector<Target> targets;
-    mLinks.clear();
     for (const Target& scope : mFixed) {
         if (scope.kind != Kind::Scope) {
             continue;
         }
         if (isSymlink(scope.path)) {
-            mLinks.insert(scope.path);
             addLinkSteps(scope.path, std::string(), targets);
         }
         DIR* folder = opendir(scope.path.c_str());
@@ -264,7 +262,6 @@ std::vector<FileWatcher::Target> FileWatcher::layerTargets() {
             const std::string layer = scope.path + "/" + name;
             const std::string component = name.substr(0, name.size() - kLayerSuffixLength);
             if (isSymlink(layer)) {
-                mLinks.insert(layer);
                 addLinkSteps(layer, component, targets);
             } else if (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) {
                 // A write through a hard link elsewhere is told only to the

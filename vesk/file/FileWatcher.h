@@ -4,8 +4,9 @@
 // watched too, so a store or scope created later is picked up; a layer or
 // scope that is a symlink is watched on every folder its path runs through,
 // so a link swapped anywhere on the way is a change; each layer file is
-// watched itself, for writes through a hard link outside the store; and the mount table is
-// watched, so a volume mounted over the store or a scope folder is seen.
+// watched itself, for writes through a hard link outside the store; and the
+// mount table is watched, so a volume mounted over the store or a scope
+// folder is seen.
 // Where a watch cannot be set up (no inotify instance or watch left), it
 // checks the stack every 2 s instead, until the watches can be placed.
 //
@@ -83,7 +84,6 @@ class FileWatcher : public ChangeSource {
     std::string mRoot;
     std::vector<Target> mFixed;                   // made with the watcher
     std::vector<Target> mTargets;                 // mFixed and what placeWatches found
-    std::set<std::string> mLinks;                 // layer and scope paths that are symlinks
     std::map<int, std::vector<size_t>> mWatches;  // watch descriptor -> targets
     std::unique_ptr<InotifyHub::Subscriber> mSubscriber;
     std::shared_ptr<InotifyHub> mHub;
