@@ -13,11 +13,13 @@
 #include "model/Exception.h"
 #include "model/LogText.h"
 #include "model/Logger.h"
+#include "policy/PapiException.h"
 #include "tabard/MenuPlugin.h"
 
 using vesk::legacy::Exception;
 using vesk::legacy::Logger;
 using vesk::legacy::logText;
+using vesk::legacy::PapiException;
 
 namespace {
 
@@ -25,6 +27,20 @@ volatile std::sig_atomic_t sStopRequested = 0;
 
 void requestStop(int) {
     sStopRequested = 1;
+}
+
+// A policy service failure with the service's reason: its status text
+// ("Unknown failure") alone tells the administrator nothing.
+std::string reasonOf(const Exception& failure) {
+    std::string text = failure.getMessage();
+    const auto* service = dynamic_cast<const PapiException*>(&failure);
+    if (service != nullptr && !service->getDetail().empty()) {
+        while (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+        }
+        text += ": " + service->getDetail();
+    }
+    return text;
 }
 
 void handleStopSignals() {
@@ -60,7 +76,7 @@ int main() {
             Logger::error(
                 "An error occurred while running the desktop applications 'launchers' plugin: "
                 "%s\n",
-                logText(e.getMessage()).c_str());
+                logText(reasonOf(e)).c_str());
             running = false;
         }
         try {
@@ -70,7 +86,7 @@ int main() {
         } catch (const Exception& e) {
             Logger::error(
                 "An error occurred while running the desktop applications 'menu' plugin: %s\n",
-                logText(e.getMessage()).c_str());
+                logText(reasonOf(e)).c_str());
         }
         // The plug-ins work on their own threads; a stop request or the end
         // of the session is seen within a fifth of a second.

@@ -133,6 +133,12 @@ void* PapiConnection::addListener(const std::string& component, EventCallback ca
     return id;
 }
 
+bool PapiConnection::isPolling() const {
+    PAPIStatus status = PAPISuccess;
+    const int polling = papiIsPolling(mHandle, &status);
+    return status == PAPISuccess && polling != 0;
+}
+
 void PapiConnection::removeListener(void* listenerHandle) {
     PAPIStatus status = PAPISuccess;
     papiRemoveListener(mHandle, listenerHandle, &status);

@@ -48,6 +48,9 @@ class HOLLIN_EXPORT PapiConnection {
     // The returned handle is the only way to unregister. The callback runs on the
     // service's thread.
     void* addListener(const std::string& component, EventCallback callback, void* userData);
+    // Whether the listeners learn of changes by a check on a timer (no
+    // inotify watch could be set up) rather than as they happen.
+    bool isPolling() const;
     // Waits for a callback of this handle in progress on another thread.
     void removeListener(void* listenerHandle);
 

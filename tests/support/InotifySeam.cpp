@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -12,6 +13,8 @@ namespace inotifyseam {
 namespace {
 
 std::atomic<bool> sOverflow{false};
+std::atomic<int> sInstanceError{0};
+std::atomic<int> sWatchError{0};
 
 bool isInotify(int fd) {
     char target[64] = "";
@@ -24,6 +27,11 @@ bool isInotify(int fd) {
 
 void overflowNext() {
     sOverflow = true;
+}
+
+void refuse(int instanceError, int watchError) {
+    sInstanceError = instanceError;
+    sWatchError = watchError;
 }
 
 }  // namespace inotifyseam
@@ -39,4 +47,20 @@ extern "C" ssize_t read(int fd, void* buffer, size_t size) {
         return static_cast<ssize_t>(sizeof event);
     }
     return syscall(SYS_read, fd, buffer, size);
+}
+
+extern "C" int inotify_init1(int flags) {
+    if (const int error = inotifyseam::sInstanceError) {
+        errno = error;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_inotify_init1, flags));
+}
+
+extern "C" int inotify_add_watch(int fd, const char* path, uint32_t mask) {
+    if (const int error = inotifyseam::sWatchError) {
+        errno = error;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_inotify_add_watch, fd, path, mask));
 }

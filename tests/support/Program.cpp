@@ -248,3 +248,13 @@ bool Program::readErrLine(std::string& line, std::chrono::milliseconds timeout) 
 std::string binary(const std::string& name) {
     return std::string(HOLLIN_BINARY_DIR) + "/bin/" + name;
 }
+
+std::vector<std::string> withoutInotifyPrefix() {
+    // The limit is the user namespace's own: the machine's stays as it is.
+    const char script[] = "echo 0 >/proc/sys/user/max_inotify_instances && exec \"$0\" \"$@\"";
+    const std::vector<std::string> prefix{"unshare", "--user", "--map-root-user",
+                                          "sh",      "-c",     script};
+    std::vector<std::string> probe = prefix;
+    probe.push_back("true");
+    return Program::run(probe).status == 0 ? prefix : std::vector<std::string>();
+}

@@ -64,3 +64,8 @@ class Program {
 
 // The path of a program built into this build's bin folder.
 std::string binary(const std::string& name);
+
+// A prefix that starts a program as a user whose inotify instances are all
+// used up (in a user namespace of its own, with the limit at 0); empty where
+// user namespaces cannot be made.
+std::vector<std::string> withoutInotifyPrefix();

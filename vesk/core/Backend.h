@@ -6,6 +6,7 @@
 //   PAPIStatus status = backend->readLayers("com.orvek.ferrun.applications", layers);
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,12 @@ class Backend {
     // True when every change of a layer alters its fingerprint, so that a
     // change notice whose fingerprint is unchanged was already delivered.
     virtual bool exactFingerprints() const = 0;
+    // How long a layer must stay away before its removal is delivered: a
+    // file store's editors save by renaming the layer away and writing it
+    // back, and the gap between must not apply the stack without it.
+    virtual std::chrono::milliseconds removalSettling() const {
+        return std::chrono::milliseconds(0);
+    }
     // Why the store could not be read last time, in words for the
     // administrator; empty when nothing failed or nothing more is known.
     virtual std::string failureDetail() { return {}; }

@@ -40,6 +40,9 @@ class ChangeSource {
     virtual Clock::time_point wakeAt() const { return Clock::time_point::max(); }
     // Takes what fd() has to say (readable) and what is due; adds the changes.
     virtual void process(bool readable, Changes& changes) = 0;
+    // True while changes are found by checking on a timer rather than told;
+    // may be asked from any thread.
+    virtual bool polling() const { return false; }
     // Connection states entered since the last call, oldest first.
     virtual std::vector<PAPIConnectionState> takeStateChanges() { return {}; }
 };

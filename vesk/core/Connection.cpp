@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "FailureDetail.h"
 #include "ScopeStack.h"
 
 namespace vesk::legacy::store {
@@ -121,16 +122,19 @@ __attribute__((no_sanitize("vptr"))) PAPIStatus Connection::startWatcher() {
     if (status == PAPISuccess) {
         wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wakeFd < 0) {
-            status = errno == ENOMEM ? PAPIOutOfMemoryFailure : PAPIUnknownFailure;
+            status = FailureDetail::failWithErrno(
+                errno == ENOMEM ? PAPIOutOfMemoryFailure : PAPIUnknownFailure,
+                "cannot listen for changes: eventfd", errno);
         }
     }
     if (status == PAPISuccess) {
         try {
             AllSignalsBlocked blocked;
             mThread = std::make_unique<std::thread>([self = shared_from_this()] { self->run(); });
-        } catch (...) {
+        } catch (const std::system_error& failure) {
             close(wakeFd);
-            status = PAPIUnknownFailure;
+            status = FailureDetail::fail(
+                PAPIUnknownFailure, std::string("cannot listen for changes: ") + failure.what());
         }
     }
     if (status != PAPISuccess) {
@@ -160,6 +164,11 @@ PAPIStatus Connection::removeListener(std::uintptr_t id) {
         mChanged.wait(lock, [this, id] { return mCallbackListener != id; });
     }
     return PAPISuccess;
+}
+
+bool Connection::polling() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mWatching && mWatcher->polling();
 }
 
 void Connection::requestStop() {
@@ -222,6 +231,9 @@ int Connection::pollTimeout() {
     }
     if (!mRetry.empty()) {
         due = std::min(due, mRetryAt);
+    }
+    for (const auto& component : mComponents) {
+        due = std::min(due, settledAt(component.second));
     }
     if (due == Clock::time_point::max()) {
         return -1;
@@ -324,7 +336,10 @@ std::vector<Connection::Call> Connection::collectCalls() {
     const Clock::time_point now = Clock::now();
     const bool batchReady = mBatchOpen && now >= batchDue();
     const bool retryDue = !mRetry.empty() && now >= mRetryAt;
-    if (!batchReady && !retryDue) {
+    const bool settled =
+        std::any_of(mComponents.begin(), mComponents.end(),
+                    [&](const auto& entry) { return now >= settledAt(entry.second); });
+    if (!batchReady && !retryDue && !settled) {
         return calls;
     }
     ChangeSource::Changes pending;
@@ -351,7 +366,8 @@ std::vector<Connection::Call> Connection::collectCalls() {
         // folder before the folder was watched is found that way too,
         // possibly half written; its close then gives a second event.
         const bool named = pending.overflow || pending.components.count(component) != 0;
-        const bool compare = pending.structure || retry.count(component) != 0;
+        const bool compare =
+            pending.structure || retry.count(component) != 0 || now >= settledAt(state);
         if (!named && !compare) {
             continue;
         }
@@ -359,7 +375,11 @@ std::vector<Connection::Call> Connection::collectCalls() {
         if (presence.unreachable) {
             mRetry.insert(component);
             state.unreachable = true;
+            state.removedSince = Clock::time_point();  // the retry looks again
             failed = true;
+            continue;
+        }
+        if (holdRemoval(state, presence, now)) {
             continue;
         }
         // Back from a store that could not be read: one event, since the
@@ -393,6 +413,41 @@ std::vector<Connection::Call> Connection::collectCalls() {
         mRetryDelay = kFirstRetryDelay;
     }
     return calls;
+}
+
+// A layer that vanished cannot be told at once from one an editor renamed
+// away and is about to write back. Until it has stayed away for the settling
+// time the component hears nothing (a read would give the stack without it);
+// a layer that comes back ends the wait as an ordinary change. Changes and
+// additions alone are never held.
+bool Connection::holdRemoval(ComponentState& state, const Backend::Presence& presence,
+                             Clock::time_point now) {
+    const std::chrono::milliseconds settling = mBackend->removalSettling();
+    bool vanished = false;
+    if (settling.count() > 0 && presence.fingerprint.size() == state.fingerprint.size()) {
+        for (size_t i = 0; i < presence.fingerprint.size(); ++i) {
+            vanished =
+                vanished || (!state.fingerprint[i].empty() && presence.fingerprint[i].empty());
+        }
+    }
+    if (!vanished) {
+        state.removedSince = Clock::time_point();
+        return false;
+    }
+    if (state.removedSince == Clock::time_point()) {
+        state.removedSince = now;
+    }
+    if (now < state.removedSince + settling) {
+        return true;
+    }
+    state.removedSince = Clock::time_point();
+    return false;
+}
+
+Clock::time_point Connection::settledAt(const ComponentState& state) const {
+    return state.removedSince == Clock::time_point()
+               ? Clock::time_point::max()
+               : state.removedSince + mBackend->removalSettling();
 }
 
 // One callback at a time, with no lock held, so that a callback may read

@@ -43,6 +43,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Waits for a callback of this listener in progress on the watcher
     // thread, unless it is that callback which asks.
     PAPIStatus removeListener(std::uintptr_t id);
+    // Changes are found by checking on a timer (see ChangeSource::polling).
+    bool polling();
 
     // Stops the watcher: joins it, or detaches it when called from one of its
     // callbacks. No callback starts after it returns.
@@ -65,6 +67,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
         // event whatever the layers look like then.
         bool unreachable = false;
         std::vector<std::string> fingerprint;
+        // Since when a layer seen before has been away (zero: none is), while
+        // its removal settles.
+        std::chrono::steady_clock::time_point removedSince;
     };
     // A change event for a listener, or (with stateCallback set) a state.
     struct Call {
@@ -82,6 +87,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     int pollTimeout();
     void takeChanges(const ChangeSource::Changes& changes);
     std::chrono::steady_clock::time_point batchDue() const;  // with mMutex held
+    // With mMutex held: true while a vanished layer of the component settles.
+    bool holdRemoval(ComponentState& state, const Backend::Presence& presence,
+                     std::chrono::steady_clock::time_point now);
+    std::chrono::steady_clock::time_point settledAt(const ComponentState& state) const;
     std::vector<Call> stateCalls();
     std::vector<Call> collectCalls();
     void dispatch(const std::vector<Call>& calls);

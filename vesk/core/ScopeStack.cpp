@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@ const char* const kGroupsFolder = "groups/";
 const char* const kHostsFolder = "hosts/";
 const char* const kUsersFolder = "users/";
 const char* const kEntitiesFolder = "entities/";
+const char* const kScopeFolders[] = {"default", "groups", "hosts", "users", "entities"};
 
 // Upper bound for the lookup buffers; a larger entry is taken as broken.
 const size_t kMaxLookupBuffer = 1 << 20;
@@ -149,14 +151,26 @@ std::string ScopeStack::storeRoot() {
     return root;
 }
 
+// A store on a mount that is not mounted shows the empty folder below it:
+// read as a store without policy, it would delete every launcher and
+// overwrite the kept copies. A store root always holds a scope folder;
+// one with an empty default/ is the way to publish no policy.
 bool ScopeStack::rootAccessible() const {
     const int fd = open(mRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         FailureDetail::failWithErrno(PAPIConnectionFailure, mRoot, errno);
         return false;
     }
+    bool holdsScopes = false;
+    for (const char* folder : kScopeFolders) {
+        struct stat info;
+        holdsScopes = holdsScopes || fstatat(fd, folder, &info, AT_SYMLINK_NOFOLLOW) == 0;
+    }
     close(fd);
-    return true;
+    if (!holdsScopes) {
+        FailureDetail::note(mRoot + ": " + kNoScopeFolders);
+    }
+    return holdsScopes;
 }
 
 PAPIStatus ScopeStack::forConnection(const char* connectionString,

@@ -38,8 +38,12 @@ class ScopeStack {
     // The configured store as a directory: absolute, no trailing "/".
     static std::string storeRoot();
 
-    // The root is an openable directory; anything else counts as a store gone.
+    // The root is an openable directory holding at least one scope folder;
+    // anything else (an empty mount point too) counts as a store gone.
     bool rootAccessible() const;
+    // Why a root without scope folders is not read, for messages.
+    static constexpr const char* kNoScopeFolders =
+        "holds none of default/, groups/, hosts/, users/, entities/ (not mounted?)";
 
     const std::string& root() const { return mRoot; }
     const std::vector<std::string>& scopes() const { return mScopes; }

@@ -308,6 +308,20 @@ void papiRemoveListener(PAPI* handle, PAPIListenerId listenerId, PAPIStatus* sta
                                })));
 }
 
+int papiIsPolling(PAPI* handle, PAPIStatus* status) {
+    bool polling = false;
+    setStatus(status, guarded([&]() -> PAPIStatus {
+                  const std::shared_ptr<Connection> connection =
+                      HandleRegistry::instance().find(handle);
+                  if (!connection) {
+                      return PAPIInvalidArg;
+                  }
+                  polling = connection->polling();
+                  return PAPISuccess;
+              }));
+    return polling ? 1 : 0;
+}
+
 int papiGetFailureDetail(PAPI* handle, char* buffer, int size, PAPIStatus* status) {
     int length = 0;
     setStatus(status, guarded([&]() -> PAPIStatus {

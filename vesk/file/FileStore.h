@@ -32,6 +32,9 @@ class FileStore : public Backend {
     std::unique_ptr<ChangeSource> makeChangeSource() override;
     // A rewrite within the file system's time resolution keeps size and times.
     bool exactFingerprints() const override { return false; }
+    std::chrono::milliseconds removalSettling() const override {
+        return std::chrono::milliseconds(2000);
+    }
 
     static std::string layerFileName(const std::string& component) { return component + ".xml"; }
 

@@ -1,15 +1,21 @@
 #include "FileWatcher.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <system_error>
 
 #include "FileStore.h"
+#include "SystemLog.h"
 
 namespace vesk::legacy::store {
 
@@ -24,12 +30,14 @@ const uint32_t kFolderMask =
 // while still being written is a failed read until its close brings another
 // event.
 const uint32_t kLayerFolderMask = kFolderMask | IN_CLOSE_WRITE;
+// A layer file's own watch: its removal and renames are the folder's to tell.
+const uint32_t kLayerFileMask = IN_CLOSE_WRITE | IN_ATTRIB;
 const char kLayerSuffix[] = ".xml";
 const size_t kLayerSuffixLength = sizeof kLayerSuffix - 1;
-// Bounds one readEvents call under a steady stream; the rest waits for the next.
-const int kMaxReadsPerCall = 64;
 // Symlinks followed from one layer, as the kernel does when opening it.
 const int kMaxLinkHops = 40;
+// A mount table larger than this is compared by its first part only.
+const size_t kMaxMountTable = 4 * 1024 * 1024;
 
 std::string parentOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -62,13 +70,40 @@ bool justOpened(const std::string& path) {
            info.st_size == 0;
 }
 
-PAPIStatus statusOfErrno(int error) {
-    switch (error) {
-        case ENOMEM:
-            return PAPIOutOfMemoryFailure;
-        default:
-            return PAPIUnknownFailure;
+// Why no watch could be set up, for the administrator who can mend it.
+std::string pollingCause(int error) {
+    if (error == ENOSPC) {
+        return "the user's inotify watches are used up (sysctl fs.inotify.max_user_watches "
+               "raises the limit)";
     }
+    if (error == EMFILE) {
+        // EMFILE is also the process's own descriptor limit.
+        const int probe = eventfd(0, EFD_CLOEXEC);
+        if (probe >= 0) {
+            close(probe);
+            return "the user's inotify instances are used up (sysctl "
+                   "fs.inotify.max_user_instances raises the limit)";
+        }
+    }
+    char buffer[256];
+    return std::string("inotify cannot be used: ") + strerror_r(error, buffer, sizeof buffer);
+}
+
+std::vector<std::string> splitPath(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t slash = std::min(path.find('/', start), path.size());
+        if (slash > start) {
+            parts.push_back(path.substr(start, slash - start));
+        }
+        start = slash + 1;
+    }
+    return parts;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
 }  // namespace
@@ -95,34 +130,125 @@ FileWatcher::FileWatcher(const ScopeStack& stack) : mRoot(stack.root()) {
 }
 
 FileWatcher::~FileWatcher() {
-    if (mFd >= 0) {
-        close(mFd);
+    stopWatching();
+    if (mMounts >= 0) {
+        close(mMounts);
     }
 }
 
 PAPIStatus FileWatcher::open() {
     // Opened again after a failure: start afresh.
-    if (mFd >= 0) {
-        close(mFd);
-        mWatches.clear();
+    stopWatching();
+    mPolling = false;
+    if (mMounts < 0) {
+        mMounts = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+        mountsChanged();
     }
-    // IN_CLOEXEC: programs started by the kiosk plug-in must not inherit it.
-    mFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (mFd < 0) {
-        return statusOfErrno(errno);
+    const int error = startWatching();
+    if (error != 0) {
+        enterPolling(error);
+    }
+    return PAPISuccess;
+}
+
+void FileWatcher::stopWatching() {
+    mWatches.clear();
+    mSubscriber.reset();  // gives its watches back
+    mHub.reset();
+    if (mEpoll >= 0) {
+        close(mEpoll);
+        mEpoll = -1;
+    }
+}
+
+int FileWatcher::startWatching() {
+    if (!mSubscriber) {
+        int error = 0;
+        std::shared_ptr<InotifyHub> hub = InotifyHub::acquire(error);
+        if (!hub) {
+            return error;
+        }
+        const int epoll = epoll_create1(EPOLL_CLOEXEC);
+        if (epoll < 0) {
+            return errno;
+        }
+        try {
+            mSubscriber = std::make_unique<InotifyHub::Subscriber>(hub);
+        } catch (const std::system_error& failure) {
+            close(epoll);
+            return failure.code().value();
+        }
+        // The mount table signals a change as a priority event.
+        const struct {
+            int fd;
+            uint32_t events;
+        } sources[] = {{hub->fd(), EPOLLIN}, {mSubscriber->fd(), EPOLLIN}, {mMounts, EPOLLPRI}};
+        for (const auto& source : sources) {
+            struct epoll_event event = {};
+            event.events = source.events;
+            event.data.fd = source.fd;
+            if (source.fd >= 0 && epoll_ctl(epoll, EPOLL_CTL_ADD, source.fd, &event) != 0) {
+                const int error = errno;
+                close(epoll);
+                mSubscriber.reset();
+                return error;
+            }
+        }
+        mHub = std::move(hub);
+        mEpoll = epoll;
     }
     return placeWatches();
 }
 
-// Every symlinked layer of the stack, followed hop by hop: the folder of each
-// hop is watched for that hop's name, so an edit of the target and a link
-// pointed elsewhere are changes of the layer.
-std::vector<FileWatcher::Target> FileWatcher::linkTargets() {
+void FileWatcher::enterPolling(int error) {
+    if (!mPolling) {
+        SystemLog::warning(
+            (pollingCause(error) + "; checking the store for changes every 2 s instead:").c_str(),
+            mRoot);
+    }
+    mPolling = true;
+    mNextPoll = Clock::now() + kPollInterval;
+}
+
+FileWatcher::Clock::time_point FileWatcher::wakeAt() const {
+    return mPolling ? mNextPoll : Clock::time_point::max();
+}
+
+// Compared as text: the kernel's notice of a change is taken by whoever polls
+// first, and the poll of the descriptor waiting on it comes before us.
+bool FileWatcher::mountsChanged() {
+    if (mMounts < 0 || lseek(mMounts, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    std::string table;
+    char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t count = read(mMounts, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0 || table.size() >= kMaxMountTable) {
+            break;
+        }
+        table.append(buffer, static_cast<size_t>(count));
+    }
+    if (table == mMountTable) {
+        return false;
+    }
+    mMountTable = std::move(table);
+    return true;
+}
+
+// Every layer file of the stack, and every symlinked layer and scope,
+// resolved step by step.
+std::vector<FileWatcher::Target> FileWatcher::layerTargets() {
     std::vector<Target> targets;
-    mLinks.clear();
     for (const Target& scope : mFixed) {
         if (scope.kind != Kind::Scope) {
             continue;
+        }
+        if (isSymlink(scope.path)) {
+            addLinkSteps(scope.path, std::string(), targets);
         }
         DIR* folder = opendir(scope.path.c_str());
         if (folder == nullptr) {
@@ -130,29 +256,62 @@ std::vector<FileWatcher::Target> FileWatcher::linkTargets() {
         }
         while (const struct dirent* entry = readdir(folder)) {
             const std::string name = entry->d_name;
-            if (!isLayerName(name) || (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)) {
+            if (!isLayerName(name)) {
                 continue;
             }
-            std::string hop = scope.path + "/" + name;
-            if (!isSymlink(hop)) {
-                continue;
-            }
-            mLinks.insert(hop);
+            const std::string layer = scope.path + "/" + name;
             const std::string component = name.substr(0, name.size() - kLayerSuffixLength);
-            for (int hops = 0; hops < kMaxLinkHops && isSymlink(hop); ++hops) {
-                std::vector<char> buffer(PATH_MAX + 1);
-                const ssize_t length = readlink(hop.c_str(), buffer.data(), buffer.size());
-                if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) {
-                    break;
-                }
-                const std::string next(buffer.data(), static_cast<size_t>(length));
-                hop = next[0] == '/' ? next : parentOf(hop) + "/" + next;
-                targets.push_back({parentOf(hop), Kind::LinkTarget, {baseOf(hop)}, component});
+            if (isSymlink(layer)) {
+                addLinkSteps(layer, component, targets);
+            } else if (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) {
+                // A write through a hard link elsewhere is told only to the
+                // file's own watch, not to this folder's.
+                targets.push_back({layer, Kind::LayerFile, {}, component});
             }
         }
         closedir(folder);
     }
     return targets;
+}
+
+// Resolves the link as the kernel does when opening it, and watches the
+// folder of every step for that step's name: an edit of the target, a link
+// pointed elsewhere, a symlinked folder on the way swapped for another
+// (ln -s rel2 current.new && mv -T current.new current) and a folder on the
+// way moved off and made again are all changes of the layer.
+void FileWatcher::addLinkSteps(const std::string& link, const std::string& component,
+                               std::vector<Target>& targets) const {
+    std::string folder = parentOf(link);
+    std::deque<std::string> rest{baseOf(link)};
+    int hops = 0;
+    while (!rest.empty()) {
+        const std::string name = rest.front();
+        rest.pop_front();
+        if (name == ".") {
+            continue;
+        }
+        if (name == "..") {
+            folder = parentOf(folder);
+            continue;
+        }
+        targets.push_back({folder, Kind::LinkStep, {name}, component});
+        const std::string path = joinPath(folder, name);
+        if (!isSymlink(path)) {
+            folder = path;
+            continue;
+        }
+        std::vector<char> buffer(PATH_MAX + 1);
+        const ssize_t length = readlink(path.c_str(), buffer.data(), buffer.size());
+        if (++hops > kMaxLinkHops || length <= 0 || static_cast<size_t>(length) >= buffer.size()) {
+            break;
+        }
+        const std::string next(buffer.data(), static_cast<size_t>(length));
+        const std::vector<std::string> parts = splitPath(next);
+        rest.insert(rest.begin(), parts.begin(), parts.end());
+        if (next[0] == '/') {
+            folder = "/";
+        }
+    }
 }
 
 // The nearest folder above the root that can be watched, for the name of the
@@ -172,75 +331,76 @@ std::vector<FileWatcher::Target> FileWatcher::ancestorTargets() const {
     return targets;
 }
 
-PAPIStatus FileWatcher::placeWatches() {
+int FileWatcher::placeWatches() {
+    if (!mSubscriber) {
+        return EBADF;
+    }
     std::vector<Target> targets = mFixed;
-    for (std::vector<Target> more : {ancestorTargets(), linkTargets()}) {
+    for (std::vector<Target> more : {ancestorTargets(), layerTargets()}) {
         targets.insert(targets.end(), more.begin(), more.end());
     }
-    PAPIStatus status = PAPISuccess;
+    int error = 0;
     std::map<int, std::vector<size_t>> watches;
     for (size_t i = 0; i < targets.size(); ++i) {
-        const uint32_t mask = targets[i].kind == Kind::Scope || targets[i].kind == Kind::LinkTarget
-                                  ? kLayerFolderMask
-                                  : kFolderMask;
-        // IN_MASK_ADD: two targets may be one folder (a symlinked scope).
-        const int wd =
-            inotify_add_watch(mFd, targets[i].path.c_str(), mask | IN_ONLYDIR | IN_MASK_ADD);
+        const Kind kind = targets[i].kind;
+        const uint32_t mask = kind == Kind::LayerFile ? kLayerFileMask
+                              : kind == Kind::Scope || kind == Kind::LinkStep
+                                  ? kLayerFolderMask | IN_ONLYDIR
+                                  : kFolderMask | IN_ONLYDIR;
+        const int wd = mSubscriber->addWatch(targets[i].path, mask);
         if (wd >= 0) {
             watches[wd].push_back(i);
-        } else if (errno != ENOENT && errno != ENOTDIR && errno != EACCES &&
-                   status == PAPISuccess) {
+        } else if (errno != ENOENT && errno != ENOTDIR && errno != EACCES && error == 0) {
             // A folder missing or unreadable now is watched from the one
             // holding it; out of watches or memory, changes would be lost.
-            status = statusOfErrno(errno);
+            error = errno;
         }
     }
     // A watch that no longer stands for its path (folder moved away) goes.
     for (const auto& old : mWatches) {
         if (watches.find(old.first) == watches.end()) {
-            inotify_rm_watch(mFd, old.first);
+            mSubscriber->removeWatch(old.first);
         }
     }
     mWatches = std::move(watches);
     mTargets = std::move(targets);
-    return status;
+    return error;
 }
 
 void FileWatcher::process(bool readable, Changes& changes) {
-    if (!readable) {
-        return;
-    }
-    alignas(struct inotify_event) char buffer[16 * 1024];
     const bool hadStructure = changes.structure;
     changes.structure = false;
     bool replace = false;
-    for (int reads = 0; reads < kMaxReadsPerCall; ++reads) {
-        const ssize_t count = read(mFd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            break;
-        }
-        for (ssize_t offset = 0;
-             offset + static_cast<ssize_t>(sizeof(struct inotify_event)) <= count;) {
-            const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + offset);
-            const std::string name =
-                event->len > 0 ? std::string(event->name, strnlen(event->name, event->len))
-                               : std::string();
-            if (event->mask & IN_Q_OVERFLOW) {
+    if (readable && mSubscriber) {
+        mHub->drain();
+        for (const InotifyHub::Event& event : mSubscriber->take()) {
+            if (event.mask & IN_Q_OVERFLOW) {
                 changes.overflow = true;
                 changes.structure = true;
-            } else if (handleEvent(event->wd, event->mask, name, changes)) {
+            } else if (handleEvent(event.wd, event.mask, event.name, changes)) {
                 replace = true;
             }
-            offset += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
         }
     }
-    if (changes.structure || replace) {
-        // Best effort: a folder that cannot be watched now is tried again at
-        // the next change of the folders around it.
-        placeWatches();
+    // A volume mounted or unmounted over the store or a scope folder: the
+    // watches stand on the folders it covered or uncovered.
+    if (readable && mountsChanged()) {
+        changes.structure = true;
+    }
+    if (mPolling && Clock::now() >= mNextPoll) {
+        // Every component's layers are compared with what was seen last.
+        changes.structure = true;
+        const int error = startWatching();
+        if (error == 0) {
+            mPolling = false;
+        } else {
+            mNextPoll = Clock::now() + kPollInterval;
+        }
+    } else if (changes.structure || replace) {
+        const int error = placeWatches();
+        if (error != 0) {
+            enterPolling(error);
+        }
     }
     changes.structure = changes.structure || hadStructure;
 }
@@ -254,11 +414,18 @@ bool FileWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
     bool replace = false;
     for (size_t index : found->second) {
         const Target& target = mTargets[index];
+        if (target.kind == Kind::LayerFile) {
+            if (mask & (IN_CLOSE_WRITE | IN_ATTRIB)) {
+                changes.components.insert(target.component);
+            }
+            continue;
+        }
         if (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
             changes.structure = true;
             continue;
         }
         switch (target.kind) {
+            case Kind::LayerFile:
             case Kind::Ancestor:
             case Kind::Structure:
                 if (target.names.count(name) != 0) {
@@ -266,10 +433,15 @@ bool FileWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
                     changes.settling = changes.settling || (mask & (IN_DELETE | IN_MOVED_FROM));
                 }
                 break;
-            case Kind::LinkTarget:
+            case Kind::LinkStep:
                 if (target.names.count(name) != 0) {
-                    changes.components.insert(target.component);
-                    // A hop that is itself a link may now point elsewhere.
+                    if (target.component.empty()) {
+                        changes.structure = true;  // a symlinked scope: every component
+                    } else {
+                        changes.components.insert(target.component);
+                    }
+                    changes.settling = changes.settling || (mask & (IN_DELETE | IN_MOVED_FROM));
+                    // A step that is itself a link may now point elsewhere.
                     replace = true;
                 }
                 break;
@@ -281,10 +453,11 @@ bool FileWatcher::handleEvent(int wd, unsigned mask, const std::string& name,
                     }
                     changes.components.insert(name.substr(0, name.size() - kLayerSuffixLength));
                     changes.settling = changes.settling || (mask & (IN_DELETE | IN_MOVED_FROM));
-                    if ((mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM)) &&
-                        (mLinks.count(path) != 0 || isSymlink(path))) {
-                        replace = true;
-                    }
+                    // A layer that came, went or became readable: its own
+                    // watch, or its link's steps.
+                    replace =
+                        replace ||
+                        (mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ATTRIB));
                 }
                 break;
         }

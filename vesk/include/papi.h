@@ -174,6 +174,11 @@ PAPIListenerId papiAddListener(PAPI* handle, const char* component, PAPIListener
  * papiDeinitialise, a lock that its callback takes. */
 void papiRemoveListener(PAPI* handle, PAPIListenerId listenerId, PAPIStatus* status);
 
+/* 1 when the handle's listeners learn of changes by a check of the store on a
+ * timer (every 2 s, where the file store could set up no inotify watch),
+ * 0 when changes are told as they happen or nobody listens yet. */
+int papiIsPolling(PAPI* handle, PAPIStatus* status);
+
 /* What the last failed call on the handle was about, in words: the file,
  * folder or URL and the system's or the network's reason, for example
  * "/etc/vesk/store/default/org.example.xml: Permission denied" or

@@ -96,10 +96,12 @@ void lintScope(const std::string& folder, bool mergedLast, std::vector<StoreLint
 std::vector<StoreLint::Finding> StoreLint::run(const std::string& store) {
     std::vector<Finding> out;
     const std::string host = hostName();
+    bool holdsScopes = false;
     for (const std::string& name : entriesOf(store)) {
         const std::string path = store + "/" + name;
         const bool known =
             std::find(std::begin(kFolders), std::end(kFolders), name) != std::end(kFolders);
+        holdsScopes = holdsScopes || known;
         if (!known || !isFolder(path)) {
             std::string hint;
             for (const char* folder : kFolders) {
@@ -142,6 +144,13 @@ std::vector<StoreLint::Finding> StoreLint::run(const std::string& store) {
             }
             lintScope(scopePath, name == "users" || name == "entities", out);
         }
+    }
+    if (!holdsScopes) {
+        out.push_back({printable(store),
+                       "holds none of default/, groups/, hosts/, users/, entities/: programs take "
+                       "it for a store that cannot be reached (not mounted?), not for one without "
+                       "policy; an empty default/ publishes no policy",
+                       false});
     }
     return out;
 }

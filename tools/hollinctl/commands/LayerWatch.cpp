@@ -37,6 +37,12 @@ void LayerWatch::start() {
             }
         },
         this);
+    if (mStore.polling()) {
+        mPrinter.print(mPrinter.layerLine(
+            "polling", mComponent, nullptr,
+            "no inotify watch can be set up: the store is checked for changes every 2 s",
+            static_cast<long long>(::time(nullptr))));
+    }
     examine();
 }
 

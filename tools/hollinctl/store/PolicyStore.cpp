@@ -122,6 +122,10 @@ void* PolicyStore::addChangeListener(const std::string& component,
     }
 }
 
+bool PolicyStore::polling() const {
+    return mConnection != nullptr && mConnection->isPolling();
+}
+
 void PolicyStore::removeChangeListener(void* id) const {
     try {
         mConnection->removeListener(id);

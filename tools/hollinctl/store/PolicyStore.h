@@ -44,6 +44,8 @@ class PolicyStore {
     void* addChangeListener(const std::string& component, void (*callback)(const PAPIEvent*, void*),
                             void* userData) const;
     void removeChangeListener(void* id) const;
+    // The change events come from a check every 2 s, not as changes happen.
+    bool polling() const;
 
     const ScopePlan& plan() const { return mPlan; }
 

@@ -302,6 +302,20 @@ TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
     EXPECT_EQ(exported.out, "");
     EXPECT_NE(exported.err.find("nothing exported: the store has broken layers"),
               std::string::npos);
+
+    // An empty folder where the store belongs (a volume not mounted) is named
+    // by check and cannot be read; an empty default/ is a store without policy.
+    const std::string empty = (mDir / "empty").string();
+    fs::create_directories(empty);
+    const Program::Result unmounted = tool({"check", "-r", empty});
+    EXPECT_EQ(unmounted.status, 1);
+    EXPECT_EQ(unmounted.out.rfind(empty + ": holds none of default/, groups/, hosts/", 0), 0u)
+        << unmounted.out;
+    EXPECT_EQ(Program::run({HOLLINCTL_BINARY, "list"}, {{"VESK_POLICY_STORE", empty}}).status, 3);
+    fs::create_directories(empty + "/default");
+    EXPECT_EQ(tool({"check", "-r", empty}).out, empty + ": ok\n");
+    // Read: nothing to list.
+    EXPECT_EQ(Program::run({HOLLINCTL_BINARY, "list"}, {{"VESK_POLICY_STORE", empty}}).status, 1);
 }
 
 TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {

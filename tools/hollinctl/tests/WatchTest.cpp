@@ -57,6 +57,20 @@ TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
     fs::create_directories(mStore / mHostScope / (kComponent + ".xml"));
     EXPECT_NE(awaitLine(watcher, "unreadable").find("not a regular file"), std::string::npos);
     EXPECT_EQ(watcher.stop(SIGTERM), 0);
+
+    // With no inotify instance left it says so, and still follows.
+    std::vector<std::string> args = withoutInotifyPrefix();
+    if (!args.empty()) {
+        args.insert(args.end(), {HOLLINCTL_BINARY, "watch", kComponent});
+        Program polling(args, environment());
+        EXPECT_NE(awaitLine(polling, "polling").find("checked for changes every 2 s"),
+                  std::string::npos);
+        awaitLine(polling, "unreadable");
+        fs::remove(mStore / mHostScope / (kComponent + ".xml"));
+        writeLayer(mHostScope, kComponent, kHostLayer);
+        EXPECT_NE(awaitLine(polling, "readable").find("can be read again"), std::string::npos);
+        EXPECT_EQ(polling.stop(SIGTERM), 0);
+    }
 }
 
 TEST_F(HollinctlTest, WatchPrintsEachChangeUntilTerminated) {

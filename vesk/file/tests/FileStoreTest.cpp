@@ -6,11 +6,15 @@
 // be had, notices the kernel dropped, a process that exits while it listens.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -83,7 +87,8 @@ class FileStoreTest : public ::testing::Test {
     FilePolicyStore mStore;
 };
 
-// A store that is not there (yet) is a connection failure, never "no layers";
+// A store that is not there (yet), or an empty folder where it belongs, is a
+// connection failure, never "no layers";
 // a session that starts meanwhile keeps listening, and once the store is
 // there each listened component hears once, whether it has layers or not.
 TEST_F(FileStoreTest, StoreAwayIsConnectionFailureAndItsArrivalOneEventPerComponent) {
@@ -109,6 +114,10 @@ TEST_F(FileStoreTest, StoreAwayIsConnectionFailureAndItsArrivalOneEventPerCompon
          [&] { fs::permissions(mStore.mRoot, fs::perms::owner_all); }, ": Permission denied"},
         {"a file", [&] { storeAt(mStore.layer("default", kComponent)); }, nullptr,
          kComponent + std::string(".xml: Not a directory")},
+        // A mount point with nothing mounted: no policy would delete it all.
+        {"empty", [&] { fs::remove_all(mStore.path("default")); },
+         [&] { mStore.writeLayer("default", kComponent, "<default/>"); },
+         "/store: holds none of default/, groups/, hosts/, users/, entities/ (not mounted?)"},
     };
     for (const auto& step : cases) {
         SCOPED_TRACE(step.what);
@@ -187,6 +196,15 @@ TEST_F(FileStoreTest, LayerThatCannotBeReadIsDatabaseErrorAndOtherFilesAreNoLaye
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
         closeHandle(handle);
     }
+
+    // An empty default/ is a store without policy.
+    fs::remove_all(mStore.mRoot);
+    fs::create_directories(mStore.path("default"));
+    PAPI* empty = openHandle();
+    PAPIStatus read = -1;
+    EXPECT_TRUE(describe(empty, kComponent, read).empty());
+    EXPECT_EQ(read, PAPISuccess);
+    closeHandle(empty);
 
     fs::remove_all(mStore.mRoot);
     for (const char* file : {"org.a.xml", "readme.txt", "..xml" /* ".." */, ".xml"}) {
@@ -286,6 +304,8 @@ TEST_F(FileStoreTest, EveryWayALayerOrItsFolderChangesIsAnEvent) {
     const std::string user = "users/" + userName();
     const std::string target = mStore.mTemp + "/target.xml";
     mStore.writeLayer(host, kComponent, "<host/>");
+    const std::string hardLink = mStore.mTemp + "/host-layer";
+    fs::create_hard_link(mStore.layer(host, kComponent), hardLink);
     fs::create_directories(mStore.path(user));
     // Created unreadable: it cannot be watched until it is made readable.
     fs::permissions(mStore.path(host), fs::perms::none);
@@ -311,7 +331,10 @@ TEST_F(FileStoreTest, EveryWayALayerOrItsFolderChangesIsAnEvent) {
          PAPILdbFailure,
          {}},
         {"layer made readable",
-         [&] { fs::permissions(mStore.layer(host, kComponent), fs::perms::owner_read); },
+         [&] {
+             fs::permissions(mStore.layer(host, kComponent),
+                             fs::perms::owner_read | fs::perms::owner_write);
+         },
          PAPISuccess,
          {"<host 2/>"}},
         {"unnamed file linked into place",
@@ -365,6 +388,36 @@ TEST_F(FileStoreTest, EveryWayALayerOrItsFolderChangesIsAnEvent) {
          PAPISuccess,
          {"<default/>", "<host 2/>", "<linked 3/>"}},
         {"symlink left dangling", [&] { fs::remove(target); }, PAPILdbFailure, {}},
+        // Releases switched by a link: layer -> targets/current/u.xml, current -> rel1.
+        {"layer linked through a symlinked folder",
+         [&] {
+             writeFile(mStore.mTemp + "/targets/rel1/u.xml", "<rel1/>");
+             writeFile(mStore.mTemp + "/targets/rel2/u.xml", "<rel2/>");
+             fs::create_directory_symlink("rel1", mStore.mTemp + "/targets/current");
+             fs::create_symlink(mStore.mTemp + "/targets/current/u.xml", mStore.mTemp + "/link");
+             placed(mStore.mTemp + "/link", mStore.layer(user, kComponent));
+         },
+         PAPISuccess,
+         {"<default/>", "<host 2/>", "<rel1/>"}},
+        {"folder link swapped (ln -s rel2 current.new && mv -T current.new current)",
+         [&] {
+             fs::create_directory_symlink("rel2", mStore.mTemp + "/targets/current.new");
+             placed(mStore.mTemp + "/targets/current.new", mStore.mTemp + "/targets/current");
+         },
+         PAPISuccess,
+         {"<default/>", "<host 2/>", "<rel2/>"}},
+        {"target's folder moved away and made again",
+         [&] {
+             fs::rename(mStore.mTemp + "/targets/rel2", mStore.mTemp + "/old-rel2");
+             writeFile(mStore.mTemp + "/next-rel2/u.xml", "<rel2 again/>");
+             placed(mStore.mTemp + "/next-rel2", mStore.mTemp + "/targets/rel2");
+         },
+         PAPISuccess,
+         {"<default/>", "<host 2/>", "<rel2 again/>"}},
+        {"layer edited in place through a hard link outside the store",
+         [&] { writeFile(hardLink, "<host 3/>"); },
+         PAPISuccess,
+         {"<default/>", "<host 3/>", "<rel2 again/>"}},
     };
     // Another listened component, its layer never changed.
     mStore.writeLayer("default", "org.other", "<other/>");
@@ -413,6 +466,118 @@ TEST_F(FileStoreTest, GroupThatCannotNameAScopeLeavesTheRestOfTheStack) {
     EXPECT_EQ(logged[0].text,
               "libvesk: group name cannot name a scope, its layers are left out: \"dept/team\"");
     closeHandle(handle);
+}
+
+// An editor saves by renaming the layer away and writing it back: the gap
+// delivers nothing, so no listener applies the stack without the layer; a
+// layer that stays away is removed after the settling time.
+TEST_F(FileStoreTest, LayerRenamedAwayAndBackIsNoRemovalButOneGoneForGoodIs) {
+    mStore.writeLayer("default", kComponent, "<default/>");
+    mStore.writeLayer("users/" + userName(), kComponent, "<user/>");
+    PAPI* handle = openHandle();
+    Recorder recorder;
+    std::atomic<int> withoutDefault{0};
+    recorder.mThen = [&](const PAPIEvent*) {
+        PAPIStatus status = -1;
+        withoutDefault += describe(handle, kComponent, status, false).size() != 2;
+    };
+    listen(handle, recorder);
+    const std::string layer = mStore.layer("default", kComponent);
+    ASSERT_EQ(rename(layer.c_str(), (layer + "~").c_str()), 0);
+    EXPECT_FALSE(recorder.waitFor(1, milliseconds(300)));
+    writeFile(layer, "<default 2/>");
+    ASSERT_TRUE(recorder.waitFor(1));
+    EXPECT_EQ(withoutDefault, 0);
+    EXPECT_EQ(recorder.seen()[0].type, PAPIEventComponentModified);
+
+    std::this_thread::sleep_for(kSettle);
+    const size_t before = recorder.seen().size();
+    const Clock::time_point removed = Clock::now();
+    mStore.removeLayer("default", kComponent);
+    ASSERT_TRUE(recorder.waitFor(before + 1));
+    EXPECT_GE(recorder.seen()[before].at - removed, milliseconds(2000));
+    EXPECT_LT(recorder.seen()[before].at - removed, milliseconds(3000));
+    closeHandle(handle);
+}
+
+// Without an inotify instance, or with no watch left for a scope folder made
+// later, the stack is checked every 2 s, with one warning naming the limit;
+// once watches can be had again, edits are told at once.
+TEST_F(FileStoreTest, NoInotifyLeftMeansCheckingEveryTwoSecondsUntilItCanWatchAgain) {
+    const std::string user = "users/" + userName();
+    const struct {
+        const char* what;
+        int instanceError, watchError;
+        const char* sysctl;
+    } cases[] = {
+        {"instances used up", EMFILE, 0, "fs.inotify.max_user_instances"},
+        {"watches used up", 0, ENOSPC, "fs.inotify.max_user_watches"},
+    };
+    for (const auto& limit : cases) {
+        SCOPED_TRACE(limit.what);
+        fs::remove_all(mStore.mRoot);
+        mStore.writeLayer("default", kComponent, "<default/>");
+        syslogseam::clear();
+        inotifyseam::refuse(limit.instanceError, 0);
+        PAPI* handle = openHandle();
+        Recorder recorder;
+        listen(handle, recorder);
+        inotifyseam::refuse(limit.instanceError, limit.watchError);
+        for (int edit = 1; edit <= 2; ++edit) {
+            const Clock::time_point changed = Clock::now();
+            mStore.writeLayer(user, kComponent, "<user " + std::to_string(edit) + "/>");
+            ASSERT_TRUE(recorder.waitFor(edit));
+            EXPECT_LT(recorder.seen()[edit - 1].at - changed, milliseconds(3000));
+        }
+        const std::vector<syslogseam::Message> logged = syslogseam::messages();
+        ASSERT_EQ(logged.size(), 1u) << syslogseam::text();
+        EXPECT_NE(logged[0].text.find(limit.sysctl), std::string::npos) << logged[0].text;
+        EXPECT_NE(logged[0].text.find("every 2 s"), std::string::npos) << logged[0].text;
+
+        inotifyseam::refuse(0, 0);
+        std::this_thread::sleep_for(milliseconds(2500));  // the next check places the watches
+        const Clock::time_point changed = Clock::now();
+        mStore.writeLayer(user, kComponent, "<user 3/>");
+        ASSERT_TRUE(recorder.waitFor(3));
+        EXPECT_LT(recorder.seen()[2].at - changed, milliseconds(500));
+        closeHandle(handle);
+    }
+}
+
+// A store on a volume: an empty mount point is no store, and a volume mounted
+// over it, or over a scope folder, is seen. In a private mount namespace.
+TEST_F(FileStoreTest, VolumeMountedOverTheStoreOrAScopeFolderIsSeen) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto mounted = [this] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            std::exit(77);
+        }
+        const std::string host = mStore.path("hosts/" + hostName());
+        PAPI* handle = openHandle();
+        Recorder recorder;
+        listen(handle, recorder);
+        PAPIStatus status = -1;
+        describe(handle, kComponent, status);
+        bool ok = status == PAPIConnectionFailure && !recorder.waitFor(1, milliseconds(300));
+        // The volume comes with its policy.
+        ok = ok && mount("store", mStore.mRoot.c_str(), "tmpfs", 0, "size=1m") == 0;
+        writeFile(mStore.layer("default", kComponent), "<volume/>");
+        fs::create_directories(host);
+        ok = ok && recorder.waitFor(1, milliseconds(5000));
+        // A scope folder that is a mount point of its own.
+        ok = ok && mount("host", host.c_str(), "tmpfs", 0, "size=1m") == 0;
+        writeFile(host + "/" + kComponent + ".xml", "<host/>");
+        ok = ok && recorder.waitFor(2, milliseconds(5000)) &&
+             describe(handle, kComponent, status, false) ==
+                 std::vector<std::string>{"<volume/>", "<host/>"};
+        closeHandle(handle);
+        umount2(host.c_str(), MNT_DETACH);
+        umount2(mStore.mRoot.c_str(), MNT_DETACH);
+        TearDown();
+        std::exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(mounted(), ::testing::ExitedWithCode(0), "");
 }
 
 // Each in a child process of its own (that removes its own store).
