@@ -100,7 +100,7 @@ SessionWatch::SessionWatch() {
     if (mIdentity.empty()) {
         Logger::debug("No session to follow: running until stopped\n");
     } else {
-        Logger::debug("following the session %s\n", mIdentity.c_str());
+        Logger::debug("following the session %s\n", logText(mIdentity).c_str());
     }
 }
 
@@ -148,7 +148,7 @@ bool SessionWatch::claim() {
         }
         if (errno == EWOULDBLOCK) {
             Logger::info("deskrunner already runs for the session %s; this one ends\n",
-                         key.c_str());
+                         logText(key).c_str());
             return false;
         }
         Logger::warning("Cannot take the lock %s: %s\n", logText(path).c_str(), strerror(errno));

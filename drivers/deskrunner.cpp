@@ -93,7 +93,7 @@ int main() {
         const struct timespec step = {0, 200 * 1000 * 1000};
         while (running && sStopRequested == 0) {
             if (session.ended()) {
-                Logger::info("The session %s has ended\n", session.identity().c_str());
+                Logger::info("The session %s has ended\n", logText(session.identity()).c_str());
                 break;
             }
             nanosleep(&step, nullptr);

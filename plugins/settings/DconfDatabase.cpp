@@ -9,6 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "model/LogText.h"
 #include "model/Logger.h"
 #include "output/AtomicFile.h"
 #include "output/RegularFile.h"
@@ -171,7 +172,7 @@ void DconfDatabase::announce(const std::string& name) {
     }
     if (error != nullptr) {
         Logger::warning("hollin-dconf: running sessions were not told of the change of %s: %s\n",
-                        name.c_str(), error->message);
+                        logText(name).c_str(), logText(error->message).c_str());
         g_error_free(error);
     }
 }

@@ -83,7 +83,8 @@ SettingsApplier::Outcome SettingsApplier::apply(const std::string& user) const {
                                  "; the database stays as it was");
     }
     if (!settings.complete()) {
-        Logger::warning("hollin-dconf: %s: %s\n", user.c_str(), settings.problem().c_str());
+        Logger::warning("hollin-dconf: %s: %s\n", logText(user).c_str(),
+                        logText(settings.problem()).c_str());
     }
     SchemaIndex schemas;
     const SettingsMapping::Result result = SettingsMapping(schemas).map(
@@ -92,8 +93,8 @@ SettingsApplier::Outcome SettingsApplier::apply(const std::string& user) const {
         const std::string layer = settings.layerOf(skipped.names);
         Logger::warning("hollin-dconf: %s (layer %s of user %s) is left out: %s\n",
                         logText(joined(skipped.names)).c_str(),
-                        layer.empty() ? "unknown" : logText(layer).c_str(), logText(user).c_str(),
-                        logText(skipped.reason).c_str());
+                        logText(layer.empty() ? std::string("unknown") : layer).c_str(),
+                        logText(user).c_str(), logText(skipped.reason).c_str());
     }
     const std::string name = databaseName(uid);
     DconfDatabase database(name, mPlaces.databases);

@@ -205,8 +205,8 @@ TEST_F(HollinctlTest, CacheRefreshKeepsAUsersPolicyInRootsFolder) {
     EXPECT_NE(result.err.find("not refreshed: the copy in"), std::string::npos) << result.err;
     result = run({"dump", kComponent});
     EXPECT_NE(result.err.find("note: for " + kComponent +
-                              ", programs starting now get the layers "
-                              "merged up to the break"),
+                              ", programs starting now get only the layers "
+                              "before the broken one"),
               std::string::npos)
         << "nobody's copy served to root: " << result.err;
 
@@ -298,6 +298,8 @@ TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
         fs::permissions(name, name == shared ? fs::perms(0644) : fs::perms::owner_read);
     }
     const std::string bindDn = "VESK_LDAP_BINDDN=cn=admin,dc=x";
+    // Past the refusal of a password sent in clear, to the password file.
+    const std::string clearText = "VESK_LDAP_ALLOW_CLEARTEXT_BIND=1";
     struct Case {
         std::string store;
         std::string component;
@@ -320,22 +322,22 @@ TEST_F(HollinctlTest, StoreFailuresNameThePlaceAndTheSystemsReason) {
          kComponent,
          3,
          "the password file " + empty + " is empty",
-         {bindDn, "VESK_LDAP_PASSWORD_FILE=" + empty}},
+         {bindDn, clearText, "VESK_LDAP_PASSWORD_FILE=" + empty}},
         {directory,
          kComponent,
          3,
          "the password file " + shared + " is open to others (mode 0644",
-         {bindDn, "VESK_LDAP_PASSWORD_FILE=" + shared}},
+         {bindDn, clearText, "VESK_LDAP_PASSWORD_FILE=" + shared}},
         {directory,
          kComponent,
          3,
          "the password file " + password + "x is missing",
-         {bindDn, "VESK_LDAP_PASSWORD_FILE=" + password + "x"}},
+         {bindDn, clearText, "VESK_LDAP_PASSWORD_FILE=" + password + "x"}},
         {directory,
          kComponent,
          3,
          "the password file " + password + " cannot be read: Permission denied",
-         {bindDn, "VESK_LDAP_PASSWORD_FILE=" + password},
+         {bindDn, clearText, "VESK_LDAP_PASSWORD_FILE=" + password},
          true},
         {locked.string(), kComponent, 3, locked.string() + ": Permission denied"},
         {mStore.string(), folderLayer, 3,
