@@ -62,6 +62,14 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             line.mLock = true;
             continue;
         }
+        if (word == "--create") {
+            line.mCreate = true;
+            continue;
+        }
+        if (word == "--force") {
+            line.mForce = true;
+            continue;
+        }
         if (word == "-r") {
             line.mRecursive = true;
             continue;

@@ -53,6 +53,10 @@ class CommandLine {
     const std::string& getType() const { return mType; }
     bool hasType() const { return mHasType; }
     bool isLockRequested() const { return mLock; }
+    // lock: --create, a node no layer has; set, unset, lock: --force, written
+    // although a lock or a type clash keeps it from applying.
+    bool isCreateRequested() const { return mCreate; }
+    bool isForced() const { return mForce; }
     // -r: check a whole store.
     bool isRecursive() const { return mRecursive; }
     // --strict: an answer from a stack with a broken layer exits with kBrokenLayer.
@@ -87,6 +91,8 @@ class CommandLine {
     std::string mType;
     bool mHasType = false;
     bool mLock = false;
+    bool mCreate = false;
+    bool mForce = false;
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "ExitStatus.h"
@@ -58,8 +59,37 @@ bool endsWith(const std::string& text, const std::string& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+std::string modeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Every user's programs read policy: a folder they cannot list and enter or a
+// layer they cannot read fails their stacks (libvesk reports a store error).
+void noteUnreadable(const std::string& path, std::vector<StoreLint::Finding>& out) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        return;  // reading it reports why
+    }
+    const bool folder = S_ISDIR(info.st_mode);
+    const mode_t needed = folder ? (S_IROTH | S_IXOTH) : S_IROTH;
+    if (!folder && !S_ISREG(info.st_mode)) {
+        return;
+    }
+    if ((info.st_mode & needed) != needed) {
+        out.push_back({printable(path),
+                       std::string(folder ? "folder" : "layer") + " of mode " +
+                           modeText(info.st_mode) +
+                           " that not every user can read: their stacks fail (chmod " +
+                           (folder ? "755" : "644") + ")",
+                       false});
+    }
+}
+
 // One scope folder: its layers, checked as check does, and what is no layer.
 void lintScope(const std::string& folder, bool mergedLast, std::vector<StoreLint::Finding>& out) {
+    noteUnreadable(folder, out);
     for (const std::string& name : entriesOf(folder)) {
         const std::string path = folder + "/" + name;
         if (!endsWith(name, ".xml")) {
@@ -71,6 +101,7 @@ void lintScope(const std::string& folder, bool mergedLast, std::vector<StoreLint
             }
             continue;
         }
+        noteUnreadable(path, out);
         std::string text;
         std::string problem;
         if (!readRegularFile(path, 64 * 1024 * 1024, "larger than 64 MiB", text, problem)) {
@@ -96,6 +127,7 @@ void lintScope(const std::string& folder, bool mergedLast, std::vector<StoreLint
 std::vector<StoreLint::Finding> StoreLint::run(const std::string& store) {
     std::vector<Finding> out;
     const std::string host = hostName();
+    noteUnreadable(store, out);
     for (const std::string& name : entriesOf(store)) {
         const std::string path = store + "/" + name;
         const bool known =
@@ -121,6 +153,7 @@ std::vector<StoreLint::Finding> StoreLint::run(const std::string& store) {
             lintScope(path, false, out);
             continue;
         }
+        noteUnreadable(path, out);
         for (const std::string& scope : entriesOf(path)) {
             const std::string scopePath = path + "/" + scope;
             if (!isFolder(scopePath)) {

@@ -15,10 +15,12 @@
 #include "ChangePrinter.h"
 #include "ContextCheck.h"
 #include "DumpWriter.h"
+#include "EditPrecheck.h"
 #include "ExitStatus.h"
 #include "JsonWriter.h"
 #include "LayerChecker.h"
 #include "LayerEdit.h"
+#include "LayerFileUpdate.h"
 #include "LayerInfo.h"
 #include "LayerWatch.h"
 #include "LayerWriter.h"
@@ -364,6 +366,9 @@ int Commands::run(const CommandLine& line) {
     }
     const bool editing =
         command == "set" || command == "unset" || command == "lock" || command == "unlock";
+    if ((line.isCreateRequested() || line.isForced()) && !editing) {
+        throw CommandError(kUsage, command + " takes no --create or --force");
+    }
     if (line.hasComponent() && command != "check") {
         throw CommandError(kUsage, command + " takes no --component");
     }
@@ -372,7 +377,7 @@ int Commands::run(const CommandLine& line) {
     }
     const bool planning = line.hasUser() || line.hasGroups() || line.hasHost();
     if (planning && command != "list" && command != "layers" && command != "dump" &&
-        command != "get" && command != "check" && command != "cache") {
+        command != "get" && command != "check" && command != "cache" && !editing) {
         throw CommandError(kUsage, command + " takes no --user, --groups or --host");
     }
     if (command != "cache") {
@@ -767,29 +772,43 @@ int Commands::edit(const CommandLine& line) {
             throw CommandError(kUsage, "unknown type " + quotedText(line.getType()));
         }
     }
-    const std::string store = PolicyStore::storePath();
-    // A directory's layer is read and written over one bound connection.
+    if (line.isCreateRequested() && command != "lock") {
+        throw CommandError(kUsage, command + " takes no --create");
+    }
+    if (line.isForced() && command == "unlock") {
+        throw CommandError(kUsage, "unlock takes no --force");
+    }
+    const std::string& shownPath = line.getArguments()[0];
+    // A directory's layer is read and written over one bound connection; a
+    // file's folder stays locked from the read to the replace.
     std::unique_ptr<LdapLayer> entry;
-    const std::string folder = store + "/" + line.getScope();
-    std::string fileName = folder + "/" + component + ".xml";
+    std::unique_ptr<LayerFileUpdate> file;
     std::string before;
-    if (store.find("://") != std::string::npos) {
-        entry = std::make_unique<LdapLayer>(store, line.getScope(), component);
+    std::string fileName;
+    if (isFileStore(PolicyStore::storePath())) {
+        file =
+            std::make_unique<LayerFileUpdate>(PolicyStore::storePath(), line.getScope(), component);
+        before = file->before();
+        fileName = file->fileName();
+    } else {
+        entry = std::make_unique<LdapLayer>(PolicyStore::storePath(), line.getScope(), component);
         before = entry->read();
         fileName = entry->where();
-    } else if (struct stat info; ::lstat(fileName.c_str(), &info) == 0 || errno != ENOENT) {
-        std::string problem;
-        if (!readLayerFile(fileName, before, problem)) {
-            throw CommandError(kServiceError,
-                               "cannot read " + printable(fileName) + ": " + problem);
-        }
     }
 
-    // The type the property has in the stack, so the new value is not dropped.
+    // The layers before the scope: those of the stack named, or default/.
+    const bool planning = line.hasUser() || line.hasGroups() || line.hasHost();
+    const PolicyStore stack(planning ? planOf(line) : ScopePlan::forDefaultScope());
+    const EditPrecheck precheck(stack, component, line.getScope());
+    const Node* node = precheck.before(names);
+    std::string hint;
+    if (command == "lock" && !line.isCreateRequested() && !precheck.exists(names, before, hint)) {
+        throw CommandError(kNotFound, "no layer up to " + printable(line.getScope()) + " has " +
+                                          quotedText(shownPath) + hint +
+                                          "; lock --create makes it");
+    }
+    // The type the property has before, so the new value is not dropped.
     std::string type = line.getType();
-    const PolicyStore stack(planOf(line));
-    const Provenance effective(stack.readLayers(component));
-    const Node* node = findNode(effective.getRoot(), names);
     if (type.empty() && node != nullptr && node->asPropertyNode() != nullptr) {
         type = ParserContext::typeName(node->asPropertyNode()->getType());
     }
@@ -797,11 +816,12 @@ int Commands::edit(const CommandLine& line) {
     if (command == "set") {
         edit.set(names, line.getArguments()[1], type, line.isLockRequested());
     } else if (command == "lock") {
-        edit.lock(names, node != nullptr && node->asPropertyNode() != nullptr);
+        const bool property = node != nullptr ? node->asPropertyNode() != nullptr : false;
+        edit.lock(names, property);
     } else if (!(command == "unset" ? edit.unset(names) : edit.unlock(names))) {
         throw CommandError(kNotFound, "the layer " + printable(fileName) + " has no " +
                                           (command == "unset" ? "element" : "lock") + " for " +
-                                          quotedText(line.getArguments()[0]));
+                                          quotedText(shownPath));
     }
     const std::string after = edit.text();
 
@@ -816,24 +836,23 @@ int Commands::edit(const CommandLine& line) {
         }
         throw CommandError(kNotFound, "not written: the edited layer has problems (above)");
     }
+    if (!line.isForced()) {
+        std::string why;
+        for (const std::string& problem : precheck.problems(names, after)) {
+            why += (why.empty() ? "" : "; ") + problem;
+        }
+        if (!why.empty()) {
+            throw CommandError(kNotFound, "not written: " + quotedText(shownPath) +
+                                              " would not apply in " + printable(line.getScope()) +
+                                              ": " + why + " (--force writes it anyway)");
+        }
+    }
     if (entry != nullptr) {
         entry->write(after);
-        write(command + " " + printable(line.getArguments()[0]) + " in " + printable(fileName) +
-              "\n");
-        return kSuccess;
+    } else {
+        file->replace(after);
     }
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) {
-        throw CommandError(kServiceError,
-                           "cannot make the folder " + printable(folder) + ": " + error.message());
-    }
-    AtomicFile file(fileName);
-    if (!file.open() || !file.write(after) || !file.commit()) {
-        throw CommandError(kServiceError, "cannot write " + printable(fileName) + ": " +
-                                              printable(file.getError()));
-    }
-    write(command + " " + printable(line.getArguments()[0]) + " in " + printable(fileName) + "\n");
+    write(command + " " + printable(shownPath) + " in " + printable(fileName) + "\n");
     return kSuccess;
 }
 

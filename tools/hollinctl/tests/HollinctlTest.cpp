@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <sstream>
@@ -622,9 +623,15 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
         {{}, 0, "", {c + "/apps/editor"}, "a & <b>\n"},
         {{"unset", "--scope", mUserScope, c + "/apps/editor"}, 0, "", {c + "/apps/editor"}, "vi\n"},
         {{"unset", "--scope", mUserScope, c + "/apps/editor"}, 1, "has no element for", {}, ""},
-        // A lock in the default layer holds against the user's layer.
+        // A lock in the default layer holds against the user's layer: the
+        // value is refused unless forced, and then still does not apply.
         {{"lock", "--scope", "default", c + "/apps/editor"}, 0, "", {}, ""},
         {{"set", "--scope", mUserScope, c + "/apps/editor", "nano"},
+         1,
+         "would not apply in " + mUserScope + ": locked by 1 default (--force",
+         {c + "/apps/editor"},
+         "vi\n"},
+        {{"set", "--scope", mUserScope, c + "/apps/editor", "nano", "--force"},
          0,
          "",
          {c + "/apps/editor"},
@@ -635,6 +642,35 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
          {c + "/apps/editor"},
          "nano\n"},
         {{"unlock", "--scope", "default", c + "/apps/editor"}, 1, "has no lock", {}, ""},
+        // The host's lock of kiosk holds in the stack named, not before default.
+        {{"set", "--scope", "users/bob", c + "/kiosk/mode", "off", "--user", "bob", "--host",
+          hostName()},
+         1,
+         "kiosk/mode\" would not apply in users/bob: locked by 2 " + mHostScope,
+         {},
+         ""},
+        {{"set", "--scope", "users/bob", c + "/kiosk/mode", "off"},
+         0,
+         "",
+         {c + "/kiosk/mode", "--user", "bob"},
+         "on\n"},
+        // A value of the wrong kind would be dropped at every merge.
+        {{"set", "--scope", "groups/staff", c + "/apps/favourites", "x", "--type", "xs:string"},
+         1,
+         "its type clashes: xs:string on a zel:string-list",
+         {},
+         ""},
+        // A lock names what some layer has; a typo is not made a new node.
+        {{"lock", "--scope", "default", c + "/apps/editr"},
+         1,
+         "no layer up to default has \"" + c + "/apps/editr\" (did you mean editor?)",
+         {},
+         ""},
+        {{"lock", "--scope", "default", c + "/kiosk/Mode"}, 1, "(did you mean mode?)", {}, ""},
+        {{"lock", "--scope", "default", c + "/apps/new", "--create"}, 0, "", {}, ""},
+        // Unset leaves no empty group behind to make an empty node.
+        {{"set", "--scope", "groups/staff", c + "/launchers/mail/Exec", "mutt"}, 0, "", {}, ""},
+        {{"unset", "--scope", "groups/staff", c + "/launchers/mail/Exec"}, 0, "", {}, ""},
         // Refused: what check would find, a lock that locks nothing, and
         // places that are not a scope or a node.
         {{"set", "--scope", "default", c + "/apps/editor", " vi "}, 1, "blanks", {}, ""},
@@ -661,13 +697,75 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
         }
     }
     EXPECT_EQ(tool({"check", "-r"}).status, 0) << tool({"check", "-r"}).out;
+    std::ifstream staff(mStore / "groups" / "staff" / (c + ".xml"));
+    const std::string staffLayer{std::istreambuf_iterator<char>(staff), {}};
+    EXPECT_EQ(staffLayer.find("launchers"), std::string::npos) << staffLayer;
     // A scope folder that cannot be made is an error that says why.
     std::ofstream(mStore / "entities") << "";
     const Program::Result blocked =
         tool({"set", "--scope", "entities/kiosk", c + "/apps/editor", "vi"});
     EXPECT_EQ(blocked.status, 3);
-    EXPECT_NE(blocked.err.find("kiosk/org.test.desktop.xml: Not a directory"), std::string::npos)
+    EXPECT_NE(blocked.err.find("entities/kiosk: Not a directory"), std::string::npos)
         << blocked.err;
+}
+
+// Edits of one layer at once all land: each holds the scope's folder from its
+// read to its replace.
+TEST_F(HollinctlTest, EditsAtOnceLoseNothing) {
+    const int kPairs = 20;
+    for (int pair = 0; pair < kPairs; ++pair) {
+        std::vector<std::unique_ptr<Program>> running;
+        for (const char* side : {"a", "b"}) {
+            running.push_back(std::make_unique<Program>(
+                std::vector<std::string>{HOLLINCTL_BINARY, "set", "--scope", "groups/staff",
+                                         kComponent + "/p" + std::to_string(pair) + "/" + side,
+                                         "v"},
+                environment()));
+        }
+        for (const std::unique_ptr<Program>& program : running) {
+            EXPECT_EQ(program->wait(20s), 0);
+        }
+    }
+    const Program::Result dump = tool({"dump", kComponent, "--groups", "staff"});
+    for (int pair = 0; pair < kPairs; ++pair) {
+        for (const char* side : {"a", "b"}) {
+            const std::string path = "/p" + std::to_string(pair) + "/" + side;
+            EXPECT_NE(dump.out.find(path), std::string::npos) << path << " lost";
+        }
+    }
+}
+
+// Policy is read by every user, whatever umask the administrator's shell has;
+// check -r finds a layer or folder that others cannot read.
+TEST_F(HollinctlTest, EditsAreReadableByAllAndCheckFindsWhatIsNot) {
+    const std::string set = std::string("umask 077; exec ") + HOLLINCTL_BINARY +
+                            " set --scope groups/staff " + kComponent + "/a/b v";
+    std::map<std::string, std::string> env = environment();
+    ASSERT_EQ(Program::run({"sh", "-c", set}, env).status, 0);
+    const fs::path layer = mStore / "groups" / "staff" / (kComponent + ".xml");
+    const auto mode = [](const fs::path& path) {
+        struct stat info {};
+        stat(path.c_str(), &info);
+        return info.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(mStore / "groups"), 0755u);
+    EXPECT_EQ(mode(mStore / "groups" / "staff"), 0755u);
+    EXPECT_EQ(mode(layer), 0644u);
+    EXPECT_EQ(tool({"check", "-r"}).out, mStore.string() + ": ok\n");
+
+    // An existing layer keeps its mode; check -r names it and its folder.
+    chmod(layer.c_str(), 0600);
+    ASSERT_EQ(Program::run({"sh", "-c", set}, env).status, 0);
+    EXPECT_EQ(mode(layer), 0600u);
+    chmod((mStore / "groups" / "staff").c_str(), 0711);
+    const Program::Result check = tool({"check", "-r"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find(layer.string() + ": layer of mode 0600 that not every user can read"),
+              std::string::npos)
+        << check.out;
+    EXPECT_NE(check.out.find("staff: folder of mode 0711 that not every user can read"),
+              std::string::npos)
+        << check.out;
 }
 
 TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {

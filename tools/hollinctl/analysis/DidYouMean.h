@@ -1,0 +1,21 @@
+// The known name closest to a mistyped one, for " (did you mean X?)" after an
+// error or warning: at most two edits off (a swap of neighbours is one), or
+// the same name in another case.
+//
+//   throw CommandError(kNotFound, "no node " + q(path) + DidYouMean::hint(name, siblings));
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vesk::legacy::hollinctl {
+
+class DidYouMean {
+  public:
+    // The closest candidate, "" when none is near.
+    static std::string closest(const std::string& word, const std::vector<std::string>& known);
+    // " (did you mean X?)" with printable(X), or "".
+    static std::string hint(const std::string& word, const std::vector<std::string>& known);
+};
+
+}  // namespace vesk::legacy::hollinctl
