@@ -238,6 +238,13 @@ std::string joinedLocales(const PropertyNode& property) {
     return text;
 }
 
+// Whether programs starting now get the copy kept from the last complete
+// build rather than the layers.
+bool servesKeptCopy(ConfigurationAccess& access, const std::string& component) {
+    return !access.isComplete(component) &&
+           access.getIncompleteReason(component).compare(0, 12, "the copy in ") == 0;
+}
+
 bool isFileStore(const std::string& store) {
     return store.find("://") == std::string::npos;
 }
@@ -303,24 +310,31 @@ bool Commands::noteServed(ConfigurationAccess& access, const std::string& compon
     return true;
 }
 
-void Commands::noteServed(const std::string& component, const std::string& entity) {
+std::shared_ptr<const Tree> Commands::noteServed(const std::string& component,
+                                                 const std::string& entity) {
     try {
         ConfigurationAccess access(entity);
-        noteServed(access, component);
+        if (noteServed(access, component) && servesKeptCopy(access, component)) {
+            return access.snapshot(component);
+        }
     } catch (const std::exception&) {
         // The layers' own read below says what fails.
     }
+    return nullptr;
 }
 
 void Commands::complain(const std::string& message) {
     std::fprintf(mErr, "hollinctl: %s\n", message.c_str());
 }
 
-int Commands::reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers) {
+int Commands::reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers,
+                           bool keptCopy) {
     bool broken = false;
     for (const LayerInfo& layer : layers) {
         if (layer.error.failed) {
-            complain("warning: " + brokenText(layer) + "; only what comes before is applied");
+            complain("warning: " + brokenText(layer) +
+                     (keptCopy ? "; programs starting now apply the kept copy, shown here"
+                               : "; only what comes before is applied"));
             broken = true;
         }
     }
@@ -575,10 +589,21 @@ int Commands::dump(const CommandLine& line) {
     const std::string& component = line.getArguments()[0];
     const std::string path = line.getArguments().size() > 1 ? line.getArguments()[1] : "";
     const PolicyStore store(planOf(line));
+    std::shared_ptr<const Tree> keptCopy;
     if (!store.plan().isPlanned()) {
-        noteServed(component, line.getEntity());
+        keptCopy = noteServed(component, line.getEntity());
     }
-    const std::vector<PolicyLayer> layers = readExistingLayers(store, component);
+    std::vector<PolicyLayer> layers = readExistingLayers(store, component);
+    const std::vector<LayerInfo> read = describeLayers(layers);
+    if (keptCopy) {
+        // What programs apply: the copy, shown as the one layer it stands for.
+        std::vector<std::string> lockedToo;
+        const std::string text = LayerWriter::write(component, keptCopy->getRoot(), lockedToo);
+        NodePath componentPath;
+        componentPath.setPath(component);
+        layers = {PolicyLayer(componentPath,
+                              PapiLayer(text.data(), static_cast<int>(text.size()), "kept copy"))};
+    }
 
     const Provenance provenance(layers);
     const NodeHistories::Names names = namesOf(component, path);
@@ -597,14 +622,14 @@ int Commands::dump(const CommandLine& line) {
             complain("warning: " + printable(path) +
                      " was added below a lock by a later layer; in one layer it is locked too");
         }
-        return reportBroken(line, describeLayers(layers));
+        return reportBroken(line, read, keptCopy != nullptr);
     }
     if (line.getFormat() == OutputFormat::Xml) {
         write(treeFileText(node));
-        return reportBroken(line, describeLayers(layers));
+        return reportBroken(line, read, keptCopy != nullptr);
     }
     const std::vector<LayerInfo> infos = describeLayers(layers);
-    const int status = reportBroken(line, infos);
+    const int status = reportBroken(line, read, keptCopy != nullptr);
     DumpWriter writer(component, store.plan(), infos, provenance);
     if (node != nullptr) {
         writer.collect(*node, names);
@@ -650,11 +675,14 @@ int Commands::get(const CommandLine& line) {
                 line.getEntity(), failure);
         }
     }
+    bool keptCopy = false;
     if (access) {
         noteServed(*access, path.getComponent());
+        keptCopy = servesKeptCopy(*access, path.getComponent());
     }
     // The layers once more, to tell whether the answer comes from a broken stack.
-    const int status = reportBroken(line, describeLayers(store.readLayers(path.getComponent())));
+    const int status =
+        reportBroken(line, describeLayers(store.readLayers(path.getComponent())), keptCopy);
     if (node == nullptr) {
         throw CommandError(kNotFound, "no node " + quotedText(address) + whereText(store.plan()));
     }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "CommandLine.h"
@@ -15,6 +16,7 @@
 
 namespace vesk::legacy {
 class ConfigurationAccess;
+class Tree;
 }  // namespace vesk::legacy
 
 namespace vesk::legacy::hollinctl {
@@ -40,14 +42,19 @@ class Commands {
     void write(const std::string& text);
     // One line on the error stream when programs do not read the component
     // from its layers in full: what they read instead, and why.
-    void noteServed(const std::string& component, const std::string& entity);
+    // The copy kept from the last complete build when that is what they read,
+    // else null.
+    std::shared_ptr<const Tree> noteServed(const std::string& component, const std::string& entity);
     // The same for a facade at hand; true when a note was written.
     bool noteServed(ConfigurationAccess& access, const std::string& component);
     // A message on the error stream, "hollinctl: " before it.
     void complain(const std::string& message);
     // Warns of each broken layer on standard error, whatever the library's
     // logging says; kBrokenLayer with --strict when there is one.
-    int reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers);
+    // keptCopy: programs starting now read the copy kept from the last
+    // complete build rather than the layers up to the break.
+    int reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers,
+                     bool keptCopy = false);
     // A warning when --entity or --user names no folder of a file store.
     void warnOfMissingFolder(const CommandLine& line);
 

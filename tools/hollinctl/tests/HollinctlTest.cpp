@@ -1042,6 +1042,25 @@ TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
     }
     EXPECT_EQ(tool({"list", "--strict"}).status, 2);
 
+    // With a copy kept from the last complete build, programs start with the
+    // copy: get and dump both show it, and say so.
+    std::map<std::string, std::string> env = environment();
+    env["HOLLIN_CACHE_DIR"] = (mDir / "cache").string();
+    const std::vector<std::string> get{HOLLINCTL_BINARY, "get", kComponent + "/kiosk/mode"};
+    writeLayer(mHostScope, kComponent, kHostLayer);
+    ASSERT_EQ(Program::run(get, env).out, "on\n");
+    writeLayer(mHostScope, kComponent, broken);
+    for (const std::vector<std::string>& args :
+         {get, {HOLLINCTL_BINARY, "dump", kComponent, "kiosk/mode"}}) {
+        const Program::Result result = Program::run(args, env);
+        EXPECT_NE(result.out.find("on"), std::string::npos) << args[1] << ": " << result.out;
+        EXPECT_EQ(result.out.find("off"), std::string::npos) << args[1] << ": " << result.out;
+        EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("; programs starting now apply the kept copy, shown here"),
+                  std::string::npos)
+            << result.err;
+    }
+
     Program watcher({HOLLINCTL_BINARY, "watch", kComponent}, environment());
     const std::string start = awaitLine(watcher, "broken");
     EXPECT_NE(start.find(kComponent + ": layer 2 " + mHostScope + " is broken at line"),
