@@ -17,6 +17,7 @@
 #include "DumpWriter.h"
 #include "EditPrecheck.h"
 #include "ExitStatus.h"
+#include "Explain.h"
 #include "JsonWriter.h"
 #include "LayerChecker.h"
 #include "LayerEdit.h"
@@ -391,7 +392,8 @@ int Commands::run(const CommandLine& line) {
     }
     const bool planning = line.hasUser() || line.hasGroups() || line.hasHost();
     if (planning && command != "list" && command != "layers" && command != "dump" &&
-        command != "get" && command != "check" && command != "cache" && !editing) {
+        command != "get" && command != "check" && command != "cache" && command != "explain" &&
+        !editing) {
         throw CommandError(kUsage, command + " takes no --user, --groups or --host");
     }
     if (command != "cache") {
@@ -417,6 +419,10 @@ int Commands::run(const CommandLine& line) {
     }
     if (command == "set" || command == "unset" || command == "lock" || command == "unlock") {
         return edit(line);
+    }
+    if (command == "explain") {
+        expectOptions(line, true, false, false, true);
+        return Explain::run(line, planOf(line), mOut);
     }
     if (command == "export-ldif") {
         return LdifExport::run(line, mOut, mErr);
