@@ -80,6 +80,8 @@ int Explain::run(const CommandLine& line, ScopePlan plan, std::FILE* out) {
         text = json.endArray().endObject().text() + "\n";
     } else {
         text = printable(address) + " for " + store.plan().describe() + ":\n";
+        const bool locks = std::any_of(rows.begin(), rows.end(),
+                                       [](const Explanation::Row& row) { return row.locks; });
         size_t labelWidth = 0;
         size_t valueWidth = 5;
         for (const Explanation::Row& row : rows) {
@@ -89,7 +91,10 @@ int Explain::run(const CommandLine& line, ScopePlan plan, std::FILE* out) {
         for (const Explanation::Row& row : rows) {
             std::string value = row.value.empty() ? "-" : row.value;
             text += "  " + padded(printable(layerLabel(row.layer)), labelWidth + 2) +
-                    padded(value, valueWidth + 2) + (row.locks ? "locks  " : "       ") +
+                    padded(value, valueWidth + 2) +
+                    (row.locks ? "locks  "
+                     : locks   ? "       "
+                               : "") +
                     outcomeText(row, rows);
             while (!text.empty() && text.back() == ' ') {
                 text.pop_back();

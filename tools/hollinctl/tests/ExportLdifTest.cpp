@@ -219,6 +219,15 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
          {"zel:finalized=\"true\"", ">nano<"},
          {},
          "nano"},
+        {"a value under the default layer's lock is refused",
+         &asAdmin,
+         {"set", "--scope", scope, "org.edit/apps/editor", "ed"},
+         1,
+         "would not apply in " + scope + ": locked by 1 default",
+         userLayer,
+         {">vi<"},
+         {">ed<"},
+         "nano"},
         {"unset",
          &asAdmin,
          {"unset", "--scope", scope, "org.edit/apps/editor"},
@@ -306,6 +315,79 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
     EXPECT_EQ(directory.value(defaultLayer, "veskLayerData"), before + "<!-- first -->\n");
     for (const auto& entry : asAdmin) {
         unsetenv(entry.first.c_str());
+    }
+}
+
+// Questions about any user's stack get the same answers from the directory as
+// from the folder it was loaded from.
+TEST(ExportLdifTest, PlanningAndExplainAnswerAlikeOnBothStores) {
+    TestDirectory directory(HOLLIN_SOURCE_DIR "/vesk/ldap/vesk.ldif");
+    std::string error;
+    ASSERT_TRUE(directory.start(error)) << error;
+    const std::string store = directory.folder() + "/plan";
+    const std::string base = "ou=plan," + std::string(TestDirectory::kSuffix);
+    const auto layer = [](const std::string& body) {
+        return "<zel:component-data xmlns:zel=\"urn:vesk:policy-layer\" zel:name=\"org.p\">"
+               "<node zel:name=\"apps\">" +
+               body + "</node></zel:component-data>\n";
+    };
+    const auto prop = [](const std::string& name, const std::string& value, bool lock) {
+        return "<prop zel:name=\"" + name + "\"" + (lock ? " zel:finalized=\"true\"" : "") +
+               "><value>" + value + "</value></prop>";
+    };
+    for (const auto& [scope, body] : std::vector<std::pair<std::string, std::string>>{
+             {"default", prop("editor", "vi", false) + prop("browser", "firefox", false)},
+             {"groups/hdevs", prop("browser", "chromium", true)},
+             {"hosts/vm", prop("editor", "emacs", false)},
+             {"users/halice", prop("browser", "links", false) + prop("editor", "nano", false)}}) {
+        writeFile(store + "/" + scope + "/org.p.xml", layer(body));
+    }
+    const Program::Result exported = Program::run({HOLLINCTL_BINARY, "export-ldif", store, base});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    writeFile(directory.folder() + "/plan.ldif", exported.out);
+    ASSERT_EQ(Program::run({"/usr/bin/ldapadd", "-x", "-H", directory.url(""), "-D",
+                            TestDirectory::kAdminDn, "-w", TestDirectory::kAdminPassword, "-f",
+                            directory.folder() + "/plan.ldif"})
+                  .status,
+              0);
+    const std::vector<std::string> halice{"--user", "halice", "--groups", "hdevs", "--host", "vm"};
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // a part of standard output or error
+    };
+    const Case cases[] = {
+        {{"get", "org.p/apps/browser"}, 0, "chromium\n"},
+        {{"get", "org.p/apps/editor"}, 0, "nano\n"},
+        {{"explain", "org.p/apps/browser"},
+         0,
+         "  1 default       \"firefox\"          replaced by 2 groups/hdevs\n"
+         "  2 groups/hdevs  \"chromium\"  locks  applied\n"
+         "  3 hosts/vm      -                  not in this layer\n"
+         "  4 users/halice  \"links\"            refused: locked by 2 groups/hdevs\n"},
+        {{"explain", "org.p/apps/editor"},
+         0,
+         "  1 default       \"vi\"     replaced by 4 users/halice\n"
+         "  2 groups/hdevs  -        not in this layer\n"
+         "  3 hosts/vm      \"emacs\"  replaced by 4 users/halice\n"
+         "  4 users/halice  \"nano\"   applied\n"},
+        {{"explain", "org.p/apps/pager"}, 1, "no layer has \"org.p/apps/pager\""},
+        {{"set", "--scope", "users/halice", "org.p/apps/browser", "w3m"},
+         1,
+         "would not apply in users/halice: locked by 2 groups/hdevs"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{HOLLINCTL_BINARY};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), halice.begin(), halice.end());
+        const Program::Result files = Program::run(args, {{"VESK_POLICY_STORE", store}});
+        const Program::Result entries =
+            Program::run(args, {{"VESK_POLICY_STORE", directory.url(base)}});
+        EXPECT_EQ(files.status, c.status) << c.args[0] << ": " << files.err;
+        EXPECT_NE((files.out + files.err).find(c.out), std::string::npos)
+            << c.args[0] << ": " << files.out << files.err;
+        EXPECT_EQ(entries.status, files.status) << c.args[0] << ": " << entries.err;
+        EXPECT_EQ(entries.out, files.out) << c.args[0];
     }
 }
 
