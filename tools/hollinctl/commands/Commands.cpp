@@ -14,6 +14,7 @@
 #include "CacheRefresh.h"
 #include "ChangePrinter.h"
 #include "ContextCheck.h"
+#include "DidYouMean.h"
 #include "DumpWriter.h"
 #include "EditPrecheck.h"
 #include "ExitStatus.h"
@@ -347,16 +348,33 @@ void Commands::warnOfMissingFolder(const CommandLine& line) {
     if (store.find("://") != std::string::npos) {
         return;
     }
-    std::string folder;
+    // Scopes named on the command line; not --user: most users have no folder
+    // of their own.
+    std::vector<std::string> named;
     if (line.hasEntity() && !line.getEntity().empty()) {
-        folder = "entities/" + line.getEntity();
-    } else if (line.hasUser()) {
-        folder = "users/" + line.getUser();
+        named.push_back("entities/" + line.getEntity());
     }
-    struct stat info;
-    if (!folder.empty() && ::stat((store + "/" + folder).c_str(), &info) != 0 && errno == ENOENT) {
+    for (const std::string& group : line.getGroups()) {
+        named.push_back("groups/" + group);
+    }
+    if (line.hasHost()) {
+        named.push_back("hosts/" + line.getHost());
+    }
+    for (const std::string& folder : named) {
+        struct stat info;
+        if (::stat((store + "/" + folder).c_str(), &info) == 0 || errno != ENOENT) {
+            continue;
+        }
+        const size_t slash = folder.find('/');
+        std::vector<std::string> known;
+        std::error_code error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(store + "/" + folder.substr(0, slash), error)) {
+            known.push_back(entry.path().filename().string());
+        }
+        const std::string hint = DidYouMean::hint(folder.substr(slash + 1), known);
         complain("warning: the store " + printable(store) + " has no folder " + printable(folder) +
-                 " (a misspelt name?)");
+                 (hint.empty() ? " (a misspelt name?)" : hint));
     }
 }
 

@@ -458,7 +458,13 @@ TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
         {{"--user", "alice", "--groups", "staff", "--host", "ws12"}, 0, "users/alice\n", ""},
         // Groups stack in byte order, whatever order they are given in.
         {{"--user", "alice", "--groups=staff,adm"}, 0, "users/alice\n", ""},
-        {{"--user", "bob", "--groups=staff,adm"}, 0, "groups/staff\n", "no folder users/bob"},
+        // Most users have no folder; a named group or host should.
+        {{"--user", "bob", "--groups=staff,adm"}, 0, "groups/staff\n", ""},
+        {{"--user", "alice", "--groups=stafff"},
+         0,
+         "users/alice\n",
+         "groups/stafff (did you mean staff?)"},
+        {{"--user", "alice", "--host=WS12"}, 0, "users/alice\n", "hosts/WS12 (did you mean ws12?)"},
         {{"--user", "bob", "--groups=adm", "--host=ws12"}, 0, "hosts/ws12\n", ""},
         {{"--entity", "kiosk", "--host", "ws12"}, 0, "entities/kiosk\n", ""},
         {{"--entity", "kiosk.test", "--host", "ws12"}, 0, "hosts/ws12\n", "no folder entities/"},
@@ -475,6 +481,7 @@ TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
         EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
     }
     EXPECT_EQ(tool({"watch", kComponent, "--user", "alice"}).status, 2);
+    EXPECT_EQ(tool({"get", kComponent + "/apps/editor", "--user", "bob"}).err, "");
 
     // Every document names whose stack it is.
     const Program::Result json = tool(
