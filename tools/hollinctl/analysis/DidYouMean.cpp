@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "TextEscape.h"
+#include "model/Node.h"
+#include "model/StructuralNode.h"
 
 namespace vesk::legacy::hollinctl {
 
@@ -58,6 +60,23 @@ std::string DidYouMean::closest(const std::string& word, const std::vector<std::
 std::string DidYouMean::hint(const std::string& word, const std::vector<std::string>& known) {
     const std::string best = closest(word, known);
     return best.empty() ? "" : " (did you mean " + printable(best) + "?)";
+}
+
+std::string DidYouMean::forPath(const Node* root, const std::vector<std::string>& names) {
+    const Node* node = root;
+    for (const std::string& name : names) {
+        const StructuralNode* group = node != nullptr ? node->asStructuralNode() : nullptr;
+        if (group == nullptr) {
+            return "";
+        }
+        node = group->getChild(name);
+        if (node == nullptr) {
+            std::vector<std::string> siblings;
+            group->getChildren(siblings);
+            return hint(name, siblings);
+        }
+    }
+    return "";
 }
 
 }  // namespace vesk::legacy::hollinctl

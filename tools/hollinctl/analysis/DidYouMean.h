@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace vesk::legacy {
+class Node;
+}
+
 namespace vesk::legacy::hollinctl {
 
 class DidYouMean {
@@ -16,6 +20,9 @@ class DidYouMean {
     static std::string closest(const std::string& word, const std::vector<std::string>& known);
     // " (did you mean X?)" with printable(X), or "".
     static std::string hint(const std::string& word, const std::vector<std::string>& known);
+    // The hint for the first of names that the tree at root lacks, among the
+    // names beside it; "" when none is near or the tree has the node.
+    static std::string forPath(const Node* root, const std::vector<std::string>& names);
 };
 
 }  // namespace vesk::legacy::hollinctl

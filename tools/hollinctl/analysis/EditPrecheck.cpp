@@ -113,19 +113,11 @@ bool EditPrecheck::exists(const std::vector<std::string>& names, const std::stri
                           std::string& hint) const {
     const Provenance merged(with(text));
     hint.clear();
-    for (size_t depth = 0; depth < names.size(); ++depth) {
-        const Node* parent = findNode(merged.getRoot(), names, depth);
-        const StructuralNode* group = parent != nullptr ? parent->asStructuralNode() : nullptr;
-        if (group == nullptr || group->getChild(names[depth]) == nullptr) {
-            std::vector<std::string> siblings;
-            if (group != nullptr) {
-                group->getChildren(siblings);
-            }
-            hint = DidYouMean::hint(names[depth], siblings);
-            return false;
-        }
+    if (findNode(merged.getRoot(), names, names.size()) != nullptr) {
+        return true;
     }
-    return true;
+    hint = DidYouMean::forPath(merged.getRoot(), names);
+    return false;
 }
 
 }  // namespace vesk::legacy::hollinctl

@@ -137,8 +137,12 @@ void checkScope(const std::string& scope) {
          !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos);
     if (!valid) {
+        const std::string hint =
+            DidYouMean::hint(kind, {"default", "groups", "hosts", "users", "entities"});
         throw CommandError(kUsage, "not a scope: " + quotedText(scope) +
-                                       " (default, groups/G, hosts/H, users/U, entities/E)");
+                                       (hint.empty() ? " (default, groups/G, hosts/H, users/U, "
+                                                       "entities/E)"
+                                                     : hint));
     }
 }
 
@@ -171,12 +175,22 @@ ScopePlan planOf(const CommandLine& line) {
 }
 
 // Reads the layers, failing with kNotFound when there are none.
+// " (did you mean X?)" for a component with policy whose name is near.
+std::string componentHint(const PolicyStore& store, const std::string& component) {
+    try {
+        return DidYouMean::hint(component, store.listComponents(""));
+    } catch (const CommandError&) {
+        return "";  // a store that cannot list: the failure itself says enough
+    }
+}
+
 std::vector<PolicyLayer> readExistingLayers(const PolicyStore& store,
                                             const std::string& component) {
     std::vector<PolicyLayer> layers = store.readLayers(component);
     if (layers.empty()) {
         throw CommandError(kNotFound, "component " + quotedText(component) + " has no layers" +
-                                          whereText(store.plan()));
+                                          whereText(store.plan()) +
+                                          componentHint(store, component));
     }
     return layers;
 }
@@ -633,8 +647,10 @@ int Commands::dump(const CommandLine& line) {
     const NodeHistories::Names names = namesOf(component, path);
     Node* node = findNode(provenance.getRoot(), names);
     if (node == nullptr && !names.empty()) {
-        throw CommandError(kNotFound, "no node " + quotedText(path) + " in component " +
-                                          quotedText(component) + whereText(store.plan()));
+        throw CommandError(kNotFound, "no node " + quotedText(path) +
+                                          DidYouMean::forPath(provenance.getRoot(), names) +
+                                          " in component " + quotedText(component) +
+                                          whereText(store.plan()));
     }
     if (line.getFormat() == OutputFormat::Layer) {
         if (!names.empty()) {
@@ -708,7 +724,11 @@ int Commands::get(const CommandLine& line) {
     const int status =
         reportBroken(line, describeLayers(store.readLayers(path.getComponent())), keptCopy);
     if (node == nullptr) {
-        throw CommandError(kNotFound, "no node " + quotedText(address) + whereText(store.plan()));
+        const Node* root = planned ? planned->getRoot() : access->getNode(path.getComponent());
+        const std::string hint = root != nullptr ? DidYouMean::forPath(root, path.getNames())
+                                                 : componentHint(store, path.getComponent());
+        throw CommandError(kNotFound,
+                           "no node " + quotedText(address) + hint + whereText(store.plan()));
     }
     const PropertyNode* property = node->asPropertyNode();
     if (property == nullptr) {
