@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "CacheRefresh.h"
+#include "CacheShow.h"
 #include "ChangePrinter.h"
 #include "ContextCheck.h"
 #include "DidYouMean.h"
@@ -458,6 +459,10 @@ int Commands::run(const CommandLine& line) {
     }
     if (command == "export-ldif") {
         return LdifExport::run(line, mOut, mErr);
+    }
+    if (command == "cache" && !line.getArguments().empty() && line.getArguments()[0] == "show") {
+        expectOptions(line, true, false, false, true);
+        return CacheShow::run(line, mOut, mErr);
     }
     if (command == "cache") {
         return CacheRefresh::run(line, mOut, mErr);

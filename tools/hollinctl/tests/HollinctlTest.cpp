@@ -1072,6 +1072,17 @@ TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
                   std::string::npos)
             << result.err;
     }
+    // What the copy holds, from which layers.
+    const Program::Result shown = Program::run({HOLLINCTL_BINARY, "cache", "show"}, env);
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    for (const std::string& part : std::vector<std::string>{
+             kComponent + " for the current user: the copy " + (mDir / "cache").string() + "/@" +
+                 kComponent + ".xml, written ",
+             ", from 3 layers:\n  1  default (", "\n  2  " + mHostScope + " (",
+             "\nholding:\n  /apps/browser  \"firefox\"\n", "\n  /kiosk/mode  \"on\"\n"}) {
+        EXPECT_NE(shown.out.find(part), std::string::npos) << part << " in " << shown.out;
+    }
+    EXPECT_EQ(Program::run({HOLLINCTL_BINARY, "cache", "show", "org.none"}, env).status, 1);
 
     Program watcher({HOLLINCTL_BINARY, "watch", kComponent}, environment());
     const std::string start = awaitLine(watcher, "broken");
