@@ -15,7 +15,9 @@ namespace {
 // Longer names are not compared: the table grows with their product.
 const size_t kLongest = 64;
 
-size_t distance(const std::string& a, const std::string& b) {
+}  // namespace
+
+size_t DidYouMean::distance(const std::string& a, const std::string& b) {
     std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
     for (size_t i = 0; i <= a.size(); ++i) {
         d[i][0] = i;
@@ -34,8 +36,6 @@ size_t distance(const std::string& a, const std::string& b) {
     }
     return d[a.size()][b.size()];
 }
-
-}  // namespace
 
 std::string DidYouMean::closest(const std::string& word, const std::vector<std::string>& known) {
     if (word.size() > kLongest) {

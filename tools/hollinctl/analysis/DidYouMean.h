@@ -18,6 +18,8 @@ class DidYouMean {
   public:
     // The closest candidate, "" when none is near.
     static std::string closest(const std::string& word, const std::vector<std::string>& known);
+    // Edits from a to b: insertions, deletions, changes and swaps of neighbours.
+    static size_t distance(const std::string& a, const std::string& b);
     // " (did you mean X?)" with printable(X), or "".
     static std::string hint(const std::string& word, const std::vector<std::string>& known);
     // The hint for the first of names that the tree at root lacks, among the

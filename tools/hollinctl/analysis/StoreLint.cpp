@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CrossLayerLint.h"
 #include "ExitStatus.h"
 #include "LayerChecker.h"
 #include "TextEscape.h"
@@ -88,7 +89,8 @@ void noteUnreadable(const std::string& path, std::vector<StoreLint::Finding>& ou
 }
 
 // One scope folder: its layers, checked as check does, and what is no layer.
-void lintScope(const std::string& folder, bool mergedLast, std::vector<StoreLint::Finding>& out) {
+void lintScope(const std::string& scope, const std::string& folder, bool mergedLast,
+               std::vector<StoreLint::Finding>& out, CrossLayerLint& between) {
     noteUnreadable(folder, out);
     for (const std::string& name : entriesOf(folder)) {
         const std::string path = folder + "/" + name;
@@ -110,8 +112,16 @@ void lintScope(const std::string& folder, bool mergedLast, std::vector<StoreLint
                            true});
             continue;
         }
-        LayerChecker checker(std::move(text), mergedLast);
-        for (const LayerChecker::Finding& finding : checker.check()) {
+        LayerChecker checker(text, mergedLast);
+        const std::vector<LayerChecker::Finding> findings = checker.check();
+        const bool wellFormed =
+            std::none_of(findings.begin(), findings.end(), [](const LayerChecker::Finding& f) {
+                return f.message.compare(0, 13, "malformed XML") == 0;
+            });
+        if (wellFormed) {
+            between.add(scope, path, name.substr(0, name.size() - 4), text);
+        }
+        for (const LayerChecker::Finding& finding : findings) {
             std::string where = printable(path) + ":" + std::to_string(finding.line);
             if (finding.column > 0) {
                 where += ":" + std::to_string(finding.column);
@@ -124,8 +134,9 @@ void lintScope(const std::string& folder, bool mergedLast, std::vector<StoreLint
 
 }  // namespace
 
-std::vector<StoreLint::Finding> StoreLint::run(const std::string& store) {
+std::vector<StoreLint::Finding> StoreLint::run(const std::string& store, bool betweenLayers) {
     std::vector<Finding> out;
+    CrossLayerLint between;
     const std::string host = hostName();
     noteUnreadable(store, out);
     for (const std::string& name : entriesOf(store)) {
@@ -150,7 +161,7 @@ std::vector<StoreLint::Finding> StoreLint::run(const std::string& store) {
             continue;
         }
         if (name == "default") {
-            lintScope(path, false, out);
+            lintScope(name, path, false, out, between);
             continue;
         }
         noteUnreadable(path, out);
@@ -173,8 +184,12 @@ std::vector<StoreLint::Finding> StoreLint::run(const std::string& store) {
             } else if (name == "groups" && ::getgrnam(scope.c_str()) == nullptr) {
                 out.push_back({printable(scopePath), "no group of that name on this system", true});
             }
-            lintScope(scopePath, name == "users" || name == "entities", out);
+            lintScope(name + "/" + scope, scopePath, name == "users" || name == "entities", out,
+                      between);
         }
+    }
+    if (betweenLayers) {
+        between.run(out);
     }
     return out;
 }

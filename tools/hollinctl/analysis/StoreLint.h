@@ -23,7 +23,8 @@ class StoreLint {
     };
 
     // Throws CommandError(kServiceError) when the store cannot be read.
-    static std::vector<Finding> run(const std::string& store);
+    // betweenLayers: also what CrossLayerLint finds between the layers.
+    static std::vector<Finding> run(const std::string& store, bool betweenLayers = false);
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -941,7 +941,7 @@ int Commands::checkStore(const CommandLine& line) {
     if (store.find("://") != std::string::npos) {
         throw CommandError(kUsage, "check -r reads a store folder, not " + printable(store));
     }
-    const std::vector<StoreLint::Finding> findings = StoreLint::run(store);
+    const std::vector<StoreLint::Finding> findings = StoreLint::run(store, true);
     int status = kSuccess;
     JsonWriter json;
     json.beginObject().key("store").string(store).key("findings").beginArray();

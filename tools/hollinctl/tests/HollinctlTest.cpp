@@ -560,6 +560,11 @@ TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
     fs::create_directories(s / "groups");
     std::ofstream(s / "groups" / "staff") << "";
     fs::create_directories(s / "users" / "no-such-user-h7");
+    std::ofstream(s / "default" / "org.test.Desktop.xml") << "<zel:component-data/>";
+    fs::create_directories(s / "groups" / "adm");
+    std::ofstream(s / "groups" / "adm" / "org.test.desktop.xml")
+        << "<zel:component-data><node zel:name=\"launcher_list\"><node zel:name=\"mail\"/>"
+           "</node></zel:component-data>";
     std::string upperHost = hostName();
     std::transform(upperHost.begin(), upperHost.end(), upperHost.begin(), ::toupper);
     if (upperHost != hostName()) {
@@ -581,6 +586,14 @@ TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
         {st + "/default/org.test.broken.xml:2", "malformed XML"},
         {st + "/groups/staff", "a file where a group folder belongs"},
         {st + "/users/no-such-user-h7", "warning: no user of that name on this system"},
+        // Between layers: a lock of an earlier scope, names a letter apart, an empty entry.
+        {st + "/" + mUserScope + "/org.test.desktop.xml",
+         "/apps/browser is locked by " + mHostScope + ": this layer's change never applies"},
+        {st + "/default/org.test.Desktop.xml",
+         "warning: component \"org.test.Desktop\" is a letter or case off \"org.test.desktop\""},
+        {st + "/groups/adm/org.test.desktop.xml",
+         "warning: launcher_list/mail is empty here: where no other layer fills it, it makes an "
+         "entry with nothing to run"},
     };
     const Program::Result result = tool({"check", "-r", st});
     EXPECT_EQ(result.status, 1) << result.err;
@@ -703,7 +716,13 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
             EXPECT_EQ(tool(args).out, test.value) << test.get[0];
         }
     }
-    EXPECT_EQ(tool({"check", "-r"}).status, 0) << tool({"check", "-r"}).out;
+    // bob's layer, written by force, fights the host's lock.
+    const Program::Result checked = tool({"check", "-r"});
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_NE(checked.out.find("/users/bob/" + c + ".xml: /kiosk/mode is locked by " + mHostScope +
+                               ": this layer's change never applies where both are in the stack"),
+              std::string::npos)
+        << checked.out;
     std::ifstream staff(mStore / "groups" / "staff" / (c + ".xml"));
     const std::string staffLayer{std::istreambuf_iterator<char>(staff), {}};
     EXPECT_EQ(staffLayer.find("launchers"), std::string::npos) << staffLayer;
