@@ -612,6 +612,7 @@ int Commands::layers(const CommandLine& line) {
         }
         return text + "\n";
     };
+    write(printable(component) + " for " + plan.describe() + "\n");
     write(row("POS", "SCOPE", "MODIFIED", "SIZE", ""));
     for (const LayerInfo& layer : infos) {
         std::string note = layer.problem;

@@ -387,13 +387,15 @@ TEST_F(HollinctlTest, LayersInMergeOrderWithScopeTimeSizeAndBrokenOnes) {
     const Program::Result text = tool({"layers", kComponent});
     ASSERT_EQ(text.status, 0) << text.err;
     const std::vector<std::string> out = lines(text.out);
-    ASSERT_EQ(out.size(), 4u) << text.out;
-    EXPECT_EQ(out[0].compare(0, 3, "POS"), 0);
-    EXPECT_EQ(out[1].compare(0, 12, "1    default"), 0) << out[1];
-    EXPECT_NE(out[2].find(mHostScope), std::string::npos);
-    EXPECT_NE(out[2].find("broken at line 3"), std::string::npos) << out[2];
-    EXPECT_NE(out[3].find(mUserScope), std::string::npos);
-    EXPECT_NE(out[3].find(std::to_string(sizeof kUserLayer - 1)), std::string::npos);
+    ASSERT_EQ(out.size(), 5u) << text.out;
+    EXPECT_EQ(out[0], kComponent + " for the current user \"" + userName() + "\" (groups " +
+                          out[0].substr(out[0].find("(groups ") + 8));
+    EXPECT_EQ(out[1].compare(0, 3, "POS"), 0);
+    EXPECT_EQ(out[2].compare(0, 12, "1    default"), 0) << out[2];
+    EXPECT_NE(out[3].find(mHostScope), std::string::npos);
+    EXPECT_NE(out[3].find("broken at line 3"), std::string::npos) << out[3];
+    EXPECT_NE(out[4].find(mUserScope), std::string::npos);
+    EXPECT_NE(out[4].find(std::to_string(sizeof kUserLayer - 1)), std::string::npos);
 
     const Program::Result json = tool({"layers", kComponent, "--format=json"});
     ASSERT_EQ(json.status, 0) << json.err;
@@ -431,8 +433,8 @@ for l in json.load(open(sys.argv[1]))["layers"]:
     const Program::Result all = tool({"layers", kComponent, "--all"});
     EXPECT_EQ(all.status, 0) << all.err;
     const std::vector<std::string> out = lines(all.out);
-    ASSERT_GE(out.size(), 4u) << all.out;
-    EXPECT_EQ(out[1].compare(0, 12, "1    default"), 0) << out[1];
+    ASSERT_GE(out.size(), 5u) << all.out;
+    EXPECT_EQ(out[2].compare(0, 12, "1    default"), 0) << out[2];
     EXPECT_EQ(out.back().compare(0, 3, "2  "), 0) << out.back();
     EXPECT_NE(out[out.size() - 2].find(mHostScope), std::string::npos) << all.out;
     EXPECT_NE(out[out.size() - 2].find("no file"), std::string::npos) << all.out;
@@ -490,11 +492,12 @@ TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
                      "[l['scope'] for l in d['layers']])",
                      json.out),
               "alice ['staff'] ws12 ['default', 'groups/staff', 'hosts/ws12', 'users/alice']\n");
-    const Program::Result text = tool({"layers", kComponent, "--user=alice", "--groups=staff"});
-    EXPECT_EQ(text.status, 0) << text.err;
-    EXPECT_EQ(tool({"dump", kComponent, "--user=alice", "--groups=staff"})
-                  .out.find(kComponent + " for user \"alice\" (groups staff; host "),
-              0u);
+    for (const char* command : {"dump", "layers"}) {
+        const Program::Result text = tool({command, kComponent, "--user=alice", "--groups=staff"});
+        EXPECT_EQ(text.status, 0) << text.err;
+        EXPECT_EQ(text.out.find(kComponent + " for user \"alice\" (groups staff; host "), 0u)
+            << command;
+    }
 }
 
 TEST_F(HollinctlTest, CheckInContextTellsLocksClashesAndChangesBeforeDeploying) {
