@@ -66,6 +66,10 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             line.mCreate = true;
             continue;
         }
+        if (word == "--create-scope") {
+            line.mCreateScope = true;
+            continue;
+        }
         if (word == "--force") {
             line.mForce = true;
             continue;

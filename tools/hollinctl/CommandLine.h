@@ -57,6 +57,8 @@ class CommandLine {
     // although a lock or a type clash keeps it from applying.
     bool isCreateRequested() const { return mCreate; }
     bool isForced() const { return mForce; }
+    // set, lock on a directory: --create-scope, the scope's entry where missing.
+    bool isCreateScopeRequested() const { return mCreateScope; }
     // -r: check a whole store.
     bool isRecursive() const { return mRecursive; }
     // --strict: an answer from a stack with a broken layer exits with kBrokenLayer.
@@ -93,6 +95,7 @@ class CommandLine {
     bool mLock = false;
     bool mCreate = false;
     bool mForce = false;
+    bool mCreateScope = false;
 };
 
 }  // namespace vesk::legacy::hollinctl

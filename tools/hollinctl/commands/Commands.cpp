@@ -414,8 +414,9 @@ int Commands::run(const CommandLine& line) {
     }
     const bool editing =
         command == "set" || command == "unset" || command == "lock" || command == "unlock";
-    if ((line.isCreateRequested() || line.isForced()) && !editing) {
-        throw CommandError(kUsage, command + " takes no --create or --force");
+    if ((line.isCreateRequested() || line.isForced() || line.isCreateScopeRequested()) &&
+        !editing) {
+        throw CommandError(kUsage, command + " takes no --create, --create-scope or --force");
     }
     if (line.hasComponent() && command != "check") {
         throw CommandError(kUsage, command + " takes no --component");
@@ -870,6 +871,9 @@ int Commands::edit(const CommandLine& line) {
         fileName = file->fileName();
     } else {
         entry = std::make_unique<LdapLayer>(PolicyStore::storePath(), line.getScope(), component);
+        if (line.isCreateScopeRequested()) {
+            entry->makeScope();
+        }
         before = entry->read();
         fileName = entry->where();
     }

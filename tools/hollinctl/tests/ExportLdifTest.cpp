@@ -264,6 +264,15 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
          {},
          {},
          "nano"},
+        {"unless asked to, with the folder entry above it",
+         &asAdmin,
+         {"set", "--scope", "groups/nobody", "org.edit/apps/pager", "pg", "--create-scope"},
+         0,
+         "",
+         "cn=org.edit,cn=nobody,ou=groups," + base,
+         {">pg<"},
+         {},
+         "nano"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{HOLLINCTL_BINARY};
