@@ -20,6 +20,7 @@
 #include "EditPrecheck.h"
 #include "ExitStatus.h"
 #include "Explain.h"
+#include "ExportFolder.h"
 #include "JsonWriter.h"
 #include "LayerChecker.h"
 #include "LayerEdit.h"
@@ -457,6 +458,10 @@ int Commands::run(const CommandLine& line) {
     if (command == "explain") {
         expectOptions(line, true, false, false, true);
         return Explain::run(line, planOf(line), mOut);
+    }
+    if (command == "export") {
+        expectOptions(line, false, false, false, false);
+        return ExportFolder::run(line, mOut, mErr);
     }
     if (command == "export-ldif") {
         return LdifExport::run(line, mOut, mErr);

@@ -398,6 +398,20 @@ TEST(ExportLdifTest, PlanningAndExplainAnswerAlikeOnBothStores) {
         EXPECT_EQ(entries.status, files.status) << c.args[0] << ": " << entries.err;
         EXPECT_EQ(entries.out, files.out) << c.args[0];
     }
+
+    // And back into a folder: the same layers, byte for byte.
+    const std::string copy = directory.folder() + "/copy";
+    const Program::Result back = Program::run({HOLLINCTL_BINARY, "export", copy},
+                                              {{"VESK_POLICY_STORE", directory.url(base)}});
+    EXPECT_EQ(back.status, 0) << back.err;
+    for (const char* scope : {"default", "groups/hdevs", "hosts/vm", "users/halice"}) {
+        const std::string layer = std::string("/") + scope + "/org.p.xml";
+        EXPECT_EQ(readFile(copy + layer), readFile(store + layer)) << scope;
+    }
+    EXPECT_EQ(Program::run({HOLLINCTL_BINARY, "export", copy},
+                           {{"VESK_POLICY_STORE", directory.url(base)}})
+                  .status,
+              2);
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+#include "ExportFolder.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "DirectoryLayers.h"
+#include "ExitStatus.h"
+#include "LayerFileUpdate.h"
+#include "PolicyStore.h"
+#include "TextEscape.h"
+
+namespace vesk::legacy::hollinctl {
+
+int ExportFolder::run(const CommandLine& line, std::FILE* out, std::FILE* err) {
+    if (line.getArguments().size() != 1) {
+        throw CommandError(kUsage, "export takes one FOLDER");
+    }
+    const std::string store = PolicyStore::storePath();
+    if (store.find("://") == std::string::npos) {
+        throw CommandError(kUsage, "export reads a policy directory (ldap://...), not " +
+                                       printable(store) + ": copy a store folder with cp -a");
+    }
+    const std::string& folder = line.getArguments()[0];
+    std::error_code error;
+    // Into a new or empty folder only: layers left from before would mix in.
+    if (std::filesystem::exists(folder, error) && !std::filesystem::is_empty(folder, error)) {
+        throw CommandError(kUsage, printable(folder) + " is not empty");
+    }
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        throw CommandError(kServiceError,
+                           "cannot make " + printable(folder) + ": " + error.message());
+    }
+    ::chmod(folder.c_str(), 0755);
+    std::vector<std::string> skipped;
+    for (const DirectoryLayers::Layer& layer : DirectoryLayers::read(store, skipped)) {
+        LayerFileUpdate file(folder, layer.scope, layer.component);
+        file.replace(layer.text);
+        std::fprintf(out, "%s\n", printable(file.fileName()).c_str());
+    }
+    for (const std::string& reason : skipped) {
+        std::fprintf(err, "hollinctl: left out: %s\n", reason.c_str());
+    }
+    return skipped.empty() ? kSuccess : kNotFound;
+}
+
+}  // namespace vesk::legacy::hollinctl
