@@ -182,28 +182,35 @@ const char kCheckHelp[] =
 const char kEditHelp[] =
     "Usage: hollinctl set --scope SCOPE COMPONENT/PATH VALUE [--type T] [--lock]\n"
     "       hollinctl unset --scope SCOPE COMPONENT/PATH\n"
-    "       hollinctl lock --scope SCOPE COMPONENT/PATH\n"
+    "       hollinctl lock --scope SCOPE COMPONENT/PATH [--create]\n"
     "       hollinctl unlock --scope SCOPE COMPONENT/PATH\n"
+    "       [--user NAME] [--groups A,B] [--host NAME] [--force] [--create-scope]\n"
     "\n"
     "Edits the layer of COMPONENT in SCOPE (default, groups/G, hosts/H, users/U\n"
     "or entities/E), making it and its folder if need be:\n"
     "  set     gives the property one value; its type is the one the property\n"
     "          has in the stack unless --type says otherwise; --lock locks it\n"
-    "  unset   drops this layer's element for the node, so earlier layers apply\n"
-    "  lock    adds zel:finalized=\"true\" to the node's element (made if missing)\n"
+    "  unset   drops this layer's element for the node, so earlier layers apply,\n"
+    "          and the groups around it that it leaves empty\n"
+    "  lock    adds zel:finalized=\"true\" to the node's element; a node no layer\n"
+    "          up to the scope has is refused (did you mean ...?) unless --create\n"
     "  unlock  drops it\n"
     "Everything else in the layer stays as written. The result is checked as\n"
     "check does, and written only when it has no problem the layer did not\n"
-    "have before, atomically: programs see the old layer or the new one.\n"
+    "have before, atomically: programs see the old layer or the new one. Edits\n"
+    "of one scope at once wait for each other; new folders are 0755 and new\n"
+    "layers 0644 whatever the umask. The layers before the scope (of the stack\n"
+    "--user/--groups/--host name, else default/) are merged first: a value an\n"
+    "earlier lock refuses or of the wrong kind is not written unless --force.\n"
     "In a directory (VESK_POLICY_STORE=ldap://...) the layer is the entry\n"
-    "cn=COMPONENT below the scope's entry, which must exist; the edit is one\n"
-    "modify (or one add of a new layer), bound as libvesk binds\n"
-    "(VESK_LDAP_BINDDN and VESK_LDAP_PASSWORD_FILE, or SASL EXTERNAL over\n"
-    "ldapi://), so the account needs write access to the policy.\n"
+    "cn=COMPONENT below the scope's entry, which must exist (--create-scope\n"
+    "adds it); the edit is one modify (or one add of a new layer), bound as\n"
+    "libvesk binds (VESK_LDAP_BINDDN and VESK_LDAP_PASSWORD_FILE, or SASL\n"
+    "EXTERNAL over ldapi://), so the account needs write access to the policy.\n"
     "\n"
     "Exit status 1 when there is nothing to unset or unlock, the result has\n"
-    "problems or the scope has no entry in the directory, 3 when the layer\n"
-    "cannot be read or written (the server's reason is given).\n";
+    "problems or would not apply, or the scope has no entry in the directory,\n"
+    "3 when the layer cannot be read or written (the server's reason is given).\n";
 
 std::string withEntity(const char* help, const char* status) {
     return std::string(help) + kEntityOption + status;
@@ -211,10 +218,32 @@ std::string withEntity(const char* help, const char* status) {
 
 }  // namespace
 
+const char kExplainHelp[] =
+    "Usage: hollinctl explain COMPONENT/PATH [--format=text|json] [--entity CONNECTION]\n"
+    "\n"
+    "Every layer of the stack with the value it tried to give the node, whether\n"
+    "it locks the node, and what became of the value: applied, refused (locked by\n"
+    "an earlier layer, named), ignored (a value of the other kind), replaced or\n"
+    "removed by a later layer, or unchanged (the value was there already).\n";
+
+const char kExportHelp[] =
+    "Usage: hollinctl export FOLDER\n"
+    "\n"
+    "Writes every layer entry of the policy directory (VESK_POLICY_STORE=ldap://...)\n"
+    "into FOLDER, new or empty, as a store folder: the inverse of export-ldif.\n"
+    "\n"
+    "Exit status 1 when an entry in no layer's place was left out (named).\n";
+
 const char kCacheHelp[] =
     "Usage: HOLLIN_CACHE_DIR=FOLDER hollinctl cache refresh --user NAME [COMPONENT...]\n"
+    "       hollinctl cache show [--user NAME] [COMPONENT...] [--format=text|json]\n"
     "\n"
-    "Run as root: reads the user's policy of every component (or those named) and\n"
+    "show: what each kept copy holds, for whom, from which layers and when it was\n"
+    "written (in HOLLIN_CACHE_DIR, else the user's cache folder); exit status 1\n"
+    "when there is none.\n"
+    "\n"
+    "refresh: "
+    "run as root: reads the user's policy of every component (or those named) and\n"
     "keeps each one that reads in full in FOLDER, owned by root and readable by the\n"
     "user's primary group. Programs of the user started with the same\n"
     "HOLLIN_CACHE_DIR serve these copies when the store cannot be read in full at\n"
@@ -241,9 +270,13 @@ std::string toolHelp() {
                "                         write a value into the scope's layer\n"
                "  unset|lock|unlock --scope SCOPE COMPONENT/PATH\n"
                "                         drop, lock or unlock the scope's setting\n"
+               "  explain COMPONENT/PATH each layer's value for the node, and what became\n"
+               "                         of it: applied, refused (by whose lock), ignored\n"
                "  help [COMMAND]         this help, or a command's\n"
                "  export-ldif STORE_DIR BASE_DN  the LDIF that loads a file store into a\n"
                "                         directory, for ldapadd\n"
+               "  export FOLDER          a policy directory written as a store folder\n"
+               "  cache show [COMPONENT...]  what the kept copies hold\n"
                "  cache refresh --user NAME [COMPONENT...]  as root: keep the user's\n"
                "                         policy in $HOLLIN_CACHE_DIR for logins without store\n"
                "\n"
@@ -287,6 +320,12 @@ std::string commandHelp(const std::string& command) {
     if (command == "export-ldif") {
         return LdifExport::help();
     }
+    if (command == "explain") {
+        return withEntity(kExplainHelp, "\nExit status 1 when no layer has the node.\n");
+    }
+    if (command == "export") {
+        return kExportHelp;
+    }
     if (command == "cache") {
         return kCacheHelp;
     }
@@ -297,9 +336,9 @@ std::string commandHelp(const std::string& command) {
 }
 
 std::string suggestCommand(const std::string& command) {
-    static const char* const kCommands[] = {"list",  "layers", "dump",       "get",  "watch",
-                                            "check", "set",    "unset",      "lock", "unlock",
-                                            "cache", "help",   "export-ldif"};
+    static const char* const kCommands[] = {"list",  "layers", "dump",        "get",     "watch",
+                                            "check", "set",    "unset",       "lock",    "unlock",
+                                            "cache", "help",   "export-ldif", "explain", "export"};
     // Edit distance, with a swap of neighbours as one edit ("dupm").
     auto distance = [](const std::string& a, const std::string& b) {
         std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
