@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "CrossLayerLint.h"
+#include "DirectoryLayers.h"
 #include "ExitStatus.h"
 #include "LayerChecker.h"
 #include "TextEscape.h"
@@ -88,6 +89,30 @@ void noteUnreadable(const std::string& path, std::vector<StoreLint::Finding>& ou
     }
 }
 
+// One layer, as check checks it; a well-formed one also for what lies between
+// the layers.
+void lintLayer(const std::string& path, const std::string& scope, const std::string& component,
+               const std::string& text, bool mergedLast, std::vector<StoreLint::Finding>& out,
+               CrossLayerLint& between) {
+    LayerChecker checker(text, mergedLast);
+    const std::vector<LayerChecker::Finding> findings = checker.check();
+    const bool wellFormed =
+        std::none_of(findings.begin(), findings.end(), [](const LayerChecker::Finding& f) {
+            return f.message.compare(0, 13, "malformed XML") == 0;
+        });
+    if (wellFormed) {
+        between.add(scope, path, component, text);
+    }
+    for (const LayerChecker::Finding& finding : findings) {
+        std::string where = printable(path) + ":" + std::to_string(finding.line);
+        if (finding.column > 0) {
+            where += ":" + std::to_string(finding.column);
+        }
+        out.push_back(
+            {where, finding.message, false, finding.message.compare(0, 13, "malformed XML") == 0});
+    }
+}
+
 // One scope folder: its layers, checked as check does, and what is no layer.
 void lintScope(const std::string& scope, const std::string& folder, bool mergedLast,
                std::vector<StoreLint::Finding>& out, CrossLayerLint& between) {
@@ -112,23 +137,7 @@ void lintScope(const std::string& scope, const std::string& folder, bool mergedL
                            true});
             continue;
         }
-        LayerChecker checker(text, mergedLast);
-        const std::vector<LayerChecker::Finding> findings = checker.check();
-        const bool wellFormed =
-            std::none_of(findings.begin(), findings.end(), [](const LayerChecker::Finding& f) {
-                return f.message.compare(0, 13, "malformed XML") == 0;
-            });
-        if (wellFormed) {
-            between.add(scope, path, name.substr(0, name.size() - 4), text);
-        }
-        for (const LayerChecker::Finding& finding : findings) {
-            std::string where = printable(path) + ":" + std::to_string(finding.line);
-            if (finding.column > 0) {
-                where += ":" + std::to_string(finding.column);
-            }
-            out.push_back({where, finding.message, false,
-                           finding.message.compare(0, 13, "malformed XML") == 0});
-        }
+        lintLayer(path, scope, name.substr(0, name.size() - 4), text, mergedLast, out, between);
     }
 }
 
@@ -191,6 +200,24 @@ std::vector<StoreLint::Finding> StoreLint::run(const std::string& store, bool be
     if (betweenLayers) {
         between.run(out);
     }
+    return out;
+}
+
+std::vector<StoreLint::Finding> StoreLint::runDirectory(const std::string& url) {
+    std::vector<Finding> out;
+    std::vector<std::string> skipped;
+    CrossLayerLint between;
+    for (const DirectoryLayers::Layer& layer : DirectoryLayers::read(url, skipped)) {
+        const bool mergedLast =
+            layer.scope.compare(0, 6, "users/") == 0 || layer.scope.compare(0, 9, "entities/") == 0;
+        lintLayer(layer.scope + "/" + layer.component, layer.scope, layer.component, layer.text,
+                  mergedLast, out, between);
+    }
+    for (const std::string& entry : skipped) {
+        out.push_back({entry.substr(0, entry.rfind(": ")),
+                       entry.substr(entry.rfind(": ") + 2) + ": never read", true});
+    }
+    between.run(out);
     return out;
 }
 

@@ -399,6 +399,19 @@ TEST(ExportLdifTest, PlanningAndExplainAnswerAlikeOnBothStores) {
         EXPECT_EQ(entries.out, files.out) << c.args[0];
     }
 
+    // check -r finds the same fight between layers in both.
+    for (const auto& [where, place] : std::vector<std::pair<std::string, std::string>>{
+             {store, store + "/users/halice/org.p.xml"},
+             {directory.url(base), "users/halice/org.p"}}) {
+        const Program::Result checked =
+            Program::run({HOLLINCTL_BINARY, "check", "-r"}, {{"VESK_POLICY_STORE", where}});
+        EXPECT_EQ(checked.status, 1) << checked.err;
+        EXPECT_NE(checked.out.find(place + ": /apps/browser is locked by groups/hdevs: this "
+                                           "layer's change never applies"),
+                  std::string::npos)
+            << checked.out;
+    }
+
     // And back into a folder: the same layers, byte for byte.
     const std::string copy = directory.folder() + "/copy";
     const Program::Result back = Program::run({HOLLINCTL_BINARY, "export", copy},
