@@ -1,10 +1,12 @@
 // hollinctl export-ldif, loaded with ldapadd into a private slapd: the
 // directory then serves every entity the same layers as the exported store.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 
 #include "ExitStatus.h"
@@ -410,6 +412,30 @@ TEST(ExportLdifTest, PlanningAndExplainAnswerAlikeOnBothStores) {
                                            "layer's change never applies"),
                   std::string::npos)
             << checked.out;
+    }
+
+    // watch follows an edit of the directory as it follows one of the folder.
+    const std::string admin = directory.folder() + "/admin.pw";
+    writeFile(admin, TestDirectory::kAdminPassword);
+    ASSERT_EQ(chmod(admin.c_str(), 0600), 0);
+    for (const std::string& where : {store, directory.url(base)}) {
+        const std::map<std::string, std::string> env{{"VESK_POLICY_STORE", where},
+                                                     {"VESK_LDAP_BINDDN", TestDirectory::kAdminDn},
+                                                     {"VESK_LDAP_PASSWORD_FILE", admin}};
+        Program watcher({HOLLINCTL_BINARY, "watch", "org.p"}, env);
+        std::string line;
+        ASSERT_TRUE(watcher.readErrLine(line, std::chrono::seconds(10))) << where;
+        const Program::Result set = Program::run(
+            {HOLLINCTL_BINARY, "set", "--scope", "default", "org.p/apps/pager", "less"}, env);
+        EXPECT_EQ(set.status, 0) << set.err;
+        std::string seen;
+        while (seen.find("org.p/apps/pager = ") == std::string::npos &&
+               watcher.readOutLine(line, std::chrono::seconds(10))) {
+            seen += line + "\n";
+        }
+        EXPECT_NE(seen.find("added   org.p/apps/pager = \"less\" (1 default)"), std::string::npos)
+            << where << ": " << seen;
+        EXPECT_EQ(watcher.stop(SIGTERM), 0) << where;
     }
 
     // And back into a folder: the same layers, byte for byte.
