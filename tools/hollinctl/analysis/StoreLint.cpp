@@ -67,23 +67,47 @@ std::string modeText(mode_t mode) {
     return text;
 }
 
+// Whether everyone whose stack has the scope may read (mode bits read,
+// folders also search): every user, or for groups/G the group G, for users/U
+// the user U.
+bool readableByItsUsers(const struct stat& info, const std::string& scope, mode_t others) {
+    if ((info.st_mode & others) == others) {
+        return true;
+    }
+    const size_t slash = scope.find('/');
+    const std::string kind = scope.substr(0, slash);
+    const std::string name = slash == std::string::npos ? "" : scope.substr(slash + 1);
+    if (kind == "groups") {
+        const mode_t group = others << 3;
+        const struct group* entry = ::getgrnam(name.c_str());
+        return entry != nullptr && entry->gr_gid == info.st_gid && (info.st_mode & group) == group;
+    }
+    if (kind == "users") {
+        const mode_t user = others << 6;
+        const struct passwd* entry = ::getpwnam(name.c_str());
+        return entry != nullptr && entry->pw_uid == info.st_uid && (info.st_mode & user) == user;
+    }
+    return false;
+}
+
 // Every user's programs read policy: a folder they cannot list and enter or a
 // layer they cannot read fails their stacks (libvesk reports a store error).
-void noteUnreadable(const std::string& path, std::vector<StoreLint::Finding>& out) {
+void noteUnreadable(const std::string& path, std::vector<StoreLint::Finding>& out,
+                    const std::string& scope = "") {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) {
         return;  // reading it reports why
     }
     const bool folder = S_ISDIR(info.st_mode);
-    const mode_t needed = folder ? (S_IROTH | S_IXOTH) : S_IROTH;
     if (!folder && !S_ISREG(info.st_mode)) {
         return;
     }
-    if ((info.st_mode & needed) != needed) {
+    if (!readableByItsUsers(info, scope, folder ? (S_IROTH | S_IXOTH) : S_IROTH)) {
         out.push_back({printable(path),
                        std::string(folder ? "folder" : "layer") + " of mode " +
                            modeText(info.st_mode) +
-                           " that not every user can read: their stacks fail (chmod " +
+                           " that not every user of its stacks can read: their stacks fail "
+                           "(chmod " +
                            (folder ? "755" : "644") + ")",
                        false});
     }
@@ -116,7 +140,7 @@ void lintLayer(const std::string& path, const std::string& scope, const std::str
 // One scope folder: its layers, checked as check does, and what is no layer.
 void lintScope(const std::string& scope, const std::string& folder, bool mergedLast,
                std::vector<StoreLint::Finding>& out, CrossLayerLint& between) {
-    noteUnreadable(folder, out);
+    noteUnreadable(folder, out, scope);
     for (const std::string& name : entriesOf(folder)) {
         const std::string path = folder + "/" + name;
         if (!endsWith(name, ".xml")) {
@@ -128,7 +152,7 @@ void lintScope(const std::string& scope, const std::string& folder, bool mergedL
             }
             continue;
         }
-        noteUnreadable(path, out);
+        noteUnreadable(path, out, scope);
         std::string text;
         std::string problem;
         if (!readRegularFile(path, 64 * 1024 * 1024, "larger than 64 MiB", text, problem)) {

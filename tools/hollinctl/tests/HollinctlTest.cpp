@@ -1,5 +1,6 @@
 // hollinctl end to end: the built program on a temporary file store, as an
 // administrator runs it. JSON output is read back with Python's json module.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
@@ -81,6 +82,11 @@ const char kUserLayer[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 std::string userName() {
     const struct passwd* entry = getpwuid(getuid());
     return entry != nullptr ? entry->pw_name : "";
+}
+
+std::string primaryGroup() {
+    const struct group* entry = getgrgid(getgid());
+    return entry != nullptr ? entry->gr_name : "";
 }
 
 std::string hostName() {
@@ -789,12 +795,21 @@ TEST_F(HollinctlTest, EditsAreReadableByAllAndCheckFindsWhatIsNot) {
     chmod((mStore / "groups" / "staff").c_str(), 0711);
     const Program::Result check = tool({"check", "-r"});
     EXPECT_EQ(check.status, 1);
-    EXPECT_NE(check.out.find(layer.string() + ": layer of mode 0600 that not every user can read"),
+    EXPECT_NE(check.out.find(layer.string() + ": layer of mode 0600 that not every user of its"),
               std::string::npos)
         << check.out;
-    EXPECT_NE(check.out.find("staff: folder of mode 0711 that not every user can read"),
+    EXPECT_NE(check.out.find("staff: folder of mode 0711 that not every user of its stacks"),
               std::string::npos)
         << check.out;
+    // A user's or group's own layer may be theirs alone.
+    for (const std::string& scope : {mUserScope, "groups/" + primaryGroup()}) {
+        writeLayer(scope, "org.test.own", "<zel:component-data/>");
+        chmod((mStore / scope).c_str(), 0750);
+        chmod((mStore / scope / "org.test.own.xml").c_str(), scope == mUserScope ? 0600 : 0640);
+    }
+    const Program::Result own = tool({"check", "-r"});
+    EXPECT_EQ(own.out.find("org.test.own.xml: layer of mode"), std::string::npos) << own.out;
+    EXPECT_EQ(own.out.find(mUserScope + ": folder of mode"), std::string::npos) << own.out;
 }
 
 TEST_F(HollinctlTest, ListWithPrefixAndOtherEntities) {
