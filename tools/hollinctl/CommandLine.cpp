@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "CommandTable.h"
 #include "ExitStatus.h"
 #include "TextEscape.h"
 
@@ -10,23 +11,66 @@ namespace vesk::legacy::hollinctl {
 namespace {
 
 OutputFormat formatFromText(const std::string& text) {
-    if (text == "text") {
-        return OutputFormat::Text;
-    }
-    if (text == "json") {
-        return OutputFormat::Json;
-    }
-    if (text == "xml") {
-        return OutputFormat::Xml;
-    }
-    if (text == "layer") {
-        return OutputFormat::Layer;
+    const std::pair<const char*, OutputFormat> formats[] = {{"text", OutputFormat::Text},
+                                                            {"json", OutputFormat::Json},
+                                                            {"xml", OutputFormat::Xml},
+                                                            {"layer", OutputFormat::Layer}};
+    for (const auto& [name, format] : formats) {
+        if (text == name) {
+            return format;
+        }
     }
     throw CommandError(kUsage,
                        "unknown format " + quotedText(text) + " (text, json, xml or layer)");
 }
 
+std::vector<std::string> splitAtCommas(const std::string& value) {
+    std::vector<std::string> parts;
+    for (size_t start = 0; start <= value.size();) {
+        const size_t comma = std::min(value.find(',', start), value.size());
+        if (comma > start) {
+            parts.push_back(value.substr(start, comma - start));
+        }
+        start = comma + 1;
+    }
+    return parts;
+}
+
 }  // namespace
+
+const std::string& CommandLine::value(const std::string& option) const {
+    static const std::string kNone;
+    const auto found = mValues.find(option);
+    return found != mValues.end() ? found->second : kNone;
+}
+
+void CommandLine::expectArguments(size_t least, size_t most) const {
+    if (mArguments.size() < least) {
+        throw CommandError(kUsage, mCommand + ": missing argument");
+    }
+    if (mArguments.size() > most) {
+        throw CommandError(kUsage,
+                           mCommand + ": unexpected argument " + quotedText(mArguments[most]));
+    }
+}
+
+void CommandLine::setOption(const std::string& name, const std::string& value) {
+    if (name == "--store" && value.empty()) {
+        throw CommandError(kUsage, "--store needs a folder or an ldap:// URL");
+    }
+    if (name == "--version") {
+        throw CommandError(kUsage, "--version stands alone");
+    }
+    if (name == "--format") {
+        mFormat = formatFromText(value);
+    } else if (name == "--groups") {
+        mGroups = splitAtCommas(value);
+    }
+    if (std::find(mGiven.begin(), mGiven.end(), name) == mGiven.end()) {
+        mGiven.push_back(name);
+    }
+    mValues[name] = value;
+}
 
 CommandLine CommandLine::parse(int argc, const char* const* argv) {
     CommandLine line;
@@ -46,98 +90,26 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             optionsEnded = true;
             continue;
         }
-        if (word == "-h" || word == "--help") {
-            line.mHelp = true;
-            continue;
-        }
-        if (word == "--all") {
-            line.mAll = true;
-            continue;
-        }
-        if (word == "--removed") {
-            line.mRemoved = true;
-            continue;
-        }
-        if (word == "--lock") {
-            line.mLock = true;
-            continue;
-        }
-        if (word == "--create") {
-            line.mCreate = true;
-            continue;
-        }
-        if (word == "--create-scope") {
-            line.mCreateScope = true;
-            continue;
-        }
-        if (word == "--force") {
-            line.mForce = true;
-            continue;
-        }
-        if (word == "-r") {
-            line.mRecursive = true;
-            continue;
-        }
-        if (word == "--strict") {
-            line.mStrict = true;
-            continue;
-        }
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
-        std::string value;
-        if (name != "--entity" && name != "--format" && name != "--locale" && name != "--user" &&
-            name != "--groups" && name != "--host" && name != "--store" && name != "--component" &&
-            name != "--scope" && name != "--type") {
-            throw CommandError(kUsage, "unknown option " + quotedText(name));
+        const CommandTable::Option* option = CommandTable::findOption(name);
+        if (option == nullptr) {
+            throw CommandError(
+                kUsage, "unknown option " + quotedText(name) + CommandTable::suggestOption(name));
         }
-        if (equals != std::string::npos) {
+        std::string value;
+        if (option->value == nullptr) {
+            if (equals != std::string::npos) {
+                throw CommandError(kUsage, "option " + name + " takes no value");
+            }
+        } else if (equals != std::string::npos) {
             value = word.substr(equals + 1);
         } else if (i + 1 < argc) {
             value = argv[++i];
         } else {
             throw CommandError(kUsage, "option " + name + " needs a value");
         }
-        if (name == "--entity") {
-            line.mEntity = value;
-            line.mHasEntity = true;
-        } else if (name == "--store") {
-            if (value.empty()) {
-                throw CommandError(kUsage, "--store needs a folder or an ldap:// URL");
-            }
-            line.mStore = value;
-            line.mHasStore = true;
-        } else if (name == "--type") {
-            line.mType = value;
-            line.mHasType = true;
-        } else if (name == "--component") {
-            line.mComponent = value;
-            line.mHasComponent = true;
-        } else if (name == "--scope") {
-            line.mScope = value;
-            line.mHasScope = true;
-        } else if (name == "--user") {
-            line.mUser = value;
-            line.mHasUser = true;
-        } else if (name == "--groups") {
-            line.mGroups.clear();
-            for (size_t start = 0; start <= value.size();) {
-                const size_t comma = std::min(value.find(',', start), value.size());
-                if (comma > start) {
-                    line.mGroups.push_back(value.substr(start, comma - start));
-                }
-                start = comma + 1;
-            }
-            line.mHasGroups = true;
-        } else if (name == "--host") {
-            line.mHost = value;
-            line.mHasHost = true;
-        } else if (name == "--format") {
-            line.mFormat = formatFromText(value);
-            line.mHasFormat = true;
-        } else {
-            line.mLocale = value;
-            line.mHasLocale = true;
-        }
+        line.setOption(option->name, value);
     }
     return line;
 }

@@ -7,11 +7,11 @@
 #include <exception>
 #include <new>
 
+#include "CommandHelp.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "ExitStatus.h"
 #include "TextEscape.h"
-#include "Usage.h"
 #include "model/Exception.h"
 #include "model/Logger.h"
 
@@ -31,21 +31,9 @@ int runCommand(int argc, char** argv) {
         // libvesk reads the store from the variable; the option only sets it.
         setenv("VESK_POLICY_STORE", line.getStore().c_str(), 1);
     }
-    // "hollinctl help dump" is "hollinctl dump --help".
-    const bool helpCommand = line.getCommand() == "help";
-    if (line.isHelpRequested() || helpCommand) {
-        if (helpCommand && line.getArguments().size() > 1) {
-            throw CommandError(kUsage, "help takes one command");
-        }
-        const std::string command =
-            helpCommand ? (line.getArguments().empty() ? "" : line.getArguments()[0])
-                        : line.getCommand();
-        const std::string help = command.empty() ? toolHelp() : commandHelp(command);
-        if (help.empty()) {
-            throw CommandError(kUsage,
-                               "unknown command " + quotedText(command) + suggestCommand(command));
-        }
-        std::fputs(help.c_str(), stdout);
+    // "hollinctl dump --help" is "hollinctl help dump".
+    if (line.isHelpRequested()) {
+        std::fputs(CommandHelp::forCommand(line.getCommand()).c_str(), stdout);
         return kSuccess;
     }
     if (line.getCommand().empty()) {

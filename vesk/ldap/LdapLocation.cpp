@@ -107,6 +107,13 @@ PAPIStatus LdapLocation::parse(const std::string& text, LdapLocation& location) 
     }
     parsed.mBindDn = environment("VESK_LDAP_BINDDN");
     parsed.mPasswordFile = environment("VESK_LDAP_PASSWORD_FILE");
+    if (parsed.mBindDn.empty() && !parsed.mPasswordFile.empty()) {
+        // Binding anonymously instead would pass over the administrator's
+        // intent without a word.
+        return FailureDetail::fail(PAPIAuthenticationFailure,
+                                   "VESK_LDAP_PASSWORD_FILE is set without VESK_LDAP_BINDDN: set "
+                                   "both for a simple bind, or neither");
+    }
     parsed.mCaFile = environment("VESK_LDAP_CACERT");
     parsed.mStartTls = environment("VESK_LDAP_STARTTLS") == "1";
     location = std::move(parsed);

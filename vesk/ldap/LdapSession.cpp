@@ -48,18 +48,36 @@ class Secret {
 
 // The bind password: the file must be a regular file of this user that
 // nobody else can read, and must not be empty (an empty password makes an
-// unauthenticated bind, which servers accept as anonymous).
-PAPIStatus readPassword(const std::string& path, Secret& secret) {
+// unauthenticated bind, which servers accept as anonymous). When it cannot
+// be used, problem says why, after the file's name.
+std::string unreadable(int error) {
+    char buffer[256];
+    return std::string("cannot be read: ") + strerror_r(error, buffer, sizeof buffer);
+}
+
+PAPIStatus readPassword(const std::string& path, Secret& secret, std::string& problem) {
     if (path.empty()) {
+        problem = "is not named (VESK_LDAP_PASSWORD_FILE is not set)";
         return PAPIAuthenticationFailure;
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        return errno == ENOMEM ? PAPIOutOfMemoryFailure : PAPIAuthenticationFailure;
+        const int error = errno;
+        problem = error == ENOENT ? "is missing" : unreadable(error);
+        return error == ENOMEM ? PAPIOutOfMemoryFailure : PAPIAuthenticationFailure;
     }
     struct stat info;
-    bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
-                  (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+    bool usable = fstat(fd, &info) == 0;
+    if (!usable || !S_ISREG(info.st_mode)) {
+        problem = "is not a regular file";
+    } else if (info.st_uid != geteuid()) {
+        problem = "belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+    } else if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        char mode[8];
+        snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        problem = std::string("is open to others (mode ") + mode + "; chmod 600 it)";
+    }
+    usable = problem.empty();
     secret.mBytes.resize(kMaxPasswordSize + 1);
     size_t used = 0;
     while (usable && used < secret.mBytes.size()) {
@@ -69,6 +87,7 @@ PAPIStatus readPassword(const std::string& path, Secret& secret) {
         }
         if (count < 0) {
             usable = false;
+            problem = unreadable(errno);
         }
         if (count <= 0) {
             break;
@@ -76,7 +95,10 @@ PAPIStatus readPassword(const std::string& path, Secret& secret) {
         used += static_cast<size_t>(count);
     }
     ::close(fd);
-    if (!usable || used > kMaxPasswordSize) {
+    if (usable && used > kMaxPasswordSize) {
+        problem = "is longer than 4096 bytes";
+    }
+    if (!problem.empty()) {
         return PAPIAuthenticationFailure;
     }
     // The line end an editor leaves is not part of the password.
@@ -90,6 +112,7 @@ PAPIStatus readPassword(const std::string& path, Secret& secret) {
         explicit_bzero(secret.mBytes.data() + used, secret.mBytes.size() - used);
     }
     secret.mBytes.resize(used);
+    problem = used == 0 ? "is empty" : "";
     return used == 0 ? PAPIAuthenticationFailure : PAPISuccess;
 }
 
@@ -277,8 +300,9 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
         // Going on in clear would send what TLS was asked to protect.
         status = code == LDAP_SUCCESS ? PAPISuccess : PAPIConnectionFailure;
     }
+    std::string passwordProblem;
     if (status == PAPISuccess) {
-        status = bind(server);
+        status = bind(server, passwordProblem);
     }
     if (status != PAPISuccess) {
         int code = LDAP_OTHER;
@@ -289,7 +313,7 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
                                    ? std::string("the CA of ldap.conf (TLS_CACERT)")
                                    : "the CA in " + mLocation.caFile();
         if (code == LDAP_SUCCESS && status == PAPIAuthenticationFailure) {
-            reason = "the password file is missing, empty or readable by others";
+            reason = "the password file " + mLocation.passwordFile() + " " + passwordProblem;
         } else if (tlsStarted && lostConnection(code)) {
             reason = "TLS refused: the server's certificate could not be verified against " + ca +
                      " (not signed by it, not for this name, or expired), or that CA cannot be "
@@ -328,12 +352,13 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
     return PAPISuccess;
 }
 
-PAPIStatus LdapSession::bind(const std::string& server) {
+PAPIStatus LdapSession::bind(const std::string& server, std::string& passwordProblem) {
     int code = LDAP_SUCCESS;
     switch (mLocation.authentication(server)) {
         case LdapLocation::Authentication::Simple: {
             Secret password;
-            const PAPIStatus read = readPassword(mLocation.passwordFile(), password);
+            const PAPIStatus read =
+                readPassword(mLocation.passwordFile(), password, passwordProblem);
             if (read != PAPISuccess) {
                 return read;
             }

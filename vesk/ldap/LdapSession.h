@@ -65,7 +65,8 @@ class LdapSession {
 
   private:
     PAPIStatus openServer(const std::string& server, std::string& reason);
-    PAPIStatus bind(const std::string& server);
+    // passwordProblem: why the password file cannot be used, after its name.
+    PAPIStatus bind(const std::string& server, std::string& passwordProblem);
 
     const LdapLocation mLocation;
     size_t mCurrent = 0;  // index of the server to try first

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "CommandIo.h"
 #include "ExitStatus.h"
 #include "Explanation.h"
 #include "JsonWriter.h"
+#include "PlanOptions.h"
 #include "PolicyStore.h"
 #include "TextEscape.h"
 #include "model/NodePath.h"
@@ -48,7 +50,15 @@ std::string outcomeText(const Explanation::Row& row, const std::vector<Explanati
 
 }  // namespace
 
-int Explain::run(const CommandLine& line, ScopePlan plan, std::FILE* out) {
+const char Explain::kHelp[] =
+    "Usage: hollinctl explain COMPONENT/PATH [--format=text|json] [--entity CONNECTION]\n"
+    "\n"
+    "Every layer of the stack with the value it tried to give the node, whether\n"
+    "it locks the node, and what became of the value: applied, refused (locked by\n"
+    "an earlier layer, named), ignored (a value of the other kind), replaced or\n"
+    "removed by a later layer, or unchanged (the value was there already).\n";
+
+int Explain::run(const CommandLine& line, CommandIo& io) {
     if (line.getArguments().size() != 1) {
         throw CommandError(kUsage, "explain takes one COMPONENT/PATH");
     }
@@ -56,7 +66,7 @@ int Explain::run(const CommandLine& line, ScopePlan plan, std::FILE* out) {
     NodePath path;
     path.setPath(address);
     PolicyStore::checkComponentName(path.getComponent());
-    const PolicyStore store(std::move(plan));
+    const PolicyStore store(PlanOptions::plan(line));
     const Explanation explanation(store.readLayers(path.getComponent()), path.getNames());
     const std::vector<Explanation::Row>& rows = explanation.rows();
     const bool mentioned = std::any_of(rows.begin(), rows.end(),
@@ -102,7 +112,7 @@ int Explain::run(const CommandLine& line, ScopePlan plan, std::FILE* out) {
             text += "\n";
         }
     }
-    std::fwrite(text.data(), 1, text.size(), out);
+    io.write(text);
     if (!mentioned) {
         throw CommandError(
             kNotFound, "no layer has " + quotedText(address) + " for " + store.plan().describe());

@@ -7,14 +7,16 @@
 #include <cstdio>
 
 #include "CommandLine.h"
-#include "ScopePlan.h"
 
 namespace vesk::legacy::hollinctl {
 
+class CommandIo;
+
 class Explain {
   public:
-    // The stack is plan's; returns the exit status (1: no layer has the node).
-    static int run(const CommandLine& line, ScopePlan plan, std::FILE* out);
+    static const char kHelp[];
+    // Returns the exit status (1: no layer has the node).
+    static int run(const CommandLine& line, CommandIo& io);
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "CommandIo.h"
 #include "DirectoryLayers.h"
 #include "ExitStatus.h"
 #include "LayerFileUpdate.h"
@@ -13,7 +14,13 @@
 
 namespace vesk::legacy::hollinctl {
 
-int ExportFolder::run(const CommandLine& line, std::FILE* out, std::FILE* err) {
+const char ExportFolder::kHelp[] =
+    "Usage: hollinctl export FOLDER\n"
+    "\n"
+    "Writes every layer entry of the policy directory (VESK_POLICY_STORE=ldap://...)\n"
+    "into FOLDER, new or empty, as a store folder: the inverse of export-ldif.\n";
+
+int ExportFolder::run(const CommandLine& line, CommandIo& io) {
     if (line.getArguments().size() != 1) {
         throw CommandError(kUsage, "export takes one FOLDER");
     }
@@ -38,10 +45,10 @@ int ExportFolder::run(const CommandLine& line, std::FILE* out, std::FILE* err) {
     for (const DirectoryLayers::Layer& layer : DirectoryLayers::read(store, skipped)) {
         LayerFileUpdate file(folder, layer.scope, layer.component);
         file.replace(layer.text);
-        std::fprintf(out, "%s\n", printable(file.fileName()).c_str());
+        io.write(printable(file.fileName()) + "\n");
     }
     for (const std::string& reason : skipped) {
-        std::fprintf(err, "hollinctl: left out: %s\n", reason.c_str());
+        io.complain("left out: " + reason);
     }
     return skipped.empty() ? kSuccess : kNotFound;
 }

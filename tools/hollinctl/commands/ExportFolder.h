@@ -12,10 +12,13 @@
 
 namespace vesk::legacy::hollinctl {
 
+class CommandIo;
+
 class ExportFolder {
   public:
+    static const char kHelp[];
     // Returns the exit status: 1 when an entry was left out.
-    static int run(const CommandLine& line, std::FILE* out, std::FILE* err);
+    static int run(const CommandLine& line, CommandIo& io);
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -22,6 +22,10 @@ LayerWatch::~LayerWatch() {
 }
 
 void LayerWatch::start() {
+    if (mStore.plan().isPlanned()) {
+        examine();  // PlannedWatch asks again after each change
+        return;
+    }
     // Listening first: a change right after the first reading is not missed.
     mListener = mStore.addChangeListener(
         mComponent,

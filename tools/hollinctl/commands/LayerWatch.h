@@ -31,7 +31,8 @@ class LayerWatch {
     LayerWatch(const LayerWatch&) = delete;
     LayerWatch& operator=(const LayerWatch&) = delete;
 
-    // Reports the current state's problems and listens from then on.
+    // Reports the current state's problems and listens from then on (for a
+    // planned stack, PlannedWatch calls examine instead).
     void start();
     // Reads the layers and reports what differs from the last reading.
     void examine();

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "DumpWriter.h"
 #include "JsonWriter.h"
@@ -151,14 +152,38 @@ void ChangePrinter::print(const char* event, const NodePath& path) {
             text += std::string(" [") + stamp + "]\n";
         }
     }
-    std::fwrite(text.data(), 1, text.size(), mStream);
-    std::fflush(mStream);
+    emit(text);
 }
 
 void ChangePrinter::print(const std::string& text) {
     std::lock_guard<std::mutex> lock(mMutex);
-    std::fwrite(text.data(), 1, text.size(), mStream);
-    std::fflush(mStream);
+    emit(text);
+}
+
+void ChangePrinter::emit(const std::string& text) {
+    if (mFailure != 0) {
+        return;
+    }
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), mStream) == text.size() &&
+        std::fflush(mStream) == 0) {
+        return;
+    }
+    // The reason now, before anything else can change errno.
+    mFailure = errno != 0 ? errno : EIO;
+    if (mOnFailure) {
+        mOnFailure();
+    }
+}
+
+void ChangePrinter::onFailure(std::function<void()> callback) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mOnFailure = std::move(callback);
+}
+
+int ChangePrinter::failure() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mFailure;
 }
 
 }  // namespace vesk::legacy::hollinctl

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,12 +42,19 @@ class ChangePrinter : public INodeListener {
                           const std::string& text, long long time) const;
     // Writes a line made above and flushes it.
     void print(const std::string& line);
+    // Called once, on the thread that writes, when a line cannot be written
+    // (a closed pipe, a full disk); nothing is written after that.
+    void onFailure(std::function<void()> callback);
+    // The errno of that failure, 0 while every line was written.
+    int failure();
     // From now on each node line also says what the node holds now and which
     // layer set it, read from the store (which must outlive the printer's use).
     void describeWith(const PolicyStore* store);
 
   private:
     void print(const char* event, const NodePath& path);
+    // Writes and flushes the text; the mutex is held.
+    void emit(const std::string& text);
     // The node as it is now in the merged layers (null when gone), and the
     // layer that set it (null when unknown).
     const Node* current(const NodePath& path, const LayerInfo*& setBy);
@@ -54,6 +62,8 @@ class ChangePrinter : public INodeListener {
     std::FILE* mStream;
     OutputFormat mFormat;
     std::mutex mMutex;
+    std::function<void()> mOnFailure;
+    int mFailure = 0;
     const PolicyStore* mStore = nullptr;
     // The merge the last node line was described from, and the layers' bytes
     // it was made of: one change event reads the layers once per node, but

@@ -124,7 +124,7 @@ std::string DumpWriter::lockText(const Node& node, const NodeHistory* history) c
     return history != nullptr && history->lockedBy != 0 ? label(history->lockedBy) : "yes";
 }
 
-std::string DumpWriter::text() const {
+std::string DumpWriter::layerLines() const {
     std::string out = printable(mComponent) + " for " + mPlan.describe() + "\n" +
                       std::to_string(mLayers.size()) +
                       (mLayers.size() == 1 ? " layer" : " layers") + ", most general first:\n";
@@ -139,6 +139,44 @@ std::string DumpWriter::text() const {
         }
         out += '\n';
     }
+    return out;
+}
+
+std::string DumpWriter::rowNotes(const Row& row) const {
+    std::string out;
+    if (const PropertyNode* property = row.node->asPropertyNode()) {
+        std::vector<std::string> locales;
+        property->getLocales(locales);
+        if (locales.empty()) {
+            out += std::string(kIndent) + "(no value)\n";
+        }
+        for (const std::string& locale : locales) {
+            out += kIndent;
+            if (property->isLocalised()) {
+                out += "[" + printable(locale) + "] ";
+            }
+            out += valueText(*property, locale) + "\n";
+        }
+    }
+    const NodeHistory* history = mProvenance.find(row.names);
+    if (history != nullptr && !history->refusedFrom.empty()) {
+        out += std::string(kIndent) + "refused:";
+        for (size_t j = 0; j < history->refusedFrom.size(); ++j) {
+            out += (j == 0 ? " " : ", ") + label(history->refusedFrom[j]);
+        }
+        out += "\n";
+    }
+    if (history != nullptr) {
+        for (const NodeHistory::Ignored& ignored : history->ignored) {
+            out += std::string(kIndent) + "ignored: " + label(ignored.layer) + " (" +
+                   ignored.reason + ")\n";
+        }
+    }
+    return out;
+}
+
+std::string DumpWriter::text() const {
+    std::string out = layerLines();
     std::string removed;
     for (const auto& [names, layer] : mRemoved) {
         removed += pad(printable(pathText(names)), kMaxPathColumn / 2) + "  removed by " +
@@ -174,40 +212,73 @@ std::string DumpWriter::text() const {
 
     out += "\n" + tableLine(header);
     for (size_t i = 0; i < mRows.size(); ++i) {
-        out += tableLine(cells[i]);
-        if (const PropertyNode* property = mRows[i].node->asPropertyNode()) {
-            std::vector<std::string> locales;
-            property->getLocales(locales);
-            if (locales.empty()) {
-                out += std::string(kIndent) + "(no value)\n";
-            }
-            for (const std::string& locale : locales) {
-                out += kIndent;
-                if (property->isLocalised()) {
-                    out += "[" + printable(locale) + "] ";
-                }
-                out += valueText(*property, locale) + "\n";
-            }
-        }
-        const NodeHistory* history = mProvenance.find(mRows[i].names);
-        if (history != nullptr && !history->refusedFrom.empty()) {
-            out += std::string(kIndent) + "refused:";
-            for (size_t j = 0; j < history->refusedFrom.size(); ++j) {
-                out += (j == 0 ? " " : ", ") + label(history->refusedFrom[j]);
-            }
-            out += "\n";
-        }
-        if (history != nullptr) {
-            for (const NodeHistory::Ignored& ignored : history->ignored) {
-                out += std::string(kIndent) + "ignored: " + label(ignored.layer) + " (" +
-                       ignored.reason + ")\n";
-            }
-        }
+        out += tableLine(cells[i]) + rowNotes(mRows[i]);
     }
     if (!removed.empty()) {
         out += "\n" + removed;
     }
     return out;
+}
+
+void DumpWriter::writeReference(JsonWriter& json, int position) const {
+    const LayerInfo* layer = layerAt(position);
+    if (layer != nullptr) {
+        writeLayerReference(json, *layer);
+    } else {
+        json.null();
+    }
+}
+
+void DumpWriter::writeNode(JsonWriter& json, const Row& row) const {
+    const Node& node = *row.node;
+    const NodeHistory* history = mProvenance.find(row.names);
+    json.beginObject().key("path").string(pathText(row.names)).key("names").beginArray();
+    for (const std::string& name : row.names) {
+        json.string(name);
+    }
+    json.endArray();
+    const PropertyNode* property = node.asPropertyNode();
+    json.key("kind").string(property != nullptr ? "property" : "group");
+    if (property != nullptr) {
+        json.key("type").string(ParserContext::typeName(property->getType()));
+        json.key("localised").boolean(property->isLocalised());
+        json.key("values").beginObject();
+        std::vector<std::string> locales;
+        property->getLocales(locales);
+        for (const std::string& locale : locales) {
+            if (property->findBestValue(locale) == nullptr) {
+                continue;
+            }
+            json.key(locale).value(*property, locale);
+        }
+        json.endObject();
+    }
+    json.key("setBy");
+    writeReference(json, history != nullptr ? history->setBy : 0);
+    const int attributes = node.getAttributes();
+    json.key("lock");
+    if (!isProtected(attributes)) {
+        json.null();
+    } else {
+        json.string((attributes & Node::kReadOnly) != 0 ? "read-only" : "finalised");
+    }
+    json.key("lockedBy");
+    writeReference(json, isProtected(attributes) && history != nullptr ? history->lockedBy : 0);
+    json.key("refusedFrom").beginArray();
+    if (history != nullptr) {
+        for (int position : history->refusedFrom) {
+            writeReference(json, position);
+        }
+    }
+    json.endArray().key("ignored").beginArray();
+    if (history != nullptr) {
+        for (const NodeHistory::Ignored& ignored : history->ignored) {
+            json.beginObject().key("layer");
+            writeReference(json, ignored.layer);
+            json.key("reason").string(ignored.reason).endObject();
+        }
+    }
+    json.endArray().endObject();
 }
 
 std::string DumpWriter::json() const {
@@ -225,65 +296,9 @@ std::string DumpWriter::json() const {
     }
     json.endArray();
 
-    auto reference = [&](int position) {
-        const LayerInfo* layer = layerAt(position);
-        if (layer != nullptr) {
-            writeLayerReference(json, *layer);
-        } else {
-            json.null();
-        }
-    };
     json.key("nodes").beginArray();
     for (const Row& row : mRows) {
-        const Node& node = *row.node;
-        const NodeHistory* history = mProvenance.find(row.names);
-        json.beginObject().key("path").string(pathText(row.names)).key("names").beginArray();
-        for (const std::string& name : row.names) {
-            json.string(name);
-        }
-        json.endArray();
-        const PropertyNode* property = node.asPropertyNode();
-        json.key("kind").string(property != nullptr ? "property" : "group");
-        if (property != nullptr) {
-            json.key("type").string(ParserContext::typeName(property->getType()));
-            json.key("localised").boolean(property->isLocalised());
-            json.key("values").beginObject();
-            std::vector<std::string> locales;
-            property->getLocales(locales);
-            for (const std::string& locale : locales) {
-                if (property->findBestValue(locale) == nullptr) {
-                    continue;
-                }
-                json.key(locale).value(*property, locale);
-            }
-            json.endObject();
-        }
-        json.key("setBy");
-        reference(history != nullptr ? history->setBy : 0);
-        const int attributes = node.getAttributes();
-        json.key("lock");
-        if (!isProtected(attributes)) {
-            json.null();
-        } else {
-            json.string((attributes & Node::kReadOnly) != 0 ? "read-only" : "finalised");
-        }
-        json.key("lockedBy");
-        reference(isProtected(attributes) && history != nullptr ? history->lockedBy : 0);
-        json.key("refusedFrom").beginArray();
-        if (history != nullptr) {
-            for (int position : history->refusedFrom) {
-                reference(position);
-            }
-        }
-        json.endArray().key("ignored").beginArray();
-        if (history != nullptr) {
-            for (const NodeHistory::Ignored& ignored : history->ignored) {
-                json.beginObject().key("layer");
-                reference(ignored.layer);
-                json.key("reason").string(ignored.reason).endObject();
-            }
-        }
-        json.endArray().endObject();
+        writeNode(json, row);
     }
     json.endArray();
     if (mShowRemoved) {
@@ -294,7 +309,7 @@ std::string DumpWriter::json() const {
                 json.string(name);
             }
             json.endArray().key("removedBy");
-            reference(layer);
+            writeReference(json, layer);
             json.endObject();
         }
         json.endArray();

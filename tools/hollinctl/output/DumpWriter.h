@@ -22,6 +22,8 @@ class PropertyNode;
 
 namespace vesk::legacy::hollinctl {
 
+class JsonWriter;
+
 class Provenance;
 
 class DumpWriter : public NodeVisitor {
@@ -55,6 +57,12 @@ class DumpWriter : public NodeVisitor {
     std::string label(int position) const;
     const LayerInfo* layerAt(int position) const;
     std::string lockText(const Node& node, const NodeHistory* history) const;
+    // The text's list of layers, and the lines below a row: values, refusals.
+    std::string layerLines() const;
+    std::string rowNotes(const Row& row) const;
+    // One node of the JSON document, and a reference to a layer (null for 0).
+    void writeNode(JsonWriter& json, const Row& row) const;
+    void writeReference(JsonWriter& json, int position) const;
 
     std::string mComponent;
     ScopePlan mPlan;

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <set>
 
+#include "FailureDetail.h"
 #include "LdapLayer.h"
+#include "LdapLocation.h"
 #include "TextEscape.h"
 #include "model/NodePath.h"
 #include "output/RegularFile.h"
@@ -218,6 +220,16 @@ CommandError PolicyStore::serviceError(const std::string& what, const std::strin
     return CommandError(kServiceError, what + " the policy store " + printable(storePath()) +
                                            " for " + describeEntity(entity) + ": " +
                                            reasonOf(failure));
+}
+
+void PolicyStore::checkLocation() {
+    const std::string store = storePath();
+    store::LdapLocation location;
+    if (store::LdapLocation::isDirectoryUrl(store) &&
+        store::LdapLocation::parse(store, location) != PAPISuccess) {
+        throw CommandError(kServiceError, "cannot use the policy store " + printable(store) + ": " +
+                                              printable(store::FailureDetail::current()));
+    }
 }
 
 void PolicyStore::checkComponentName(const std::string& component) {

@@ -59,6 +59,10 @@ class PolicyStore {
                                      const PapiException& failure);
     // Throws CommandError(kUsage) for a text that cannot name a component.
     static void checkComponentName(const std::string& component);
+    // A directory URL in VESK_POLICY_STORE that libvesk cannot use (no base
+    // DN, a query, a password file without a bind DN) is the setting's
+    // fault, not a connection's: kServiceError saying what is wrong with it.
+    static void checkLocation();
 
   private:
     std::vector<PolicyLayer> readPlannedLayers(const std::string& component) const;

@@ -1,0 +1,16 @@
+// `hollinctl dump`: the effective tree with each node's provenance.
+// Its help text and run function are named in the command table.
+#pragma once
+
+namespace vesk::legacy::hollinctl {
+
+class CommandLine;
+class CommandIo;
+
+class DumpCommand {
+  public:
+    static const char kHelp[];
+    static int run(const CommandLine& line, CommandIo& io);
+};
+
+}  // namespace vesk::legacy::hollinctl

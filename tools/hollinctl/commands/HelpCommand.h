@@ -1,0 +1,16 @@
+// `hollinctl help`: the tool's help or a command's.
+// Its help text and run function are named in the command table.
+#pragma once
+
+namespace vesk::legacy::hollinctl {
+
+class CommandLine;
+class CommandIo;
+
+class HelpCommand {
+  public:
+    static const char kHelp[];
+    static int run(const CommandLine& line, CommandIo& io);
+};
+
+}  // namespace vesk::legacy::hollinctl

@@ -1,0 +1,16 @@
+// `hollinctl watch`: one line per change notification and layer event.
+// Its help text and run function are named in the command table.
+#pragma once
+
+namespace vesk::legacy::hollinctl {
+
+class CommandLine;
+class CommandIo;
+
+class WatchCommand {
+  public:
+    static const char kHelp[];
+    static int run(const CommandLine& line, CommandIo& io);
+};
+
+}  // namespace vesk::legacy::hollinctl
