@@ -28,7 +28,7 @@ while IFS='|' read -r typed expected; do
         failed=1
     fi
 done <<'CASES'
-hollinctl |list layers dump get watch check set unset lock unlock export-ldif cache help
+hollinctl |list layers dump get watch check set unset lock unlock explain export export-ldif cache help
 hollinctl --v|--version
 hollinctl --format = j|json
 hollinctl dump |com.orvek.ferrun.applications

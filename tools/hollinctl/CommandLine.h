@@ -63,6 +63,12 @@ class CommandLine {
     const std::string& getType() const { return value("--type"); }
     bool hasType() const { return has("--type"); }
     bool isLockRequested() const { return has("--lock"); }
+    // lock: --create, a node no layer has; set, unset, lock: --force, written
+    // although a lock or a type clash keeps it from applying; --create-scope,
+    // on a directory, the scope's entry where missing.
+    bool isCreateRequested() const { return has("--create"); }
+    bool isForced() const { return has("--force"); }
+    bool isCreateScopeRequested() const { return has("--create-scope"); }
     // -r: check a whole store.
     bool isRecursive() const { return has("-r"); }
     // --strict: an answer from a stack with a broken layer exits with kBrokenLayer.

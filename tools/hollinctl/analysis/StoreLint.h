@@ -23,7 +23,12 @@ class StoreLint {
     };
 
     // Throws CommandError(kServiceError) when the store cannot be read.
-    static std::vector<Finding> run(const std::string& store);
+    // betweenLayers: also what CrossLayerLint finds between the layers.
+    static std::vector<Finding> run(const std::string& store, bool betweenLayers = false);
+    // The layers of a policy directory (ldap://...): each as check checks it,
+    // and between them; "where" is SCOPE/COMPONENT. Entries in no layer's
+    // place are warnings.
+    static std::vector<Finding> runDirectory(const std::string& url);
 };
 
 }  // namespace vesk::legacy::hollinctl

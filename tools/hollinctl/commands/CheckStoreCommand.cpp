@@ -14,10 +14,9 @@ int CheckStoreCommand::run(const CommandLine& line, CommandIo& io) {
     line.expectArguments(0, 1);
     const std::string store =
         line.getArguments().empty() ? PolicyStore::storePath() : line.getArguments()[0];
-    if (store.find("://") != std::string::npos) {
-        throw CommandError(kUsage, "check -r reads a store folder, not " + printable(store));
-    }
-    const std::vector<StoreLint::Finding> findings = StoreLint::run(store);
+    const std::vector<StoreLint::Finding> findings = store.find("://") != std::string::npos
+                                                         ? StoreLint::runDirectory(store)
+                                                         : StoreLint::run(store, true);
     int status = kSuccess;
     JsonWriter json;
     json.beginObject().key("store").string(store).key("findings").beginArray();

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "CommandLine.h"
+#include "DidYouMean.h"
 #include "ExitStatus.h"
 #include "PolicyStore.h"
 #include "TextEscape.h"
@@ -29,20 +31,33 @@ bool CommandIo::noteServed(ConfigurationAccess& access, const std::string& compo
     return true;
 }
 
-void CommandIo::noteServed(const std::string& component, const std::string& entity) {
+bool CommandIo::servesKeptCopy(ConfigurationAccess& access, const std::string& component) {
+    return !access.isComplete(component) &&
+           access.getIncompleteReason(component).compare(0, 12, "the copy in ") == 0;
+}
+
+std::shared_ptr<const Tree> CommandIo::noteServed(const std::string& component,
+                                                  const std::string& entity) {
     try {
         ConfigurationAccess access(entity);
-        noteServed(access, component);
+        if (noteServed(access, component) && servesKeptCopy(access, component)) {
+            return access.snapshot(component);
+        }
     } catch (const std::exception&) {
         // The layers' own read below says what fails.
     }
+    return nullptr;
 }
 
-int CommandIo::reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers) {
+int CommandIo::reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers,
+                            bool keptCopy) {
     bool broken = false;
     for (const LayerInfo& layer : layers) {
         if (layer.error.failed) {
-            complain("warning: " + brokenWarning(layer));
+            complain("warning: " +
+                     (keptCopy ? brokenText(layer) + "; programs starting now apply the kept "
+                                                     "copy, shown here"
+                               : brokenWarning(layer)));
             broken = true;
         }
     }
@@ -54,16 +69,33 @@ void CommandIo::warnOfMissingFolder(const CommandLine& line) {
     if (store.find("://") != std::string::npos) {
         return;
     }
-    std::string folder;
+    // Scopes named on the command line; not --user: most users have no folder
+    // of their own.
+    std::vector<std::string> named;
     if (line.hasEntity() && !line.getEntity().empty()) {
-        folder = "entities/" + line.getEntity();
-    } else if (line.hasUser()) {
-        folder = "users/" + line.getUser();
+        named.push_back("entities/" + line.getEntity());
     }
-    struct stat info;
-    if (!folder.empty() && ::stat((store + "/" + folder).c_str(), &info) != 0 && errno == ENOENT) {
+    for (const std::string& group : line.getGroups()) {
+        named.push_back("groups/" + group);
+    }
+    if (line.hasHost()) {
+        named.push_back("hosts/" + line.getHost());
+    }
+    for (const std::string& folder : named) {
+        struct stat info;
+        if (::stat((store + "/" + folder).c_str(), &info) == 0 || errno != ENOENT) {
+            continue;
+        }
+        const size_t slash = folder.find('/');
+        std::vector<std::string> known;
+        std::error_code error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(store + "/" + folder.substr(0, slash), error)) {
+            known.push_back(entry.path().filename().string());
+        }
+        const std::string hint = DidYouMean::hint(folder.substr(slash + 1), known);
         complain("warning: the store " + printable(store) + " has no folder " + printable(folder) +
-                 " (a misspelt name?)");
+                 (hint.empty() ? " (a misspelt name?)" : hint));
     }
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 
 namespace vesk::legacy {
 class ConfigurationAccess;
+class Tree;
 }  // namespace vesk::legacy
 
 namespace vesk::legacy::hollinctl {
@@ -33,13 +35,21 @@ class CommandIo {
     void complain(const std::string& message);
     // One line on the error stream when programs do not read the component
     // from its layers in full: what they read instead, and why.
-    void noteServed(const std::string& component, const std::string& entity);
+    // The copy kept from the last complete build when that is what they read,
+    // else null.
+    std::shared_ptr<const Tree> noteServed(const std::string& component, const std::string& entity);
     // The same for a facade at hand; true when a note was written.
     bool noteServed(ConfigurationAccess& access, const std::string& component);
     // Warns of each broken layer on standard error, whatever the library's
     // logging says; kBrokenLayer with --strict when there is one.
-    int reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers);
-    // A warning when --entity or --user names no folder of a file store.
+    // keptCopy: programs starting now read the copy kept from the last
+    // complete build rather than the layers up to the break.
+    int reportBroken(const CommandLine& line, const std::vector<LayerInfo>& layers,
+                     bool keptCopy = false);
+    // Whether programs starting now get the kept copy rather than the layers.
+    static bool servesKeptCopy(ConfigurationAccess& access, const std::string& component);
+    // A warning when --entity, --groups or --host names no folder of a file
+    // store, with the nearest name.
     void warnOfMissingFolder(const CommandLine& line);
 
   private:

@@ -9,6 +9,8 @@
 #include "CommandIo.h"
 #include "DumpCommand.h"
 #include "EditCommand.h"
+#include "Explain.h"
+#include "ExportFolder.h"
 #include "GetCommand.h"
 #include "HelpCommand.h"
 #include "LayersCommand.h"
@@ -105,6 +107,13 @@ const std::vector<CommandTable::Option>& CommandTable::options() {
         {"--type", nullptr, "T", C::Nothing, nullptr,
          "set: the property's type (default: the type it has in the stack)"},
         {"--lock", nullptr, nullptr, C::Nothing, nullptr, "set: lock the property too"},
+        {"--create", nullptr, nullptr, C::Nothing, nullptr,
+         "lock: make the node although no layer up to the scope has it"},
+        {"--force", nullptr, nullptr, C::Nothing, nullptr,
+         "set, unset, lock: write although an earlier lock or a type clash keeps it from "
+         "applying"},
+        {"--create-scope", nullptr, nullptr, C::Nothing, nullptr,
+         "set, unset, lock on a directory: add the scope's entry where it is missing"},
         {"--help", "-h", nullptr, C::Nothing, nullptr,
          "this help, or a command's: hollinctl dump --help"},
         {"--version", nullptr, nullptr, C::Nothing, nullptr, "the version of hollinctl (alone)"},
@@ -118,6 +127,10 @@ const std::vector<CommandTable::Command>& CommandTable::commands() {
     static const std::string kLayersOptions = kStackOptions + " --all";
     static const std::string kDumpOptions = kStackOptions + " --removed";
     static const std::string kGetOptions = kStackOptions + " --locale";
+    static const std::string kUnlockOptions = std::string(kPlanning) + " --scope --create-scope";
+    static const std::string kUnsetOptions = kUnlockOptions + " --force";
+    static const std::string kLockOptions = kUnsetOptions + " --create";
+    static const std::string kSetOptions = kUnsetOptions + " --type --lock";
     static const std::string kCheckOptions =
         std::string(kPlanning) + " --format -r --component --scope";
     static const std::vector<Command> kCommands = {
@@ -147,21 +160,30 @@ const std::vector<CommandTable::Command>& CommandTable::commands() {
         {"check", "FILE...", C::File, nullptr, kCheckOptions.c_str(), "text json",
          "problems in layer files, before deploying them", CheckCommand::kHelp, nullptr,
          &CheckCommand::run},
-        {"set", "--scope SCOPE COMPONENT/PATH VALUE", C::Address, nullptr, "--scope --type --lock",
-         "", "write a value into the scope's layer", EditCommand::kHelp, kEditStatus,
+        {"set", "--scope SCOPE COMPONENT/PATH VALUE", C::Address, nullptr, kSetOptions.c_str(), "",
+         "write a value into the scope's layer", EditCommand::kHelp, kEditStatus,
          &EditCommand::run},
-        {"unset", "--scope SCOPE COMPONENT/PATH", C::Address, nullptr, "--scope", "",
+        {"unset", "--scope SCOPE COMPONENT/PATH", C::Address, nullptr, kUnsetOptions.c_str(), "",
          "drop the scope's setting of the node", EditCommand::kHelp, kEditStatus,
          &EditCommand::run},
-        {"lock", "--scope SCOPE COMPONENT/PATH", C::Address, nullptr, "--scope", "",
+        {"lock", "--scope SCOPE COMPONENT/PATH", C::Address, nullptr, kLockOptions.c_str(), "",
          "lock the node in the scope's layer", EditCommand::kHelp, kEditStatus, &EditCommand::run},
-        {"unlock", "--scope SCOPE COMPONENT/PATH", C::Address, nullptr, "--scope", "",
+        {"unlock", "--scope SCOPE COMPONENT/PATH", C::Address, nullptr, kUnlockOptions.c_str(), "",
          "drop the scope's lock of the node", EditCommand::kHelp, kEditStatus, &EditCommand::run},
+        {"explain", "COMPONENT/PATH", C::Address, nullptr, kListOptions.c_str(), "text json",
+         "each layer's value for the node, and what became of it", Explain::kHelp,
+         "Exit status 1 when no layer has the node.", &Explain::run},
+        {"export", "FOLDER", C::Folder, nullptr, "", "",
+         "a policy directory written as a store folder", ExportFolder::kHelp,
+         "Exit status 1 when an entry in no layer's place was left out (named).",
+         &ExportFolder::run},
         {"export-ldif", "STORE_DIR BASE_DN", C::Folder, nullptr, "", "",
          "the LDIF that loads a file store into a directory, for ldapadd", LdifExport::help(),
          nullptr, &exportLdif},
-        {"cache", "refresh [COMPONENT...]", C::Component, "refresh", "--user --groups --host", "",
-         "as root: keep the user's policy in $HOLLIN_CACHE_DIR for logins without store",
+        {"cache", "refresh|show [COMPONENT...]", C::Component, "refresh show",
+         "--user --groups --host --format", "text json",
+         "as root: keep the user's policy in $HOLLIN_CACHE_DIR for logins without store; "
+         "show: what the kept copies hold",
          CacheCommand::kHelp,
          "Exit status 0 when every component was kept, 1 when one has no layers, 2 usage\n"
          "error, 3 when one could not be read in full (its previous copy stays), FOLDER\n"

@@ -1,7 +1,10 @@
 #include "DumpCommand.h"
 
+#include <memory>
+
 #include "CommandIo.h"
 #include "CommandLine.h"
+#include "DidYouMean.h"
 #include "DumpWriter.h"
 #include "ExitStatus.h"
 #include "LayerWriter.h"
@@ -11,6 +14,10 @@
 #include "Provenance.h"
 #include "TextEscape.h"
 #include "TreeFileText.h"
+#include "model/NodePath.h"
+#include "model/Tree.h"
+#include "policy/PapiLayer.h"
+#include "policy/PolicyLayer.h"
 
 namespace vesk::legacy::hollinctl {
 
@@ -57,17 +64,30 @@ int DumpCommand::run(const CommandLine& line, CommandIo& io) {
     const std::string& component = line.getArguments()[0];
     const std::string path = line.getArguments().size() > 1 ? line.getArguments()[1] : "";
     const PolicyStore store(PlanOptions::plan(line));
+    std::shared_ptr<const Tree> keptCopy;
     if (!store.plan().isPlanned()) {
-        io.noteServed(component, line.getEntity());
+        keptCopy = io.noteServed(component, line.getEntity());
     }
-    const std::vector<PolicyLayer> layers = PlanOptions::readExisting(store, component);
+    std::vector<PolicyLayer> layers = PlanOptions::readExisting(store, component);
+    const std::vector<LayerInfo> read = describeLayers(layers);
+    if (keptCopy) {
+        // What programs apply: the copy, shown as the one layer it stands for.
+        std::vector<std::string> lockedToo;
+        const std::string text = LayerWriter::write(component, keptCopy->getRoot(), lockedToo);
+        NodePath componentPath;
+        componentPath.setPath(component);
+        layers = {PolicyLayer(componentPath,
+                              PapiLayer(text.data(), static_cast<int>(text.size()), "kept copy"))};
+    }
 
     const Provenance provenance(layers);
     const NodeLookup::Names names = NodeLookup::namesOf(component, path);
     Node* node = NodeLookup::find(provenance.getRoot(), names);
     if (node == nullptr && !names.empty()) {
-        throw CommandError(kNotFound, "no node " + quotedText(path) + " in component " +
-                                          quotedText(component) + PlanOptions::where(store.plan()));
+        throw CommandError(kNotFound, "no node " + quotedText(path) +
+                                          DidYouMean::forPath(provenance.getRoot(), names) +
+                                          " in component " + quotedText(component) +
+                                          PlanOptions::where(store.plan()));
     }
     if (line.getFormat() == OutputFormat::Layer) {
         if (!names.empty()) {
@@ -79,14 +99,14 @@ int DumpCommand::run(const CommandLine& line, CommandIo& io) {
             io.complain("warning: " + printable(path) +
                         " was added below a lock by a later layer; in one layer it is locked too");
         }
-        return io.reportBroken(line, describeLayers(layers));
+        return io.reportBroken(line, read, keptCopy != nullptr);
     }
     if (line.getFormat() == OutputFormat::Xml) {
         io.write(TreeFileText::of(node));
-        return io.reportBroken(line, describeLayers(layers));
+        return io.reportBroken(line, read, keptCopy != nullptr);
     }
     const std::vector<LayerInfo> infos = describeLayers(layers);
-    const int status = io.reportBroken(line, infos);
+    const int status = io.reportBroken(line, read, keptCopy != nullptr);
     DumpWriter writer(component, store.plan(), infos, provenance);
     if (node != nullptr) {
         writer.collect(*node, names);

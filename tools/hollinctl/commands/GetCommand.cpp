@@ -4,6 +4,7 @@
 
 #include "CommandIo.h"
 #include "CommandLine.h"
+#include "DidYouMean.h"
 #include "ExitStatus.h"
 #include "JsonWriter.h"
 #include "NodeLookup.h"
@@ -116,14 +117,22 @@ int GetCommand::run(const CommandLine& line, CommandIo& io) {
     const PolicyStore store(PlanOptions::plan(line));
     Source source;
     readNode(line, store, path, source);
+    bool keptCopy = false;
     if (source.access) {
         io.noteServed(*source.access, path.getComponent());
+        keptCopy = CommandIo::servesKeptCopy(*source.access, path.getComponent());
     }
     // The layers once more, to tell whether the answer comes from a broken stack.
-    const int status = io.reportBroken(line, describeLayers(store.readLayers(path.getComponent())));
+    const int status =
+        io.reportBroken(line, describeLayers(store.readLayers(path.getComponent())), keptCopy);
     if (source.node == nullptr) {
-        throw CommandError(kNotFound,
-                           "no node " + quotedText(address) + PlanOptions::where(store.plan()));
+        const Node* root = source.planned ? source.planned->getRoot()
+                                          : source.access->getNode(path.getComponent());
+        const std::string hint = root != nullptr
+                                     ? DidYouMean::forPath(root, path.getNames())
+                                     : PlanOptions::componentHint(store, path.getComponent());
+        throw CommandError(
+            kNotFound, "no node " + quotedText(address) + hint + PlanOptions::where(store.plan()));
     }
     const PropertyNode* property = source.node->asPropertyNode();
     if (property == nullptr) {

@@ -54,6 +54,17 @@ bool isStructural(const std::string& name) {
            name == "group" || name == "zel:group" || name == "set" || name == "zel:set";
 }
 
+// The element and the line end after it, so no blank line is left.
+void removeWithLine(xmlNode* node) {
+    xmlNode* next = node->next;
+    if (next != nullptr && next->type == XML_TEXT_NODE && xmlIsBlankNode(next)) {
+        xmlUnlinkNode(next);
+        xmlFreeNode(next);
+    }
+    xmlUnlinkNode(node);
+    xmlFreeNode(node);
+}
+
 }  // namespace
 
 struct LayerEdit::Document {
@@ -200,9 +211,30 @@ bool LayerEdit::unset(const std::vector<std::string>& names) {
     if (node == nullptr) {
         return false;
     }
-    xmlUnlinkNode(node);
-    xmlFreeNode(node);
+    // Groups left empty go too, up to the root: merged, an empty group the
+    // layer made still makes a node (an empty launcher, say). A group that
+    // carries anything besides its name (a lock, an operation) stays.
+    xmlNode* root = xmlDocGetRootElement(mDocument->doc);
+    for (xmlNode* parent = node->parent; parent != root && parent != nullptr;) {
+        bool empty = true;
+        for (xmlNode* child = parent->children; child != nullptr && empty; child = child->next) {
+            empty = child == node || child->type != XML_ELEMENT_NODE;
+        }
+        const bool nameOnly = parent->properties != nullptr &&
+                              parent->properties->next == nullptr &&
+                              findAttribute(parent, "zel:name") != nullptr;
+        if (!empty || !nameOnly) {
+            break;
+        }
+        node = parent;
+        parent = parent->parent;
+    }
+    removeWithLine(node);
     return true;
+}
+
+bool LayerEdit::has(const std::vector<std::string>& names) const {
+    return mDocument->element(names) != nullptr;
 }
 
 void LayerEdit::lock(const std::vector<std::string>& names, bool property) {

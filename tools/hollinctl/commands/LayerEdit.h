@@ -25,8 +25,11 @@ class LayerEdit {
     // empty), locked when lock is set.
     void set(const std::vector<std::string>& names, const std::string& value,
              const std::string& type, bool lock);
-    // Drops this layer's element for the node; false when it has none.
+    // Drops this layer's element for the node, and the groups around it
+    // that held nothing else; false when it has none.
     bool unset(const std::vector<std::string>& names);
+    // Whether the layer has an element for the node.
+    bool has(const std::vector<std::string>& names) const;
     // Sets or drops zel:finalized="true" on the node's element; a lock makes
     // the element (a group unless property is set) when there is none. unlock
     // is false when there is nothing to unlock.

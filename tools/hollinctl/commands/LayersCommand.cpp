@@ -103,7 +103,9 @@ std::string jsonText(const std::string& component, const ScopePlan& plan,
     return json.endArray().endObject().text() + "\n";
 }
 
-std::string tableText(const std::vector<LayerInfo>& infos) {
+// Whose stack, then one row per layer.
+std::string tableText(const std::string& component, const ScopePlan& plan,
+                      const std::vector<LayerInfo>& infos) {
     size_t scopeWidth = 5;
     size_t sizeWidth = 4;
     for (const LayerInfo& layer : infos) {
@@ -122,7 +124,8 @@ std::string tableText(const std::vector<LayerInfo>& infos) {
         }
         return text + "\n";
     };
-    std::string text = row("POS", "SCOPE", "MODIFIED", "SIZE", "");
+    std::string text = printable(component) + " for " + plan.describe() + "\n" +
+                       row("POS", "SCOPE", "MODIFIED", "SIZE", "");
     for (const LayerInfo& layer : infos) {
         std::string note = layer.problem;
         if (layer.error.failed) {
@@ -168,7 +171,7 @@ int LayersCommand::run(const CommandLine& line, CommandIo& io) {
         status = kNotFound;
     }
     io.write(line.getFormat() == OutputFormat::Json ? jsonText(component, plan, infos)
-                                                    : tableText(infos));
+                                                    : tableText(component, plan, infos));
     return status;
 }
 

@@ -33,6 +33,13 @@ void splitStamp(LayerInfo& info) {
 
 }  // namespace
 
+LayerInfo describeStamp(const std::string& stamp) {
+    LayerInfo info;
+    info.stamp = stamp;
+    splitStamp(info);
+    return info;
+}
+
 std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers) {
     std::vector<LayerInfo> infos;
     for (size_t i = 0; i < layers.size(); ++i) {

@@ -38,6 +38,8 @@ struct LayerInfo {
 };
 
 std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers);
+// A layer known only by its stamp (scope and time), as a kept copy lists them.
+LayerInfo describeStamp(const std::string& stamp);
 
 // "layer 2 hosts/ws12 is broken at line 3, column 1: <reason>", or "" for a
 // layer read in full.

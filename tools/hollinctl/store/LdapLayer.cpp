@@ -3,6 +3,8 @@
 #include <ldap.h>
 #include <strings.h>
 
+#include <array>
+#include <utility>
 #include <vector>
 
 #include "ExitStatus.h"
@@ -41,6 +43,7 @@ struct LdapLayer::Connection {
     LdapSession session;
     LdapLayout layout;
     std::string server;
+    std::string baseDn;
 
     // The server's words for a failed request: its result and what it added.
     std::string reason(int code) {
@@ -74,6 +77,7 @@ LdapLayer::LdapLayer(const std::string& url, const std::string& scope, const std
                                               printable(store::FailureDetail::current()));
     }
     mConnection = std::make_unique<Connection>(location);
+    mConnection->baseDn = location.baseDn();
     mConnection->layout = LdapLayout(location.baseDn(), {scope});
     mDn = mConnection->layout.layerDn(0, component);
     if (mDn.empty()) {
@@ -104,11 +108,17 @@ std::string LdapLayer::read() {
         char* none[] = {const_cast<char*>(LDAP_NO_ATTRS), nullptr};
         Message scopeResult;
         const int scopeCode = mConnection->searchBase(scopeDn, none, scopeResult);
-        if (scopeCode == LDAP_NO_SUCH_OBJECT) {
+        if (scopeCode == LDAP_NO_SUCH_OBJECT && !mMakeScope) {
             // A scope entry names a group, host or user: not made on the side.
             throw CommandError(kNotFound, "the scope " + quotedText(mScope) + " has no entry " +
                                               printable(scopeDn) + " on " +
-                                              printable(mConnection->server) + "; add it first");
+                                              printable(mConnection->server) +
+                                              "; add it first, or give --create-scope");
+        }
+        mScopeMissing = scopeCode == LDAP_NO_SUCH_OBJECT;
+        if (mScopeMissing) {
+            mExists = false;
+            return std::string();
         }
         if (scopeCode != LDAP_SUCCESS) {
             throw CommandError(kServiceError, "cannot read " + printable(scopeDn) + " on " +
@@ -193,6 +203,9 @@ void LdapLayer::write(const std::string& text) {
     LDAPMod* replace[] = {&oldMod, &dataMod, nullptr};
     LDAPMod* add[] = {&classMod, &cnMod, &dataMod, nullptr};
 
+    if (mScopeMissing) {
+        addScope();
+    }
     int code = LDAP_SUCCESS;
     {
         store::SigpipeGuard guard;
@@ -211,6 +224,54 @@ void LdapLayer::write(const std::string& text) {
                                   : "";
         throw CommandError(kServiceError, "not written: " + printable(where()) + ": " +
                                               mConnection->reason(code) + hint);
+    }
+}
+
+void LdapLayer::addScope() {
+    // default is an ou= of its own; other scopes are entries of class
+    // veskScope in their kind's ou=, which is made where missing.
+    const size_t slash = mScope.find('/');
+    const std::string kind = mScope.substr(0, slash);
+    const std::string scopeDn = mConnection->layout.scopeDn(0);
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> entries;
+    if (slash == std::string::npos) {
+        entries.push_back({scopeDn, {{"objectClass", "organizationalUnit"}, {"ou", kind}}});
+    } else {
+        const std::string rdn = scopeDn.substr(0, scopeDn.find('='));
+        entries.push_back({"ou=" + kind + "," + mConnection->baseDn,
+                           {{"objectClass", "organizationalUnit"}, {"ou", kind}}});
+        entries.push_back(
+            {scopeDn, {{"objectClass", "veskScope"}, {rdn, mScope.substr(slash + 1)}}});
+    }
+    for (auto& [dn, attributes] : entries) {
+        std::vector<std::string> values;
+        for (const auto& attribute : attributes) {
+            values.push_back(attribute.second);
+        }
+        std::vector<std::array<char*, 2>> valueLists;
+        std::vector<LDAPMod> mods(attributes.size());
+        std::vector<LDAPMod*> list;
+        valueLists.reserve(attributes.size());
+        for (size_t i = 0; i < attributes.size(); ++i) {
+            valueLists.push_back({values[i].data(), nullptr});
+            mods[i].mod_op = LDAP_MOD_ADD;
+            mods[i].mod_type = attributes[i].first.data();
+            mods[i].mod_values = valueLists.back().data();
+            list.push_back(&mods[i]);
+        }
+        list.push_back(nullptr);
+        int code = LDAP_SUCCESS;
+        {
+            store::SigpipeGuard guard;
+            code = ldap_add_ext_s(mConnection->session.get(), dn.c_str(), list.data(), nullptr,
+                                  nullptr);
+        }
+        if (code != LDAP_SUCCESS && code != LDAP_ALREADY_EXISTS) {
+            throw CommandError(kServiceError, "not written: cannot add the scope entry " +
+                                                  printable(dn) + " on " +
+                                                  printable(mConnection->server) + ": " +
+                                                  mConnection->reason(code));
+        }
     }
 }
 

@@ -20,8 +20,11 @@ class LdapLayer {
     LdapLayer& operator=(const LdapLayer&) = delete;
 
     // The layer's bytes, "" when it has no entry yet. Throws when the scope
-    // has no entry or the entry in the layer's place is not a layer.
+    // has no entry (unless makeScope was called) or the entry in the layer's
+    // place is not a layer.
     std::string read();
+    // A scope without its entry gets one (and its kind's ou=) when written.
+    void makeScope() { mMakeScope = true; }
     // Replaces the layer's data, or adds its entry when read() found none.
     // Fails, writing nothing, when the layer changed since read().
     void write(const std::string& text);
@@ -29,12 +32,16 @@ class LdapLayer {
     std::string where() const;
 
   private:
+    void addScope();
+
     struct Connection;
     std::unique_ptr<Connection> mConnection;
     std::string mScope;
     std::string mComponent;
     std::string mDn;
     bool mExists = false;
+    bool mMakeScope = false;
+    bool mScopeMissing = false;
     std::string mRead;
 };
 

@@ -1,5 +1,7 @@
 #include "PlanOptions.h"
 
+#include "DidYouMean.h"
+
 #include <optional>
 
 #include "CommandLine.h"
@@ -31,8 +33,12 @@ void PlanOptions::checkScope(const std::string& scope) {
          !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos);
     if (!valid) {
+        const std::string hint =
+            DidYouMean::hint(kind, {"default", "groups", "hosts", "users", "entities"});
         throw CommandError(kUsage, "not a scope: " + quotedText(scope) +
-                                       " (default, groups/G, hosts/H, users/U, entities/E)");
+                                       (hint.empty() ? " (default, groups/G, hosts/H, users/U, "
+                                                       "entities/E)"
+                                                     : hint));
     }
 }
 
@@ -63,12 +69,20 @@ ScopePlan PlanOptions::plan(const CommandLine& line) {
         line.getHost());
 }
 
+std::string PlanOptions::componentHint(const PolicyStore& store, const std::string& component) {
+    try {
+        return DidYouMean::hint(component, store.listComponents(""));
+    } catch (const CommandError&) {
+        return "";  // a store that cannot list: the failure itself says enough
+    }
+}
+
 std::vector<PolicyLayer> PlanOptions::readExisting(const PolicyStore& store,
                                                    const std::string& component) {
     std::vector<PolicyLayer> layers = store.readLayers(component);
     if (layers.empty()) {
         throw CommandError(kNotFound, "component " + quotedText(component) + " has no layers" +
-                                          where(store.plan()));
+                                          where(store.plan()) + componentHint(store, component));
     }
     return layers;
 }

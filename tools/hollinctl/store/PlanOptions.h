@@ -20,6 +20,8 @@ class PlanOptions {
   public:
     // The caller's stack through libvesk, or a planned one.
     static ScopePlan plan(const CommandLine& line);
+    // " (did you mean X?)" for a component with policy whose name is near.
+    static std::string componentHint(const PolicyStore& store, const std::string& component);
     // A name that stands for one folder of the store; kUsage otherwise.
     static void checkFolderName(const std::string& option, const std::string& name);
     // A scope folder of the store: default, groups/G, hosts/H, users/U, entities/E.

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "FailureDetail.h"
+#include "LdapLayer.h"
 #include "LdapLocation.h"
 #include "TextEscape.h"
 #include "model/NodePath.h"
@@ -47,10 +48,7 @@ PolicyStore::PolicyStore(ScopePlan plan)
         struct stat info;
         const std::string root = storePath();
         if (root.find("://") != std::string::npos) {
-            throw CommandError(kUsage,
-                               "planning for another user, group or host reads a store "
-                               "folder, not " +
-                                   printable(root));
+            return;  // each layer is read from its entry
         }
         if (::stat(root.c_str(), &info) != 0) {
             throw CommandError(kServiceError, "cannot open the policy store " + printable(root) +
@@ -138,6 +136,23 @@ std::vector<PolicyLayer> PolicyStore::readPlannedLayers(const std::string& compo
     NodePath path;
     path.setPath(component);
     std::vector<PolicyLayer> layers;
+    if (storePath().find("://") != std::string::npos) {
+        for (const std::string& scope : mPlan.scopes()) {
+            std::string text;
+            try {
+                text = LdapLayer(storePath(), scope, component).read();
+            } catch (const CommandError& failure) {
+                if (failure.getStatus() != kNotFound) {  // a scope without an entry has no layer
+                    throw;
+                }
+            }
+            if (!text.empty()) {
+                layers.emplace_back(path,
+                                    PapiLayer(text.data(), static_cast<int>(text.size()), scope));
+            }
+        }
+        return layers;
+    }
     for (const std::string& scope : mPlan.scopes()) {
         const std::string fileName = storePath() + "/" + scope + "/" + component + ".xml";
         struct stat info;
@@ -160,6 +175,12 @@ std::vector<PolicyLayer> PolicyStore::readPlannedLayers(const std::string& compo
 }
 
 std::vector<std::string> PolicyStore::listPlannedComponents(const std::string& prefix) const {
+    if (storePath().find("://") != std::string::npos) {
+        throw CommandError(kUsage,
+                           "listing the components of a planned stack reads a store "
+                           "folder, not " +
+                               printable(storePath()));
+    }
     std::set<std::string> found;
     for (const std::string& scope : mPlan.scopes()) {
         DIR* folder = ::opendir((storePath() + "/" + scope).c_str());

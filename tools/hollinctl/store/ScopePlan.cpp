@@ -106,6 +106,13 @@ ScopePlan ScopePlan::forPlannedEntity(const std::string& entity, const std::stri
     return plan;
 }
 
+ScopePlan ScopePlan::forDefaultScope() {
+    ScopePlan plan;
+    plan.mPlanned = true;
+    plan.mScopes.push_back("default");
+    return plan;
+}
+
 std::string ScopePlan::describe() const {
     std::string text;
     if (!mEntity.empty()) {

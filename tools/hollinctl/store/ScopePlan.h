@@ -28,6 +28,8 @@ class ScopePlan {
                              const std::optional<std::vector<std::string>>& groups,
                              const std::string& host);
     static ScopePlan forPlannedEntity(const std::string& entity, const std::string& host);
+    // The scope default/ alone: what comes before any other scope for everyone.
+    static ScopePlan forDefaultScope();
 
     const std::vector<std::string>& scopes() const { return mScopes; }
     // Whether libvesk reads the scope: not one whose name (a group's, say)

@@ -1,10 +1,12 @@
 // hollinctl export-ldif, loaded with ldapadd into a private slapd: the
 // directory then serves every entity the same layers as the exported store.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 
 #include "ExitStatus.h"
@@ -221,6 +223,15 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
          {"zel:finalized=\"true\"", ">nano<"},
          {},
          "nano"},
+        {"a value under the default layer's lock is refused",
+         &asAdmin,
+         {"set", "--scope", scope, "org.edit/apps/editor", "ed"},
+         1,
+         "would not apply in " + scope + ": locked by 1 default",
+         userLayer,
+         {">vi<"},
+         {">ed<"},
+         "nano"},
         {"unset",
          &asAdmin,
          {"unset", "--scope", scope, "org.edit/apps/editor"},
@@ -255,6 +266,15 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
          "has no entry cn=nobody,ou=groups," + base,
          "",
          {},
+         {},
+         "nano"},
+        {"unless asked to, with the folder entry above it",
+         &asAdmin,
+         {"set", "--scope", "groups/nobody", "org.edit/apps/pager", "pg", "--create-scope"},
+         0,
+         "",
+         "cn=org.edit,cn=nobody,ou=groups," + base,
+         {">pg<"},
          {},
          "nano"},
     };
@@ -309,6 +329,131 @@ TEST(ExportLdifTest, EditsDirectoryLayersWithTheConfiguredBind) {
     for (const auto& entry : asAdmin) {
         unsetenv(entry.first.c_str());
     }
+}
+
+// Questions about any user's stack get the same answers from the directory as
+// from the folder it was loaded from.
+TEST(ExportLdifTest, PlanningAndExplainAnswerAlikeOnBothStores) {
+    TestDirectory directory(HOLLIN_SOURCE_DIR "/vesk/ldap/vesk.ldif");
+    std::string error;
+    ASSERT_TRUE(directory.start(error)) << error;
+    const std::string store = directory.folder() + "/plan";
+    const std::string base = "ou=plan," + std::string(TestDirectory::kSuffix);
+    const auto layer = [](const std::string& body) {
+        return "<zel:component-data xmlns:zel=\"urn:vesk:policy-layer\" zel:name=\"org.p\">"
+               "<node zel:name=\"apps\">" +
+               body + "</node></zel:component-data>\n";
+    };
+    const auto prop = [](const std::string& name, const std::string& value, bool lock) {
+        return "<prop zel:name=\"" + name + "\"" + (lock ? " zel:finalized=\"true\"" : "") +
+               "><value>" + value + "</value></prop>";
+    };
+    for (const auto& [scope, body] : std::vector<std::pair<std::string, std::string>>{
+             {"default", prop("editor", "vi", false) + prop("browser", "firefox", false)},
+             {"groups/hdevs", prop("browser", "chromium", true)},
+             {"hosts/vm", prop("editor", "emacs", false)},
+             {"users/halice", prop("browser", "links", false) + prop("editor", "nano", false)}}) {
+        writeFile(store + "/" + scope + "/org.p.xml", layer(body));
+    }
+    const Program::Result exported = Program::run({HOLLINCTL_BINARY, "export-ldif", store, base});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    writeFile(directory.folder() + "/plan.ldif", exported.out);
+    ASSERT_EQ(Program::run({"/usr/bin/ldapadd", "-x", "-H", directory.url(""), "-D",
+                            TestDirectory::kAdminDn, "-w", TestDirectory::kAdminPassword, "-f",
+                            directory.folder() + "/plan.ldif"})
+                  .status,
+              0);
+    const std::vector<std::string> halice{"--user", "halice", "--groups", "hdevs", "--host", "vm"};
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // a part of standard output or error
+    };
+    const Case cases[] = {
+        {{"get", "org.p/apps/browser"}, 0, "chromium\n"},
+        {{"get", "org.p/apps/editor"}, 0, "nano\n"},
+        {{"explain", "org.p/apps/browser"},
+         0,
+         "  1 default       \"firefox\"          replaced by 2 groups/hdevs\n"
+         "  2 groups/hdevs  \"chromium\"  locks  applied\n"
+         "  3 hosts/vm      -                  not in this layer\n"
+         "  4 users/halice  \"links\"            refused: locked by 2 groups/hdevs\n"},
+        {{"explain", "org.p/apps/editor"},
+         0,
+         "  1 default       \"vi\"     replaced by 4 users/halice\n"
+         "  2 groups/hdevs  -        not in this layer\n"
+         "  3 hosts/vm      \"emacs\"  replaced by 4 users/halice\n"
+         "  4 users/halice  \"nano\"   applied\n"},
+        {{"explain", "org.p/apps/pager"}, 1, "no layer has \"org.p/apps/pager\""},
+        {{"set", "--scope", "users/halice", "org.p/apps/browser", "w3m"},
+         1,
+         "would not apply in users/halice: locked by 2 groups/hdevs"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{HOLLINCTL_BINARY};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), halice.begin(), halice.end());
+        const Program::Result files = Program::run(args, {{"VESK_POLICY_STORE", store}});
+        const Program::Result entries =
+            Program::run(args, {{"VESK_POLICY_STORE", directory.url(base)}});
+        EXPECT_EQ(files.status, c.status) << c.args[0] << ": " << files.err;
+        EXPECT_NE((files.out + files.err).find(c.out), std::string::npos)
+            << c.args[0] << ": " << files.out << files.err;
+        EXPECT_EQ(entries.status, files.status) << c.args[0] << ": " << entries.err;
+        EXPECT_EQ(entries.out, files.out) << c.args[0];
+    }
+
+    // check -r finds the same fight between layers in both.
+    for (const auto& [where, place] : std::vector<std::pair<std::string, std::string>>{
+             {store, store + "/users/halice/org.p.xml"},
+             {directory.url(base), "users/halice/org.p"}}) {
+        const Program::Result checked =
+            Program::run({HOLLINCTL_BINARY, "check", "-r"}, {{"VESK_POLICY_STORE", where}});
+        EXPECT_EQ(checked.status, 1) << checked.err;
+        EXPECT_NE(checked.out.find(place + ": /apps/browser is locked by groups/hdevs: this "
+                                           "layer's change never applies"),
+                  std::string::npos)
+            << checked.out;
+    }
+
+    // watch follows an edit of the directory as it follows one of the folder.
+    const std::string admin = directory.folder() + "/admin.pw";
+    writeFile(admin, TestDirectory::kAdminPassword);
+    ASSERT_EQ(chmod(admin.c_str(), 0600), 0);
+    for (const std::string& where : {store, directory.url(base)}) {
+        const std::map<std::string, std::string> env{{"VESK_POLICY_STORE", where},
+                                                     {"VESK_LDAP_BINDDN", TestDirectory::kAdminDn},
+                                                     {"VESK_LDAP_PASSWORD_FILE", admin},
+                                                     {"VESK_LDAP_ALLOW_CLEARTEXT_BIND", "1"}};
+        Program watcher({HOLLINCTL_BINARY, "watch", "org.p"}, env);
+        std::string line;
+        ASSERT_TRUE(watcher.readErrLine(line, std::chrono::seconds(10))) << where;
+        const Program::Result set = Program::run(
+            {HOLLINCTL_BINARY, "set", "--scope", "default", "org.p/apps/pager", "less"}, env);
+        EXPECT_EQ(set.status, 0) << set.err;
+        std::string seen;
+        while (seen.find("org.p/apps/pager = ") == std::string::npos &&
+               watcher.readOutLine(line, std::chrono::seconds(10))) {
+            seen += line + "\n";
+        }
+        EXPECT_NE(seen.find("added   org.p/apps/pager = \"less\" (1 default)"), std::string::npos)
+            << where << ": " << seen;
+        EXPECT_EQ(watcher.stop(SIGTERM), 0) << where;
+    }
+
+    // And back into a folder: the same layers, byte for byte.
+    const std::string copy = directory.folder() + "/copy";
+    const Program::Result back = Program::run({HOLLINCTL_BINARY, "export", copy},
+                                              {{"VESK_POLICY_STORE", directory.url(base)}});
+    EXPECT_EQ(back.status, 0) << back.err;
+    for (const char* scope : {"default", "groups/hdevs", "hosts/vm", "users/halice"}) {
+        const std::string layer = std::string("/") + scope + "/org.p.xml";
+        EXPECT_EQ(readFile(copy + layer), readFile(store + layer)) << scope;
+    }
+    EXPECT_EQ(Program::run({HOLLINCTL_BINARY, "export", copy},
+                           {{"VESK_POLICY_STORE", directory.url(base)}})
+                  .status,
+              2);
 }
 
 }  // namespace

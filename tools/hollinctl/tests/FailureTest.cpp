@@ -104,6 +104,11 @@ TEST_F(HollinctlTest, FailuresNameTheStoreAndEndWithTheirStatus) {
         // The command is looked up before its options.
         {{"chek", "-r"}, 2, "unknown command \"chek\" (did you mean check?)"},
         {{"help", "lyers"}, 2, "unknown command \"lyers\" (did you mean layers?)"},
+        {{"dump", "org.test.dekstop"}, 1, "(did you mean org.test.desktop?)"},
+        {{"get", "org.test.Desktop/apps/browser"}, 1, "(did you mean org.test.desktop?)"},
+        {{"get", kComponent + "/aps/browser"}, 1, "/aps/browser\" (did you mean apps?)"},
+        {{"dump", kComponent, "apps/brwoser"}, 1, "(did you mean browser?)"},
+        {{"set", "--scope", "grops/x", kComponent + "/a", "v"}, 2, "(did you mean groups?)"},
         {{"get", kComponent, "apps/browser"},
          2,
          "COMPONENT/PATH as one word: \"org.test.desktop/apps/browser\""},

@@ -3,6 +3,7 @@
 // with Python's json module.
 #pragma once
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
@@ -84,6 +85,11 @@ inline const char kUserLayer[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 inline std::string userName() {
     const struct passwd* entry = getpwuid(getuid());
     return entry != nullptr ? entry->pw_name : "";
+}
+
+inline std::string primaryGroup() {
+    const struct group* entry = getgrgid(getgid());
+    return entry != nullptr ? entry->gr_name : "";
 }
 
 inline std::string hostName() {

@@ -1,5 +1,7 @@
 // hollinctl end to end: get, layers, planning, check in context and of a
 // store, and the edits.
+#include <memory>
+
 #include "HollinctlFixture.h"
 
 namespace {
@@ -55,13 +57,15 @@ TEST_F(HollinctlTest, LayersInMergeOrderWithScopeTimeSizeAndBrokenOnes) {
     const Program::Result text = tool({"layers", kComponent});
     ASSERT_EQ(text.status, 0) << text.err;
     const std::vector<std::string> out = lines(text.out);
-    ASSERT_EQ(out.size(), 4u) << text.out;
-    EXPECT_EQ(out[0].compare(0, 3, "POS"), 0);
-    EXPECT_EQ(out[1].compare(0, 12, "1    default"), 0) << out[1];
-    EXPECT_NE(out[2].find(mHostScope), std::string::npos);
-    EXPECT_NE(out[2].find("broken at line 3"), std::string::npos) << out[2];
-    EXPECT_NE(out[3].find(mUserScope), std::string::npos);
-    EXPECT_NE(out[3].find(std::to_string(sizeof kUserLayer - 1)), std::string::npos);
+    ASSERT_EQ(out.size(), 5u) << text.out;
+    EXPECT_EQ(out[0], kComponent + " for the current user \"" + userName() + "\" (groups " +
+                          out[0].substr(out[0].find("(groups ") + 8));
+    EXPECT_EQ(out[1].compare(0, 3, "POS"), 0);
+    EXPECT_EQ(out[2].compare(0, 12, "1    default"), 0) << out[2];
+    EXPECT_NE(out[3].find(mHostScope), std::string::npos);
+    EXPECT_NE(out[3].find("broken at line 3"), std::string::npos) << out[3];
+    EXPECT_NE(out[4].find(mUserScope), std::string::npos);
+    EXPECT_NE(out[4].find(std::to_string(sizeof kUserLayer - 1)), std::string::npos);
 
     const Program::Result json = tool({"layers", kComponent, "--format=json"});
     ASSERT_EQ(json.status, 0) << json.err;
@@ -99,8 +103,8 @@ for l in json.load(open(sys.argv[1]))["layers"]:
     const Program::Result all = tool({"layers", kComponent, "--all"});
     EXPECT_EQ(all.status, 0) << all.err;
     const std::vector<std::string> out = lines(all.out);
-    ASSERT_GE(out.size(), 4u) << all.out;
-    EXPECT_EQ(out[1].compare(0, 12, "1    default"), 0) << out[1];
+    ASSERT_GE(out.size(), 5u) << all.out;
+    EXPECT_EQ(out[2].compare(0, 12, "1    default"), 0) << out[2];
     EXPECT_EQ(out.back().compare(0, 3, "2  "), 0) << out.back();
     EXPECT_NE(out[out.size() - 2].find(mHostScope), std::string::npos) << all.out;
     EXPECT_NE(out[out.size() - 2].find("no file"), std::string::npos) << all.out;
@@ -146,7 +150,13 @@ TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
         {{"--user", "alice", "--groups", "staff", "--host", "ws12"}, 0, "users/alice\n", ""},
         // Groups stack in byte order, whatever order they are given in.
         {{"--user", "alice", "--groups=staff,adm"}, 0, "users/alice\n", ""},
-        {{"--user", "bob", "--groups=staff,adm"}, 0, "groups/staff\n", "no folder users/bob"},
+        // Most users have no folder; a named group or host should.
+        {{"--user", "bob", "--groups=staff,adm"}, 0, "groups/staff\n", ""},
+        {{"--user", "alice", "--groups=stafff"},
+         0,
+         "users/alice\n",
+         "groups/stafff (did you mean staff?)"},
+        {{"--user", "alice", "--host=WS12"}, 0, "users/alice\n", "hosts/WS12 (did you mean ws12?)"},
         {{"--user", "bob", "--groups=adm", "--host=ws12"}, 0, "hosts/ws12\n", ""},
         {{"--entity", "kiosk", "--host", "ws12"}, 0, "entities/kiosk\n", ""},
         {{"--entity", "kiosk.test", "--host", "ws12"}, 0, "hosts/ws12\n", "no folder entities/"},
@@ -163,6 +173,8 @@ TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
         EXPECT_NE(result.err.find(test.err), std::string::npos) << result.err;
     }
 
+    EXPECT_EQ(tool({"get", kComponent + "/apps/editor", "--user", "bob"}).err, "");
+
     // Every document names whose stack it is.
     const Program::Result json = tool(
         {"dump", kComponent, "--user=alice", "--groups=staff", "--host=ws12", "--format=json"});
@@ -170,11 +182,12 @@ TEST_F(HollinctlTest, PlanningShowsAnyUsersGroupsAndHostsPolicy) {
                      "[l['scope'] for l in d['layers']])",
                      json.out),
               "alice ['staff'] ws12 ['default', 'groups/staff', 'hosts/ws12', 'users/alice']\n");
-    const Program::Result text = tool({"layers", kComponent, "--user=alice", "--groups=staff"});
-    EXPECT_EQ(text.status, 0) << text.err;
-    EXPECT_EQ(tool({"dump", kComponent, "--user=alice", "--groups=staff"})
-                  .out.find(kComponent + " for user \"alice\" (groups staff; host "),
-              0u);
+    for (const char* command : {"dump", "layers"}) {
+        const Program::Result text = tool({command, kComponent, "--user=alice", "--groups=staff"});
+        EXPECT_EQ(text.status, 0) << text.err;
+        EXPECT_EQ(text.out.find(kComponent + " for user \"alice\" (groups staff; host "), 0u)
+            << command;
+    }
 }
 
 TEST_F(HollinctlTest, CheckInContextTellsLocksClashesAndChangesBeforeDeploying) {
@@ -260,6 +273,11 @@ TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
     fs::create_directories(s / "groups");
     std::ofstream(s / "groups" / "staff") << "";
     fs::create_directories(s / "users" / "no-such-user-h7");
+    std::ofstream(s / "default" / "org.test.Desktop.xml") << "<zel:component-data/>";
+    fs::create_directories(s / "groups" / "adm");
+    std::ofstream(s / "groups" / "adm" / "org.test.desktop.xml")
+        << "<zel:component-data><node zel:name=\"launcher_list\"><node zel:name=\"mail\"/>"
+           "</node></zel:component-data>";
     std::string upperHost = hostName();
     std::transform(upperHost.begin(), upperHost.end(), upperHost.begin(), ::toupper);
     if (upperHost != hostName()) {
@@ -281,6 +299,14 @@ TEST_F(HollinctlTest, CheckOfAStoreFindsWhatCanNeverApply) {
         {st + "/default/org.test.broken.xml:2", "malformed XML"},
         {st + "/groups/staff", "a file where a group folder belongs"},
         {st + "/users/no-such-user-h7", "warning: no user of that name on this system"},
+        // Between layers: a lock of an earlier scope, names a letter apart, an empty entry.
+        {st + "/" + mUserScope + "/org.test.desktop.xml",
+         "/apps/browser is locked by " + mHostScope + ": this layer's change never applies"},
+        {st + "/default/org.test.Desktop.xml",
+         "warning: component \"org.test.Desktop\" is a letter or case off \"org.test.desktop\""},
+        {st + "/groups/adm/org.test.desktop.xml",
+         "warning: launcher_list/mail is empty here: where no other layer fills it, it makes an "
+         "entry with nothing to run"},
     };
     const Program::Result result = tool({"check", "-r", st});
     EXPECT_EQ(result.status, 1) << result.err;
@@ -344,9 +370,15 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
         {{}, 0, "", {c + "/apps/editor"}, "a & <b>\n"},
         {{"unset", "--scope", mUserScope, c + "/apps/editor"}, 0, "", {c + "/apps/editor"}, "vi\n"},
         {{"unset", "--scope", mUserScope, c + "/apps/editor"}, 1, "has no element for", {}, ""},
-        // A lock in the default layer holds against the user's layer.
+        // A lock in the default layer holds against the user's layer: the
+        // value is refused unless forced, and then still does not apply.
         {{"lock", "--scope", "default", c + "/apps/editor"}, 0, "", {}, ""},
         {{"set", "--scope", mUserScope, c + "/apps/editor", "nano"},
+         1,
+         "would not apply in " + mUserScope + ": locked by 1 default (--force",
+         {c + "/apps/editor"},
+         "vi\n"},
+        {{"set", "--scope", mUserScope, c + "/apps/editor", "nano", "--force"},
          0,
          "",
          {c + "/apps/editor"},
@@ -357,6 +389,35 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
          {c + "/apps/editor"},
          "nano\n"},
         {{"unlock", "--scope", "default", c + "/apps/editor"}, 1, "has no lock", {}, ""},
+        // The host's lock of kiosk holds in the stack named, not before default.
+        {{"set", "--scope", "users/bob", c + "/kiosk/mode", "off", "--user", "bob", "--host",
+          hostName()},
+         1,
+         "kiosk/mode\" would not apply in users/bob: locked by 2 " + mHostScope,
+         {},
+         ""},
+        {{"set", "--scope", "users/bob", c + "/kiosk/mode", "off"},
+         0,
+         "",
+         {c + "/kiosk/mode", "--user", "bob"},
+         "on\n"},
+        // A value of the wrong kind would be dropped at every merge.
+        {{"set", "--scope", "groups/staff", c + "/apps/favourites", "x", "--type", "xs:string"},
+         1,
+         "its type clashes: xs:string on a zel:string-list",
+         {},
+         ""},
+        // A lock names what some layer has; a typo is not made a new node.
+        {{"lock", "--scope", "default", c + "/apps/editr"},
+         1,
+         "no layer up to default has \"" + c + "/apps/editr\" (did you mean editor?)",
+         {},
+         ""},
+        {{"lock", "--scope", "default", c + "/kiosk/Mode"}, 1, "(did you mean mode?)", {}, ""},
+        {{"lock", "--scope", "default", c + "/apps/new", "--create"}, 0, "", {}, ""},
+        // Unset leaves no empty group behind to make an empty node.
+        {{"set", "--scope", "groups/staff", c + "/launchers/mail/Exec", "mutt"}, 0, "", {}, ""},
+        {{"unset", "--scope", "groups/staff", c + "/launchers/mail/Exec"}, 0, "", {}, ""},
         // Refused: what check would find, a lock that locks nothing, and
         // places that are not a scope or a node.
         {{"set", "--scope", "default", c + "/apps/editor", " vi "}, 1, "blanks", {}, ""},
@@ -382,13 +443,22 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
             EXPECT_EQ(tool(args).out, test.value) << test.get[0];
         }
     }
-    EXPECT_EQ(tool({"check", "-r"}).status, 0) << tool({"check", "-r"}).out;
+    // bob's layer, written by force, fights the host's lock.
+    const Program::Result checked = tool({"check", "-r"});
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_NE(checked.out.find("/users/bob/" + c + ".xml: /kiosk/mode is locked by " + mHostScope +
+                               ": this layer's change never applies where both are in the stack"),
+              std::string::npos)
+        << checked.out;
+    std::ifstream staff(mStore / "groups" / "staff" / (c + ".xml"));
+    const std::string staffLayer{std::istreambuf_iterator<char>(staff), {}};
+    EXPECT_EQ(staffLayer.find("launchers"), std::string::npos) << staffLayer;
     // A scope folder that cannot be made is an error that says why.
     std::ofstream(mStore / "entities") << "";
     const Program::Result blocked =
         tool({"set", "--scope", "entities/kiosk", c + "/apps/editor", "vi"});
     EXPECT_EQ(blocked.status, 3);
-    EXPECT_NE(blocked.err.find("kiosk/org.test.desktop.xml: Not a directory"), std::string::npos)
+    EXPECT_NE(blocked.err.find("entities/kiosk: Not a directory"), std::string::npos)
         << blocked.err;
 
     // A linked layer is edited at its target inside the store, never outside.
@@ -413,6 +483,74 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
         }
     }
     EXPECT_EQ(testsupport::readFile(outside.string()), kDefaultLayer);
+}
+
+// Edits of one layer at once all land: each holds the scope's folder from its
+// read to its replace.
+TEST_F(HollinctlTest, EditsAtOnceLoseNothing) {
+    const int kPairs = 20;
+    for (int pair = 0; pair < kPairs; ++pair) {
+        std::vector<std::unique_ptr<Program>> running;
+        for (const char* side : {"a", "b"}) {
+            running.push_back(std::make_unique<Program>(
+                std::vector<std::string>{HOLLINCTL_BINARY, "set", "--scope", "groups/staff",
+                                         kComponent + "/p" + std::to_string(pair) + "/" + side,
+                                         "v"},
+                environment()));
+        }
+        for (const std::unique_ptr<Program>& program : running) {
+            EXPECT_EQ(program->wait(20s), 0);
+        }
+    }
+    const Program::Result dump = tool({"dump", kComponent, "--groups", "staff"});
+    for (int pair = 0; pair < kPairs; ++pair) {
+        for (const char* side : {"a", "b"}) {
+            const std::string path = "/p" + std::to_string(pair) + "/" + side;
+            EXPECT_NE(dump.out.find(path), std::string::npos) << path << " lost";
+        }
+    }
+}
+
+// Policy is read by every user, whatever umask the administrator's shell has;
+// check -r finds a layer or folder that others cannot read.
+TEST_F(HollinctlTest, EditsAreReadableByAllAndCheckFindsWhatIsNot) {
+    const std::string set = std::string("umask 077; exec ") + HOLLINCTL_BINARY +
+                            " set --scope groups/staff " + kComponent + "/a/b v";
+    std::map<std::string, std::string> env = environment();
+    ASSERT_EQ(Program::run({"sh", "-c", set}, env).status, 0);
+    const fs::path layer = mStore / "groups" / "staff" / (kComponent + ".xml");
+    const auto mode = [](const fs::path& path) {
+        struct stat info {};
+        stat(path.c_str(), &info);
+        return info.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(mStore / "groups"), 0755u);
+    EXPECT_EQ(mode(mStore / "groups" / "staff"), 0755u);
+    EXPECT_EQ(mode(layer), 0644u);
+    EXPECT_EQ(tool({"check", "-r"}).out, mStore.string() + ": ok\n");
+
+    // An existing layer keeps its mode; check -r names it and its folder.
+    chmod(layer.c_str(), 0600);
+    ASSERT_EQ(Program::run({"sh", "-c", set}, env).status, 0);
+    EXPECT_EQ(mode(layer), 0600u);
+    chmod((mStore / "groups" / "staff").c_str(), 0711);
+    const Program::Result check = tool({"check", "-r"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find(layer.string() + ": layer of mode 0600 that not every user of its"),
+              std::string::npos)
+        << check.out;
+    EXPECT_NE(check.out.find("staff: folder of mode 0711 that not every user of its stacks"),
+              std::string::npos)
+        << check.out;
+    // A user's or group's own layer may be theirs alone.
+    for (const std::string& scope : {mUserScope, "groups/" + primaryGroup()}) {
+        writeLayer(scope, "org.test.own", "<zel:component-data/>");
+        chmod((mStore / scope).c_str(), 0750);
+        chmod((mStore / scope / "org.test.own.xml").c_str(), scope == mUserScope ? 0600 : 0640);
+    }
+    const Program::Result own = tool({"check", "-r"});
+    EXPECT_EQ(own.out.find("org.test.own.xml: layer of mode"), std::string::npos) << own.out;
+    EXPECT_EQ(own.out.find(mUserScope + ": folder of mode"), std::string::npos) << own.out;
 }
 
 }  // namespace

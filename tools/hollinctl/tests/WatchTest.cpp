@@ -42,6 +42,40 @@ TEST_F(HollinctlTest, BrokenLayersAreToldInGetDumpAndWatch) {
     }
     EXPECT_EQ(tool({"list", "--strict"}).status, 2);
 
+    // With a copy kept from the last complete build, programs start with the
+    // copy: get and dump both show it, and say so.
+    std::map<std::string, std::string> env = environment();
+    env["HOLLIN_CACHE_DIR"] = (mDir / "cache").string();
+    const std::vector<std::string> get{HOLLINCTL_BINARY, "get", kComponent + "/kiosk/mode"};
+    writeLayer(mHostScope, kComponent, kHostLayer);
+    // Reading commands keep no copies: cache refresh does.
+    const Program::Result kept =
+        Program::run({HOLLINCTL_BINARY, "cache", "refresh", "--user", "root"}, env);
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    ASSERT_EQ(Program::run(get, env).out, "on\n");
+    writeLayer(mHostScope, kComponent, broken);
+    for (const std::vector<std::string>& args :
+         {get, {HOLLINCTL_BINARY, "dump", kComponent, "kiosk/mode"}}) {
+        const Program::Result result = Program::run(args, env);
+        EXPECT_NE(result.out.find("on"), std::string::npos) << args[1] << ": " << result.out;
+        EXPECT_EQ(result.out.find("off"), std::string::npos) << args[1] << ": " << result.out;
+        EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("; programs starting now apply the kept copy, shown here"),
+                  std::string::npos)
+            << result.err;
+    }
+    // What the copy holds, from which layers.
+    const Program::Result shown = Program::run({HOLLINCTL_BINARY, "cache", "show"}, env);
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    for (const std::string& part : std::vector<std::string>{
+             kComponent + " for the current user: the copy " + (mDir / "cache").string() + "/@" +
+                 kComponent + ".xml, written ",
+             ", from 3 layers:\n  1  default (", "\n  2  " + mHostScope + " (",
+             "\nholding:\n  /apps/browser  \"firefox\"\n", "\n  /kiosk/mode  \"on\"\n"}) {
+        EXPECT_NE(shown.out.find(part), std::string::npos) << part << " in " << shown.out;
+    }
+    EXPECT_EQ(Program::run({HOLLINCTL_BINARY, "cache", "show", "org.none"}, env).status, 1);
+
     Program watcher({HOLLINCTL_BINARY, "watch", kComponent}, environment());
     const std::string start = awaitLine(watcher, "broken");
     EXPECT_NE(start.find(kComponent + ": layer 2 " + mHostScope + " is broken at line"),

@@ -1,0 +1,123 @@
+#include "EditPrecheck.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "DidYouMean.h"
+#include "LayerInfo.h"
+#include "PolicyStore.h"
+#include "Provenance.h"
+#include "model/Node.h"
+#include "model/NodePath.h"
+#include "model/StructuralNode.h"
+#include "policy/PapiLayer.h"
+
+namespace vesk::legacy::hollinctl {
+
+namespace {
+
+// Scopes outside the stack go where their kind goes: default, groups, hosts,
+// then users/ and entities/.
+int kindRank(const std::string& scope) {
+    if (scope == "default") {
+        return 0;
+    }
+    if (scope.compare(0, 7, "groups/") == 0) {
+        return 1;
+    }
+    return scope.compare(0, 6, "hosts/") == 0 ? 2 : 3;
+}
+
+const Node* findNode(const Node* root, const std::vector<std::string>& names, size_t count) {
+    const Node* node = root;
+    for (size_t i = 0; i < count && node != nullptr; ++i) {
+        const StructuralNode* group = node->asStructuralNode();
+        node = group != nullptr ? group->getChild(names[i]) : nullptr;
+    }
+    return node;
+}
+
+// names and the history's key lie on one branch: one is a prefix of the other.
+bool onBranch(const std::vector<std::string>& names, const std::vector<std::string>& key) {
+    const size_t common = std::min(names.size(), key.size());
+    return std::equal(names.begin(), names.begin() + static_cast<long>(common), key.begin());
+}
+
+}  // namespace
+
+EditPrecheck::EditPrecheck(const PolicyStore& stack, const std::string& component,
+                           const std::string& scope)
+    : mComponent(component), mScope(scope) {
+    const std::vector<PolicyLayer> layers = stack.readLayers(component);
+    const std::vector<LayerInfo> infos = describeLayers(layers);
+    const std::vector<std::string>& scopes = stack.plan().scopes();
+    const auto at = std::find(scopes.begin(), scopes.end(), scope);
+    for (size_t i = 0; i < layers.size(); ++i) {
+        const auto layerAt = std::find(scopes.begin(), scopes.end(), infos[i].scope);
+        const bool earlier = at != scopes.end() && layerAt != scopes.end()
+                                 ? layerAt < at
+                                 : kindRank(infos[i].scope) < kindRank(scope);
+        if (earlier) {
+            mEarlier.push_back(layers[i]);
+        }
+    }
+    mMerged = std::make_unique<Provenance>(mEarlier);
+}
+
+EditPrecheck::~EditPrecheck() = default;
+
+std::vector<PolicyLayer> EditPrecheck::with(const std::string& text) const {
+    std::vector<PolicyLayer> layers = mEarlier;
+    NodePath path;
+    path.setPath(mComponent);
+    const int size = static_cast<int>(std::min<size_t>(text.size(), INT_MAX));
+    layers.emplace_back(path, PapiLayer(text.data(), size, mScope + " (edited)"));
+    return layers;
+}
+
+const Node* EditPrecheck::before(const std::vector<std::string>& names) const {
+    return findNode(mMerged->getRoot(), names, names.size());
+}
+
+std::vector<std::string> EditPrecheck::problems(const std::vector<std::string>& names,
+                                                const std::string& text) const {
+    const std::vector<PolicyLayer> layers = with(text);
+    const Provenance merged(layers);
+    const std::vector<LayerInfo> infos = describeLayers(mEarlier);
+    const int edited = static_cast<int>(layers.size());
+    std::vector<std::string> found;
+    for (const auto& [key, history] : merged.histories().all()) {
+        if (!onBranch(names, key)) {
+            continue;
+        }
+        const bool refused = std::find(history.refusedFrom.begin(), history.refusedFrom.end(),
+                                       edited) != history.refusedFrom.end();
+        if (refused && history.lockedBy > 0 &&
+            static_cast<size_t>(history.lockedBy) <= infos.size()) {
+            found.push_back("locked by " + layerLabel(infos[history.lockedBy - 1]));
+        } else if (refused) {
+            found.push_back("locked by an earlier layer");
+        }
+        for (const NodeHistory::Ignored& ignored : history.ignored) {
+            if (ignored.layer == edited) {
+                found.push_back("its type clashes: " + ignored.reason);
+            }
+        }
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+bool EditPrecheck::exists(const std::vector<std::string>& names, const std::string& text,
+                          std::string& hint) const {
+    const Provenance merged(with(text));
+    hint.clear();
+    if (findNode(merged.getRoot(), names, names.size()) != nullptr) {
+        return true;
+    }
+    hint = DidYouMean::forPath(merged.getRoot(), names);
+    return false;
+}
+
+}  // namespace vesk::legacy::hollinctl
