@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A console reporter that ends a benchmark program with one line per goal: the
 // "ratio" counter of the named benchmark (the median when runs are repeated),
 // next to the goal it is held against.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // getNode on a cached tree against the floor of one hash lookup of the same
 // full path text, measured alternately in the same iterations. The tree:
 // fan-out 8, five levels of groups, a property at the bottom of each branch

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Tree comparison and change notification, each against a floor measured in
 // the same iterations: a walk of the new tree that finds every node's
 // counterpart in the old tree by name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Latency from writing a launcher policy file to the last step of the launcher
 // rewrite (the old launcher file gone, the new set in place), over 20 edits,
 // with deskrunner running as in a session. Floor: the same write to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Reading and merging one component layer, against the floor of the bare
 // libxml2 SAX1 parse of the same bytes with callbacks that do nothing.
 //

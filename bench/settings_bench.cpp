@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Settings through dconf: a layer edit until a running session's
 // `gsettings monitor` reports the new value (hollin-dconf follow noticing the
 // edit, merging, compiling and signalling), against `dconf update` alone

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Tells deskrunner when the desktop session it belongs to has ended, and keeps
 // a second copy from running in the same session. The session is the logind
 // session of XDG_SESSION_ID where logind knows it, else the X display of

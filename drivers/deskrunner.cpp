@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // deskrunner: hosts the launchers plug-in and the desktop menu plug-in for the
 // length of a desktop session. It runs while either of them started and ends
 // on SIGTERM, SIGINT or SIGHUP, or when its session ends, stopping both

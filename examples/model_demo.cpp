@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A small tour of the configuration model: builds a tree, walks it, parses an
 // address and logs along the way (VESKLEG_LOG=1 copies the log to stderr).
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // An ITreeHandler that checks the event protocol of a tree comparison (one
 // startTree, properly nested openings and ends, a removal closed at once,
 // values only inside a property, one endTree) and passes every event on to

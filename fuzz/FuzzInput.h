@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Cuts a fuzz input into fields at a separator: at most maxFields, the last
 // one taking the rest, separators included.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The libFuzzer entry of one target; FUZZ_TARGET names its function
 // (FuzzTargets.h) and is set per binary by the build.
 #include <libxml/xmlerror.h>

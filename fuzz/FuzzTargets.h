@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Entry points of the fuzz targets, shared by the libFuzzer binaries (one per
 // function, see FuzzMain.cpp) and by the regression test that replays every
 // seed and every input that once failed. Each takes any bytes and returns 0; a

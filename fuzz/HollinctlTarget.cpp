@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl on mutated layers: the input is cut at "\n%%\n" into the layer of
 // the default scope and a user's layer of one component in a scratch store.
 // "hollinctl check" runs on both files and "hollinctl dump --format=json" on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Whether a text is one JSON value (RFC 8259) and nothing else, for the fuzz
 // targets that check a tool's JSON output without a JSON library.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The key-file layer on untrusted text: the input's fields, separated by NUL
 // bytes, are a section and then up to four key and value pairs. They go through
 // gnome_config (as "fuzz/<section>/<key>" in $HOME/.gnome2) and through a desktop

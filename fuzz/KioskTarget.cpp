@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The kiosk checks and the stand-in kiosk tools on untrusted input (the tools
 // run as root on files a group may write). The input is used twice:
 // - as one settings file as anyone in the group could place it, read by the

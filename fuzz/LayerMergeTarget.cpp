@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Layer reading and merging on untrusted layers, as the configuration facade
 // builds a component's tree: the input is cut at "\n%%\n" into one to three
 // layers (the third takes the rest), and each is read through the policy

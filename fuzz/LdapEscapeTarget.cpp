@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // LDAP escaping on untrusted names (components, users, groups, hosts): the
 // input is one name.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The round trip of a tree through a tree file: written with Tree::serialize,
 // read back with Tree::unserialize into an empty tree, and compared with the
 // original (names, kinds, types, localisation, values per locale, protection

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The tree file round trip on trees merged from untrusted layers: the input is
 // one layer (as in the layer target, without filter), merged into a tree that
 // is written, read back and compared (RoundTrip.h). A second layer after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One private directory per fuzzing process for the files the targets write,
 // on a memory file system where there is one (an fsync there costs nothing),
 // removed with its content when the process ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // startlist's reading of a hand-edited ~/.gnome2/session-manual: the input is
 // the file. It is read as startlist reads it (gnome_config, the numbered keys
 // of [Default]), one count is changed and the file written back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the fuzz targets check on trees: the invariants every tree keeps, and a
 // structural comparison of two trees. A broken check is a finding: finding()
 // prints what broke and aborts, so libFuzzer keeps the input and the

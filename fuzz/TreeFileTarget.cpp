@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Tree::unserialize on untrusted files: the input is the file, read into an
 // empty tree and into a copy of a tree that holds groups, lists, locales and
 // protection. What a file gives must not depend on what the tree held, so

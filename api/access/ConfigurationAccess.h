@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The facade through which programs and plug-ins read configuration and hear of
 // its changes. A node is named by "component/name/name...": the component's
 // layers are merged into one tree on first use and kept until the policy service

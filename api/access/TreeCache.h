@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The last-known-good copies of components' trees: after a build from layers
 // that all read in full the facade keeps the tree in a file, and serves that
 // file when, at a later start, the layers cannot be read in full.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writes the copies TreeCaches keep on a thread of its own, so that a change
 // reaches the listeners without waiting for the disk. One writer serves every
 // facade of the process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Opens a folder of kept copies only where no one but root and this process's
 // user can change what the path leads to: every level from / down is owned by
 // one of them and writable by no one else (a sticky folder such as /tmp is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // DiffListener: the node listeners of one component, by registered path. It
 // calls the listeners that a changed node concerns: those registered for the
 // node itself or for one of its ancestors.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // INodeListener: what a client implements to hear of changes at or below a
 // node path it registered for. The path handed in lives only for the call.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Listeners: the listeners registered for one node path (the NodePath base),
 // in registration order. The same listener may be registered more than once;
 // each registration carries a serial number, so a caller walking the list can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // TreeComparator: the walk behind Tree::substract. It visits the new tree,
 // finds each node's counterpart in the old tree by name, and plays what turns
 // the old tree into the new one into an ITreeHandler as layer events.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // TreeDiff: turns the difference stream of Tree::substract into listener
 // calls. Each node is reported when it closes (so children before parents):
 // replaced nodes as added, modified ones as changed, removed ones as removed,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // ActionType: the kind of change reported to node listeners.
 // Values are fixed because listeners and logs see them as numbers.
 #pragma once

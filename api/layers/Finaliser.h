@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Finaliser: turns one layer's finalisation into protection when the next layer
 // starts. Bit 1 becomes read-only (bit 4), bit 2 lifts read-only; both go.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Told by the layer reader where it reads a layer another way than it is
 // written: what it ignores, defaults or refuses, with the line (and the
 // column where the parser knows it). "hollinctl check" is built on it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // ITreeHandler: the events a layer is read into (the merger, the policy layer
 // filter and the difference reporter implement it).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // IUpdateLayer: one layer of a component, which plays its changes as events into
 // an ITreeHandler. It can be read any number of times.
 #pragma once

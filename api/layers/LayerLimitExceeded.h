@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What one component's policy may cost, and the failure of a layer that asks
 // for more: so that no layer, hostile or careless, can exhaust memory. The
 // bounds are ten times the largest policy we can imagine (a few thousand nodes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The reader's account of one layer for an ILayerDiagnostics sink: ParserContext
 // tells it each element as it has read it (with its own verdicts on names,
 // types and operations), and it keeps the open elements to say what the

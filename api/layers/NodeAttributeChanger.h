@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // NodeAttributeChanger: applies an element's attribute bits to the node it
 // addresses and to everything below it that is not read-only.
 //

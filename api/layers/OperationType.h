@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // OperationType: what a layer element asks for, read from its "zel:op" attribute.
 #pragma once
 

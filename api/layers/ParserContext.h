@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // ParserContext: the state of one XmlUpdateLayer::read. It turns the SAX1 parser's
 // element and character callbacks into ITreeHandler events, and throws
 // LayerLimitExceeded when the layer holds more than any policy may.

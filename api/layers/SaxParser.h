@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // SaxParser: libxml2's SAX1 parser over one untrusted text, pinned to safe
 // settings, for readers that bring their own callbacks.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // TreeMerger: builds one component's configuration tree from its layers,
 // applied in order, first to last.
 //

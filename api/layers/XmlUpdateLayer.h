@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // XmlUpdateLayer: a layer held as update-layer XML text, read with libxml2's SAX1
 // parser into handler events.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The children of a structural node by name, in ascending byte order of the
 // names. It files pointers to live nodes and reads the names from the nodes
 // themselves; the structural node owns the nodes and unfiles one before it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The failure report of the whole system: a message text, thrown by value and
 // caught by reference. It is a std::runtime_error, so one catch of
 // std::exception also takes it.

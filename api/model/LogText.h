@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // logText: the one form in which a name, value, path or message from outside
 // reaches the log. Control characters (C0, DEL, and C1 as UTF-8), the line and
 // paragraph separators, bidirectional overrides, bytes of invalid UTF-8 and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Process-wide logging: every message goes to the system log, and a copy to
 // standard error when VESKLEG_LOG is "true" or "1" (VESKLEG_LOG_LEVEL, one of
 // kLogLevels, sets the most verbose level copied; "Error" by default).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Base of the nodes of a configuration tree: a name, the parent that holds it
 // and the attribute bits the layer merger uses to protect finalised nodes.
 #pragma once

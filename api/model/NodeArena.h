@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Memory for the nodes a builder creates in bulk: large chunks handed out in
 // order, with a free list for the nodes the builder destroys again. Saves an
 // allocation per node and keeps a tree's nodes close together.

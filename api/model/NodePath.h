@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The address of a node: a component name and the names of the nodes from
 // below the component's root down to the node.
 //

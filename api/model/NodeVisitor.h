@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The interface of every walk over a tree: Node::visit calls
 // preChildrenProcess before a node's children and postChildrenProcess after.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A typed configuration value: one text or one list of texts, or, once
 // localised, one of them per locale.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The value types a property can have. Values are always held as text; the
 // type only decides whether a property holds one text or a list of texts.
 #pragma once

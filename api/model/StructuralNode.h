@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A group of named child nodes, kept in byte order of their names. It owns
 // its children and destroys them with itself.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One configuration component as a tree; it owns its root (a StructuralNode)
 // and with it every node. An empty tree has no root.
 #pragma once

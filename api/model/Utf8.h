@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The project's one UTF-8 decoder, header-only so that every library (libhollin,
 // libvesk, the plug-ins, hollinctl) includes the same rules: a sequence is
 // well formed only in its shortest form, outside the surrogates and at most

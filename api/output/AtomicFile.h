@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The one way this system writes a file: the bytes go to a hidden temporary
 // file beside the target, are flushed to disk and renamed over it, so a reader
 // sees either the old or the whole new content.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The system calls through which tree files are written. Tests replace entries
 // to make a write, an fsync or a rename fail, and restore them afterwards:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Sends a tree to the Logger for diagnosis, one message per node indented by
 // one tab per ancestor, all at one level:
 //

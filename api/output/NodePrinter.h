@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Prints a tree to standard output for diagnosis, one line per node indented
 // by one tab per ancestor, list items on lines of their own:
 //

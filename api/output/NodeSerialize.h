@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writes a tree as a tree file, one element per line, when passed to the root's
 // visit between open() and close(); Tree::serialize drives it. The file is
 // replaced only by close() and only when every line was written; every failure

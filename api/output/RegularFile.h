@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // readRegularFile: a whole file read through one descriptor, for readers of
 // files that anyone may have put in place. Only a regular file is read, so a
 // FIFO or a device can neither hang nor flood the reader; so is a file above

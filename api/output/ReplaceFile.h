@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* hollin_replace_file: AtomicFile for callers in C (the GNOME stand-ins and the
  * kiosk tools), so that every file the system writes goes through one writer.
  *

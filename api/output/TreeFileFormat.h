@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Words of tree files that the update-layer format does not have, shared by
 // the writer (NodeSerialize) and the reader (TreeFileReader).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Reads a tree file, as NodeSerialize writes it, into a TreeMerger. Beyond what
 // a policy layer says it takes the writer's own words, so that a tree comes
 // back whole: "xs:...-list" types, "zel:readonly" and "zel:finalised" (set on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Tree::serialize and Tree::unserialize: the tree file, written and read back.
 #include <algorithm>
 #include <climits>

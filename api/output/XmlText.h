@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Turns names, values and locales into text that a tree file can carry: markup
 // characters, tab, line feed and carriage return, and the invisible controls
 // that steer terminals (C1, bidirectional overrides, line separators) become

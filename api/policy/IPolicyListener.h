@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What a PolicyAccess calls when the policy service reports that a component's
 // layers changed. Calls arrive on the service's thread.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One open handle of the policy service (libvesk) and the four calls the system
 // makes on it. Most code takes the process-wide connection for a connection
 // string with getSharedPapi and gives it back with releaseSharedPapi.

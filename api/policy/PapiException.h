@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A failure of the policy service: the Exception for a non-success PAPIStatus,
 // carrying the status. checkPapiStatus turns a call's status into one.
 //

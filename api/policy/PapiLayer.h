@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One layer as the policy service delivers it: the update-layer XML text (read
 // like any XmlUpdateLayer) and the stamp that says where the layer came from.
 // A value: copied into vectors and into PolicyLayer objects.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The configuration facade's way to the policy service: hands out a component's
 // layers as PolicyLayer objects, and lets any number of IPolicyListener objects
 // watch a component while the service sees one registration per component.

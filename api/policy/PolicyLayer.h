@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A policy layer filtered to one node path: reading it plays only the events of
 // the subtree at the path into the handler (see PolicyLayerWrapper). A value.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The filter between a policy layer and its handler: passes on only the events
 // of the subtree at one node path, so that the handler sees that subtree as if
 // it were the whole layer. Made by PolicyLayer::read for one read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // deskrunner as a program: the outcomes of starting its two plug-ins (with
 // test doubles that fail on demand), and the real program on a scratch policy
 // store and HOME, rewriting live and ending on SIGTERM.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Test doubles of libvantor and libtabard for deskrunner_fakes. Each call is
 // logged at info level in short: L launchers, M menu; "+" initialise with no
 // arguments, "!" execute, "-" uninitialise, "0" uninitialise of a null handle.

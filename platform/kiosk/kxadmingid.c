@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* Stand-in group tool: prints the kiosk administration group id. */
 #include "kxtools.h"
 

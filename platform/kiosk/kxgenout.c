@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* Stand-in recovery tool: rebuilds the table and the active list from
  * whatever the kiosk configuration holds now (nothing, if it is missing). */
 #include "kxtools.h"

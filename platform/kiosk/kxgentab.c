@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* Stand-in first tool: builds the applications table from the installed
  * kiosk configuration. */
 #include "kxtools.h"

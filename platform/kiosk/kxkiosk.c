@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* Stand-in kiosk administration: "kxkiosk -i PROFILE" imports the
  * applications table into the active list of the profile. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* The stand-in kiosk tools run as root on files that a group may write, so
  * everything they read is parsed as data: no file is sourced, no link followed,
  * and a table is replaced only by a complete new one. */

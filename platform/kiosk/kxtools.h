@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* Shared work of the stand-in kiosk tools: reading the installed settings files
  * strictly as data, and writing the applications table and the active list. */
 #ifndef KXTOOLS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Where the user's desktop folder is and how it comes to exist: the folder
 // that the XDG user-dirs.dirs file names, and its creation when it is missing.
 //

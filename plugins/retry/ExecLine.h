@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // ExecLine: a command line as a desktop entry's Exec value. The command is
 // split as the shell splits it and each argument quoted anew in the entry's
 // own quoting (double quotes, "%" doubled), so the desktop runs the same

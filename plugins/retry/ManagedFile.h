@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What makes a desktop entry hollin's own, and the removal of such entries: a
 // name "MERX<name>.desktop" and the line "X-MERX-Managed=true". A file with the
 // name alone is kept: it is the user's, or was written before the marker (a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A deep copy of one node of policy, and whether the policy it came from was
 // read in full. Taken from a snapshot of the component, so it may be taken on
 // any thread; the plug-ins write and retry from it without touching the

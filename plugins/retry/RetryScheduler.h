@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Retries a plug-in's failed write by itself: after a failure the write runs
 // again on a thread of the scheduler's own, first after 2 s, then after twice
 // the previous delay up to 5 min, until it succeeds or a newer write replaces

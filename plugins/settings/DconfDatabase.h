@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One dconf system database written by root: its key file and locks in
 // <root>/<name>.d/, compiled into <root>/<name> by `dconf compile` into a
 // temporary file and a rename (only this database, unlike `dconf update`),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollin-dconf follow: keeps every served user's database in step with the
 // policy. Served are the users this program wrote a profile for (found in
 // the profile folder, so also those applied before a restart) and every user

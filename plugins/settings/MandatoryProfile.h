@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The dconf profile root writes for one user in /run/dconf/user/<uid>: dconf
 // prefers it to DCONF_PROFILE and to the site's profile, so the locks of the
 // user's policy database hold whatever the user sets. Below the policy come

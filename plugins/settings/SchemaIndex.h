@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The keys the installed GSettings schemas give a fixed dconf path, indexed by
 // that path, with the type each is stored as and its range or choices.
 //

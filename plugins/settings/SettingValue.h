@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A policy property's value as the GVariant dconf stores: in the type the
 // installed schema gives the key, else in the property's own type
 // (xs:int is "i", zel:string-list "as", xs:hexBinary "ay", ...).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Applies one user's settings policy: the tree mapped onto the database
 // hollin_<uid> and the user's mandatory profile naming it; an empty tree takes
 // both away. Nothing is written when nothing changed.

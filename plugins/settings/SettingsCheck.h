@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What hollinctl check says about a tree of the settings component: keys no
 // installed schema knows (with the nearest known name), values dconf would
 // not be given (type, range, choices), and locks a database of the site's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Maps the merged tree of the settings component onto dconf: groups are path
 // elements, properties keys, each value typed by the installed schemas, and a
 // lock for every key the tree finalises or makes read-only, itself or through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One user's tree of the settings component, merged from the user's own stack
 // (default, groups, host, user) as hollinctl plans it, never by taking the
 // user's uid: a root service serves many users at once. A read that is not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollin-dconf: applies the settings policy of users through dconf, as root.
 //   hollin-dconf apply --user NAME | apply --pam | remove --user NAME | follow
 #include <pwd.h>

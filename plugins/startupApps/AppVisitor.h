@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Walks the configured startup list and turns each application into an entry
 // triple (command and one blank, order, restart style) appended to an entry
 // list, recording the command in a PluginCommands, and, when asked, into a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writes the startup applications of policy as XDG autostart entries, which
 // every current session manager starts: one file "MERX<name>.desktop" per
 // application in $XDG_CONFIG_HOME/autostart (~/.config/autostart by default).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The record of the command lines startlist wrote into the session list, kept
 // in a section of the same file: a multiset, so each entry we wrote is told
 // apart from a user's entry with the same command by counting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Drives a plug-in through its entry points once, the way startlist's main
 // does: every failure is logged, and the plug-in is destroyed whatever
 // happened.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Small C++ helpers over gnome_config for the session file: strings we own
 // instead of g_malloc'ed ones, and the numbered keys "<n>,<name>" of a section.
 //

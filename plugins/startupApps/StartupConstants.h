@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Names the startup applications program uses: where policy lists the
 // applications, the gnome_config paths of the session manager's manual-start
 // list and of our own record, and the program's identity.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Entry points of the startup applications plug-in, with C linkage. The handle
 // is an opaque StartupPlugin; exceptions are not caught here and reach the
 // caller.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Keeps the session manager's manual-start list (~/.gnome2/session-manual) in
 // step with the startup applications of policy: drops the entries it wrote on
 // the previous run, keeps everybody else's with all their keys, appends one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // startlist: run once per login to write the configured startup applications
 // into the session manager's manual-start list. Always exits with status 0.
 // When the policy could not be read in full (the store unreachable: nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Names the launchers plug-in uses: where policy keeps the launcher list, the
 // desktop entry keys it treats specially, and how its files are named
 // (kPrefix + launcher name + kDefltExt in the desktop folder).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Entry points of the launchers plug-in libvantor, with C linkage. The handle
 // is an opaque LauncherPlugin; exceptions are not caught here and reach the
 // host (execute throws when listening cannot start).

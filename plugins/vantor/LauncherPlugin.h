@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Keeps the user's desktop folder in step with the configured launcher list:
 // writes one desktop entry file per launcher, then listens to the list and
 // rewrites the whole set after every change. Hosts drive it through the entry

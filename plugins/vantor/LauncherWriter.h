@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writes the launcher list as desktop entry files, one per launcher, into a
 // folder ending in "/" (created when missing), each marked trusted where GIO
 // keeps such marks: a visitor over the "launcher_list" node. A launcher is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The system calls of a kiosk installation, each behind one C function, so that
 // tests can make any of them fail (they link with -Wl,--wrap=kioskRename ...).
 // The settings files themselves are written by AtomicFile, whose calls tests

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Entry points of the kiosk applications plug-in for its host. The handle is
 // an opaque VELAppsWriter; none of them lets an exception reach the host.
 //

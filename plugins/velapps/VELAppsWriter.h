@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Installs the kiosk application list of the thin-client server from policy: one
 // settings file per application, swapped in as the kiosk configuration, then
 // handed to the kiosk tools; and again on every change of the list.

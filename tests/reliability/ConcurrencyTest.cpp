@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The change path on several threads, against the real policy store: run under
 // ThreadSanitizer by ./build.sh tsan (label concurrency), where a data race or
 // a lock-order inversion fails the test, and in the other builds as well.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writers on a full file system: a tree file, session-manual (startlist) and a
 // launcher (deskrunner with libvantor); the kiosk plug-in's own tests fill the
 // disk under its configuration.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Replays every fuzz seed and every input that once made a fuzz target fail
 // through the target's checks, in the normal build. Each input is its own test,
 // named after its file, so a finding (which aborts) points at the input.

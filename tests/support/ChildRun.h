@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Runs work in a forked child and reports how it ended, its peak resident
 // memory and its wall time, so that a test can bound what one call costs
 // without the test process's own history in the figures.

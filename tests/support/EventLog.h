@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A tree handler for tests that records each event as one text line and can be
 // read again as a layer, and play() to send events written in that notation.
 //

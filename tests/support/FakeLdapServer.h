@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A hostile or careless directory server on a loopback port, for what a client
 // must not do before it trusts the server: it accepts connections one after
 // another, notes whether a bind request arrived, and answers the first

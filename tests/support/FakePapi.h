@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A recording stand-in for libvesk, linked into the policy and access tests in
 // place of the real library: records every call with its arguments as one text,
 // hands out programmed lists and statuses, and fires change events as the

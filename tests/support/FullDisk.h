@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Takes every free byte of a volume while it lives (a small tmpfs that the
 // test's mount namespace holds, see run-in-namespace.sh), so that writes
 // there fail with "No space left on device".

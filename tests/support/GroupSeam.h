@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Replaces the name services' answer to "which groups is this user in" in a
 // test binary, so that group scopes are tested with names the test chooses.
 // Until set() and after clear(), the real lookups answer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Stands between a test binary and the kernel's inotify: after overflowNext(),
 // the next read of an inotify descriptor begins with the event the kernel
 // queues when it had to drop notices (IN_Q_OVERFLOW), as after a burst of

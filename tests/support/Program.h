@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A program started by a test, with its environment changed as given (an
 // empty value unsets a variable): run to its end with what it wrote
 // collected, or running beside the test with its standard error going to a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the libvesk tests share: the store a test runs against, who the process
 // is (user, groups, host), reads of a component as text, files, handles that
 // must open and close, and a recorder of events.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Replaces libc's system log in a test binary and records what is logged, so
 // tests can check what a failure left in the log and at which priority.
 //

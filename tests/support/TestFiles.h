@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The file helpers every test folder needs: a scratch folder of the test's
 // own, whole-file reads and writes, a sorted folder listing and a wait with a
 // generous deadline (tests wait for what they expect, they do not time it).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The parsed command line: the command, its arguments and the options, which
 // may stand before or after the command ("--opt value" or "--opt=value"; "--"
 // ends the options). Which options exist and which take a value comes from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Exit statuses of hollinctl and the error that carries one to main.
 //
 //   throw CommandError(kNotFound, "no node com.example/a/b");

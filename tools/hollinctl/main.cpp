@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl: the administrator's view of effective desktop policy.
 #include <stdlib.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Where the layers of one handle come from: the file store or a directory.
 // Used from the caller's threads and from the handle's watcher thread at once,
 // so every implementation is thread-safe.

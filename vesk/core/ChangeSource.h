@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What wakes a handle's watcher thread: a descriptor to wait on and the
 // changes it stands for (inotify for the file store, a persistent search for
 // the directory). The thread polls fd() until wakeAt(), then calls process().

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One open handle of the policy service: the backend that holds the entity's
 // layers, its listeners, and the watcher thread that turns changes of the
 // backend into events, the same for every backend.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the last failure on this thread was about, in words for an
 // administrator: the file, folder or URL and the system's or the network's
 // reason. The backends note it where they fail; papi.cpp hands it out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The live handles of the process. A handle is a token, not an address: a
 // stale, foreign or null handle is recognised without being dereferenced.
 //

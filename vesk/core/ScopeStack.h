@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The store folders whose layers make up one entity's configuration, most
 // general first, resolved once when a connection is opened.
 //

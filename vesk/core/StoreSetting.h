@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The system-wide choice of the policy store: one line in a file that only
 // root may write (/etc/vesk/store.conf), read when VESK_POLICY_STORE is not
 // set. A file that anyone else could have written is refused, so the policy

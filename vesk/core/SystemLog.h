@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Warnings about policy that libvesk had to leave out, sent to the system log
 // under the program's own label, where the rest of the desktop's policy
 // messages go; the calls' statuses stay as they are.

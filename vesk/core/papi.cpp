@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The C entry points. None lets an exception out and none prints: every
 // failure becomes the status of the call.
 

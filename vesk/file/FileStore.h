@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The file store: reads the layer files of one scope stack, each layer the
 // file <scope>/<component>.xml taken byte for byte, and watches them.
 //

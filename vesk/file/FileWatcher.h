@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Watches the folders of one scope stack with inotify and says which layer
 // files changed. The folders may come and go: the store root, the folders
 // holding the scopes and the nearest existing folder above the root are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The process's one inotify instance, shared by every file store handle: the
 // per-user limit on instances (128 by default) is then far away, even for an
 // account running many sessions. Each subscriber places its own watches and

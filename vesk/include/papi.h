@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* Client interface of the policy service (libvesk): reads the ordered layers of a
  * configuration component for an entity and reports changes of a component.
  *

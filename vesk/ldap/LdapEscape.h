@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Escapes names for distinguished names (RFC 4514) and search filters
 // (RFC 4515), so that a component, user, group or host name always stays one
 // value and never changes a query.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Where one entity's layers live in the directory, mirroring the file store:
 // below the base DN, "default" is ou=default, "groups/<g>" cn=<g>,ou=groups,
 // "hosts/<h>" cn=<h>,ou=hosts, "users/<u>" uid=<u>,ou=users, "entities/<e>"

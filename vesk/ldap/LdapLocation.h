@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Where the policy directory is and how to sign in to it: the servers and base
 // DN of VESK_POLICY_STORE ("ldap://host[:port]/<base DN>", also ldaps:// and
 // ldapi://, or several servers separated by spaces with the base DN given

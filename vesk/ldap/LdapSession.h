@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One connection to the policy directory, to the first of the location's
 // servers that answers (starting with the one used last), signed in as the
 // location says: anonymous, a simple bind with the password read from its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The directory backend: the layers of one entity read from an LDAP directory
 // laid out like the file store (see LdapLayout), with the same stacks,
 // stamps and statuses, and watched through content synchronisation.

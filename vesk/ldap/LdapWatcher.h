@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Turns the directory's own change reports into changes of components: one
 // persistent search (LDAP content synchronisation, refreshAndPersist) per
 // listening handle, on a connection of its own. A directory that cannot be

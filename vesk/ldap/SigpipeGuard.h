@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Keeps a SIGPIPE, raised when a request is written to a connection the
 // server has closed, from ending the host process: the signal is blocked in
 // this thread while the guard lives and taken back if it was raised meanwhile.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The parts of LDAP content synchronisation (RFC 4533) a listener needs: the
 // request control of a refreshAndPersist search without a cookie, and the
 // values the server answers with (the sync state of an entry, sync info).

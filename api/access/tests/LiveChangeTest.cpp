@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The facade on the real policy store: a layer file edited on disk reaches a
 // registered listener through the store's watcher thread.
 #include <gtest/gtest.h>

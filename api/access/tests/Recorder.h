@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A node listener for the facade tests: records "<kind> <path>=<value>" for
 // each call, value being what the facade answers for one property during the
 // call, runs an optional action, counts the ends of change events, and lets a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The kept copies: names that stay inside the folder, a copy written only when
 // it changed, and copies that another user could have written left unread.
 #include "access/TreeCache.h"

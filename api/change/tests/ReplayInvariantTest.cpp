@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The invariant of the comparison: the events new.substract(old) sends, played
 // into a merger over a copy of the old tree, give the new tree (names, kinds,
 // types, values per locale). Checked on generated pairs with a fixed seed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Trees for the change tests, written as nested calls:
 //   tree(group("r", {group("a", {text("p", "1")}), list("l", {"x", "y"})}))
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Helpers for the layer tests: a handler that records events as text, layers
 // from literal XML or fixture files, and node lookup by path.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Stacks of layers merged into one tree: precedence, finalisation, broken layers, locales.
 #include <gtest/gtest.h>
 

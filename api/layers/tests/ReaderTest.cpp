@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The reader: event sequences for the parts of the format that are easy to misread,
 // parse errors, and hostile layers kept as fixtures (external entities, entity
 // expansion, deep nesting) or built to size (memory bounds).

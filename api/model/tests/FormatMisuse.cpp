@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Built by the tests only: a text from outside must never become a format.
 #include "model/Logger.h"
 

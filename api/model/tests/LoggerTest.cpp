@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The logger against the system log seam, which keeps only the label pointer
 // and reads it again for every message, as syslog does.
 #include <gtest/gtest.h>

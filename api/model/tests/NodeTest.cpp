@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Nodes and trees: child order, visits, ownership (the sanitizer build catches
 // stale pointers and leaks), attribute bits, clones and values.
 #include <gtest/gtest.h>

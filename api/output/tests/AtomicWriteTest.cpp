@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Replacing a tree file: failing system calls, modes, symbolic links, and text
 // that no XML document can carry.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The diagnostic lines of NodePrinter and NodeLogger, tabs and blanks included.
 #include <gtest/gtest.h>
 

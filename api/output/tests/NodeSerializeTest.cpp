@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The written lines, byte for byte, against reviewed files in data/, each of
 // which must also read back as the tree it was written from.
 #include <gtest/gtest.h>

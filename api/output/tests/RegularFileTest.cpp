@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Reading a whole file that anyone may have put in place: what is refused,
 // and the limit, which holds to the byte.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Test helpers: trees built in a line, a tree as text naming every structural
 // detail (kinds, names, types, all attribute bits, each locale and whether it
 // holds a value) so that two trees are equal exactly when their texts are, and

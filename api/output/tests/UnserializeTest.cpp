@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Reading tree files back: round trips compared structure by structure, and the
 // broken files of data/broken/.
 #include <gtest/gtest.h>

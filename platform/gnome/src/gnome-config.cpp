@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // gnome_config on GLib key files: a process-wide cache of the user's settings
 // files, written back only by gnome_config_sync.
 #include "gnome2/gnome-config.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Desktop items on GLib key files, checked against the Desktop Entry format
 // before anything reaches the key file: GLib itself would take "Foo\nExec" as a
 // key name and write a new Exec line.

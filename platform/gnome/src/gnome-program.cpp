@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The process-wide program object of the GNOME 2 stand-in.
 #include "gnome2/gnome-program.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // File replacement and value escaping shared by the gnome_config and desktop
 // item layers.
 #include "gnome2-io.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* Internal to the GNOME 2 stand-in: file replacement through the system's one
  * file writer (AtomicFile, whose FileSystemCalls tests swap to make a disk
  * fill up or a rename fail), the mkdir of configuration folders behind a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Test fixture for the GNOME 2 stand-in: a fresh HOME per test, the real system
 // calls, no files held in memory, and the layer's warnings collected.
 #ifndef GNOME2_TESTS_TEMP_HOME_TEST_H

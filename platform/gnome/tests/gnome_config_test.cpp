@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // gnome_config: round trips, what survives an edit, refusals and failed syncs.
 #include <errno.h>
 #include <sys/stat.h>

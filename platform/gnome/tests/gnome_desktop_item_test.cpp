@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Desktop items: the files the launcher plug-in writes, checked byte for byte
 // and by the desktop's own validator; refused keys and locales; failed saves.
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The stand-in kiosk tools on a private root: settings files read strictly as
 // data, tables replaced whole or not at all, and the group id.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The retry scheduler with short delays: a failed job comes back until it
 // succeeds and then never again; a newer job or the scheduler's end drops it.
 #include <gtest/gtest.h>

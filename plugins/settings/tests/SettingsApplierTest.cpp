@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One user's apply from a folder store into scratch folders, through the
 // steps of a policy's life, and the users the service serves.
 #include <gtest/gtest.h>

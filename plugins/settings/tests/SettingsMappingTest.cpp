@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The settings component mapped onto dconf, against the desktop schemas
 // installed on the machine (gsettings-desktop-schemas): types, choices,
 // ranges, locks and the names that cannot be dconf's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What leaves the plug-in's entry points is logged, each kind with its own
 // message, and the plug-in is destroyed whatever happened.
 #include <gtest/gtest.h>

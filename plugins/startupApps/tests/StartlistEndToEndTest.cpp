@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Runs the built startlist in a scratch HOME against a scratch policy store
 // and checks the session-manual it leaves against files in data/
 // (STARTLIST_UPDATE_GOLDEN=1 rewrites them; review the diff before committing).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The launchers plug-in against the real libvesk file store in a scratch
 // folder: the files a rewrite leaves (against reviewed golden files and the
 // desktop entry validator), when it leaves them alone, the folder it chooses

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Helpers of the launcher and deskrunner tests: scratch folders, files,
 // policy layers of launchers, waiting for a change to show.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The kiosk writer on its real paths, inside the private mount namespace that
 // run-in-namespace.sh sets up: tmpfs over /opt and /var/opt, recording fake
 // tools, the policy in a file store under /opt. The test initialises the

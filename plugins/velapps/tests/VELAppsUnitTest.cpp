@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The group id parse and the exported entry points; nothing here touches the
 // kiosk paths (KioskInstallTest does, in its own mount namespace).
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // "hollinctl check --component C --scope SCOPE FILE": the file merged into the
 // live stack in the place of that scope's layer, before it is deployed: the
 // locks it would run into, the values it would have dropped for their type,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What check -r finds between the layers of a store rather than in one: a
 // layer whose values an earlier scope's lock turns away wherever both are in
 // a stack, component names that differ by a letter or by case, and launcher

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The known name closest to a mistyped one, for " (did you mean X?)" after an
 // error or warning: at most two edits off (a swap of neighbours is one), or
 // the same name in another case.

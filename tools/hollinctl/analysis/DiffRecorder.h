@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Notes in a NodeHistories what one layer changed, from the events of
 // Tree::substract between the trees merged with and without that layer:
 // created nodes and changed values count as set by the layer, a difference of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Whether an edit of one scope's layer would apply: the edited layer merged
 // after the layers that come before its scope in a stack, and what the merge
 // does to the edited node. A value under an earlier lock or of the wrong kind

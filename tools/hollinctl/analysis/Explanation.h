@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What each layer of a stack did to one node: the value it tried to set, and
 // what became of it -- applied, refused by an earlier lock (whose), ignored
 // for its kind, or replaced by a later layer -- and where the node is locked.

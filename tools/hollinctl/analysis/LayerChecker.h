@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Finds what would make a layer file misbehave before it is deployed, from
 // the library's own reader and merger: malformed XML (with line and column),
 // and everything the reader reports it ignores, defaults or refuses (a node

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the layers did to each node of a component, keyed by the node's names
 // below the root (the root's key is empty). Layers are counted from 1 in merge
 // order; 0 means none.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Finding a node of a merged tree by the names a command line gives.
 //
 //   Node* node = NodeLookup::find(root, NodeLookup::namesOf("c", "launcher_list/term"));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The effective tree of a component and, for each node, which layer last set
 // it, which layer locked it and which layers the lock turned away. Built with
 // the library's own merger and comparison: the layers are merged one at a

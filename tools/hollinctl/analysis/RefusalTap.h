@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A layer read into a TreeMerger through a tap that notes, before each event
 // reaches the merger, the changes the merger is about to refuse because they
 // address a locked (read-only) node: replacing or removing it, or giving a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // "hollinctl check -r STORE": what in a file store can never apply, besides
 // what check finds in each layer: folders in the wrong place ("group/" for
 // "groups/"), files that are no layer (".XML", not a regular file, outside a

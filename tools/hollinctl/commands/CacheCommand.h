@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl's cache command: its help text and its run function, which the
 // command table names; the subcommands do the work (cache refresh: CacheRefresh).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl cache refresh --user NAME: run as root, keeps the last complete
 // policy of a user's components in $HOLLIN_CACHE_DIR, a folder the user can
 // read but not write, so that locks hold against the user while the store

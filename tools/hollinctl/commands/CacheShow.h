@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl cache show [--user NAME] [COMPONENT...]: what the copies kept
 // from the last complete builds hold -- for whom, from which layers, written
 // when -- the copies programs start with while a layer cannot be read.

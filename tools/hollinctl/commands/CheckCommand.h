@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // `hollinctl check`: problems in layer files, alone or in their place in a stack.
 // Its help text and run function are named in the command table.
 #pragma once

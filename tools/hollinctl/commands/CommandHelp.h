@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The help texts of hollinctl, made from the command table: the tool's help
 // lists every command and option; a command's help is its own text, the
 // options it takes that the text does not explain, and its exit statuses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What every command writes through: the output and error streams, and the
 // notes and warnings several commands give in the same words.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The one table of hollinctl's commands and options. The option parser, the
 // check of which options a command takes, `help`, the bash completion and the
 // manual page's lists of commands and options are all made from it, so that

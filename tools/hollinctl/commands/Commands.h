@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The commands of hollinctl: finds the command in the command table, checks
 // that it takes each option given, and runs it; it writes its result to the
 // output stream and returns the exit status. Failures are thrown as

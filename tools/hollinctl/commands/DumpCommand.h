@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // `hollinctl dump`: the effective tree with each node's provenance.
 // Its help text and run function are named in the command table.
 #pragma once

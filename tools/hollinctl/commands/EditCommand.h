@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // `hollinctl set`, `unset`, `lock` and `unlock`: one edit of a scope's layer.
 // Its help text and run function are named in the command table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl explain COMPONENT/PATH: every layer of the stack with the value it
 // tried to give the node and what became of it, for "why this value?".
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl export FOLDER: the policy directory of VESK_POLICY_STORE written
 // as a store folder, one file per layer entry in its scope's folder -- the
 // inverse of export-ldif, for a copy to plan on, check or keep.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // `hollinctl get`: one property's value as programs read it.
 // Its help text and run function are named in the command table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // `hollinctl help`: the tool's help or a command's.
 // Its help text and run function are named in the command table.
 #pragma once

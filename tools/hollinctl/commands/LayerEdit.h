@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The edits of "hollinctl set/unset/lock/unlock" on one layer's XML, made on
 // the parsed document so that everything else in the layer (other settings,
 // operations, comments) stays as written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The layer side of "hollinctl watch": after every change event of the
 // component it reads the layers again and reports, as events of their own,
 // a layer that became broken or was mended, a layer that vanished, and a

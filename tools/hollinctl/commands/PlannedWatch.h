@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The node side of "hollinctl watch" for a planned stack (--user, --groups,
 // --host): libvesk watches only the caller's own scopes, so this watches the
 // planned scopes' folders of the file store itself, merges the layers anew

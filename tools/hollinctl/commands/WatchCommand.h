@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // `hollinctl watch`: one line per change notification and layer event.
 // Its help text and run function are named in the command table.
 #pragma once

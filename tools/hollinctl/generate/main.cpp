@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl-docs: writes the bash completion and the table's part of the
 // manual page anew from hollinctl's command table.
 //   hollinctl-docs COMPLETION_FILE MANUAL_PAGE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The node listener of "hollinctl watch": writes one line per notification to
 // a stream and flushes it at once, so a pipe sees each change as it happens.
 //

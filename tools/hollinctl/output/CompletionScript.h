@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl's bash completion, made from the command table: every command,
 // the options each takes, their values, and component names as `hollinctl
 // list` gives them. No word offered is ever expanded by the shell, so a name

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writes the effective tree of a component (or a subtree) with the reasons
 // behind it: per node its path, type, values per locale, the layer that last
 // set it, the layer that locked it and the layers whose changes the lock

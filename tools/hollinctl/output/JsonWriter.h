@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writes one JSON document into a string, adding the commas and colons. Every
 // string goes through the same escaping, so the document is valid whatever the
 // policy holds: control characters become \n, \t or \u00XX escapes, and bytes

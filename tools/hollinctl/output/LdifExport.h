@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl export-ldif: the LDIF that loads a file store into an LDAP
 // directory with ldapadd, laid out as libvesk's directory backend reads it
 // (see vesk/ldap/README.md). Each layer's bytes go base64-encoded,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The part of hollinctl(1) made from the command table: the sections
 // COMMANDS, OPTIONS and EXIT STATUS in scdoc, between two comment lines of
 // docs/hollinctl.1.scd; the rest of the page is written by hand.

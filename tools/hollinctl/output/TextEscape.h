@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Policy texts (names, values, locales, stamps) are untrusted: these make them
 // safe to put on a terminal. Control characters, bidirectional overrides and
 // bytes that are not UTF-8 are shown as escapes instead of being written raw,

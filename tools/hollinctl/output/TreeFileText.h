@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A subtree in the library's tree file format (what Tree::serialize writes),
 // as text for `dump --format=xml`.
 #pragma once

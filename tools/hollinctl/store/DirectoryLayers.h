@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Every layer entry of a policy directory (VESK_POLICY_STORE=ldap://...) with
 // the scope and component its place names, read in one subtree search, signed
 // in as libvesk signs in: what "hollinctl export" writes into a store folder.

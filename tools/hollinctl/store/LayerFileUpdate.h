@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One edit of a layer file in a folder store: the scope's folder is made
 // where missing and locked exclusively (flock) from the read to the atomic
 // replace, so that edits of the same scope at once each see the other's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Layer files read straight from disk or standard input, bounded as the
 // policy service bounds them, for the commands that look past libvesk.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What hollinctl shows of a layer besides its content: position, stamp (for
 // the file store "scope time", as in "users/alice 1733500000"), size, and
 // whether the library's reader finds it well-formed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writes a tree as a layer: placed alone in default/, the file merges into
 // the same tree, values per locale and locks included. For "dump
 // --format=layer", a starting point for a new layer or a flattened stack.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One layer entry of a policy directory (VESK_POLICY_STORE=ldap://...), read
 // and written by set, unset, lock and unlock, signed in as libvesk signs in.
 //

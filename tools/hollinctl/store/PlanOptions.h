@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Whose stack a command line names (--entity, or --user/--groups/--host for
 // planning) and the checks of the names it gives for store folders.
 //

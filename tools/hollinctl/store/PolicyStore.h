@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The policy service as hollinctl reaches it: one entity's connection, its
 // component names and layers, and error messages that say which store, entity
 // and component failed. Opening and reading failures become

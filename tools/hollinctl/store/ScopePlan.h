@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Whose policy hollinctl shows: the scope folders searched for an entity,
 // most general first, as libvesk searches them, with the user, groups and
 // host they were resolved from. Besides the caller's own stack, a plan can

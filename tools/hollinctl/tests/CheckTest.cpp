@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl check on broken layers kept as files: each names what is wrong
 // with it, and the check must find that on the right line.
 #include <gtest/gtest.h>

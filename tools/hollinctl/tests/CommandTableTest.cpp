@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What is made from the command table: the shipped completion and manual page
 // must be what the table makes now, and every command and option must reach
 // the help, the completion and the manual page.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The console sessions of README.md and docs/policy-layers.md, run as written
 // on a scratch store: the documentation cannot drift from the tool. A line
 // "$ COMMAND" runs in sh with hollinctl on the PATH; the lines after it are

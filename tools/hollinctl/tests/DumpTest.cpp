@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl dump end to end: provenance, subtrees, the tree file and the
 // one-layer format.
 #include "HollinctlFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl export-ldif, loaded with ldapadd into a private slapd: the
 // directory then serves every entity the same layers as the exported store.
 #include <gtest/gtest.h>

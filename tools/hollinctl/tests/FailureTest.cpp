@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl end to end: listing, escaping of untrusted text, the failures
 // and their statuses, the kept copies and help.
 #include "HollinctlFixture.h"

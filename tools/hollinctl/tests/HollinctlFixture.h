@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The fixture of hollinctl's end-to-end tests: the built program on a
 // temporary file store, as an administrator runs it; JSON output is read back
 // with Python's json module.

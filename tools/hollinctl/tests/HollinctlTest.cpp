@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl end to end: get, layers, planning, check in context and of a
 // store, and the edits.
 #include <memory>

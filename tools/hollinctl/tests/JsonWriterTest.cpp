@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The JSON writer's and the terminal's escapes, byte for byte; that the tool's
 // whole output parses as JSON is HollinctlTest's part.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // hollinctl watch end to end: change notifications and layer events.
 #include "HollinctlFixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What every backend does alike, one suite that each test binary runs on the
 // store it offers: which scopes stack in which order, which names and handles
 // are refused, which components are listed, and how changes reach the

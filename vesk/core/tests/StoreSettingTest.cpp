@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The store setting file: what is taken from it and what makes it refused.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The file store as the behaviour suite's store, and what only files can do
 // wrong: a store that is missing, unreadable or vanishes, a layer that is a
 // FIFO, a folder, a dangling symlink or too large, half-written files, scope

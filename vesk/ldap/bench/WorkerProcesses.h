@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Worker processes for the directory load benchmarks: forked before they
 // listen, reporting fixed-size records (when a callback ran, and what else a
 // benchmark counts) through one pipe, killed with the object. Also the clock

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A fleet of desktops on a replicated directory: W worker processes with H
 // listening handles each, half of the processes listing the first consumer
 // first and half the second, on a provider with two consumers (TestFleet).

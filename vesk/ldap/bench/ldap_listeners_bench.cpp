@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Many desktops listening to one directory: W worker processes with H handles
 // each listen to one component on a private slapd; each iteration makes one
 // edit of its layer and times until every handle's callback has run. Reports

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The private directory as the behaviour suite's store, and what only the
 // directory backend does: reaching and signing in to the server, names that
 // are DN or filter syntax or differ only in case, entries that are no proper

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The directory's text handling on its own: escaping for DNs, valid UTF-8, the
 // layout's DNs and the way back from a DN, and the sync messages. Filter
 // escaping is seen end to end in LdapStoreTest.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A private slapd for tests and benchmarks: a temporary folder, a free
 // loopback port and a local socket, the mdb backend with the syncprov
 // overlay and the vesk schema, a suffix with one reader account (configured

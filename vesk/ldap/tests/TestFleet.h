@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A replicated directory as a site runs one, for tests and benchmarks: one
 // provider and two read-only consumers replicating from it (syncrepl
 // refreshAndPersist, syncprov on all three), each a private slapd with TLS

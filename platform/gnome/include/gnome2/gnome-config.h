@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* gnome_config of the GNOME 2 library: key-value settings files of the user,
  * addressed by paths "file/section/key".
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* Desktop items of the GNOME 2 desktop library: builds a Desktop Entry file
  * (group "[Desktop Entry]") and saves it.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 /* The program object of the GNOME 2 library: names the program once per process.
  *
  *   char* args[] = {(char*)"StartupApps", NULL};

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Stand-in for the desktop's menu plug-in libtabard, which lies outside this
 // system: it starts, logs at info level and stops. Failures would be thrown as
 // vesk::legacy::Exception.
