@@ -5,26 +5,11 @@
 
 #include <algorithm>
 
+#include "model/EditDistance.h"
+
 namespace vesk::legacy::settings {
 
 namespace {
-
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) {
-        row[j] = j;
-    }
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
 
 std::string folderOf(const std::string& path) {
     return path.substr(0, path.rfind('/') + 1);

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "TextEscape.h"
+#include "model/EditDistance.h"
 #include "model/Node.h"
 #include "model/StructuralNode.h"
 
@@ -19,23 +20,7 @@ const size_t kLongest = 64;
 }  // namespace
 
 size_t DidYouMean::distance(const std::string& a, const std::string& b) {
-    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-    for (size_t i = 0; i <= a.size(); ++i) {
-        d[i][0] = i;
-    }
-    for (size_t j = 0; j <= b.size(); ++j) {
-        d[0][j] = j;
-    }
-    for (size_t i = 1; i <= a.size(); ++i) {
-        for (size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-            }
-        }
-    }
-    return d[a.size()][b.size()];
+    return editDistance(a, b);
 }
 
 std::string DidYouMean::closest(const std::string& word, const std::vector<std::string>& known) {

@@ -8,6 +8,7 @@
 #include "CacheCommand.h"
 #include "CheckCommand.h"
 #include "CommandIo.h"
+#include "DidYouMean.h"
 #include "DumpCommand.h"
 #include "EditCommand.h"
 #include "Explain.h"
@@ -35,43 +36,6 @@ const char kEditStatus[] =
 
 int exportLdif(const CommandLine& line, CommandIo& io) {
     return LdifExport::run(line, io.out(), io.err());
-}
-
-// Edit distance, with a swap of neighbours as one edit ("dupm").
-size_t distance(const std::string& a, const std::string& b) {
-    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-    for (size_t i = 0; i <= a.size(); ++i) {
-        d[i][0] = i;
-    }
-    for (size_t j = 0; j <= b.size(); ++j) {
-        d[0][j] = j;
-    }
-    for (size_t i = 1; i <= a.size(); ++i) {
-        for (size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-            }
-        }
-    }
-    return d[a.size()][b.size()];
-}
-
-std::string suggest(const std::string& name, const std::vector<std::string>& known) {
-    if (name.size() > 32) {
-        return "";
-    }
-    const std::string* best = nullptr;
-    size_t bestDistance = 3;
-    for (const std::string& candidate : known) {
-        const size_t found = distance(name, candidate);
-        if (found < bestDistance) {
-            best = &candidate;
-            bestDistance = found;
-        }
-    }
-    return best != nullptr ? " (did you mean " + *best + "?)" : "";
 }
 
 }  // namespace
@@ -240,7 +204,7 @@ std::string CommandTable::suggestCommand(const std::string& name) {
     for (const Command& command : commands()) {
         known.push_back(command.name);
     }
-    return suggest(name, known);
+    return DidYouMean::hint(name, known);
 }
 
 std::string CommandTable::suggestOption(const std::string& name) {
@@ -248,7 +212,7 @@ std::string CommandTable::suggestOption(const std::string& name) {
     for (const Option& option : options()) {
         known.push_back(option.name);
     }
-    return suggest(name, known);
+    return DidYouMean::hint(name, known);
 }
 
 }  // namespace vesk::legacy::hollinctl
