@@ -7,8 +7,10 @@
 #include "ExecLine.h"
 #include "LauncherConstants.h"
 #include "LayerInfo.h"
+#include "NodeLookup.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
+#include "ScopePlan.h"
 #include "change/DiffListener.h"
 #include "change/INodeListener.h"
 #include "change/TreeDiff.h"
@@ -22,26 +24,6 @@
 namespace vesk::legacy::hollinctl {
 
 namespace {
-
-// The order of scopes that are not in the stack: default, groups, hosts,
-// then the last scope (users/ or entities/).
-int kindRank(const std::string& scope) {
-    if (scope == "default") {
-        return 0;
-    }
-    if (scope.compare(0, 7, "groups/") == 0) {
-        return 1;
-    }
-    return scope.compare(0, 6, "hosts/") == 0 ? 2 : 3;
-}
-
-std::string pathText(const std::vector<std::string>& names) {
-    std::string path;
-    for (const std::string& name : names) {
-        path += "/" + name;
-    }
-    return path.empty() ? "/" : path;
-}
 
 class Collector : public INodeListener {
   public:
@@ -98,7 +80,7 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
     auto rankOf = [&](const std::string& layerScope) {
         for (size_t i = 0; i < scopes.size(); ++i) {
             if (scopes[i] == layerScope) {
-                return static_cast<long>(i) * 4 + kindRank(layerScope);
+                return static_cast<long>(i) * 4 + ScopePlan::kindRank(layerScope);
             }
         }
         return -1L;
@@ -118,8 +100,8 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
         long layerRank = rankOf(layerScope);
         if (!result.inStack) {
             // Not in the stack: in the place its kind of scope has.
-            layerRank = kindRank(layerScope);
-            rank = kindRank(scope);
+            layerRank = ScopePlan::kindRank(layerScope);
+            rank = ScopePlan::kindRank(scope);
         }
         if (layerScope == scope) {
             continue;  // the file takes this layer's place
@@ -145,14 +127,14 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
             if (layer == position && history.lockedBy > 0 &&
                 static_cast<size_t>(history.lockedBy) <= mergedInfos.size()) {
                 result.refused.push_back(
-                    {pathText(names), layerLabel(mergedInfos[history.lockedBy - 1])});
+                    {NodeLookup::pathText(names), layerLabel(mergedInfos[history.lockedBy - 1])});
             } else if (layer == position) {
-                result.refused.push_back({pathText(names), "an earlier layer"});
+                result.refused.push_back({NodeLookup::pathText(names), "an earlier layer"});
             }
         }
         for (const NodeHistory::Ignored& ignored : history.ignored) {
             if (ignored.layer == position) {
-                result.ignored.push_back({pathText(names), ignored.reason});
+                result.ignored.push_back({NodeLookup::pathText(names), ignored.reason});
             }
         }
     }
@@ -185,7 +167,7 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
         const NodeHistory* history = after.histories().find(names);
         const int layer = history != nullptr ? history->setBy : 0;
         result.launchers.push_back(
-            {pathText({plugins::launchers::kRootNode, node->getName()}),
+            {NodeLookup::pathText({plugins::launchers::kRootNode, node->getName()}),
              why + (layer > 0 && static_cast<size_t>(layer) <= mergedInfos.size()
                         ? " (layer " + layerLabel(mergedInfos[layer - 1]) + ")"
                         : std::string())});

@@ -7,7 +7,9 @@
 #include <climits>
 
 #include "DidYouMean.h"
+#include "NodeLookup.h"
 #include "Provenance.h"
+#include "ScopePlan.h"
 #include "TextEscape.h"
 #include "change/TreeComparator.h"
 #include "model/Node.h"
@@ -19,26 +21,6 @@
 namespace vesk::legacy::hollinctl {
 
 namespace {
-
-// default, groups, hosts, then users and entities: a layer's locks hold
-// against the kinds after its own.
-int kindRank(const std::string& scope) {
-    if (scope == "default") {
-        return 0;
-    }
-    if (scope.compare(0, 7, "groups/") == 0) {
-        return 1;
-    }
-    return scope.compare(0, 6, "hosts/") == 0 ? 2 : 3;
-}
-
-std::string pathText(const std::vector<std::string>& names) {
-    std::string path;
-    for (const std::string& name : names) {
-        path += "/" + name;
-    }
-    return path.empty() ? "/" : path;
-}
 
 // Launcher and startup entries: the groups right below these lists.
 const char* const kEntryLists[] = {"launcher_list", "startup_list"};
@@ -98,7 +80,7 @@ void CrossLayerLint::lintLocks(const std::string& component, const std::vector<L
     for (const Layer& later : layers) {
         lintEmptyEntries(later.path, policyLayer(later), out);
         for (const Layer& earlier : layers) {
-            if (kindRank(earlier.scope) >= kindRank(later.scope)) {
+            if (ScopePlan::kindRank(earlier.scope) >= ScopePlan::kindRank(later.scope)) {
                 continue;
             }
             // As one stack with both in it would merge them.
@@ -115,7 +97,7 @@ void CrossLayerLint::lintLocks(const std::string& component, const std::vector<L
                     std::find(history.refusedFrom.begin(), history.refusedFrom.end(), position) !=
                         history.refusedFrom.end()) {
                     out.push_back({printable(later.path),
-                                   printable(pathText(names)) + " is locked by " +
+                                   printable(NodeLookup::pathText(names)) + " is locked by " +
                                        printable(earlier.scope) +
                                        ": this layer's change never applies where both are in "
                                        "the stack",

@@ -6,8 +6,10 @@
 
 #include "DidYouMean.h"
 #include "LayerInfo.h"
+#include "NodeLookup.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
+#include "ScopePlan.h"
 #include "model/Node.h"
 #include "model/NodePath.h"
 #include "model/StructuralNode.h"
@@ -16,18 +18,6 @@
 namespace vesk::legacy::hollinctl {
 
 namespace {
-
-// Scopes outside the stack go where their kind goes: default, groups, hosts,
-// then users/ and entities/.
-int kindRank(const std::string& scope) {
-    if (scope == "default") {
-        return 0;
-    }
-    if (scope.compare(0, 7, "groups/") == 0) {
-        return 1;
-    }
-    return scope.compare(0, 6, "hosts/") == 0 ? 2 : 3;
-}
 
 const Node* findNode(const Node* root, const std::vector<std::string>& names, size_t count) {
     const Node* node = root;
@@ -57,7 +47,7 @@ EditPrecheck::EditPrecheck(const PolicyStore& stack, const std::string& componen
         const auto layerAt = std::find(scopes.begin(), scopes.end(), infos[i].scope);
         const bool earlier = at != scopes.end() && layerAt != scopes.end()
                                  ? layerAt < at
-                                 : kindRank(infos[i].scope) < kindRank(scope);
+                                 : ScopePlan::kindRank(infos[i].scope) < ScopePlan::kindRank(scope);
         if (earlier) {
             mEarlier.push_back(layers[i]);
         }

@@ -28,4 +28,12 @@ Node* NodeLookup::find(Node* root, const Names& names) {
     return node;
 }
 
+std::string NodeLookup::pathText(const Names& names) {
+    std::string path;
+    for (const std::string& name : names) {
+        path += "/" + name;
+    }
+    return path.empty() ? "/" : path;
+}
+
 }  // namespace vesk::legacy::hollinctl

@@ -21,6 +21,8 @@ class NodeLookup {
     static Names namesOf(const std::string& component, std::string path);
     // The node at the names below root, or nullptr.
     static Node* find(Node* root, const Names& names);
+    // "/launcher_list/mail" for the names, "/" for none.
+    static std::string pathText(const Names& names);
 };
 
 }  // namespace vesk::legacy::hollinctl

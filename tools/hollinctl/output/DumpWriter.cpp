@@ -7,8 +7,10 @@
 #include <algorithm>
 
 #include "JsonWriter.h"
+#include "NodeLookup.h"
 #include "PolicyStore.h"
 #include "Provenance.h"
+#include "ScopePlan.h"
 #include "TextEscape.h"
 #include "change/TreeComparator.h"
 #include "layers/ParserContext.h"
@@ -22,18 +24,6 @@ namespace {
 // Paths wider than this do not widen the column; they push their line out.
 const size_t kMaxPathColumn = 40;
 const char kIndent[] = "    ";
-
-std::string pathText(const NodeHistories::Names& names) {
-    if (names.empty()) {
-        return "/";
-    }
-    std::string path;
-    for (const std::string& name : names) {
-        path += '/';
-        path += name;
-    }
-    return path;
-}
 
 std::string typeText(const Node& node) {
     const PropertyNode* property = node.asPropertyNode();
@@ -187,8 +177,8 @@ std::string DumpWriter::text() const {
     std::string out = layerLines();
     std::string removed;
     for (const auto& [names, layer] : mRemoved) {
-        removed += pad(printable(pathText(names)), kMaxPathColumn / 2) + "  removed by " +
-                   label(layer) + "\n";
+        removed += pad(printable(NodeLookup::pathText(names)), kMaxPathColumn / 2) +
+                   "  removed by " + label(layer) + "\n";
     }
     if (mRows.empty()) {
         return out + "\nThe layers make no tree.\n" + (removed.empty() ? "" : "\n" + removed);
@@ -204,7 +194,7 @@ std::string DumpWriter::text() const {
     size_t setByWidth = header.setBy.size();
     for (const Row& row : mRows) {
         const NodeHistory* history = mProvenance.find(row.names);
-        Cells line{printable(pathText(row.names)), typeText(*row.node),
+        Cells line{printable(NodeLookup::pathText(row.names)), typeText(*row.node),
                    label(history != nullptr ? history->setBy : 0), lockText(*row.node, history)};
         pathWidth = std::max(pathWidth, std::min(displayWidth(line.path), kMaxPathColumn));
         typeWidth = std::max(typeWidth, displayWidth(line.type));
@@ -240,7 +230,11 @@ void DumpWriter::writeReference(JsonWriter& json, int position) const {
 void DumpWriter::writeNode(JsonWriter& json, const Row& row) const {
     const Node& node = *row.node;
     const NodeHistory* history = mProvenance.find(row.names);
-    json.beginObject().key("path").string(pathText(row.names)).key("names").beginArray();
+    json.beginObject()
+        .key("path")
+        .string(NodeLookup::pathText(row.names))
+        .key("names")
+        .beginArray();
     for (const std::string& name : row.names) {
         json.string(name);
     }
@@ -312,7 +306,11 @@ std::string DumpWriter::json() const {
     if (mShowRemoved) {
         json.key("removed").beginArray();
         for (const auto& [names, layer] : mRemoved) {
-            json.beginObject().key("path").string(pathText(names)).key("names").beginArray();
+            json.beginObject()
+                .key("path")
+                .string(NodeLookup::pathText(names))
+                .key("names")
+                .beginArray();
             for (const std::string& name : names) {
                 json.string(name);
             }

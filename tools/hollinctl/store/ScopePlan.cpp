@@ -140,4 +140,14 @@ void ScopePlan::writeJson(JsonWriter& json) const {
     json.endArray().key("host").string(mHost);
 }
 
+int ScopePlan::kindRank(const std::string& scope) {
+    if (scope == "default") {
+        return 0;
+    }
+    if (scope.compare(0, 7, "groups/") == 0) {
+        return 1;
+    }
+    return scope.compare(0, 6, "hosts/") == 0 ? 2 : 3;
+}
+
 }  // namespace vesk::legacy::hollinctl

@@ -36,6 +36,10 @@ class ScopePlan {
     // Whether libvesk reads the scope: not one whose name (a group's, say)
     // cannot be one folder name; it is left out of the stack.
     static bool namesAScope(const std::string& scope);
+    // Where a scope's kind goes in a stack: default 0, groups 1, hosts 2, the
+    // last scope (users/ or entities/) 3; a layer's locks hold against the
+    // kinds after its own.
+    static int kindRank(const std::string& scope);
     const std::string& entity() const { return mEntity; }
     const std::string& user() const { return mUser; }
     const std::vector<std::string>& groups() const { return mGroups; }
