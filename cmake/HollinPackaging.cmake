@@ -25,7 +25,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # The stand-ins of the thin-client server's kiosk tools (in /opt) are the
 # server's, not ours to ship.
-set(CPACK_COMPONENTS_ALL lib dev desktop kiosk tools schema)
+set(CPACK_COMPONENTS_ALL lib dev desktop kiosk tools schema settings)
 
 # name | section | summary | description ("~" ends a line of one wrapped
 # paragraph) | depends on lib (no ";" in the texts: it would split the entry)
@@ -35,7 +35,8 @@ set(HOLLIN_PACKAGES
   "desktop|x11|desktop programs of centrally managed desktop policy|startlist writes the startup applications of policy as XDG autostart~entries at login, and deskrunner keeps the launchers of policy on the~desktop for the whole session. Both start with the session through~their autostart entries, or deskrunner through its systemd user unit.|lib"
   "kiosk|libs|kiosk plug-in library of centrally managed desktop policy|libvelapps installs the kiosk application list of a thin-client server~from policy and hands it to the server's kiosk tools.|lib"
   "tools|admin|administrator's view of centrally managed desktop policy|hollinctl shows the effective policy of a component, layer by layer,~with the layer that set and the layer that locked each node, and~checks layer files before they are deployed.|lib"
-  "schema|net|LDAP schema of centrally managed desktop policy|The OpenLDAP schema (also as LDIF) of a directory that keeps desktop~policy layers.|")
+  "schema|net|LDAP schema of centrally managed desktop policy|The OpenLDAP schema (also as LDIF) of a directory that keeps desktop~policy layers.|"
+  "settings|admin|desktop settings of centrally managed policy, held by dconf|hollin-dconf applies the settings policy of each user as a dconf system~database with locks and a mandatory profile, written by root, so the~locks hold against the user. Its service and PAM hook are not enabled.|")
 
 foreach(entry ${HOLLIN_PACKAGES})
   string(REPLACE "|" ";" fields "${entry}")
@@ -95,21 +96,10 @@ set(CPACK_DEBIAN_KIOSK_PACKAGE_CONTROL_EXTRA ${control}/triggers)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${control}/conffiles)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_SUGGESTS gvfs)
 
-# hollin-settings: hollin-dconf with its system unit and PAM profile, apart
-# from hollin-desktop: it runs as root, and a machine may want one without
-# the other.
-list(APPEND CPACK_COMPONENTS_ALL settings)
-set(CPACK_DEBIAN_SETTINGS_PACKAGE_NAME hollin-settings)
-set(CPACK_DEBIAN_SETTINGS_PACKAGE_SECTION admin)
+# hollin-settings (hollin-dconf with its system unit and PAM profile) is a
+# package apart from hollin-desktop: it runs as root, and a machine may want
+# one without the other.
 set(CPACK_DEBIAN_SETTINGS_PACKAGE_DEPENDS "dconf-cli, dconf-gsettings-backend")
-set(CPACK_COMPONENT_SETTINGS_DESCRIPTION "desktop settings of centrally managed policy, held by dconf\n \
-hollin-dconf applies the settings policy of each user as a dconf system\n \
-database with locks and a mandatory profile, written by root, so the\n \
-locks hold against the user. Its service and PAM hook are not enabled.")
-foreach(file ${PROJECT_SOURCE_DIR}/dist/copyright ${PROJECT_BINARY_DIR}/dist/changelog.gz)
-  install(FILES ${file} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/hollin-settings
-    COMPONENT settings)
-endforeach()
 
 configure_file(${PROJECT_SOURCE_DIR}/dist/changelog ${PROJECT_BINARY_DIR}/dist/changelog @ONLY)
 execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/dist/changelog)
