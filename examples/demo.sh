@@ -63,7 +63,7 @@ show_autostart() {
 
 # deskrunner on the bundled sample policy, for a few seconds: a scratch copy of
 # the store and a scratch HOME whose desktop holds a file of the user's own and
-# a launcher left from an earlier session. It writes the launchers, rewrites
+# a launcher hollin wrote in an earlier session. It writes the launchers, rewrites
 # them live after an edit of the launcher policy, and stops on SIGTERM.
 launchers_demo() (
     scratch=$(mktemp -d)
@@ -72,7 +72,7 @@ launchers_demo() (
     cp -r "$here/store" "$scratch/store"
     mkdir -p "$scratch/home/Desktop"
     echo "my own notes" >"$scratch/home/Desktop/notes.txt"
-    echo "[Desktop Entry]" >"$scratch/home/Desktop/MERXold.desktop"
+    printf "[Desktop Entry]\nX-MERX-Managed=true\n" >"$scratch/home/Desktop/MERXold.desktop"
     layer="$scratch/store/default/com.orvek.ferrun.applications.xml"
 
     show_desktop() {
