@@ -180,6 +180,11 @@ void ChangePrinter::emit(const std::string& text) {
 void ChangePrinter::onFailure(std::function<void()> callback) {
     std::lock_guard<std::mutex> lock(mMutex);
     mOnFailure = std::move(callback);
+    // A write that failed before anyone listened is told now: later writes
+    // stop at the first failure and would never tell it.
+    if (mOnFailure && mFailure != 0) {
+        mOnFailure();
+    }
 }
 
 int ChangePrinter::failure() {
