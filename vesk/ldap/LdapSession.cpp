@@ -287,6 +287,15 @@ PAPIStatus LdapSession::statusOf(int code) {
     return code == LDAP_NO_MEMORY ? PAPIOutOfMemoryFailure : PAPILdbFailure;
 }
 
+int LdapSession::resultCode(LDAP* ldap, LDAPMessage* message) {
+    int code = LDAP_OTHER;
+    if (ldap_parse_result(ldap, message, &code, nullptr, nullptr, nullptr, nullptr, 0) !=
+        LDAP_SUCCESS) {
+        code = LDAP_OTHER;
+    }
+    return code;
+}
+
 PAPIStatus LdapSession::open() {
     close();
     const std::vector<std::string>& servers = mLocation.servers();
@@ -337,6 +346,41 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
     }
     mLdap = ldap;
     mOwner = getpid();
+    setOptions(server, startTls);
+    bool tlsStarted = false;
+    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&noteTlsStarted));
+    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_ARG, &tlsStarted);
+
+    SigpipeGuard guard;
+    PAPIStatus status = PAPISuccess;
+    if (startTls) {
+        const int code = ldap_start_tls_s(mLdap, nullptr, nullptr);
+        // Going on in clear would send what TLS was asked to protect.
+        status = code == LDAP_SUCCESS ? PAPISuccess : PAPIConnectionFailure;
+    }
+    std::string passwordProblem;
+    if (status == PAPISuccess) {
+        status = bind(server, passwordProblem);
+    }
+    const int error = errno;
+    if (status != PAPISuccess) {
+        reason = failureReason(server, status, passwordProblem, error, tlsStarted);
+        close();
+        return status;
+    }
+    // The flag lives on this stack only: a later handshake (a renegotiation
+    // never happens, but be safe) must not write to it.
+    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, nullptr);
+    // Programs started by the host (the kiosk plug-in starts some) must not
+    // inherit the connection.
+    const int socket = fd();
+    if (socket >= 0) {
+        fcntl(socket, F_SETFD, fcntl(socket, F_GETFD) | FD_CLOEXEC);
+    }
+    return PAPISuccess;
+}
+
+void LdapSession::setOptions(const std::string& server, bool startTls) {
     const int version = LDAP_VERSION3;
     const struct timeval connectTimeout = {kConnectSeconds, 0};
     const struct timeval operationTimeout = {kBindSeconds, 0};
@@ -368,67 +412,44 @@ PAPIStatus LdapSession::openServer(const std::string& server, std::string& reaso
     mConnected = false;
     mConnectCallback = {limitIncoming, connectionClosed, &mConnected};
     ldap_set_option(mLdap, LDAP_OPT_CONNECT_CB, &mConnectCallback);
-    bool tlsStarted = false;
-    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&noteTlsStarted));
-    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_ARG, &tlsStarted);
+}
 
-    SigpipeGuard guard;
-    PAPIStatus status = PAPISuccess;
-    if (startTls) {
-        const int code = ldap_start_tls_s(mLdap, nullptr, nullptr);
-        // Going on in clear would send what TLS was asked to protect.
-        status = code == LDAP_SUCCESS ? PAPISuccess : PAPIConnectionFailure;
+std::string LdapSession::failureReason(const std::string& server, PAPIStatus status,
+                                       const std::string& passwordProblem, int error,
+                                       bool tlsStarted) {
+    std::string reason;
+    int code = LDAP_OTHER;
+    ldap_get_option(mLdap, LDAP_OPT_RESULT_CODE, &code);
+    char* detail = nullptr;
+    ldap_get_option(mLdap, LDAP_OPT_DIAGNOSTIC_MESSAGE, &detail);
+    const std::string ca = mLocation.caFile().empty()
+                               ? std::string("the CA of ldap.conf (TLS_CACERT)")
+                               : "the CA in " + mLocation.caFile();
+    if (code == LDAP_SUCCESS && status == PAPIAuthenticationFailure) {
+        reason = "the password file " + mLocation.passwordFile() + " " + passwordProblem;
+    } else if (mConnected && error == ERANGE && lostConnection(code)) {
+        reason = "the server's answer is larger than the limit of " +
+                 std::to_string(kMaxIncoming >> 20) + " MiB; " + ldap_err2string(code);
+    } else if (tlsStarted && lostConnection(code)) {
+        reason = "TLS refused: the server's certificate could not be verified against " + ca +
+                 " (not signed by it, not for this name, or expired), or that CA cannot be "
+                 "read; " +
+                 ldap_err2string(code);
+    } else {
+        reason = ldap_err2string(code);
     }
-    std::string passwordProblem;
-    if (status == PAPISuccess) {
-        status = bind(server, passwordProblem);
-    }
-    const int error = errno;
-    if (status != PAPISuccess) {
-        int code = LDAP_OTHER;
-        ldap_get_option(mLdap, LDAP_OPT_RESULT_CODE, &code);
-        char* detail = nullptr;
-        ldap_get_option(mLdap, LDAP_OPT_DIAGNOSTIC_MESSAGE, &detail);
-        const std::string ca = mLocation.caFile().empty()
-                                   ? std::string("the CA of ldap.conf (TLS_CACERT)")
-                                   : "the CA in " + mLocation.caFile();
-        if (code == LDAP_SUCCESS && status == PAPIAuthenticationFailure) {
-            reason = "the password file " + mLocation.passwordFile() + " " + passwordProblem;
-        } else if (mConnected && error == ERANGE && lostConnection(code)) {
-            reason = "the server's answer is larger than the limit of " +
-                     std::to_string(kMaxIncoming >> 20) + " MiB; " + ldap_err2string(code);
-        } else if (tlsStarted && lostConnection(code)) {
-            reason = "TLS refused: the server's certificate could not be verified against " + ca +
-                     " (not signed by it, not for this name, or expired), or that CA cannot be "
-                     "read; " +
-                     ldap_err2string(code);
-        } else {
-            reason = ldap_err2string(code);
+    if (detail != nullptr && *detail != '\0') {
+        reason += std::string(" (") + detail + ")";
+    } else if (!mConnected && (code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR)) {
+        // Only where no connection was made: a later attempt's reason
+        // ("Connection refused" once the server is gone) is not this one's.
+        const std::string connect = connectFailure(server);
+        if (!connect.empty()) {
+            reason += " (" + connect + ")";
         }
-        if (detail != nullptr && *detail != '\0') {
-            reason += std::string(" (") + detail + ")";
-        } else if (!mConnected && (code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR)) {
-            // Only where no connection was made: a later attempt's reason
-            // ("Connection refused" once the server is gone) is not this one's.
-            const std::string connect = connectFailure(server);
-            if (!connect.empty()) {
-                reason += " (" + connect + ")";
-            }
-        }
-        ldap_memfree(detail);
-        close();
-        return status;
     }
-    // The flag lives on this stack only: a later handshake (a renegotiation
-    // never happens, but be safe) must not write to it.
-    ldap_set_option(mLdap, LDAP_OPT_X_TLS_CONNECT_CB, nullptr);
-    // Programs started by the host (the kiosk plug-in starts some) must not
-    // inherit the connection.
-    const int socket = fd();
-    if (socket >= 0) {
-        fcntl(socket, F_SETFD, fcntl(socket, F_GETFD) | FD_CLOEXEC);
-    }
-    return PAPISuccess;
+    ldap_memfree(detail);
+    return reason;
 }
 
 PAPIStatus LdapSession::bind(const std::string& server, std::string& passwordProblem) {

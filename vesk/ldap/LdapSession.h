@@ -68,9 +68,17 @@ class LdapSession {
     static bool lostConnection(int code);
     // The status of a failed request (not of a bind).
     static PAPIStatus statusOf(int code);
+    // The result code a search result message carries; LDAP_OTHER if unreadable.
+    static int resultCode(LDAP* ldap, LDAPMessage* message);
 
   private:
     PAPIStatus openServer(const std::string& server, std::string& reason);
+    // The connection's options: protocol, timeouts, keepalive, TLS where
+    // used, and the callback that notes each connection made.
+    void setOptions(const std::string& server, bool startTls);
+    // Why opening server failed with status, in words for the administrator.
+    std::string failureReason(const std::string& server, PAPIStatus status,
+                              const std::string& passwordProblem, int error, bool tlsStarted);
     // passwordProblem: why the password file cannot be used, after its name.
     PAPIStatus bind(const std::string& server, std::string& passwordProblem);
 

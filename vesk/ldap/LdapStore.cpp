@@ -422,47 +422,56 @@ PAPIStatus LdapStore::runOnce(const std::vector<Query>& queries, std::vector<Ans
             mSession.close();
             return LdapSession::statusOf(code);
         }
-        for (LDAPMessage* message = ldap_first_message(ldap, result); message != nullptr;
-             message = ldap_next_message(ldap, message)) {
-            const int type = ldap_msgtype(message);
-            if (type == LDAP_RES_SEARCH_ENTRY) {
-                Entry entry;
-                BerElement* ber = nullptr;
-                struct berval name = {0, nullptr};
-                if (ldap_get_dn_ber(ldap, message, &ber, &name) != LDAP_SUCCESS) {
-                    ber_free(ber, 0);
-                    return PAPILdbFailure;
-                }
-                entry.dn.assign(name.bv_val, name.bv_len);
-                BerVarray values = nullptr;
-                while (ldap_get_attribute_ber(ldap, message, ber, &name, &values) == LDAP_SUCCESS &&
-                       name.bv_val != nullptr) {
-                    std::vector<std::string>& kept =
-                        entry.values[lower(std::string(name.bv_val, name.bv_len))];
-                    for (size_t v = 0; values != nullptr && values[v].bv_val != nullptr; ++v) {
-                        if (values[v].bv_len > kMaxLayerSize) {
-                            entry.oversized = true;
-                        } else {
-                            kept.emplace_back(values[v].bv_val, values[v].bv_len);
-                        }
-                    }
-                    ber_memfree(values);
-                    values = nullptr;
-                }
-                ber_free(ber, 0);
-                answers[i].entries.push_back(std::move(entry));
-            } else if (type == LDAP_RES_SEARCH_RESULT) {
-                int code = LDAP_OTHER;
-                if (ldap_parse_result(ldap, message, &code, nullptr, nullptr, nullptr, nullptr,
-                                      0) != LDAP_SUCCESS) {
-                    code = LDAP_OTHER;
-                }
-                answers[i].code = code;
-            }
-        }
+        const PAPIStatus status = readAnswer(ldap, result, answers[i]);
         ldap_msgfree(result);
+        if (status != PAPISuccess) {
+            return status;
+        }
     }
     return PAPISuccess;
+}
+
+PAPIStatus LdapStore::readAnswer(LDAP* ldap, LDAPMessage* result, Answer& answer) {
+    for (LDAPMessage* message = ldap_first_message(ldap, result); message != nullptr;
+         message = ldap_next_message(ldap, message)) {
+        const int type = ldap_msgtype(message);
+        if (type == LDAP_RES_SEARCH_ENTRY) {
+            Entry entry;
+            if (!readEntry(ldap, message, entry)) {
+                return PAPILdbFailure;
+            }
+            answer.entries.push_back(std::move(entry));
+        } else if (type == LDAP_RES_SEARCH_RESULT) {
+            answer.code = LdapSession::resultCode(ldap, message);
+        }
+    }
+    return PAPISuccess;
+}
+
+bool LdapStore::readEntry(LDAP* ldap, LDAPMessage* message, Entry& entry) {
+    BerElement* ber = nullptr;
+    struct berval name = {0, nullptr};
+    if (ldap_get_dn_ber(ldap, message, &ber, &name) != LDAP_SUCCESS) {
+        ber_free(ber, 0);
+        return false;
+    }
+    entry.dn.assign(name.bv_val, name.bv_len);
+    BerVarray values = nullptr;
+    while (ldap_get_attribute_ber(ldap, message, ber, &name, &values) == LDAP_SUCCESS &&
+           name.bv_val != nullptr) {
+        std::vector<std::string>& kept = entry.values[lower(std::string(name.bv_val, name.bv_len))];
+        for (size_t v = 0; values != nullptr && values[v].bv_val != nullptr; ++v) {
+            if (values[v].bv_len > kMaxLayerSize) {
+                entry.oversized = true;
+            } else {
+                kept.emplace_back(values[v].bv_val, values[v].bv_len);
+            }
+        }
+        ber_memfree(values);
+        values = nullptr;
+    }
+    ber_free(ber, 0);
+    return true;
 }
 
 }  // namespace vesk::legacy::store

@@ -73,6 +73,9 @@ class LdapStore : public Backend {
     PAPIStatus run(const std::vector<Query>& queries, std::vector<Answer>& answers);
     PAPIStatus runLocked(const std::vector<Query>& queries, std::vector<Answer>& answers);
     PAPIStatus runOnce(const std::vector<Query>& queries, std::vector<Answer>& answers, int& lost);
+    // The entries and result code of one query's answer.
+    static PAPIStatus readAnswer(LDAP* ldap, LDAPMessage* result, Answer& answer);
+    static bool readEntry(LDAP* ldap, LDAPMessage* message, Entry& entry);
     std::vector<Query> layerQueries(const std::string& component,
                                     const std::vector<const char*>& attributes) const;
 

@@ -249,99 +249,14 @@ LdapWatcher::Outcome LdapWatcher::take(LDAPMessage* message, Changes& changes, i
     LDAP* ldap = mSession.get();
     Outcome outcome = Outcome::Going;
     switch (ldap_msgtype(message)) {
-        case LDAP_RES_SEARCH_ENTRY: {
-            char* text = ldap_get_dn(ldap, message);
-            const std::string dn = text != nullptr ? text : "";
-            ldap_memfree(text);
-            LDAPControl** controls = nullptr;
-            ldap_get_entry_controls(ldap, message, &controls);
-            const LDAPControl* control =
-                controls != nullptr ? ldap_control_find(LDAP_CONTROL_SYNC_STATE, controls, nullptr)
-                                    : nullptr;
-            SyncProtocol::State state = SyncProtocol::State::Present;
-            std::string uuid;
-            const bool known =
-                control != nullptr && SyncProtocol::parseState(control->ldctl_value, state, uuid);
-            ldap_controls_free(controls);
-            if (!known) {
-                // Something changed there, but which entry it was is unclear:
-                // the view cannot be trusted until the next search.
-                setComplete(false);
-                if (!mRefreshing) {
-                    note(dn, changes);
-                    changes.structure = true;
-                }
-                break;
-            }
-            const auto before = mEntries.find(uuid);
-            if (!mRefreshing) {
-                if (before != mEntries.end() && before->second != dn) {
-                    note(before->second, changes);  // renamed: the old name changed too
-                }
-                note(dn, changes);
-            }
-            if (before != mEntries.end() && before->second != dn) {
-                see(before->second, "", true);
-            }
-            const bool gone = state == SyncProtocol::State::Delete;
-            see(dn,
-                gone ? ""
-                     : firstValue(ldap, message, "entryCSN") + " " +
-                           firstValue(ldap, message, "modifyTimestamp"),
-                gone);
-            if (gone) {
-                if (before != mEntries.end()) {
-                    mEntries.erase(before);
-                }
-            } else {
-                mEntries[uuid] = dn;
-            }
+        case LDAP_RES_SEARCH_ENTRY:
+            takeEntry(ldap, message, changes);
             break;
-        }
-        case LDAP_RES_INTERMEDIATE: {
-            char* oid = nullptr;
-            struct berval* data = nullptr;
-            if (ldap_parse_intermediate(ldap, message, &oid, &data, nullptr, 0) == LDAP_SUCCESS &&
-                oid != nullptr && std::strcmp(oid, LDAP_SYNC_INFO) == 0 && data != nullptr) {
-                SyncProtocol::Info info;
-                if (!SyncProtocol::parseInfo(*data, info)) {
-                    changes.structure = !mRefreshing;  // unreadable: compare everything
-                    setComplete(false);
-                } else if (info.idSet) {
-                    for (const std::string& uuid : info.uuids) {
-                        const auto entry = mEntries.find(uuid);
-                        if (!info.refreshDeletes) {
-                            continue;
-                        }
-                        if (entry == mEntries.end()) {
-                            changes.structure = !mRefreshing;
-                        } else {
-                            note(entry->second, changes);
-                            see(entry->second, "", true);
-                            mEntries.erase(entry);
-                        }
-                    }
-                } else if (info.refreshDone && mRefreshing) {
-                    mRefreshing = false;
-                    mFailedAttempts = 0;
-                    setComplete(true);
-                    if (mCompareAfterRefresh) {
-                        // What changed while we were away is found by comparing.
-                        changes.structure = true;
-                        mCompareAfterRefresh = false;
-                    }
-                }
-            }
-            ldap_memfree(oid);
-            ber_bvfree(data);
+        case LDAP_RES_INTERMEDIATE:
+            takeSyncInfo(ldap, message, changes);
             break;
-        }
         case LDAP_RES_SEARCH_RESULT:
-            code = LDAP_OTHER;
-            if (ldap_parse_result(ldap, message, &code, nullptr, nullptr, nullptr, nullptr, 0) !=
-                LDAP_SUCCESS) {
-                code = LDAP_OTHER;
-            }
+            code = LdapSession::resultCode(ldap, message);
             outcome = Outcome::Ended;
             break;
         default:
@@ -349,6 +264,93 @@ LdapWatcher::Outcome LdapWatcher::take(LDAPMessage* message, Changes& changes, i
     }
     ldap_msgfree(message);
     return outcome;
+}
+
+void LdapWatcher::takeEntry(LDAP* ldap, LDAPMessage* message, Changes& changes) {
+    char* text = ldap_get_dn(ldap, message);
+    const std::string dn = text != nullptr ? text : "";
+    ldap_memfree(text);
+    LDAPControl** controls = nullptr;
+    ldap_get_entry_controls(ldap, message, &controls);
+    const LDAPControl* control = controls != nullptr
+                                     ? ldap_control_find(LDAP_CONTROL_SYNC_STATE, controls, nullptr)
+                                     : nullptr;
+    SyncProtocol::State state = SyncProtocol::State::Present;
+    std::string uuid;
+    const bool known =
+        control != nullptr && SyncProtocol::parseState(control->ldctl_value, state, uuid);
+    ldap_controls_free(controls);
+    if (!known) {
+        // Something changed there, but which entry it was is unclear:
+        // the view cannot be trusted until the next search.
+        setComplete(false);
+        if (!mRefreshing) {
+            note(dn, changes);
+            changes.structure = true;
+        }
+        return;
+    }
+    const auto before = mEntries.find(uuid);
+    if (!mRefreshing) {
+        if (before != mEntries.end() && before->second != dn) {
+            note(before->second, changes);  // renamed: the old name changed too
+        }
+        note(dn, changes);
+    }
+    if (before != mEntries.end() && before->second != dn) {
+        see(before->second, "", true);
+    }
+    const bool gone = state == SyncProtocol::State::Delete;
+    see(dn,
+        gone ? ""
+             : firstValue(ldap, message, "entryCSN") + " " +
+                   firstValue(ldap, message, "modifyTimestamp"),
+        gone);
+    if (gone) {
+        if (before != mEntries.end()) {
+            mEntries.erase(before);
+        }
+    } else {
+        mEntries[uuid] = dn;
+    }
+}
+
+void LdapWatcher::takeSyncInfo(LDAP* ldap, LDAPMessage* message, Changes& changes) {
+    char* oid = nullptr;
+    struct berval* data = nullptr;
+    if (ldap_parse_intermediate(ldap, message, &oid, &data, nullptr, 0) == LDAP_SUCCESS &&
+        oid != nullptr && std::strcmp(oid, LDAP_SYNC_INFO) == 0 && data != nullptr) {
+        SyncProtocol::Info info;
+        if (!SyncProtocol::parseInfo(*data, info)) {
+            changes.structure = !mRefreshing;  // unreadable: compare everything
+            setComplete(false);
+        } else if (info.idSet) {
+            for (const std::string& uuid : info.uuids) {
+                const auto entry = mEntries.find(uuid);
+                if (!info.refreshDeletes) {
+                    continue;
+                }
+                if (entry == mEntries.end()) {
+                    changes.structure = !mRefreshing;
+                } else {
+                    note(entry->second, changes);
+                    see(entry->second, "", true);
+                    mEntries.erase(entry);
+                }
+            }
+        } else if (info.refreshDone && mRefreshing) {
+            mRefreshing = false;
+            mFailedAttempts = 0;
+            setComplete(true);
+            if (mCompareAfterRefresh) {
+                // What changed while we were away is found by comparing.
+                changes.structure = true;
+                mCompareAfterRefresh = false;
+            }
+        }
+    }
+    ldap_memfree(oid);
+    ber_bvfree(data);
 }
 
 void LdapWatcher::note(const std::string& dn, Changes& changes) const {

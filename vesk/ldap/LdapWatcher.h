@@ -66,6 +66,10 @@ class LdapWatcher : public ChangeSource {
     void lose();
     void scheduleReconnect();
     Outcome take(LDAPMessage* message, Changes& changes, int& code);
+    // An entry the search returned or changed, with its sync state.
+    void takeEntry(LDAP* ldap, LDAPMessage* message, Changes& changes);
+    // A sync info message: deletions by identifier, or the end of a refresh.
+    void takeSyncInfo(LDAP* ldap, LDAPMessage* message, Changes& changes);
     void note(const std::string& dn, Changes& changes) const;
     // Keeps the view's entry of the DN: its fingerprint, or none (empty).
     void see(const std::string& dn, const std::string& fingerprint, bool gone);

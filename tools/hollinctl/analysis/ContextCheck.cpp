@@ -70,12 +70,12 @@ std::string launcherProblem(const StructuralNode& launcher, const char*& blamed)
     return "its Exec does not split into arguments: " + why;
 }
 
-}  // namespace
-
-ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::string& component,
-                                       const std::string& scope, const std::string& text) {
-    Result result;
-    const std::vector<PolicyLayer> live = store.readLayers(component);
+// The live layers with the checked one in its scope's place (replacing that
+// scope's layer); position is its 1-based place in the result.
+std::vector<PolicyLayer> placeChecked(const PolicyStore& store,
+                                      const std::vector<PolicyLayer>& live,
+                                      const PolicyLayer& checked, const std::string& scope,
+                                      bool& inStack, int& position) {
     const std::vector<std::string>& scopes = store.plan().scopes();
     auto rankOf = [&](const std::string& layerScope) {
         for (size_t i = 0; i < scopes.size(); ++i) {
@@ -86,19 +86,15 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
         return -1L;
     };
     long rank = rankOf(scope);
-    result.inStack = rank >= 0;
-    std::vector<LayerInfo> infos = describeLayers(live);
-    NodePath path;
-    path.setPath(component);
-    const int size = static_cast<int>(std::min<size_t>(text.size(), INT_MAX));
-    const PolicyLayer checked(path, PapiLayer(text.data(), size, scope + " (checked)"));
+    inStack = rank >= 0;
+    const std::vector<LayerInfo> infos = describeLayers(live);
     std::vector<PolicyLayer> merged;
-    int position = 0;
+    position = 0;
     bool placed = false;
     for (size_t i = 0; i < live.size(); ++i) {
         const std::string& layerScope = infos[i].scope;
         long layerRank = rankOf(layerScope);
-        if (!result.inStack) {
+        if (!inStack) {
             // Not in the stack: in the place its kind of scope has.
             layerRank = ScopePlan::kindRank(layerScope);
             rank = ScopePlan::kindRank(scope);
@@ -117,17 +113,18 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
         merged.push_back(checked);
         position = static_cast<int>(merged.size());
     }
-    result.place = std::to_string(position) + " " + scope + " of " + std::to_string(merged.size());
+    return merged;
+}
 
-    const Provenance before(live);
-    const Provenance after(merged);
-    const std::vector<LayerInfo> mergedInfos = describeLayers(merged);
+// What the merge refused or ignored of the layer at position.
+void noteRefusals(const Provenance& after, int position, const std::vector<LayerInfo>& infos,
+                  ContextCheck::Result& result) {
     for (const auto& [names, history] : after.histories().all()) {
         for (int layer : history.refusedFrom) {
             if (layer == position && history.lockedBy > 0 &&
-                static_cast<size_t>(history.lockedBy) <= mergedInfos.size()) {
+                static_cast<size_t>(history.lockedBy) <= infos.size()) {
                 result.refused.push_back(
-                    {NodeLookup::pathText(names), layerLabel(mergedInfos[history.lockedBy - 1])});
+                    {NodeLookup::pathText(names), layerLabel(infos[history.lockedBy - 1])});
             } else if (layer == position) {
                 result.refused.push_back({NodeLookup::pathText(names), "an earlier layer"});
             }
@@ -138,7 +135,12 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
             }
         }
     }
+}
 
+// The merged launchers the launchers plug-in would skip, with the layer that
+// set the node to blame.
+void noteSkippedLaunchers(const Provenance& after, const std::string& component,
+                          const std::vector<LayerInfo>& infos, ContextCheck::Result& result) {
     const Tree mergedTree(after.getTree());
     const StructuralNode* root =
         mergedTree.getRoot() != nullptr ? mergedTree.getRoot()->asStructuralNode() : nullptr;
@@ -168,11 +170,15 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
         const int layer = history != nullptr ? history->setBy : 0;
         result.launchers.push_back(
             {NodeLookup::pathText({plugins::launchers::kRootNode, node->getName()}),
-             why + (layer > 0 && static_cast<size_t>(layer) <= mergedInfos.size()
-                        ? " (layer " + layerLabel(mergedInfos[layer - 1]) + ")"
+             why + (layer > 0 && static_cast<size_t>(layer) <= infos.size()
+                        ? " (layer " + layerLabel(infos[layer - 1]) + ")"
                         : std::string())});
     }
+}
 
+// The changes the new merge makes to the live one, as watch reports them.
+void noteChanges(const std::string& component, const NodePath& path, const Provenance& before,
+                 const Provenance& after, ContextCheck::Result& result) {
     DiffListener registry(component);
     Collector collector(result.changes);
     registry.addListener(path, &collector);
@@ -183,6 +189,29 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
         walked.substract(old, diff);
     }
     registry.removeListener(path, &collector);
+}
+
+}  // namespace
+
+ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::string& component,
+                                       const std::string& scope, const std::string& text) {
+    Result result;
+    const std::vector<PolicyLayer> live = store.readLayers(component);
+    NodePath path;
+    path.setPath(component);
+    const int size = static_cast<int>(std::min<size_t>(text.size(), INT_MAX));
+    const PolicyLayer checked(path, PapiLayer(text.data(), size, scope + " (checked)"));
+    int position = 0;
+    const std::vector<PolicyLayer> merged =
+        placeChecked(store, live, checked, scope, result.inStack, position);
+    result.place = std::to_string(position) + " " + scope + " of " + std::to_string(merged.size());
+
+    const Provenance before(live);
+    const Provenance after(merged);
+    const std::vector<LayerInfo> mergedInfos = describeLayers(merged);
+    noteRefusals(after, position, mergedInfos, result);
+    noteSkippedLaunchers(after, component, mergedInfos, result);
+    noteChanges(component, path, before, after, result);
     return result;
 }
 
