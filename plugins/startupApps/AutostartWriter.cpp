@@ -55,10 +55,10 @@ std::string AutostartWriter::fileName(const std::string& appName) {
     return kAutostartPrefix + appName + kExtension;
 }
 
-void AutostartWriter::write(const std::vector<StartupApp>& apps) const {
+bool AutostartWriter::write(const std::vector<StartupApp>& apps) const {
     if (mDir.empty()) {
         if (apps.empty()) {
-            return;  // nothing to write, and no folder to clean
+            return true;  // nothing to write, and no folder to clean
         }
         throw Exception("HOME is not an absolute path: no autostart folder");
     }
@@ -66,6 +66,7 @@ void AutostartWriter::write(const std::vector<StartupApp>& apps) const {
         throw Exception("Could not create the autostart folder " + mDir + ": " + strerror(errno));
     }
     std::set<std::string> written;
+    bool saved = true;
     for (const StartupApp& app : apps) {
         const std::string name = fileName(app.name);
         if (app.name.empty()) {
@@ -75,10 +76,11 @@ void AutostartWriter::write(const std::vector<StartupApp>& apps) const {
             Logger::error("Skipping a startup application whose name is no file name: %s\n",
                           logText(app.name).c_str());
         } else if (written.insert(name).second) {
-            save(app, mDir + "/" + name);
+            saved = save(app, mDir + "/" + name) && saved;
         }
     }
     removeOthers(written);
+    return saved;
 }
 
 bool AutostartWriter::save(const StartupApp& app, const std::string& path) const {
@@ -89,7 +91,7 @@ bool AutostartWriter::save(const StartupApp& app, const std::string& path) const
             "Skipping the startup application %s: its command does not split into "
             "arguments: %s\n",
             logText(app.name).c_str(), logText(why).c_str());
-        return false;
+        return true;  // no retry gives it arguments
     }
     GnomeDesktopItem* item = gnome_desktop_item_new();
     gnome_desktop_item_set_string(item, "Type", "Application");

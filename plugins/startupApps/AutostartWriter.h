@@ -32,15 +32,18 @@ class AutostartWriter {
     static std::string defaultDir();
 
     // Replaces our entries by apps. Throws Exception naming the folder when
-    // it cannot be created; a file that cannot be saved is logged and the
-    // old one of that name stays.
-    void write(const std::vector<StartupApp>& apps) const;
+    // it cannot be created; a file that cannot be saved is logged, the old
+    // one of that name stays, and the result is false so that the caller
+    // tries again (a full disk). An application that can have no entry is
+    // skipped, logged, and is no failure.
+    bool write(const std::vector<StartupApp>& apps) const;
 
     // The file name of an application's entry; empty when the name cannot
     // be a file name in the folder.
     static std::string fileName(const std::string& appName);
 
   private:
+    // False when the file could not be saved; true also when skipped.
     bool save(const StartupApp& app, const std::string& path) const;
     void removeOthers(const std::set<std::string>& keep) const;
 

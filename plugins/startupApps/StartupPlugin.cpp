@@ -181,8 +181,10 @@ bool StartupPlugin::writeAutostartEntries(Node* list, bool complete) const {
             list->visit(visitor);
             visitor.flush();
         }
-        AutostartWriter(AutostartWriter::defaultDir()).write(apps);
-        return true;
+        // An entry that could not be saved (a full disk) fails the run even
+        // when session-manual then saves: space that comes back between the
+        // two would otherwise end startlist with the old entry in place.
+        return AutostartWriter(AutostartWriter::defaultDir()).write(apps);
     } catch (const Exception& e) {
         Logger::error("An error occurred writing the autostart entries: %s\n",
                       logText(e.getMessage()).c_str());

@@ -141,7 +141,8 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
         {"HOME", home.string()},
         {"XDG_CONFIG_HOME", (home / ".config").string()},
         {"VESKLEG_LOG", "1"},
-        {"VESKLEG_LOG_LEVEL", "Warning"}};
+        {"VESKLEG_LOG_LEVEL", "Warning"},
+        {"HOLLIN_CACHE_DIR", (home / "cache").string()}};
     const std::string errors = (mDir / "startlist.err").string();
     fs::create_directories(home);
     writeLayer("default", "com.orvek.ferrun.applications", startupLayer("xclock -digital"));
@@ -155,6 +156,7 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
     ASSERT_NE(oldEntry.find("Exec=xclock -digital\n"), std::string::npos) << oldEntry;
 
     writeLayer("default", "com.orvek.ferrun.applications", startupLayer("xeyes"));
+    fs::remove_all(home / "cache");  // a first login on a full disk
     std::unique_ptr<Program> startlist;
     {
         const testsupport::FullDisk full(mVolume / ".filler");
@@ -173,6 +175,8 @@ TEST_F(DiskFaultTest, StartlistKeepsSessionManualAndSavesOnceThereIsRoom) {
     EXPECT_EQ(startlist->wait(60s), 0) << readFile(errors);
     EXPECT_NE(readFile(session).find("xeyes"), std::string::npos) << readFile(session);
     EXPECT_NE(readFile(autostart).find("Exec=xeyes\n"), std::string::npos) << readFile(autostart);
+    const fs::path copy = home / "cache" / "@com.orvek.ferrun.applications.xml";
+    EXPECT_NE(readFile(copy).find("xeyes"), std::string::npos) << "the copy after the full disk";
 }
 
 TEST_F(DiskFaultTest, DeskrunnerKeepsTheOldLauncherAndRewritesByItselfOnceThereIsRoom) {

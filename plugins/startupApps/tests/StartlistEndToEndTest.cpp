@@ -370,6 +370,27 @@ TEST(StartlistEndToEnd, AutostartEntriesAsASessionStartsThem) {
               "[Desktop Entry]\nType=Application\nName=Mine\nExec=mine --now\n");
 }
 
+// An entry that cannot be saved (a folder in its place here, a full disk
+// alike) keeps startlist, which saves it by itself once it can: that
+// session-manual saved meanwhile does not end it.
+TEST(StartlistEndToEnd, AutostartEntryThatCannotBeSavedIsSavedLater) {
+    Scratch scratch;
+    const std::string entry = scratch.root + "/config/autostart/MERXclock.desktop";
+    const std::string errors = scratch.root + "/err";
+    fs::create_directories(entry + "/in-the-way");
+    scratch.policy(app("clock", "xclock", "20"));
+    Program startlist(kStartlist, scratch.environment("store"), errors);
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        return readFile(errors).find("Could not save the autostart entry " + entry) !=
+                   std::string::npos &&
+               scratch.session().find("xclock") != std::string::npos;
+    })) << readFile(errors);
+    EXPECT_TRUE(startlist.running());
+    fs::remove_all(entry);
+    EXPECT_EQ(startlist.wait(std::chrono::seconds(20)), 0) << readFile(errors);
+    EXPECT_NE(readFile(entry).find("Exec=xclock\n"), std::string::npos) << readFile(errors);
+}
+
 // Every file of a scratch HOME and XDG_CONFIG_HOME with its contents, by path
 // below the scratch folder.
 std::map<std::string, std::string> tree(const std::string& root) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "DocSessions.h"
 #include "ExitStatus.h"
 #include "GroupSeam.h"
 #include "LdapLayer.h"
@@ -40,6 +41,19 @@ std::vector<std::string> everything() {
         closeHandle(handle);
     }
     return all;
+}
+
+// A file store's layers put into the directory below base, as an
+// administrator would: export-ldif, then ldapadd.
+void loadStore(TestDirectory& directory, const std::string& store, const std::string& base) {
+    const Program::Result exported = Program::run({HOLLINCTL_BINARY, "export-ldif", store, base});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const std::string ldif = directory.folder() + "/load.ldif";
+    writeFile(ldif, exported.out);
+    const Program::Result added =
+        Program::run({"/usr/bin/ldapadd", "-x", "-H", directory.url(""), "-D",
+                      TestDirectory::kAdminDn, "-w", TestDirectory::kAdminPassword, "-f", ldif});
+    ASSERT_EQ(added.status, 0) << added.err;
 }
 
 // The same layers, in the same scopes and order, byte for byte; what a
@@ -356,14 +370,7 @@ TEST(ExportLdifTest, PlanningAndExplainAnswerAlikeOnBothStores) {
              {"users/halice", prop("browser", "links", false) + prop("editor", "nano", false)}}) {
         writeFile(store + "/" + scope + "/org.p.xml", layer(body));
     }
-    const Program::Result exported = Program::run({HOLLINCTL_BINARY, "export-ldif", store, base});
-    ASSERT_EQ(exported.status, 0) << exported.err;
-    writeFile(directory.folder() + "/plan.ldif", exported.out);
-    ASSERT_EQ(Program::run({"/usr/bin/ldapadd", "-x", "-H", directory.url(""), "-D",
-                            TestDirectory::kAdminDn, "-w", TestDirectory::kAdminPassword, "-f",
-                            directory.folder() + "/plan.ldif"})
-                  .status,
-              0);
+    loadStore(directory, store, base);
     const std::vector<std::string> halice{"--user", "halice", "--groups", "hdevs", "--host", "vm"};
     struct Case {
         std::vector<std::string> args;
@@ -455,6 +462,33 @@ TEST(ExportLdifTest, PlanningAndExplainAnswerAlikeOnBothStores) {
                            {{"VESK_POLICY_STORE", directory.url(base)}})
                   .status,
               2);
+}
+
+// The directory's console sessions in its README, on a private slapd that
+// holds the sample policy and the layers the sessions add.
+TEST(ExportLdifTest, DirectoryReadmeSessionsRunAsShown) {
+    TestDirectory directory(HOLLIN_SOURCE_DIR "/vesk/ldap/vesk.ldif");
+    std::string error;
+    ASSERT_TRUE(directory.start(error)) << error;
+    const fs::path scratch = directory.folder() + "/docs";
+    fs::create_directories(scratch);
+    fs::copy(HOLLIN_SOURCE_DIR "/examples/store", scratch / "store", fs::copy_options::recursive);
+    const std::string base = "ou=policy," + std::string(TestDirectory::kSuffix);
+    std::string server = directory.url("");
+    server.pop_back();  // the slash before the base DN
+    DocSessions sessions(scratch);
+    sessions.onDirectory(
+        directory.url(base),
+        {{"ldap://ldap.example.org/ou=policy,dc=example,dc=org", directory.url(base)},
+         {"ou=policy,dc=example,dc=org", base},
+         {"ldap://ldap.example.org:389", server}},
+        [&](const fs::path& store) {
+            // What an earlier session loaded goes first.
+            Program::run({"/usr/bin/ldapdelete", "-x", "-r", "-H", server, "-D",
+                          TestDirectory::kAdminDn, "-w", TestDirectory::kAdminPassword, base});
+            loadStore(directory, store, base);
+        });
+    sessions.run("vesk/ldap/README.md");
 }
 
 }  // namespace
