@@ -191,10 +191,10 @@ std::unique_ptr<Tree> ConfigurationAccess::merged(const std::vector<PolicyLayer>
             }
         }
     } catch (...) {
-        delete merger.getTree();  // the merger never frees the tree it built
+        merger.takeTree();  // dropped: the merger never frees the tree it built
         throw;
     }
-    std::unique_ptr<Tree> tree(merger.getTree());
+    std::unique_ptr<Tree> tree = merger.takeTree();
     return tree ? std::move(tree) : std::make_unique<Tree>();
 }
 
