@@ -2,7 +2,9 @@
 #include "tabard/MenuPlugin.h"
 
 #include "model/Logger.h"
+#include "policy/EntryGuard.h"
 
+using vesk::legacy::guardEntry;
 using vesk::legacy::Logger;
 
 namespace {
@@ -18,15 +20,18 @@ struct MenuState {
 extern "C" {
 
 __attribute__((visibility("default"))) void* menuPluginInitialise(int, const char**) {
-    return new MenuState;
+    return guardEntry(
+        "Init menu", []() -> void* { return new MenuState; }, nullptr);
 }
 
 __attribute__((visibility("default"))) void menuPluginExecute(void* handle) {
     if (handle == nullptr) {
         return;
     }
-    static_cast<MenuState*>(handle)->started = true;
-    Logger::info("menu plug-in started\n");
+    guardEntry("Start menu", [&] {
+        static_cast<MenuState*>(handle)->started = true;
+        Logger::info("menu plug-in started\n");
+    });
 }
 
 __attribute__((visibility("default"))) void menuPluginUninitialise(void* handle) {
@@ -34,9 +39,11 @@ __attribute__((visibility("default"))) void menuPluginUninitialise(void* handle)
     if (state == nullptr) {
         return;
     }
-    if (state->started) {
-        Logger::info("menu plug-in stopped\n");
-    }
-    delete state;
+    guardEntry("Stop menu", [&] {
+        if (state->started) {
+            Logger::info("menu plug-in stopped\n");
+        }
+        delete state;
+    });
 }
 }
