@@ -10,19 +10,47 @@
 //   }
 #pragma once
 
+#include <exception>
 #include <string>
 #include <type_traits>
 
-#include "model/HollinExport.h"
+#include "model/LogText.h"
+#include "model/Logger.h"
+#include "policy/PapiException.h"
 
 namespace vesk::legacy {
 
 // The exception being handled, in words: its message, with the policy
 // service's own detail where it gave one ("unknown failure" for what is no
 // std::exception).
-HOLLIN_EXPORT std::string caughtReason();
+inline std::string caughtReason() {
+    try {
+        throw;
+    } catch (const PapiException& failure) {
+        std::string text = failure.getMessage();
+        // The status text alone ("Unknown failure") tells an administrator nothing.
+        if (!failure.getDetail().empty()) {
+            while (!text.empty() && text.back() == '\n') {
+                text.pop_back();
+            }
+            text += ": " + failure.getDetail();
+        }
+        return text;
+    } catch (const std::exception& failure) {
+        return failure.what();
+    } catch (...) {
+        return "unknown failure";
+    }
+}
+
 // Logs "<entry>: <reason>" for the exception being handled, escaped.
-HOLLIN_EXPORT void logCaught(const char* entry) noexcept;
+inline void logCaught(const char* entry) noexcept {
+    try {
+        Logger::error("%s: %s\n", entry, logText(caughtReason()).c_str());
+    } catch (...) {
+        // Out of memory for the line itself: the failure return still tells it.
+    }
+}
 
 template <typename Body>
 std::invoke_result_t<Body&> guardEntry(const char* entry, Body&& body,

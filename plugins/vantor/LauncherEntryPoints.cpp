@@ -8,12 +8,16 @@
 using vesk::legacy::guardEntry;
 using vesk::legacy::plugins::launchers::LauncherPlugin;
 
+// The words deskrunner has always logged a failure of the plug-in with.
+constexpr char kFailure[] =
+    "An error occurred while running the desktop applications 'launchers' plugin";
+
 extern "C" {
 
 __attribute__((visibility("default"))) void* launchersPluginInitialise(int argc,
                                                                        const char** argv) {
     return guardEntry(
-        "Init launchers",
+        kFailure,
         [&]() -> void* {
             char name[] = "Launchers";
             char* args[] = {name, nullptr};
@@ -25,11 +29,11 @@ __attribute__((visibility("default"))) void* launchersPluginInitialise(int argc,
 
 __attribute__((visibility("default"))) void launchersPluginExecute(void* handle) {
     if (handle != nullptr) {
-        guardEntry("Write launchers", [&] { static_cast<LauncherPlugin*>(handle)->execute(); });
+        guardEntry(kFailure, [&] { static_cast<LauncherPlugin*>(handle)->execute(); });
     }
 }
 
 __attribute__((visibility("default"))) void launchersPluginUninitialise(void* handle) {
-    guardEntry("Stop launchers", [&] { delete static_cast<LauncherPlugin*>(handle); });
+    guardEntry(kFailure, [&] { delete static_cast<LauncherPlugin*>(handle); });
 }
 }

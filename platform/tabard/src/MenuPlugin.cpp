@@ -17,18 +17,22 @@ struct MenuState {
 
 }  // namespace
 
+// The words deskrunner has always logged a failure of the plug-in with.
+constexpr char kFailure[] =
+    "An error occurred while running the desktop applications 'menu' plugin";
+
 extern "C" {
 
 __attribute__((visibility("default"))) void* menuPluginInitialise(int, const char**) {
     return guardEntry(
-        "Init menu", []() -> void* { return new MenuState; }, nullptr);
+        kFailure, []() -> void* { return new MenuState; }, nullptr);
 }
 
 __attribute__((visibility("default"))) void menuPluginExecute(void* handle) {
     if (handle == nullptr) {
         return;
     }
-    guardEntry("Start menu", [&] {
+    guardEntry(kFailure, [&] {
         static_cast<MenuState*>(handle)->started = true;
         Logger::info("menu plug-in started\n");
     });
@@ -39,7 +43,7 @@ __attribute__((visibility("default"))) void menuPluginUninitialise(void* handle)
     if (state == nullptr) {
         return;
     }
-    guardEntry("Stop menu", [&] {
+    guardEntry(kFailure, [&] {
         if (state->started) {
             Logger::info("menu plug-in stopped\n");
         }

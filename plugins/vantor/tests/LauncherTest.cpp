@@ -289,7 +289,7 @@ TEST_F(LauncherTest, EntryPointsLetNoExceptionOut) {
     ASSERT_NE(handle, nullptr);
     EXPECT_NO_THROW(launchersPluginExecute(handle));
     EXPECT_NO_THROW(launchersPluginUninitialise(handle));
-    EXPECT_EQ(count(log(), "Write launchers: "), 1u) << log();
+    EXPECT_EQ(count(log(), "'launchers' plugin: "), 1u) << log();
     EXPECT_EQ(log().find("\nforged"), std::string::npos) << log();
 }
 
