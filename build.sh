@@ -90,7 +90,7 @@ bench()   { # [benchmark program names...]; all when none
     deps
     configure_build build-bench -DCMAKE_BUILD_TYPE=Release -DHOLLIN_BENCH=ON -DHOLLIN_TESTS=OFF
     local programs=("$@")
-    [ ${#programs[@]} -gt 0 ] || programs=(bench_layers bench_change bench_access bench_launchers)
+    [ ${#programs[@]} -gt 0 ] || programs=(bench_layers bench_change bench_access bench_launchers bench_policy)
     for p in "${programs[@]}"; do
         echo "== $p"
         if [ "$p" = bench_settings ]; then  # needs root, a namespace, a bus and sessions
@@ -145,7 +145,7 @@ usage: ./build.sh COMMAND
   tsan     ThreadSanitizer build (build-tsan/) and the concurrency tests
   valgrind normal build, then startlist and deskrunner (with a live rewrite) under memcheck
   bench [names]  Release build with the benchmarks (build-bench/), then run them
-           (bench_layers bench_change bench_access bench_launchers by default)
+           (bench_layers bench_change bench_access bench_launchers bench_policy by default)
   format   check the sources with clang-format
   package  Debian packages (build-package/*.deb), checked with lintian and
            installed into a scratch root

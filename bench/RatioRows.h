@@ -8,12 +8,21 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <cstdio>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
+
+// Thread CPU time, for the floor and the measured code alike: the machine is
+// shared, and wall time would count the others.
+inline double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 class RatioRows : public benchmark::ConsoleReporter {
   public:

@@ -14,13 +14,13 @@
 #include "model/Exception.h"
 #include "model/LogText.h"
 #include "model/Logger.h"
-#include "policy/PapiException.h"
+#include "policy/EntryGuard.h"
 #include "tabard/MenuPlugin.h"
 
+using vesk::legacy::caughtReason;
 using vesk::legacy::Exception;
 using vesk::legacy::Logger;
 using vesk::legacy::logText;
-using vesk::legacy::PapiException;
 
 namespace {
 
@@ -28,20 +28,6 @@ volatile std::sig_atomic_t sStopRequested = 0;
 
 void requestStop(int) {
     sStopRequested = 1;
-}
-
-// A policy service failure with the service's reason: its status text
-// ("Unknown failure") alone tells the administrator nothing.
-std::string reasonOf(const Exception& failure) {
-    std::string text = failure.getMessage();
-    const auto* service = dynamic_cast<const PapiException*>(&failure);
-    if (service != nullptr && !service->getDetail().empty()) {
-        while (!text.empty() && text.back() == '\n') {
-            text.pop_back();
-        }
-        text += ": " + service->getDetail();
-    }
-    return text;
 }
 
 void handleStopSignals() {
@@ -72,22 +58,23 @@ int main() {
         try {
             launchers = launchersPluginInitialise(0, nullptr);
             launchersPluginExecute(launchers);
-            running = true;
-        } catch (const Exception& e) {
+            // A plug-in that failed to start returns no handle (and has logged why).
+            running = launchers != nullptr;
+        } catch (const Exception&) {
             Logger::error(
                 "An error occurred while running the desktop applications 'launchers' plugin: "
                 "%s\n",
-                logText(reasonOf(e)).c_str());
+                logText(caughtReason()).c_str());
             running = false;
         }
         try {
             menu = menuPluginInitialise(0, nullptr);
             menuPluginExecute(menu);
-            running = true;
-        } catch (const Exception& e) {
+            running = running || menu != nullptr;
+        } catch (const Exception&) {
             Logger::error(
                 "An error occurred while running the desktop applications 'menu' plugin: %s\n",
-                logText(reasonOf(e)).c_str());
+                logText(caughtReason()).c_str());
         }
         // The plug-ins work on their own threads; a stop request or the end
         // of the session is seen within a fifth of a second.

@@ -191,10 +191,10 @@ std::unique_ptr<Tree> ConfigurationAccess::merged(const std::vector<PolicyLayer>
             }
         }
     } catch (...) {
-        delete merger.getTree();  // the merger never frees the tree it built
+        merger.takeTree();  // dropped: the merger never frees the tree it built
         throw;
     }
-    std::unique_ptr<Tree> tree(merger.getTree());
+    std::unique_ptr<Tree> tree = merger.takeTree();
     return tree ? std::move(tree) : std::make_unique<Tree>();
 }
 
@@ -464,11 +464,11 @@ void ConfigurationAccess::rebuild(const std::string& component, bool logFailure)
         // without the service.
         mCopies->post(mCache, component, served.tree, std::move(build.stamps), build.digest);
     }
-    report(component, *oldTree, *served.tree, served.complete && !wasComplete);
+    report(component, *oldTree, served, served.complete && !wasComplete);
 }
 
 void ConfigurationAccess::report(const std::string& component, const Tree& oldTree,
-                                 const Tree& current, bool becameComplete) const {
+                                 const Served& current, bool becameComplete) const {
     auto diffListener = mDiffListeners.find(component);
     if (diffListener == mDiffListeners.end()) {
         return;
@@ -476,13 +476,19 @@ void ConfigurationAccess::report(const std::string& component, const Tree& oldTr
     if (becameComplete) {
         diffListener->second->completeEveryoneNext();
     }
+    // The listeners get the new tree with the change, so that none has to
+    // come back for it under this lock. Put back afterwards: this change may
+    // run inside another one's listener call.
+    const DiffListener& listeners = *diffListener->second;
+    ChangeOutcome outer = listeners.exchangeOutcome({current.tree, current.complete});
     try {
         TreeDiff diff(component, diffListener->second.get(), const_cast<Tree*>(&oldTree));
-        current.substract(oldTree, diff);
+        current.tree->substract(oldTree, diff);
     } catch (const std::exception& e) {
         Logger::error("Reporting the changes of %s: %s\n", logText(component).c_str(),
                       logText(e.what()).c_str());
     }
+    listeners.exchangeOutcome(std::move(outer));
 }
 
 }  // namespace vesk::legacy

@@ -153,7 +153,7 @@ class HOLLIN_EXPORT ConfigurationAccess : public IPolicyListener {
     // Tells the component's listeners what changed from the old tree; every
     // listener's onChangeComplete when the read became complete, changed
     // nodes or not (a listener waiting for a full read learns of it).
-    void report(const std::string& component, const Tree& oldTree, const Tree& current,
+    void report(const std::string& component, const Tree& oldTree, const Served& current,
                 bool becameComplete) const;
     // getNode for a path not kept in mPaths; for a caller that holds mMutex.
     Node* walk(const std::string& path) const;

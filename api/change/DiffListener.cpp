@@ -159,6 +159,10 @@ void DiffListener::beginChange() const {
     mEveryone.push_back(std::exchange(mEveryoneNext, false));
 }
 
+ChangeOutcome DiffListener::exchangeOutcome(ChangeOutcome outcome) const {
+    return std::exchange(mOutcome, std::move(outcome));
+}
+
 void DiffListener::completeEveryoneNext() const {
     mEveryoneNext = true;
 }
@@ -183,12 +187,19 @@ void DiffListener::endChange() const {
         }
     }
     mEveryone.pop_back();
+    // Kept apart: a listener may start another change during its call.
+    const ChangeOutcome outcome = mOutcome;
     // A listener may remove another (which may then be gone) during its call:
     // look each one up just before calling it.
     for (INodeListener* listener : notified) {
         if (isRegistered(listener)) {
-            guarded("the end of a change of " + mComponent,
-                    [listener] { listener->onChangeComplete(); });
+            guarded("the end of a change of " + mComponent, [listener, &outcome] {
+                if (outcome.tree) {
+                    listener->onChangeCompleteWith(outcome);
+                } else {
+                    listener->onChangeComplete();
+                }
+            });
         }
     }
 }

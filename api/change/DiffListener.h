@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "change/INodeListener.h"
 #include "change/Listeners.h"
 #include "layers/ActionType.h"
 #include "model/HollinExport.h"
@@ -57,6 +58,10 @@ class HOLLIN_EXPORT DiffListener {
     // needs one end.
     void beginChange() const;
     void endChange() const;
+    // What the change events that follow led to, for onChangeCompleteWith;
+    // without a tree (the default) endChange calls onChangeComplete().
+    // Returns the outcome it replaces, for the caller to put back.
+    ChangeOutcome exchangeOutcome(ChangeOutcome outcome) const;
     // Makes the next change event end with onChangeComplete to every
     // listener registered before it, whether a node of its concerned it or
     // not: a read that became complete is news to all of them.
@@ -89,6 +94,7 @@ class HOLLIN_EXPORT DiffListener {
     // listener; and the wish for the next event to begin.
     mutable std::vector<bool> mEveryone;
     mutable bool mEveryoneNext = false;
+    mutable ChangeOutcome mOutcome;
 };
 
 }  // namespace vesk::legacy

@@ -9,12 +9,31 @@
 //       void onChangeComplete() override { rewriteAll(); }   // once per change
 //   };
 //   access.addListener(path, &rewriter);   // the client keeps ownership
+//
+// A listener that rewrites from the new policy takes it from the call instead
+// of reading the facade back (whose lock the call runs under):
+//       void onChangeCompleteWith(const ChangeOutcome& outcome) override {
+//           rewriteAll(*outcome.tree, outcome.complete);
+//       }
 #pragma once
+
+#include <memory>
 
 #include "model/HollinExport.h"
 #include "model/NodePath.h"
 
 namespace vesk::legacy {
+
+class Tree;
+
+// What a change of a component led to.
+struct ChangeOutcome {
+    // The component's tree as served after the change: it never changes, and
+    // lives as long as someone keeps it (ConfigurationAccess::snapshot).
+    std::shared_ptr<const Tree> tree;
+    // Whether it was read in full (ConfigurationAccess::isComplete).
+    bool complete = false;
+};
 
 class HOLLIN_EXPORT INodeListener {
   public:
@@ -28,6 +47,12 @@ class HOLLIN_EXPORT INodeListener {
     // layer was mended), even when none of its nodes changed. Not called for
     // a listener removed during the event.
     virtual void onChangeComplete() {}
+    // Called in place of onChangeComplete() where the change comes with its
+    // outcome (the facade's changes do); by default it calls that.
+    virtual void onChangeCompleteWith(const ChangeOutcome& outcome) {
+        static_cast<void>(outcome);
+        onChangeComplete();
+    }
     virtual ~INodeListener() = default;
 };
 

@@ -55,6 +55,17 @@ TreeMerger::~TreeMerger() {
     }
 }
 
+std::unique_ptr<Tree> TreeMerger::takeTree() {
+    std::unique_ptr<Tree> tree(mTree);
+    if (tree) {
+        // Open entries point into the tree: they go with it.
+        mStack.clear();
+        mFinalisedFrom = kNoneFinalised;
+        mTree = nullptr;
+    }
+    return tree;
+}
+
 bool TreeMerger::mayBecome(const StructuralNode* parent, PropertyType type) {
     return parent != nullptr || type == kStructural;
 }

@@ -4,7 +4,7 @@
 //
 //   TreeMerger merger;
 //   for (const PolicyLayer& layer : layers) merger.merge(layer);
-//   std::unique_ptr<Tree> tree(merger.getTree());   // null when no layer made a root
+//   std::unique_ptr<Tree> tree = merger.takeTree();   // null when no layer made a root
 //
 // A tree that would take more nodes or values than LayerLimitExceeded allows
 // stops with that exception at the layer that asks for them.
@@ -39,6 +39,7 @@
 //   it built stays, and the next layer starts from the root again.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -72,6 +73,10 @@ class HOLLIN_EXPORT TreeMerger : public ITreeHandler {
     // The tree built so far: null until the first layer's outermost element
     // ends. The caller owns it once it takes it; the merger never destroys it.
     Tree* getTree() const { return mTree; }
+    // Hands the tree built so far over (null before there is one); the merger
+    // then holds none. Take it once the last layer is merged, or drop what a
+    // failed merge built by letting the result go.
+    std::unique_ptr<Tree> takeTree();
 
     // The one protection test: false for a read-only node.
     static bool mayChange(const Node& node);

@@ -10,7 +10,7 @@
 //   TreeMerger merger;
 //   std::string problem;
 //   bool complete = TreeFileReader(text).read(merger, problem);
-//   std::unique_ptr<Tree> tree(merger.getTree());  // the caller's, complete or not
+//   std::unique_ptr<Tree> tree = merger.takeTree();  // the caller's, complete or not
 #pragma once
 
 #include <string>

@@ -32,18 +32,6 @@ bool isHeaderOnly(const std::string& text) {
                        [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
 }
 
-// Frees the merger's tree however unserialize is left.
-class MergedTree {
-  public:
-    explicit MergedTree(const TreeMerger& merger) : mMerger(merger) {}
-    ~MergedTree() { delete mMerger.getTree(); }
-    MergedTree(const MergedTree&) = delete;
-    MergedTree& operator=(const MergedTree&) = delete;
-
-  private:
-    const TreeMerger& mMerger;
-};
-
 }  // namespace
 
 void Tree::serialize(const std::string& fileName) const {
@@ -81,13 +69,19 @@ void Tree::unserialize(const std::string& fileName) {
     }
 
     TreeMerger merger;
-    const MergedTree owner(merger);
-    if (!TreeFileReader(std::move(text)).read(merger, problem)) {
+    bool whole = false;
+    try {
+        whole = TreeFileReader(std::move(text)).read(merger, problem);
+    } catch (...) {
+        merger.takeTree();  // dropped: the merger never frees the tree it built
+        throw;
+    }
+    std::unique_ptr<Tree> read = merger.takeTree();
+    if (!whole) {
         Logger::warning("Cannot read tree file %s: %s\n", logText(fileName).c_str(),
                         logText(problem).c_str());
         return;
     }
-    Tree* read = merger.getTree();
     if (!read || !read->getRoot()) {
         Logger::warning("Cannot read tree file %s: it holds no tree\n", logText(fileName).c_str());
         return;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "policy/PapiConnection.h"
 
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,8 +47,29 @@ class ServiceList {
     Entry* mHead;
     bool mFree;
 };
-using LayerList = ServiceList<PAPILayerEntry, papiFreeLayerList>;
 using NameList = ServiceList<PAPINameEntry, papiFreeStringList>;
+
+// Collects the layers the service hands over, each copied once from the
+// service's buffer. A throw stops the delivery; it is rethrown once the
+// service has returned, as no exception may cross it.
+struct LayerSink {
+    std::vector<PapiLayer> read;
+    std::exception_ptr failure;
+
+    static int take(const char* data, int size, const char* stamp, void* userData) noexcept {
+        auto* sink = static_cast<LayerSink*>(userData);
+        try {
+            if (size < 0 || (data == nullptr && size > 0)) {
+                checkPapiStatus(PAPILdbFailure);
+            }
+            sink->read.emplace_back(data, size, stamp != nullptr ? stamp : "");
+            return 0;
+        } catch (...) {
+            sink->failure = std::current_exception();
+            return 1;
+        }
+    }
+};
 
 // Appends items to target, all or nothing: a throw while appending removes what
 // was appended and rethrows.
@@ -95,19 +117,14 @@ PapiConnection::~PapiConnection() {
 void PapiConnection::readComponentLayers(const std::string& component,
                                          std::vector<PapiLayer>& layers) const {
     PAPIStatus status = PAPISuccess;
-    PAPILayerEntry* head = papiReadComponentLayers(mHandle, component.c_str(), &status);
-    // Owned from here on, so that it is freed once whatever happens below,
-    // also when the service hands out a list together with a failure.
-    LayerList list(head, status);
+    LayerSink sink;
+    // Handed over without a list: a list would be one more copy of every text.
+    papiReadComponentLayersInto(mHandle, component.c_str(), &LayerSink::take, &sink, &status);
     checkPapiStatus(status, mHandle);
-    std::vector<PapiLayer> read;
-    for (const PAPILayerEntry* entry = list.get(); entry != nullptr; entry = entry->next) {
-        if (entry->size < 0 || (entry->data == nullptr && entry->size > 0)) {
-            checkPapiStatus(PAPILdbFailure);
-        }
-        read.emplace_back(entry->data, entry->size, entry->stamp != nullptr ? entry->stamp : "");
+    if (sink.failure) {
+        std::rethrow_exception(sink.failure);
     }
-    appendAll(read, layers);
+    appendAll(sink.read, layers);
 }
 
 void PapiConnection::listComponentNames(const std::string& selector,

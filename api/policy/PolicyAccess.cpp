@@ -67,8 +67,8 @@ void PolicyAccess::getPolicyLayers(const NodePath& path, std::vector<PolicyLayer
     const std::size_t oldSize = layers.size();
     try {
         layers.reserve(oldSize + read.size());
-        for (const PapiLayer& layer : read) {
-            layers.emplace_back(path, layer);
+        for (PapiLayer& layer : read) {
+            layers.emplace_back(path, std::move(layer));
         }
     } catch (...) {
         layers.erase(layers.begin() + static_cast<std::ptrdiff_t>(oldSize), layers.end());

@@ -8,6 +8,8 @@
 //   layer.read(merger);
 #pragma once
 
+#include <utility>
+
 #include "layers/IUpdateLayer.h"
 #include "model/HollinExport.h"
 #include "model/NodePath.h"
@@ -18,6 +20,8 @@ namespace vesk::legacy {
 class HOLLIN_EXPORT PolicyLayer : public IUpdateLayer {
   public:
     PolicyLayer(const NodePath& path, const PapiLayer& layer) : mPath(path), mLayer(layer) {}
+    // Takes the layer's text over instead of copying it.
+    PolicyLayer(const NodePath& path, PapiLayer&& layer) : mPath(path), mLayer(std::move(layer)) {}
 
     // A layer that is not well-formed XML still delivers the events read before
     // the error; the error is logged once per read as a warning naming the

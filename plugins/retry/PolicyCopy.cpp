@@ -9,13 +9,18 @@
 namespace vesk::legacy::plugins {
 
 PolicyCopy PolicyCopy::take(const ConfigurationAccess& access, const std::string& path) {
-    const size_t slash = path.find('/');
-    const std::string component = path.substr(0, slash);
-    PolicyCopy copy;
+    const std::string component = path.substr(0, path.find('/'));
     // Completeness first: a rebuild in between can then only make the copy
     // look less complete than it is, which spares a deletion, never adds one.
-    copy.complete = access.isComplete(component);
-    const std::shared_ptr<const Tree> tree = access.snapshot(component);
+    const bool complete = access.isComplete(component);
+    return take(access.snapshot(component), complete, path);
+}
+
+PolicyCopy PolicyCopy::take(std::shared_ptr<const Tree> tree, bool complete,
+                            const std::string& path) {
+    const size_t slash = path.find('/');
+    PolicyCopy copy;
+    copy.complete = complete;
     const Node* node = tree->getRoot();
     for (size_t start = slash + 1; slash != std::string::npos && node != nullptr;) {
         const size_t end = path.find('/', start);

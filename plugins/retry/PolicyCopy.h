@@ -14,6 +14,7 @@
 namespace vesk::legacy {
 class ConfigurationAccess;
 class Node;
+class Tree;
 }  // namespace vesk::legacy
 
 namespace vesk::legacy::plugins {
@@ -27,6 +28,9 @@ struct PolicyCopy {
 
     // Path: "component/name/...". Throws what reading the facade throws.
     static PolicyCopy take(const ConfigurationAccess& access, const std::string& path);
+    // The same from a tree the caller has (a change's outcome), read in full or not.
+    static PolicyCopy take(std::shared_ptr<const Tree> tree, bool complete,
+                           const std::string& path);
 };
 
 }  // namespace vesk::legacy::plugins

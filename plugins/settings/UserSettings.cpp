@@ -36,11 +36,11 @@ bool merge(const std::vector<PolicyLayer>& layers, std::unique_ptr<Tree>& tree,
             }
         }
     } catch (...) {
-        delete merger.getTree();
+        merger.takeTree();  // dropped
         problem = "the layers are too large";
         return false;
     }
-    tree.reset(merger.getTree());
+    tree = merger.takeTree();
     return whole;
 }
 

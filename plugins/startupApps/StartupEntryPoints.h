@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Entry points of the startup applications plug-in, with C linkage. The handle
-// is an opaque StartupPlugin; exceptions are not caught here and reach the
-// caller.
+// is an opaque StartupPlugin. No exception leaves them: a failure is logged,
+// and initialise then returns null.
 //
 //   void* plugin = startupPluginInitialise(0, nullptr);
 //   startupPluginExecute(plugin);

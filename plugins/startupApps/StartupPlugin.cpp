@@ -58,9 +58,11 @@ StartupPlugin::~StartupPlugin() {
     }
 }
 
-PolicyCopy StartupPlugin::readList() const {
+PolicyCopy StartupPlugin::readList(const ChangeOutcome& outcome) const {
     try {
-        return PolicyCopy::take(ConfigurationAccess::defaultInstance(), kStartupNode);
+        return outcome.tree
+                   ? PolicyCopy::take(outcome.tree, outcome.complete, kStartupNode)
+                   : PolicyCopy::take(ConfigurationAccess::defaultInstance(), kStartupNode);
     } catch (const Exception& e) {
         Logger::error("An error occurred starting the applications: %s\n",
                       logText(e.getMessage()).c_str());
@@ -73,8 +75,12 @@ void StartupPlugin::execute() {
 }
 
 void StartupPlugin::onChangeComplete() {
+    onChangeCompleteWith(ChangeOutcome());
+}
+
+void StartupPlugin::onChangeCompleteWith(const ChangeOutcome& outcome) {
     try {
-        write(mRetry.generation(), readList());
+        write(mRetry.generation(), readList(outcome));
     } catch (const Exception& e) {
         Logger::error("An error occurred while running the startup applications plugin: %s\n",
                       logText(e.getMessage()).c_str());

@@ -70,8 +70,9 @@ class StartupPlugin : public INodeListener {
     void onNodeAdded(const NodePath&) override {}
     void onNodeRemoved(const NodePath&) override {}
     void onNodeChanged(const NodePath&) override {}
-    // Takes a copy of the list and writes it.
+    // Takes a copy of the list (from the outcome, when given) and writes it.
     void onChangeComplete() override;
+    void onChangeCompleteWith(const ChangeOutcome& outcome) override;
 
     // Reading consumes the old list from the in-memory configuration.
     void readSessionEntries();
@@ -90,9 +91,9 @@ class StartupPlugin : public INodeListener {
 
     void collectOtherKeys(int count);
     void storeOtherKeys(int index, const OtherKeys& keys) const;
-    // A copy of the startup list; a failed read is logged and gives an empty,
-    // incomplete one.
-    PolicyCopy readList() const;
+    // A copy of the startup list, from the outcome when it holds a tree; a
+    // failed read is logged and gives an empty, incomplete one.
+    PolicyCopy readList(const ChangeOutcome& outcome = ChangeOutcome()) const;
     // Writes the session list from the copy; the caller serialises. True when
     // saved; notes whether that settles it.
     bool rewrite(Node* list, bool complete);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Entry points of the launchers plug-in libvantor, with C linkage. The handle
-// is an opaque LauncherPlugin; exceptions are not caught here and reach the
-// host (execute throws when listening cannot start).
+// is an opaque LauncherPlugin. No exception leaves them: a failure is logged
+// (execute's when listening cannot start), and initialise then returns null.
 //
 //   void* launchers = launchersPluginInitialise(0, nullptr);  // $HOME/Desktop/
 //   launchersPluginExecute(launchers);                        // write, then listen

@@ -128,7 +128,11 @@ void LauncherPlugin::onChangeComplete() {
     onChange();
 }
 
-void LauncherPlugin::onChange() {
+void LauncherPlugin::onChangeCompleteWith(const ChangeOutcome& outcome) {
+    onChange(outcome);
+}
+
+void LauncherPlugin::onChange(const ChangeOutcome& outcome) {
     if (mStopped) {
         return;
     }
@@ -140,7 +144,8 @@ void LauncherPlugin::onChange() {
         }
         // Read first: if the configuration cannot be read, the launchers the
         // user has stay. Retries write from the copy.
-        copy = PolicyCopy::take(access(), kLauncherNode);
+        copy = outcome.tree ? PolicyCopy::take(outcome.tree, outcome.complete, kLauncherNode)
+                            : PolicyCopy::take(access(), kLauncherNode);
     } catch (const Exception& e) {
         Logger::error("An error occurred creating the launchers: %s\n",
                       logText(e.getMessage()).c_str());

@@ -50,6 +50,7 @@ class LauncherPlugin : public INodeListener {
     void onNodeRemoved(const NodePath& path) override;
     void onNodeChanged(const NodePath& path) override;
     void onChangeComplete() override;
+    void onChangeCompleteWith(const ChangeOutcome& outcome) override;
 
     // Rewrites every launcher from the current configuration: the new set is
     // written first, then the launcher files not in it are deleted. When the
@@ -59,9 +60,9 @@ class LauncherPlugin : public INodeListener {
     // launcher cannot be saved (a full disk) the whole set is written again
     // later from the same copy of the list, until it succeeds or a newer
     // change replaces it. Logs failures; never throws Exception.
-    // Reads a copy of the list on any thread; a write of a newer change
-    // started meanwhile is not overtaken.
-    void onChange();
+    // Reads a copy of the list on any thread (from the outcome, when it holds
+    // a tree); a write of a newer change started meanwhile is not overtaken.
+    void onChange(const ChangeOutcome& outcome = ChangeOutcome());
     // Deletes our launcher files (ManagedFile) of the folder dir (ending in
     // "/") except those named in keep.
     static void removeLaunchers(const std::string& dir,

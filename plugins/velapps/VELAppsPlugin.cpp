@@ -2,18 +2,15 @@
 #include "VELAppsPlugin.h"
 
 #include "VELAppsWriter.h"
+#include "policy/EntryGuard.h"
 
-// The host is outside this system and knows nothing of our exceptions: each
-// entry point logs them instead.
+using vesk::legacy::guardEntry;
+
 extern "C" {
 
 __attribute__((visibility("default"))) void* velAppsInitialise() {
-    try {
-        return new VELAppsWriter();
-    } catch (...) {
-        logCaughtFailure("Init writer: %s\n");
-        return nullptr;
-    }
+    return guardEntry(
+        "Init writer", []() -> void* { return new VELAppsWriter(); }, nullptr);
 }
 
 __attribute__((visibility("default"))) void velAppsExecute(void* handle) {
@@ -22,25 +19,11 @@ __attribute__((visibility("default"))) void velAppsExecute(void* handle) {
     VELAppsWriter* writer = static_cast<VELAppsWriter*>(handle);
     // Listening first, so that no change before the first installation's
     // read is missed.
-    try {
-        writer->startListening();
-    } catch (...) {
-        logCaughtFailure("Start listening: %s\n");
-    }
-    try {
-        writer->writeApps();
-    } catch (...) {
-        logCaughtFailure("Write apps: %s\n");
-    }
+    guardEntry("Start listening", [&] { writer->startListening(); });
+    guardEntry("Write apps", [&] { writer->writeApps(); });
 }
 
 __attribute__((visibility("default"))) void Uninitialise(void* handle) {
-    if (!handle)
-        return;
-    try {
-        delete static_cast<VELAppsWriter*>(handle);
-    } catch (...) {
-        logCaughtFailure("Stop listening: %s\n");
-    }
+    guardEntry("Stop listening", [&] { delete static_cast<VELAppsWriter*>(handle); });
 }
 }

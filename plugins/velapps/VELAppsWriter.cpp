@@ -463,6 +463,10 @@ bool installApplications(const StructuralNode& list) {
 }
 
 void VELAppsWriter::writeApps() const {
+    writeApps(vesk::legacy::ChangeOutcome());
+}
+
+void VELAppsWriter::writeApps(const vesk::legacy::ChangeOutcome& outcome) const {
     if (!mAccess)
         return;
     const std::uint64_t since = mRetry.generation();
@@ -470,7 +474,9 @@ void VELAppsWriter::writeApps() const {
     try {
         // A copy of the list: a change event holds the access's lock while it
         // calls us, and a retry runs on another thread.
-        copy = vesk::legacy::plugins::PolicyCopy::take(*mAccess, kAppsPath);
+        copy = outcome.tree ? vesk::legacy::plugins::PolicyCopy::take(outcome.tree,
+                                                                      outcome.complete, kAppsPath)
+                            : vesk::legacy::plugins::PolicyCopy::take(*mAccess, kAppsPath);
     } catch (...) {
         logCaughtFailure("Write apps: %s\n");
         return;
@@ -521,4 +527,7 @@ void VELAppsWriter::onNodeRemoved(const NodePath&) {}
 void VELAppsWriter::onNodeChanged(const NodePath&) {}
 void VELAppsWriter::onChangeComplete() {
     writeApps();
+}
+void VELAppsWriter::onChangeCompleteWith(const vesk::legacy::ChangeOutcome& outcome) {
+    writeApps(outcome);
 }

@@ -61,6 +61,8 @@ class VELAppsWriter : public vesk::legacy::INodeListener {
     // newer call replaces it. Serialised across all writers. Nothing is
     // installed from policy that was not read in full.
     void writeApps() const;
+    // The same from a change's outcome, when it holds a tree.
+    void writeApps(const vesk::legacy::ChangeOutcome& outcome) const;
     void startListening();
     void stopListening();
 
@@ -68,6 +70,7 @@ class VELAppsWriter : public vesk::legacy::INodeListener {
     void onNodeRemoved(const vesk::legacy::NodePath& path) override;
     void onNodeChanged(const vesk::legacy::NodePath& path) override;
     void onChangeComplete() override;
+    void onChangeCompleteWith(const vesk::legacy::ChangeOutcome& outcome) override;
 
   private:
     bool mListening = false;

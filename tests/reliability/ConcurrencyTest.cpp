@@ -22,6 +22,8 @@
 #include "change/INodeListener.h"
 #include "model/Node.h"
 #include "model/NodePath.h"
+#include "model/PropertyNode.h"
+#include "model/StructuralNode.h"
 #include "model/Tree.h"
 #include "papi.h"
 #include "policy/IPolicyListener.h"
@@ -66,7 +68,8 @@ NodePath pathOf(const std::string& text) {
     return path;
 }
 
-// Remembers the value the facade held during its last call.
+// Remembers the value the facade held during its last call, and keeps the
+// tree the last change came with for other threads to read.
 class ValueRecorder : public INodeListener {
   public:
     ValueRecorder(const ConfigurationAccess& access, std::string valuePath)
@@ -75,6 +78,24 @@ class ValueRecorder : public INodeListener {
     void onNodeAdded(const NodePath&) override { record(); }
     void onNodeRemoved(const NodePath&) override { record(); }
     void onNodeChanged(const NodePath&) override { record(); }
+
+    void onChangeCompleteWith(const ChangeOutcome& outcome) override {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mOutcome = outcome.tree;
+    }
+    // The property's value in the kept tree; "" before the first change.
+    std::string outcomeValue() {
+        std::shared_ptr<const Tree> tree;
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            tree = mOutcome;
+        }
+        const StructuralNode* root = tree ? tree->getRoot()->asStructuralNode() : nullptr;
+        const Node* group = root != nullptr ? root->findChild("a") : nullptr;
+        const Node* property =
+            group != nullptr ? group->asStructuralNode()->findChild("p") : nullptr;
+        return property != nullptr ? property->asPropertyNode()->getStringValue("default") : "";
+    }
 
     bool waitFor(const std::string& value, std::chrono::seconds timeout) {
         std::unique_lock<std::mutex> lock(mMutex);
@@ -95,6 +116,7 @@ class ValueRecorder : public INodeListener {
     std::mutex mMutex;
     std::condition_variable mChanged;
     std::string mLastSeen;
+    std::shared_ptr<const Tree> mOutcome;
 };
 
 TEST_F(ConcurrencyTest, ReadersAndListenersOnSeveralThreadsWhilePolicyIsRewritten) {
@@ -117,6 +139,8 @@ TEST_F(ConcurrencyTest, ReadersAndListenersOnSeveralThreadsWhilePolicyIsRewritte
     for (int i = 0; i < 2; ++i) {
         threads.emplace_back([&] {
             while (!stopReaders) {
+                const std::string kept = atComponent.outcomeValue();
+                EXPECT_TRUE(kept.empty() || kept.compare(0, 1, "v") == 0 || kept == "last") << kept;
                 const std::string value = access.getString(valuePath, "default", "none");
                 EXPECT_EQ(value.compare(0, 1, "v") == 0 || value == "last", true) << value;
                 const std::shared_ptr<const Tree> tree = access.snapshot(component);
@@ -163,6 +187,7 @@ TEST_F(ConcurrencyTest, ReadersAndListenersOnSeveralThreadsWhilePolicyIsRewritte
     EXPECT_TRUE(atProperty.waitFor("last", 30s));
     EXPECT_TRUE(churned[0]->waitFor("last", 30s));
     EXPECT_TRUE(churned[3]->waitFor("last", 30s));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return atComponent.outcomeValue() == "last"; }));
     stopReaders = true;
     for (auto& thread : threads) {
         thread.join();

@@ -201,6 +201,22 @@ PAPILayerEntry* papiReadComponentLayers(PAPI* handle, const char* component, PAP
     return list->layers.data();
 }
 
+// Served from the programmed list, so the record reads as that list's calls;
+// malformed records reach the sink as they are.
+void papiReadComponentLayersInto(PAPI* handle, const char* component, PAPILayerSink sink,
+                                 void* userData, PAPIStatus* status) {
+    PAPILayerEntry* list = papiReadComponentLayers(handle, component, status);
+    for (PAPILayerEntry* entry = list; *status == PAPISuccess && entry != nullptr;
+         entry = entry->next) {
+        if (sink(entry->data, entry->size, entry->stamp, userData) != 0) {
+            break;
+        }
+    }
+    if (list != nullptr || *status == PAPISuccess) {
+        papiFreeLayerList(list);
+    }
+}
+
 PAPINameEntry* papiListComponentNames(PAPI* handle, const char* selector, PAPIStatus* status) {
     std::lock_guard<std::mutex> lock(sMutex);
     *status = sState.listStatus;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -97,6 +98,25 @@ inline std::vector<std::string> describe(PAPI* handle, const std::string& compon
     }
     papiFreeLayerList(layers);
     return described;
+}
+
+// describe through papiReadComponentLayersInto, whose sink asks for no more
+// once it has limit layers.
+inline std::vector<std::string> describeInto(PAPI* handle, const char* component,
+                                             PAPIStatus& status, size_t limit = SIZE_MAX) {
+    struct Taken {
+        std::vector<std::string> layers;
+        size_t limit;
+    } taken{{}, limit};
+    const PAPILayerSink sink = [](const char* data, int size, const char* stamp, void* userData) {
+        auto* taken = static_cast<Taken*>(userData);
+        taken->layers.push_back(std::string(stamp) + "=" +
+                                std::string(data, static_cast<size_t>(size)));
+        return taken->layers.size() >= taken->limit ? 1 : 0;
+    };
+    status = -1;
+    papiReadComponentLayersInto(handle, component, sink, &taken, &status);
+    return taken.layers;
 }
 
 inline std::vector<std::string> names(PAPI* handle, const char* selector, PAPIStatus& status) {

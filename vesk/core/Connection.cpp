@@ -372,33 +372,10 @@ std::vector<Connection::Call> Connection::collectCalls() {
         if (!named && !compare) {
             continue;
         }
-        const Backend::Presence presence = mBackend->presence(component);
-        if (presence.unreachable) {
-            mRetry.insert(component);
-            state.unreachable = true;
-            state.removedSince = Clock::time_point();  // the retry looks again
-            failed = true;
+        const int type = eventOf(component, state, named && !exact, now, failed);
+        if (type == kNoEvent) {
             continue;
         }
-        if (holdRemoval(state, presence, now)) {
-            continue;
-        }
-        // Back from a store that could not be read: one event, since the
-        // listener may hold nothing or an older copy of its own.
-        const bool returned = state.unreachable;
-        state.unreachable = false;
-        if (!returned && presence.fingerprint == state.fingerprint && (!named || exact)) {
-            continue;
-        }
-        state.fingerprint = presence.fingerprint;
-        const bool has = presence.hasLayers;
-        if (!returned && !state.hadLayers && !has) {
-            continue;
-        }
-        const int type =
-            has ? (state.hadLayers ? PAPIEventComponentModified : PAPIEventComponentAdded)
-                : (state.hadLayers ? PAPIEventComponentRemoved : PAPIEventComponentModified);
-        state.hadLayers = has;
         for (const auto& listener : mListeners) {
             if (listener.second.component == component) {
                 calls.push_back(Call{listener.first, listener.second.callback,
@@ -414,6 +391,38 @@ std::vector<Connection::Call> Connection::collectCalls() {
         mRetryDelay = kFirstRetryDelay;
     }
     return calls;
+}
+
+int Connection::eventOf(const std::string& component, ComponentState& state, bool notified,
+                        Clock::time_point now, bool& failed) {
+    const Backend::Presence presence = mBackend->presence(component);
+    if (presence.unreachable) {
+        mRetry.insert(component);
+        state.unreachable = true;
+        state.removedSince = Clock::time_point();  // the retry looks again
+        failed = true;
+        return kNoEvent;
+    }
+    if (holdRemoval(state, presence, now)) {
+        return kNoEvent;
+    }
+    // Back from a store that could not be read: one event, since the
+    // listener may hold nothing or an older copy of its own.
+    const bool returned = state.unreachable;
+    state.unreachable = false;
+    if (!returned && presence.fingerprint == state.fingerprint && !notified) {
+        return kNoEvent;
+    }
+    state.fingerprint = presence.fingerprint;
+    const bool has = presence.hasLayers;
+    if (!returned && !state.hadLayers && !has) {
+        return kNoEvent;
+    }
+    const int type =
+        has ? (state.hadLayers ? PAPIEventComponentModified : PAPIEventComponentAdded)
+            : (state.hadLayers ? PAPIEventComponentRemoved : PAPIEventComponentModified);
+    state.hadLayers = has;
+    return type;
 }
 
 // A layer that vanished cannot be told at once from one an editor renamed

@@ -94,6 +94,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::chrono::steady_clock::time_point settledAt(const ComponentState& state) const;
     std::vector<Call> stateCalls();
     std::vector<Call> collectCalls();
+    // With mMutex held: the event a component's layers make now, or
+    // kNoEvent; notified says a change notice counts though the layers look
+    // the same. Sets failed when the backend could not be read.
+    static constexpr int kNoEvent = -1;
+    int eventOf(const std::string& component, ComponentState& state, bool notified,
+                std::chrono::steady_clock::time_point now, bool& failed);
     void dispatch(const std::vector<Call>& calls);
     bool onWatcherThread() const;
     void wake();  // makes the watcher look at its timers again; with mMutex held

@@ -225,6 +225,31 @@ PAPILayerEntry* papiReadComponentLayers(PAPI* handle, const char* component, PAP
     return head;
 }
 
+void papiReadComponentLayersInto(PAPI* handle, const char* component, PAPILayerSink sink,
+                                 void* userData, PAPIStatus* status) {
+    setStatus(status,
+              remember(handle, guarded([&]() -> PAPIStatus {
+                           const std::shared_ptr<Connection> connection =
+                               HandleRegistry::instance().find(handle);
+                           if (!connection || component == nullptr || sink == nullptr) {
+                               return PAPIInvalidArg;
+                           }
+                           std::vector<Backend::Layer> layers;
+                           const PAPIStatus read =
+                               connection->backend().readLayers(component, layers);
+                           if (read != PAPISuccess) {
+                               return read;
+                           }
+                           for (const Backend::Layer& layer : layers) {
+                               if (sink(layer.data.data(), static_cast<int>(layer.data.size()),
+                                        layer.stamp.c_str(), userData) != 0) {
+                                   break;
+                               }
+                           }
+                           return PAPISuccess;
+                       })));
+}
+
 PAPINameEntry* papiListComponentNames(PAPI* handle, const char* selector, PAPIStatus* status) {
     PAPINameEntry* head = nullptr;
     setStatus(status, remember(handle, guarded([&]() -> PAPIStatus {

@@ -133,6 +133,16 @@ void papiDeinitialise(PAPI* handle, PAPIStatus* status);
  * component has none. Free the list with papiFreeLayerList. */
 PAPILayerEntry* papiReadComponentLayers(PAPI* handle, const char* component, PAPIStatus* status);
 
+/* The same layers without a list: each is handed to sink in turn, most
+ * general first, once all were read. data holds exactly size bytes (not
+ * NUL-terminated) and, like stamp, is valid during that call only, so a
+ * caller that keeps a layer copies it once, straight into its own storage.
+ * A sink that returns non-zero gets no further layer; the status stays 0.
+ * Nothing is handed over when the read fails. */
+typedef int (*PAPILayerSink)(const char* data, int size, const char* stamp, void* userData);
+void papiReadComponentLayersInto(PAPI* handle, const char* component, PAPILayerSink sink,
+                                 void* userData, PAPIStatus* status);
+
 /* Names of the components that have a layer for this entity, ascending,
  * filtered by prefix (an empty or null selector lists all). Free with
  * papiFreeStringList. */

@@ -121,6 +121,7 @@ TEST_F(LiveChangeTest, StartWithABrokenLayerServesTheKeptCopyUntilItIsMended) {
         access.addListener(NodePath("live", {"a"}), &listener);
         writeLayer(c.mended);
         EXPECT_EQ(listener.completes(1), 1u);
+        EXPECT_EQ(listener.outcomes(), Lines{"complete served"});
         EXPECT_EQ(listener.take(), c.mended == std::string("kept") ? Lines() : mendedLines);
         EXPECT_TRUE(access.isComplete("live"));
         access.removeListener(NodePath("live", {"a"}), &listener);

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // A node listener for the facade tests: records "<kind> <path>=<value>" for
 // each call, value being what the facade answers for one property during the
-// call, runs an optional action, counts the ends of change events, and lets a
-// test wait for calls that arrive on the service's thread.
+// call, runs an optional action, counts the ends of change events, notes for
+// each end whether its outcome is what the facade serves, and lets a test wait
+// for calls that arrive on the service's thread.
 #pragma once
 
 #include <chrono>
@@ -34,6 +35,17 @@ class Recorder : public INodeListener {
         ++mCompletes;
         mArrived.notify_all();
     }
+    void onChangeCompleteWith(const ChangeOutcome& outcome) override {
+        const std::string component = mWatched.substr(0, mWatched.find('/'));
+        const bool served = outcome.tree == mAccess.snapshot(component) &&
+                            outcome.complete == mAccess.isComplete(component);
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            mOutcomes.push_back((outcome.complete ? "complete " : "partial ") +
+                                std::string(served ? "served" : "not served"));
+        }
+        onChangeComplete();
+    }
 
     // Takes the calls so far, once there are count of them (ten seconds at most).
     Lines take(std::size_t count = 0) {
@@ -48,6 +60,13 @@ class Recorder : public INodeListener {
         std::unique_lock<std::mutex> lock(mMutex);
         mArrived.wait_for(lock, std::chrono::seconds(10), [&] { return mCompletes >= count; });
         return mCompletes;
+    }
+
+    // Per end of a change so far: "complete served" when it came with the
+    // tree the facade serves, read in full.
+    Lines outcomes() {
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mOutcomes;
     }
 
   private:
@@ -66,5 +85,6 @@ class Recorder : public INodeListener {
     std::mutex mMutex;
     std::condition_variable mArrived;
     Lines mCalls;
+    Lines mOutcomes;
     std::size_t mCompletes = 0;
 };

@@ -19,7 +19,7 @@ std::unique_ptr<Tree> mergeAll(const std::vector<std::string>& layers) {
     for (const std::string& xml : layers) {
         merger.merge(layerOf(xml));
     }
-    return std::unique_ptr<Tree>(merger.getTree());
+    return merger.takeTree();
 }
 
 std::string valueOf(const Tree* tree, const std::string& path, const char* locale = "default") {
@@ -234,6 +234,16 @@ TEST(Merger, ExceptionFromALayerStillClosesItsEntries) {
     TreeMerger abandoned;
     layerOf("<group><node zel:name='a'>").read(abandoned);
     EXPECT_EQ(abandoned.getTree(), nullptr);
+    EXPECT_EQ(abandoned.takeTree(), nullptr);
+
+    // Taken while a read left entries open: they go with the tree, and the
+    // merger frees none of them again.
+    TreeMerger taken;
+    taken.merge(layerOf("<group><node zel:name='a'/></group>"));
+    layerOf("<group><node zel:name='b'>").read(taken);
+    const std::unique_ptr<Tree> owned = taken.takeTree();
+    EXPECT_EQ(taken.getTree(), nullptr);
+    EXPECT_NE(find(owned.get(), "b"), nullptr);
 }
 
 TEST(Visitors, FinaliserAndChangerBits) {

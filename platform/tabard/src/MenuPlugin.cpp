@@ -2,7 +2,9 @@
 #include "tabard/MenuPlugin.h"
 
 #include "model/Logger.h"
+#include "policy/EntryGuard.h"
 
+using vesk::legacy::guardEntry;
 using vesk::legacy::Logger;
 
 namespace {
@@ -15,18 +17,25 @@ struct MenuState {
 
 }  // namespace
 
+// The words deskrunner has always logged a failure of the plug-in with.
+constexpr char kFailure[] =
+    "An error occurred while running the desktop applications 'menu' plugin";
+
 extern "C" {
 
 __attribute__((visibility("default"))) void* menuPluginInitialise(int, const char**) {
-    return new MenuState;
+    return guardEntry(
+        kFailure, []() -> void* { return new MenuState; }, nullptr);
 }
 
 __attribute__((visibility("default"))) void menuPluginExecute(void* handle) {
     if (handle == nullptr) {
         return;
     }
-    static_cast<MenuState*>(handle)->started = true;
-    Logger::info("menu plug-in started\n");
+    guardEntry(kFailure, [&] {
+        static_cast<MenuState*>(handle)->started = true;
+        Logger::info("menu plug-in started\n");
+    });
 }
 
 __attribute__((visibility("default"))) void menuPluginUninitialise(void* handle) {
@@ -34,9 +43,11 @@ __attribute__((visibility("default"))) void menuPluginUninitialise(void* handle)
     if (state == nullptr) {
         return;
     }
-    if (state->started) {
-        Logger::info("menu plug-in stopped\n");
-    }
-    delete state;
+    guardEntry(kFailure, [&] {
+        if (state->started) {
+            Logger::info("menu plug-in stopped\n");
+        }
+        delete state;
+    });
 }
 }

@@ -280,4 +280,17 @@ TEST_F(LauncherTest, EntryPointsWithTheStoreMissingAtLogin) {
     EXPECT_NO_THROW(launchersPluginUninitialise(handle));
 }
 
+// The host knows nothing of our exceptions: a store libvesk cannot open at
+// all fails execute with one escaped line, not with an exception.
+TEST_F(LauncherTest, EntryPointsLetNoExceptionOut) {
+    setenv("VESK_POLICY_STORE", "http://example.org/store\nforged", 1);
+    const char* args[] = {mDesktop.c_str()};
+    void* handle = launchersPluginInitialise(1, args);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_NO_THROW(launchersPluginExecute(handle));
+    EXPECT_NO_THROW(launchersPluginUninitialise(handle));
+    EXPECT_EQ(count(log(), "'launchers' plugin: "), 1u) << log();
+    EXPECT_EQ(log().find("\nforged"), std::string::npos) << log();
+}
+
 }  // namespace

@@ -82,7 +82,7 @@ std::vector<LayerChecker::Finding> LayerChecker::check() {
     TreeMerger merger;
     XmlUpdateLayer::ParseError error;
     const bool wellFormed = layer.read(merger, &error, this);
-    const std::unique_ptr<Tree> merged(merger.getTree());
+    const std::unique_ptr<Tree> merged = merger.takeTree();
     if (!wellFormed) {
         onFinding(error.line, error.column, "malformed XML: " + withHint(error.message));
     }

@@ -37,10 +37,10 @@ Provenance::Provenance(const std::vector<PolicyLayer>& layers) {
         }
     } catch (...) {
         // Taken by nobody yet: the merger never frees its tree.
-        delete merger.getTree();
+        merger.takeTree();
         throw;
     }
-    mTree.reset(merger.getTree());
+    mTree = merger.takeTree();
     if (!mTree) {
         mTree = std::make_unique<Tree>();
     }

@@ -52,7 +52,7 @@ std::vector<LayerInfo> describeLayers(const std::vector<PolicyLayer>& layers) {
         // The reader's verdict, from a read into a throwaway merger.
         TreeMerger scratch;
         layers[i].getLayer().read(scratch, &info.error);
-        delete scratch.getTree();
+        scratch.takeTree();  // dropped
         infos.push_back(std::move(info));
     }
     return infos;

@@ -81,8 +81,14 @@ TEST_P(PolicyBehaviourTest, StacksRunFromDefaultToTheEntityOwnScopeWithExactByte
             SCOPED_TRACE(connection != nullptr ? connection : "null");
             PAPI* handle = openHandle(connection);
             PAPIStatus status = -1;
-            EXPECT_EQ(describe(handle, kComponent, status),
-                      connection != nullptr && connection[0] != '\0' ? kioskStack : userStack);
+            const std::vector<std::string>& stack =
+                connection != nullptr && connection[0] != '\0' ? kioskStack : userStack;
+            EXPECT_EQ(describe(handle, kComponent, status), stack);
+            EXPECT_EQ(status, PAPISuccess);
+            // Handed to a sink: the same, and no more once the sink has enough.
+            EXPECT_EQ(describeInto(handle, kComponent, status), stack);
+            EXPECT_EQ(describeInto(handle, kComponent, status, 1),
+                      std::vector<std::string>{stack.front()});
             EXPECT_EQ(status, PAPISuccess);
             // An empty layer is a layer; a component without layers is null with success.
             EXPECT_EQ(describe(handle, "empty", status),
@@ -112,8 +118,11 @@ TEST_P(PolicyBehaviourTest, NamesAndHandlesThatAreNotOursAreRefusedAndNeverUsed)
          {static_cast<const char*>(nullptr), "", ".", "..", "../default/x", "x/..", "/x"}) {
         SCOPED_TRACE(component != nullptr ? component : "null");
         EXPECT_TRUE(refused(papiReadComponentLayers(handle, component, &status)));
+        EXPECT_TRUE(refused(describeInto(handle, component, status).empty() ? nullptr : handle));
         EXPECT_TRUE(refused(papiAddListener(handle, component, callback, nullptr, &status)));
     }
+    papiReadComponentLayersInto(handle, kComponent, nullptr, nullptr, &status);
+    EXPECT_TRUE(refused(nullptr)) << "no sink";
     EXPECT_TRUE(refused(papiAddListener(handle, kComponent, nullptr, nullptr, &status)));
 
     PAPI* stale = openHandle();
@@ -121,6 +130,7 @@ TEST_P(PolicyBehaviourTest, NamesAndHandlesThatAreNotOursAreRefusedAndNeverUsed)
     int local = 0;
     for (PAPI* other : {stale, reinterpret_cast<PAPI*>(&local), static_cast<PAPI*>(nullptr)}) {
         EXPECT_TRUE(refused(papiReadComponentLayers(other, kComponent, &status)));
+        EXPECT_TRUE(refused(describeInto(other, kComponent, status).empty() ? nullptr : other));
         EXPECT_TRUE(refused(papiListComponentNames(other, "", &status)));
         EXPECT_TRUE(refused(papiAddListener(other, kComponent, callback, nullptr, &status)));
         papiDeinitialise(other, &status);

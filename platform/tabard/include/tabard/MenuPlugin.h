@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Stand-in for the desktop's menu plug-in libtabard, which lies outside this
-// system: it starts, logs at info level and stops. Failures would be thrown as
-// vesk::legacy::Exception.
+// system: it starts, logs at info level and stops. Like the real one it lets no
+// exception out: a failure is logged, and initialise then returns null.
 //
 //   void* menu = menuPluginInitialise(0, nullptr);
 //   menuPluginExecute(menu);
