@@ -48,3 +48,19 @@ function(hollin_add_test)
     DISCOVERY_TIMEOUT 120
     PROPERTIES LABELS "${labels}" TIMEOUT 300 ENVIRONMENT "HOLLIN_CACHE_DIR=off")
 endfunction()
+
+# hollin_add_namespace_test(NAME name COMMAND program [args...] [OPTIONS ...]
+#                           [ENVIRONMENT ...] LABELS ... [TIMEOUT seconds])
+# A test run by tests/support/run-in-namespace.sh (with its OPTIONS) in a
+# private mount namespace; skipped (exit 77) where there is none.
+function(hollin_add_namespace_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND;OPTIONS;ENVIRONMENT;LABELS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_test(NAME ${T_NAME}
+           COMMAND sh ${PROJECT_SOURCE_DIR}/tests/support/run-in-namespace.sh ${T_OPTIONS}
+                   ${T_COMMAND})
+  set_tests_properties(${T_NAME} PROPERTIES SKIP_RETURN_CODE 77 LABELS "${T_LABELS}"
+    TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENVIRONMENT}")
+endfunction()

@@ -227,8 +227,8 @@ class KioskInstallTest : public ::testing::Test {
                 fs::copy_file(HOLLIN_SOURCE_DIR "/plugins/velapps/tests/fake-kiosk-tool.sh", path);
                 fs::permissions(path, fs::perms::owner_all);
             }
-            fs::create_directories(kFake);
         }
+        fs::create_directories(kFake);
         // The writer logs to standard error; the test reads it from a file.
         mSavedStderr = dup(STDERR_FILENO);
         const int log = open((kFake + "stderr.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
