@@ -200,20 +200,20 @@ std::string describeTool(const std::string& tool, int status) {
 // either rename fails, the backup stays where it is, for an administrator.
 void restorePrevious(const KioskPaths& paths, bool backedUp) {
     if (calls().mRename(paths.storage.c_str(), paths.tempStorage.c_str()) != 0) {
-        Logger::error("Restore apps: Error accessing %s: %s\n", paths.storage.c_str(),
+        Logger::error("Restore apps: Error accessing %s: %s\n", logText(paths.storage).c_str(),
                       strerror(errno));
         return;
     }
     if (backedUp && calls().mRename(paths.backupStorage.c_str(), paths.storage.c_str()) != 0) {
-        Logger::error("Restore apps: Error accessing %s: %s\n", paths.backupStorage.c_str(),
-                      strerror(errno));
+        Logger::error("Restore apps: Error accessing %s: %s\n",
+                      logText(paths.backupStorage).c_str(), strerror(errno));
     }
 }
 
 void readStorageGroupId(const std::string& tool) {
     FILE* out = calls().mPopen(tool.c_str(), "re");
     if (!out) {
-        Logger::warning("Group tool %s: %s\n", tool.c_str(), strerror(errno));
+        Logger::warning("Group tool %s: %s\n", logText(tool).c_str(), strerror(errno));
         return;
     }
     char buffer[64];
@@ -223,7 +223,7 @@ void readStorageGroupId(const std::string& tool) {
     if (status == 0 && parseGroupId(std::string(buffer, length), groupId)) {
         kStorageGroupId = groupId;
     } else {
-        Logger::warning("Group tool %s printed no group id, keeping %lu\n", tool.c_str(),
+        Logger::warning("Group tool %s printed no group id, keeping %lu\n", logText(tool).c_str(),
                         static_cast<unsigned long>(kStorageGroupId));
     }
 }
@@ -444,7 +444,8 @@ void propagateApplications(const KioskPaths& paths) {
     if (calls().mRename(paths.tempStorage.c_str(), config.c_str()) != 0) {
         int saved = errno;
         if (backedUp && calls().mRename(backup, config.c_str()) != 0) {
-            Logger::error("Restore apps: Error accessing %s: %s\n", backup, strerror(errno));
+            Logger::error("Restore apps: Error accessing %s: %s\n", logText(backup).c_str(),
+                          strerror(errno));
         }
         handleAccessError(config, saved);
     }
