@@ -49,14 +49,18 @@ function(hollin_add_test)
     PROPERTIES LABELS "${labels}" TIMEOUT 300 ENVIRONMENT "HOLLIN_CACHE_DIR=off")
 endfunction()
 
-# hollin_add_namespace_test(NAME COMMAND program args... [ENVIRONMENT vars...]
-#                           LABELS labels... TIMEOUT seconds)
-# A test run inside a private mount namespace by run-in-namespace.sh, so that
-# it may write the real system paths; where there is none it counts as skipped.
-function(hollin_add_namespace_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "COMMAND;ENVIRONMENT;LABELS" ${ARGN})
-  add_test(NAME ${name}
-    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/support/run-in-namespace.sh ${T_COMMAND})
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "${T_ENVIRONMENT}" SKIP_RETURN_CODE 77 LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+# hollin_add_namespace_test(NAME name COMMAND program [args...] [OPTIONS ...]
+#                           [ENVIRONMENT ...] LABELS ... [TIMEOUT seconds])
+# A test run by tests/support/run-in-namespace.sh (with its OPTIONS) in a
+# private mount namespace; skipped (exit 77) where there is none.
+function(hollin_add_namespace_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND;OPTIONS;ENVIRONMENT;LABELS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_test(NAME ${T_NAME}
+           COMMAND sh ${PROJECT_SOURCE_DIR}/tests/support/run-in-namespace.sh ${T_OPTIONS}
+                   ${T_COMMAND})
+  set_tests_properties(${T_NAME} PROPERTIES SKIP_RETURN_CODE 77 LABELS "${T_LABELS}"
+    TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENVIRONMENT}")
 endfunction()

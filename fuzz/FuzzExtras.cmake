@@ -7,7 +7,6 @@ pkg_check_modules(FUZZ_LDAP REQUIRED IMPORTED_TARGET ldap)
 # libhollin, whose globals would then exist twice beside hollin_internal.
 set(FUZZ_KIOSK_SOURCES
   ${PROJECT_SOURCE_DIR}/plugins/velapps/VELAppsWriter.cpp
-  ${PROJECT_SOURCE_DIR}/plugins/velapps/KioskSystem.cpp
   ${PROJECT_SOURCE_DIR}/plugins/retry/RetryScheduler.cpp
   ${PROJECT_SOURCE_DIR}/plugins/retry/PolicyCopy.cpp
   ${PROJECT_SOURCE_DIR}/platform/kiosk/kxtools.c)

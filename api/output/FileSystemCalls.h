@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The system calls through which tree files are written. Tests replace entries
-// to make a write, an fsync or a rename fail, and restore them afterwards:
+// The system calls through which files and folders are written and outside
+// tools run. Tests replace entries to make a write, an fsync, a rename or a
+// tool fail, and restore them afterwards:
 //
 //   const FileSystemCalls saved = FileSystemCalls::sCurrent;
 //   FileSystemCalls::sCurrent.mRename = [](const char*, const char*) { errno = EIO; return -1; };
@@ -8,6 +9,7 @@
 //   FileSystemCalls::sCurrent = saved;
 #pragma once
 
+#include <stdio.h>
 #include <sys/types.h>
 
 namespace vesk::legacy {
@@ -20,6 +22,14 @@ struct FileSystemCalls {
     int (*mChmod)(int fd, mode_t mode);
     int (*mRename)(const char* from, const char* to);
     int (*mUnlink)(const char* path);
+    int (*mOpenAt)(int dirFd, const char* path, int flags, mode_t mode);
+    int (*mUnlinkAt)(int dirFd, const char* path, int flags);
+    int (*mMkdir)(const char* path, mode_t mode);
+    int (*mChown)(const char* path, uid_t owner, gid_t group);
+    int (*mChmodPath)(const char* path, mode_t mode);
+    int (*mSystem)(const char* command);
+    FILE* (*mPopen)(const char* command, const char* mode);
+    int (*mPclose)(FILE* stream);
 
     // The calls of the C library.
     static const FileSystemCalls kSystem;

@@ -73,8 +73,9 @@ TEST(DeskrunnerTest, OutcomesOfStartingThePlugins) {
                         {"VESKLEG_LOG_LEVEL", "Info"}},
                        scratch / "stderr");
         if (o.stopSignal != 0) {
-            std::this_thread::sleep_for(500ms);
-            EXPECT_TRUE(runner.running()) << "ended though a plug-in runs";
+            // A bounded wait for an end that must not come.
+            EXPECT_FALSE(waitUntil([&] { return !runner.running(); }, 500ms))
+                << "ended though a plug-in runs";
             runner.signal(o.stopSignal);
         }
         EXPECT_EQ(runner.wait(3s), 0);
@@ -252,7 +253,9 @@ TEST(DeskrunnerTest, RewritesLiveAndEndsOnSigterm) {
 
     const std::string a = readFile(desktop + "/MERXa.desktop");
     fs::rename(store, scratch / "gone");
-    std::this_thread::sleep_for(1s);
+    // A bounded wait for a change that must not come.
+    EXPECT_FALSE(waitUntil(
+        [&] { return listDir(desktop) != next || readFile(desktop + "/MERXa.desktop") != a; }, 1s));
     EXPECT_EQ(listDir(desktop), next);
     EXPECT_EQ(readFile(desktop + "/MERXa.desktop"), a);
 
@@ -337,8 +340,8 @@ TEST(DeskrunnerTest, BrokenOrBrieflyMissingLayerKeepsTheLaunchersAndTheirLocks) 
         for (const std::string& broken : {whole.substr(0, whole.find("<node zel:name=\"c\"") + 30),
                                           layer(launchers(launcher("a", "caf\xe9") + lockedC))}) {
             writeFile(defaultLayer, broken);
-            std::this_thread::sleep_for(1s);
-            EXPECT_TRUE(intact()) << readFile(desktop + "/MERXc.desktop");
+            EXPECT_FALSE(waitUntil([&] { return !intact(); }, 1s))  // ignored, not applied
+                << readFile(desktop + "/MERXc.desktop");
         }
         runner.signal(SIGTERM);
         EXPECT_EQ(runner.wait(3s), 0);

@@ -15,7 +15,6 @@
 #include <mutex>
 #include <vector>
 
-#include "KioskSystem.h"
 #include "PolicyCopy.h"
 #include "access/ConfigurationAccess.h"
 #include "model/Exception.h"
@@ -26,10 +25,12 @@
 #include "model/StructuralNode.h"
 #include "model/Utf8.h"
 #include "output/AtomicFile.h"
+#include "output/FileSystemCalls.h"
 
 using vesk::legacy::AtomicFile;
 using vesk::legacy::ConfigurationAccess;
 using vesk::legacy::Exception;
+using vesk::legacy::FileSystemCalls;
 using vesk::legacy::Logger;
 using vesk::legacy::logText;
 using vesk::legacy::Node;
@@ -37,14 +38,21 @@ using vesk::legacy::NodePath;
 using vesk::legacy::PropertyNode;
 using vesk::legacy::StructuralNode;
 
-gid_t kStorageGroupId = 0;
-
 namespace {
 
-// Every writer of the process installs into the same fixed paths, and change
-// events arrive on the policy watcher thread: one installation at a time. It
-// also guards kStorageGroupId.
+// Group of the temporary directory: the last id the group tool printed, 0
+// until it printed one. Not a constant: it changes at run time, shared by
+// every writer of the process.
+gid_t kStorageGroupId = 0;
+
+// The writers of a process install into the same fixed paths (unless given
+// their own), and change events arrive on the policy watcher thread: one
+// installation at a time. It also guards kStorageGroupId.
 std::mutex sInstallMutex;
+
+const FileSystemCalls& calls() {
+    return FileSystemCalls::sCurrent;
+}
 
 // Why the character cannot stand in a name="value" line, or null. The tools
 // may read the files as shell text, so only inert characters pass.
@@ -139,17 +147,18 @@ void removeEntryAt(int dirFd, const std::string& name, const std::string& path) 
         handleAccessError(path, errno);
     }
     if (!S_ISDIR(st.st_mode)) {
-        if (kioskUnlinkAt(dirFd, name.c_str(), 0) != 0)
+        if (calls().mUnlinkAt(dirFd, name.c_str(), 0) != 0)
             handleAccessError(path, errno);
         return;
     }
-    int fd = kioskOpenAt(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+    int fd =
+        calls().mOpenAt(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
     if (fd < 0)
         handleAccessError(path, errno);
     DIR* dir = fdopendir(fd);
     if (!dir) {
         int saved = errno;
-        kioskClose(fd);
+        calls().mClose(fd);
         handleAccessError(path, saved);
     }
     std::vector<std::string> names;
@@ -171,11 +180,11 @@ void removeEntryAt(int dirFd, const std::string& name, const std::string& path) 
         throw;
     }
     closedir(dir);
-    if (kioskUnlinkAt(dirFd, name.c_str(), AT_REMOVEDIR) != 0)
+    if (calls().mUnlinkAt(dirFd, name.c_str(), AT_REMOVEDIR) != 0)
         handleAccessError(path, errno);
 }
 
-std::string describeTool(const char* tool, int status) {
+std::string describeTool(const std::string& tool, int status) {
     std::string text = tool;
     if (status == -1)
         return text + " could not be run: " + strerror(errno);
@@ -189,37 +198,42 @@ std::string describeTool(const char* tool, int status) {
 // After a tool refused the new configuration: the failed configuration goes
 // back to the temporary directory, which frees the place for the backup. If
 // either rename fails, the backup stays where it is, for an administrator.
-void restorePrevious(bool backedUp) {
-    if (kioskRename(kApplicationStorage, kTempApplicationStorage) != 0) {
-        Logger::error("Restore apps: Error accessing %s: %s\n", kApplicationStorage,
+void restorePrevious(const KioskPaths& paths, bool backedUp) {
+    if (calls().mRename(paths.storage.c_str(), paths.tempStorage.c_str()) != 0) {
+        Logger::error("Restore apps: Error accessing %s: %s\n", logText(paths.storage).c_str(),
                       strerror(errno));
         return;
     }
-    if (backedUp && kioskRename(kBackupApplicationStorage, kApplicationStorage) != 0) {
-        Logger::error("Restore apps: Error accessing %s: %s\n", kBackupApplicationStorage,
-                      strerror(errno));
+    if (backedUp && calls().mRename(paths.backupStorage.c_str(), paths.storage.c_str()) != 0) {
+        Logger::error("Restore apps: Error accessing %s: %s\n",
+                      logText(paths.backupStorage).c_str(), strerror(errno));
     }
 }
 
-void readStorageGroupId() {
-    FILE* out = kioskPopen(kGroupIdTool, "re");
+void readStorageGroupId(const std::string& tool) {
+    FILE* out = calls().mPopen(tool.c_str(), "re");
     if (!out) {
-        Logger::warning("Group tool %s: %s\n", kGroupIdTool, strerror(errno));
+        Logger::warning("Group tool %s: %s\n", logText(tool).c_str(), strerror(errno));
         return;
     }
     char buffer[64];
     size_t length = fread(buffer, 1, sizeof buffer - 1, out);
-    int status = kioskPclose(out);
+    int status = calls().mPclose(out);
     gid_t groupId = 0;
     if (status == 0 && parseGroupId(std::string(buffer, length), groupId)) {
         kStorageGroupId = groupId;
     } else {
-        Logger::warning("Group tool %s printed no group id, keeping %lu\n", kGroupIdTool,
+        Logger::warning("Group tool %s printed no group id, keeping %lu\n", logText(tool).c_str(),
                         static_cast<unsigned long>(kStorageGroupId));
     }
 }
 
 }  // namespace
+
+void setStorageGroupId(gid_t groupId) {
+    std::lock_guard<std::mutex> lock(sInstallMutex);
+    kStorageGroupId = groupId;
+}
 
 void logCaughtFailure(const char* format) {
     try {
@@ -240,7 +254,7 @@ void handleAccessError(const std::string& path, int errorNumber) {
 }
 
 void removeFile(const std::string& path) {
-    if (kioskUnlinkAt(AT_FDCWD, path.c_str(), 0) != 0)
+    if (calls().mUnlinkAt(AT_FDCWD, path.c_str(), 0) != 0)
         handleAccessError(path, errno);
 }
 
@@ -287,18 +301,27 @@ bool parseGroupId(const std::string& text, gid_t& groupId) {
 }
 
 void createTempDirectory() {
-    readStorageGroupId();
-    if (kioskMkdir(kTempApplicationStorage, kStorageDirPermissions) != 0 ||
-        kioskChown(kTempApplicationStorage, kStorageUserId, kStorageGroupId) != 0 ||
+    createTempDirectory(KioskPaths());
+}
+
+void createTempDirectory(const KioskPaths& paths) {
+    readStorageGroupId(paths.groupIdTool);
+    const char* temp = paths.tempStorage.c_str();
+    if (calls().mMkdir(temp, kStorageDirPermissions) != 0 ||
+        calls().mChown(temp, paths.storageUserId, kStorageGroupId) != 0 ||
         // mkdir applied the umask; the group needs its full access
-        kioskChmod(kTempApplicationStorage, kStorageDirPermissions) != 0) {
-        handleAccessError(kTempApplicationStorage, errno);
+        calls().mChmodPath(temp, kStorageDirPermissions) != 0) {
+        handleAccessError(temp, errno);
     }
 }
 
 void prepareTempDirectory() {
-    removeEntry(kTempApplicationStorage);
-    createTempDirectory();
+    prepareTempDirectory(KioskPaths());
+}
+
+void prepareTempDirectory(const KioskPaths& paths) {
+    removeEntry(paths.tempStorage);
+    createTempDirectory(paths);
 }
 
 bool loadApplicationSettings(const StructuralNode& application, ApplicationSettings& settings) {
@@ -360,6 +383,10 @@ std::string checkApplicationSettings(const ApplicationSettings& settings) {
 }
 
 void writeApplication(const Node* node) {
+    writeApplication(node, KioskPaths());
+}
+
+void writeApplication(const Node* node, const KioskPaths& paths) {
     const StructuralNode* application = node ? node->asStructuralNode() : nullptr;
     if (!application)
         return;
@@ -380,59 +407,66 @@ void writeApplication(const Node* node) {
     for (const auto& setting : settings) {
         text += setting.first + "=\"" + setting.second + "\"\n";
     }
-    writeFile(std::string(kTempApplicationStorage) + "/" + name, text);
+    writeFile(paths.tempStorage + "/" + name, text);
 }
 
 void propagateApplications() {
-    const std::string config = kApplicationStorage;
+    propagateApplications(KioskPaths());
+}
+
+void propagateApplications(const KioskPaths& paths) {
+    const std::string& config = paths.storage;
+    const char* backup = paths.backupStorage.c_str();
     struct stat st;
     // Only a backup and no configuration: an earlier installation stopped
     // between moving the configuration aside and putting the new one in
     // place. The backup is the configuration then; bring it back first.
-    if (lstat(kApplicationStorage, &st) != 0) {
+    if (lstat(config.c_str(), &st) != 0) {
         if (errno != ENOENT)
             handleAccessError(config, errno);
-        if (lstat(kBackupApplicationStorage, &st) == 0) {
-            if (kioskRename(kBackupApplicationStorage, kApplicationStorage) != 0) {
+        if (lstat(backup, &st) == 0) {
+            if (calls().mRename(backup, config.c_str()) != 0) {
                 handleAccessError(config, errno);
             }
         } else if (errno != ENOENT) {
-            handleAccessError(kBackupApplicationStorage, errno);
+            handleAccessError(backup, errno);
         }
     }
     // The previous backup was accepted by the tools long ago; it only blocks
     // the rename below.
-    removeEntry(kBackupApplicationStorage);
+    removeEntry(backup);
     bool backedUp = true;
-    if (kioskRename(kApplicationStorage, kBackupApplicationStorage) != 0) {
+    if (calls().mRename(config.c_str(), backup) != 0) {
         if (errno != ENOENT)
             handleAccessError(config, errno);
         backedUp = false;  // first installation: nothing to keep
     }
-    if (kioskRename(kTempApplicationStorage, kApplicationStorage) != 0) {
+    if (calls().mRename(paths.tempStorage.c_str(), config.c_str()) != 0) {
         int saved = errno;
-        if (backedUp && kioskRename(kBackupApplicationStorage, kApplicationStorage) != 0) {
-            Logger::error("Restore apps: Error accessing %s: %s\n", kBackupApplicationStorage,
+        if (backedUp && calls().mRename(backup, config.c_str()) != 0) {
+            Logger::error("Restore apps: Error accessing %s: %s\n", logText(backup).c_str(),
                           strerror(errno));
         }
         handleAccessError(config, saved);
     }
-    int status = kioskSystem(kTableTool);
+    int status = calls().mSystem(paths.tableTool.c_str());
     if (status != 0) {
-        std::string failure = describeTool(kTableTool, status);
-        restorePrevious(backedUp);
+        std::string failure = describeTool(paths.tableTool, status);
+        restorePrevious(paths, backedUp);
         throw Exception("Error accessing " + config + ": " + failure);
     }
-    status = kioskSystem(kImportCommand);
+    status = calls().mSystem(paths.importCommand.c_str());
     if (status != 0) {
-        std::string failure = describeTool(kImportCommand, status);
-        restorePrevious(backedUp);
-        kioskSystem(kRecoveryTool);
+        std::string failure = describeTool(paths.importCommand, status);
+        restorePrevious(paths, backedUp);
+        calls().mSystem(paths.recoveryTool.c_str());
         throw Exception("Error accessing " + config + ": " + failure);
     }
 }
 
-VELAppsWriter::VELAppsWriter() {
+VELAppsWriter::VELAppsWriter() : VELAppsWriter(KioskPaths()) {}
+
+VELAppsWriter::VELAppsWriter(const KioskPaths& paths) : mPaths(paths) {
     try {
         mAccess.reset(new ConfigurationAccess(getFailoverGroupEntity()));
     } catch (const Exception& e) {
@@ -444,17 +478,17 @@ VELAppsWriter::~VELAppsWriter() {
     stopListening();
 }
 
-bool installApplications(const StructuralNode& list) {
+bool installApplications(const StructuralNode& list, const KioskPaths& paths) {
     try {
         std::vector<std::string> names;
         list.getChildren(names);
         if (names.empty())
             return true;  // the installed configuration stays
         std::lock_guard<std::mutex> lock(sInstallMutex);
-        prepareTempDirectory();
+        prepareTempDirectory(paths);
         for (const std::string& name : names)
-            writeApplication(list.getChild(name));
-        propagateApplications();
+            writeApplication(list.getChild(name), paths);
+        propagateApplications(paths);
         return true;
     } catch (...) {
         logCaughtFailure("Write apps: %s\n");
@@ -491,7 +525,8 @@ void VELAppsWriter::writeApps(const vesk::legacy::ChangeOutcome& outcome) const 
     const StructuralNode* list = copy.node ? copy.node->asStructuralNode() : nullptr;
     if (!list)
         return;
-    mRetry.runUnlessReplaced(since, [copy, list] { return installApplications(*list); });
+    mRetry.runUnlessReplaced(
+        since, [copy, list, paths = mPaths] { return installApplications(*list, paths); });
 }
 
 void VELAppsWriter::startListening() {

@@ -6,6 +6,9 @@
 //   VELAppsWriter writer;      // its own ConfigurationAccess("kiosk.default")
 //   writer.startListening();   // reinstall once per change
 //   writer.writeApps();        // first installation
+//
+// A writer given its own KioskPaths installs there and runs those tools
+// instead of the system's, for tests that need no private mount namespace.
 #pragma once
 
 #include <sys/types.h>
@@ -38,9 +41,22 @@ inline constexpr char kTableTool[] = "/opt/MERXkx/lib/kxgentab";
 inline constexpr char kImportCommand[] = "/opt/MERXkx/sbin/kxkiosk -i kiosk";
 inline constexpr char kRecoveryTool[] = "/opt/MERXkx/lib/kxgenout";
 
-// Group of the temporary directory: the last id the group tool printed, 0
-// until it printed one. Shared by every writer of the process.
-extern gid_t kStorageGroupId;
+// Where an installation builds, swaps and keeps the configuration, who owns the
+// temporary directory, and which tools it runs; the system's by default.
+struct KioskPaths {
+    std::string storage = kApplicationStorage;
+    std::string tempStorage = kTempApplicationStorage;
+    std::string backupStorage = kBackupApplicationStorage;
+    uid_t storageUserId = kStorageUserId;
+    std::string groupIdTool = kGroupIdTool;
+    std::string tableTool = kTableTool;
+    std::string importCommand = kImportCommand;
+    std::string recoveryTool = kRecoveryTool;
+};
+
+// Sets the group of the temporary directory until the group tool prints
+// another one (kStorageGroupId, shared by every writer of the process).
+void setStorageGroupId(gid_t groupId);
 
 // Setting name to value, in byte order of the names.
 typedef std::map<std::string, std::string> ApplicationSettings;
@@ -50,6 +66,8 @@ class VELAppsWriter : public vesk::legacy::INodeListener {
     // Logs "Init writer: %s\n" and keeps no access when the policy service
     // cannot be opened; the writer then does nothing.
     VELAppsWriter();
+    // The same, installing into those paths with those tools.
+    explicit VELAppsWriter(const KioskPaths& paths);
     ~VELAppsWriter() override;
 
     VELAppsWriter(const VELAppsWriter&) = delete;
@@ -75,6 +93,7 @@ class VELAppsWriter : public vesk::legacy::INodeListener {
   private:
     bool mListening = false;
     std::unique_ptr<vesk::legacy::ConfigurationAccess> mAccess;
+    const KioskPaths mPaths;
     // Last, so that its thread ends first; it works on copies only.
     mutable vesk::legacy::plugins::RetryScheduler mRetry;
 };
@@ -96,9 +115,11 @@ void removeDirectory(const std::string& path);
 void removeEntry(const std::string& path);
 
 // Reads the group id, then creates the temporary directory owned by root and
-// that group, mode 0770.
+// that group, mode 0770. Without paths, the system's.
 void createTempDirectory();
+void createTempDirectory(const KioskPaths& paths);
 void prepareTempDirectory();
+void prepareTempDirectory(const KioskPaths& paths);
 
 // Fills settings with "name" (the node name) and every property child's
 // default-locale value; true when "pathapp" is set and not empty.
@@ -107,12 +128,14 @@ bool loadApplicationSettings(const vesk::legacy::StructuralNode& application,
 // Writes the application's settings file into the temporary directory, or
 // logs "Skipping application %s: %s\n" when its names or values are unsafe.
 void writeApplication(const vesk::legacy::Node* node);
+void writeApplication(const vesk::legacy::Node* node, const KioskPaths& paths);
 // Swaps the temporary directory in, runs the kiosk tools, and puts the
 // previous configuration back if they fail.
 void propagateApplications();
+void propagateApplications(const KioskPaths& paths);
 // One whole installation of the list's applications; false, logged, when it
 // failed. An empty list installs nothing and succeeds.
-bool installApplications(const vesk::legacy::StructuralNode& list);
+bool installApplications(const vesk::legacy::StructuralNode& list, const KioskPaths& paths);
 
 // Why a node name cannot be a settings file name that the kiosk tools take,
 // or "" when it can: empty, "." or "..", longer than the folder's NAME_MAX, a

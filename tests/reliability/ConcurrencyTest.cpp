@@ -174,6 +174,7 @@ TEST_F(ConcurrencyTest, ReadersAndListenersOnSeveralThreadsWhilePolicyIsRewritte
     // 200 rewrites; a pause after every tenth lets an event through.
     for (int i = 1; i < 200; ++i) {
         writeLayer(component, "v" + std::to_string(i));
+        // The pace of the race: changes faster than events, and some quiet.
         std::this_thread::sleep_for(i % 10 == 0 ? 150ms : 1ms);
     }
     stopChurn = true;
@@ -217,6 +218,7 @@ TEST_F(ConcurrencyTest, ValuesReadOnOneThreadOutliveRewritesOnAnother) {
                 access.getList(component + "/a/l", "default", {"none"});
             const std::shared_ptr<const Tree> tree = access.snapshot(component);
             const Node* held = tree->getRoot();
+            // Held while the writer replaces the tree: the point of the test.
             std::this_thread::sleep_for(20ms);
             EXPECT_EQ(value.at(0), 'v');
             ASSERT_EQ(list.size(), 2u);
@@ -228,9 +230,8 @@ TEST_F(ConcurrencyTest, ValuesReadOnOneThreadOutliveRewritesOnAnother) {
     });
     for (int i = 1; i <= 30; ++i) {
         writeLayer(component, "v" + std::to_string(i));
-        std::this_thread::sleep_for(150ms);
+        ASSERT_TRUE(listener.waitFor("v" + std::to_string(i), 30s));
     }
-    EXPECT_TRUE(listener.waitFor("v30", 30s));
     stop = true;
     reader.join();
     EXPECT_GT(rounds, 0);
@@ -257,6 +258,7 @@ class SlowListener : public IPolicyListener, public INodeListener {
             mInCall = true;
             mEntered.notify_all();
         }
+        // Busy by design, so that another thread acts during the call.
         std::this_thread::sleep_for(150ms);
         std::lock_guard<std::mutex> lock(mMutex);
         mInCall = false;
@@ -310,7 +312,8 @@ TEST_F(ConcurrencyTest, PapiRemoveListenerWaitsForTheCallbackInProgressAndNoneFo
         // Freed at once, as a caller may: a later callback would touch freed memory.
         listener.reset();
         writeLayer(component, "after" + std::to_string(round));
-        std::this_thread::sleep_for(300ms);
+        // A bounded wait for a call that must not come.
+        EXPECT_FALSE(testsupport::waitUntil([&] { return callsAfterRemoval > 0; }, 300ms));
     }
     EXPECT_EQ(callsAfterRemoval, 0);
     papiDeinitialise(handle, &status);
@@ -335,8 +338,8 @@ void destroyWhileEventsArrive(ConcurrencyTest& test, const std::string& componen
     EXPECT_FALSE(listener.busy()) << "destroyed during a call";
     listener.withdraw(callsAfterDestruction);
     test.writeLayer(component, "v2");
-    std::this_thread::sleep_for(1200ms);
-    EXPECT_EQ(callsAfterDestruction, 0);
+    // A bounded wait for a call that must not come.
+    EXPECT_FALSE(testsupport::waitUntil([&] { return callsAfterDestruction > 0; }, 1200ms));
 }
 
 TEST_F(ConcurrencyTest, AccessDestroyedWhileEventsForItArrive) {

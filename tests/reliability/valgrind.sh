@@ -37,7 +37,7 @@ waitfor() { # seconds file text
     i=0
     while [ "$i" -lt $(($1 * 10)) ]; do
         grep -q "$3" "$2" 2>/dev/null && return 0
-        sleep 0.1
+        sleep 0.1 # the poll interval of this deadline-bound wait
         i=$((i + 1))
     done
     return 1

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
 namespace inotifyseam {
@@ -16,6 +18,8 @@ namespace {
 std::atomic<bool> sOverflow{false};
 std::atomic<int> sInstanceError{0};
 std::atomic<int> sWatchError{0};
+std::mutex sMutex;
+std::map<std::string, size_t> sWatchesOn;
 
 bool isInotify(int fd) {
     char target[64] = "";
@@ -33,6 +37,12 @@ void overflowNext() {
 void refuse(int instanceError, int watchError) {
     sInstanceError = instanceError;
     sWatchError = watchError;
+}
+
+size_t watchesOn(const std::string& path) {
+    std::lock_guard<std::mutex> lock(sMutex);
+    const auto found = sWatchesOn.find(path);
+    return found != sWatchesOn.end() ? found->second : 0;
 }
 
 }  // namespace inotifyseam
@@ -63,5 +73,10 @@ extern "C" int inotify_add_watch(int fd, const char* path, uint32_t mask) {
         errno = error;
         return -1;
     }
-    return static_cast<int>(syscall(SYS_inotify_add_watch, fd, path, mask));
+    const int wd = static_cast<int>(syscall(SYS_inotify_add_watch, fd, path, mask));
+    if (wd >= 0) {
+        std::lock_guard<std::mutex> lock(inotifyseam::sMutex);
+        ++inotifyseam::sWatchesOn[path];
+    }
+    return wd;
 }

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "TestFiles.h"
+
 extern char** environ;
 
 namespace {
@@ -214,10 +216,7 @@ bool Program::running() {
 }
 
 int Program::wait(std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (running() && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    testsupport::waitUntil([this] { return !running(); }, timeout);
     if (!mEnded || !WIFEXITED(mStatus)) {
         return -1;
     }

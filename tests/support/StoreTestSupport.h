@@ -173,6 +173,19 @@ struct Recorder {
         std::lock_guard<std::mutex> lock(mMutex);
         return mSeen;
     }
+    // Whether nothing beyond count events came within the window: a bounded
+    // wait for an event that must not come.
+    bool quietAfter(size_t count, milliseconds window = kSettle) {
+        return !waitFor(count + 1, window);
+    }
+    // Waits until the events stop coming (a window without one); their count.
+    size_t settle(milliseconds window = kSettle) {
+        size_t count = seen().size();
+        while (waitFor(count + 1, window)) {
+            count = seen().size();
+        }
+        return count;
+    }
 
     std::function<void(const PAPIEvent*)> mThen;  // runs inside the callback
     std::mutex mMutex;

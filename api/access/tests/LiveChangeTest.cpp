@@ -69,7 +69,7 @@ TEST_F(LiveChangeTest, EditReachesListenerAndBrokenLayerKeepsOldTree) {
     for (const auto& breakLayer : breakers) {
         syslogseam::clear();
         placeLayer(breakLayer);
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        ASSERT_TRUE(testsupport::waitUntil([] { return !syslogseam::messages().empty(); }));
         EXPECT_EQ(access.getStringValue("live/a/p"), "two");
         EXPECT_EQ(listener.take(), Lines());
         ASSERT_EQ(syslogseam::messages().size(), 1u) << syslogseam::text();

@@ -171,6 +171,7 @@ TEST_F(PolicyAccessTest, EventsOnAnotherThread) {
     std::atomic<bool> ended{false}, stop{false};
     slow.action = [&] {
         if (++calls == 1) {
+            // Slow by design: the removal must wait for this call.
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             ended = true;
         }

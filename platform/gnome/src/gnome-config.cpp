@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "gnome2-io.h"
+#include "output/FileSystemCalls.h"
 
 namespace {
 
@@ -369,7 +370,8 @@ void setValue(const gchar* path, gboolean priv, const std::string& value) {
 
 bool writeFile(const std::string& full, ConfigFile& file) {
     const std::string dir = full.substr(0, full.rfind('/'));
-    if (gnome2_io_hooks.mkdir(dir.c_str(), kNewDirMode) != 0 && errno != EEXIST) {
+    if (vesk::legacy::FileSystemCalls::sCurrent.mMkdir(dir.c_str(), kNewDirMode) != 0 &&
+        errno != EEXIST) {
         warn("Cannot create \"%s\": %s", shown(dir).c_str(), g_strerror(errno));
         return false;
     }

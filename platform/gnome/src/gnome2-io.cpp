@@ -4,23 +4,10 @@
 #include "gnome2-io.h"
 
 #include <errno.h>
-#include <sys/stat.h>
 
 #include "output/ReplaceFile.h"
 
-namespace {
-
-const Gnome2IoHooks kRealHooks = {::mkdir};
-
-}  // namespace
-
 extern "C" {
-
-Gnome2IoHooks gnome2_io_hooks = kRealHooks;
-
-void gnome2_io_hooks_reset(void) {
-    gnome2_io_hooks = kRealHooks;
-}
 
 gboolean gnome2_replace_file(const char* path, const char* data, gsize length, mode_t new_mode,
                              gboolean follow_links, GError** error) {

@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 /* Internal to the GNOME 2 stand-in: file replacement through the system's one
  * file writer (AtomicFile, whose FileSystemCalls tests swap to make a disk
- * fill up or a rename fail), the mkdir of configuration folders behind a
- * hook that tests can swap the same way, and the escaping of key file values
- * that gnome_config and desktop items share.
- *
- *   gnome2_io_hooks.mkdir = failing_mkdir;  // a test
- *   ...
- *   gnome2_io_hooks_reset();
- */
+ * fill up or a rename fail; configuration folders are made through the same
+ * table), and the escaping of key file values that gnome_config and desktop
+ * items share. */
 #ifndef GNOME2_IO_H
 #define GNOME2_IO_H
 
@@ -18,16 +13,6 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-struct Gnome2IoHooks {
-    int (*mkdir)(const char* path, mode_t mode);
-};
-
-/* Not thread-safe to change; tests swap entries while nothing else runs. */
-extern struct Gnome2IoHooks gnome2_io_hooks;
-
-/* Puts back the real system calls. */
-void gnome2_io_hooks_reset(void);
 
 /* Replaces the file at path by data. A replaced regular file keeps its mode
  * (never setuid, setgid, sticky, group- or world-writable); a new one gets

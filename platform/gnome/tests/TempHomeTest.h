@@ -38,7 +38,6 @@ class TempHomeTest : public ::testing::Test {
     void SetUp() override {
         setenv("HOME", mHome.c_str(), 1);
         gnome_config_drop_all();
-        gnome2_io_hooks_reset();
         FileSystemCalls::sCurrent = FileSystemCalls::kSystem;
         mSavedMask = umask(022);
         for (const char* domain : {GNOME_CONFIG_LOG_DOMAIN, GNOME_DESKTOP_ITEM_LOG_DOMAIN}) {
@@ -51,7 +50,6 @@ class TempHomeTest : public ::testing::Test {
         for (const auto& handler : mHandlers) {
             g_log_remove_handler(handler.first, handler.second);
         }
-        gnome2_io_hooks_reset();
         FileSystemCalls::sCurrent = FileSystemCalls::kSystem;
         umask(mSavedMask);
         gnome_config_drop_all();

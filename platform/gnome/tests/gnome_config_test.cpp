@@ -184,7 +184,15 @@ TEST_F(GnomeConfigTest, FailedSyncLeavesTheOldFileAndKeepsTheChange) {
     const struct {
         const char* what;
         void (*arm)();
+        const char* warning = "Not written";
     } failures[] = {
+        {"no folder",
+         [] {
+             FileSystemCalls::sCurrent.mMkdir = [](const char*, mode_t) {
+                 return errno = EACCES, -1;
+             };
+         },
+         "Cannot create"},
         {"no temporary file",
          [] {
              FileSystemCalls::sCurrent.mOpen = [](const char*, int, mode_t) {
@@ -215,6 +223,7 @@ TEST_F(GnomeConfigTest, FailedSyncLeavesTheOldFileAndKeepsTheChange) {
     const std::string before = fixture("session-manual-with-comments");
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.what);
+        mWarnings.clear();
         install("session-manual", before);
         gnome_config_set_int_("session-manual/Default/num_clients", 9, FALSE);
         failure.arm();
@@ -222,7 +231,7 @@ TEST_F(GnomeConfigTest, FailedSyncLeavesTheOldFileAndKeepsTheChange) {
         EXPECT_EQ(readFile(config("session-manual")), before);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config()), {}), 1)
             << "temporary file left behind";
-        EXPECT_TRUE(warned("session-manual"));
+        EXPECT_TRUE(warned(failure.warning));
         FileSystemCalls::sCurrent = FileSystemCalls::kSystem;
         EXPECT_TRUE(gnome_config_sync());
         EXPECT_NE(readFile(config("session-manual")).find("num_clients=9\n"), std::string::npos);

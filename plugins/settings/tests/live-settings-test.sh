@@ -58,7 +58,7 @@ wait_until() {
     end=$(($(date +%s%N) + $1 * 1000000000))
     until sh -c "$2"; do
         [ "$(date +%s%N)" -lt "$end" ] || return 1
-        sleep 0.02
+        sleep 0.02 # the poll interval of this deadline-bound wait
     done
 }
 # The monitor listens once it has heard one change: prime it until it does.

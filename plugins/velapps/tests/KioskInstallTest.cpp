@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The kiosk writer on its real paths, inside the private mount namespace that
-// run-in-namespace.sh sets up: tmpfs over /opt and /var/opt, recording fake
-// tools, the policy in a file store under /opt. The test initialises the
-// logger with VESKLEG_LOG=1; the script sends standard error to a file.
+// The kiosk writer with recording fake tools and the policy in a file store:
+// in a scratch folder laid out like the system (KioskInstallTest), and on the
+// real paths for what only they show -- the named constructor and entry
+// points, the root-owned folder of the tool's group, a full disk -- inside the
+// private mount namespace that run-in-namespace.sh sets up, tmpfs over /opt
+// and /var/opt (KioskRealPathTest). Logs go to a file the test reads.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -21,7 +24,6 @@
 #include <thread>
 
 #include "FullDisk.h"
-#include "KioskSystem.h"
 #include "TestFiles.h"
 #include "VELAppsPlugin.h"
 #include "VELAppsWriter.h"
@@ -30,13 +32,11 @@
 
 using vesk::legacy::FileSystemCalls;
 
-// Failure injection: the binary links with -Wl,--wrap=kioskRename (and the
-// other calls of KioskSystem.h), so each call passes through __wrap_kioskX and
-// fails while a fault of that call and path is armed. The path is the first
-// path argument ("from -> to" for rename; for close the file the descriptor
-// is open on; for system the command); "" matches any. The settings files go
-// through AtomicFile, whose open, write and close (FileSystemCalls) fail the
-// same way, keyed by the file written rather than its temporary.
+// Failure injection through FileSystemCalls: each call fails while a fault of
+// that call and path is armed. The path is the first path argument ("from ->
+// to" for rename; for close the file the descriptor is open on; for system
+// the command); "" matches any. Settings files are keyed by the file written
+// rather than their AtomicFile temporary.
 namespace {
 
 struct Fault {
@@ -76,23 +76,6 @@ std::string writtenFile(const std::string& path) {
     return path.substr(0, slash + 1) + path.substr(slash + 2, mark - slash - 2);
 }
 
-int openOrFail(const char* path, int flags, mode_t mode) {
-    return failing("open", writtenFile(path)) ? -1 : ::open(path, flags, mode);
-}
-
-ssize_t writeOrFail(int fd, const void* data, size_t size) {
-    return failing("write", writtenFile(openPath(fd))) ? -1 : ::write(fd, data, size);
-}
-
-// A failing close still releases the descriptor, as close(2) does.
-int closeOrFail(int fd, int (*close)(int)) {
-    const bool fail = failing("close", writtenFile(openPath(fd)));
-    const int error = errno;
-    const int result = close(fd);
-    errno = fail ? error : errno;
-    return fail ? -1 : result;
-}
-
 void armFault(const std::string& call, const std::string& path, int error) {
     std::lock_guard<std::mutex> lock(sMutex);
     sFaults.push_back({call, path, error});
@@ -103,42 +86,52 @@ void clearFaults() {
     sFaults.clear();
 }
 
+// Every call the writer makes, failing as armed.
+void injectFaults() {
+    FileSystemCalls& calls = FileSystemCalls::sCurrent;
+    calls.mOpen = [](const char* path, int flags, mode_t mode) {
+        return failing("open", writtenFile(path)) ? -1 : ::open(path, flags, mode);
+    };
+    calls.mWrite = [](int fd, const void* data, size_t size) -> ssize_t {
+        return failing("write", writtenFile(openPath(fd))) ? -1 : ::write(fd, data, size);
+    };
+    // A failing close still releases the descriptor, as close(2) does.
+    calls.mClose = [](int fd) {
+        const bool fail = failing("close", writtenFile(openPath(fd)));
+        const int error = errno;
+        const int result = ::close(fd);
+        errno = fail ? error : errno;
+        return fail ? -1 : result;
+    };
+    calls.mRename = [](const char* from, const char* to) {
+        return failing("rename", std::string(from) + " -> " + to) ? -1 : ::rename(from, to);
+    };
+    calls.mMkdir = [](const char* path, mode_t mode) {
+        return failing("mkdir", path) ? -1 : ::mkdir(path, mode);
+    };
+    calls.mChown = [](const char* path, uid_t owner, gid_t group) {
+        return failing("chown", path) ? -1 : ::chown(path, owner, group);
+    };
+    calls.mChmodPath = [](const char* path, mode_t mode) {
+        return failing("chmod", path) ? -1 : ::chmod(path, mode);
+    };
+    calls.mOpenAt = [](int dirFd, const char* path, int flags, mode_t mode) {
+        return failing("open", path) ? -1 : ::openat(dirFd, path, flags, mode);
+    };
+    calls.mUnlinkAt = [](int dirFd, const char* path, int flags) {
+        return failing("unlink", path) ? -1 : ::unlinkat(dirFd, path, flags);
+    };
+    calls.mSystem = [](const char* command) {
+        return failing("system", command) ? -1 : ::system(command);
+    };
+}
+
 }  // namespace
-
-// __wrap_kioskX fails as armed, else calls the real kioskX.
-#define KIOSK_WRAP(type, name, call, key, params, args)      \
-    type __real_##name params;                               \
-    type __wrap_##name params {                              \
-        return failing(call, key) ? -1 : __real_##name args; \
-    }
-
-extern "C" {
-KIOSK_WRAP(int, kioskRename, "rename", std::string(from) + " -> " + to,
-           (const char* from, const char* to), (from, to))
-KIOSK_WRAP(int, kioskMkdir, "mkdir", path, (const char* path, mode_t mode), (path, mode))
-KIOSK_WRAP(int, kioskChown, "chown", path, (const char* path, uid_t owner, gid_t group),
-           (path, owner, group))
-KIOSK_WRAP(int, kioskChmod, "chmod", path, (const char* path, mode_t mode), (path, mode))
-KIOSK_WRAP(int, kioskOpenAt, "open", path, (int dirFd, const char* path, int flags, mode_t mode),
-           (dirFd, path, flags, mode))
-KIOSK_WRAP(int, kioskUnlinkAt, "unlink", path, (int dirFd, const char* path, int flags),
-           (dirFd, path, flags))
-KIOSK_WRAP(int, kioskSystem, "system", command, (const char* command), (command))
-
-int __real_kioskClose(int fd);
-int __wrap_kioskClose(int fd) {
-    return closeOrFail(fd, __real_kioskClose);
-}
-}
 
 namespace {
 
 namespace fs = std::filesystem;
-const std::string kConfig = kApplicationStorage, kTemp = kTempApplicationStorage,
-                  kBackup = kBackupApplicationStorage, kKiosk = "/var/opt/MERXkx/kiosk",
-                  kFake = "/opt/velapps-fake/", kStore = "/opt/velapps-store",
-                  kLayer = kStore + "/entities/kiosk.default/com.orvek.Lumora.Apps.xml",
-                  kData = HOLLIN_SOURCE_DIR "/plugins/velapps/tests/data/";
+const std::string kData = HOLLIN_SOURCE_DIR "/plugins/velapps/tests/data/";
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -182,33 +175,6 @@ std::string plain(const std::vector<std::string>& names) {
     return out;
 }
 
-// Replaces the kiosk policy layer in one rename, as an administrator's tool would.
-void setPolicy(const std::string& inner) {
-    writeFile(kLayer + ".new", "<zel:component-data zel:name=\"com.orvek.Lumora.Apps\">" + inner +
-                                   "</zel:component-data>\n");
-    fs::rename(kLayer + ".new", kLayer);
-}
-
-// Applications with only a pathapp.
-void setApps(const std::vector<std::string>& names) {
-    std::string list;
-    for (const std::string& name : names) {
-        list += "<node zel:name=\"" + name +
-                "\"><prop zel:name=\"pathapp\"><value>/usr/bin/x</value></prop></node>";
-    }
-    setPolicy("<node zel:name=\"Applications\" zel:op=\"replace\">" + list + "</node>");
-}
-
-// The fake tool fails with that exit status, or "signal".
-void failTool(const std::string& tool, const std::string& how) {
-    writeFile(kFake + "fail-" + tool, how + "\n");
-}
-
-// One installation with a fresh writer, as after a change.
-void install() {
-    VELAppsWriter().writeApps();
-}
-
 // The tool calls of an installation the kiosk accepts, with the configuration
 // each tool saw ("a b " lists the files a and b).
 std::string accepted(const std::string& before, const std::string& after) {
@@ -216,45 +182,88 @@ std::string accepted(const std::string& before, const std::string& after) {
            "]\n";
 }
 
+size_t imports(const std::string& calls) {
+    size_t count = 0;
+    for (size_t at = calls.find("kxkiosk"); at != std::string::npos;
+         at = calls.find("kxkiosk", at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// The kiosk, its tools, the store and the fake tools' state under a scratch
+// folder laid out like the system; the writers are given its paths.
 class KioskInstallTest : public ::testing::Test {
   protected:
+    explicit KioskInstallTest(bool realPaths = false)
+        : mRoot(realPaths ? std::string() : mScratch.path), mPaths(pathsUnder(mRoot)) {}
+
+    // The system's paths under root; in a scratch folder the tester owns the
+    // temporary directory.
+    static KioskPaths pathsUnder(const std::string& root) {
+        KioskPaths paths;
+        for (std::string* path :
+             {&paths.storage, &paths.tempStorage, &paths.backupStorage, &paths.groupIdTool,
+              &paths.tableTool, &paths.importCommand, &paths.recoveryTool}) {
+            *path = root + *path;
+        }
+        paths.storageUserId = root.empty() ? paths.storageUserId : getuid();
+        return paths;
+    }
+
     static void SetUpTestSuite() {
         setenv("VESKLEG_LOG", "1", 1);
-        setenv("VESK_POLICY_STORE", kStore.c_str(), 1);
         vesk::legacy::Logger::initialise("velapps-test");
     }
     static void TearDownTestSuite() { vesk::legacy::Logger::uninitialise(); }
 
     void SetUp() override {
-        // Never run against the host's real /opt and /var/opt. The script fails
-        // instead of skipping when HOLLIN_REQUIRE_NAMESPACES=1.
-        struct statfs opt, varOpt;
-        if (getenv("HOLLIN_IN_NAMESPACE") == nullptr || statfs("/opt", &opt) != 0 ||
-            statfs("/var/opt", &varOpt) != 0 || opt.f_type != TMPFS_MAGIC ||
-            varOpt.f_type != TMPFS_MAGIC) {
-            GTEST_SKIP() << "not inside the test mount namespace (ctest wraps it in "
-                            "run-in-namespace.sh); the real kiosk paths stay untouched";
+        setenv("VESK_POLICY_STORE", kStore.c_str(), 1);
+        if (!mRoot.empty()) {
+            for (const char* tool :
+                 {"lib/kxadmingid", "lib/kxgentab", "lib/kxgenout", "sbin/kxkiosk"}) {
+                const std::string path = mRoot + "/opt/MERXkx/" + tool;
+                fs::create_directories(fs::path(path).parent_path());
+                fs::copy_file(HOLLIN_SOURCE_DIR "/plugins/velapps/tests/fake-kiosk-tool.sh", path);
+                fs::permissions(path, fs::perms::owner_all);
+            }
         }
+        fs::create_directories(kFake);
+        // The writer logs to standard error; the test reads it from a file.
+        mSavedStderr = dup(STDERR_FILENO);
+        const int log = open((kFake + "stderr.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ASSERT_GE(log, 0);
+        dup2(log, STDERR_FILENO);
+        close(log);
         reset();
-        FileSystemCalls& calls = FileSystemCalls::sCurrent;
-        calls.mOpen = openOrFail;
-        calls.mWrite = writeOrFail;
-        calls.mClose = [](int fd) { return closeOrFail(fd, ::close); };
+        injectFaults();
     }
     void TearDown() override {
         clearFaults();
         FileSystemCalls::sCurrent = FileSystemCalls::kSystem;
+        if (mSavedStderr >= 0) {
+            dup2(mSavedStderr, STDERR_FILENO);
+            close(mSavedStderr);
+        }
+        if (HasFailure()) {
+            std::cout << "Logged:\n" << messages();
+        }
     }
 
     // A clean kiosk, store and fake state; each case of a table starts here.
+    // In the scratch folder the group tool names the tester's own group, which
+    // a tester who is not root may give the folder.
     void reset() {
         clearFaults();
-        kStorageGroupId = 0;
-        ASSERT_EQ(system(("rm -rf /var/opt/* " + kStore + " " + kFake + "calls.log " + kFake +
-                          "fail-* " + kFake + "gid && mkdir -p " + kKiosk + " " + kStore +
+        setStorageGroupId(0);
+        ASSERT_EQ(system(("rm -rf " + mRoot + "/var/opt/* " + kStore + " " + kFake + "calls.log " +
+                          kFake + "fail-* " + kFake + "gid && mkdir -p " + kKiosk + " " + kStore +
                           "/entities/kiosk.default && : >" + kFake + "stderr.log")
                              .c_str()),
                   0);
+        if (!mRoot.empty()) {
+            writeFile(kFake + "gid", std::to_string(getgid()) + "\n");
+        }
     }
     void heal() {
         clearFaults();
@@ -269,14 +278,68 @@ class KioskInstallTest : public ::testing::Test {
         return text == "<missing>" ? "" : text;
     }
 
+    // Replaces the kiosk policy layer in one rename, as an administrator's tool would.
+    void setPolicy(const std::string& inner) {
+        writeFile(kLayer + ".new", "<zel:component-data zel:name=\"com.orvek.Lumora.Apps\">" +
+                                       inner + "</zel:component-data>\n");
+        fs::rename(kLayer + ".new", kLayer);
+    }
+
+    // Applications with only a pathapp.
+    void setApps(const std::vector<std::string>& names) {
+        std::string list;
+        for (const std::string& name : names) {
+            list += "<node zel:name=\"" + name +
+                    "\"><prop zel:name=\"pathapp\"><value>/usr/bin/x</value></prop></node>";
+        }
+        setPolicy("<node zel:name=\"Applications\" zel:op=\"replace\">" + list + "</node>");
+    }
+
+    // The fake tool fails with that exit status, or "signal".
+    void failTool(const std::string& tool, const std::string& how) {
+        writeFile(kFake + "fail-" + tool, how + "\n");
+    }
+
+    // One installation with a fresh writer, as after a change.
+    void install() { VELAppsWriter(mPaths).writeApps(); }
+
+    void failedInstallations(bool onRealPaths);
+
+    const testsupport::TempDir mScratch{"velapps-test"};
+    const std::string mRoot;
+    const KioskPaths mPaths;
+    const std::string kConfig = mPaths.storage, kTemp = mPaths.tempStorage,
+                      kBackup = mPaths.backupStorage, kKiosk = mRoot + "/var/opt/MERXkx/kiosk",
+                      kFake = mRoot + "/opt/velapps-fake/", kStore = mRoot + "/opt/velapps-store",
+                      kLayer = kStore + "/entities/kiosk.default/com.orvek.Lumora.Apps.xml";
     std::optional<testsupport::FullDisk> mFull;  // the /var/opt tmpfs, while a case wants it full
+    int mSavedStderr = -1;
+};
+
+// On the real paths, inside the test mount namespace only.
+class KioskRealPathTest : public KioskInstallTest {
+  protected:
+    KioskRealPathTest() : KioskInstallTest(true) {}
+
+    void SetUp() override {
+        // Never run against the host's real /opt and /var/opt. The script fails
+        // instead of skipping when HOLLIN_REQUIRE_NAMESPACES=1.
+        struct statfs opt, varOpt;
+        if (getenv("HOLLIN_IN_NAMESPACE") == nullptr || statfs("/opt", &opt) != 0 ||
+            statfs("/var/opt", &varOpt) != 0 || opt.f_type != TMPFS_MAGIC ||
+            varOpt.f_type != TMPFS_MAGIC) {
+            GTEST_SKIP() << "not inside the test mount namespace (ctest wraps it in "
+                            "run-in-namespace.sh); the real kiosk paths stay untouched";
+        }
+        KioskInstallTest::SetUp();
+    }
 };
 
 // data/installed.xml against data/installed; three installations in a row,
 // the second after one that stopped between moving the configuration aside
 // and putting the new one in place; links planted in the group-writable
 // temporary directory, or in its place, are removed, never followed.
-TEST_F(KioskInstallTest, InstallationsInARow) {
+TEST_F(KioskRealPathTest, InstallationsInARow) {
     ASSERT_EQ(system("mkdir -p /var/opt/precious/tree && echo keep > /var/opt/precious/tree/f"), 0);
     ASSERT_EQ(mkdir(kTemp.c_str(), 0770), 0);
     ASSERT_EQ(symlink("/var/opt/precious/tree", (kTemp + "/evil").c_str()), 0);
@@ -363,45 +426,52 @@ TEST_F(KioskInstallTest, HostileNamesAndValuesSkipTheirApplication) {
     EXPECT_EQ(snapshot(kKiosk), "config/ {" + plain({"good1", "zgood2"}) + "}\n");
 }
 
-TEST_F(KioskInstallTest, AFailedInstallationKeepsThePreviousConfiguration) {
+// The cases that need a small volume of their own run on the real paths.
+void KioskInstallTest::failedInstallations(bool onRealPaths) {
     const std::string cfg = "Write apps: Error accessing " + kConfig + ": ";
     const std::string tmp = "Write apps: Error accessing " + kTemp;
-    const std::string firstTool = cfg + "/opt/MERXkx/lib/kxgentab ";
+    const std::string firstTool = cfg + mPaths.tableTool + " ";
     const std::string busy = ": Device or resource busy\n" + firstTool + "exited with status 1";
     struct Case {
         std::function<void()> inject;
         std::string message, config = plain({"a"});  // the configuration afterwards
+        bool realPaths = false;
     } cases[] = {
-        {[] { failTool("kxgentab", "1"); }, firstTool + "exited with status 1"},
-        {[] { failTool("kxgentab", "signal"); }, firstTool + "was killed by signal 9"},
-        {[] { armFault("system", kTableTool, EAGAIN); },
+        {[this] { failTool("kxgentab", "1"); }, firstTool + "exited with status 1"},
+        {[this] { failTool("kxgentab", "signal"); }, firstTool + "was killed by signal 9"},
+        {[this] { armFault("system", mPaths.tableTool, EAGAIN); },
          firstTool + "could not be run: Resource temporarily unavailable"},
-        {[] { failTool("kxkiosk", "3"); },
-         cfg + "/opt/MERXkx/sbin/kxkiosk -i kiosk exited with status 3"},
-        {[] { armFault("rename", kConfig + " -> " + kBackup, EXDEV); },
+        {[this] { failTool("kxkiosk", "3"); },
+         cfg + mPaths.importCommand + " exited with status 3"},
+        {[this] { armFault("rename", kConfig + " -> " + kBackup, EXDEV); },
          cfg + "Invalid cross-device link"},
-        {[] { armFault("rename", kTemp + " -> " + kConfig, EACCES); }, cfg + "Permission denied"},
+        {[this] { armFault("rename", kTemp + " -> " + kConfig, EACCES); },
+         cfg + "Permission denied"},
         {[] { armFault("unlink", "", EPERM); },  // the old backup cannot go
          "Write apps: Error accessing " + kBackup + "/a0: Operation not permitted"},
-        {[] { armFault("mkdir", kTemp, EROFS); }, tmp + ": Read-only file system"},
-        {[] { armFault("chown", kTemp, EPERM); }, tmp + ": Operation not permitted"},
-        {[] { armFault("chmod", kTemp, EPERM); }, tmp + ": Operation not permitted"},
-        {[] { armFault("open", kTemp + "/b", EMFILE); }, tmp + "/b: Too many open files"},
-        {[] { armFault("close", kTemp + "/b", EIO); }, tmp + "/b: Input/output error"},
-        {[this] { mFull.emplace("/var/opt/filler"); }, tmp + "/b: No space left on device"},
+        {[this] { armFault("mkdir", kTemp, EROFS); }, tmp + ": Read-only file system"},
+        {[this] { armFault("chown", kTemp, EPERM); }, tmp + ": Operation not permitted"},
+        {[this] { armFault("chmod", kTemp, EPERM); }, tmp + ": Operation not permitted"},
+        {[this] { armFault("open", kTemp + "/b", EMFILE); }, tmp + "/b: Too many open files"},
+        {[this] { armFault("close", kTemp + "/b", EIO); }, tmp + "/b: Input/output error"},
+        {[this] { mFull.emplace("/var/opt/filler"); }, tmp + "/b: No space left on device",
+         plain({"a"}), true},
         // The restore fails too: logged, and the backup kept.
-        {[] {
+        {[this] {
              failTool("kxgentab", "1");
              armFault("rename", kConfig + " -> " + kTemp, EBUSY);
          },
          "Restore apps: Error accessing " + kConfig + busy, plain({"b", "c"})},
-        {[] {
+        {[this] {
              failTool("kxgentab", "1");
              armFault("rename", kBackup + " -> " + kConfig, EBUSY);
          },
          "Restore apps: Error accessing " + kBackup + busy, "<missing>"},
     };
     for (const Case& c : cases) {
+        if (c.realPaths != onRealPaths) {
+            continue;
+        }
         SCOPED_TRACE(c.message);
         reset();
         // Two installations first, so that a backup exists as in the field.
@@ -430,9 +500,17 @@ TEST_F(KioskInstallTest, AFailedInstallationKeepsThePreviousConfiguration) {
     }
 }
 
+TEST_F(KioskInstallTest, AFailedInstallationKeepsThePreviousConfiguration) {
+    failedInstallations(false);
+}
+
+TEST_F(KioskRealPathTest, AFailedInstallationKeepsThePreviousConfiguration) {
+    failedInstallations(true);
+}
+
 TEST_F(KioskInstallTest, TwoWritersInOneProcessTakeTurns) {
     setApps({"a", "b"});
-    VELAppsWriter first, second;
+    VELAppsWriter first(mPaths), second(mPaths);
     std::thread other([&] {
         for (int i = 0; i < 5; ++i) {
             second.writeApps();
@@ -446,19 +524,10 @@ TEST_F(KioskInstallTest, TwoWritersInOneProcessTakeTurns) {
     EXPECT_EQ(snapshot(kConfig), plain({"a", "b"}));
 }
 
-size_t imports(const std::string& calls) {
-    size_t count = 0;
-    for (size_t at = calls.find("kxkiosk"); at != std::string::npos;
-         at = calls.find("kxkiosk", at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 // Through the entry points, live: a failed installation is tried again by
 // itself once the fault is gone, and one change, however many applications
 // it touches, gives one installation.
-TEST_F(KioskInstallTest, EachChangeInstallsOnceAndAFailureIsRetried) {
+TEST_F(KioskRealPathTest, EachChangeInstallsOnceAndAFailureIsRetried) {
     // A first installation whose import fails has nothing to restore: it
     // leaves no configuration. Listening starts all the same.
     setApps({"a"});
@@ -468,7 +537,7 @@ TEST_F(KioskInstallTest, EachChangeInstallsOnceAndAFailureIsRetried) {
     EXPECT_EQ(snapshot(kKiosk), "tmp.config/ {" + plain({"a"}) + "}\n");
     EXPECT_EQ(calls(), accepted("", "a ") + "kxgenout  []\n");
     heal();
-    const auto imported = [] {
+    const auto imported = [this] {
         return readFile(kFake + "calls.log").find("kxkiosk") != std::string::npos;
     };
     EXPECT_TRUE(testsupport::waitUntil(imported));
@@ -481,14 +550,17 @@ TEST_F(KioskInstallTest, EachChangeInstallsOnceAndAFailureIsRetried) {
     for (const std::vector<std::string>& apps : {std::vector<std::string>{"b"}, many, {"c", "d"}}) {
         setApps(apps);
         EXPECT_TRUE(testsupport::waitUntil(imported));
-        // Further installations of the same change would follow at once.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Further installations of the same change would follow at once: a
+        // bounded wait for one that must not come.
+        EXPECT_FALSE(
+            testsupport::waitUntil([this] { return imports(readFile(kFake + "calls.log")) > 1; },
+                                   std::chrono::milliseconds(300)));
         EXPECT_EQ(imports(calls()), 1u) << apps.size();
         EXPECT_EQ(snapshot(kConfig), plain(apps));
     }
     Uninitialise(handle);
-    EXPECT_EQ(messages(), "Write apps: Error accessing " + kConfig +
-                              ": /opt/MERXkx/sbin/kxkiosk -i kiosk exited with status 1\n");
+    EXPECT_EQ(messages(), "Write apps: Error accessing " + kConfig + ": " + mPaths.importCommand +
+                              " exited with status 1\n");
 }
 
 // Started while the store is away, the kiosk serves the kept copy and installs
@@ -502,13 +574,15 @@ TEST_F(KioskInstallTest, StoreBackWithThePolicyOfTheCopyInstalls) {
     ASSERT_EQ(system(("rm -rf " + kConfig + " && mv " + kStore + " " + kStore + ".away").c_str()),
               0);
     calls();
-    void* handle = velAppsInitialise();
-    velAppsExecute(handle);
-    EXPECT_EQ(calls(), "");
-    ASSERT_EQ(rename((kStore + ".away").c_str(), kStore.c_str()), 0);
-    EXPECT_TRUE(testsupport::waitUntil([&] { return snapshot(kConfig) == plain({"a"}); }))
-        << messages();
-    Uninitialise(handle);
+    {
+        VELAppsWriter writer(mPaths);
+        writer.startListening();
+        writer.writeApps();
+        EXPECT_EQ(calls(), "");
+        ASSERT_EQ(rename((kStore + ".away").c_str(), kStore.c_str()), 0);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return snapshot(kConfig) == plain({"a"}); }))
+            << messages();
+    }
     setenv("HOLLIN_CACHE_DIR", "off", 1);
     ASSERT_EQ(system(("rm -rf " + kFake + "cache").c_str()), 0);
 }

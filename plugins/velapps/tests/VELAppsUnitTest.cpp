@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The group id parse and the exported entry points; nothing here touches the
-// kiosk paths (KioskInstallTest does, in its own mount namespace).
+// kiosk paths (KioskInstallTest does).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 

@@ -203,10 +203,9 @@ TEST_P(PolicyBehaviourTest, EachKindOfChangeArrivesWithItsType) {
         const Recorder::Seen seen = recorder.seen()[count - 1];
         EXPECT_EQ(seen.type, step.type);
         EXPECT_EQ(seen.component, kComponent);
-        std::this_thread::sleep_for(milliseconds(150));  // one event per step
+        EXPECT_TRUE(recorder.quietAfter(count, milliseconds(150)));  // one event per step
     }
-    std::this_thread::sleep_for(kSettle);
-    EXPECT_EQ(recorder.seen().size(), count);
+    EXPECT_TRUE(recorder.quietAfter(count));
     closeHandle(handle);
 }
 
@@ -232,10 +231,11 @@ TEST_P(PolicyBehaviourTest,
     for (int i = 1; i <= 10; ++i) {
         mStore->writeLayer("default", kComponent, std::to_string(i));
         mStore->writeLayer("default", "org.other", std::to_string(i));
+        // Paced like a program writing in a loop: the burst is what is tested.
         std::this_thread::sleep_for(milliseconds(5));
     }
     ASSERT_TRUE(first.waitFor(1));
-    std::this_thread::sleep_for(kSettle);
+    first.settle();
     for (Recorder* recorder : {&first, &second, &other}) {
         const std::vector<Recorder::Seen> seen = recorder->seen();
         ASSERT_GE(seen.size(), 1u);
@@ -254,9 +254,11 @@ TEST_P(PolicyBehaviourTest,
     std::thread writer([&] {
         for (int i = 0; writing; ++i) {
             mStore->writeLayer("default", kComponent, std::to_string(i));
+            // The pace of the stream, never quiet long enough for an event.
             std::this_thread::sleep_for(milliseconds(40));
         }
     });
+    // The stream runs this long: events are counted over a fixed time.
     std::this_thread::sleep_for(std::chrono::seconds(5));
     const size_t during = streamed.seen().size();
     writing = false;
@@ -274,6 +276,7 @@ TEST_P(PolicyBehaviourTest, CallbacksMayUseTheHandleAndRemovalWaitsForThem) {
     Recorder slow;
     std::atomic<bool> finished{false};
     slow.mThen = [&](const PAPIEvent*) {
+        // A slow listener by design: the removal must wait for it.
         std::this_thread::sleep_for(milliseconds(300));
         finished = true;
     };
@@ -311,7 +314,7 @@ TEST_P(PolicyBehaviourTest, CallbacksMayUseTheHandleAndRemovalWaitsForThem) {
     mStore->writeLayer("default", kComponent, "newer");
     ASSERT_TRUE(closer.waitFor(1));
     mStore->writeLayer("default", kComponent, "newest");
-    std::this_thread::sleep_for(kSettle);
+    EXPECT_TRUE(closer.quietAfter(1));
     EXPECT_EQ(slow.seen().size(), 1u);
     EXPECT_EQ(remover.seen().size(), 1u);
     EXPECT_EQ(closer.seen().size(), 1u);

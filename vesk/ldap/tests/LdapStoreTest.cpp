@@ -419,7 +419,7 @@ TEST_F(LdapStoreTest, ServerDownFailsEveryReadAndItsRestartDeliversExactlyWhatCh
     ASSERT_TRUE(later.waitFor(1, 10s));
     EXPECT_EQ(describe(listening, "org.changed", status, false), Layers{"<after/>"});
     EXPECT_EQ(describe(idle, "org.same", status, false), Layers{"<before/>"});
-    std::this_thread::sleep_for(kSettle);
+    EXPECT_TRUE(changed.quietAfter(1));
     for (Recorder* once : {&changed, &lateChanged, &later}) {
         EXPECT_EQ(once->seen().size(), 1u);
     }
@@ -451,14 +451,7 @@ std::vector<std::string> listDir(const std::string& dir) {
     return names;
 }
 
-bool waitUntil(const std::function<bool()>& condition, milliseconds timeout) {
-    for (const auto end = Clock::now() + timeout; !condition(); std::this_thread::sleep_for(10ms)) {
-        if (Clock::now() > end) {
-            return false;
-        }
-    }
-    return true;
-}
+using testsupport::waitUntil;
 
 TEST_F(LdapStoreTest, DeskrunnerAndStartlistFollowTheDirectoryAndAnLdapmodifyEdit) {
     for (const char* program : {"deskrunner", "startlist"}) {
@@ -581,8 +574,7 @@ TEST_F(FleetTest, EditOnTheProviderReachesDesktopsOnEitherConsumerOverTls) {
         PAPIStatus status = -1;
         EXPECT_EQ(describe(handle, kComponent, status, false), Layers{"<1/>"});
     }
-    std::this_thread::sleep_for(kSettle);
-    EXPECT_EQ(onFirst.seen().size(), 1u);
+    EXPECT_TRUE(onFirst.quietAfter(1));
     EXPECT_EQ(onSecond.seen().size(), 1u);
     closeHandle(a);
     closeHandle(b);
@@ -656,8 +648,7 @@ TEST_F(FleetTest, DesktopMovesToTheOtherConsumerWhenItsOwnStopsAndGetsTheChangeO
     EXPECT_LT(changes.seen()[0].at - stopped, 5s);
     PAPIStatus status = -1;
     EXPECT_EQ(describe(handle, kComponent, status, false), Layers{"<moved/>"});
-    std::this_thread::sleep_for(kSettle);
-    EXPECT_EQ(changes.seen().size(), 1u);
+    EXPECT_TRUE(changes.quietAfter(1));
     ASSERT_EQ(states.seen().size(), 2u);
     EXPECT_EQ(states.seen()[0].type, PAPIDisconnected);
     EXPECT_EQ(states.seen()[1].type, PAPIConnected);
@@ -666,8 +657,7 @@ TEST_F(FleetTest, DesktopMovesToTheOtherConsumerWhenItsOwnStopsAndGetsTheChangeO
     ASSERT_TRUE(mFleet.start(error)) << error;
     edit("<stays/>");
     ASSERT_TRUE(changes.waitFor(2, 10s));
-    std::this_thread::sleep_for(kSettle);
-    EXPECT_EQ(changes.seen().size(), 2u);
+    EXPECT_TRUE(changes.quietAfter(2));
     EXPECT_EQ(states.seen().size(), 2u);
     closeHandle(handle);
 }
@@ -684,8 +674,7 @@ TEST_F(FleetTest, ConsumerRestartedWithAStaleDatabaseCatchesUpAndItsDesktopsGetT
     ASSERT_TRUE(changes.waitFor(1, 15s));
     PAPIStatus status = -1;
     EXPECT_EQ(describe(handle, kComponent, status, false), Layers{"<missed/>"});
-    std::this_thread::sleep_for(kSettle);
-    EXPECT_EQ(changes.seen().size(), 1u);
+    EXPECT_TRUE(changes.quietAfter(1));
     EXPECT_EQ(changes.seen()[0].type, PAPIEventComponentModified);
     closeHandle(handle);
 }

@@ -17,6 +17,8 @@
 #include <iterator>
 #include <thread>
 
+#include "TestFiles.h"
+
 namespace vesk::legacy::store::test {
 
 namespace fs = std::filesystem;
@@ -96,13 +98,12 @@ pid_t TestDirectory::spawn(const std::vector<std::string>& argv, const std::stri
 }
 
 int TestDirectory::finish(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
     int status = 0;
-    while (pid <= 0 || waitpid(pid, &status, WNOHANG) != pid) {
-        if (pid <= 0 || std::chrono::steady_clock::now() >= end) {
-            return -1;
-        }
-        std::this_thread::sleep_for(5ms);
+    bool reaped = false;
+    if (pid <= 0 ||
+        !testsupport::waitUntil(
+            [&] { return reaped = reaped || waitpid(pid, &status, WNOHANG) == pid; }, timeout)) {
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -170,17 +171,21 @@ bool TestDirectory::launch(std::string& error) {
         listeners += " " + tlsUrl("");
     }
     mPid = spawn({kSlapd, "-F", mFolder + "/slapd.d", "-h", listeners, "-d", "0"}, log);
-    for (const auto end = std::chrono::steady_clock::now() + 10s;
-         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms)) {
-        if (finish(mPid, 0ms) != -1) {
-            mPid = 0;
-            error = "slapd ended: " + readLog(log);
-            return false;
-        }
-        if (loopback(mPort) != 0 && fs::exists(mFolder + "/ldapi") &&
-            (mTlsPort == 0 || loopback(mTlsPort) != 0)) {
-            return true;
-        }
+    bool ended = false;
+    const bool up = testsupport::waitUntil(
+        [&] {
+            ended = ended || finish(mPid, 0ms) != -1;
+            return ended || (loopback(mPort) != 0 && fs::exists(mFolder + "/ldapi") &&
+                             (mTlsPort == 0 || loopback(mTlsPort) != 0));
+        },
+        10s);
+    if (ended) {
+        mPid = 0;
+        error = "slapd ended: " + readLog(log);
+        return false;
+    }
+    if (up) {
+        return true;
     }
     stop();
     error = "slapd did not start: " + readLog(log);

@@ -4,8 +4,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
+
+#include "TestFiles.h"
 
 namespace vesk::legacy::store::test {
 
@@ -42,11 +45,12 @@ bool TestFleet::replicated(const std::string& dn, const std::string& name, const
                            std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (const auto& consumer : mConsumers) {
-        while (consumer->pid() > 0 && consumer->value(dn, name) != value) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(20ms);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (!testsupport::waitUntil(
+                [&] { return consumer->pid() <= 0 || consumer->value(dn, name) == value; },
+                std::max(left, std::chrono::milliseconds(0)))) {
+            return false;
         }
     }
     return true;
