@@ -122,7 +122,7 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
     const Provenance before(live);
     const Provenance after(merged);
     const std::vector<LayerInfo> mergedInfos = describeLayers(merged);
-    for (const auto& [names, history] : after.histories().all()) {
+    after.histories().forEach([&](const NodeHistories::Names& names, const NodeHistory& history) {
         for (int layer : history.refusedFrom) {
             if (layer == position && history.lockedBy > 0 &&
                 static_cast<size_t>(history.lockedBy) <= mergedInfos.size()) {
@@ -137,7 +137,7 @@ ContextCheck::Result ContextCheck::run(const PolicyStore& store, const std::stri
                 result.ignored.push_back({NodeLookup::pathText(names), ignored.reason});
             }
         }
-    }
+    });
 
     const Tree mergedTree(after.getTree());
     const StructuralNode* root =
