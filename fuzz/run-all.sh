@@ -7,13 +7,16 @@
 # number of runs per target, about 150 s in all.
 # "long" (./build.sh fuzz long): the long run, 10 million executions per
 # target (or RUNS), layer_merge with inputs up to 1 MiB, every target under
-# the 2 GiB RSS limit. On this 2-core machine that takes about seven hours,
-# reckoned from executions per CPU second over the first 20 000 runs:
-# ldap_escape a few minutes, kiosk and session_manual some 15 to 20 minutes,
-# tree_file, key_file and round_trip some 40 minutes each, layer_merge an
-# hour and a half or more (as its inputs grow towards 1 MiB, up to half a
-# second each), hollinctl about three hours (some 1 000 executions per
-# second: it runs the tool's check and dump on layer files for every input).
+# the 2 GiB RSS limit. Reckoned from executions per CPU second over 20 000
+# runs from the seeds (3 000 for hollinctl) on this 2-core machine, under a
+# load of about 10: ldap_escape some 20 000 per second (minutes), kiosk
+# 5 500 (half an hour), session_manual 3 600 (three quarters of an hour),
+# tree_file, round_trip and key_file about 2 600 each (an hour each, most of
+# it libxml2, the files the code under test writes and libFuzzer's own
+# bookkeeping), layer_merge 1 500 with inputs up to 8 KiB (two hours; more as
+# its inputs grow towards 1 MiB), hollinctl about 500 (five to six hours: it
+# runs the tool's check and dump in this process, and they read each layer
+# several times). About twelve hours in all on one core.
 # The targets run one after another; to use both cores, run two copies of
 # this script on separate build folders (copies of bin/ are enough) with the
 # targets split between them.
@@ -54,11 +57,11 @@ for binary in "$build"/bin/fuzz_*; do
     limit="-max_total_time=$seconds"
     if [ "$seconds" = ci ]; then
         case $target in
-            hollinctl) runs=10000 ;;
-            key_file | session_manual) runs=40000 ;;
-            layer_merge) runs=25000 ;;
-            round_trip | tree_file) runs=70000 ;;
-            kiosk) runs=150000 ;;
+            hollinctl) runs=13000 ;;
+            key_file | session_manual) runs=52000 ;;
+            layer_merge) runs=32000 ;;
+            round_trip | tree_file) runs=90000 ;;
+            kiosk) runs=190000 ;;
             *) runs=1000000 ;;
         esac
         limit="-seed=1 -runs=$runs -max_total_time=300"

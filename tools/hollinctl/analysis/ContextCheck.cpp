@@ -119,7 +119,7 @@ std::vector<PolicyLayer> placeChecked(const PolicyStore& store,
 // What the merge refused or ignored of the layer at position.
 void noteRefusals(const Provenance& after, int position, const std::vector<LayerInfo>& infos,
                   ContextCheck::Result& result) {
-    for (const auto& [names, history] : after.histories().all()) {
+    after.histories().forEach([&](const NodeHistories::Names& names, const NodeHistory& history) {
         for (int layer : history.refusedFrom) {
             if (layer == position && history.lockedBy > 0 &&
                 static_cast<size_t>(history.lockedBy) <= infos.size()) {
@@ -134,7 +134,7 @@ void noteRefusals(const Provenance& after, int position, const std::vector<Layer
                 result.ignored.push_back({NodeLookup::pathText(names), ignored.reason});
             }
         }
-    }
+    });
 }
 
 // The merged launchers the launchers plug-in would skip, with the layer that

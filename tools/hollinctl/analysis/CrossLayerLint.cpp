@@ -92,7 +92,8 @@ void CrossLayerLint::lintLocks(const std::string& component, const std::vector<L
             stack.push_back(policyLayer(later));
             const int position = static_cast<int>(stack.size());
             const Provenance merged(stack);
-            for (const auto& [names, history] : merged.histories().all()) {
+            merged.histories().forEach([&](const NodeHistories::Names& names,
+                                           const NodeHistory& history) {
                 if (history.lockedBy == position - 1 &&
                     std::find(history.refusedFrom.begin(), history.refusedFrom.end(), position) !=
                         history.refusedFrom.end()) {
@@ -103,7 +104,7 @@ void CrossLayerLint::lintLocks(const std::string& component, const std::vector<L
                                        "the stack",
                                    false});
                 }
-            }
+            });
         }
     }
 }

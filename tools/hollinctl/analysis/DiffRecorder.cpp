@@ -14,25 +14,23 @@ const int kProtectionBits = Node::kFinalised | Node::kNotFinalised;
 DiffRecorder::DiffRecorder(int layer, NodeHistories& book) : mLayer(layer), mBook(book) {}
 
 void DiffRecorder::startTree() {
-    mNames.clear();
+    mPlaces.clear();
     mFrames.clear();
 }
 
 void DiffRecorder::endTree() {}
 
 void DiffRecorder::open(const std::string& name, Frame frame) {
-    if (!mFrames.empty()) {
-        mNames.push_back(name);
-    }
+    mPlaces.push_back(mFrames.empty() ? mBook.root() : mBook.child(mPlaces.back(), name));
     mFrames.push_back(frame);
     if (!frame.modified) {
         return;
     }
     // 1: the node became protected with this layer, 2: it stopped being protected.
     if (frame.difference & Node::kFinalised) {
-        mBook.noteLocked(mNames, mLayer);
+        mBook.noteLocked(mPlaces.back(), mLayer);
     } else if (frame.difference & Node::kNotFinalised) {
-        mBook.noteUnlocked(mNames);
+        mBook.noteUnlocked(mPlaces.back());
     }
 }
 
@@ -46,17 +44,17 @@ void DiffRecorder::modifyProperty(const std::string& name, PropertyType, int att
 
 void DiffRecorder::replaceNode(const std::string& name, int attributes) {
     open(name, Frame{false, false, attributes, false});
-    mBook.noteCreated(mNames, mLayer, (attributes & Node::kFinalised) != 0);
+    mBook.noteCreated(mPlaces.back(), mLayer, (attributes & Node::kFinalised) != 0);
 }
 
 void DiffRecorder::replaceProperty(const std::string& name, PropertyType, int attributes) {
     open(name, Frame{true, false, attributes, false});
-    mBook.noteCreated(mNames, mLayer, (attributes & Node::kFinalised) != 0);
+    mBook.noteCreated(mPlaces.back(), mLayer, (attributes & Node::kFinalised) != 0);
 }
 
 void DiffRecorder::removeNode(const std::string& name) {
     open(name, Frame{false, false, 0, false});
-    mBook.noteRemoved(mNames, mLayer);
+    mBook.noteRemoved(mPlaces.back(), mLayer);
 }
 
 void DiffRecorder::endNode() {
@@ -68,12 +66,10 @@ void DiffRecorder::endNode() {
     // values, even when no value event follows (a locale disappeared).
     if (frame.property && frame.modified &&
         (frame.valueSeen || (frame.difference & kProtectionBits) == 0)) {
-        mBook.noteSet(mNames, mLayer);
+        mBook.noteSet(mPlaces.back(), mLayer);
     }
     mFrames.pop_back();
-    if (!mFrames.empty()) {
-        mNames.pop_back();
-    }
+    mPlaces.pop_back();
 }
 
 void DiffRecorder::endProperty() {

@@ -48,8 +48,8 @@ class DiffRecorder : public ITreeHandler {
 
     int mLayer;
     NodeHistories& mBook;
-    // Names below the root of the open nodes; the root adds none.
-    NodeHistories::Names mNames;
+    // The book's place of each open node, the root's first.
+    std::vector<NodeHistories::Place*> mPlaces;
     std::vector<Frame> mFrames;
 };
 

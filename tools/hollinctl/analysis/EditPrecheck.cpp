@@ -77,9 +77,9 @@ std::vector<std::string> EditPrecheck::problems(const std::vector<std::string>& 
     const std::vector<LayerInfo> infos = describeLayers(mEarlier);
     const int edited = static_cast<int>(layers.size());
     std::vector<std::string> found;
-    for (const auto& [key, history] : merged.histories().all()) {
+    merged.histories().forEach([&](const NodeHistories::Names& key, const NodeHistory& history) {
         if (!onBranch(names, key)) {
-            continue;
+            return;
         }
         const bool refused = std::find(history.refusedFrom.begin(), history.refusedFrom.end(),
                                        edited) != history.refusedFrom.end();
@@ -94,7 +94,7 @@ std::vector<std::string> EditPrecheck::problems(const std::vector<std::string>& 
                 found.push_back("its type clashes: " + ignored.reason);
             }
         }
-    }
+    });
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());
     return found;

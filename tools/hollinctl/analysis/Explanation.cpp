@@ -36,13 +36,7 @@ Explanation::Explanation(const std::vector<PolicyLayer>& layers,
     mExists = findNode(merged.getRoot(), names) != nullptr;
     const NodeHistory* history = merged.find(names);
     const std::vector<LayerInfo> infos = describeLayers(layers);
-    int removedBy = 0;
-    for (const auto& [removed, layer] : merged.removed()) {
-        if (removed.size() <= names.size() &&
-            std::equal(removed.begin(), removed.end(), names.begin())) {
-            removedBy = layer;
-        }
-    }
+    const int removedBy = merged.histories().removedBy(names);
     for (size_t i = 0; i < layers.size(); ++i) {
         const int position = static_cast<int>(i) + 1;
         Row row;

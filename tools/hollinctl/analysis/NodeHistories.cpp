@@ -7,67 +7,158 @@ namespace vesk::legacy::hollinctl {
 
 namespace {
 
-// Erases the entries at names and below; keys below names sort right after
-// it, as long as their first names match.
-template <typename Value>
-void eraseFrom(std::map<NodeHistories::Names, Value>& map, const NodeHistories::Names& names) {
-    auto it = map.lower_bound(names);
-    while (it != map.end() && it->first.size() >= names.size() &&
-           std::equal(names.begin(), names.end(), it->first.begin())) {
-        it = map.erase(it);
+using Place = NodeHistories::Place;
+
+// A node made anew or removed owes nothing to what stood under its name before.
+void clear(Place* place) {
+    place->recorded = false;
+    place->history = NodeHistory();
+    place->removedBy = 0;
+    place->children.clear();
+}
+
+NodeHistory& history(Place* place) {
+    place->recorded = true;
+    return place->history;
+}
+
+// Iterative: a layer's nesting is bounded by its path length, not by the stack.
+template <typename Visit>
+void walk(const Place& root, Visit visit) {
+    NodeHistories::Names names;
+    std::vector<
+        std::pair<const Place*, std::map<std::string, std::unique_ptr<Place>>::const_iterator>>
+        open{{&root, root.children.begin()}};
+    visit(names, root);
+    while (!open.empty()) {
+        auto& [place, next] = open.back();
+        if (next == place->children.end()) {
+            open.pop_back();
+            if (!names.empty()) {
+                names.pop_back();
+            }
+            continue;
+        }
+        const Place* below = next->second.get();
+        names.push_back(next->first);
+        ++next;
+        visit(names, *below);
+        open.emplace_back(below, below->children.begin());
     }
 }
 
 }  // namespace
 
-void NodeHistories::noteCreated(const Names& names, int layer, bool locked) {
-    // A node made anew owes nothing to what stood under its name before.
-    forget(names);
-    eraseFrom(mRemoved, names);
-    NodeHistory& history = mHistories[names];
-    history.setBy = layer;
-    history.lockedBy = locked ? layer : 0;
+NodeHistories::NodeHistories() : mRoot(std::make_unique<Place>()) {}
+
+NodeHistories::~NodeHistories() {
+    // Dropped level by level: a deep chain of places would overflow the
+    // stack in their own destructors.
+    std::vector<std::unique_ptr<Place>> pending;
+    pending.push_back(std::move(mRoot));
+    while (!pending.empty()) {
+        std::unique_ptr<Place> place = std::move(pending.back());
+        pending.pop_back();
+        for (auto& entry : place->children) {
+            pending.push_back(std::move(entry.second));
+        }
+    }
 }
 
-void NodeHistories::noteSet(const Names& names, int layer) {
-    mHistories[names].setBy = layer;
+Place* NodeHistories::child(Place* parent, const std::string& name) {
+    std::unique_ptr<Place>& place = parent->children[name];
+    if (!place) {
+        place = std::make_unique<Place>();
+    }
+    return place.get();
 }
 
-void NodeHistories::noteLocked(const Names& names, int layer) {
-    mHistories[names].lockedBy = layer;
+const Place* NodeHistories::childOf(const Place* parent, const std::string& name) {
+    if (parent == nullptr) {
+        return nullptr;
+    }
+    const auto it = parent->children.find(name);
+    return it != parent->children.end() ? it->second.get() : nullptr;
 }
 
-void NodeHistories::noteUnlocked(const Names& names) {
-    mHistories[names].lockedBy = 0;
+void NodeHistories::noteCreated(Place* place, int layer, bool locked) {
+    clear(place);
+    NodeHistory& made = history(place);
+    made.setBy = layer;
+    made.lockedBy = locked ? layer : 0;
 }
 
-void NodeHistories::noteRefused(const Names& names, int layer) {
-    std::vector<int>& layers = mHistories[names].refusedFrom;
+void NodeHistories::noteSet(Place* place, int layer) {
+    history(place).setBy = layer;
+}
+
+void NodeHistories::noteLocked(Place* place, int layer) {
+    history(place).lockedBy = layer;
+}
+
+void NodeHistories::noteUnlocked(Place* place) {
+    history(place).lockedBy = 0;
+}
+
+void NodeHistories::noteRefused(Place* place, int layer) {
+    std::vector<int>& layers = history(place).refusedFrom;
     if (std::find(layers.begin(), layers.end(), layer) == layers.end()) {
         layers.push_back(layer);
     }
 }
 
-void NodeHistories::noteIgnored(const Names& names, int layer, const std::string& reason) {
-    std::vector<NodeHistory::Ignored>& ignored = mHistories[names].ignored;
+void NodeHistories::noteIgnored(Place* place, int layer, const std::string& reason) {
+    std::vector<NodeHistory::Ignored>& ignored = history(place).ignored;
     if (ignored.empty() || ignored.back().layer != layer) {
         ignored.push_back({layer, reason});
     }
 }
 
-void NodeHistories::forget(const Names& names) {
-    eraseFrom(mHistories, names);
+void NodeHistories::noteRemoved(Place* place, int layer) {
+    clear(place);
+    place->removedBy = layer;
 }
 
-void NodeHistories::noteRemoved(const Names& names, int layer) {
-    forget(names);
-    eraseFrom(mRemoved, names);
-    mRemoved[names] = layer;
+const NodeHistory* NodeHistories::find(const Place* place) const {
+    return place != nullptr && place->recorded ? &place->history : nullptr;
 }
 
 const NodeHistory* NodeHistories::find(const Names& names) const {
-    const auto it = mHistories.find(names);
-    return it != mHistories.end() ? &it->second : nullptr;
+    const Place* place = mRoot.get();
+    for (const std::string& name : names) {
+        place = childOf(place, name);
+    }
+    return find(place);
+}
+
+void NodeHistories::forEachRemoved(const std::function<void(const Names&, int)>& visit) const {
+    walk(*mRoot, [&](const Names& names, const Place& place) {
+        if (place.removedBy != 0) {
+            visit(names, place.removedBy);
+        }
+    });
+}
+
+int NodeHistories::removedBy(const Names& names) const {
+    int layer = mRoot->removedBy;
+    const Place* place = mRoot.get();
+    for (const std::string& name : names) {
+        place = childOf(place, name);
+        if (place == nullptr) {
+            break;
+        }
+        layer = place->removedBy != 0 ? place->removedBy : layer;
+    }
+    return layer;
+}
+
+void NodeHistories::forEach(
+    const std::function<void(const Names&, const NodeHistory&)>& visit) const {
+    walk(*mRoot, [&](const Names& names, const Place& place) {
+        if (place.recorded) {
+            visit(names, place.history);
+        }
+    });
 }
 
 }  // namespace vesk::legacy::hollinctl

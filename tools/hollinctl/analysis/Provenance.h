@@ -36,8 +36,6 @@ class Provenance {
     const Tree& getTree() const { return *mTree; }
     const NodeHistory* find(const NodeHistories::Names& names) const;
     const NodeHistories& histories() const { return mBook; }
-    // Nodes a later layer removed, with that layer.
-    const std::map<NodeHistories::Names, int>& removed() const { return mBook.removed(); }
 
   private:
     std::unique_ptr<Tree> mTree;

@@ -33,7 +33,7 @@ void RefusalTap::read(ITreeHandler& handler) const {
     // The tap's state belongs to one read; read is const only to be a layer.
     RefusalTap& self = const_cast<RefusalTap&>(*this);
     self.mHandler = &handler;
-    self.mNames.clear();
+    self.mPlaces.clear();
     self.mLockedProperties.clear();
     self.mClashes.clear();
     mLayer.read(self);
@@ -51,21 +51,19 @@ Node* RefusalTap::lockedTarget(const std::string& name) const {
 
 void RefusalTap::open(const std::string& name, const PropertyNode* lockedProperty,
                       std::string clash) {
-    if (!mLockedProperties.empty()) {
-        mNames.push_back(name);
-    }
+    mPlaces.push_back(mPlaces.empty() ? mBook.root() : mBook.child(mPlaces.back(), name));
     mLockedProperties.push_back(lockedProperty);
     mClashes.push_back(std::move(clash));
 }
 
 void RefusalTap::ignoreIfClashing() {
     if (!mClashes.empty() && !mClashes.back().empty()) {
-        mBook.noteIgnored(mNames, mPosition, mClashes.back());
+        mBook.noteIgnored(mPlaces.back(), mPosition, mClashes.back());
     }
 }
 
 void RefusalTap::refuse() {
-    mBook.noteRefused(mNames, mPosition);
+    mBook.noteRefused(mPlaces.back(), mPosition);
 }
 
 void RefusalTap::startTree() {
@@ -107,7 +105,7 @@ void RefusalTap::replaceNode(const std::string& name, int attributes) {
     } else if (mLockedProperties.size() > 1) {
         // A group replaced by one with the same children compares equal to the
         // old one, yet it is this layer's now.
-        mBook.noteSet(mNames, mPosition);
+        mBook.noteSet(mPlaces.back(), mPosition);
     }
     mHandler->replaceNode(name, attributes);
 }
@@ -134,9 +132,7 @@ void RefusalTap::endNode() {
     if (!mLockedProperties.empty()) {
         mLockedProperties.pop_back();
         mClashes.pop_back();
-        if (!mLockedProperties.empty()) {
-            mNames.pop_back();
-        }
+        mPlaces.pop_back();
     }
     mHandler->endNode();
 }
@@ -145,9 +141,7 @@ void RefusalTap::endProperty() {
     if (!mLockedProperties.empty()) {
         mLockedProperties.pop_back();
         mClashes.pop_back();
-        if (!mLockedProperties.empty()) {
-            mNames.pop_back();
-        }
+        mPlaces.pop_back();
     }
     mHandler->endProperty();
 }

@@ -60,9 +60,9 @@ class RefusalTap : public IUpdateLayer, public ITreeHandler {
     int mPosition;
     NodeHistories& mBook;
     mutable ITreeHandler* mHandler;
-    // Names below the root of the open elements, and per open element the
-    // locked property it entered (null otherwise).
-    NodeHistories::Names mNames;
+    // The book's place of each open element (the root's first), and per open
+    // element the locked property it entered (null otherwise).
+    std::vector<NodeHistories::Place*> mPlaces;
     std::vector<const PropertyNode*> mLockedProperties;
     // Per open element: why its values would be dropped ("" when they would not).
     std::vector<std::string> mClashes;

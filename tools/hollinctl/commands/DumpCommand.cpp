@@ -106,7 +106,8 @@ int DumpCommand::run(const CommandLine& line, CommandIo& io) {
         io.write(TreeFileText::of(node));
         return io.reportBroken(line, read, keptCopy != nullptr);
     }
-    const std::vector<LayerInfo> infos = describeLayers(layers);
+    // Each layer is read once for its verdict: again only for the copy.
+    const std::vector<LayerInfo> infos = keptCopy ? describeLayers(layers) : read;
     const int status = io.reportBroken(line, read, keptCopy != nullptr);
     DumpWriter writer(component, store.plan(), infos, provenance);
     if (node != nullptr) {

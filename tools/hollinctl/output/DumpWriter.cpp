@@ -68,36 +68,82 @@ DumpWriter::DumpWriter(const std::string& component, ScopePlan plan, std::vector
 DumpWriter::~DumpWriter() = default;
 
 void DumpWriter::collect(Node& node, const NodeHistories::Names& names) {
-    mNames = names;
-    mDepth = 0;
+    mTop = names;
+    mOpen.clear();
     node.visit(*this);
 }
 
 void DumpWriter::collectRemoved(const NodeHistories::Names& names) {
     mShowRemoved = true;
-    for (const auto& [removed, layer] : mProvenance.removed()) {
-        if (removed.size() >= names.size() &&
-            std::equal(names.begin(), names.end(), removed.begin())) {
-            mRemoved.emplace_back(removed, layer);
+    mProvenance.histories().forEachRemoved([&](const NodeHistories::Names& removed, int layer) {
+        if (removed.size() < names.size() ||
+            !std::equal(names.begin(), names.end(), removed.begin())) {
+            return;
         }
-    }
+        size_t length = 0;
+        for (const std::string& name : removed) {
+            length += 1 + name.size();
+        }
+        if (length > kMaxPathShown) {
+            mRemoved.push_back(Removed{{removed.back()}, true, layer});
+        } else {
+            mRemoved.push_back(Removed{removed, false, layer});
+        }
+    });
 }
 
 bool DumpWriter::preChildrenProcess(Node& node) {
-    if (mDepth > 0) {
-        mNames.push_back(node.getName());
+    const NodeHistories& book = mProvenance.histories();
+    Row row{&node, nullptr, kNoParent, 0};
+    if (mOpen.empty()) {
+        row.place = book.rootPlace();
+        for (const std::string& name : mTop) {
+            row.place = NodeHistories::childOf(row.place, name);
+            row.pathLength += 1 + name.size();
+        }
+    } else {
+        const Row& parent = mRows[mOpen.back()];
+        row.parent = mOpen.back();
+        row.place = NodeHistories::childOf(parent.place, node.getName());
+        row.pathLength = parent.pathLength + 1 + node.getName().size();
     }
-    ++mDepth;
-    mRows.push_back(Row{mNames, &node});
+    mOpen.push_back(mRows.size());
+    mRows.push_back(row);
     return true;
 }
 
 bool DumpWriter::postChildrenProcess(Node&) {
-    --mDepth;
-    if (mDepth > 0) {
-        mNames.pop_back();
-    }
+    mOpen.pop_back();
     return true;
+}
+
+template <typename Visit>
+void DumpWriter::eachRow(Visit visit) const {
+    // One path and one list of names, cut back to the row's group and grown
+    // by its name: each row costs its own name.
+    NodeHistories::Names names = mTop;
+    std::string path = NodeLookup::pathText(mTop);
+    std::vector<size_t> open;
+    std::vector<size_t> pathEnds;
+    for (size_t i = 0; i < mRows.size(); ++i) {
+        const Row& row = mRows[i];
+        while (!open.empty() && open.back() != row.parent) {
+            open.pop_back();
+            pathEnds.pop_back();
+            names.pop_back();
+        }
+        if (!open.empty()) {
+            path.resize(pathEnds.back());
+            if (path == "/") {
+                path.clear();
+            }
+            path += "/" + row.node->getName();
+            names.push_back(row.node->getName());
+        }
+        open.push_back(i);
+        pathEnds.push_back(path.size());
+        visit(row, names, row.pathLength > kMaxPathShown ? std::string() : path);
+    }
 }
 
 const LayerInfo* DumpWriter::layerAt(int position) const {
@@ -136,7 +182,7 @@ std::string DumpWriter::layerLines() const {
     return out;
 }
 
-std::string DumpWriter::rowNotes(const Row& row) const {
+std::string DumpWriter::rowNotes(const Row& row, const NodeHistories::Names& names) const {
     std::string out;
     if (const PropertyNode* property = row.node->asPropertyNode()) {
         std::vector<std::string> locales;
@@ -152,11 +198,10 @@ std::string DumpWriter::rowNotes(const Row& row) const {
             out += valueText(*property, locale) + "\n";
         }
         if (mComponent == settings::SettingsMapping::kComponent) {
-            out +=
-                kIndent + printable(settings::SettingsCheck::describe(row.names, *property)) + "\n";
+            out += kIndent + printable(settings::SettingsCheck::describe(names, *property)) + "\n";
         }
     }
-    const NodeHistory* history = mProvenance.find(row.names);
+    const NodeHistory* history = mProvenance.histories().find(row.place);
     if (history != nullptr && !history->refusedFrom.empty()) {
         out += std::string(kIndent) + "refused:";
         for (size_t j = 0; j < history->refusedFrom.size(); ++j) {
@@ -176,9 +221,11 @@ std::string DumpWriter::rowNotes(const Row& row) const {
 std::string DumpWriter::text() const {
     std::string out = layerLines();
     std::string removed;
-    for (const auto& [names, layer] : mRemoved) {
-        removed += pad(printable(NodeLookup::pathText(names)), kMaxPathColumn / 2) +
-                   "  removed by " + label(layer) + "\n";
+    for (const Removed& entry : mRemoved) {
+        const std::string path =
+            entry.shortened ? "…/" + entry.names.back() : NodeLookup::pathText(entry.names);
+        removed +=
+            pad(printable(path), kMaxPathColumn / 2) + "  removed by " + label(entry.layer) + "\n";
     }
     if (mRows.empty()) {
         return out + "\nThe layers make no tree.\n" + (removed.empty() ? "" : "\n" + removed);
@@ -192,15 +239,17 @@ std::string DumpWriter::text() const {
     size_t pathWidth = header.path.size();
     size_t typeWidth = header.type.size();
     size_t setByWidth = header.setBy.size();
-    for (const Row& row : mRows) {
-        const NodeHistory* history = mProvenance.find(row.names);
-        Cells line{printable(NodeLookup::pathText(row.names)), typeText(*row.node),
+    std::vector<std::string> notes;
+    eachRow([&](const Row& row, const NodeHistories::Names& names, const std::string& path) {
+        const NodeHistory* history = mProvenance.histories().find(row.place);
+        Cells line{printable(path.empty() ? "…/" + row.node->getName() : path), typeText(*row.node),
                    label(history != nullptr ? history->setBy : 0), lockText(*row.node, history)};
         pathWidth = std::max(pathWidth, std::min(displayWidth(line.path), kMaxPathColumn));
         typeWidth = std::max(typeWidth, displayWidth(line.type));
         setByWidth = std::max(setByWidth, displayWidth(line.setBy));
         cells.push_back(std::move(line));
-    }
+        notes.push_back(rowNotes(row, names));
+    });
     auto tableLine = [&](const Cells& line) {
         std::string text = pad(line.path, pathWidth) + "  " + pad(line.type, typeWidth) + "  " +
                            pad(line.setBy, setByWidth) + "  " + line.lockedBy;
@@ -210,7 +259,7 @@ std::string DumpWriter::text() const {
 
     out += "\n" + tableLine(header);
     for (size_t i = 0; i < mRows.size(); ++i) {
-        out += tableLine(cells[i]) + rowNotes(mRows[i]);
+        out += tableLine(cells[i]) + notes[i];
     }
     if (!removed.empty()) {
         out += "\n" + removed;
@@ -227,18 +276,22 @@ void DumpWriter::writeReference(JsonWriter& json, int position) const {
     }
 }
 
-void DumpWriter::writeNode(JsonWriter& json, const Row& row) const {
+void DumpWriter::writeNode(JsonWriter& json, const Row& row, const NodeHistories::Names& names,
+                           const std::string& path) const {
     const Node& node = *row.node;
-    const NodeHistory* history = mProvenance.find(row.names);
-    json.beginObject()
-        .key("path")
-        .string(NodeLookup::pathText(row.names))
-        .key("names")
-        .beginArray();
-    for (const std::string& name : row.names) {
-        json.string(name);
+    const NodeHistory* history = mProvenance.histories().find(row.place);
+    json.beginObject().key("path");
+    if (path.empty()) {
+        json.null().key("names").null();
+    } else {
+        json.string(path).key("names").beginArray();
+        for (const std::string& name : names) {
+            json.string(name);
+        }
+        json.endArray();
     }
-    json.endArray();
+    json.key("name").string(names.empty() ? "" : names.back()).key("parent");
+    row.parent == kNoParent ? json.null() : json.number(static_cast<long long>(row.parent));
     const PropertyNode* property = node.asPropertyNode();
     json.key("kind").string(property != nullptr ? "property" : "group");
     if (property != nullptr) {
@@ -299,23 +352,25 @@ std::string DumpWriter::json() const {
     json.endArray();
 
     json.key("nodes").beginArray();
-    for (const Row& row : mRows) {
-        writeNode(json, row);
-    }
+    eachRow([&](const Row& row, const NodeHistories::Names& names, const std::string& path) {
+        writeNode(json, row, names, path);
+    });
     json.endArray();
     if (mShowRemoved) {
         json.key("removed").beginArray();
-        for (const auto& [names, layer] : mRemoved) {
-            json.beginObject()
-                .key("path")
-                .string(NodeLookup::pathText(names))
-                .key("names")
-                .beginArray();
-            for (const std::string& name : names) {
-                json.string(name);
+        for (const Removed& entry : mRemoved) {
+            json.beginObject().key("path");
+            if (entry.shortened) {
+                json.null().key("names").null().key("name").string(entry.names.back());
+            } else {
+                json.string(NodeLookup::pathText(entry.names)).key("names").beginArray();
+                for (const std::string& name : entry.names) {
+                    json.string(name);
+                }
+                json.endArray();
             }
-            json.endArray().key("removedBy");
-            writeReference(json, layer);
+            json.key("removedBy");
+            writeReference(json, entry.layer);
             json.endObject();
         }
         json.endArray();

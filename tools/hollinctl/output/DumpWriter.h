@@ -48,11 +48,30 @@ class DumpWriter : public NodeVisitor {
     bool preChildrenProcess(Node& node) override;
     bool postChildrenProcess(Node& node) override;
 
+    // Paths longer than this are shown as "…/NAME" in text and as null in
+    // JSON (whose nodes name their parent): printed in full, a deep group's
+    // path would be repeated for every node below it.
+    static constexpr size_t kMaxPathShown = 1024;
+
   private:
+    // A node in walk order: its group's row (kNoParent for the first), and
+    // the length of its names, "/" before each.
     struct Row {
-        NodeHistories::Names names;
         const Node* node;
+        const NodeHistories::Place* place;
+        size_t parent;
+        size_t pathLength;
     };
+    static constexpr size_t kNoParent = static_cast<size_t>(-1);
+    struct Removed {
+        NodeHistories::Names names;  // only the last name when the path is too long
+        bool shortened;
+        int layer;
+    };
+    // Calls visit(row, names, path) for each row in order; path is empty when
+    // longer than kMaxPathShown, names are the row's names below the root.
+    template <typename Visit>
+    void eachRow(Visit visit) const;
 
     // "1 default" for a layer position, "-" for 0 or an unknown one.
     std::string label(int position) const;
@@ -60,9 +79,10 @@ class DumpWriter : public NodeVisitor {
     std::string lockText(const Node& node, const NodeHistory* history) const;
     // The text's list of layers, and the lines below a row: values, refusals.
     std::string layerLines() const;
-    std::string rowNotes(const Row& row) const;
+    std::string rowNotes(const Row& row, const NodeHistories::Names& names) const;
     // One node of the JSON document, and a reference to a layer (null for 0).
-    void writeNode(JsonWriter& json, const Row& row) const;
+    void writeNode(JsonWriter& json, const Row& row, const NodeHistories::Names& names,
+                   const std::string& path) const;
     void writeReference(JsonWriter& json, int position) const;
 
     std::string mComponent;
@@ -70,12 +90,11 @@ class DumpWriter : public NodeVisitor {
     std::vector<LayerInfo> mLayers;
     const Provenance& mProvenance;
     std::vector<Row> mRows;
-    std::vector<std::pair<NodeHistories::Names, int>> mRemoved;
+    std::vector<Removed> mRemoved;
     bool mShowRemoved = false;
-    // The walk's position: names of the current node, and its depth below the
-    // node collect started at.
-    NodeHistories::Names mNames;
-    int mDepth = 0;
+    // Names of the node collect started at; the walk's open rows.
+    NodeHistories::Names mTop;
+    std::vector<size_t> mOpen;
 };
 
 }  // namespace vesk::legacy::hollinctl

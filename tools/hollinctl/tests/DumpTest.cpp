@@ -128,6 +128,53 @@ TEST_F(HollinctlTest, DumpOfASubtreeAndItsErrors) {
     EXPECT_NE(noLayers.err.find(mStore.string()), std::string::npos) << noLayers.err;
 }
 
+// Near the bounds of names and paths: 15 nested groups of 4 000-character
+// names hold 20 000 properties, and a later layer removes 1 000 of them. Each
+// node's full path would be 60 KB: shown in full per node, the dump grows
+// with path length times node count (gigabytes) instead of with the layers.
+TEST_F(HollinctlTest, DumpOfLongPathsGrowsWithTheLayersNotWithTheirDepth) {
+    std::string open;
+    std::string close;
+    for (int level = 0; level < 15; ++level) {
+        open += R"(<node zel:name=")" + std::to_string(level) + std::string(4000, 'g') + R"(">)";
+        close += "</node>";
+    }
+    const std::string head = R"(<zel:component-data zel:name="org.test.desktop">)" + open;
+    const std::string tail = close + "</zel:component-data>\n";
+    std::string full;
+    std::string removals;
+    for (int i = 0; i < 20000; ++i) {
+        full += R"(<prop zel:name="p)" + std::to_string(i) + R"("><value>v</value></prop>)";
+        if (i < 1000) {
+            removals += R"(<prop zel:name="p)" + std::to_string(i) + R"(" zel:op="remove"/>)";
+        }
+    }
+    writeLayer("default", kComponent, head + full + tail);
+    writeLayer(mUserScope, kComponent, head + removals + tail);
+    const size_t layers = 2 * head.size() + full.size() + removals.size();
+
+    const Program::Result text = tool({"dump", kComponent, "--removed"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_LE(text.out.size(), 10 * layers);
+    EXPECT_NE(text.out.find("\n\u2026/p19999  "), std::string::npos);
+    EXPECT_NE(text.out.find("\n\u2026/p999 "), std::string::npos);
+
+    const Program::Result json = tool({"dump", kComponent, "--removed", "--format=json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_LE(json.out.size(), 20 * layers);
+    // A shortened node's path is its parents' names, each in its own node.
+    EXPECT_EQ(python(R"(
+d = json.load(open(sys.argv[1]))
+nodes = d["nodes"]
+def path(n):
+    return path(nodes[n["parent"]]) + "/" + n["name"] if n["parent"] is not None else ""
+last = nodes[-1]
+print(len(nodes), last["path"], len(path(last)), nodes[0]["path"], len(d["removed"]),
+      d["removed"][0]["path"], d["removed"][0]["name"]))",
+                     json.out),
+              "19016 None 60041 / 1000 None p0\n");
+}
+
 TEST_F(HollinctlTest, DumpAsTreeFileReadsBackWithUnserialize) {
     writeThreeLayers();
     const Program::Result xml = tool({"dump", kComponent, "--format=xml"});
