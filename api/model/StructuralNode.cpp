@@ -3,6 +3,8 @@
 
 #include <memory>
 
+#include "model/ConstNodeVisitor.h"
+#include "model/NodePath.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy {
@@ -35,6 +37,13 @@ Node* StructuralNode::clone(bool deep) const {
 void StructuralNode::visit(NodeVisitor& visitor) {
     if (visitor.preChildrenProcess(*this)) {
         mChildren.forEach([&visitor](Node* child) { child->visit(visitor); });
+    }
+    visitor.postChildrenProcess(*this);
+}
+
+void StructuralNode::visit(ConstNodeVisitor& visitor) const {
+    if (visitor.preChildrenProcess(*this)) {
+        mChildren.forEach([&visitor](const Node* child) { child->visit(visitor); });
     }
     visitor.postChildrenProcess(*this);
 }
@@ -77,30 +86,38 @@ void StructuralNode::removeChild(const std::string& name) {
     }
 }
 
+inline Node* StructuralNode::step(const Node* node, std::string_view name) {
+    // mStructural spares the hot read a virtual call per name.
+    return node != nullptr && node->mStructural
+               ? static_cast<const StructuralNode*>(node)->mChildren.find(name)
+               : nullptr;
+}
+
 // On a cache line of its own: the speed of its scan loops depends on where
 // they fall within the lines, and should not change with the code before it.
 __attribute__((aligned(64))) Node* StructuralNode::findPath(Node* start, std::string_view names) {
-    // The hot read of every program: names are short, so the slash is found
-    // by an inline scan rather than a library call per name.
     Node* node = start;
-    const char* next = names.data();
-    const char* const end = next + names.size();
-    while (node != nullptr) {
-        if (!node->mStructural) {
-            return nullptr;
-        }
-        const char* stop = next;
-        while (stop != end && *stop != '/') {
-            ++stop;
-        }
-        node = static_cast<StructuralNode*>(node)->mChildren.find(
-            std::string_view(next, static_cast<std::size_t>(stop - next)));
-        if (stop == end) {
-            break;
-        }
-        next = stop + 1;
+    NodePath::forEachName(names, [&node](std::string_view name) {
+        node = step(node, name);
+        return node != nullptr;
+    });
+    return node;
+}
+
+const Node* StructuralNode::findPath(const Node* start, std::string_view names) {
+    return findPath(const_cast<Node*>(start), names);
+}
+
+Node* StructuralNode::findPath(Node* start, const std::vector<std::string>& names) {
+    Node* node = start;
+    for (auto name = names.begin(); name != names.end() && node != nullptr; ++name) {
+        node = step(node, *name);
     }
     return node;
+}
+
+const Node* StructuralNode::findPath(const Node* start, const std::vector<std::string>& names) {
+    return findPath(const_cast<Node*>(start), names);
 }
 
 void StructuralNode::unfile(Node& child) {
