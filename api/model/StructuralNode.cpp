@@ -109,15 +109,26 @@ const Node* StructuralNode::findPath(const Node* start, std::string_view names) 
 }
 
 Node* StructuralNode::findPath(Node* start, const std::vector<std::string>& names) {
-    Node* node = start;
-    for (auto name = names.begin(); name != names.end() && node != nullptr; ++name) {
-        node = step(node, *name);
-    }
-    return node;
+    return const_cast<Node*>(findPath(static_cast<const Node*>(start), names));
 }
 
 const Node* StructuralNode::findPath(const Node* start, const std::vector<std::string>& names) {
-    return findPath(const_cast<Node*>(start), names);
+    std::size_t found = 0;
+    const Node* node = findDeepest(start, names, found);
+    return found == names.size() ? node : nullptr;
+}
+
+const Node* StructuralNode::findDeepest(const Node* start, const std::vector<std::string>& names,
+                                        std::size_t& found) {
+    const Node* node = start;
+    for (found = 0; found < names.size(); ++found) {
+        const Node* child = step(node, names[found]);
+        if (child == nullptr) {
+            break;
+        }
+        node = child;
+    }
+    return node;
 }
 
 void StructuralNode::unfile(Node& child) {

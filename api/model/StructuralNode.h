@@ -61,6 +61,10 @@ class HOLLIN_EXPORT StructuralNode : public Node {
     // The same with the names already split, one a level; none give start.
     static Node* findPath(Node* start, const std::vector<std::string>& names);
     static const Node* findPath(const Node* start, const std::vector<std::string>& names);
+    // The last node the names reach from start, with found set to how many
+    // of them it took: all when findPath would find it.
+    static const Node* findDeepest(const Node* start, const std::vector<std::string>& names,
+                                   std::size_t& found);
 
   private:
     friend class Node;  // a filed child unfiles itself when destroyed

@@ -137,6 +137,12 @@ TEST(FindPath, TextAndNamesReachTheSameNode) {
         EXPECT_EQ(StructuralNode::findPath(&root, names), row.found) << row.text;
     }
     EXPECT_EQ(StructuralNode::findPath(&root, Names{}), &root);
+    // The walk that stops at the first missing name says how far it came.
+    std::size_t found = 9;
+    EXPECT_EQ(StructuralNode::findDeepest(&root, Names{"a", "", "y", "z"}, found), empty);
+    EXPECT_EQ(found, 2u);
+    EXPECT_EQ(StructuralNode::findDeepest(&root, Names{"p", "q"}, found), p);
+    EXPECT_EQ(found, 1u);
     EXPECT_EQ(StructuralNode::findPath(static_cast<Node*>(nullptr), "a"), nullptr);
     EXPECT_EQ(StructuralNode::findPath(static_cast<Node*>(p), Names{}), p);
 }
