@@ -51,14 +51,13 @@ std::string utf8(uint32_t codePoint) {
     return out;
 }
 
-// The node's names from the root, with control characters masked, for a log
-// line that must not carry the very characters it complains about.
-std::string pathForLog(const Node& node) {
+// The node's names from the root, for the reason a node cannot be written.
+std::string pathOf(const Node& node) {
     std::string path;
     for (const Node* at = &node; at; at = at->getParent()) {
         path.insert(0, "/" + at->getName());
     }
-    return logText(path);
+    return path;
 }
 
 std::string attributesText(int attributes) {
@@ -182,7 +181,7 @@ bool NodeSerialize::escape(const std::string& text, const Node& node, std::strin
     }
     // Writing it raw would give a file that cannot be read back; writing the
     // rest without it would lose a setting without a word.
-    fail("node " + pathForLog(node) +
+    fail("node " + pathOf(node) +
          " holds a name, value or locale with a control character or invalid UTF-8");
     return false;
 }
@@ -194,7 +193,9 @@ void NodeSerialize::fail(const std::string& reason) {
         mTextOpen = false;
         return;
     }
-    Logger::error("Cannot write tree file %s: %s\n", logText(mFileName).c_str(), reason.c_str());
+    // Masked: the reason may carry the very characters it complains about.
+    Logger::error("Cannot write tree file %s: %s\n", logText(mFileName).c_str(),
+                  logText(reason).c_str());
     mStream.discard();
 }
 
@@ -256,7 +257,7 @@ void NodeSerialize::serializeValues(PropertyNode& property) {
             const std::vector<std::string>& items = property.getListValue(locale);
             const std::string separator = listSeparator(items);
             if (separator.empty()) {
-                fail("no list separator for " + pathForLog(property));
+                fail("no list separator for " + pathOf(property));
                 return;
             }
             block = "<value zel:separator=\"" + separator + "\"" + lang;

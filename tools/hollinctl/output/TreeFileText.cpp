@@ -2,6 +2,7 @@
 #include "TreeFileText.h"
 
 #include "ExitStatus.h"
+#include "TextEscape.h"
 #include "output/NodeSerialize.h"
 
 namespace vesk::legacy::hollinctl {
@@ -10,7 +11,7 @@ std::string TreeFileText::of(const Node* node) {
     std::string text;
     std::string problem;
     if (!NodeSerialize::toText(node, text, problem)) {
-        throw CommandError(kServiceError, "cannot write the tree file: " + problem);
+        throw CommandError(kServiceError, "cannot write the tree file: " + printable(problem));
     }
     return text;
 }
