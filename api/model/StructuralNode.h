@@ -70,8 +70,8 @@ class HOLLIN_EXPORT StructuralNode : public Node {
     friend class Node;  // a filed child unfiles itself when destroyed
 
     // One level of every path walk: the child of that name, or null when
-    // node is null, a property or has no such child.
-    static Node* step(const Node* node, std::string_view name);
+    // node is a property or has no such child.
+    static Node* step(const Node& node, std::string_view name);
 
     // Drops the entry of child, which is filed here.
     void unfile(Node& child);
