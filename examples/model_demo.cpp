@@ -95,11 +95,7 @@ int main(int argc, char** argv) {
         if (path.getComponent() != root->getName()) {
             throw Exception("No tree for component " + path.getComponent());
         }
-        Node* node = root;
-        for (const std::string& name : path.getNames()) {
-            StructuralNode* group = node ? node->asStructuralNode() : nullptr;
-            node = group ? group->getChild(name) : nullptr;
-        }
+        Node* node = StructuralNode::findPath(root, path.getNames());
         if (!node) {
             throw Exception("No node at " + path.getPath());
         }

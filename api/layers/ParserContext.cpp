@@ -214,12 +214,8 @@ void ParserContext::startElement(const char* name, const char* const* attributes
     }
 }
 
-void ParserContext::startNode(ElementKind kind, const char* element, const char* const* attributes,
-                              int line) {
-    const char* name = nullptr;
-    const char* operation = nullptr;
-    const char* finalised = nullptr;
-    const char* type = nullptr;
+ParserContext::NodeTexts ParserContext::nodeTextsOf(const char* const* attributes) {
+    NodeTexts texts;
     for (const char* const* attribute = attributes; attribute != nullptr && *attribute != nullptr;
          attribute += 2) {
         const char* value = attribute[1] != nullptr ? attribute[1] : "";
@@ -229,21 +225,28 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
         }
         switch (nodeAttributeOf(bare)) {
             case NodeAttribute::Name:
-                name = value;
+                texts.name = value;
                 break;
             case NodeAttribute::Type:
-                type = value;
+                texts.type = value;
                 break;
             case NodeAttribute::Operation:
-                operation = value;
+                texts.operation = value;
                 break;
             case NodeAttribute::Finalised:
-                finalised = value;
+                texts.finalised = value;
                 break;
             case NodeAttribute::Other:
                 break;
         }
     }
+    return texts;
+}
+
+void ParserContext::startNode(ElementKind kind, const char* element, const char* const* attributes,
+                              int line) {
+    const NodeTexts texts = nodeTextsOf(attributes);
+    const char* const name = texts.name;
     if (name == nullptr && mNodeDepth > 0) {
         if (mNotes) {
             mNotes->dropped(element, attributes, line);
@@ -271,54 +274,58 @@ void ParserContext::startNode(ElementKind kind, const char* element, const char*
     if (pathBytes > LayerLimitExceeded::kMaxPathBytes) {
         throw LayerLimitExceeded::pathLength();
     }
-    const int attributeBits = (finalised != nullptr && equals(finalised, "true")) ? 1 : 0;
-    const OperationType op = operationFromText(operation);
+    const int attributeBits =
+        (texts.finalised != nullptr && equals(texts.finalised, "true")) ? 1 : 0;
     if (mNotes) {
         LayerNotes::NodeFields fields;
         fields.name = name;
-        fields.operation = operation;
-        fields.type = type;
-        fields.finalised = finalised;
-        typeFromText(type, &fields.knownType);
-        fields.knownOperation = operation == nullptr || isOperationText(operation);
+        fields.operation = texts.operation;
+        fields.type = texts.type;
+        fields.finalised = texts.finalised;
+        typeFromText(texts.type, &fields.knownType);
+        fields.knownOperation = texts.operation == nullptr || isOperationText(texts.operation);
         mNotes->startNode(kind == ElementKind::Structural ? LayerNotes::Kind::Structural
                                                           : LayerNotes::Kind::Property,
                           element, attributes, fields, line, mNodeDepth == 0);
     }
-
-    if (kind == ElementKind::Structural) {
-        switch (op) {
-            case OperationType::Replace:
-                mHandler->replaceNode(nodeName, attributeBits);
-                break;
-            case OperationType::Remove:
-                mHandler->removeNode(nodeName);
-                break;
-            case OperationType::Modify:
-                mHandler->modifyNode(nodeName, attributeBits);
-                break;
-        }
-    } else {
-        // The type is read even for a removal, since it sets the separator.
-        const PropertyType propertyType = typeFromText(type);
-        switch (op) {
-            case OperationType::Replace:
-                mHandler->replaceProperty(nodeName, propertyType, attributeBits);
-                break;
-            case OperationType::Remove:
-                mHandler->removeNode(nodeName);
-                break;
-            case OperationType::Modify:
-                mHandler->modifyProperty(nodeName, propertyType, attributeBits);
-                break;
-        }
-        mListProperty = isListType(propertyType);
-    }
+    deliverNode(kind, texts, attributeBits);
     ++mNodeDepth;
     mPathBytes.push_back(pathBytes);
     if (++mNodeCount > LayerLimitExceeded::kMaxNodes) {
         throw LayerLimitExceeded::nodes();
     }
+}
+
+void ParserContext::deliverNode(ElementKind kind, const NodeTexts& texts, int attributeBits) {
+    const OperationType op = operationFromText(texts.operation);
+    if (kind == ElementKind::Structural) {
+        switch (op) {
+            case OperationType::Replace:
+                mHandler->replaceNode(mName, attributeBits);
+                break;
+            case OperationType::Remove:
+                mHandler->removeNode(mName);
+                break;
+            case OperationType::Modify:
+                mHandler->modifyNode(mName, attributeBits);
+                break;
+        }
+        return;
+    }
+    // The type is read even for a removal, since it sets the separator.
+    const PropertyType propertyType = typeFromText(texts.type);
+    switch (op) {
+        case OperationType::Replace:
+            mHandler->replaceProperty(mName, propertyType, attributeBits);
+            break;
+        case OperationType::Remove:
+            mHandler->removeNode(mName);
+            break;
+        case OperationType::Modify:
+            mHandler->modifyProperty(mName, propertyType, attributeBits);
+            break;
+    }
+    mListProperty = isListType(propertyType);
 }
 
 void ParserContext::startValue(const char* const* attributes, int line) {

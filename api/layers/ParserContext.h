@@ -73,7 +73,18 @@ class ParserContext {
     // Sets text to the attribute value as written (see attributeText).
     static void assignAttributeText(std::string& text, const char* raw);
 
+    // The texts of a node element's attributes; null for those it lacks.
+    struct NodeTexts {
+        const char* name = nullptr;
+        const char* operation = nullptr;
+        const char* finalised = nullptr;
+        const char* type = nullptr;
+    };
+    static NodeTexts nodeTextsOf(const char* const* attributes);
+
     void startNode(ElementKind kind, const char* name, const char* const* attributes, int line);
+    // Hands the started node to the handler as its operation says.
+    void deliverNode(ElementKind kind, const NodeTexts& texts, int attributeBits);
     void startValue(const char* const* attributes, int line);
     void endValue();
     // Throws LayerLimitExceeded for a value of too many items.

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 namespace vesk::legacy {
 
@@ -57,6 +58,15 @@ size_t crowdedElement(const std::string& text) {
             }
         }
     }
+}
+
+void quiet(void*, const char*, ...) {}
+
+void quieten(xmlSAXHandler& sax) {
+    sax.warning = quiet;
+    sax.error = quiet;
+    sax.fatalError = quiet;
+    sax.serror = nullptr;
 }
 
 }  // namespace
@@ -132,6 +142,34 @@ bool SaxParser::parse(const xmlSAXHandler& sax, void* userData) {
     mParser->userData = userData;
     xmlParseDocument(mParser.get());
     return mParser->wellFormed != 0;
+}
+
+xmlDocPtr SaxParser::parseDocument() {
+    if (mCrowded.failed) {
+        return nullptr;
+    }
+    xmlSAXHandler sax;
+    xmlSAXVersion(&sax, 2);  // libxml2's own tree builder
+    quieten(sax);
+    // As with the readers, no entity is declared: a reference to any but the
+    // predefined ones is an error, and nothing is loaded or expanded.
+    sax.entityDecl = nullptr;
+    *mParser->sax = sax;
+    mParser->userData = mParser.get();  // the tree builder works on the context
+    xmlParseDocument(mParser.get());
+    xmlDocPtr document = std::exchange(mParser->myDoc, nullptr);
+    if (mParser->wellFormed == 0) {
+        xmlFreeDoc(document);
+        return nullptr;
+    }
+    return document;
+}
+
+xmlSAXHandler SaxParser::quietHandler() {
+    xmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof(sax));
+    quieten(sax);
+    return sax;
 }
 
 void SaxParser::rethrowHeld() const {

@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// SaxParser: libxml2's SAX1 parser over one untrusted text, pinned to safe
-// settings, for readers that bring their own callbacks.
+// SaxParser: libxml2's parser over one untrusted text, pinned to safe
+// settings and bounds; the one place that sets libxml2 up. Readers bring
+// their own SAX1 callbacks; the layer editor takes a document instead.
 //
 //   SaxParser parser(text, 0);          // or XML_PARSE_HUGE for deep trees and long values
 //   session.parser = &parser;           // callbacks run their work in parser.guard(...)
+//   xmlSAXHandler sax = SaxParser::quietHandler();
+//   sax.startElement = ...;
 //   bool wellFormed = parser.parse(sax, &session);
 //   parser.rethrowHeld();               // an exception a callback threw, if any
 //   if (!wellFormed) ... parser.lastError("not well-formed") ...
 //
 // Leave the handler's entity, DTD and resolver callbacks unset: with them
 // unset and user data of our own, the parser neither loads nor expands any
-// entity but the five predefined ones.
+// entity but the five predefined ones. Each parser parses once.
 #pragma once
 
 #include <libxml/parser.h>
@@ -49,6 +52,13 @@ class SaxParser {
     // exception is not rethrown here, so that the caller can close what the callbacks left open
     // first.
     bool parse(const xmlSAXHandler& sax, void* userData);
+    // The text as a document for editing, read under the same settings and
+    // bounds (no entity but the predefined ones); null when it is not
+    // well-formed, lastError says why. The caller frees it with xmlFreeDoc.
+    xmlDocPtr parseDocument();
+    // A handler without callbacks whose errors and warnings go only to the
+    // parser's record (lastError), never to the process's error stream.
+    static xmlSAXHandler quietHandler();
     void rethrowHeld() const;
 
     // For callbacks. guard runs work; should it throw, the exception is held

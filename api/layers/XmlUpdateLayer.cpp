@@ -4,7 +4,6 @@
 #include <libxml/parser.h>
 
 #include <climits>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -123,8 +122,7 @@ void onError(void* data, const char*, ...) {
 
 // Only what the format needs; none of the entity, DTD or resolver callbacks.
 xmlSAXHandler makeSaxHandler() {
-    xmlSAXHandler sax;
-    std::memset(&sax, 0, sizeof(sax));
+    xmlSAXHandler sax = SaxParser::quietHandler();
     sax.startDocument = onStartDocument;
     sax.endDocument = onEndDocument;
     sax.startElement = onStartElement;

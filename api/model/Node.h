@@ -10,6 +10,7 @@
 
 namespace vesk::legacy {
 
+class ConstNodeVisitor;
 class NodeVisitor;
 class PropertyNode;
 class StructuralNode;
@@ -43,6 +44,8 @@ class HOLLIN_EXPORT Node {
     // node too. A property always copies all its values.
     virtual Node* clone(bool deep) const = 0;
     virtual void visit(NodeVisitor& visitor) = 0;
+    // The same walk for a visitor that only reads.
+    virtual void visit(ConstNodeVisitor& visitor) const = 0;
 
     const StructuralNode* asStructuralNode() const {
         return const_cast<Node*>(this)->asStructuralNode();

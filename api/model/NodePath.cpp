@@ -26,18 +26,10 @@ void NodePath::setPath(const std::string& text) {
     }
     mComponent = text.substr(0, slash);
     mPath = text.substr(slash);
-
-    // Every stretch after a slash is a name, empty ones included.
-    std::string::size_type start = 1;
-    while (true) {
-        const auto next = mPath.find('/', start);
-        if (next == std::string::npos) {
-            mNames.push_back(mPath.substr(start));
-            break;
-        }
-        mNames.push_back(mPath.substr(start, next - start));
-        start = next + 1;
-    }
+    forEachName(std::string_view(mPath).substr(1), [this](std::string_view name) {
+        mNames.emplace_back(name);
+        return true;
+    });
 }
 
 void NodePath::append(const std::string& name) {

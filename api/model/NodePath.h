@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/HollinExport.h"
@@ -32,6 +33,13 @@ class HOLLIN_EXPORT NodePath {
     // Empty names are kept and nothing is trimmed.
     void setPath(const std::string& text);
 
+    // The one split of "/"-separated names: each(name) for every name in
+    // order, until it returns false. Every "/" separates and empty names
+    // count ("a//b" is "a", "", "b"; "" is one empty name). False when each
+    // stopped the walk.
+    template <class Each>
+    static bool forEachName(std::string_view names, Each&& each);
+
     // One name more or less at the end: a walk keeps one path up to date at
     // the cost of the name, instead of building each node's path anew.
     void append(const std::string& name);
@@ -50,5 +58,26 @@ class HOLLIN_EXPORT NodePath {
     std::string mPath;  // from the first "/" on, slash included
     std::vector<std::string> mNames;
 };
+
+template <class Each>
+bool NodePath::forEachName(std::string_view names, Each&& each) {
+    // On the hot read of every program: names are short, so the slash is
+    // found by an inline scan rather than a library call per name.
+    const char* next = names.data();
+    const char* const end = next + names.size();
+    while (true) {
+        const char* stop = next;
+        while (stop != end && *stop != '/') {
+            ++stop;
+        }
+        if (!each(std::string_view(next, static_cast<std::size_t>(stop - next)))) {
+            return false;
+        }
+        if (stop == end) {
+            return true;
+        }
+        next = stop + 1;
+    }
+}
 
 }  // namespace vesk::legacy

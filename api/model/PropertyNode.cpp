@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "model/PropertyNode.h"
 
+#include "model/ConstNodeVisitor.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy {
@@ -60,6 +61,11 @@ Node* PropertyNode::clone(bool) const {
 }
 
 void PropertyNode::visit(NodeVisitor& visitor) {
+    visitor.preChildrenProcess(*this);
+    visitor.postChildrenProcess(*this);
+}
+
+void PropertyNode::visit(ConstNodeVisitor& visitor) const {
     visitor.preChildrenProcess(*this);
     visitor.postChildrenProcess(*this);
 }

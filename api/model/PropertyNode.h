@@ -47,6 +47,7 @@ class HOLLIN_EXPORT PropertyNode : public Node {
     PropertyNode* asPropertyNode() override { return this; }
     Node* clone(bool deep) const override;
     void visit(NodeVisitor& visitor) override;
+    void visit(ConstNodeVisitor& visitor) const override;
 
     PropertyType getType() const { return mType; }
     bool isList() const { return isListType(mType); }

@@ -3,6 +3,8 @@
 
 #include <memory>
 
+#include "model/ConstNodeVisitor.h"
+#include "model/NodePath.h"
 #include "model/NodeVisitor.h"
 
 namespace vesk::legacy {
@@ -35,6 +37,13 @@ Node* StructuralNode::clone(bool deep) const {
 void StructuralNode::visit(NodeVisitor& visitor) {
     if (visitor.preChildrenProcess(*this)) {
         mChildren.forEach([&visitor](Node* child) { child->visit(visitor); });
+    }
+    visitor.postChildrenProcess(*this);
+}
+
+void StructuralNode::visit(ConstNodeVisitor& visitor) const {
+    if (visitor.preChildrenProcess(*this)) {
+        mChildren.forEach([&visitor](const Node* child) { child->visit(visitor); });
     }
     visitor.postChildrenProcess(*this);
 }
@@ -77,28 +86,50 @@ void StructuralNode::removeChild(const std::string& name) {
     }
 }
 
+inline Node* StructuralNode::step(const Node& node, std::string_view name) {
+    // mStructural spares the hot read a virtual call per name.
+    return node.mStructural ? static_cast<const StructuralNode&>(node).mChildren.find(name)
+                            : nullptr;
+}
+
 // On a cache line of its own: the speed of its scan loops depends on where
 // they fall within the lines, and should not change with the code before it.
 __attribute__((aligned(64))) Node* StructuralNode::findPath(Node* start, std::string_view names) {
-    // The hot read of every program: names are short, so the slash is found
-    // by an inline scan rather than a library call per name.
+    if (start == nullptr) {
+        return nullptr;
+    }
+    // The walk stops at the first missing name, so node is never null here.
     Node* node = start;
-    const char* next = names.data();
-    const char* const end = next + names.size();
-    while (node != nullptr) {
-        if (!node->mStructural) {
-            return nullptr;
-        }
-        const char* stop = next;
-        while (stop != end && *stop != '/') {
-            ++stop;
-        }
-        node = static_cast<StructuralNode*>(node)->mChildren.find(
-            std::string_view(next, static_cast<std::size_t>(stop - next)));
-        if (stop == end) {
+    NodePath::forEachName(names, [&node](std::string_view name) {
+        node = step(*node, name);
+        return node != nullptr;
+    });
+    return node;
+}
+
+const Node* StructuralNode::findPath(const Node* start, std::string_view names) {
+    return findPath(const_cast<Node*>(start), names);
+}
+
+Node* StructuralNode::findPath(Node* start, const std::vector<std::string>& names) {
+    return const_cast<Node*>(findPath(static_cast<const Node*>(start), names));
+}
+
+const Node* StructuralNode::findPath(const Node* start, const std::vector<std::string>& names) {
+    std::size_t found = 0;
+    const Node* node = findDeepest(start, names, found);
+    return found == names.size() ? node : nullptr;
+}
+
+const Node* StructuralNode::findDeepest(const Node* start, const std::vector<std::string>& names,
+                                        std::size_t& found) {
+    const Node* node = start;
+    for (found = 0; node != nullptr && found < names.size(); ++found) {
+        const Node* child = step(*node, names[found]);
+        if (child == nullptr) {
             break;
         }
-        next = stop + 1;
+        node = child;
     }
     return node;
 }

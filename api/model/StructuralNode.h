@@ -30,6 +30,7 @@ class HOLLIN_EXPORT StructuralNode : public Node {
     Node* clone(bool deep) const override;
     // Depth-first: pre, the children in name order (unless pre said false), post.
     void visit(NodeVisitor& visitor) override;
+    void visit(ConstNodeVisitor& visitor) const override;
 
     // Appends the child names in ascending byte order; the vector is not cleared.
     void getChildren(std::vector<std::string>& names) const;
@@ -56,9 +57,21 @@ class HOLLIN_EXPORT StructuralNode : public Node {
     // every "/" separates and empty names count ("a//b" is "a", "", "b"). Null
     // when a name is missing or a property stands before the last name.
     static Node* findPath(Node* start, std::string_view names);
+    static const Node* findPath(const Node* start, std::string_view names);
+    // The same with the names already split, one a level; none give start.
+    static Node* findPath(Node* start, const std::vector<std::string>& names);
+    static const Node* findPath(const Node* start, const std::vector<std::string>& names);
+    // The last node the names reach from start, with found set to how many
+    // of them it took: all when findPath would find it.
+    static const Node* findDeepest(const Node* start, const std::vector<std::string>& names,
+                                   std::size_t& found);
 
   private:
     friend class Node;  // a filed child unfiles itself when destroyed
+
+    // One level of every path walk: the child of that name, or null when
+    // node is a property or has no such child.
+    static Node* step(const Node& node, std::string_view name);
 
     // Drops the entry of child, which is filed here.
     void unfile(Node& child);

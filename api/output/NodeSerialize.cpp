@@ -7,6 +7,7 @@
 #include "model/Logger.h"
 #include "model/Node.h"
 #include "model/PropertyNode.h"
+#include "model/StructuralNode.h"
 #include "output/TreeFileFormat.h"
 #include "output/XmlText.h"
 
@@ -50,14 +51,13 @@ std::string utf8(uint32_t codePoint) {
     return out;
 }
 
-// The node's names from the root, with control characters masked, for a log
-// line that must not carry the very characters it complains about.
-std::string pathForLog(const Node& node) {
+// The node's names from the root, for the reason a node cannot be written.
+std::string pathOf(const Node& node) {
     std::string path;
     for (const Node* at = &node; at; at = at->getParent()) {
         path.insert(0, "/" + at->getName());
     }
-    return logText(path);
+    return path;
 }
 
 std::string attributesText(int attributes) {
@@ -109,9 +109,36 @@ NodeSerialize::NodeSerialize(const std::string& fileName, mode_t newFileMode,
                              AtomicFile::Links links)
     : mFileName(fileName), mStream(fileName, newFileMode, links) {}
 
+NodeSerialize::NodeSerialize() : mStream(std::string()), mToText(true) {}
+
 NodeSerialize::~NodeSerialize() = default;
 
+bool NodeSerialize::toText(const Node* root, std::string& text, std::string& problem) {
+    // The reader takes only a group as the outermost element.
+    if (root != nullptr && root->asStructuralNode() == nullptr) {
+        problem = "the tree's root is a property, not a group";
+        return false;
+    }
+    NodeSerialize writer;
+    writer.open();
+    if (root != nullptr) {
+        // The writer only reads the nodes it visits.
+        const_cast<Node*>(root)->visit(writer);
+    }
+    if (!writer.close()) {
+        problem = writer.mProblem;
+        return false;
+    }
+    text = std::move(writer.mText);
+    return true;
+}
+
 void NodeSerialize::open() {
+    if (mToText) {
+        mText = std::string(kTreeFileHeader) + "\n";
+        mTextOpen = true;
+        return;
+    }
     if (!mStream.open()) {
         Logger::error("Cannot write tree file %s: %s\n", logText(mFileName).c_str(),
                       logText(mStream.getError()).c_str());
@@ -121,6 +148,9 @@ void NodeSerialize::open() {
 }
 
 bool NodeSerialize::close() {
+    if (mToText) {
+        return mTextOpen;
+    }
     if (!mStream.isOpen()) {
         return false;  // a failure, logged when it happened
     }
@@ -133,6 +163,10 @@ bool NodeSerialize::close() {
 }
 
 bool NodeSerialize::write(const std::string& text) {
+    if (mToText) {
+        mText += text;
+        return true;
+    }
     if (mStream.write(text)) {
         return true;
     }
@@ -147,16 +181,26 @@ bool NodeSerialize::escape(const std::string& text, const Node& node, std::strin
     }
     // Writing it raw would give a file that cannot be read back; writing the
     // rest without it would lose a setting without a word.
-    Logger::error(
-        "Cannot write tree file %s: node %s holds a name, value or locale with a control "
-        "character or invalid UTF-8\n",
-        logText(mFileName).c_str(), pathForLog(node).c_str());
-    mStream.discard();
+    fail("node " + pathOf(node) +
+         " holds a name, value or locale with a control character or invalid UTF-8");
     return false;
 }
 
+void NodeSerialize::fail(const std::string& reason) {
+    if (mToText) {
+        mProblem = reason;
+        mText.clear();
+        mTextOpen = false;
+        return;
+    }
+    // Masked: the reason may carry the very characters it complains about.
+    Logger::error("Cannot write tree file %s: %s\n", logText(mFileName).c_str(),
+                  logText(reason).c_str());
+    mStream.discard();
+}
+
 bool NodeSerialize::preChildrenProcess(Node& node) {
-    if (!mStream.isOpen()) {
+    if (!isOpen()) {
         return false;
     }
     std::string line;
@@ -177,18 +221,18 @@ bool NodeSerialize::preChildrenProcess(Node& node) {
     if (property) {
         serializeValues(*property);
     }
-    return mStream.isOpen();
+    return isOpen();
 }
 
 bool NodeSerialize::postChildrenProcess(Node& node) {
-    if (!mStream.isOpen()) {
+    if (!isOpen()) {
         return false;
     }
     return write(node.asPropertyNode() ? "</prop>\n" : "</group>\n");
 }
 
 void NodeSerialize::serializeValues(PropertyNode& property) {
-    if (!mStream.isOpen()) {
+    if (!isOpen()) {
         return;
     }
     const bool localised = property.isLocalised();
@@ -213,9 +257,7 @@ void NodeSerialize::serializeValues(PropertyNode& property) {
             const std::vector<std::string>& items = property.getListValue(locale);
             const std::string separator = listSeparator(items);
             if (separator.empty()) {
-                Logger::error("Cannot write tree file %s: no list separator for %s\n",
-                              logText(mFileName).c_str(), pathForLog(property).c_str());
-                mStream.discard();
+                fail("no list separator for " + pathOf(property));
                 return;
             }
             block = "<value zel:separator=\"" + separator + "\"" + lang;

@@ -2,7 +2,7 @@
 // Writes a tree as a tree file, one element per line, when passed to the root's
 // visit between open() and close(); Tree::serialize drives it. The file is
 // replaced only by close() and only when every line was written; every failure
-// is logged with the file's name.
+// is logged with the file's name. toText writes the same lines into a string.
 //
 //   NodeSerialize writer("/var/tmp/tree.xml");
 //   writer.open();
@@ -39,7 +39,7 @@ class HOLLIN_EXPORT NodeSerialize : public NodeVisitor {
     void open();
     // Puts the new file in place of the old one; false when it is not (logged).
     bool close();
-    bool isOpen() const { return mStream.isOpen(); }
+    bool isOpen() const { return mToText ? mTextOpen : mStream.isOpen(); }
 
     void serializeValues(PropertyNode& property);
 
@@ -48,12 +48,25 @@ class HOLLIN_EXPORT NodeSerialize : public NodeVisitor {
     // that no item holds. Empty when every candidate occurs.
     static std::string listSeparator(const std::vector<std::string>& items);
 
+    // The tree file of the tree at root (null: the header alone) as text,
+    // nothing logged. False, with the reason in problem, when root is a
+    // property or a name, value or locale cannot be written.
+    static bool toText(const Node* root, std::string& text, std::string& problem);
+
   private:
+    NodeSerialize();  // into mText
+
     bool write(const std::string& text);
     bool escape(const std::string& text, const Node& node, std::string& out);
+    // Ends the writing for good: the file stays as it was, the text is dropped.
+    void fail(const std::string& reason);
 
     std::string mFileName;
     AtomicFile mStream;
+    bool mToText = false;
+    bool mTextOpen = false;
+    std::string mText;
+    std::string mProblem;
 };
 
 }  // namespace vesk::legacy

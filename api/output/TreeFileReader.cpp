@@ -336,20 +336,13 @@ void onInternalSubset(void* data, const xmlChar*, const xmlChar*, const xmlChar*
     deliver(data, [](Session& session) { session.refuse("a document type declaration"); });
 }
 
-// Errors are read from the parser afterwards; this only keeps libxml2 from
-// printing them.
-void onError(void*, const char*, ...) {}
-
+// Errors are read from the parser afterwards.
 xmlSAXHandler makeSaxHandler() {
-    xmlSAXHandler sax;
-    std::memset(&sax, 0, sizeof(sax));
+    xmlSAXHandler sax = SaxParser::quietHandler();
     sax.internalSubset = onInternalSubset;
     sax.startElement = onStartElement;
     sax.endElement = onEndElement;
     sax.characters = onCharacters;
-    sax.warning = onError;
-    sax.error = onError;
-    sax.fatalError = onError;
     return sax;
 }
 

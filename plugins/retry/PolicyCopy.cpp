@@ -21,20 +21,13 @@ PolicyCopy PolicyCopy::take(std::shared_ptr<const Tree> tree, bool complete,
     const size_t slash = path.find('/');
     PolicyCopy copy;
     copy.complete = complete;
-    const Node* node = tree->getRoot();
-    for (size_t start = slash + 1; slash != std::string::npos && node != nullptr;) {
-        const size_t end = path.find('/', start);
-        const StructuralNode* group = node->asStructuralNode();
-        node = group != nullptr
-                   ? group->findChild(std::string_view(path).substr(start, end - start))
-                   : nullptr;
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
-    }
+    const Node* root = tree->getRoot();
+    const Node* node =
+        slash == std::string::npos
+            ? root
+            : StructuralNode::findPath(root, std::string_view(path).substr(slash + 1));
     if (node != nullptr) {
-        copy.node.reset(node->clone(true));
+        copy.node = std::shared_ptr<const Node>(std::move(tree), node);
     }
     return copy;
 }

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// A deep copy of one node of policy, and whether the policy it came from was
-// read in full. Taken from a snapshot of the component, so it may be taken on
-// any thread; the plug-ins write and retry from it without touching the
-// facade again.
+// One node of policy, held in the snapshot of its component, and whether the
+// policy it came from was read in full. The snapshot never changes and lives
+// while the copy does, so the copy may be taken and walked on any thread; the
+// plug-ins write and retry from it without touching the facade again.
 //
 //   PolicyCopy copy = PolicyCopy::take(access, "com.orvek.ferrun.applications/launcher_list");
-//   if (copy.node) ... copy.complete ...
+//   if (copy.node) copy.node->visit(constVisitor); ... copy.complete ...
 #pragma once
 
 #include <memory>
@@ -20,8 +20,8 @@ class Tree;
 namespace vesk::legacy::plugins {
 
 struct PolicyCopy {
-    // Null when there is no node at the path.
-    std::shared_ptr<Node> node;
+    // Null when there is no node at the path; keeps the whole snapshot alive.
+    std::shared_ptr<const Node> node;
     // False for a kept copy, the layers before a broken one or an empty tree
     // served because the store could not be reached.
     bool complete = false;

@@ -89,15 +89,8 @@ std::string UserSettings::layerOf(const std::vector<std::string>& names) const {
         std::unique_ptr<Tree> alone;
         std::string problem;
         merge({layer}, alone, problem);
-        if (alone && alone->getRoot() != nullptr) {
-            const Node* node = alone->getRoot();
-            for (const std::string& name : names) {
-                const StructuralNode* group = node != nullptr ? node->asStructuralNode() : nullptr;
-                node = group != nullptr ? group->findChild(name) : nullptr;
-            }
-            if (node != nullptr) {
-                found = scopeOf(layer);
-            }
+        if (alone && StructuralNode::findPath(alone->getRoot(), names) != nullptr) {
+            found = scopeOf(layer);
         }
     }
     return found;

@@ -19,8 +19,8 @@ AppVisitor::AppVisitor(std::vector<std::string>& entries, PluginCommands& comman
 
 AppVisitor::~AppVisitor() = default;
 
-bool AppVisitor::preChildrenProcess(Node& node) {
-    if (StructuralNode* group = node.asStructuralNode()) {
+bool AppVisitor::preChildrenProcess(const Node& node) {
+    if (const StructuralNode* group = node.asStructuralNode()) {
         if (group->getName() != kRootNode) {
             if (!mCommand.empty()) {
                 emit();
@@ -29,7 +29,7 @@ bool AppVisitor::preChildrenProcess(Node& node) {
             mCommand.clear();
             mOrder = kDefaultOrder;
         }
-    } else if (PropertyNode* property = node.asPropertyNode()) {
+    } else if (const PropertyNode* property = node.asPropertyNode()) {
         if (property->getName() == kCommand) {
             mCommand = property->getStringValue(kLocale);
         } else if (property->getName() == kOrder) {
@@ -39,7 +39,7 @@ bool AppVisitor::preChildrenProcess(Node& node) {
     return true;
 }
 
-bool AppVisitor::postChildrenProcess(Node&) {
+bool AppVisitor::postChildrenProcess(const Node&) {
     return true;
 }
 

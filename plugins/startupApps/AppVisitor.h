@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "AutostartWriter.h"
-#include "model/NodeVisitor.h"
+#include "model/ConstNodeVisitor.h"
 
 namespace vesk::legacy::plugins::startup {
 
 class PluginCommands;
 
-class AppVisitor : public NodeVisitor {
+class AppVisitor : public ConstNodeVisitor {
   public:
     // None is owned; all must outlive the visitor. apps may be null.
     AppVisitor(std::vector<std::string>& entries, PluginCommands& commands,
@@ -27,8 +27,8 @@ class AppVisitor : public NodeVisitor {
 
     // A structural node other than "startup_list" begins a new application
     // (emitting the one before); "command" and "order" properties fill it.
-    bool preChildrenProcess(Node& node) override;
-    bool postChildrenProcess(Node& node) override;
+    bool preChildrenProcess(const Node& node) override;
+    bool postChildrenProcess(const Node& node) override;
     virtual ~AppVisitor();
 
     // Emits the application collected last. Call once after the walk.

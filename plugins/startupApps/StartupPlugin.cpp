@@ -139,7 +139,7 @@ bool StartupPlugin::removeWritten() {
     return removed;
 }
 
-bool StartupPlugin::rewrite(Node* list, bool complete) {
+bool StartupPlugin::rewrite(const Node* list, bool complete) {
     const bool autostarted = writeAutostartEntries(list, complete);
     // The previous run's record is consumed while reading, so reading comes
     // before the record is refilled from policy. A retry reads again what the
@@ -171,7 +171,7 @@ bool StartupPlugin::rewrite(Node* list, bool complete) {
     return forGood;
 }
 
-bool StartupPlugin::writeAutostartEntries(Node* list, bool complete) const {
+bool StartupPlugin::writeAutostartEntries(const Node* list, bool complete) const {
     // From a policy read in part the applications it lost would go; the
     // entries of the last full read stay until the next one.
     if (!complete) {

@@ -96,14 +96,14 @@ class StartupPlugin : public INodeListener {
     PolicyCopy readList(const ChangeOutcome& outcome = ChangeOutcome()) const;
     // Writes the session list from the copy; the caller serialises. True when
     // saved; notes whether that settles it.
-    bool rewrite(Node* list, bool complete);
+    bool rewrite(const Node* list, bool complete);
     // Rewrites through the retry scheduler, unless a newer write started
     // after generation since.
     void write(std::uint64_t since, const PolicyCopy& copy);
     void settle(bool settled);
     // The applications of the copy as XDG autostart entries, when the policy
     // was read in full; logs failures, false when the folder could not be had.
-    bool writeAutostartEntries(Node* list, bool complete) const;
+    bool writeAutostartEntries(const Node* list, bool complete) const;
 
     PluginCommands mCommands;
     std::vector<std::string> mKeptEntries;  // triples: command, priority, style

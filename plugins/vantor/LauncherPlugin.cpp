@@ -160,7 +160,7 @@ void LauncherPlugin::onChange(const ChangeOutcome& outcome) {
     mRetry.runUnlessReplaced(since, [this, copy] { return write(copy.node.get(), copy.complete); });
 }
 
-bool LauncherPlugin::write(Node* list, bool complete) {
+bool LauncherPlugin::write(const Node* list, bool complete) {
     // user-dirs.dirs may have moved the desktop folder since the last write
     // (xdg-user-dirs-update at the first login in another language), or
     // since an earlier session: our launchers in the folder left behind go.

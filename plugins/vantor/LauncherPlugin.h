@@ -87,7 +87,7 @@ class LauncherPlugin : public INodeListener {
     // Writes the set from a copy of the list (null: no list), deleting the
     // others only after a complete read; false when a launcher could not be
     // saved.
-    bool write(Node* list, bool complete);
+    bool write(const Node* list, bool complete);
 
     std::string mBaseDir;
     bool mGivenDir = false;        // the folder came as an argument: it stays

@@ -80,7 +80,7 @@ LauncherWriter::~LauncherWriter() {
     saveLauncher();
 }
 
-bool LauncherWriter::preChildrenProcess(Node& node) {
+bool LauncherWriter::preChildrenProcess(const Node& node) {
     if (node.asStructuralNode() != nullptr) {
         ++mDepth;
         if (node.getName() != kRootNode) {
@@ -92,7 +92,7 @@ bool LauncherWriter::preChildrenProcess(Node& node) {
     return true;
 }
 
-bool LauncherWriter::postChildrenProcess(Node& node) {
+bool LauncherWriter::postChildrenProcess(const Node& node) {
     if (node.asStructuralNode() != nullptr) {
         // A launcher ends with its group, so a property of the list that
         // sorts after it has no launcher to go to.

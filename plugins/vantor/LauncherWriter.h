@@ -15,7 +15,7 @@
 #include <string>
 
 #include "gnome2/gnome-desktop-item.h"
-#include "model/NodeVisitor.h"
+#include "model/ConstNodeVisitor.h"
 
 namespace vesk::legacy {
 class PropertyNode;
@@ -23,7 +23,7 @@ class PropertyNode;
 
 namespace vesk::legacy::plugins::launchers {
 
-class LauncherWriter : public NodeVisitor {
+class LauncherWriter : public ConstNodeVisitor {
   public:
     explicit LauncherWriter(const std::string& baseDir);
     virtual ~LauncherWriter();
@@ -33,8 +33,8 @@ class LauncherWriter : public NodeVisitor {
 
     // A structural node other than "launcher_list" opens a launcher; a
     // property becomes a key of the open launcher. Always true.
-    bool preChildrenProcess(Node& node) override;
-    bool postChildrenProcess(Node& node) override;
+    bool preChildrenProcess(const Node& node) override;
+    bool postChildrenProcess(const Node& node) override;
 
     // Completes, saves and releases the open launcher; nothing when none is open.
     void saveLauncher();

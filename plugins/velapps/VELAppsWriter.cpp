@@ -506,7 +506,7 @@ void VELAppsWriter::writeApps(const vesk::legacy::ChangeOutcome& outcome) const 
     const std::uint64_t since = mRetry.generation();
     vesk::legacy::plugins::PolicyCopy copy;
     try {
-        // A copy of the list: a change event holds the access's lock while it
+        // The list in its snapshot: a change event holds the access's lock while it
         // calls us, and a retry runs on another thread.
         copy = outcome.tree ? vesk::legacy::plugins::PolicyCopy::take(outcome.tree,
                                                                       outcome.complete, kAppsPath)

@@ -83,13 +83,8 @@ inline std::string fixture(const std::string& name) {
 
 // The node at a slash-separated path below the root ("" is the root).
 inline Node* find(const Tree* tree, const std::string& path) {
-    Node* node = tree != nullptr ? tree->getRoot() : nullptr;
-    std::istringstream names(path);
-    for (std::string name; node != nullptr && std::getline(names, name, '/');) {
-        StructuralNode* group = node->asStructuralNode();
-        node = group != nullptr ? group->getChild(name) : nullptr;
-    }
-    return node;
+    Node* root = tree != nullptr ? tree->getRoot() : nullptr;
+    return path.empty() ? root : StructuralNode::findPath(root, path);
 }
 
 }  // namespace vesk::legacy::test

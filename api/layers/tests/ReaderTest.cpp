@@ -13,6 +13,7 @@
 #include "LayerTestSupport.h"
 #include "SyslogSeam.h"
 #include "layers/LayerLimitExceeded.h"
+#include "layers/SaxParser.h"
 #include "layers/TreeMerger.h"
 #include "model/NodeVisitor.h"
 
@@ -191,6 +192,52 @@ TEST(UntrustedInput, ExternalEntitiesAndDtdsAreNeverLoaded) {
     }
     xmlSubstituteEntitiesDefault(oldSubstitute);
     xmlLoadExtDtdDefaultValue = oldLoadDtd;
+}
+
+// The layer editor's document comes from the same guarded parser: what the
+// readers refuse or never expand, it refuses or keeps unexpanded too.
+TEST(UntrustedInput, TheEditorsDocumentKeepsTheReadersGuards) {
+    std::string crowded = "<c>\n <node";
+    for (size_t i = 0; i <= SaxParser::kMaxAttributes; ++i) {
+        crowded += " a" + std::to_string(i) + "=''";
+    }
+    crowded += "/></c>";
+    const struct {
+        std::string text;
+        bool document;
+        const char* error;  // part of lastError's message, with its place
+        int line, column;
+    } rows[] = {
+        {"<c a='&amp;'><node/></c>", true, "", 0, 0},
+        {fixture("external_dtd_and_parameter_entity.xml"), true, "", 0, 0},
+        {fixture("external_entity.xml"), false, "", 0, 0},
+        {fixture("billion_laughs.xml"), false, "", 0, 0},
+        {crowded, false, "more than 64 attributes", 2, 2},
+        {"<c>\n<d>&bogus;</d></c>", false, "Entity 'bogus' not defined", 2, 11},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 80));
+        SaxParser parser(row.text, 0);
+        const std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> document(parser.parseDocument(),
+                                                                    xmlFreeDoc);
+        EXPECT_EQ(row.document, document != nullptr) << parser.lastError("").message;
+        if (document) {
+            xmlChar* dump = nullptr;
+            int size = 0;
+            xmlDocDumpMemory(document.get(), &dump, &size);
+            const std::string text(reinterpret_cast<const char*>(dump), size);
+            xmlFree(dump);
+            EXPECT_EQ(text.find("root:"), std::string::npos) << text;
+            continue;
+        }
+        const SaxParser::Error error = parser.lastError("");
+        if (row.line == 0) {
+            continue;  // libxml2 names the last of several errors
+        }
+        EXPECT_NE(error.message.find(row.error), std::string::npos) << error.message;
+        EXPECT_EQ(error.line, row.line) << error.message;
+        EXPECT_EQ(error.column, row.column) << error.message;
+    }
 }
 
 TEST(UntrustedInput, BillionLaughsEndsSmall) {

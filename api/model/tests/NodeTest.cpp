@@ -10,7 +10,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "model/ConstNodeVisitor.h"
 #include "model/NodeArena.h"
+#include "model/NodePath.h"
 #include "model/NodeVisitor.h"
 #include "model/PropertyNode.h"
 #include "model/StructuralNode.h"
@@ -27,13 +29,15 @@ static_assert(!std::is_copy_assignable_v<Tree> && !std::is_copy_constructible_v<
 
 namespace {
 
-// Records "pre:name" and "post:name"; answers false in pre for "a".
-struct Recorder : NodeVisitor {
-    bool preChildrenProcess(Node& node) override {
+// Records "pre:name" and "post:name"; answers false in pre for "a". The
+// same for the walk that changes nodes and the one that only reads them.
+template <typename Visitor, typename NodeType>
+struct Recorder : Visitor {
+    bool preChildrenProcess(NodeType& node) override {
         mSeen.push_back("pre:" + node.getName());
         return node.getName() != "a";
     }
-    bool postChildrenProcess(Node& node) override {
+    bool postChildrenProcess(NodeType& node) override {
         mSeen.push_back("post:" + node.getName());
         return false;
     }
@@ -91,14 +95,56 @@ TEST(NodeVisit, DepthFirstInByteOrderAndPrunesOnlyTheRefusedSubtree) {
     add(root, new PropertyNode("B", TypeInt));
     add(root, new PropertyNode("\xc3\xa9t\xc3\xa9", TypeString));  // bytes >= 0x80 sort last
 
-    Recorder recorder;
+    Recorder<NodeVisitor, Node> recorder;
     root.visit(recorder);
     EXPECT_EQ(recorder.mSeen,
               (Names{"pre:root", "pre:B", "post:B", "pre:a", "post:a", "pre:item10", "post:item10",
                      "pre:item2", "pre:inner", "post:inner", "post:item2", "pre:\xc3\xa9t\xc3\xa9",
                      "post:\xc3\xa9t\xc3\xa9", "post:root"}));
+    Recorder<ConstNodeVisitor, const Node> reader;
+    static_cast<const StructuralNode&>(root).visit(reader);
+    EXPECT_EQ(reader.mSeen, recorder.mSeen);
     EXPECT_EQ(childrenOf(root, {"kept"}),
               (Names{"kept", "B", "a", "item10", "item2", "\xc3\xa9t\xc3\xa9"}));
+}
+
+// Every path walk: text and split names reach the same node, empty names
+// count, and a property ends the walk.
+TEST(FindPath, TextAndNamesReachTheSameNode) {
+    StructuralNode root("root");
+    StructuralNode* a = add(root, new StructuralNode("a"));
+    PropertyNode* b = add(*a, new PropertyNode("b", TypeString));
+    StructuralNode* empty = add(*a, new StructuralNode(""));
+    StructuralNode* x = add(*empty, new StructuralNode("x"));
+    PropertyNode* p = add(root, new PropertyNode("p", TypeString));
+    const struct {
+        const char* text;
+        const Node* found;
+    } rows[] = {
+        {"a", a},      {"a/b", b},   {"a/", empty}, {"a//x", x}, {"p", p},
+        {"a/b/c", {}}, {"a/b/", {}}, {"p/", {}},    {"", {}},    {"/a", {}},
+        {"A", {}},     {"a/x", {}},  {"a//x/", {}}, {"b", {}},   {"a/\xc3\xa9", {}},
+    };
+    for (const auto& row : rows) {
+        Names names;
+        NodePath::forEachName(row.text, [&names](std::string_view name) {
+            names.emplace_back(name);
+            return true;
+        });
+        EXPECT_EQ(StructuralNode::findPath(&root, row.text), row.found) << row.text;
+        EXPECT_EQ(StructuralNode::findPath(static_cast<const Node*>(&root), row.text), row.found)
+            << row.text;
+        EXPECT_EQ(StructuralNode::findPath(&root, names), row.found) << row.text;
+    }
+    EXPECT_EQ(StructuralNode::findPath(&root, Names{}), &root);
+    // The walk that stops at the first missing name says how far it came.
+    std::size_t found = 9;
+    EXPECT_EQ(StructuralNode::findDeepest(&root, Names{"a", "", "y", "z"}, found), empty);
+    EXPECT_EQ(found, 2u);
+    EXPECT_EQ(StructuralNode::findDeepest(&root, Names{"p", "q"}, found), p);
+    EXPECT_EQ(found, 1u);
+    EXPECT_EQ(StructuralNode::findPath(static_cast<Node*>(nullptr), "a"), nullptr);
+    EXPECT_EQ(StructuralNode::findPath(static_cast<Node*>(p), Names{}), p);
 }
 
 // Small groups and groups past the switch to the balanced tree.

@@ -11,6 +11,7 @@
 #include "TreeText.h"
 #include "output/AtomicFile.h"
 #include "output/FileSystemCalls.h"
+#include "output/NodeSerialize.h"
 
 using namespace outputtest;
 
@@ -44,6 +45,17 @@ class AtomicWriteTest : public ::testing::Test {
         const std::string logged = syslogseam::text();
         EXPECT_EQ(1u, syslogseam::messages().size()) << logged;
         EXPECT_EQ(0u, logged.find("Cannot write tree file " + mPath + ": " + what)) << logged;
+    }
+    // Refused in a file and in a text alike; a text gives the reason and logs nothing.
+    void expectNodeRefused(const std::string& what) {
+        expectRefused(what);
+        syslogseam::clear();
+        std::string text = "old";
+        std::string problem;
+        EXPECT_FALSE(NodeSerialize::toText(mTree.getRoot(), text, problem));
+        EXPECT_EQ(0u, problem.find(what)) << problem;
+        EXPECT_EQ("old", text);
+        EXPECT_EQ("", syslogseam::text());
     }
 
     ScratchDirectory mScratch;
@@ -157,17 +169,17 @@ TEST_F(AtomicWriteTest, TextXmlCannotCarryIsRefusedAndLogged) {
           std::string("cut \xe2\x82"), std::string("non-character \xef\xbf\xbe")}) {
         SCOPED_TRACE(text);
         value.setStringValue(text, "default");
-        expectRefused("node /r/p ");
+        expectNodeRefused("node /r/p ");
     }
     value.setStringValue("fine", "default");
     PropertyNode& list = property(top, "list", TypeStringList);
     list.setListValue({"fine", "del\x7f is fine, \x1b is not"}, "default");
-    expectRefused("node /r/list ");
+    expectNodeRefused("node /r/list ");
     list.setListValue({}, "default");
     PropertyNode& local = property(top, "local", TypeString);
     local.localise();
     local.setStringValue("v", "de\x02");
-    expectRefused("node /r/local ");
+    expectNodeRefused("node /r/local ");
 }
 
 }  // namespace

@@ -26,6 +26,10 @@ class NodeSerializeTest : public ::testing::Test {
         const std::string path = mScratch.path + "/tree.xml";
         tree.serialize(path);
         EXPECT_EQ(readFile(kData + golden), readFile(path));
+        std::string text;
+        std::string problem;
+        EXPECT_TRUE(NodeSerialize::toText(tree.getRoot(), text, problem)) << problem;
+        EXPECT_EQ(readFile(kData + golden), text);
         EXPECT_EQ("", syslogseam::text());
     }
     void expectReadBack(const Tree& tree, const std::string& golden) {
@@ -118,6 +122,14 @@ TEST_F(NodeSerializeTest, FinalisedAndNotFinalisedTogetherWriteOneAttribute) {
     EXPECT_NE(std::string::npos, readFile(mScratch.path + "/tree.xml")
                                      .find("<prop zel:name=\"p\" zel:finalised=\"true\"  "
                                            "zel:type=\"xs:string\" >\n<value>\n\n</value>\n"));
+}
+
+TEST_F(NodeSerializeTest, APropertyAsRootIsNoTreeFile) {
+    PropertyNode property("p", TypeString);
+    std::string text;
+    std::string problem;
+    EXPECT_FALSE(NodeSerialize::toText(&property, text, problem));
+    EXPECT_EQ("the tree's root is a property, not a group", problem);
 }
 
 TEST_F(NodeSerializeTest, VisitorAnswersFalseWhileTheStreamIsNotOpen) {

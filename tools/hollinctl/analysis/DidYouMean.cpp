@@ -49,20 +49,15 @@ std::string DidYouMean::hint(const std::string& word, const std::vector<std::str
 }
 
 std::string DidYouMean::forPath(const Node* root, const std::vector<std::string>& names) {
-    const Node* node = root;
-    for (const std::string& name : names) {
-        const StructuralNode* group = node != nullptr ? node->asStructuralNode() : nullptr;
-        if (group == nullptr) {
-            return "";
-        }
-        node = group->getChild(name);
-        if (node == nullptr) {
-            std::vector<std::string> siblings;
-            group->getChildren(siblings);
-            return hint(name, siblings);
-        }
+    std::size_t found = 0;
+    const Node* deepest = StructuralNode::findDeepest(root, names, found);
+    const StructuralNode* group = deepest != nullptr ? deepest->asStructuralNode() : nullptr;
+    if (found == names.size() || group == nullptr) {
+        return "";
     }
-    return "";
+    std::vector<std::string> siblings;
+    group->getChildren(siblings);
+    return hint(names[found], siblings);
 }
 
 }  // namespace vesk::legacy::hollinctl

@@ -19,15 +19,6 @@ namespace vesk::legacy::hollinctl {
 
 namespace {
 
-const Node* findNode(const Node* root, const std::vector<std::string>& names, size_t count) {
-    const Node* node = root;
-    for (size_t i = 0; i < count && node != nullptr; ++i) {
-        const StructuralNode* group = node->asStructuralNode();
-        node = group != nullptr ? group->getChild(names[i]) : nullptr;
-    }
-    return node;
-}
-
 // names and the history's key lie on one branch: one is a prefix of the other.
 bool onBranch(const std::vector<std::string>& names, const std::vector<std::string>& key) {
     const size_t common = std::min(names.size(), key.size());
@@ -67,7 +58,7 @@ std::vector<PolicyLayer> EditPrecheck::with(const std::string& text) const {
 }
 
 const Node* EditPrecheck::before(const std::vector<std::string>& names) const {
-    return findNode(mMerged->getRoot(), names, names.size());
+    return StructuralNode::findPath(mMerged->getRoot(), names);
 }
 
 std::vector<std::string> EditPrecheck::problems(const std::vector<std::string>& names,
@@ -104,7 +95,7 @@ bool EditPrecheck::exists(const std::vector<std::string>& names, const std::stri
                           std::string& hint) const {
     const Provenance merged(with(text));
     hint.clear();
-    if (findNode(merged.getRoot(), names, names.size()) != nullptr) {
+    if (StructuralNode::findPath(merged.getRoot(), names) != nullptr) {
         return true;
     }
     hint = DidYouMean::forPath(merged.getRoot(), names);

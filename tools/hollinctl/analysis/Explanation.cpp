@@ -15,15 +15,6 @@ namespace vesk::legacy::hollinctl {
 
 namespace {
 
-const Node* findNode(const Node* root, const std::vector<std::string>& names) {
-    const Node* node = root;
-    for (size_t i = 0; i < names.size() && node != nullptr; ++i) {
-        const StructuralNode* group = node->asStructuralNode();
-        node = group != nullptr ? group->getChild(names[i]) : nullptr;
-    }
-    return node;
-}
-
 bool contains(const std::vector<int>& layers, int layer) {
     return std::find(layers.begin(), layers.end(), layer) != layers.end();
 }
@@ -33,7 +24,7 @@ bool contains(const std::vector<int>& layers, int layer) {
 Explanation::Explanation(const std::vector<PolicyLayer>& layers,
                          const std::vector<std::string>& names) {
     const Provenance merged(layers);
-    mExists = findNode(merged.getRoot(), names) != nullptr;
+    mExists = StructuralNode::findPath(merged.getRoot(), names) != nullptr;
     const NodeHistory* history = merged.find(names);
     const std::vector<LayerInfo> infos = describeLayers(layers);
     const int removedBy = merged.histories().removedBy(names);
@@ -43,7 +34,7 @@ Explanation::Explanation(const std::vector<PolicyLayer>& layers,
         row.layer = infos[i];
         // The layer alone: what it says of the node, whatever came before.
         const Provenance alone({layers[i]});
-        const Node* node = findNode(alone.getRoot(), names);
+        const Node* node = StructuralNode::findPath(alone.getRoot(), names);
         row.mentions = node != nullptr;
         if (node != nullptr) {
             if (const PropertyNode* property = node->asPropertyNode()) {

@@ -89,11 +89,7 @@ std::vector<LayerChecker::Finding> LayerChecker::check() {
 
     Node* root = merged != nullptr ? merged->getRoot() : nullptr;
     for (const Finalisation& finalisation : mFinalisations) {
-        Node* node = root;
-        for (const std::string& name : finalisation.names) {
-            const StructuralNode* group = node != nullptr ? node->asStructuralNode() : nullptr;
-            node = group != nullptr ? group->getChild(name) : nullptr;
-        }
+        const Node* node = StructuralNode::findPath(root, finalisation.names);
         if (node == nullptr || (node->getAttributes() & Node::kFinalised) == 0) {
             onFinding(finalisation.line, 0,
                       "finalising " + finalisation.what +

@@ -1,31 +1,22 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "NodeLookup.h"
 
-#include "model/Node.h"
 #include "model/NodePath.h"
-#include "model/StructuralNode.h"
 
 namespace vesk::legacy::hollinctl {
 
-NodeLookup::Names NodeLookup::namesOf(const std::string& component, std::string path) {
+NodeLookup::Names NodeLookup::namesOf(std::string_view path) {
     if (!path.empty() && path[0] == '/') {
-        path.erase(0, 1);
+        path.remove_prefix(1);
     }
-    if (path.empty()) {
-        return {};
+    Names names;
+    if (!path.empty()) {
+        NodePath::forEachName(path, [&names](std::string_view name) {
+            names.emplace_back(name);
+            return true;
+        });
     }
-    NodePath nodePath;
-    nodePath.setPath(component + "/" + path);
-    return nodePath.getNames();
-}
-
-Node* NodeLookup::find(Node* root, const Names& names) {
-    Node* node = root;
-    for (const std::string& name : names) {
-        const StructuralNode* group = node != nullptr ? node->asStructuralNode() : nullptr;
-        node = group != nullptr ? group->getChild(name) : nullptr;
-    }
-    return node;
+    return names;
 }
 
 std::string NodeLookup::pathText(const Names& names) {

@@ -16,6 +16,7 @@
 #include "TextEscape.h"
 #include "TreeFileText.h"
 #include "model/NodePath.h"
+#include "model/StructuralNode.h"
 #include "model/Tree.h"
 #include "policy/PapiLayer.h"
 #include "policy/PolicyLayer.h"
@@ -82,8 +83,8 @@ int DumpCommand::run(const CommandLine& line, CommandIo& io) {
     }
 
     const Provenance provenance(layers);
-    const NodeLookup::Names names = NodeLookup::namesOf(component, path);
-    Node* node = NodeLookup::find(provenance.getRoot(), names);
+    const NodeLookup::Names names = NodeLookup::namesOf(path);
+    Node* node = StructuralNode::findPath(provenance.getRoot(), names);
     if (node == nullptr && !names.empty()) {
         throw CommandError(kNotFound, "no node " + quotedText(path) +
                                           DidYouMean::forPath(provenance.getRoot(), names) +

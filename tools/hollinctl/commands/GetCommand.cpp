@@ -19,6 +19,7 @@
 #include "layers/ParserContext.h"
 #include "model/NodePath.h"
 #include "model/PropertyNode.h"
+#include "model/StructuralNode.h"
 #include "policy/PapiException.h"
 
 namespace vesk::legacy::hollinctl {
@@ -64,7 +65,7 @@ void readNode(const CommandLine& line, const PolicyStore& store, const NodePath&
     if (store.plan().isPlanned()) {
         // Merged here, with the library's merger, as a program of that user would.
         source.planned = std::make_unique<Provenance>(store.readLayers(path.getComponent()));
-        source.node = NodeLookup::find(source.planned->getRoot(), path.getNames());
+        source.node = StructuralNode::findPath(source.planned->getRoot(), path.getNames());
         return;
     }
     try {

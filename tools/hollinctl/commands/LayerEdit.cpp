@@ -9,6 +9,7 @@
 
 #include "ExitStatus.h"
 #include "TextEscape.h"
+#include "layers/SaxParser.h"
 
 namespace vesk::legacy::hollinctl {
 
@@ -159,9 +160,8 @@ LayerEdit::LayerEdit(const std::string& text, const std::string& component)
     if (source.size() > INT_MAX) {
         throw CommandError(kServiceError, "the layer is too large to edit");
     }
-    // No network, no entity expansion beyond the predefined ones; quiet.
-    mDocument->doc = xmlReadMemory(source.data(), static_cast<int>(source.size()), "layer", nullptr,
-                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    // Read as the library reads layers: the same settings and bounds.
+    mDocument->doc = SaxParser(source, 0).parseDocument();
     xmlNode* root = mDocument->doc != nullptr ? xmlDocGetRootElement(mDocument->doc) : nullptr;
     if (root == nullptr || !isStructural(qualified(root->name, root->ns))) {
         throw CommandError(kNotFound,

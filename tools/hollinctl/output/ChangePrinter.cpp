@@ -103,11 +103,7 @@ const Node* ChangePrinter::current(const NodePath& path, const LayerInfo*& setBy
         mLayers = describeLayers(layers);
         mMergedFrom = std::move(from);
     }
-    const Node* node = mMerged->getRoot();
-    for (const std::string& name : path.getNames()) {
-        const StructuralNode* group = node != nullptr ? node->asStructuralNode() : nullptr;
-        node = group != nullptr ? group->getChild(name) : nullptr;
-    }
+    const Node* node = StructuralNode::findPath(mMerged->getRoot(), path.getNames());
     const NodeHistory* history = node != nullptr ? mMerged->find(path.getNames()) : nullptr;
     if (history != nullptr && history->setBy >= 1 &&
         static_cast<size_t>(history->setBy) <= mLayers.size()) {

@@ -13,8 +13,7 @@ namespace vesk::legacy::hollinctl {
 
 class TreeFileText {
   public:
-    // Tree::serialize writes only to a named file, so it writes into a
-    // private directory that is gone again on return.
+    // Throws CommandError when the subtree cannot be written as a tree file.
     static std::string of(const Node* node);
 };
 

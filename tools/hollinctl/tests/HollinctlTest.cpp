@@ -462,6 +462,23 @@ TEST_F(HollinctlTest, SetUnsetLockAndUnlockEditTheScopesLayerSafely) {
     EXPECT_NE(blocked.err.find("entities/kiosk: Not a directory"), std::string::npos)
         << blocked.err;
 
+    // A layer the readers refuse (an element past the attribute bound, an
+    // entity of its own) is no layer to edit either.
+    const std::string root = "<zel:component-data xmlns:zel=\"urn:vesk:policy-layer\"";
+    std::string crowded = root + "><node zel:name=\"apps\"";
+    for (int i = 0; i <= 64; ++i) {
+        crowded += " a" + std::to_string(i) + "=\"\"";
+    }
+    for (const std::string& layer : {crowded + "/></zel:component-data>",
+                                     "<!DOCTYPE c [<!ENTITY e \"apps\">]>" + root +
+                                         "><node zel:name=\"&e;\"/></zel:component-data>"}) {
+        writeLayer("groups/refused", c, layer);
+        const Program::Result refused =
+            tool({"set", "--scope", "groups/refused", c + "/apps/editor", "vi"});
+        EXPECT_EQ(refused.status, 1) << layer;
+        EXPECT_NE(refused.err.find("the layer is broken"), std::string::npos) << refused.err;
+    }
+
     // A linked layer is edited at its target inside the store, never outside.
     const fs::path outside = mDir / "outside.xml";
     testsupport::writeFile(outside.string(), kDefaultLayer);
