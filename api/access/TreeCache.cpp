@@ -232,7 +232,7 @@ int TreeCache::openFolder(bool create) const {
         Logger::info("Cannot use the policy cache folder %s: %s\n", logText(mFolder).c_str(),
                      logText(problem).c_str());
     }
-    return fd;
+    return fd >= 0 ? fd : -(error > 0 ? error : EIO);
 }
 
 bool TreeCache::readStamps(int folder, const std::string& component, Record& record) const {
@@ -296,7 +296,7 @@ bool TreeCache::store(const std::string& component, const Tree& tree,
     const int fd = openFolder(tree.getRoot() != nullptr);
     if (fd < 0) {
         // Said why, if it matters; only room (for a folder to be made) comes back.
-        return errno != ENOSPC && errno != EDQUOT;
+        return fd != -ENOSPC && fd != -EDQUOT;
     }
     const FolderLock lock(fd, LOCK_EX);
     // A folder kept for this process by someone else is theirs to fill.

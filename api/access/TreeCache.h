@@ -90,7 +90,8 @@ class HOLLIN_EXPORT TreeCache {
 
     std::string stampsFileOf(const std::string& component) const;
     bool readStamps(int folder, const std::string& component, Record& record) const;
-    // The folder's descriptor, or -1 (logged where it matters).
+    // The folder's descriptor, or minus the errno of the failure (logged
+    // where it matters): logging may change errno before the caller looks.
     int openFolder(bool create) const;
 
     std::string mConnectionString;

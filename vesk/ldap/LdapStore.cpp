@@ -4,11 +4,11 @@
 #include <strings.h>
 
 #include <cctype>
-#include <ctime>
 #include <set>
 
 #include "FailureDetail.h"
 #include "LdapEscape.h"
+#include "LdapTime.h"
 #include "LdapWatcher.h"
 #include "ScopeStack.h"
 #include "SigpipeGuard.h"
@@ -40,51 +40,6 @@ std::string firstValue(const std::map<std::string, std::vector<std::string>>& ma
                        const std::string& name) {
     const std::vector<std::string>& values = valuesOf(map, name);
     return values.empty() ? std::string() : values.front();
-}
-
-// Seconds since 1970 of a GeneralizedTime as slapd writes it,
-// "YYYYMMDDHHMMSS[.fraction]Z" (an entryCSN starts with one).
-bool epochOf(const std::string& time, long long& seconds) {
-    if (time.size() < 15) {
-        return false;
-    }
-    for (size_t i = 0; i < 14; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(time[i]))) {
-            return false;
-        }
-    }
-    size_t end = 14;
-    if (time[end] == '.' || time[end] == ',') {
-        ++end;
-        while (end < time.size() && std::isdigit(static_cast<unsigned char>(time[end]))) {
-            ++end;
-        }
-    }
-    if (end >= time.size() || time[end] != 'Z') {
-        return false;
-    }
-    const auto field = [&](size_t at, size_t length) { return std::stoi(time.substr(at, length)); };
-    struct tm parts = {};
-    parts.tm_year = field(0, 4) - 1900;
-    parts.tm_mon = field(4, 2) - 1;
-    parts.tm_mday = field(6, 2);
-    parts.tm_hour = field(8, 2);
-    parts.tm_min = field(10, 2);
-    parts.tm_sec = field(12, 2);
-    seconds = static_cast<long long>(timegm(&parts));
-    return true;
-}
-
-// "users/alice 1733500000": the scope and the entry's modification time, or
-// the time of its change sequence number when the server keeps no timestamp.
-std::string stampOf(const std::string& scope,
-                    const std::map<std::string, std::vector<std::string>>& values) {
-    long long seconds = 0;
-    if (!epochOf(firstValue(values, "modifytimestamp"), seconds) &&
-        !epochOf(firstValue(values, "entrycsn"), seconds)) {
-        seconds = 0;
-    }
-    return scope + " " + std::to_string(seconds);
 }
 
 bool isLayer(const std::map<std::string, std::vector<std::string>>& values) {
@@ -184,7 +139,10 @@ PAPIStatus LdapStore::readLayers(const std::string& component, std::vector<Layer
                 PAPILdbFailure,
                 dn + ": not a veskLayer entry with one veskLayerData value of at most 64 MiB");
         }
-        read.push_back(Layer{data.front(), stampOf(mLayout.scopes()[scope], entry.values)});
+        read.push_back(Layer{
+            data.front(),
+            LdapTime::stampOf(mLayout.scopes()[scope], firstValue(entry.values, "modifytimestamp"),
+                              firstValue(entry.values, "entrycsn"))});
     }
     layers = std::move(read);
     return PAPISuccess;

@@ -48,8 +48,8 @@ const std::vector<CommandTable::Option>& CommandTable::options() {
          "whose policy: a connection string (default \"\", the current user; for example "
          "kiosk.default)"},
         {"--user", nullptr, "NAME", C::User, nullptr,
-         "planning: the stack of this user, read from the store's files (default: the user "
-         "running hollinctl)"},
+         "planning: the stack of this user, read from the store (folder or directory) by "
+         "hollinctl itself (default: the user running hollinctl)"},
         {"--groups", nullptr, "A,B", C::Group, nullptr,
          "planning: the stack with these groups (default: the user's groups here)"},
         {"--host", nullptr, "NAME", C::Host, nullptr, "planning: the stack of this host"},

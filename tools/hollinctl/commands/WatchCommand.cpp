@@ -41,7 +41,7 @@ const char WatchCommand::kHelp[] =
     "\n"
     "With --user, --groups or --host it watches that planned stack of the file\n"
     "store's folders, merged anew after each change as a program of that user\n"
-    "would merge it.\n"
+    "would merge it; not on a directory.\n"
     "\n"
     "The layers are reported as events of their own, with the time: \"broken\"\n"
     "(only what comes before the error applies; also at the start), \"mended\",\n"
@@ -134,6 +134,12 @@ int WatchCommand::run(const CommandLine& line, CommandIo& io) {
     ChangePrinter printer(io.out(), line.getFormat());
     ScopePlan plan = PlanOptions::plan(line);
     const bool planned = plan.isPlanned();
+    // A planned stack is watched through the store folder's inotify events; a
+    // directory would never report a change.
+    if (planned && PolicyStore::storePath().find("://") != std::string::npos) {
+        throw CommandError(kUsage, "watching a planned stack reads a store folder, not " +
+                                       printable(PolicyStore::storePath()));
+    }
     NodePath path;
     path.setPath(component);
     std::unique_ptr<ConfigurationAccess> access =

@@ -13,6 +13,7 @@
 #include "LdapLayout.h"
 #include "LdapLocation.h"
 #include "LdapSession.h"
+#include "LdapTime.h"
 #include "SigpipeGuard.h"
 #include "TextEscape.h"
 
@@ -21,6 +22,7 @@ namespace vesk::legacy::hollinctl {
 using store::LdapLayout;
 using store::LdapLocation;
 using store::LdapSession;
+using store::LdapTime;
 
 namespace {
 
@@ -31,11 +33,24 @@ char kObjectClass[] = "objectClass";
 char kLayerClass[] = "veskLayer";
 char kData[] = "veskLayerData";
 char kCn[] = "cn";
+char kModified[] = "modifyTimestamp";
+char kCsn[] = "entryCSN";
 
 struct Message {
     LDAPMessage* message = nullptr;
     ~Message() { ldap_msgfree(message); }
 };
+
+std::string firstValue(LDAP* ldap, LDAPMessage* entry, char* attribute) {
+    std::string value;
+    if (berval** values = ldap_get_values_len(ldap, entry, attribute)) {
+        if (values[0] != nullptr) {
+            value.assign(values[0]->bv_val, values[0]->bv_len);
+        }
+        ldap_value_free_len(values);
+    }
+    return value;
+}
 
 }  // namespace
 
@@ -101,7 +116,8 @@ std::string LdapLayer::where() const {
 }
 
 std::string LdapLayer::read() {
-    char* attributes[] = {kObjectClass, kData, nullptr};
+    mStamp = LdapTime::stampOf(mScope, "", "");
+    char* attributes[] = {kObjectClass, kData, kModified, kCsn, nullptr};
     Message result;
     const int code = mConnection->searchBase(mDn, attributes, result);
     if (code == LDAP_NO_SUCH_OBJECT) {
@@ -171,6 +187,8 @@ std::string LdapLayer::read() {
     }
     mExists = true;
     mRead = text;
+    mStamp = LdapTime::stampOf(mScope, firstValue(ldap, entry, kModified),
+                               firstValue(ldap, entry, kCsn));
     return text;
 }
 

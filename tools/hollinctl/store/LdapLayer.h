@@ -24,6 +24,9 @@ class LdapLayer {
     // has no entry (unless makeScope was called) or the entry in the layer's
     // place is not a layer.
     std::string read();
+    // "scope seconds", the entry's modification time as libvesk stamps the
+    // layer; "scope 0" before read() found one.
+    const std::string& stamp() const { return mStamp; }
     // A scope without its entry gets one (and its kind's ou=) when written.
     void makeScope() { mMakeScope = true; }
     // Replaces the layer's data, or adds its entry when read() found none.
@@ -44,6 +47,7 @@ class LdapLayer {
     bool mMakeScope = false;
     bool mScopeMissing = false;
     std::string mRead;
+    std::string mStamp;
 };
 
 }  // namespace vesk::legacy::hollinctl

@@ -140,8 +140,11 @@ std::vector<PolicyLayer> PolicyStore::readPlannedLayers(const std::string& compo
     if (storePath().find("://") != std::string::npos) {
         for (const std::string& scope : mPlan.scopes()) {
             std::string text;
+            std::string stamp;
             try {
-                text = LdapLayer(storePath(), scope, component).read();
+                LdapLayer layer(storePath(), scope, component);
+                text = layer.read();
+                stamp = layer.stamp();
             } catch (const CommandError& failure) {
                 if (failure.getStatus() != kNotFound) {  // a scope without an entry has no layer
                     throw;
@@ -149,7 +152,7 @@ std::vector<PolicyLayer> PolicyStore::readPlannedLayers(const std::string& compo
             }
             if (!text.empty()) {
                 layers.emplace_back(path,
-                                    PapiLayer(text.data(), static_cast<int>(text.size()), scope));
+                                    PapiLayer(text.data(), static_cast<int>(text.size()), stamp));
             }
         }
         return layers;

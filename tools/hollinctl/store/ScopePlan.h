@@ -44,7 +44,8 @@ class ScopePlan {
     const std::string& user() const { return mUser; }
     const std::vector<std::string>& groups() const { return mGroups; }
     const std::string& host() const { return mHost; }
-    // Read from the store's files by hollinctl rather than through libvesk.
+    // Read from the store (its folder or directory) by hollinctl rather than
+    // through libvesk.
     bool isPlanned() const { return mPlanned; }
     // "user \"alice\" (groups staff, adm; host ws12)", for headers and messages.
     std::string describe() const;

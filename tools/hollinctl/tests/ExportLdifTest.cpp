@@ -411,6 +411,11 @@ TEST(ExportLdifTest, PlanningAndExplainAnswerAlikeOnBothStores) {
         EXPECT_EQ(entries.out, files.out) << c.args[0];
     }
 
+    // A planned watch follows folders; on a directory it would never report.
+    Program watch({HOLLINCTL_BINARY, "watch", "org.p", "--user", "halice"},
+                  {{"VESK_POLICY_STORE", directory.url(base)}});
+    EXPECT_EQ(watch.wait(std::chrono::seconds(10)), 2);
+
     // check -r finds the same fight between layers in both.
     for (const auto& [where, place] : std::vector<std::pair<std::string, std::string>>{
              {store, store + "/users/halice/org.p.xml"},
