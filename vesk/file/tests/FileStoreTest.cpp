@@ -37,7 +37,10 @@ class FilePolicyStore : public TestPolicyStore {
         mScratch = std::make_unique<testsupport::TempDir>("vesk-test");
         mTemp = mScratch->path;
         mRoot = mTemp + "/store";
-        fs::create_directories(mRoot);
+        // A well-formed store without policy: a root holding no scope folder
+        // at all reads as an unmounted store, and its first layer would then
+        // come as the store's return and the layer's addition apart.
+        fs::create_directories(mRoot + "/default");
         ASSERT_EQ(setenv("VESK_POLICY_STORE", mRoot.c_str(), 1), 0);
     }
     void close() override {
@@ -562,6 +565,7 @@ TEST_F(FileStoreTest, VolumeMountedOverTheStoreOrAScopeFolderIsSeen) {
             std::exit(77);
         }
         const std::string host = mStore.path("hosts/" + hostName());
+        fs::remove(mStore.path("default"));  // the folder a volume is mounted on
         PAPI* handle = openHandle();
         Recorder recorder;
         listen(handle, recorder);
