@@ -32,6 +32,18 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
+// Where a node lies, for a finding's message: built only when one is
+// reported, since a copy of the path per node checked costs more than the
+// checks on deep trees.
+struct Place {
+    const Place* parent;
+    const std::string* name;  // null for the root
+};
+
+std::string text(const Place& place) {
+    return place.parent ? text(*place.parent) + "/" + quoted(*place.name) : "root";
+}
+
 std::string joined(const std::vector<std::string>& items) {
     std::string out = "[";
     for (size_t i = 0; i < items.size(); ++i) {
@@ -40,75 +52,76 @@ std::string joined(const std::vector<std::string>& items) {
     return out + "]";
 }
 
-void checkProperty(const PropertyNode& property, const std::string& where) {
+void checkProperty(const PropertyNode& property, const Place& where) {
     const int type = property.getType();
     if (type < TypeBoolean || type > TypeHexBinaryList) {
-        finding(where + ": property type " + std::to_string(type) + " outside the table");
+        finding(text(where) + ": property type " + std::to_string(type) + " outside the table");
     }
     std::vector<std::string> locales;
     property.getLocales(locales);
     if (!property.isLocalised() && (locales.size() != 1 || locales[0] != "default")) {
-        finding(where + ": a property that is not localised reports locales " + joined(locales));
+        finding(text(where) + ": a property that is not localised reports locales " +
+                joined(locales));
     }
     for (size_t i = 0; i < locales.size(); ++i) {
         if (i > 0 && !(locales[i - 1] < locales[i])) {
-            finding(where + ": locales not in ascending order: " + joined(locales));
+            finding(text(where) + ": locales not in ascending order: " + joined(locales));
         }
         const std::string& locale = locales[i];
         if (property.isLocalised() && !property.findBestValue(locale)) {
-            finding(where + ": localised property reports locale " + quoted(locale) +
+            finding(text(where) + ": localised property reports locale " + quoted(locale) +
                     " but has no value for it");
         }
         if (property.isList() && !property.getStringValue(locale).empty()) {
-            finding(where + ": list property reads as a text");
+            finding(text(where) + ": list property reads as a text");
         }
         if (!property.isList() && !property.getListValue(locale).empty()) {
-            finding(where + ": single-value property reads as a list");
+            finding(text(where) + ": single-value property reads as a list");
         }
     }
 }
 
-void checkNode(const Node& node, const Node* parent, const std::string& where) {
+void checkNode(const Node& node, const Node* parent, const Place& where) {
     if (node.getParent() != parent) {
-        finding(where + ": parent link does not point to the node that holds it");
+        finding(text(where) + ": parent link does not point to the node that holds it");
     }
     const int attributes = node.getAttributes();
     if (attributes & ~kKnownBits) {
-        finding(where + ": unknown attribute bits " + std::to_string(attributes));
+        finding(text(where) + ": unknown attribute bits " + std::to_string(attributes));
     }
     if ((attributes & Node::kFinalised) && (attributes & Node::kNotFinalised)) {
-        finding(where + ": finalised and not finalised at once");
+        finding(text(where) + ": finalised and not finalised at once");
     }
     const StructuralNode* group = node.asStructuralNode();
     const PropertyNode* property = node.asPropertyNode();
     if ((group != nullptr) == (property != nullptr)) {
-        finding(where + ": a node must be exactly one of group and property");
+        finding(text(where) + ": a node must be exactly one of group and property");
     }
     if (property) {
         if (((attributes & Node::kLocalised) != 0) != property->isLocalised()) {
-            finding(where + ": localised bit and localisation disagree");
+            finding(text(where) + ": localised bit and localisation disagree");
         }
         checkProperty(*property, where);
         return;
     }
     if (attributes & Node::kLocalised) {
-        finding(where + ": a group carries the localised bit");
+        finding(text(where) + ": a group carries the localised bit");
     }
     std::vector<std::string> names;
     group->getChildren(names);
     for (size_t i = 0; i < names.size(); ++i) {
         if (i > 0 && !(names[i - 1] < names[i])) {
-            finding(where + ": children not in ascending byte order");
+            finding(text(where) + ": children not in ascending byte order");
         }
         const Node* child = group->getChild(names[i]);
         if (!child) {
-            finding(where + ": listed child " + quoted(names[i]) + " cannot be found");
+            finding(text(where) + ": listed child " + quoted(names[i]) + " cannot be found");
         }
         if (child->getName() != names[i]) {
-            finding(where + ": child filed as " + quoted(names[i]) + " is named " +
+            finding(text(where) + ": child filed as " + quoted(names[i]) + " is named " +
                     quoted(child->getName()));
         }
-        checkNode(*child, &node, where + "/" + quoted(names[i]));
+        checkNode(*child, &node, Place{&where, &names[i]});
     }
 }
 
@@ -149,38 +162,39 @@ std::string propertyDifference(const PropertyNode& expected, const PropertyNode&
 }
 
 std::string nodeDifference(const Node& expected, const Node& actual, int compared,
-                           const std::string& where) {
+                           const Place& where) {
     if (expected.getName() != actual.getName()) {
-        return where + ": name " + quoted(expected.getName()) + " became " +
+        return text(where) + ": name " + quoted(expected.getName()) + " became " +
                quoted(actual.getName());
     }
     if ((compared & kProtection) && (expected.getAttributes() & kProtectionBits) !=
                                         (actual.getAttributes() & kProtectionBits)) {
-        return where + ": protection bits " + std::to_string(expected.getAttributes()) +
+        return text(where) + ": protection bits " + std::to_string(expected.getAttributes()) +
                " became " + std::to_string(actual.getAttributes());
     }
     const PropertyNode* expectedProperty = expected.asPropertyNode();
     const PropertyNode* actualProperty = actual.asPropertyNode();
     if ((expectedProperty != nullptr) != (actualProperty != nullptr)) {
-        return where +
+        return text(where) +
                (expectedProperty ? ": a property became a group" : ": a group became a property");
     }
     if (expectedProperty) {
         const std::string difference =
             propertyDifference(*expectedProperty, *actualProperty, compared);
-        return difference.empty() ? difference : where + ": " + difference;
+        return difference.empty() ? difference : text(where) + ": " + difference;
     }
     std::vector<std::string> expectedNames;
     std::vector<std::string> actualNames;
     expected.asStructuralNode()->getChildren(expectedNames);
     actual.asStructuralNode()->getChildren(actualNames);
     if (expectedNames != actualNames) {
-        return where + ": children " + joined(expectedNames) + " became " + joined(actualNames);
+        return text(where) + ": children " + joined(expectedNames) + " became " +
+               joined(actualNames);
     }
     for (const std::string& name : expectedNames) {
         const std::string difference = nodeDifference(*expected.asStructuralNode()->getChild(name),
                                                       *actual.asStructuralNode()->getChild(name),
-                                                      compared, where + "/" + quoted(name));
+                                                      compared, Place{&where, &name});
         if (!difference.empty()) {
             return difference;
         }
@@ -201,7 +215,7 @@ void checkInvariants(const Tree& tree) {
         if (!root->asStructuralNode()) {
             finding("the root is a property: no later layer's nodes have a place");
         }
-        checkNode(*root, nullptr, "root");
+        checkNode(*root, nullptr, Place{nullptr, nullptr});
     }
 }
 
@@ -214,7 +228,7 @@ std::string treeDifference(const Tree& expected, const Tree& actual, int compare
         }
         return expectedRoot ? "the tree lost its root" : "an empty tree gained a root";
     }
-    return nodeDifference(*expectedRoot, *actualRoot, compared, "root");
+    return nodeDifference(*expectedRoot, *actualRoot, compared, Place{nullptr, nullptr});
 }
 
 }  // namespace vesk::legacy::fuzz

@@ -7,16 +7,18 @@
 # number of runs per target, about 150 s in all.
 # "long" (./build.sh fuzz long): the long run, 10 million executions per
 # target (or RUNS), layer_merge with inputs up to 1 MiB, every target under
-# the 2 GiB RSS limit. Reckoned from executions per CPU second over 20 000
-# runs from the seeds (3 000 for hollinctl) on this 2-core machine, under a
-# load of about 10: ldap_escape some 20 000 per second (minutes), kiosk
-# 5 500 (half an hour), session_manual 3 600 (three quarters of an hour),
-# tree_file, round_trip and key_file about 2 600 each (an hour each, most of
-# it libxml2, the files the code under test writes and libFuzzer's own
-# bookkeeping), layer_merge 1 500 with inputs up to 8 KiB (two hours; more as
-# its inputs grow towards 1 MiB), hollinctl about 500 (five to six hours: it
-# runs the tool's check and dump in this process, and they read each layer
-# several times). About twelve hours in all on one core.
+# the 2 GiB RSS limit. Reckoned from executions per CPU second over 10 000
+# runs from the seeds (2 000 for hollinctl), the middle of three runs, on this
+# 2-core machine under a load of 4 to 8: ldap_escape some 17 000 per second
+# (minutes), kiosk 6 000 (half an hour), tree_file 3 800, key_file 3 500,
+# session_manual 3 100 and round_trip 3 000 (under an hour each, most of it
+# libxml2, the files the code under test writes and libFuzzer's own
+# bookkeeping), layer_merge 2 400 with inputs up to 8 KiB (an hour and a
+# quarter; more as its inputs grow towards 1 MiB), hollinctl 400 to 700 (four
+# to seven hours: it runs the tool's check and dump in this process, and a
+# third of its time is ASan's allocator and libFuzzer's feature counting;
+# from a grown corpus it runs about 1 000 per second). About ten hours in all
+# on one core.
 # The targets run one after another; to use both cores, run two copies of
 # this script on separate build folders (copies of bin/ are enough) with the
 # targets split between them.
@@ -68,7 +70,9 @@ for binary in "$build"/bin/fuzz_*; do
     elif [ "$seconds" = long ]; then
         limit="-runs=$long_runs"
     fi
-    "$binary" $limit -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+    # -reload=0: only this run writes its corpus folder, and rereading the
+    # folder every second cost some 2% of a long run.
+    "$binary" $limit -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 -reload=0 \
         -print_final_stats=1 $dictionary -artifact_prefix="$artifacts/" \
         "$corpus" $seeds >"$log" 2>&1
     status=$?

@@ -53,7 +53,7 @@ std::string systemError(int error) {
 void syncDirectory(const std::string& directory) {
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
+        FileSystemCalls::sCurrent.mSync(fd);
         ::close(fd);
     }
 }
