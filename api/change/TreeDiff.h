@@ -36,20 +36,9 @@ class HOLLIN_EXPORT TreeDiff : public ITreeHandler, public NodeVisitor {
     TreeDiff(const TreeDiff&) = delete;
     TreeDiff& operator=(const TreeDiff&) = delete;
 
-    void startTree() override;
-    void endTree() override;
-    void modifyNode(const std::string& name, int attributes) override;
-    void replaceNode(const std::string& name, int attributes) override;
-    void removeNode(const std::string& name) override;
-    void endNode() override;
-    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;
-    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;
-    void endProperty() override;
     // Values are not reported: the property's modify or replace that always
     // comes first is.
-    void setStringValue(const std::string& value, const std::string& locale) override;
-    void setListValue(const std::vector<std::string>& values, const std::string& locale) override;
-    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+    HOLLIN_TREE_HANDLER_EVENTS
 
     // The walk over a removed subtree of the old tree.
     bool preChildrenProcess(Node& node) override;

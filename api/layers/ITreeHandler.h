@@ -37,4 +37,21 @@ class HOLLIN_EXPORT ITreeHandler {
     virtual ~ITreeHandler() = default;
 };
 
+// The declarations of every event, for a handler that implements them all
+// (each one does: the events only make sense together):
+//   class Counter : public ITreeHandler { public: HOLLIN_TREE_HANDLER_EVENTS ... };
+#define HOLLIN_TREE_HANDLER_EVENTS                                                                 \
+    void startTree() override;                                                                     \
+    void endTree() override;                                                                       \
+    void modifyNode(const std::string& name, int attributes) override;                             \
+    void replaceNode(const std::string& name, int attributes) override;                            \
+    void removeNode(const std::string& name) override;                                             \
+    void endNode() override;                                                                       \
+    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;      \
+    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;     \
+    void endProperty() override;                                                                   \
+    void setStringValue(const std::string& value, const std::string& locale) override;             \
+    void setListValue(const std::vector<std::string>& values, const std::string& locale) override; \
+    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+
 }  // namespace vesk::legacy

@@ -83,18 +83,7 @@ class HOLLIN_EXPORT TreeMerger : public ITreeHandler {
     // False for a property in the root's place (no parent).
     static bool mayBecome(const StructuralNode* parent, PropertyType type);
 
-    void startTree() override;
-    void endTree() override;
-    void modifyNode(const std::string& name, int attributes) override;
-    void replaceNode(const std::string& name, int attributes) override;
-    void removeNode(const std::string& name) override;
-    void endNode() override;
-    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;
-    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;
-    void endProperty() override;
-    void setStringValue(const std::string& value, const std::string& locale) override;
-    void setListValue(const std::vector<std::string>& values, const std::string& locale) override;
-    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+    HOLLIN_TREE_HANDLER_EVENTS
 
     // Where an event for name applies: false when there is no place for it
     // (inside a removed, refused or property element). Otherwise parent is

@@ -50,18 +50,7 @@ class HOLLIN_EXPORT PolicyLayerWrapper : public ITreeHandler {
     // Neither is owned; both must outlive the wrapper.
     PolicyLayerWrapper(const NodePath& path, ITreeHandler& handler);
 
-    void startTree() override;
-    void endTree() override;
-    void modifyNode(const std::string& name, int attributes) override;
-    void replaceNode(const std::string& name, int attributes) override;
-    void removeNode(const std::string& name) override;
-    void endNode() override;
-    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;
-    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;
-    void endProperty() override;
-    void setStringValue(const std::string& value, const std::string& locale) override;
-    void setListValue(const std::vector<std::string>& values, const std::string& locale) override;
-    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+    HOLLIN_TREE_HANDLER_EVENTS
 
     // Replaces bits 1 and 2 of the remembered attributes with those of attributes.
     void modifyCurrentAttributes(int attributes);

@@ -21,18 +21,7 @@ class DiffRecorder : public ITreeHandler {
     // The book is not owned and must outlive the recorder.
     DiffRecorder(int layer, NodeHistories& book);
 
-    void startTree() override;
-    void endTree() override;
-    void modifyNode(const std::string& name, int attributes) override;
-    void replaceNode(const std::string& name, int attributes) override;
-    void removeNode(const std::string& name) override;
-    void endNode() override;
-    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;
-    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;
-    void endProperty() override;
-    void setStringValue(const std::string& value, const std::string& locale) override;
-    void setListValue(const std::vector<std::string>& values, const std::string& locale) override;
-    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+    HOLLIN_TREE_HANDLER_EVENTS
 
   private:
     struct Frame {

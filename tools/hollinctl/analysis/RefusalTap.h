@@ -34,18 +34,7 @@ class RefusalTap : public IUpdateLayer, public ITreeHandler {
     // Plays layer into handler (the merger) through this tap. Not reentrant.
     void read(ITreeHandler& handler) const override;
 
-    void startTree() override;
-    void endTree() override;
-    void modifyNode(const std::string& name, int attributes) override;
-    void replaceNode(const std::string& name, int attributes) override;
-    void removeNode(const std::string& name) override;
-    void endNode() override;
-    void modifyProperty(const std::string& name, PropertyType type, int attributes) override;
-    void replaceProperty(const std::string& name, PropertyType type, int attributes) override;
-    void endProperty() override;
-    void setStringValue(const std::string& value, const std::string& locale) override;
-    void setListValue(const std::vector<std::string>& values, const std::string& locale) override;
-    void addListValues(const std::vector<std::string>& values, const std::string& locale) override;
+    HOLLIN_TREE_HANDLER_EVENTS
 
   private:
     // The node the event for name addresses, if it exists and is locked.
