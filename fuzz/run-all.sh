@@ -4,7 +4,7 @@
 #   fuzz/run-all.sh BUILD_DIR [SECONDS_PER_TARGET | ci | long [RUNS]]
 # SECONDS (default 60): each target explores for that long.
 # "ci" (./build.sh fuzz ci): a short, repeatable pass with a fixed seed and
-# number of runs per target, about 150 s in all.
+# number of runs per target, about four minutes in all with the build.
 # "long" (./build.sh fuzz long): the long run, 10 million executions per
 # target (or RUNS), layer_merge with inputs up to 1 MiB, every target under
 # the 2 GiB RSS limit. Reckoned from executions per CPU second over 10 000
