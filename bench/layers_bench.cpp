@@ -200,6 +200,33 @@ void BM_ReadAndMerge(benchmark::State& state) {
     state.counters["KB"] = static_cast<double>(layer.mText.size()) / 1024;
 }
 
+// The large layer with a fault in its third line, against the bare parse of
+// the whole well-formed layer: a broken layer is refused where it breaks, so
+// the ratio stays far below 1 however long the rest is.
+void BM_BrokenEarly(benchmark::State& state) {
+    const std::string& whole = layerOfSize(1).mText;
+    std::string broken = whole;
+    const size_t thirdLine = broken.find('\n', broken.find('\n') + 1) + 1;
+    broken.insert(thirdLine, "<node zel:name=\"a\" & >\n");
+    const XmlUpdateLayer update(broken.data(), static_cast<int>(broken.size()));
+    double ours = 0;
+    double floor = 0;
+    for (auto _ : state) {
+        const double seconds = secondsOf([&] {
+            TreeMerger merger;
+            XmlUpdateLayer::ParseError error;
+            if (update.read(merger, &error) || !error.failed) {
+                state.SkipWithError("the broken layer was read as well-formed");
+            }
+            std::unique_ptr<Tree> tree(merger.getTree());
+        });
+        state.SetIterationTime(seconds);
+        ours += seconds;
+        floor += secondsOf([&] { bareParse(whole); });
+    }
+    state.counters["ratio"] = floor > 0 ? ours / floor : 0;
+}
+
 // A layer that removes a group again and again, merged over a layer that
 // locks every child of that group: each removal must cost the same however
 // often it repeats, so the time per removal stays flat from 1 000 to 100 000.
@@ -244,6 +271,7 @@ BENCHMARK(BM_RepeatedRemoval)
 BENCHMARK(BM_BareParse)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadOnly)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadAndMerge)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BrokenEarly)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     // Without fast bins glibc merges freed chunks when they are freed. With

@@ -112,12 +112,18 @@ void recordError(ReadSession& session) {
 }
 
 void onError(void* data, const char*, ...) {
+    ReadSession& session = *static_cast<ReadSession*>(data);
     try {
-        recordError(*static_cast<ReadSession*>(data));
+        recordError(session);
     } catch (...) {
         // Out of memory while copying the message: the parse result still
         // says the layer is broken.
     }
+    // The layer is broken from here on and no later event reaches the handler,
+    // but libxml2 would read on to the end, raising and formatting an error for
+    // every later fault: a megabyte of garbage after one bad byte cost as much
+    // as reading it all.
+    session.parser.stop();
 }
 
 // Only what the format needs; none of the entity, DTD or resolver callbacks.
