@@ -19,8 +19,10 @@ int fuzzRoundTrip(const uint8_t* data, size_t size);
 // Sections, keys and values through gnome_config and desktop items, then the
 // written files parsed back with GLib.
 int fuzzKeyFile(const uint8_t* data, size_t size);
-// hollinctl check and dump (JSON) on one or two layers of a scratch store.
-int fuzzHollinctl(const uint8_t* data, size_t size);
+// hollinctl check, and hollinctl dump, in JSON on one or two layers of a
+// scratch store (the same inputs; seeds in corpus/hollinctl).
+int fuzzHollinctlCheck(const uint8_t* data, size_t size);
+int fuzzHollinctlDump(const uint8_t* data, size_t size);
 // The kiosk plug-in's name and value checks and the stand-in kiosk tools.
 int fuzzKiosk(const uint8_t* data, size_t size);
 // startlist reading and rewriting a hand-edited session-manual.

@@ -47,8 +47,11 @@ for binary in "$build"/bin/fuzz_*; do
     log=$build/fuzz-$target.log
     mkdir -p "$corpus" "$artifacts"
     # A target without findings yet has no regressions folder.
+    # The two hollinctl targets share their seeds and findings.
+    inputs=$target
+    case $target in hollinctl_*) inputs=hollinctl ;; esac
     seeds=""
-    for folder in "$source/corpus/$target" "$source/regressions/$target"; do
+    for folder in "$source/corpus/$inputs" "$source/regressions/$inputs"; do
         [ -d "$folder" ] && seeds="$seeds $folder"
     done
     # Seeds and old findings first (libFuzzer runs every input it loads), then
@@ -59,7 +62,7 @@ for binary in "$build"/bin/fuzz_*; do
     limit="-max_total_time=$seconds"
     if [ "$seconds" = ci ]; then
         case $target in
-            hollinctl) runs=13000 ;;
+            hollinctl_check | hollinctl_dump) runs=40000 ;;
             key_file | session_manual) runs=52000 ;;
             layer_merge) runs=32000 ;;
             round_trip | tree_file) runs=90000 ;;

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "FuzzTargets.h"
@@ -33,16 +34,22 @@ void PrintTo(const Input& input, std::ostream* out) {
 }
 
 std::vector<Input> inputs() {
-    const std::pair<const char*, Target> targets[] = {
-        {"layer_merge", fuzzLayerMerge},       {"tree_file", fuzzTreeFile},
-        {"round_trip", fuzzRoundTrip},         {"key_file", fuzzKeyFile},
-        {"hollinctl", fuzzHollinctl},          {"kiosk", fuzzKiosk},
-        {"session_manual", fuzzSessionManual}, {"ldap_escape", fuzzLdapEscape},
+    // Target, its inputs' folder name, its function.
+    const std::tuple<const char*, const char*, Target> targets[] = {
+        {"layer_merge", "layer_merge", fuzzLayerMerge},
+        {"tree_file", "tree_file", fuzzTreeFile},
+        {"round_trip", "round_trip", fuzzRoundTrip},
+        {"key_file", "key_file", fuzzKeyFile},
+        {"hollinctl_check", "hollinctl", fuzzHollinctlCheck},
+        {"hollinctl_dump", "hollinctl", fuzzHollinctlDump},
+        {"kiosk", "kiosk", fuzzKiosk},
+        {"session_manual", "session_manual", fuzzSessionManual},
+        {"ldap_escape", "ldap_escape", fuzzLdapEscape},
     };
     std::vector<Input> all;
-    for (const auto& [name, function] : targets) {
+    for (const auto& [name, inputsName, function] : targets) {
         for (const char* kind : {"corpus", "regressions"}) {
-            const fs::path folder = fs::path(HOLLIN_SOURCE_DIR) / "fuzz" / kind / name;
+            const fs::path folder = fs::path(HOLLIN_SOURCE_DIR) / "fuzz" / kind / inputsName;
             if (!fs::is_directory(folder)) {
                 continue;
             }

@@ -28,10 +28,15 @@ Provenance::Provenance(const std::vector<PolicyLayer>& layers) {
             RefusalTap tapped(layers[i], merger, position, mBook);
             merger.merge(tapped);
             std::unique_ptr<Tree> current = snapshot(merger);
+            DiffRecorder recorder(position, mBook);
+            if (i + 1 == layers.size()) {
+                // Nothing compares with the last snapshot: the walk may have it.
+                current->substract(*previous, recorder);
+                break;
+            }
             // The walked tree may be changed by the walk (a property turned
             // localised to compare by locale), so walk a copy.
             Tree walked(*current);
-            DiffRecorder recorder(position, mBook);
             walked.substract(*previous, recorder);
             previous = std::move(current);
         }
