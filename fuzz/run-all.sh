@@ -7,24 +7,23 @@
 # number of runs per target, about four minutes in all with the build.
 # "long" (./build.sh fuzz long): the long run, 10 million executions per
 # target (or RUNS), layer_merge with inputs up to 1 MiB, every target under
-# the 2 GiB RSS limit. Reckoned from executions per CPU second over 10 000
-# runs from the seeds (2 000 for hollinctl), the middle of three runs, on this
-# 2-core machine under a load of 4 to 8: ldap_escape some 17 000 per second
-# (minutes), kiosk 6 000 (half an hour), tree_file 3 800, key_file 3 500,
-# session_manual 3 100 and round_trip 3 000 (under an hour each, most of it
-# libxml2, the files the code under test writes and libFuzzer's own
-# bookkeeping), layer_merge 2 400 with inputs up to 8 KiB (an hour and a
-# quarter; more as its inputs grow towards 1 MiB), hollinctl 400 to 700 (four
-# to seven hours: it runs the tool's check and dump in this process, and a
-# third of its time is ASan's allocator and libFuzzer's feature counting;
-# from a grown corpus it runs about 1 000 per second). About ten hours in all
-# on one core.
+# the 2 GiB RSS limit. Reckoned on this 2-core machine from executions per
+# second of the timed runs, going on from grown corpora: alone on an idle
+# machine, hollinctl_dump some 3 200 to 3 400 per second (50 minutes: it reads
+# each layer twice, once for its verdict and once merging it for the
+# provenance, and compares snapshots of the tree), and the others 5 000 or
+# more (half an hour each or less: hollinctl_check 5 400, layer_merge 5 300
+# to 6 400, key_file 5 200, round_trip 6 100, tree_file 5 500, session_manual
+# 8 100, kiosk 13 000, ldap_escape some 80 000). With two targets at a time, one per
+# core, each runs about a fifth slower (hollinctl_dump 2 600 per second).
+# About four hours in all on one core.
 # The targets run one after another; to use both cores, run two copies of
 # this script on separate build folders (copies of bin/ are enough) with the
 # targets split between them.
 # New inputs collect in BUILD_DIR/fuzz-corpus/<target>, so later runs go on
 # from there; failing inputs land in BUILD_DIR/fuzz-artifacts/<target>/, to be
-# copied into fuzz/regressions/<target>/ once fixed.
+# copied into fuzz/regressions/<target>/ once fixed (fuzz/regressions/hollinctl/
+# for both hollinctl targets).
 set -u
 build=$1
 seconds=${2:-60}
@@ -62,9 +61,8 @@ for binary in "$build"/bin/fuzz_*; do
     limit="-max_total_time=$seconds"
     if [ "$seconds" = ci ]; then
         case $target in
-            hollinctl_check | hollinctl_dump) runs=40000 ;;
-            key_file | session_manual) runs=52000 ;;
-            layer_merge) runs=32000 ;;
+            hollinctl_dump) runs=40000 ;;
+            hollinctl_check | key_file | layer_merge | session_manual) runs=80000 ;;
             round_trip | tree_file) runs=90000 ;;
             kiosk) runs=190000 ;;
             *) runs=1000000 ;;
